@@ -1,0 +1,100 @@
+// Files with the Windows open modes and sharing rules, between threads and
+// between processes alike.
+//
+// Sharing: an open names what it wants to do (read, write) and what it lets
+// later opens of the same file do (share read, share write, share delete). An
+// open that wants something an earlier open does not share, or that refuses
+// to share something an earlier open already does, fails with 32 (sharing
+// violation). The rule holds between processes: it is kept with open file
+// description locks on bytes far past any real file size.
+//
+// Failures set the thread's last error (platform/base/last_error.h) and
+// return false, -1 or an unopened File.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace platform {
+
+enum FileAccess : uint32_t {
+  kFileRead = 0x80000000,   // GENERIC_READ
+  kFileWrite = 0x40000000,  // GENERIC_WRITE
+};
+
+enum FileShare : uint32_t {
+  kShareNone = 0,
+  kShareRead = 1,
+  kShareWrite = 2,
+  kShareDelete = 4,
+};
+
+enum FileDisposition : uint32_t {
+  kCreateNew = 1,         // fails with 80 when the file exists
+  kCreateAlways = 2,      // creates or truncates
+  kOpenExisting = 3,      // fails with 2 (or 3 for a missing folder)
+  kOpenAlways = 4,        // opens or creates
+  kTruncateExisting = 5,  // opens and truncates; fails when missing
+};
+
+enum FileFlags : uint32_t {
+  kFileFlagNone = 0,
+  // Every write is on the disk when the call returns.
+  kFileWriteThrough = 0x80000000,
+  kFileDeleteOnClose = 0x04000000,
+};
+
+enum SeekOrigin : uint32_t { kSeekBegin = 0, kSeekCurrent = 1, kSeekEnd = 2 };
+
+class File {
+ public:
+  File() = default;
+  ~File();
+  File(File&& other) noexcept;
+  File& operator=(File&& other) noexcept;
+  File(const File&) = delete;
+  File& operator=(const File&) = delete;
+
+  // The path is a native path or one with '\' separators; it goes through
+  // mapPath (platform/base/path.h) first.
+  static File open(const std::string& path, uint32_t access, uint32_t share,
+                   uint32_t disposition, uint32_t flags = kFileFlagNone);
+
+  bool isOpen() const { return fd_ >= 0; }
+  // Reads up to count bytes at the pointer; a short read at the end of the
+  // file is not an error.
+  bool read(void* buffer, uint32_t count, uint32_t* done);
+  bool write(const void* data, uint32_t count, uint32_t* done);
+  // Reads or writes at a position without moving the pointer.
+  bool readAt(int64_t position, void* buffer, uint32_t count, uint32_t* done);
+  bool writeAt(int64_t position, const void* data, uint32_t count, uint32_t* done);
+  // Moves the pointer; returns the new position or -1.
+  int64_t seek(int64_t distance, uint32_t origin);
+  int64_t position() const { return position_; }
+  int64_t size() const;
+  // Cuts or extends the file at the pointer.
+  bool setEndOfFile();
+  bool flush();
+  void close();
+
+  const std::string& path() const { return path_; }
+  // The underlying descriptor, for the rest of the platform layer only.
+  int nativeHandle() const { return fd_; }
+
+ private:
+  int fd_ = -1;
+  int64_t position_ = 0;
+  uint32_t flags_ = 0;
+  std::string path_;
+};
+
+bool fileExists(const std::string& path);
+bool deleteFile(const std::string& path);
+bool moveFile(const std::string& from, const std::string& to, bool replace);
+bool copyFile(const std::string& from, const std::string& to, bool failIfExists);
+bool createDirectory(const std::string& path);       // one level; 183 when it exists
+bool createDirectories(const std::string& path);     // every missing level
+bool removeDirectory(const std::string& path);
+bool isDirectory(const std::string& path);
+
+}  // namespace platform

@@ -1,0 +1,36 @@
+// Paths as the code above the layer writes them: '\' or '/' as separators, a
+// drive letter or not, and names whose case may differ from the file on disk
+// ("LocDat\POS_BAS.DBF" finds "LocDat/POS_BAS.dbf").
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace platform {
+
+// The native path for a path of the code: '\' becomes '/', a leading drive
+// letter ("C:") is dropped, and each component that does not exist with its
+// exact name is matched case-insensitively (ASCII letters) against the
+// folder's entries. Components that match nothing are kept as written, so a
+// file about to be created gets the name it was given.
+std::string mapPath(const std::string& path);
+
+// Joins a folder and a name with one separator.
+std::string joinPath(const std::string& folder, const std::string& name);
+// The folder part and the name part (after the last separator of either kind).
+std::string folderOf(const std::string& path);
+std::string fileNameOf(const std::string& path);
+
+// Folders of the desktop: configuration ($XDG_CONFIG_HOME or ~/.config) and
+// data ($XDG_DATA_HOME or ~/.local/share), each followed by the program's
+// sub-folder when one is given. The working folder and the program's folder.
+std::string configFolder(const std::string& sub = {});
+std::string dataFolder(const std::string& sub = {});
+std::string currentFolder();
+bool setCurrentFolder(const std::string& path);
+std::string programFolder();
+
+// Names in a folder matching a pattern with '*' and '?' (case-insensitive).
+std::vector<std::string> listFolder(const std::string& folder, const std::string& pattern = "*");
+
+}  // namespace platform
