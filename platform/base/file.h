@@ -6,7 +6,15 @@
 // open that wants something an earlier open does not share, or that refuses
 // to share something an earlier open already does, fails with 32 (sharing
 // violation). The rule holds between processes: it is kept with open file
-// description locks on bytes far past any real file size.
+// description locks on bytes far past any real file size (from
+// 0x7FFF000000000000), and a short flock() while an open checks them. Byte
+// locks that other code takes on a File's descriptor must therefore name a
+// length (never 0, "to the end of the file") and must not use flock().
+//
+// Opening an existing file with kCreateAlways or kOpenAlways succeeds with
+// 183 (already exists) as the last error, as on Windows; other successful
+// opens leave 0. deleteFile and moveFile fail with 32 while an open does not
+// share delete.
 //
 // Failures set the thread's last error (platform/base/last_error.h) and
 // return false, -1 or an unopened File.
@@ -77,6 +85,7 @@ class File {
   bool flush();
   void close();
 
+  // The native path the file was opened under (after mapPath).
   const std::string& path() const { return path_; }
   // The underlying descriptor, for the rest of the platform layer only.
   int nativeHandle() const { return fd_; }
@@ -85,15 +94,18 @@ class File {
   int fd_ = -1;
   int64_t position_ = 0;
   uint32_t flags_ = 0;
+  uint32_t access_ = 0;
   std::string path_;
 };
 
-bool fileExists(const std::string& path);
+bool fileExists(const std::string& path);               // a file, not a folder
 bool deleteFile(const std::string& path);
+// Fails with 183 when the target exists and replace is false; across file
+// systems it copies and removes the original.
 bool moveFile(const std::string& from, const std::string& to, bool replace);
-bool copyFile(const std::string& from, const std::string& to, bool failIfExists);
+bool copyFile(const std::string& from, const std::string& to, bool failIfExists);  // 80 when it exists
 bool createDirectory(const std::string& path);       // one level; 183 when it exists
-bool createDirectories(const std::string& path);     // every missing level
+bool createDirectories(const std::string& path);     // every missing level; true when it exists
 bool removeDirectory(const std::string& path);
 bool isDirectory(const std::string& path);
 

@@ -1,6 +1,10 @@
 // Paths as the code above the layer writes them: '\' or '/' as separators, a
 // drive letter or not, and names whose case may differ from the file on disk
 // ("LocDat\POS_BAS.DBF" finds "LocDat/POS_BAS.dbf").
+//
+// Names are bytes and are never converted: a name in code page 932 is stored
+// in code page 932. Only ASCII letters fold, and the second byte of a
+// double-byte character (the 5C of "ソ") is never taken for a separator.
 #pragma once
 
 #include <string>
