@@ -1,0 +1,517 @@
+#include "platform/ui/dialog.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDateEdit>
+#include <QDialog>
+#include <QFontMetrics>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSpinBox>
+#include <QTreeWidget>
+
+#include "platform/base/last_error.h"
+#include "platform/ui/internal.h"
+
+namespace platform::ui {
+
+using namespace detail;
+
+namespace {
+
+constexpr int kIdOk = 1;
+constexpr int kIdCancel = 2;
+
+// The dialog widget: its buttons, Enter and Esc become WM_COMMAND to the
+// dialog procedure.
+class DialogWidget : public QDialog {
+ public:
+  explicit DialogWidget(QWidget* parent) : QDialog(parent) {}
+  bool modal = false;
+  bool ended = false;
+
+  void command(int id, int code, HWND from) {
+    HWND self = handleOfWidget(this);
+    if (!self) return;
+    LRESULT handled = deliver(self, kWmCommand, makeWParam(static_cast<uint32_t>(id), static_cast<uint32_t>(code)),
+                              reinterpret_cast<LPARAM>(from));
+    if (!handled && code == kBnClicked && (id == kIdOk || id == kIdCancel) && platform::ui::isWindow(self)) endDialog(self, id);
+  }
+
+ protected:
+  void reject() override {
+    if (ended) {
+      QDialog::reject();
+      return;
+    }
+    HWND cancel = dialogItem(handleOfWidget(this), kIdCancel);
+    command(kIdCancel, kBnClicked, cancel);
+  }
+  void accept() override {
+    if (ended) QDialog::accept();
+  }
+  void closeEvent(QCloseEvent* event) override {
+    if (ended) return;
+    event->ignore();
+    if (HWND self = handleOfWidget(this)) {
+      if (!deliver(self, kWmClose, 0, 0)) reject();
+    }
+  }
+};
+
+DialogWidget* dialogOf(QWidget* w) {
+  for (; w; w = w->parentWidget())
+    if (auto* d = dynamic_cast<DialogWidget*>(w)) return d;
+  return nullptr;
+}
+
+void notify(QWidget* control, int code) {
+  DialogWidget* d = dialogOf(control->parentWidget());
+  HWND h = handleOfWidget(control);
+  if (!h) return;
+  int id = control->property("platform.ui.id").toInt();
+  if (d) {
+    d->command(id, code, h);
+  } else if (HWND parent = parentWindow(h)) {
+    sendMessage(parent, kWmCommand, makeWParam(static_cast<uint32_t>(id), static_cast<uint32_t>(code)),
+                reinterpret_cast<LPARAM>(h));
+  }
+}
+
+const char* classNameOf(ControlKind kind) {
+  switch (kind) {
+    case ControlKind::PushButton: case ControlKind::DefPushButton: case ControlKind::CheckBox:
+    case ControlKind::RadioButton: case ControlKind::GroupBox: return "Button";
+    case ControlKind::Edit: return "Edit";
+    case ControlKind::Static: return "Static";
+    case ControlKind::ListBox: return "ListBox";
+    case ControlKind::ComboBox: return "ComboBox";
+    case ControlKind::ListView: return "SysListView32";
+    case ControlKind::DatePicker: return "SysDateTimePick32";
+    case ControlKind::Progress: return "msctls_progress32";
+    case ControlKind::Spin: return "msctls_updown32";
+  }
+  return "Static";
+}
+
+QWidget* makeControl(QWidget* parent, const ControlTemplate& c) {
+  QString text = fromCp932(c.text);
+  QWidget* w = nullptr;
+  switch (c.kind) {
+    case ControlKind::PushButton:
+    case ControlKind::DefPushButton: {
+      auto* b = new QPushButton(text, parent);
+      b->setAutoDefault(false);
+      if (c.kind == ControlKind::DefPushButton) b->setDefault(true);
+      QObject::connect(b, &QPushButton::clicked, [b]() { notify(b, kBnClicked); });
+      w = b;
+      break;
+    }
+    case ControlKind::CheckBox: {
+      auto* b = new QCheckBox(text, parent);
+      QObject::connect(b, &QCheckBox::clicked, [b]() { notify(b, kBnClicked); });
+      w = b;
+      break;
+    }
+    case ControlKind::RadioButton: {
+      auto* b = new QRadioButton(text, parent);
+      QObject::connect(b, &QRadioButton::clicked, [b]() { notify(b, kBnClicked); });
+      w = b;
+      break;
+    }
+    case ControlKind::GroupBox: w = new QGroupBox(text, parent); break;
+    case ControlKind::Static: w = new QLabel(text, parent); break;
+    case ControlKind::Edit: {
+      if (c.flags & kControlMultiline) {
+        auto* e = new QPlainTextEdit(text, parent);
+        e->setReadOnly(c.flags & kControlReadOnly);
+        QObject::connect(e, &QPlainTextEdit::textChanged, [e]() { notify(e, kEnChange); });
+        w = e;
+      } else {
+        auto* e = new QLineEdit(text, parent);
+        e->setReadOnly(c.flags & kControlReadOnly);
+        if (c.flags & kControlPassword) e->setEchoMode(QLineEdit::Password);
+        if (c.flags & kControlNumber) e->setInputMask(QString());
+        QObject::connect(e, &QLineEdit::textEdited, [e]() { notify(e, kEnChange); });
+        w = e;
+      }
+      break;
+    }
+    case ControlKind::ListBox: {
+      auto* l = new QListWidget(parent);
+      QObject::connect(l, &QListWidget::currentRowChanged, [l]() { notify(l, kLbnSelChange); });
+      w = l;
+      break;
+    }
+    case ControlKind::ComboBox: {
+      auto* b = new QComboBox(parent);
+      b->setEditable(!(c.flags & kControlDropList));
+      QObject::connect(b, &QComboBox::activated, [b]() { notify(b, kCbnSelChange); });
+      w = b;
+      break;
+    }
+    case ControlKind::ListView: {
+      auto* t = new QTreeWidget(parent);
+      t->setRootIsDecorated(false);
+      t->setColumnCount(0);
+      w = t;
+      break;
+    }
+    case ControlKind::DatePicker: {
+      auto* d = new QDateEdit(QDate::currentDate(), parent);
+      d->setDisplayFormat(c.format.empty() ? QStringLiteral("yyyy/MM/dd") : fromCp932(c.format));
+      w = d;
+      break;
+    }
+    case ControlKind::Progress: {
+      auto* p = new QProgressBar(parent);
+      p->setRange(0, 100);
+      p->setValue(0);
+      w = p;
+      break;
+    }
+    case ControlKind::Spin: w = new QSpinBox(parent); break;
+  }
+  if (c.flags & kControlDisabled) w->setEnabled(false);
+  w->setProperty("platform.ui.id", c.id);
+  return w;
+}
+
+QRect pixelsOf(const Rect& units, const QFontMetrics& metrics) {
+  static const QString kSample = QStringLiteral("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ");
+  int baseX = std::max(1, (metrics.horizontalAdvance(kSample) / 26 + 1) / 2);
+  int baseY = std::max(1, metrics.height());
+  auto x = [&](int v) { return v * baseX / 4; };
+  auto y = [&](int v) { return v * baseY / 8; };
+  return QRect(x(units.left), y(units.top), x(units.width()), y(units.height()));
+}
+
+DialogWidget* buildDialog(const DialogTemplate& tmpl, HWND parent, DialogProc proc, LPARAM initParam, bool modal) {
+  ensureApplication();
+  auto* d = new DialogWidget(widgetOf(parent));
+  d->modal = modal;
+  d->setWindowTitle(fromCp932(tmpl.caption));
+  if (!tmpl.fontFace.empty()) d->setFont(QFont(fromCp932(tmpl.fontFace), tmpl.fontPoints));
+  QFontMetrics metrics(d->font());
+  QRect outer = pixelsOf(tmpl.rect, metrics);
+  d->resize(outer.size());
+  if (!parent) d->move(outer.topLeft());
+  HWND self = attach(d, "#32770", std::move(proc));
+  bool focusSet = false;
+  for (const ControlTemplate& c : tmpl.controls) {
+    QWidget* w = makeControl(d, c);
+    w->setGeometry(pixelsOf(c.rect, metrics));
+    attach(w, classNameOf(c.kind));
+    if (!focusSet && w->focusPolicy() != Qt::NoFocus && w->isEnabled()) {
+      w->setFocus();
+      focusSet = true;
+    }
+  }
+  // A procedure that answers 0 to WM_INITDIALOG has set the focus itself.
+  deliver(self, kWmInitDialog, 0, initParam);
+  return d;
+}
+
+}  // namespace
+
+intptr_t dialogBoxFromTemplate(const DialogTemplate& tmpl, HWND parent, DialogProc proc, LPARAM initParam) {
+  QPointer<DialogWidget> d = buildDialog(tmpl, parent, std::move(proc), initParam, true);
+  intptr_t result = -1;
+  if (d && !d->ended) {
+    d->setModal(true);
+    d->exec();
+  }
+  if (d) {
+    result = d->property("platform.ui.result").toLongLong();
+    if (HWND h = handleOfWidget(d)) destroyWindow(h);
+    else d->deleteLater();
+  }
+  return result;
+}
+
+intptr_t dialogBox(int32_t templateId, HWND parent, DialogProc proc, LPARAM initParam) {
+  const DialogTemplate* tmpl = findDialogTemplate(templateId);
+  if (!tmpl) {
+    setLastError(kErrorInvalidParameter);
+    return -1;
+  }
+  DialogTemplate copy = *tmpl;
+  return dialogBoxFromTemplate(copy, parent, std::move(proc), initParam);
+}
+
+HWND createDialogFromTemplate(const DialogTemplate& tmpl, HWND parent, DialogProc proc, LPARAM initParam) {
+  DialogWidget* d = buildDialog(tmpl, parent, std::move(proc), initParam, false);
+  HWND h = handleOfWidget(d);
+  if (h) d->show();
+  return h;
+}
+
+HWND createDialog(int32_t templateId, HWND parent, DialogProc proc, LPARAM initParam) {
+  const DialogTemplate* tmpl = findDialogTemplate(templateId);
+  if (!tmpl) {
+    setLastError(kErrorInvalidParameter);
+    return nullptr;
+  }
+  DialogTemplate copy = *tmpl;
+  return createDialogFromTemplate(copy, parent, std::move(proc), initParam);
+}
+
+bool endDialog(HWND dialog, intptr_t result) {
+  auto* d = dynamic_cast<DialogWidget*>(widgetOf(dialog));
+  if (!d) {
+    setLastError(kErrorInvalidHandle);
+    return false;
+  }
+  d->setProperty("platform.ui.result", QVariant::fromValue<qlonglong>(result));
+  d->ended = true;
+  if (d->modal) {
+    if (d->isVisible()) d->done(static_cast<int>(result));
+  } else {
+    destroyWindow(dialog);
+  }
+  return true;
+}
+
+HWND createControl(HWND parent, const ControlTemplate& control) {
+  QWidget* p = widgetOf(parent);
+  if (!p) {
+    setLastError(kErrorInvalidHandle);
+    return nullptr;
+  }
+  QWidget* w = makeControl(p, control);
+  const Rect& r = control.rect;
+  w->setGeometry(r.left, r.top, r.width(), r.height());
+  w->show();
+  return attach(w, classNameOf(control.kind));
+}
+
+HWND dialogItem(HWND dialog, int32_t id) {
+  QWidget* d = widgetOf(dialog);
+  if (!d) return nullptr;
+  for (QWidget* child : d->findChildren<QWidget*>()) {
+    QVariant v = child->property("platform.ui.id");
+    if (v.isValid() && v.toInt() == id) return handleOfWidget(child);
+  }
+  return nullptr;
+}
+
+int32_t controlId(HWND control) {
+  QWidget* w = widgetOf(control);
+  return w ? w->property("platform.ui.id").toInt() : 0;
+}
+
+std::string windowText(HWND window) {
+  QWidget* w = widgetOf(window);
+  if (!w) return {};
+  if (auto* e = qobject_cast<QLineEdit*>(w)) return toCp932(e->text());
+  if (auto* e = qobject_cast<QPlainTextEdit*>(w)) return toCp932(e->toPlainText());
+  if (auto* b = qobject_cast<QAbstractButton*>(w)) return toCp932(b->text());
+  if (auto* l = qobject_cast<QLabel*>(w)) return toCp932(l->text());
+  if (auto* g = qobject_cast<QGroupBox*>(w)) return toCp932(g->title());
+  if (auto* c = qobject_cast<QComboBox*>(w)) return toCp932(c->currentText());
+  if (auto* d = qobject_cast<QDateEdit*>(w)) return toCp932(d->text());
+  if (auto* s = qobject_cast<QSpinBox*>(w)) return toCp932(s->text());
+  return toCp932(w->windowTitle());
+}
+
+bool setWindowText(HWND window, const std::string& text) {
+  QWidget* w = widgetOf(window);
+  if (!w) {
+    setLastError(kErrorInvalidHandle);
+    return false;
+  }
+  QString t = fromCp932(text);
+  if (auto* e = qobject_cast<QLineEdit*>(w)) e->setText(t);
+  else if (auto* e = qobject_cast<QPlainTextEdit*>(w)) e->setPlainText(t);
+  else if (auto* b = qobject_cast<QAbstractButton*>(w)) b->setText(t);
+  else if (auto* l = qobject_cast<QLabel*>(w)) l->setText(t);
+  else if (auto* g = qobject_cast<QGroupBox*>(w)) g->setTitle(t);
+  else if (auto* c = qobject_cast<QComboBox*>(w)) c->setEditText(t);
+  else w->setWindowTitle(t);
+  return true;
+}
+
+bool setDialogItemText(HWND dialog, int32_t id, const std::string& text) {
+  HWND h = dialogItem(dialog, id);
+  return h && setWindowText(h, text);
+}
+
+std::string dialogItemText(HWND dialog, int32_t id) { return windowText(dialogItem(dialog, id)); }
+
+bool checkButton(HWND control, int32_t state) {
+  auto* b = qobject_cast<QAbstractButton*>(widgetOf(control));
+  if (!b || !b->isCheckable()) return false;
+  b->setChecked(state != 0);
+  return true;
+}
+
+int32_t buttonState(HWND control) {
+  auto* b = qobject_cast<QAbstractButton*>(widgetOf(control));
+  return b && b->isChecked() ? 1 : 0;
+}
+
+bool clickButton(HWND control) {
+  auto* b = qobject_cast<QAbstractButton*>(widgetOf(control));
+  if (!b) return false;
+  b->click();
+  return true;
+}
+
+int32_t addListItem(HWND control, const std::string& text) {
+  QWidget* w = widgetOf(control);
+  if (auto* l = qobject_cast<QListWidget*>(w)) {
+    l->addItem(fromCp932(text));
+    return l->count() - 1;
+  }
+  if (auto* c = qobject_cast<QComboBox*>(w)) {
+    c->addItem(fromCp932(text));
+    return c->count() - 1;
+  }
+  if (qobject_cast<QTreeWidget*>(w)) return addReportRow(control, {text});
+  return -1;
+}
+
+int32_t listItemCount(HWND control) {
+  QWidget* w = widgetOf(control);
+  if (auto* l = qobject_cast<QListWidget*>(w)) return l->count();
+  if (auto* c = qobject_cast<QComboBox*>(w)) return c->count();
+  if (auto* t = qobject_cast<QTreeWidget*>(w)) return t->topLevelItemCount();
+  return -1;
+}
+
+std::string listItemText(HWND control, int32_t index) {
+  QWidget* w = widgetOf(control);
+  if (auto* l = qobject_cast<QListWidget*>(w)) return l->item(index) ? toCp932(l->item(index)->text()) : std::string();
+  if (auto* c = qobject_cast<QComboBox*>(w)) return index >= 0 && index < c->count() ? toCp932(c->itemText(index)) : std::string();
+  if (qobject_cast<QTreeWidget*>(w)) return reportCell(control, index, 0);
+  return {};
+}
+
+int32_t listSelection(HWND control) {
+  QWidget* w = widgetOf(control);
+  if (auto* l = qobject_cast<QListWidget*>(w)) return l->currentRow();
+  if (auto* c = qobject_cast<QComboBox*>(w)) return c->currentIndex();
+  if (auto* t = qobject_cast<QTreeWidget*>(w)) return t->currentItem() ? t->indexOfTopLevelItem(t->currentItem()) : -1;
+  return -1;
+}
+
+bool setListSelection(HWND control, int32_t index) {
+  QWidget* w = widgetOf(control);
+  if (auto* l = qobject_cast<QListWidget*>(w)) { l->setCurrentRow(index); return true; }
+  if (auto* c = qobject_cast<QComboBox*>(w)) { c->setCurrentIndex(index); return true; }
+  if (auto* t = qobject_cast<QTreeWidget*>(w)) { t->setCurrentItem(t->topLevelItem(index)); return true; }
+  return false;
+}
+
+bool clearList(HWND control) {
+  QWidget* w = widgetOf(control);
+  if (auto* l = qobject_cast<QListWidget*>(w)) { l->clear(); return true; }
+  if (auto* c = qobject_cast<QComboBox*>(w)) { c->clear(); return true; }
+  if (auto* t = qobject_cast<QTreeWidget*>(w)) { t->clear(); return true; }
+  return false;
+}
+
+int32_t addReportColumn(HWND control, const std::string& title, int32_t widthPixels) {
+  auto* t = qobject_cast<QTreeWidget*>(widgetOf(control));
+  if (!t) return -1;
+  int column = t->columnCount();
+  t->setColumnCount(column + 1);
+  QTreeWidgetItem* header = t->headerItem();
+  header->setText(column, fromCp932(title));
+  t->setColumnWidth(column, widthPixels);
+  return column;
+}
+
+int32_t addReportRow(HWND control, const std::vector<std::string>& cells) {
+  auto* t = qobject_cast<QTreeWidget*>(widgetOf(control));
+  if (!t) return -1;
+  if (t->columnCount() < static_cast<int>(cells.size())) t->setColumnCount(static_cast<int>(cells.size()));
+  auto* item = new QTreeWidgetItem(t);
+  for (size_t i = 0; i < cells.size(); ++i) item->setText(static_cast<int>(i), fromCp932(cells[i]));
+  return t->topLevelItemCount() - 1;
+}
+
+std::string reportCell(HWND control, int32_t row, int32_t column) {
+  auto* t = qobject_cast<QTreeWidget*>(widgetOf(control));
+  if (!t || !t->topLevelItem(row)) return {};
+  return toCp932(t->topLevelItem(row)->text(column));
+}
+
+bool setControlRange(HWND control, int32_t minimum, int32_t maximum) {
+  QWidget* w = widgetOf(control);
+  if (auto* p = qobject_cast<QProgressBar*>(w)) { p->setRange(minimum, maximum); return true; }
+  if (auto* s = qobject_cast<QSpinBox*>(w)) { s->setRange(minimum, maximum); return true; }
+  return false;
+}
+
+bool setControlPosition(HWND control, int32_t position) {
+  QWidget* w = widgetOf(control);
+  if (auto* p = qobject_cast<QProgressBar*>(w)) { p->setValue(position); return true; }
+  if (auto* s = qobject_cast<QSpinBox*>(w)) { s->setValue(position); return true; }
+  return false;
+}
+
+int32_t controlPosition(HWND control) {
+  QWidget* w = widgetOf(control);
+  if (auto* p = qobject_cast<QProgressBar*>(w)) return p->value();
+  if (auto* s = qobject_cast<QSpinBox*>(w)) return s->value();
+  return 0;
+}
+
+bool setPickerDate(HWND control, const Date& date) {
+  auto* d = qobject_cast<QDateEdit*>(widgetOf(control));
+  QDate value(date.year, date.month, date.day);
+  if (!d || !value.isValid()) return false;
+  d->setDate(value);
+  return true;
+}
+
+Date pickerDate(HWND control) {
+  auto* d = qobject_cast<QDateEdit*>(widgetOf(control));
+  if (!d) return {};
+  QDate v = d->date();
+  return {v.year(), v.month(), v.day()};
+}
+
+bool setPickerFormat(HWND control, const std::string& format) {
+  auto* d = qobject_cast<QDateEdit*>(widgetOf(control));
+  if (!d) return false;
+  d->setDisplayFormat(fromCp932(format));
+  return true;
+}
+
+std::string pickerText(HWND control) {
+  auto* d = qobject_cast<QDateEdit*>(widgetOf(control));
+  return d ? toCp932(d->text()) : std::string();
+}
+
+bool setEditReadOnly(HWND control, bool readOnly) {
+  QWidget* w = widgetOf(control);
+  if (auto* e = qobject_cast<QLineEdit*>(w)) { e->setReadOnly(readOnly); return true; }
+  if (auto* e = qobject_cast<QPlainTextEdit*>(w)) { e->setReadOnly(readOnly); return true; }
+  return false;
+}
+
+bool setCaretPosition(HWND control, int32_t position) {
+  auto* e = qobject_cast<QLineEdit*>(widgetOf(control));
+  if (!e) return false;
+  e->setCursorPosition(position);
+  return true;
+}
+
+int32_t caretPosition(HWND control) {
+  auto* e = qobject_cast<QLineEdit*>(widgetOf(control));
+  return e ? e->cursorPosition() : -1;
+}
+
+}  // namespace platform::ui

@@ -1,0 +1,75 @@
+// Dialogs made from templates (resources.h) with a dialog procedure, and the
+// standard controls addressed by id. A dialog procedure answers non-zero for
+// a message it handled; WM_COMMAND with IDOK (1) or IDCANCEL (2) that it
+// leaves unhandled ends the dialog with that id. Enter presses the default
+// button, Esc sends IDCANCEL.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/ui/resources.h"
+#include "platform/ui/window.h"
+
+namespace platform::ui {
+
+using DialogProc = WindowProc;
+
+// Modal: runs until endDialog and returns its result; -1 when the template
+// does not exist.
+intptr_t dialogBox(int32_t templateId, HWND parent, DialogProc proc, LPARAM initParam = 0);
+intptr_t dialogBoxFromTemplate(const DialogTemplate& tmpl, HWND parent, DialogProc proc, LPARAM initParam = 0);
+// Modeless: shown and returned at once; destroyWindow closes it.
+HWND createDialog(int32_t templateId, HWND parent, DialogProc proc, LPARAM initParam = 0);
+HWND createDialogFromTemplate(const DialogTemplate& tmpl, HWND parent, DialogProc proc, LPARAM initParam = 0);
+// Ends a modal dialog with the result (a modeless one is destroyed).
+bool endDialog(HWND dialog, intptr_t result);
+
+// Creates one control from a template entry on any window (positions in
+// pixels here).
+HWND createControl(HWND parent, const ControlTemplate& control);
+
+HWND dialogItem(HWND dialog, int32_t id);
+int32_t controlId(HWND control);
+bool setDialogItemText(HWND dialog, int32_t id, const std::string& text);
+std::string dialogItemText(HWND dialog, int32_t id);
+
+// Check boxes and radio buttons: 0 unchecked, 1 checked.
+bool checkButton(HWND control, int32_t state);
+int32_t buttonState(HWND control);
+// Presses a button as a click would (WM_COMMAND to its dialog).
+bool clickButton(HWND control);
+
+// List boxes, combo boxes and report lists (row texts): index of the added
+// row, or -1.
+int32_t addListItem(HWND control, const std::string& text);
+int32_t listItemCount(HWND control);
+std::string listItemText(HWND control, int32_t index);
+int32_t listSelection(HWND control);  // -1 when none
+bool setListSelection(HWND control, int32_t index);
+bool clearList(HWND control);
+
+// Report-style list controls.
+int32_t addReportColumn(HWND control, const std::string& title, int32_t widthPixels);
+int32_t addReportRow(HWND control, const std::vector<std::string>& cells);
+std::string reportCell(HWND control, int32_t row, int32_t column);
+
+// Progress bars and spins.
+bool setControlRange(HWND control, int32_t minimum, int32_t maximum);
+bool setControlPosition(HWND control, int32_t position);
+int32_t controlPosition(HWND control);
+
+// Date pickers.
+struct Date { int32_t year = 0, month = 0, day = 0; };
+bool setPickerDate(HWND control, const Date& date);
+Date pickerDate(HWND control);
+bool setPickerFormat(HWND control, const std::string& format);  // "yyyy/MM/dd"
+std::string pickerText(HWND control);                           // as shown
+
+// Edits: read-only and the caret.
+bool setEditReadOnly(HWND control, bool readOnly);
+bool setCaretPosition(HWND control, int32_t position);
+int32_t caretPosition(HWND control);
+
+}  // namespace platform::ui

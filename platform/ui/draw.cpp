@@ -1,0 +1,324 @@
+#include "platform/ui/draw.h"
+
+#include <QFont>
+#include <QFontMetrics>
+#include <QImage>
+#include <QPageLayout>
+#include <QPainter>
+#include <QPrinter>
+
+#include <cups/cups.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+
+#include "platform/base/last_error.h"
+#include "platform/ui/internal.h"
+
+namespace platform::ui {
+
+using namespace detail;
+
+namespace {
+
+QColor colourOf(uint32_t c) { return QColor(c & 0xFF, (c >> 8) & 0xFF, (c >> 16) & 0xFF); }
+uint32_t colourRef(QRgb c) {
+  return static_cast<uint32_t>(qRed(c)) | (static_cast<uint32_t>(qGreen(c)) << 8) |
+         (static_cast<uint32_t>(qBlue(c)) << 16);
+}
+
+}  // namespace
+
+// --- images -------------------------------------------------------------------
+
+struct Image::Data {
+  QImage image;
+};
+
+Image::Image() : data_(std::make_unique<Data>()) {}
+Image::~Image() = default;
+Image::Image(const Image& other) : data_(std::make_unique<Data>(*other.data_)) {}
+Image& Image::operator=(const Image& other) {
+  *data_ = *other.data_;
+  return *this;
+}
+
+bool Image::load(const std::string& path) {
+  QImage loaded;
+  if (!loaded.load(QString::fromStdString(path))) {
+    setLastError(std::filesystem::exists(path) ? kErrorInvalidData : kErrorFileNotFound);
+    return false;
+  }
+  data_->image = loaded.convertToFormat(QImage::Format_RGB32);
+  return true;
+}
+
+bool Image::saveJpeg(const std::string& path, int32_t quality) const {
+  if (!data_->image.save(QString::fromStdString(path), "JPEG", quality)) {
+    setLastError(kErrorWriteFault);
+    return false;
+  }
+  return true;
+}
+
+bool Image::savePng(const std::string& path) const {
+  if (!data_->image.save(QString::fromStdString(path), "PNG")) {
+    setLastError(kErrorWriteFault);
+    return false;
+  }
+  return true;
+}
+
+Image Image::scaled(int32_t width, int32_t height, bool keepAspect) const {
+  Image result;
+  if (!isNull() && width > 0 && height > 0)
+    result.data_->image = data_->image.scaled(width, height, keepAspect ? Qt::KeepAspectRatio : Qt::IgnoreAspectRatio,
+                                              Qt::SmoothTransformation);
+  return result;
+}
+
+int32_t Image::width() const { return data_->image.width(); }
+int32_t Image::height() const { return data_->image.height(); }
+bool Image::isNull() const { return data_->image.isNull(); }
+uint32_t Image::pixel(int32_t x, int32_t y) const {
+  return data_->image.valid(x, y) ? colourRef(data_->image.pixel(x, y)) : 0;
+}
+
+Image Image::blank(int32_t width, int32_t height, uint32_t colour) {
+  Image result;
+  result.data_->image = QImage(std::max(1, width), std::max(1, height), QImage::Format_RGB32);
+  result.data_->image.fill(colourOf(colour));
+  return result;
+}
+
+// --- the drawing context ------------------------------------------------------
+
+struct DrawContext::Impl {
+  QPainter painter;
+  DrawUnits units = DrawUnits::Device;
+  int dpi = 96;
+  QColor textColour = Qt::black;
+
+  int device(int32_t v) const {
+    return units == DrawUnits::Device ? v : static_cast<int>((static_cast<int64_t>(v) * dpi + 1270) / 2540);
+  }
+  int fromDevice(int v) const {
+    return units == DrawUnits::Device ? v : static_cast<int>((static_cast<int64_t>(v) * 2540 + dpi / 2) / dpi);
+  }
+  QRect rect(const Rect& r) const {
+    return QRect(QPoint(device(r.left), device(r.top)), QPoint(device(r.right) - 1, device(r.bottom) - 1));
+  }
+};
+
+DrawContext::DrawContext() : impl_(std::make_unique<Impl>()) {}
+
+DrawContext::DrawContext(Image& target) : impl_(std::make_unique<Impl>()) {
+  impl_->painter.begin(&target.data_->image);
+  impl_->dpi = target.data_->image.logicalDpiX() > 0 ? target.data_->image.logicalDpiX() : 96;
+  impl_->painter.setRenderHint(QPainter::TextAntialiasing);
+}
+
+DrawContext::~DrawContext() {
+  if (impl_->painter.isActive()) impl_->painter.end();
+}
+
+void DrawContext::setUnits(DrawUnits units) { impl_->units = units; }
+
+void DrawContext::setFont(const std::string& face, int32_t height, int32_t weight) {
+  QFont font(fromCp932(face));
+  font.setPixelSize(std::max(1, impl_->device(height)));
+  font.setWeight(static_cast<QFont::Weight>(std::clamp(weight, 100, 900)));
+  font.setStyleHint(QFont::SansSerif);
+  impl_->painter.setFont(font);
+}
+
+void DrawContext::setTextColour(uint32_t colour) { impl_->textColour = colourOf(colour); }
+
+void DrawContext::setPen(uint32_t colour, int32_t width) {
+  QPen pen(colourOf(colour));
+  pen.setWidth(width <= 0 ? 0 : std::max(1, impl_->device(width)));
+  impl_->painter.setPen(pen);
+}
+
+void DrawContext::setBrush(uint32_t colour) { impl_->painter.setBrush(colourOf(colour)); }
+void DrawContext::setNoBrush() { impl_->painter.setBrush(Qt::NoBrush); }
+
+void DrawContext::textOut(int32_t x, int32_t y, const std::string& text) {
+  QPen saved = impl_->painter.pen();
+  impl_->painter.setPen(impl_->textColour);
+  QFontMetrics metrics(impl_->painter.font(), impl_->painter.device());
+  impl_->painter.drawText(QPoint(impl_->device(x), impl_->device(y) + metrics.ascent()), fromCp932(text));
+  impl_->painter.setPen(saved);
+}
+
+int32_t DrawContext::textWidth(const std::string& text) const {
+  QFontMetrics metrics(impl_->painter.font(), impl_->painter.device());
+  return impl_->fromDevice(metrics.horizontalAdvance(fromCp932(text)));
+}
+
+void DrawContext::line(int32_t x1, int32_t y1, int32_t x2, int32_t y2) {
+  impl_->painter.drawLine(impl_->device(x1), impl_->device(y1), impl_->device(x2), impl_->device(y2));
+}
+
+void DrawContext::rectangle(const Rect& rect) { impl_->painter.drawRect(impl_->rect(rect)); }
+
+void DrawContext::fillRect(const Rect& rect, uint32_t colour) {
+  impl_->painter.fillRect(impl_->rect(rect), colourOf(colour));
+}
+
+void DrawContext::drawImage(const Rect& rect, const Image& image) {
+  if (!image.isNull()) impl_->painter.drawImage(impl_->rect(rect), image.data_->image);
+}
+
+void DrawContext::setClip(const Rect& rect) { impl_->painter.setClipRect(impl_->rect(rect)); }
+void DrawContext::clearClip() { impl_->painter.setClipping(false); }
+int32_t DrawContext::dotsPerInch() const { return impl_->dpi; }
+
+// --- printing -----------------------------------------------------------------
+
+struct PrintTarget::Impl {
+  std::unique_ptr<QPrinter> printer;
+  std::unique_ptr<DrawContext> context;
+  std::string queue;  // empty for the PDF target
+  std::string pdfPath, binPath;
+  std::string passThrough;  // raw bytes for the queue, sent at finish
+  bool pageOpen = false, started = false, finished = false, failed = false;
+};
+
+PrintTarget::PrintTarget() : impl_(std::make_unique<Impl>()) {}
+
+PrintTarget::~PrintTarget() {
+  if (!impl_->finished) abort();
+}
+
+std::vector<std::string> printerNames() {
+  std::vector<std::string> names;
+  cups_dest_t* dests = nullptr;
+  int count = cupsGetDests2(CUPS_HTTP_DEFAULT, &dests);
+  for (int i = 0; i < count; ++i) names.push_back(dests[i].name);
+  cupsFreeDests(count, dests);
+  return names;
+}
+
+std::unique_ptr<PrintTarget> PrintTarget::open(const std::string& printer, const std::string& pdfFolder,
+                                               const std::string& documentName) {
+  ensureApplication();
+  std::unique_ptr<PrintTarget> target(new PrintTarget);
+  Impl& d = *target->impl_;
+  bool queueExists = false;
+  if (!printer.empty())
+    for (const std::string& name : printerNames()) queueExists |= name == printer;
+  d.printer = std::make_unique<QPrinter>(QPrinter::HighResolution);
+  d.printer->setDocName(fromCp932(documentName));
+  if (queueExists) {
+    d.queue = printer;
+    d.printer->setPrinterName(QString::fromStdString(printer));
+  } else {
+    std::error_code ec;
+    std::filesystem::create_directories(pdfFolder, ec);
+    std::string utf8Name = fromCp932(documentName).toStdString();
+    d.pdfPath = (std::filesystem::path(pdfFolder) / (utf8Name + ".pdf")).string();
+    d.binPath = (std::filesystem::path(pdfFolder) / (utf8Name + ".bin")).string();
+    std::filesystem::remove(d.binPath, ec);  // an older job's bytes are not this job's
+    d.printer->setOutputFormat(QPrinter::PdfFormat);
+    d.printer->setOutputFileName(QString::fromStdString(d.pdfPath));
+    std::ofstream probe(d.pdfPath, std::ios::binary | std::ios::trunc);
+    if (!probe) {
+      setLastError(kErrorPathNotFound);
+      return nullptr;
+    }
+  }
+  return target;
+}
+
+bool PrintTarget::isPdf() const { return impl_->queue.empty(); }
+std::string PrintTarget::pdfPath() const { return impl_->pdfPath; }
+std::string PrintTarget::binPath() const { return impl_->binPath; }
+
+bool PrintTarget::startPage() {
+  Impl& d = *impl_;
+  if (d.pageOpen || d.finished) return false;
+  if (!d.started) {
+    d.context.reset(new DrawContext);
+    if (!d.context->impl_->painter.begin(d.printer.get())) {
+      d.failed = true;
+      setLastError(kErrorWriteFault);
+      return false;
+    }
+    d.context->impl_->dpi = d.printer->resolution();
+    d.started = true;
+  } else if (!d.printer->newPage()) {
+    d.failed = true;
+    setLastError(kErrorWriteFault);
+    return false;
+  }
+  d.pageOpen = true;
+  return true;
+}
+
+DrawContext& PrintTarget::context() { return *impl_->context; }
+
+bool PrintTarget::endPage() {
+  if (!impl_->pageOpen) return false;
+  impl_->pageOpen = false;
+  return true;
+}
+
+bool PrintTarget::passThrough(const std::string& bytes) {
+  Impl& d = *impl_;
+  if (d.finished) return false;
+  if (!isPdf()) {
+    d.passThrough += bytes;
+    return true;
+  }
+  std::ofstream bin(d.binPath, std::ios::binary | std::ios::app);
+  bin.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  if (!bin) {
+    setLastError(kErrorWriteFault);
+    return false;
+  }
+  return true;
+}
+
+bool PrintTarget::finish() {
+  Impl& d = *impl_;
+  if (d.finished) return false;
+  d.finished = true;
+  if (d.started) d.context->impl_->painter.end();
+  bool ok = !d.failed;
+  if (!isPdf() && !d.passThrough.empty()) {
+    int job = cupsCreateJob(CUPS_HTTP_DEFAULT, d.queue.c_str(), "raw", 0, nullptr);
+    ok = job > 0 &&
+         cupsStartDocument(CUPS_HTTP_DEFAULT, d.queue.c_str(), job, "raw", CUPS_FORMAT_RAW, 1) == HTTP_STATUS_CONTINUE &&
+         cupsWriteRequestData(CUPS_HTTP_DEFAULT, d.passThrough.data(), d.passThrough.size()) == HTTP_STATUS_CONTINUE &&
+         cupsFinishDocument(CUPS_HTTP_DEFAULT, d.queue.c_str()) == IPP_STATUS_OK && ok;
+  }
+  if (isPdf() && !d.started) {
+    // A job without pages still leaves a (one blank page) document, so the
+    // caller finds the file it was told of.
+    QPainter painter;
+    ok = painter.begin(d.printer.get()) && ok;
+    painter.end();
+  }
+  if (!ok) setLastError(kErrorWriteFault);
+  return ok;
+}
+
+bool PrintTarget::abort() {
+  Impl& d = *impl_;
+  if (d.finished) return false;
+  d.finished = true;
+  if (d.started) {
+    d.printer->abort();
+    d.context->impl_->painter.end();
+  }
+  std::error_code ec;
+  if (isPdf()) {
+    std::filesystem::remove(d.pdfPath, ec);
+    std::filesystem::remove(d.binPath, ec);
+  }
+  return true;
+}
+
+}  // namespace platform::ui

@@ -1,0 +1,108 @@
+// Drawing: a drawing context over a window, an image or a printed page, in
+// device units or in 0.01 mm (y grows downward in both); images that load
+// JPEG and PNG, scale and save; and the print target: a named CUPS queue, or
+// a PDF file in a folder when no printer is named or the named one does not
+// exist, with pass-through bytes (cutter, drawer) sent as a raw job to the
+// queue or kept in a ".bin" file beside the PDF.
+//
+// Texts are code page 932; colours are 0x00BBGGRR as the stored settings
+// keep them.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "platform/ui/window.h"
+
+namespace platform::ui {
+
+class Image {
+ public:
+  Image();
+  ~Image();
+  Image(const Image& other);
+  Image& operator=(const Image& other);
+  bool load(const std::string& path);               // JPEG or PNG
+  bool saveJpeg(const std::string& path, int32_t quality = 90) const;
+  bool savePng(const std::string& path) const;
+  Image scaled(int32_t width, int32_t height, bool keepAspect) const;
+  int32_t width() const;
+  int32_t height() const;
+  bool isNull() const;
+  uint32_t pixel(int32_t x, int32_t y) const;       // 0x00BBGGRR
+  static Image blank(int32_t width, int32_t height, uint32_t colour);
+
+ private:
+  friend class DrawContext;
+  struct Data;
+  std::unique_ptr<Data> data_;
+};
+
+enum class DrawUnits { Device, HundredthMm };
+
+class DrawContext {
+ public:
+  // Draws into an image (for tests and off-screen pictures).
+  explicit DrawContext(Image& target);
+  ~DrawContext();
+  DrawContext(const DrawContext&) = delete;
+  DrawContext& operator=(const DrawContext&) = delete;
+
+  void setUnits(DrawUnits units);
+  // Font by face (code page 932), height in the current units (character
+  // cell height) and weight (400 normal, 700 bold).
+  void setFont(const std::string& face, int32_t height, int32_t weight = 400);
+  void setTextColour(uint32_t colour);
+  void setPen(uint32_t colour, int32_t width = 0);  // width 0: one device pixel
+  void setBrush(uint32_t colour);
+  void setNoBrush();
+  void textOut(int32_t x, int32_t y, const std::string& text);  // top-left of the text
+  int32_t textWidth(const std::string& text) const;
+  void line(int32_t x1, int32_t y1, int32_t x2, int32_t y2);
+  void rectangle(const Rect& rect);                 // pen outline, brush inside
+  void fillRect(const Rect& rect, uint32_t colour);
+  void drawImage(const Rect& rect, const Image& image);
+  void setClip(const Rect& rect);
+  void clearClip();
+  // Device pixels per inch of the surface.
+  int32_t dotsPerInch() const;
+
+ private:
+  friend class PrintTarget;
+  DrawContext();
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+class PrintTarget {
+ public:
+  // printer: a CUPS queue name; empty, or a name no queue has, prints to
+  // "<pdfFolder>/<documentName>.pdf" instead. Null when neither can be
+  // opened (last error set).
+  static std::unique_ptr<PrintTarget> open(const std::string& printer, const std::string& pdfFolder,
+                                           const std::string& documentName);
+  ~PrintTarget();
+
+  bool isPdf() const;
+  std::string pdfPath() const;   // empty for a queue
+  std::string binPath() const;   // the pass-through file beside the PDF
+  bool startPage();
+  DrawContext& context();        // valid between startPage and endPage
+  bool endPage();
+  // Bytes sent to the printer as they are (cutter and drawer commands).
+  bool passThrough(const std::string& bytes);
+  // Ends the document; false when it could not be written or spooled.
+  bool finish();
+  bool abort();
+
+ private:
+  PrintTarget();
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+// The names of the CUPS queues (empty without a CUPS server).
+std::vector<std::string> printerNames();
+
+}  // namespace platform::ui
