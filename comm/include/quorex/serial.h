@@ -1,0 +1,254 @@
+// CSerial: the framed-protocol engine over one CCommCtrl. It adds an output
+// queue of frames with retries and time-outs, an input queue of received
+// frames and notices for the owner, and the owner window's notices and timers.
+//
+// The owner window receives the object's message id (CommEventMessage):
+//   wParam 1       an entry was added to the input queue (coalesced)
+//   wParam 4       the output queue became empty (coalesced)
+//   wParam 0x800   the port went away and was opened again by TimerProc
+//   wParam 0x1000  a frame's transmission completed (lParam its tag; only
+//                  while completion reporting is on)
+// and must forward every WM_TIMER it gets to TimerProc.
+//
+// Two threads enter an open object: the owner's window thread and the port's
+// event thread. Three locks, taken in the order receive, output, input, keep
+// the receive buffer, the output queue and the input queue whole. Timers are
+// window timers of the owner: a timer the event thread starts or stops is
+// handed to the owner's thread by a WM_TIMER with the object's hand-off id,
+// which TimerProc carries out there.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "quorex/comm_ctrl.h"
+#include "quorex/comm_types.h"
+#include "quorex/export.h"
+
+namespace platform {
+class Event;
+}
+
+// One frame waiting to be sent, sent and waiting for its reply, or done.
+struct OutQueueEntry {
+  uint32_t mode = 0;
+  int32_t retryLimit = 0;
+  int32_t sendCount = 0;
+  uint32_t timeout = 0;
+  int32_t length = 0;
+  uint8_t* data = nullptr;  // owned frame buffer (see CSerial::Alloc)
+  int32_t replyLength = 0;  // -1: a reply is awaited without a pattern
+  uint8_t* reply = nullptr;  // owned expected reply, or null
+  uint32_t error = 0;
+  uint32_t timerId = 0;
+  int32_t inProgress = 0;
+  int32_t sent = 0;
+  int32_t answered = 0;
+  int32_t resendState = 0;
+  int32_t waitCounter = 0;
+  int32_t tag = 0;
+  int32_t timerExpired = 0;
+  uint64_t completionTime = ~0ull;  // FILETIME; all ones until completed
+  int32_t fetched = 0;
+  int32_t deleteOnFetch = 0;
+  int32_t fixedDelay = 0;
+};
+
+// One received frame or notice waiting for the owner.
+struct InQueueEntry {
+  uint32_t type = 0;
+  int32_t readPosition = 0;
+  int32_t length = 0;
+  uint8_t* data = nullptr;    // owned, null for no data
+  uint8_t* second = nullptr;  // owned, unused
+  uint32_t status = 0;
+  uint32_t timerId = 0;
+  int32_t tag = 0;
+  uint64_t arrivalTime = 0;  // FILETIME
+};
+
+class QUOREX_API CSerial {
+ public:
+  static constexpr int32_t kOutQueueSize = 4096;
+  static constexpr int32_t kInQueueSize = 512;
+  static constexpr int32_t kReceiveBufferSize = 4096;
+
+  CSerial();
+  virtual ~CSerial();
+  CSerial(const CSerial&) = delete;
+  CSerial& operator=(const CSerial&) = delete;
+
+  // --- configuration (stores only; never touches an open port) ---------------
+  void SetMsgIDEvent(uint32_t id);
+  uint32_t GetMsgIDEvent() const { return messageId_; }
+  void SetDefaultMode(uint32_t mode) { defaultMode_ = mode; }
+  void SetDefaultTimeOut(uint32_t ms) { defaultTimeout_ = ms; }
+  void SetReceiveTimeOut(uint32_t ms) { receiveTimeout_ = ms == 0 ? 1 : ms; }
+  void SetRetry(int32_t retry) { retryCount_ = retry < 0 ? 0 : retry; }
+  void SetMaxTimer(int32_t count) { maxTimers_ = count < 1 ? 1 : count; }
+  void SetN114Mode(uint32_t mode) { n114Mode_ = mode; }
+  void SetN143Mode(uint32_t mode) { n143Mode_ = mode; }
+  void SetBinMode(uint32_t mode, uint32_t header, uint32_t mask, int32_t seqPos, int32_t nakPos, int32_t lenPos,
+                  int32_t lenAdjust, int32_t checkStart);
+  int32_t SetN143Delay(int32_t value);
+  int32_t SetN143Twe(int32_t value);
+  int32_t SetOutRsvMbr(int32_t value);
+  uint32_t SetPLinkID(uint32_t id);
+  uint16_t SetHostAddress(uint16_t address);
+  void SetHostID(uint32_t id, uint8_t number);
+  uint32_t GetHostID() const { return hostId_; }
+  CCommCtrl& GetCommCtrl() { return *commCtrl_; }
+
+  // Read-only views of the configuration (for the framings and tests).
+  uint32_t GetDefaultMode() const { return defaultMode_; }
+  uint32_t GetDefaultTimeOut() const { return defaultTimeout_; }
+  uint32_t GetReceiveTimeOut() const { return receiveTimeout_; }
+  int32_t GetRetry() const { return retryCount_; }
+  int32_t GetMaxTimer() const { return maxTimers_; }
+  uint32_t GetTimerIdBase() const { return timerBase_; }
+  // The WM_TIMER id by which timer requests of the event thread reach the owner's thread.
+  uint32_t GetHandOffTimerId() const { return timerBase_ + 0x1300; }
+
+  // --- opening and closing -------------------------------------------------------
+  int32_t CommOpen(HWND owner);
+  int32_t CommIsOpen() const { return commCtrl_->IsOpen(); }
+  int32_t CommIsValid() const { return commCtrl_->IsPortValid(); }
+  uint32_t CommGetStatus() { return commCtrl_->CommGetStatus(); }
+  HWND CommGetMsgWnd() const;
+  void CommClose();
+  // 1 the id was this object's, 0 not (or the port is closed), -1 the
+  // reopen notice could not be posted.
+  int32_t TimerProc(uint32_t id);
+  // Runs the port's event callback on this thread, as the event thread would.
+  void SerialEventProc(uint32_t event);
+
+  // --- the output queue ------------------------------------------------------------
+  // 0 queued (or length 0), -1 refused; nothing is queued on refusal.
+  int32_t CommWrite(uint32_t mode, int32_t length, const void* data, int32_t retry = 0, uint32_t timeout = 0,
+                    int32_t tag = 0, int32_t replyLength = 0, const void* reply = nullptr);
+  int32_t CommGetWrite(int32_t tag, uint32_t* mode, void* buffer, int32_t size, uint64_t* time,
+                       int32_t skipFetched);
+  int32_t CommCueDelete(int32_t tag);
+  int32_t CommCueRetry(int32_t tag);
+  void SetEvent2(int32_t on);
+
+  // --- the input queue -----------------------------------------------------------------
+  // Bytes copied; 0 when the queue is empty (then *tag = 0); -1 when the port
+  // is closed, buffer is null or size is 0. A frame longer than the buffer is
+  // read in pieces by successive calls.
+  int32_t CommRead(uint32_t* type, void* buffer, int32_t size, uint32_t* status, int32_t* tag, uint64_t* time);
+  int32_t InQueWrite(uint32_t type, int32_t length, const void* data, uint32_t status, int32_t tag);
+
+  // --- frame buffers -------------------------------------------------------------------
+  // A buffer of n bytes that the queues can own; null (after a message box)
+  // when memory runs out.
+  static uint8_t* Alloc(uint32_t n);
+  static void Free(uint8_t* buffer);
+  // Copies into a buffer of Alloc when src is given, n > 0 and n fits.
+  static bool Memcpy(uint8_t* dst, const void* src, uint32_t n);
+  // Room for a frame of n bytes and its HDLC form behind it.
+  static uint8_t* CommWriteBufAlloc(uint32_t n);
+
+  // --- internal steps, public for the framings -----------------------------------------
+  void DeleteInQue(int32_t index);
+  int32_t DeleteOutQue(int32_t index, int32_t force);
+  void KillOutTimer(int32_t index);
+  void OutQueCheck(int32_t txEmpty);
+  void OnOutTimer(uint32_t id, int32_t index);
+  int32_t EventRXProc();
+  int32_t EventTXProc();
+  void OnInTimer(uint32_t id);
+  int32_t EncodeHDLC(uint32_t mode, uint8_t* out, const uint8_t* data, int32_t length);
+
+  // The queue state, for the framings and tests (read under the locks).
+  const OutQueueEntry& OutEntry(int32_t index) const { return outQueue_[index & 0xFFF]; }
+  int32_t OutHead() const { return outHead_; }
+  int32_t OutTail() const { return outTail_; }
+  int32_t RunningTimers() const { return runningTimers_; }
+
+ protected:
+  static int32_t EventCallback(uint32_t event, intptr_t owner);
+  bool IsOpenOrSocket() const { return commCtrl_->IsOpen() != 0; }
+  bool OwnerExists() const;
+  // Window timers of the owner, handed to the owner's thread when asked from another.
+  bool StartTimer(uint32_t id, uint32_t periodMs);
+  void StopTimer(uint32_t id);
+  void RunHandedTimers();
+  void RestartSettleTimer(uint32_t periodMs);
+  bool PostNotice(uint32_t wParam, intptr_t lParam, bool coalesce);
+  void ResetQueues();
+  void UpdatePendingFlags();
+  static uint64_t FileTimeNow();
+
+  // Pending flags.
+  int32_t textPending_ = 0;
+  int32_t hdlcPending_ = 0;
+  int32_t n114Pending_ = 0;
+  int32_t n143Pending_ = 0;
+  int32_t n143Delay_ = 0;
+  int32_t n143Twe_ = 0;
+  int32_t lineActivity_ = 1;
+  int32_t completionReport_ = 0;
+  int32_t socketWritable_ = 1;
+
+  uint8_t receiveBuffer_[kReceiveBufferSize] = {};
+  uint8_t receiveTimerCounter_ = 0;
+  uint8_t settleTimerCounter_ = 0;
+  uint8_t n143TimerCounter_ = 0;
+  uint8_t n143FrameCounter_ = 0;
+  uint8_t sequenceA_ = 0;
+  uint8_t sequenceB_ = 0;
+  uint16_t crc16Table_[256] = {};
+  uint16_t hostAddress_ = 0xFFFE;
+  uint16_t hostNumber_ = 0;
+  uint32_t crc32Table_[256] = {};
+  uint32_t linkId_ = 0;
+  uint32_t hostId_ = 0;
+  uint32_t receiveTimerId_ = 0;
+  uint32_t settleTimerId_ = 0;
+  uint32_t n143TimerId_ = 0;
+  uint32_t timerBase_ = 0xE000;
+  uint32_t defaultMode_ = 0;
+  uint32_t binMode_ = 0x10000000;
+  uint32_t binHeader_ = 0;
+  uint32_t binMask_ = 0;
+  uint32_t n114Mode_ = 0x11000000;
+  uint32_t n143Mode_ = 0x10000000;
+  uint32_t defaultTimeout_ = 200;
+  uint32_t receiveTimeout_ = 50;
+  int32_t inRead_ = 0;
+  int32_t inWrite_ = 0;
+  int32_t outHead_ = 0;
+  int32_t outTail_ = 0;
+  int32_t receiveCount_ = 0;
+  int32_t runningTimers_ = 0;
+  int32_t binSequencePos_ = 0;
+  int32_t binNakPos_ = 0;
+  int32_t binLengthPos_ = 0;
+  int32_t binLengthAdjust_ = 0;
+  int32_t binCheckStart_ = 0;
+  int32_t retryCount_ = 31;
+  int32_t maxTimers_ = 5;
+  int32_t outReserve_ = 16;
+
+  std::unique_ptr<platform::Event> receiveLock_;
+  std::unique_ptr<platform::Event> inputLock_;
+  std::unique_ptr<platform::Event> outputLock_;
+  InQueueEntry inQueue_[kInQueueSize];
+  OutQueueEntry outQueue_[kOutQueueSize];
+  std::unique_ptr<CCommCtrl> commCtrl_;
+  HWND owner_ = nullptr;
+  uint32_t messageId_ = 0x0E00;
+  // The port went away and could not be opened again yet (owner's thread only).
+  bool portLost_ = false;
+
+  // Timer requests made off the owner's thread, carried out by TimerProc.
+  struct TimerRequest {
+    uint32_t id;
+    uint32_t periodMs;  // 0: stop
+  };
+  std::mutex handOffLock_;
+  std::vector<TimerRequest> handOff_;
+};
