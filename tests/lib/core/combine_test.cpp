@@ -14,44 +14,11 @@
 
 #include "lib/core/report.h"
 #include "support/scripted_message_box.h"
+#include "support/temp_folder.h"
 
 namespace {
 
-// A fresh folder under the system's temporary folder for one test, removed
-// with everything in it afterwards.
-class TempFolder {
- public:
-  TempFolder() {
-    static int serial = 0;
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    path_ = std::filesystem::temp_directory_path() /
-            (std::string("zemta_combine_") + (info ? info->name() : "x") + "_" + std::to_string(std::random_device{}()) +
-             "_" + std::to_string(++serial));
-    std::filesystem::remove_all(path_);
-    std::filesystem::create_directories(path_);
-  }
-  ~TempFolder() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-  }
-  TempFolder(const TempFolder&) = delete;
-  TempFolder& operator=(const TempFolder&) = delete;
-
-  std::string path() const { return path_.string(); }
-  std::string operator/(const std::string& name) const { return (path_ / name).string(); }
-  void write(const std::string& name, const std::string& content) const {
-    const auto target = path_ / name;
-    std::filesystem::create_directories(target.parent_path());
-    std::ofstream(target, std::ios::binary) << content;
-  }
-  std::string read(const std::string& name) const {
-    std::ifstream in(path_ / name, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-  }
-
- private:
-  std::filesystem::path path_;
-};
+using testing_support::TempFolder;
 
 namespace fs = std::filesystem;
 using testing_support::ScriptedMessageBox;

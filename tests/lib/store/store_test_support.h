@@ -13,39 +13,13 @@
 #include <string>
 #include <vector>
 
+#include "support/temp_folder.h"
+
 namespace store_test {
 
-// A fresh folder under the system's temporary folder, removed afterwards.
-class TempFolder {
- public:
-  TempFolder() {
-    static std::atomic<int> serial{0};
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    std::string name = std::string("zemta_store_") + (info ? info->name() : "x") + "_" +
-                       std::to_string(reinterpret_cast<uintptr_t>(this) & 0xFFFFFF) + "_" + std::to_string(++serial);
-    path_ = std::filesystem::temp_directory_path() / name;
-    std::filesystem::remove_all(path_);
-    std::filesystem::create_directories(path_);
-  }
-  ~TempFolder() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-  }
-  std::string file(const std::string& name) const { return (path_ / name).string(); }
-
- private:
-  std::filesystem::path path_;
-};
-
-inline std::string fileBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-inline void writeFileBytes(const std::string& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
+using testing_support::TempFolder;
+using testing_support::fileBytes;
+using testing_support::writeFileBytes;
 
 // A 4-byte key that memcmp orders as the number.
 inline std::string key4(uint32_t value) {

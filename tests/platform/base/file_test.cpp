@@ -9,12 +9,12 @@
 #include <gtest/gtest.h>
 
 #include "platform/base/last_error.h"
-#include "tests/platform/base/temp_folder.h"
+#include "support/temp_folder.h"
 
 namespace platform {
 namespace {
 
-using platform_test::TempFolder;
+using testing_support::TempFolder;
 
 // An open held by another process until close() is called.
 class ChildOpen {

@@ -6,12 +6,12 @@
 
 #include "platform/base/file.h"
 #include "platform/base/last_error.h"
-#include "tests/platform/base/temp_folder.h"
+#include "support/temp_folder.h"
 
 namespace platform {
 namespace {
 
-using platform_test::TempFolder;
+using testing_support::TempFolder;
 
 TEST(MapPath, FindsNamesWhateverTheirCase) {
   TempFolder folder;

@@ -7,12 +7,12 @@
 
 #include "platform/base/cp932.h"
 #include "platform/base/last_error.h"
-#include "tests/platform/base/temp_folder.h"
+#include "support/temp_folder.h"
 
 namespace platform {
 namespace {
 
-using platform_test::TempFolder;
+using testing_support::TempFolder;
 
 // Points both scopes at a fresh folder for the test, and back afterwards.
 class ProfileTest : public ::testing::Test {
