@@ -1,0 +1,319 @@
+#include "platform/ui/desktop.h"
+
+#include <QApplication>
+#include <QFileDialog>
+#include <QKeyEvent>
+#include <QScrollBar>
+#include <QWheelEvent>
+
+#include <map>
+#include <mutex>
+
+#include "platform/base/last_error.h"
+#include "platform/ui/input.h"
+#include "platform/ui/internal.h"
+
+namespace platform::ui {
+
+using namespace detail;
+
+namespace {
+
+// A virtual key as Qt knows it on a Japanese keyboard: the Qt key and text
+// without and with Shift (keys typing nothing have empty texts).
+struct QtKeyOfVirtualKey {
+  uint32_t virtualKey;
+  int key;
+  const char* text;
+  int shiftedKey;
+  const char* shiftedText;
+};
+
+const QtKeyOfVirtualKey kQtKeys[] = {
+    {'1', Qt::Key_1, "1", Qt::Key_Exclam, "!"},
+    {'2', Qt::Key_2, "2", Qt::Key_QuoteDbl, "\""},
+    {'3', Qt::Key_3, "3", Qt::Key_NumberSign, "#"},
+    {'4', Qt::Key_4, "4", Qt::Key_Dollar, "$"},
+    {'5', Qt::Key_5, "5", Qt::Key_Percent, "%"},
+    {'6', Qt::Key_6, "6", Qt::Key_Ampersand, "&"},
+    {'7', Qt::Key_7, "7", Qt::Key_Apostrophe, "'"},
+    {'8', Qt::Key_8, "8", Qt::Key_ParenLeft, "("},
+    {'9', Qt::Key_9, "9", Qt::Key_ParenRight, ")"},
+    {'0', Qt::Key_0, "0", Qt::Key_0, ""},
+    {kVkOemMinus, Qt::Key_Minus, "-", Qt::Key_Equal, "="},
+    {kVkOem7, Qt::Key_AsciiCircum, "^", Qt::Key_AsciiTilde, "~"},
+    {kVkOem5, Qt::Key_yen, "\\", Qt::Key_Bar, "|"},
+    {kVkOem3, Qt::Key_At, "@", Qt::Key_QuoteLeft, "`"},
+    {kVkOem4, Qt::Key_BracketLeft, "[", Qt::Key_BraceLeft, "{"},
+    {kVkOemPlus, Qt::Key_Semicolon, ";", Qt::Key_Plus, "+"},
+    {kVkOem1, Qt::Key_Colon, ":", Qt::Key_Asterisk, "*"},
+    {kVkOem6, Qt::Key_BracketRight, "]", Qt::Key_BraceRight, "}"},
+    {kVkOemComma, Qt::Key_Comma, ",", Qt::Key_Less, "<"},
+    {kVkOemPeriod, Qt::Key_Period, ".", Qt::Key_Greater, ">"},
+    {kVkOem2, Qt::Key_Slash, "/", Qt::Key_Question, "?"},
+    {kVkOem102, Qt::Key_Backslash, "\\", Qt::Key_Underscore, "_"},
+    {kVkSpace, Qt::Key_Space, " ", Qt::Key_Space, " "},
+    {kVkReturn, Qt::Key_Return, "\r", Qt::Key_Return, "\r"},
+    {kVkEscape, Qt::Key_Escape, "", Qt::Key_Escape, ""},
+    {kVkTab, Qt::Key_Tab, "\t", Qt::Key_Backtab, ""},
+    {kVkBack, Qt::Key_Backspace, "", Qt::Key_Backspace, ""},
+    {kVkCancel, Qt::Key_Cancel, "", Qt::Key_Cancel, ""},
+    {kVkPrior, Qt::Key_PageUp, "", Qt::Key_PageUp, ""},
+    {kVkNext, Qt::Key_PageDown, "", Qt::Key_PageDown, ""},
+    {kVkEnd, Qt::Key_End, "", Qt::Key_End, ""},
+    {kVkHome, Qt::Key_Home, "", Qt::Key_Home, ""},
+    {kVkLeft, Qt::Key_Left, "", Qt::Key_Left, ""},
+    {kVkUp, Qt::Key_Up, "", Qt::Key_Up, ""},
+    {kVkRight, Qt::Key_Right, "", Qt::Key_Right, ""},
+    {kVkDown, Qt::Key_Down, "", Qt::Key_Down, ""},
+    {kVkInsert, Qt::Key_Insert, "", Qt::Key_Insert, ""},
+    {kVkDelete, Qt::Key_Delete, "", Qt::Key_Delete, ""},
+    {kVkShift, Qt::Key_Shift, "", Qt::Key_Shift, ""},
+    {kVkControl, Qt::Key_Control, "", Qt::Key_Control, ""},
+    {kVkMenu, Qt::Key_Alt, "", Qt::Key_Alt, ""},
+    {kVkPause, Qt::Key_Pause, "", Qt::Key_Pause, ""},
+    {kVkCapital, Qt::Key_CapsLock, "", Qt::Key_CapsLock, ""},
+    {kVkConvert, Qt::Key_Henkan, "", Qt::Key_Henkan, ""},
+    {kVkNonConvert, Qt::Key_Muhenkan, "", Qt::Key_Muhenkan, ""},
+    {kVkKanji, Qt::Key_Zenkaku_Hankaku, "", Qt::Key_Zenkaku_Hankaku, ""},
+    {kVkKana, Qt::Key_Hiragana_Katakana, "", Qt::Key_Hiragana_Katakana, ""},
+};
+
+const QtKeyOfVirtualKey kQtPadKeys[] = {
+    {kVkMultiply, Qt::Key_Asterisk, "*", Qt::Key_Asterisk, "*"},
+    {kVkAdd, Qt::Key_Plus, "+", Qt::Key_Plus, "+"},
+    {kVkSeparator, Qt::Key_Comma, ",", Qt::Key_Comma, ","},
+    {kVkSubtract, Qt::Key_Minus, "-", Qt::Key_Minus, "-"},
+    {kVkDecimal, Qt::Key_Period, ".", Qt::Key_Period, "."},
+    {kVkDivide, Qt::Key_Slash, "/", Qt::Key_Slash, "/"},
+};
+
+// The Qt key, keypad flag and text of a virtual key; false when it has none.
+bool qtKeyOf(uint32_t vk, bool shift, int& key, bool& keypad, QString& text) {
+  keypad = false;
+  if (vk >= 'A' && vk <= 'Z') {
+    key = Qt::Key_A + static_cast<int>(vk - 'A');
+    char c = static_cast<char>(shift ? vk : vk + 0x20);
+    text = QString(QChar(c));
+    return true;
+  }
+  if (vk >= kVkNumpad0 && vk <= kVkNumpad0 + 9) {
+    key = Qt::Key_0 + static_cast<int>(vk - kVkNumpad0);
+    keypad = true;
+    text = QString(QChar(static_cast<char>('0' + (vk - kVkNumpad0))));
+    return true;
+  }
+  if (vk >= kVkF1 && vk < kVkF1 + 24) {
+    key = Qt::Key_F1 + static_cast<int>(vk - kVkF1);
+    text.clear();
+    return true;
+  }
+  for (const auto& k : kQtPadKeys)
+    if (k.virtualKey == vk) {
+      key = k.key;
+      keypad = true;
+      text = QString::fromLatin1(k.text);
+      return true;
+    }
+  for (const auto& k : kQtKeys)
+    if (k.virtualKey == vk) {
+      key = shift ? k.shiftedKey : k.key;
+      text = QString::fromLatin1(shift ? k.shiftedText : k.text);
+      return true;
+    }
+  return false;
+}
+
+QWidget* receiverOf(HWND target) {
+  if (target) return widgetOf(target);
+  if (QWidget* focus = QApplication::focusWidget()) return focus;
+  return QApplication::activeWindow();
+}
+
+struct DesktopState {
+  std::mutex mutex;
+  std::map<uintptr_t, ImeState> ime;
+  FolderPickerAnswerer picker;
+};
+
+DesktopState& desktop() {
+  static DesktopState* s = new DesktopState;
+  return *s;
+}
+
+// A scroll bar keeping the Windows range model (maximum is the last position
+// of the range, the thumb stops at maximum - page + 1).
+class ScrollBarWidget : public QScrollBar {
+ public:
+  ScrollBarWidget(Qt::Orientation orientation, QWidget* parent) : QScrollBar(orientation, parent) {}
+  ScrollInfo info;
+  int32_t lastPosition() const { return std::max(info.minimum, info.maximum - std::max(info.page, 1) + 1); }
+  void apply() {
+    int32_t top = lastPosition();
+    info.position = std::clamp(info.position, info.minimum, top);
+    setRange(info.minimum, top);
+    setPageStep(std::max(info.page, 1));
+    setValue(info.position);
+  }
+};
+
+ScrollBarWidget* scrollBarOf(HWND control) {
+  return dynamic_cast<ScrollBarWidget*>(widgetOf(control));
+}
+
+}  // namespace
+
+bool sendKeyInput(HWND target, uint32_t virtualKey, bool down, bool shift, bool ctrl, bool alt) {
+  ensureApplication();
+  QWidget* receiver = receiverOf(target);
+  int key = 0;
+  bool keypad = false;
+  QString text;
+  if (!receiver || !qtKeyOf(virtualKey, shift, key, keypad, text)) {
+    setLastError(kErrorInvalidParameter);
+    return false;
+  }
+  Qt::KeyboardModifiers modifiers;
+  if (shift) modifiers |= Qt::ShiftModifier;
+  if (ctrl) modifiers |= Qt::ControlModifier;
+  if (alt) modifiers |= Qt::AltModifier;
+  if (keypad) modifiers |= Qt::KeypadModifier;
+  if (ctrl || alt) text.clear();
+  QKeyEvent event(down ? QEvent::KeyPress : QEvent::KeyRelease, key, modifiers, text);
+  QApplication::sendEvent(receiver, &event);
+  return true;
+}
+
+bool sendWheelInput(HWND target, int32_t delta) {
+  ensureApplication();
+  QWidget* receiver = receiverOf(target);
+  if (!receiver) {
+    setLastError(kErrorInvalidParameter);
+    return false;
+  }
+  QPointF at(receiver->width() / 2.0, receiver->height() / 2.0);
+  QWheelEvent event(at, receiver->mapToGlobal(at), QPoint(), QPoint(0, delta), Qt::NoButton, Qt::NoModifier,
+                    Qt::NoScrollPhase, false);
+  QApplication::sendEvent(receiver, &event);
+  return true;
+}
+
+bool isChildWindow(HWND parent, HWND window) {
+  if (!parent || !window) return false;
+  for (HWND w = parentWindow(window); w; w = parentWindow(w))
+    if (w == parent) return true;
+  return false;
+}
+
+HWND mainWindow() {
+  for (HWND w : topLevelWindows())
+    if (isWindowVisible(w)) return w;
+  return nullptr;
+}
+
+bool imeState(HWND window, ImeState& state) {
+  if (!isWindow(window)) {
+    setLastError(kErrorInvalidHandle);
+    return false;
+  }
+  DesktopState& d = desktop();
+  std::lock_guard<std::mutex> guard(d.mutex);
+  auto it = d.ime.find(key(window));
+  if (it != d.ime.end()) {
+    state = it->second;
+  } else {
+    state = ImeState{};
+    if (QWidget* w = widgetOf(window)) state.open = w->testAttribute(Qt::WA_InputMethodEnabled);
+  }
+  return true;
+}
+
+bool setImeState(HWND window, const ImeState& state) {
+  QWidget* w = widgetOf(window);
+  if (!w) {
+    setLastError(kErrorInvalidHandle);
+    return false;
+  }
+  w->setAttribute(Qt::WA_InputMethodEnabled, state.open);
+  // Conversion mode bit 0 (native): kana and kanji; without it the method
+  // should prefer Latin input.
+  w->setInputMethodHints((state.conversion & 1) ? Qt::ImhNone : Qt::ImhPreferLatin);
+  if (QGuiApplication::focusObject() == w) QGuiApplication::inputMethod()->update(Qt::ImEnabled | Qt::ImHints);
+  DesktopState& d = desktop();
+  std::lock_guard<std::mutex> guard(d.mutex);
+  d.ime[key(window)] = state;
+  return true;
+}
+
+FolderPickerAnswerer setFolderPickerAnswerer(FolderPickerAnswerer answerer) {
+  DesktopState& d = desktop();
+  std::lock_guard<std::mutex> guard(d.mutex);
+  FolderPickerAnswerer old = std::move(d.picker);
+  d.picker = std::move(answerer);
+  return old;
+}
+
+bool pickFolder(HWND owner, const std::string& title, std::string& folder) {
+  FolderPickerAnswerer scripted;
+  {
+    DesktopState& d = desktop();
+    std::lock_guard<std::mutex> guard(d.mutex);
+    scripted = d.picker;
+  }
+  if (scripted) return scripted(title, folder);
+  ensureApplication();
+  QString chosen = QFileDialog::getExistingDirectory(widgetOf(owner), fromCp932(title), fromCp932(folder),
+                                                     QFileDialog::ShowDirsOnly);
+  if (chosen.isEmpty()) return false;
+  folder = toCp932(chosen);
+  return true;
+}
+
+HWND createScrollBar(HWND parent, const Rect& rect, bool vertical) {
+  ensureApplication();
+  QWidget* p = widgetOf(parent);
+  if (parent && !p) {
+    setLastError(kErrorInvalidHandle);
+    return nullptr;
+  }
+  auto* bar = new ScrollBarWidget(vertical ? Qt::Vertical : Qt::Horizontal, p);
+  bar->setGeometry(rect.left, rect.top, std::max(1, rect.width()), std::max(1, rect.height()));
+  bar->apply();
+  bar->show();
+  return attach(bar, "ScrollBar");
+}
+
+bool scrollInfo(HWND control, ScrollInfo& info) {
+  ScrollBarWidget* bar = scrollBarOf(control);
+  if (!bar) {
+    setLastError(kErrorInvalidHandle);
+    return false;
+  }
+  info = bar->info;
+  return true;
+}
+
+bool setScrollInfo(HWND control, const ScrollInfo& info) {
+  ScrollBarWidget* bar = scrollBarOf(control);
+  if (!bar || info.maximum < info.minimum || info.page < 0) {
+    setLastError(bar ? kErrorInvalidParameter : kErrorInvalidHandle);
+    return false;
+  }
+  bar->info = info;
+  bar->apply();
+  return true;
+}
+
+bool setScrollPosition(HWND control, int32_t position) {
+  ScrollBarWidget* bar = scrollBarOf(control);
+  if (!bar) {
+    setLastError(kErrorInvalidHandle);
+    return false;
+  }
+  bar->info.position = position;
+  bar->apply();
+  bar->update();
+  return true;
+}
+
+}  // namespace platform::ui
