@@ -143,7 +143,6 @@ constexpr int kTimeSizesNoMs[7] = {0, 9, 9, 6, 13, 13, 9};
 constexpr int kDateSizes[13] = {0, 11, 10, 6, 15, 17, 9, 16, 15, 11, 19, 21, 13};
 
 const char* const kEnglishWeekdays[7] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
-const char* const kJapaneseWeekdays[7] = {"日", "月", "火", "水", "木", "金", "土"};
 
 std::string formatDate(uint32_t value, uint32_t form) {
   if (value == 0) return std::string();
@@ -182,7 +181,7 @@ std::string formatDate(uint32_t value, uint32_t form) {
   }
   if (form > 6) {
     const int w = weekdayOf(c.year, c.month, c.day);
-    text += printf1("(%s)", form <= 9 ? kEnglishWeekdays[w] : kJapaneseWeekdays[w]);
+    text += printf1("(%s)", form <= 9 ? kEnglishWeekdays[w] : japaneseWeekday(w));
   }
   return text;
 }
@@ -285,6 +284,11 @@ int32_t ToInsSepStr(char* out, int32_t size, const char* text, int32_t length, c
   }
   std::memcpy(out, result.c_str(), result.size() + 1);
   return static_cast<int32_t>(result.size());
+}
+
+const char* japaneseWeekday(int weekday) {
+  static const char* const kJapaneseWeekdays[7] = {"日", "月", "火", "水", "木", "金", "土"};
+  return kJapaneseWeekdays[((weekday % 7) + 7) % 7];
 }
 
 bool formatTypedValue(uint32_t type, int32_t length, const uint8_t* value, uint32_t format, std::string& text) {

@@ -14,6 +14,9 @@ int32_t ToInsSepStr(char* out, int32_t size, const char* text, int32_t length, c
 // cannot be printed.
 bool formatTypedValue(uint32_t type, int32_t length, const uint8_t* value, uint32_t format, std::string& text);
 
+// The weekday character of 0 Sunday ... 6 Saturday (日月火水木金土).
+const char* japaneseWeekday(int weekday);
+
 // The same test as ChkMbcType.
 int32_t ChkMbcPos(const char* text, int32_t index);
 

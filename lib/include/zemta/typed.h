@@ -57,6 +57,71 @@ ZEMTA_API int32_t ItemSetData(ItemValue* value);
 // Reads the field into the value (display text, integer, double or raw bytes).
 ZEMTA_API int32_t ItemGetData(ItemValue* value);
 
+// A form item as the item layer reads it: 32 16-bit words (the words the
+// item layer uses are named below; the others belong to the form).
+typedef struct ItemFormItem {
+  uint16_t words[32];
+} ItemFormItem;
+enum ItemFormWord : int32_t {
+  ITEM_WORD_WIDTH = 5,      // display width in bytes
+  ITEM_WORD_LINES = 6,      // line count
+  ITEM_WORD_FLAGS = 8,      // boundary marks 0x400 (word 14), 0x800 ... 0x8000 (words 15, 16, 19, 20, 21)
+  ITEM_WORD_TYPE = 9,       // item type word
+  ITEM_WORD_OFFSET = 10,    // record offset; bit 15: in the table header
+  ITEM_WORD_SIZE = 11,      // field size
+  ITEM_WORD_POSITION = 12,  // bit-field position word
+  ITEM_WORD_STEP = 13,      // step between lines in the record data
+  ITEM_WORD_PARAMETER = 14, // value offset, condition or reference offset, choice position
+};
+
+// One buffer of a record held in several segments.
+typedef struct ItemSegment {
+  uint16_t size;
+  uint8_t* buffer;
+} ItemSegment;
+
+// What the form-item operations work on: the form's items and text, the
+// record's segments (rows x columns, entry (row j, column i) at i + columns * j,
+// walked column by column) and the table header.
+typedef struct ItemForm {
+  uint16_t itemCount;
+  const ItemFormItem* items;
+  uint16_t textLength;
+  const char* text;
+  uint16_t segmentRows;
+  uint16_t segmentColumns;
+  const ItemSegment* segments;
+  uint16_t headerSize;
+  uint8_t* header;
+} ItemForm;
+
+// Writes the display text of line n of the item, zero-terminated: 0, or -1.
+ZEMTA_API int32_t ItemGetStr(const ItemForm* form, const ItemFormItem* item, int32_t line, char* buffer,
+                             int32_t size);
+// Puts a text into line n of the item (the reverse of ItemGetStr): 1 changed,
+// 0 unchanged, -1 on failure.
+ZEMTA_API int32_t ItemSetStr(const ItemForm* form, const ItemFormItem* item, int32_t line, const char* text);
+// The segment that holds line n of the item and the line's offset inside it;
+// null (no report) when there is none.
+ZEMTA_API const ItemSegment* ItemGetSegment(uint16_t rows, uint16_t columns, const ItemSegment* segments,
+                                            const ItemFormItem* item, int32_t line, int32_t* offset);
+// Distance from a position of the form's text to the nearest item boundary
+// beyond it (or to the text's end); -1 for a position outside the text.
+ZEMTA_API int32_t ItemGetBreakLen(int32_t itemCount, const ItemFormItem* items, int32_t textLength,
+                                  int32_t position);
+// The address of a record byte held in the segments, with length bytes from
+// it inside one segment; null, after a report, when there is none.
+ZEMTA_API uint8_t* ItemGetDataPtr(const ItemForm* form, int32_t offset, int32_t length);
+// The raw value of line n: the integer of the bit field (4 bytes), a double
+// (8 bytes) or the field's bytes; the bytes written, or -1.
+ZEMTA_API int32_t ItemGetValue(const ItemForm* form, const ItemFormItem* item, int32_t line, void* out,
+                               int32_t size);
+// Stores an integer (kind 4, int32_t), a double (kind 10) or raw bytes (other
+// kinds, the field size) into line n in the field's own type: 1 changed,
+// 0 unchanged, -1 out of range or on failure.
+ZEMTA_API int32_t ItemSetValue(const ItemForm* form, const ItemFormItem* item, int32_t line, int32_t kind,
+                               const void* value);
+
 // ODBC type information rows: with a null row the row count (23); else fills
 // the row (by SQL type when non-zero, else by index) and returns its SQL type.
 typedef struct ItemTypeInfoRow {
