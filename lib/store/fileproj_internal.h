@@ -1,0 +1,181 @@
+// The inside of the project database, shared by fileproj.cpp (catalog, open,
+// close, lookups, record-buffer set storage), fileproj_refresh.cpp (the
+// refresh timer and its notifications), the searches and the project maker.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "zemta/fileproj.h"
+#include "zemta/filesearch.h"
+
+namespace zemta::fileproj {
+
+constexpr uint32_t kProjectCheck = 0xBACC0000;
+constexpr size_t kMaxProjects = 32;
+constexpr uint32_t kCatalogHeaderLen = 1152;
+constexpr uint32_t kCatalogRecordLen = 128;
+constexpr uint32_t kDescriptorLen = 256;
+constexpr size_t kNameLen = 16;
+constexpr size_t kMaxSets = 32;
+constexpr uint32_t kRefreshPeriodMs = 10000;
+
+// Catalog header offsets.
+constexpr size_t kHeaderDataFolder = 32, kHeaderDataFolderLen = 36;
+constexpr size_t kHeaderTableCount = 68, kHeaderResourceCount = 70;
+constexpr size_t kHeaderFolders = 72, kHeaderFolderLen = 128;
+
+// Table record offsets.
+constexpr size_t kTableName = 0, kTableFdbId = 16, kTableId = 20, kTableHeaderLen = 28, kTableRecordLen = 30,
+                 kTableHeaderFields = 32, kTableRecordFields = 34, kTableFile = 36, kTableFileLen = 18,
+                 kTableCompositeCount = 54, kTableComposites = 56, kCompositeLen = 24, kCompositeFileLen = 16;
+
+// Field descriptor offsets.
+constexpr size_t kFieldName = 0, kFieldId = 16, kFieldFlags = 24, kFieldOffset = 28, kFieldSize = 30,
+                 kFieldWord = 32, kFieldIndex = 34, kFieldIndexLen = 16, kFieldRefTable = 50, kFieldRefField = 52,
+                 kFieldKind = 56, kFieldTypeWord = 154;
+
+// A fixed text of a stored record: bytes up to the first 0 within its width.
+std::string fixedText(const uint8_t* at, size_t width);
+// Cuts a name as the catalog keeps it: at most limit bytes, never half a
+// double-byte character.
+std::string cutName(const std::string& name, size_t limit = kNameLen);
+
+// FileProjField: the 256-byte descriptor as stored, read through accessors.
+struct Field {
+  std::array<uint8_t, kDescriptorLen> raw{};
+  std::string name() const { return fixedText(raw.data() + kFieldName, kNameLen); }
+  int32_t id() const;
+  int32_t indexFlags() const;
+  uint16_t offset() const;
+  uint16_t size() const;
+  uint16_t fieldWord() const;
+  std::string indexFile() const { return fixedText(raw.data() + kFieldIndex, kFieldIndexLen); }
+  uint16_t refTable() const;
+  uint16_t refField() const;
+  int32_t kind() const;
+  uint16_t typeWord() const;
+  uint16_t typeCode() const { return typeWord() & 0x3F; }
+};
+
+struct Composite {
+  std::string file;
+  std::vector<uint16_t> fields;
+};
+
+struct TableEntry {
+  FileDBHandle table = 0;
+  std::array<uint8_t, kCatalogRecordLen> record{};
+  std::vector<Field> headerFields;
+  std::vector<Field> fields;
+  std::vector<uint8_t> work;
+  bool local = false;
+
+  std::string name() const { return fixedText(record.data() + kTableName, kNameLen); }
+  int32_t fdbId() const;
+  uint16_t tableId() const;
+  uint16_t headerLen() const;
+  uint16_t recordLen() const;
+  uint16_t headerFieldCount() const;
+  uint16_t recordFieldCount() const;
+  std::string fileName() const { return fixedText(record.data() + kTableFile, kTableFileLen); }
+  std::vector<Composite> composites() const;
+};
+
+// One table's part of a record-buffer set.
+struct BufferSlot {
+  int32_t fdbId = 0;       // bit 15: the table's header instead of its records
+  int32_t table = -1;      // index into the project's table entries; -1 none
+  uint16_t rows = 0;
+  uint16_t rowSize = 0;    // bit 15 for a header slot
+  size_t imageAt = 0;      // offset of row 0 in the set's images
+  std::vector<uint32_t> flags;       // per row, starting at 8 (bit 3)
+  std::vector<int32_t> recordNumbers;  // per row, -1 none
+  std::vector<uint16_t> order;       // row i -> i
+  FileRecList list{};
+  bool header() const { return (fdbId & 0x8000) != 0; }
+  uint32_t size() const { return rowSize & 0x7FFF; }
+};
+
+// Row flag bits.
+constexpr uint32_t kRowHoldsRecord = 0x1, kRowChanged = 0x2, kRowEdited = 0x4, kRowWatched = 0x8,
+                   kRowSkipRefresh = 0x80;
+
+struct BufferSet {
+  HWND window = nullptr;
+  uint32_t owner = 0;  // the view or print job that made the set
+  std::vector<BufferSlot> slots;
+  size_t total = 0;              // bytes of all current images
+  std::vector<uint8_t> images;   // current images, then the saved copies
+  bool redraw = false;
+  uint8_t* image(const BufferSlot& slot, int row) { return images.data() + slot.imageAt + row * slot.size(); }
+  uint8_t* saved(const BufferSlot& slot, int row) { return image(slot, row) + total; }
+};
+
+struct Project {
+  FileProjHandle handle = 0;
+  int32_t check = 0;
+  uint16_t id = 0;
+  std::string folder;       // absolute, ends in a backslash
+  std::string catalogPath;
+  HWND owner = nullptr;
+  int32_t refreshOff = 0;
+  bool opening = true;      // the refresh timer leaves a half-open project alone
+  FileDBHandle catalog = 0;
+  std::array<uint8_t, kCatalogHeaderLen> header{};
+  std::vector<std::array<uint8_t, kCatalogRecordLen>> resources;
+  std::vector<TableEntry> tables;
+  std::vector<std::unique_ptr<BufferSet>> sets;
+
+  std::string dataFolder() const { return fixedText(header.data() + kHeaderDataFolder, kHeaderDataFolderLen); }
+  std::string folderText(int kind) const {
+    return fixedText(header.data() + kHeaderFolders + kHeaderFolderLen * kind, kHeaderFolderLen);
+  }
+};
+
+// Path rules shared with the project maker.
+// The project folder the catalog names (absolute, ending in a backslash), or
+// false when it cannot be reached (last error set).
+bool resolveProjectFolder(const std::string& catalogPath, const std::string& dataFolder, std::string& folder);
+bool isLocalFileName(const std::string& fileName);
+std::string tablePath(const std::string& projectFolder, const std::string& folder1, const std::string& fileName,
+                      bool& local);
+std::string indexPath(const std::string& projectFolder, const std::string& folder1, const std::string& fileName,
+                      bool local);
+
+// Registry.
+Project* findProject(FileProjHandle handle);  // unreported
+std::vector<Project*> openProjects();
+
+// Lookups of the other parts of the project database; each reports its failure.
+int32_t FileProjCheckHandle(FileProjHandle handle);
+TableEntry* FileProjFindTable(FileProjHandle handle, int32_t fdbId);
+const Field* FileProjFindField(const TableEntry& entry, int32_t fieldId);
+const Field* FileProjGetIndexField(const TableEntry& entry, int32_t index);
+const Field* FileProjFindFieldByPlace(const TableEntry& entry, uint16_t offset, uint16_t size, uint16_t fieldWord);
+
+// Record-buffer set storage: one slot per (fdb id, row count); bit 15 of an
+// fdb id makes a header slot. The set number, or -1 after a report.
+struct SlotRequest {
+  int32_t fdbId;
+  uint16_t rows;
+};
+int32_t createBufferSet(FileProjHandle handle, HWND window, uint32_t owner, const std::vector<SlotRequest>& slots);
+BufferSet* bufferSet(Project& project, int32_t number);
+// Reads record n (or the header) into a row and its saved copy and marks it as
+// holding a stored record. 0, or -1 after a report.
+int32_t loadRow(FileProjHandle handle, int32_t setNumber, int32_t slot, int32_t row, int32_t recordNumber);
+
+// The refresh timer (fileproj_refresh.cpp).
+bool startRefreshTimer();
+void stopRefreshTimer();
+bool refreshTimerRunning();
+// One tick of the timer; tests call it by hand.
+void refreshTick();
+// Sends the event code for a row image of a set to the set's window.
+int32_t notifyRow(Project& project, int32_t setNumber, int32_t code, const Field* field, uint8_t* image);
+
+}  // namespace zemta::fileproj
