@@ -11,9 +11,7 @@ namespace {
 WindowLink frameworkLink() {
   WindowLink link;
   link.isWindow = [](HWND w) { return w != nullptr && platform::ui::isWindow(w); };
-  // The framework offers no look into a window's queue: nothing is seen as
-  // waiting, so every notice is posted.
-  link.peekMessage = [](HWND, uint32_t, WPARAM*) { return false; };
+  link.peekMessage = [](HWND w, uint32_t m, WPARAM* wp) { return platform::ui::peekMessage(w, m, wp); };
   link.postMessage = [](HWND w, uint32_t m, WPARAM wp, LPARAM lp) {
     return platform::ui::postMessage(w, m, wp, lp);
   };

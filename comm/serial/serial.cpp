@@ -14,7 +14,11 @@ CSerial::CSerial()
     : receiveLock_(std::make_unique<platform::Event>(false, true)),
       inputLock_(std::make_unique<platform::Event>(false, true)),
       outputLock_(std::make_unique<platform::Event>(false, true)),
-      commCtrl_(std::make_unique<CCommCtrl>()) {}
+      commCtrl_(std::make_unique<CCommCtrl>()) {
+  // Built again by CommOpen; built here too, so the frame and check helpers
+  // give right answers on an object that was never opened.
+  BuildCheckTables();
+}
 
 CSerial::~CSerial() {
   CommClose();
@@ -88,16 +92,7 @@ uint64_t CSerial::FileTimeNow() {
 
 int32_t CSerial::CommOpen(HWND owner) {
   if (!commCtrl_ || !owner || !quorex::windowLink().isWindow(owner)) return 0;
-  for (uint32_t n = 0; n < 256; ++n) {
-    uint32_t c = n;
-    for (int k = 0; k < 8; ++k) c = (c & 1) ? (c >> 1) ^ 0x8408u : c >> 1;
-    crc16Table_[n] = static_cast<uint16_t>(c);
-  }
-  for (uint32_t n = 0; n < 256; ++n) {
-    uint32_t c = n;
-    for (int k = 0; k < 8; ++k) c = (c & 1) ? (c >> 1) ^ 0xEDB88320u : c >> 1;
-    crc32Table_[n] = c;
-  }
+  BuildCheckTables();
   n143FrameCounter_ = 0;
   std::srand(static_cast<unsigned>(std::time(nullptr) + reinterpret_cast<uintptr_t>(this)));
   sequenceA_ = static_cast<uint8_t>(std::rand());
@@ -199,6 +194,7 @@ void CSerial::ResetQueues() {
   textPending_ = hdlcPending_ = n114Pending_ = n143Pending_ = 0;
   inRead_ = inWrite_ = outHead_ = outTail_ = 0;
   receiveCount_ = 0;
+  setAsideCount_ = 0;
   runningTimers_ = 0;
 }
 

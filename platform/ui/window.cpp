@@ -58,16 +58,56 @@ std::string toCp932(const QString& text) {
 // queue, which keeps the order of posting.
 class PostedMessage : public QEvent {
  public:
-  static QEvent::Type eventType() {
-    static int type = QEvent::registerEventType();
-    return static_cast<QEvent::Type>(type);
-  }
+  // A fixed number, not one handed out at run time: the layer is linked into
+  // each library and the program, and every copy must agree on it. Qt hands
+  // out registered types from the top of the user range down, far from here.
+  static QEvent::Type eventType() { return static_cast<QEvent::Type>(QEvent::User + 0x0E0); }
   PostedMessage(HWND w, uint32_t m, WPARAM wp, LPARAM lp)
       : QEvent(eventType()), window(w), message(m), wParam(wp), lParam(lp) {}
   HWND window;
   uint32_t message;
   WPARAM wParam;
   LPARAM lParam;
+};
+
+// What has been posted and not yet taken for delivery, in posting order, so
+// that a window's queue can be looked into without removing anything. An
+// event leaves it as its delivery starts, or when Qt discards it undelivered.
+struct PostedRecord {
+  const QEvent* event;
+  HWND window;
+  uint32_t message;
+  WPARAM wParam;
+};
+struct PostedQueue {
+  std::recursive_mutex lock;  // Qt may delete an event it refuses inside postEvent
+  std::vector<PostedRecord> records;
+};
+
+// One per process, like the window registry: the module that posts and the
+// one that delivers may be different.
+PLATFORM_SHARED_STATE void* sharedPostedQueue() {
+  static PostedQueue* q = new PostedQueue;  // lives until the process ends
+  return q;
+}
+
+PostedQueue& postedQueue() { return *static_cast<PostedQueue*>(sharedPostedQueue()); }
+
+void forgetPosted(const QEvent* event) {
+  PostedQueue& q = postedQueue();
+  std::lock_guard<std::recursive_mutex> guard(q.lock);
+  for (auto it = q.records.begin(); it != q.records.end(); ++it) {
+    if (it->event == event) {
+      q.records.erase(it);
+      return;
+    }
+  }
+}
+
+class RecordedMessage : public PostedMessage {
+ public:
+  using PostedMessage::PostedMessage;
+  ~RecordedMessage() override { forgetPosted(this); }
 };
 
 class Dispatcher : public QObject {
@@ -78,6 +118,7 @@ class Dispatcher : public QObject {
   void customEvent(QEvent* event) override {
     if (event->type() == PostedMessage::eventType()) {
       auto* posted = static_cast<PostedMessage*>(event);
+      forgetPosted(event);
       if (isWindow(posted->window)) deliver(posted->window, posted->message, posted->wParam, posted->lParam);
     }
   }
@@ -439,8 +480,25 @@ bool postMessage(HWND window, uint32_t message, WPARAM wParam, LPARAM lParam) {
     }
     dispatcher = s.dispatcher;
   }
-  QCoreApplication::postEvent(dispatcher, new PostedMessage(window, message, wParam, lParam));
+  auto* event = new RecordedMessage(window, message, wParam, lParam);
+  // Recorded and posted under one lock, so the record keeps Qt's order.
+  PostedQueue& q = postedQueue();
+  std::lock_guard<std::recursive_mutex> guard(q.lock);
+  q.records.push_back({event, window, message, wParam});
+  QCoreApplication::postEvent(dispatcher, event);
   return true;
+}
+
+bool peekMessage(HWND window, uint32_t message, WPARAM* wParam) {
+  PostedQueue& q = postedQueue();
+  std::lock_guard<std::recursive_mutex> guard(q.lock);
+  for (const PostedRecord& r : q.records) {
+    if (r.window == window && r.message == message) {
+      if (wParam) *wParam = r.wParam;
+      return true;
+    }
+  }
+  return false;
 }
 
 LRESULT sendMessage(HWND window, uint32_t message, WPARAM wParam, LPARAM lParam) {

@@ -115,6 +115,10 @@ bool grabWindowToPng(HWND window, const std::string& path);
 // window destroyed before delivery drops its messages. False (last error
 // invalid handle) for a handle that is not a window at the time of posting.
 bool postMessage(HWND window, uint32_t message, WPARAM wParam, LPARAM lParam);
+// Looks into the window's queue without removing anything: true when a
+// posted message of that id waits there, with the wParam of the first one.
+// Callable from any thread.
+bool peekMessage(HWND window, uint32_t message, WPARAM* wParam);
 // Calls the window's procedure and returns its answer. From another thread
 // the call runs on the UI thread and the caller waits for it.
 LRESULT sendMessage(HWND window, uint32_t message, WPARAM wParam, LPARAM lParam);

@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstdio>
 #include <stdexcept>
+#include <vector>
 
 namespace testing_support {
 
@@ -107,6 +108,16 @@ int ScriptedSerialDevice::countOf(const std::string& pattern) const {
   return count;
 }
 
+bool ScriptedSerialDevice::waitForBytes(size_t count, int timeoutMs) const {
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  std::unique_lock<std::mutex> lock(mutex_);
+  while (received_.size() < count) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    changed_.wait_for(lock, std::chrono::milliseconds(10));
+  }
+  return true;
+}
+
 bool ScriptedSerialDevice::waitFor(const std::string& pattern, int times, int timeoutMs) const {
   auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   while (countOf(pattern) < times) {
@@ -124,25 +135,22 @@ void ScriptedSerialDevice::run() {
     if (poll(&p, 1, 10) <= 0) continue;
     ssize_t n = ::read(master_, buffer, sizeof buffer);
     if (n <= 0) continue;
-    Rule due{};
-    bool answer = false;
+    std::vector<Rule> due;
     {
       std::lock_guard<std::mutex> guard(mutex_);
       received_.append(buffer, static_cast<size_t>(n));
-      if (!rules_.empty()) {
+      while (!rules_.empty()) {
         size_t at = received_.find(rules_.front().expected, consumed_);
-        if (at != std::string::npos) {
-          consumed_ = at + rules_.front().expected.size();
-          due = rules_.front();
-          rules_.pop_front();
-          answer = true;
-        }
+        if (at == std::string::npos) break;
+        consumed_ = at + rules_.front().expected.size();
+        due.push_back(rules_.front());
+        rules_.pop_front();
       }
     }
     changed_.notify_all();
-    if (answer) {
-      if (due.delayMs) std::this_thread::sleep_for(std::chrono::milliseconds(due.delayMs));
-      send(due.reply);
+    for (const Rule& rule : due) {
+      if (rule.delayMs) std::this_thread::sleep_for(std::chrono::milliseconds(rule.delayMs));
+      send(rule.reply);
     }
   }
 }

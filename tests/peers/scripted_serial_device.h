@@ -35,7 +35,8 @@ class ScriptedSerialDevice {
   const std::string& path() const { return linkPath_; }
 
   // When `expected` has arrived (after what earlier rules took), waits
-  // delayMs and sends `reply`. Rules are used once each, in order.
+  // delayMs and sends `reply`. Rules are used once each, in order; several
+  // may fire on one burst of bytes.
   void onReceive(const std::string& expected, const std::string& reply, uint32_t delayMs = 0);
   // Sends bytes now.
   void send(const std::string& bytes);
@@ -46,6 +47,8 @@ class ScriptedSerialDevice {
   // Waits until `pattern` has arrived `times` times in all.
   bool waitFor(const std::string& pattern, int times, int timeoutMs) const;
   int countOf(const std::string& pattern) const;
+  // Waits until at least count bytes have arrived in all.
+  bool waitForBytes(size_t count, int timeoutMs) const;
 
   // The device goes away: both ends close and the link is removed.
   void unplug();

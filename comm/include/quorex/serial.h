@@ -161,6 +161,39 @@ class QUOREX_API CSerial {
   int32_t EventTXProc();
   void OnInTimer(uint32_t id);
   int32_t EncodeHDLC(uint32_t mode, uint8_t* out, const uint8_t* data, int32_t length);
+  // Unescapes the HDLC frame that opens the receive buffer and closes at
+  // count - 1 into out (which may be the buffer); the FCS is kept. Returns
+  // the bytes written.
+  int32_t DecodeHDLC(int32_t count, uint8_t* out);
+  // 1 when the last two bytes (low first) are the FCS of the bytes before them.
+  int32_t ChkCrc(const uint8_t* data, int32_t length) const;
+  // 1 when the last four bytes (little-endian) are the CRC-32 of the bytes before them.
+  int32_t ChkCrc32(const uint8_t* data, int32_t length) const;
+  // Runs the receive pipeline on bytes as if the port had just read them
+  // (status: the port's error word); 1 done, 0 nothing given.
+  int32_t ReceiveBytes(const void* data, int32_t length, uint32_t status);
+
+  // --- the framings of the receive check chain ------------------------------------------
+  // Each looks at the receive buffer and answers 0 (not mine, or not
+  // complete yet), -1 (broken: drop the buffer) or the bytes it consumed
+  // after queueing what they carry.
+  int32_t N143Check(uint32_t status);
+  int32_t BinCheck(uint32_t status);
+  int32_t N114Check(uint32_t status);
+  int32_t TextCheck(uint32_t status);
+  // Skipping leading line feeds: the position after the first other byte
+  // when it equals value, else 0.
+  int32_t TextCheckFind(uint8_t value);
+  // 1 the received binary frame answers a request (its tag in *tag), 0 it
+  // only matches one already answered, -1 it matches none.
+  int32_t BinOutQueCheck(int32_t* tag);
+
+  // --- binary frames ----------------------------------------------------------------------
+  // Completes the frame (sequence byte, length field, check bytes) as
+  // SetBinMode describes and queues it with the object's retry count and
+  // default time-out; immediate sends it without waiting for a free line.
+  // 0 queued, -1 refused (nothing queued).
+  int32_t BinWrite(int32_t tag, uint16_t length, const void* data, int32_t immediate = 0);
 
   // The queue state, for the framings and tests (read under the locks).
   const OutQueueEntry& OutEntry(int32_t index) const { return outQueue_[index & 0xFFF]; }
@@ -179,6 +212,26 @@ class QUOREX_API CSerial {
   void RestartSettleTimer(uint32_t periodMs);
   bool PostNotice(uint32_t wParam, intptr_t lParam, bool coalesce);
   void ResetQueues();
+  void BuildCheckTables();
+  uint16_t Crc16(const uint8_t* data, int32_t length) const;
+  // The receive pipeline over what the buffer holds (receive lock held).
+  void RunReceivePipeline(uint32_t status);
+  // The HDLC step: true when the buffer (now the part before any set-aside
+  // rest) goes on to the check chain, *frame telling whether it is the body
+  // of an HDLC frame; false when an HDLC frame waits for its closing flag.
+  bool HdlcStep(uint32_t status, bool* frame);
+  // The check chain until the buffer is empty or every check waits.
+  void RunCheckChain(uint32_t status, bool frame);
+  void ConsumeReceived(int32_t count);
+  void StartReceiveTimer(uint32_t periodMs);
+  // Appends what the port read, handing over held bytes that can no longer
+  // become a frame when the new ones do not fit behind them.
+  void AppendReceived(const uint8_t* data, int32_t length, uint32_t status);
+  struct PendingFlags {
+    bool text, hdlc, n114, n143;
+  };
+  PendingFlags Pending();
+  int32_t BinOutQueCheckFrame(int32_t length, int32_t* tag);
   void UpdatePendingFlags();
   static uint64_t FileTimeNow();
 
@@ -194,6 +247,10 @@ class QUOREX_API CSerial {
   int32_t socketWritable_ = 1;
 
   uint8_t receiveBuffer_[kReceiveBufferSize] = {};
+  // Bytes behind an HDLC frame (or before one), kept aside while the check
+  // chain works on the part in front of them.
+  uint8_t setAside_[kReceiveBufferSize] = {};
+  int32_t setAsideCount_ = 0;
   uint8_t receiveTimerCounter_ = 0;
   uint8_t settleTimerCounter_ = 0;
   uint8_t n143TimerCounter_ = 0;
