@@ -43,6 +43,7 @@
 #include "lib/views/view_registry.h"
 #include "platform/base/last_error.h"
 #include "platform/ui/desktop.h"
+#include "platform/ui/application.h"
 #include "platform/ui/window.h"
 
 namespace zemta::fileproj {
@@ -135,7 +136,10 @@ void refreshSlot(Project& p, int32_t setNumber, BufferSlot& slot) {
 
 bool startRefreshTimer() {
   if (timerWindow()) return true;
-  platform::ui::ensureApplication();
+  // Without an application there is no message loop to tick on: a tool that
+  // opens a project to read or write it goes without the refresh, rather
+  // than needing a display.
+  if (!platform::ui::hasApplication()) return true;
   platform::ui::WindowSpec spec;
   spec.className = "ZemtaRefreshTimer";
   spec.visible = false;

@@ -83,6 +83,8 @@ class ProjectTest : public ::testing::Test {
 };
 
 TEST_F(ProjectTest, OpensFindsEveryTableAndFieldReadsWritesAndCloses) {
+  // The refresh timer ticks on the application's loop, so the program has one.
+  platform::ui::ensureApplication();
   project_ = FileProjOpen(catalog_.c_str(), 5, nullptr);
   ASSERT_NE(project_, 0u);
   EXPECT_NE(g_nMsgRefExt, 0u);
@@ -354,6 +356,28 @@ TEST(ProjectDefinitionTest, MistakesNameTheirLine) {
     EXPECT_FALSE(parseProjectDefinition(c.text, definition, error));
     EXPECT_EQ(error, c.message);
   }
+}
+
+}  // namespace
+
+namespace {
+
+using namespace zemta::fileproj;
+
+TEST_F(ProjectTest, OpensWithoutARefreshTimerWhereNoApplicationRuns) {
+  // A tool without a display opens a project too; it only goes without the
+  // refresh. The child is started afresh, so no other test made it an
+  // application.
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        FileProjHandle project = FileProjOpen(catalog_.c_str(), 5, nullptr);
+        if (!project) std::exit(3);
+        bool running = refreshTimerRunning();
+        FileProjClose(project);
+        std::exit(running ? 4 : 0);
+      },
+      ::testing::ExitedWithCode(0), "");
 }
 
 }  // namespace

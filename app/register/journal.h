@@ -1,0 +1,25 @@
+// Names of the journal files: the temporary transaction file of a sale in
+// progress ("R%cN%05lu.log": a letter for the sale's mode and a five-digit
+// number) and the daily receipt file ("DT%02u%02u%02u.prf": month, day, year
+// mod 100). Both are tables of 96-byte line records.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace varnex::reg {
+
+inline constexpr uint32_t kJournalRecordLen = 96;
+inline constexpr uint32_t kJournalTableId = 5;
+inline constexpr uint32_t kTempNumbers = 100000;  // five digits
+
+// "R" refund, "1" registration 1, "2" registration 2, "$" anything else (the
+// probe of the interrupted-sale scan).
+char TempFileLetter(uint16_t saleMode);
+std::string TempFileName(char letter, uint32_t number);
+// The first name of that letter, from number start on (mod 100000), that no
+// file in folder has; empty when all 100000 are taken.
+std::string NextFreeTempFile(const std::string& folder, char letter, uint32_t start = 1);
+std::string ReceiptFileName(uint16_t dosDate);
+
+}  // namespace varnex::reg
