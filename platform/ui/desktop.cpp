@@ -13,6 +13,8 @@
 #include "platform/ui/input.h"
 #include "platform/ui/internal.h"
 
+#include "platform/base/shared_state.h"
+
 namespace platform::ui {
 
 using namespace detail;
@@ -136,10 +138,20 @@ struct DesktopState {
   FolderPickerAnswerer picker;
 };
 
-DesktopState& desktop() {
-  static DesktopState* s = new DesktopState;
-  return *s;
+}  // namespace
+
+// One per process, like the window registry: the libraries' copies of this
+// layer must see the answerer and input-method state the program set.
+namespace detail {
+PLATFORM_SHARED_STATE void* sharedDesktopState() {
+  static void* state = new DesktopState;
+  return state;
 }
+}  // namespace detail
+
+namespace {
+
+DesktopState& desktop() { return *static_cast<DesktopState*>(detail::sharedDesktopState()); }
 
 // A scroll bar keeping the Windows range model (maximum is the last position
 // of the range, the thumb stops at maximum - page + 1).

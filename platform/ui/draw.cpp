@@ -1,5 +1,6 @@
 #include "platform/ui/draw.h"
 
+#include <QApplication>
 #include <QFont>
 #include <QFontMetrics>
 #include <QImage>
@@ -14,6 +15,7 @@
 #include <fstream>
 
 #include "platform/base/last_error.h"
+#include "platform/ui/class_internal.h"
 #include "platform/ui/internal.h"
 
 namespace platform::ui {
@@ -174,6 +176,21 @@ void DrawContext::drawImage(const Rect& rect, const Image& image) {
 void DrawContext::setClip(const Rect& rect) { impl_->painter.setClipRect(impl_->rect(rect)); }
 void DrawContext::clearClip() { impl_->painter.setClipping(false); }
 int32_t DrawContext::dotsPerInch() const { return impl_->dpi; }
+
+namespace detail {
+
+std::unique_ptr<DrawContext> DrawAccess::onDevice(QPaintDevice* device) {
+  std::unique_ptr<DrawContext> dc(new DrawContext);
+  if (!dc->impl_->painter.begin(device)) return nullptr;
+  dc->impl_->dpi = device->logicalDpiX() > 0 ? device->logicalDpiX() : 96;
+  dc->impl_->painter.setRenderHint(QPainter::TextAntialiasing);
+  dc->impl_->painter.setFont(QApplication::font());
+  return dc;
+}
+
+QPainter& DrawAccess::painter(DrawContext& dc) { return dc.impl_->painter; }
+
+}  // namespace detail
 
 // --- printing -----------------------------------------------------------------
 

@@ -17,6 +17,10 @@
 
 namespace platform::ui {
 
+namespace detail {
+struct DrawAccess;  // the framework's windows paint through a context too
+}
+
 class Image {
  public:
   Image();
@@ -70,6 +74,7 @@ class DrawContext {
 
  private:
   friend class PrintTarget;
+  friend struct detail::DrawAccess;
   DrawContext();
   struct Impl;
   std::unique_ptr<Impl> impl_;

@@ -1,0 +1,295 @@
+#include "platform/ui/view.h"
+
+#include <QFocusEvent>
+#include <QKeyEvent>
+#include <QLayout>
+#include <QPaintEvent>
+#include <QPointer>
+#include <QResizeEvent>
+#include <QSplitter>
+
+#include "platform/base/last_error.h"
+#include "platform/ui/class_internal.h"
+#include "platform/ui/frame.h"
+#include "platform/ui/input.h"
+#include "platform/ui/internal.h"
+
+namespace platform::ui {
+
+using namespace detail;
+
+namespace {
+
+// The view's Qt side: Qt's events become the view's messages.
+class ViewWidget : public QWidget {
+ public:
+  ViewWidget(View* owner, QWidget* parent) : QWidget(parent), owner(owner) {
+    setFocusPolicy(Qt::StrongFocus);
+    setMouseTracking(true);
+    setAttribute(Qt::WA_InputMethodEnabled, false);
+    setAutoFillBackground(true);
+    QPalette p = palette();
+    p.setColor(QPalette::Window, Qt::white);
+    setPalette(p);
+  }
+  View* owner;
+
+  QSize sizeHint() const override {
+    if (!owner) return QWidget::sizeHint();
+    Size s = owner->sizeHint();
+    return QSize(s.width, s.height);
+  }
+
+ protected:
+  bool event(QEvent* e) override {
+    // Tab and Shift+Tab belong to the view, not to the focus chain.
+    if (e->type() == QEvent::KeyPress) {
+      auto* k = static_cast<QKeyEvent*>(e);
+      if (k->key() == Qt::Key_Tab || k->key() == Qt::Key_Backtab) {
+        keyPressEvent(k);
+        return true;
+      }
+    }
+    return QWidget::event(e);
+  }
+
+  void paintEvent(QPaintEvent* e) override {
+    if (!owner) return;
+    std::unique_ptr<DrawContext> dc = DrawAccess::onDevice(this);
+    if (!dc) return;
+    QPainter& painter = DrawAccess::painter(*dc);
+    painter.setClipRegion(e->region());
+    owner->onPaint(*dc);
+    paintCaret(this, painter);
+  }
+
+  void resizeEvent(QResizeEvent*) override {
+    if (HWND h = handleOfWidget(this))
+      sendMessage(h, kWmSize, 0, static_cast<LPARAM>((width() & 0xFFFF) | ((height() & 0xFFFF) << 16)));
+  }
+
+  void keyPressEvent(QKeyEvent* k) override { key(k, true); }
+  void keyReleaseEvent(QKeyEvent* k) override { key(k, false); }
+
+  void focusInEvent(QFocusEvent*) override {
+    if (ChildFrame* frame = childFrameAbove(this))
+      if (owner) frame->setActiveView(owner);
+    if (HWND h = handleOfWidget(this)) sendMessage(h, kWmSetFocus, 0, 0);
+  }
+  void focusOutEvent(QFocusEvent*) override {
+    if (HWND h = handleOfWidget(this)) sendMessage(h, kWmKillFocus, 0, 0);
+  }
+
+  void mousePressEvent(QMouseEvent* m) override {
+    setFocus(Qt::MouseFocusReason);
+    mouse(m);
+  }
+  void mouseReleaseEvent(QMouseEvent* m) override { mouse(m); }
+  void mouseDoubleClickEvent(QMouseEvent* m) override { mouse(m); }
+  void mouseMoveEvent(QMouseEvent* m) override { mouse(m); }
+
+ private:
+  void key(QKeyEvent* k, bool down) {
+    HWND h = handleOfWidget(this);
+    if (!h) return;
+    uint32_t vk = virtualKeyOf(k->key(), k->modifiers(), k->nativeVirtualKey());
+    bool system = (k->modifiers() & Qt::AltModifier) || vk == 0x79 /* F10 */;
+    if (vk) {
+      LPARAM flags = 1;
+      if (k->isAutoRepeat() && down) flags |= LPARAM(1) << 30;
+      if (!down) flags |= (LPARAM(1) << 30) | (LPARAM(1) << 31);
+      uint32_t message = down ? (system ? kWmSysKeyDown : kWmKeyDown) : (system ? kWmSysKeyUp : kWmKeyUp);
+      sendMessage(h, message, vk, flags);
+    }
+    if (down && !k->text().isEmpty() && platform::ui::isWindow(h)) {
+      std::string bytes = toCp932(k->text());
+      uint32_t message = (k->modifiers() & Qt::AltModifier) ? kWmSysChar : kWmChar;
+      for (char c : bytes)
+        if (platform::ui::isWindow(h)) sendMessage(h, message, static_cast<uint8_t>(c), 1);
+    }
+    k->accept();
+  }
+
+  void mouse(QMouseEvent* m) {
+    HWND h = handleOfWidget(this);
+    WPARAM wp = 0;
+    LPARAM lp = 0;
+    uint32_t message = mouseMessageOf(m, wp, lp, m->position().toPoint());
+    if (h && message) sendMessage(h, message, wp, lp);
+  }
+};
+
+}  // namespace
+
+struct View::Impl {
+  QPointer<ViewWidget> widget;
+  HWND handle = nullptr;
+};
+
+View::View() : impl_(std::make_unique<Impl>()) {}
+
+View::~View() { destroy(); }
+
+HWND View::create(HWND parent, int32_t id, const std::string& className) {
+  ensureApplication();
+  QWidget* p = widgetOf(parent);
+  if (!p) {
+    setLastError(kErrorInvalidHandle);
+    return nullptr;
+  }
+  destroy();
+  auto* w = new ViewWidget(this, p);
+  w->setProperty("platform.ui.id", id);
+  impl_->widget = w;
+  impl_->handle = attach(w, className, [this](HWND, uint32_t m, WPARAM wp, LPARAM lp) { return dispatch(m, wp, lp); });
+  if (auto* splitter = qobject_cast<QSplitter*>(p)) splitter->addWidget(w);
+  else if (p->layout()) p->layout()->addWidget(w);
+  w->show();
+  sendMessage(impl_->handle, kWmCreate, 0, 0);
+  return impl_->handle;
+}
+
+HWND View::handle() const { return impl_->widget ? impl_->handle : nullptr; }
+
+void View::destroy() {
+  if (!impl_->widget) return;
+  impl_->widget->owner = nullptr;
+  if (isWindow(impl_->handle)) {
+    setWindowProc(impl_->handle, nullptr);
+    destroyWindow(impl_->handle);
+  }
+  impl_->widget = nullptr;
+  impl_->handle = nullptr;
+}
+
+void View::invalidate() {
+  if (impl_->widget) impl_->widget->update();
+}
+
+void View::invalidate(const Rect& r) {
+  if (impl_->widget) impl_->widget->update(QRect(r.left, r.top, r.width(), r.height()));
+}
+
+void View::updateNow() {
+  if (impl_->widget) impl_->widget->repaint();
+}
+
+Rect View::clientRect() const {
+  if (!impl_->widget) return {};
+  return {0, 0, impl_->widget->width(), impl_->widget->height()};
+}
+
+bool View::setFocus() { return impl_->widget && platform::ui::setFocus(impl_->handle); }
+
+ChildFrame* View::parentFrame() const { return impl_->widget ? childFrameAbove(impl_->widget) : nullptr; }
+
+LRESULT View::onMessage(uint32_t message, WPARAM wParam, LPARAM lParam) {
+  return defaultWindowProc(impl_->handle, message, wParam, lParam);
+}
+
+LRESULT View::dispatch(uint32_t m, WPARAM wp, LPARAM lp) {
+  auto x = [lp]() { return static_cast<int32_t>(static_cast<int16_t>(lowWord(static_cast<uintptr_t>(lp)))); };
+  auto y = [lp]() { return static_cast<int32_t>(static_cast<int16_t>(highWord(static_cast<uintptr_t>(lp)))); };
+  switch (m) {
+    case kWmKeyDown:
+    case kWmSysKeyDown:
+      if (onKeyDown(static_cast<uint32_t>(wp), lp)) return 0;
+      break;
+    case kWmKeyUp:
+    case kWmSysKeyUp:
+      if (onKeyUp(static_cast<uint32_t>(wp), lp)) return 0;
+      break;
+    case kWmChar:
+    case kWmSysChar:
+      if (onChar(static_cast<uint8_t>(wp))) return 0;
+      break;
+    case kWmSize:
+      onSize(x() & 0xFFFF, y() & 0xFFFF);
+      return 0;
+    case kWmSetFocus:
+      onSetFocus();
+      return 0;
+    case kWmKillFocus:
+      onKillFocus();
+      return 0;
+    case kWmTimer:
+      onTimer(static_cast<uint32_t>(wp));
+      return 0;
+    case kWmCommand:
+      if (handleCommand(lowWord(wp))) return 0;
+      break;
+    case kWmMouseMove:
+    case kWmLButtonDown: case kWmLButtonUp: case kWmLButtonDblClk:
+    case kWmRButtonDown: case kWmRButtonUp: case kWmRButtonDblClk:
+    case 0x0207: case 0x0208: case 0x0209:
+      if (onMouse(m, x(), y(), static_cast<uint32_t>(wp))) return 0;
+      break;
+    default:
+      break;
+  }
+  return onMessage(m, wp, lp);
+}
+
+View* viewFromHandle(HWND window) {
+  auto* w = dynamic_cast<ViewWidget*>(widgetOf(window));
+  return w ? w->owner : nullptr;
+}
+
+// --- splitter -------------------------------------------------------------------
+
+struct Splitter::Impl {
+  QPointer<QSplitter> splitter;
+  HWND handle = nullptr;
+  std::vector<std::unique_ptr<View>> views;
+};
+
+Splitter::Splitter(HWND parent, bool vertical) : impl_(std::make_unique<Impl>()) {
+  ensureApplication();
+  QWidget* p = widgetOf(parent);
+  auto* s = new QSplitter(vertical ? Qt::Vertical : Qt::Horizontal, p);
+  s->setChildrenCollapsible(false);
+  impl_->splitter = s;
+  impl_->handle = attach(s, "Splitter");
+  if (p && p->layout()) p->layout()->addWidget(s);
+  s->show();
+}
+
+Splitter::~Splitter() {
+  impl_->views.clear();
+  if (impl_->splitter) {
+    if (isWindow(impl_->handle)) destroyWindow(impl_->handle);
+    else delete impl_->splitter.data();
+  }
+}
+
+HWND Splitter::handle() const { return impl_->splitter ? impl_->handle : nullptr; }
+
+View* Splitter::addPane(std::unique_ptr<View> view) {
+  if (!impl_->splitter || !view) return nullptr;
+  if (!view->create(impl_->handle, 0xE900 + static_cast<int32_t>(impl_->views.size()))) return nullptr;
+  impl_->views.push_back(std::move(view));
+  return impl_->views.back().get();
+}
+
+int32_t Splitter::paneCount() const { return static_cast<int32_t>(impl_->views.size()); }
+
+View* Splitter::pane(int32_t index) const {
+  return index >= 0 && index < paneCount() ? impl_->views[static_cast<size_t>(index)].get() : nullptr;
+}
+
+bool Splitter::setPaneSizes(const std::vector<int32_t>& sizes) {
+  if (!impl_->splitter) return false;
+  QList<int> list;
+  for (int32_t s : sizes) list.push_back(s);
+  impl_->splitter->setSizes(list);
+  return true;
+}
+
+std::vector<int32_t> Splitter::paneSizes() const {
+  std::vector<int32_t> out;
+  if (impl_->splitter)
+    for (int s : impl_->splitter->sizes()) out.push_back(s);
+  return out;
+}
+
+}  // namespace platform::ui
