@@ -36,6 +36,7 @@
 #include <string_view>
 #include <vector>
 
+#include "lib/core/little_endian.h"
 #include "lib/core/report.h"
 #include "platform/base/cp932.h"
 #include "platform/base/file.h"
@@ -60,17 +61,6 @@ constexpr size_t kMaxPathBuffer = 4096;
 constexpr uint32_t kCopyPiece = 4096;
 constexpr uint32_t kSequentialScan = 0x08000000u;
 constexpr int kMaxTemporaryFolders = 1000;
-
-uint32_t getU32le(const uint8_t* bytes) {
-  return uint32_t{bytes[0]} | uint32_t{bytes[1]} << 8 | uint32_t{bytes[2]} << 16 | uint32_t{bytes[3]} << 24;
-}
-
-void putU32le(uint8_t* bytes, uint32_t value) {
-  bytes[0] = static_cast<uint8_t>(value);
-  bytes[1] = static_cast<uint8_t>(value >> 8);
-  bytes[2] = static_cast<uint8_t>(value >> 16);
-  bytes[3] = static_cast<uint8_t>(value >> 24);
-}
 
 bool isSeparator(char c) { return c == '\\' || c == '/'; }
 
@@ -220,9 +210,9 @@ bool checkCombined(ZemtaFileHandle file, const std::string& base, std::vector<Me
       return false;
     }
     if (!readAll(file, entry, kEntryHeaderSize, static_cast<int64_t>(position))) return false;
-    const uint32_t nameLength = getU32le(entry);
-    const uint32_t dataLength = getU32le(entry + 4);
-    const uint32_t reserved = getU32le(entry + 8);
+    const uint32_t nameLength = get_u32le(entry);
+    const uint32_t dataLength = get_u32le(entry + 4);
+    const uint32_t reserved = get_u32le(entry + 8);
     position += kEntryHeaderSize;
     if (dataLength == kNoDataLength || reserved != 0 || nameLength < kMinNameLength ||
         nameLength > kMaxNameLength || size - position < nameLength) {
@@ -411,9 +401,9 @@ ZEMTA_API int32_t CombineFiles(int32_t count, const char* const* names, const ch
     if (done) {
       const uint32_t nameLength = static_cast<uint32_t>(std::strlen(names[i]) + 1);
       std::vector<uint8_t> entry(kEntryHeaderSize + nameLength);
-      putU32le(entry.data(), nameLength);
-      putU32le(entry.data() + 4, size);
-      putU32le(entry.data() + 8, 0);
+      put_u32le(entry.data(), nameLength);
+      put_u32le(entry.data() + 4, size);
+      put_u32le(entry.data() + 8, 0);
       std::memcpy(entry.data() + kEntryHeaderSize, names[i], nameLength);
       done = writeAll(output, entry.data(), static_cast<uint32_t>(entry.size())) && copyData(member, output, size);
     }
