@@ -24,7 +24,7 @@
 #include <vector>
 
 #include "lib/store/filedb_internal.h"
-#include "lib/store/little_endian.h"
+#include "lib/core/little_endian.h"
 #include "platform/base/cp932.h"
 #include "zemta/btree.h"
 #include "zemta/errors.h"

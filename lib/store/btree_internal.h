@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "lib/core/report.h"
-#include "lib/store/little_endian.h"
+#include "lib/core/little_endian.h"
 #include "zemta/errors.h"
 #include "zemta/btree.h"
 #include "zemta/fileaccess.h"

@@ -66,7 +66,7 @@
 #include "lib/core/report.h"
 #include "lib/store/filedb_internal.h"
 #include "lib/store/fileproj_internal.h"
-#include "lib/store/little_endian.h"
+#include "lib/core/little_endian.h"
 #include "lib/views/view_registry.h"
 #include "platform/base/file.h"
 #include "platform/base/last_error.h"

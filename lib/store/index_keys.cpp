@@ -33,7 +33,7 @@
 #include "lib/core/library_locks.h"
 #include "lib/core/report.h"
 #include "lib/store/filedb_internal.h"
-#include "lib/store/little_endian.h"
+#include "lib/core/little_endian.h"
 #include "platform/base/file.h"
 #include "platform/base/last_error.h"
 

@@ -6,7 +6,7 @@
 
 #include "lib/store/filedb_internal.h"
 #include "lib/store/fileproj_internal.h"
-#include "lib/store/little_endian.h"
+#include "lib/core/little_endian.h"
 #include "platform/base/file.h"
 #include "platform/base/last_error.h"
 #include "platform/base/path.h"
