@@ -306,6 +306,31 @@ inline constexpr uint16_t kInnerTax = 0x0800, kNonTaxable = 0x1000, kTaxExempt =
 inline constexpr uint16_t kPointTarget = 0x8000;
 }  // namespace line
 
+// ---- the sale totals block: 28 signed 32-bit sums of one transaction ------
+
+namespace saletotal {
+inline constexpr int kWords = 28;
+inline constexpr int kRefund = 0;          // 1 for a refund (197)
+inline constexpr int kSettlement = 1;      // 1 for a settlement (192)
+inline constexpr int kReading = 2;         // 1 for 192 and 193: no totalizer posting
+inline constexpr int kSection = 3;         // kind of the current report section
+inline constexpr int kGuests = 4;          // guest count
+inline constexpr int kSale = 5;            // sale total in the register's tax base
+inline constexpr int kItems = 6;           // item amount
+inline constexpr int kOuterTaxable = 7;    // 7-10: outer-tax taxable amount per rate
+inline constexpr int kInner = 11;          // 11-14: inner-tax amount per rate
+inline constexpr int kExempt = 15;         // non-taxable or exempt lines without inner tax
+inline constexpr int kExemptInner = 16;    // 16-19: inner-tax amount of non-taxable or exempt lines
+inline constexpr int kSpecialPresent = 20; // special local tax present
+inline constexpr int kSpecialBase = 21;
+inline constexpr int kSpecialTax = 22;
+inline constexpr int kPointTarget = 23;    // amount of point-target lines
+inline constexpr int kServiceCharge = 24;
+inline constexpr int kQuantity = 25;       // item quantity
+inline constexpr int kCash = 26;           // cash, paid-in and paid-out amounts
+inline constexpr int kService = 27;
+}  // namespace saletotal
+
 // ---- key codes and register mode codes -------------------------------------
 
 // Key code: type in bits 12-15, code in bits 0-11.

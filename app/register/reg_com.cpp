@@ -108,8 +108,11 @@ CRegCom::CRegCom() {
 CRegCom::~CRegCom() { closeAll(); }
 
 void CRegCom::closeAll() {
-  // The link is closed first (it has no state of its own yet), then the
-  // buffers, then the project.
+  // The link is closed first, then the buffers, then the project.
+  if (odbc_.database) {
+    if (odbc_.database->IsOpen()) odbc_.database->Close();
+    odbc_.database.reset();
+  }
   if (manager_ && tables_[kClerkTable]) FileDBRecBufRelease(tables_[kClerkTable], manager_);
   if (settings_ && tables_[kSettingsTable]) FileDBRecBufRelease(tables_[kSettingsTable], settings_);
   manager_ = nullptr;
@@ -233,7 +236,9 @@ FileProjHandle CRegCom::Open() {
   settings_ = static_cast<uint8_t*>(FileDBRecBufAllocEx(tables_[kSettingsTable], 1));
   manager_ = static_cast<uint8_t*>(FileDBRecBufAllocEx(tables_[kClerkTable], 1));
   if (!settings_ || !manager_ || FileDBRecRead(tables_[kSettingsTable], 0, settings_) != 0) return broken();
-  // 5. The link's header: the connection string and the order-code block.
+  // 5. The link's records brought up to date, then its header: the
+  //    connection string and the order-code block.
+  if (CheckOdbcLinkRecords() != 0) return broken();
   char linkText[512];
   if (FileDBRead(tables_[kOdbcLinkTable], 0, linkText, sizeof linkText) != static_cast<int32_t>(sizeof linkText))
     return broken();
@@ -245,8 +250,12 @@ FileProjHandle CRegCom::Open() {
   SetTaxRate(getU16(settings_, settings::kRate0.offset), getU16(settings_, settings::kRate1.offset),
              getU16(settings_, settings::kRate2.offset), getU16(settings_, settings::kRate3.offset));
   keepInTemporary_ = 0;
-  // 7. A defined link (first byte of the connection string) is connected by
-  //    the ODBC link, which is not part of this engine yet.
+  // 7. A defined link (first byte of the connection string) is connected and
+  //    its field map loaded; it shows its own messages.
+  if (linkText[0] != 0 && (OdbcConnect() != 1 || PrepareOdbcQueries() != 0)) {
+    closeAll();
+    return 0;
+  }
   // 8. Upkeep of older projects.
   if (AddPointAndTaxKeys() != 1 || AddPaymentKeys() != 1 || CheckTransKeys() != 1) return broken();
   return project_;
