@@ -83,13 +83,8 @@ int32_t CRegCom::postSettings(uint16_t offset, int32_t add) {
 // "取引３" (type 4).
 int32_t CRegCom::postTransKey(uint16_t keyCode, int32_t countAdd, int32_t amountAdd) {
   TableIndex table;
-  int32_t n = keyNumber(keyCode);
-  switch (keyType(keyCode)) {
-    case kKeyTrans1: table = kTrans1Table; n -= transkey::kTrans1Base; break;
-    case kKeyTrans2: table = kTrans2Table; n -= transkey::kTrans2Base; break;
-    case kKeyFunction: table = kTrans3Table; n -= transkey::kTrans3Base; break;
-    default: return -1;
-  }
+  int32_t n;
+  if (!transKeyPlace(keyCode, &table, &n)) return -1;
   // A key without its record is not posted anywhere: the line fails.
   if (n < 0 || n >= FileDBRecGetSize(tables_[table])) return -1;
   const FieldPlace* fields[2] = {&transkey::kCount, &transkey::kAmount};

@@ -356,6 +356,20 @@ enum KeyType : uint16_t {
   kKeyClosing = 0xF,
 };
 
+// Where a transaction key's record lies: its table and record number
+// ("取引１" from code 1, "取引２" from 20, "取引３" from 50). False for any
+// other key type; the record number is below 0 for a code below its table's
+// first key.
+inline bool transKeyPlace(uint16_t keyCode, TableIndex* table, int32_t* record) {
+  const int32_t n = keyNumber(keyCode);
+  switch (keyType(keyCode)) {
+    case kKeyTrans1: *table = kTrans1Table; *record = n - transkey::kTrans1Base; return true;
+    case kKeyTrans2: *table = kTrans2Table; *record = n - transkey::kTrans2Base; return true;
+    case kKeyFunction: *table = kTrans3Table; *record = n - transkey::kTrans3Base; return true;
+    default: return false;
+  }
+}
+
 enum RegisterMode : uint16_t {
   kModeSettlement = 192,  // 精算
   kModeXReading = 193,    // 点検

@@ -382,12 +382,10 @@ int32_t CRegCom::GetClerkRecord(uint32_t number, void* record) {
 int32_t CRegCom::GetTransKeyRecord(uint16_t keyCode, void* record) {
   if (notOpen(kEngineName)) return -1;
   TableIndex table;
-  int32_t n = keyNumber(keyCode);
-  switch (keyType(keyCode)) {
-    case kKeyTrans1: table = kTrans1Table; n -= transkey::kTrans1Base; break;
-    case kKeyTrans2: table = kTrans2Table; n -= transkey::kTrans2Base; break;
-    case kKeyFunction: table = kTrans3Table; n -= transkey::kTrans3Base; break;
-    default: ReportError(kEngineName, 0x20003001u); return -1;
+  int32_t n;
+  if (!transKeyPlace(keyCode, &table, &n)) {
+    ReportError(kEngineName, 0x20003001u);
+    return -1;
   }
   if (!record) {
     ReportError(kEngineName, ZEMTA_ERR_BAD_POINTER);

@@ -539,18 +539,18 @@ void syncBoundRows(Table& t, bool appended, bool read) {
 
 std::string localDataPath() { return localPath(); }
 
+Table* checkedTable(FileDBHandle handle) {
+  Table* t = findTable(handle);
+  if (!t) ZEMTA_REPORT(ZEMTA_ERR_BAD_FILEDB_HANDLE);
+  return t;
+}
+
 }  // namespace zemta::filedb
 
 using namespace zemta;
 using namespace zemta::filedb;
 
 namespace {
-
-Table* checkedTable(FileDBHandle handle) {
-  Table* t = findTable(handle);
-  if (!t) ZEMTA_REPORT(ZEMTA_ERR_BAD_FILEDB_HANDLE);
-  return t;
-}
 
 bool goodExMode(uint32_t mode) {
   uint32_t m = mode & 0xFFFFF & ~kModeNoWait;

@@ -94,6 +94,8 @@ struct Table {
 
 // The table of a handle whose check word holds; null otherwise (unreported).
 Table* findTable(FileDBHandle handle);
+// findTable, reporting a bad handle (0x20000102) when there is none.
+Table* checkedTable(FileDBHandle handle);
 
 // Per-call open in a mode (nothing when held or already open so); reports.
 bool openTable(Table& table, uint32_t mode);

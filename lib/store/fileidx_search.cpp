@@ -36,12 +36,6 @@ struct Bits {
   void clear(uint32_t n) { words[n >> 5] &= ~(1u << (n & 31)); }
 };
 
-Table* checkedTable(FileDBHandle handle) {
-  Table* t = findTable(handle);
-  if (!t) ZEMTA_REPORT(ZEMTA_ERR_BAD_FILEDB_HANDLE);
-  return t;
-}
-
 // The index an argument names: a number, or with the pointer flag the
 // entry itself. Null with record order set for 9999; null and false on error.
 bool resolveIndex(Table& t, intptr_t index, bool pointer, IndexEntry*& entry, bool& recordOrder) {

@@ -246,12 +246,6 @@ using namespace zemta::filedb;
 
 namespace {
 
-Table* checkedTable(FileDBHandle handle) {
-  Table* t = findTable(handle);
-  if (!t) ZEMTA_REPORT(ZEMTA_ERR_BAD_FILEDB_HANDLE);
-  return t;
-}
-
 enum class FileState { Sound, HeaderOnly, Rebuild };
 
 // Checks an index file against what the table expects of it.
