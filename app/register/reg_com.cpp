@@ -6,7 +6,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <vector>
 
 #include "platform/base/file.h"
@@ -14,6 +13,7 @@
 #include "platform/base/message_box.h"
 #include "platform/base/path.h"
 #include "platform/base/profile.h"
+#include "platform/base/system_info.h"
 #include "zemta/errors.h"
 #include "zemta/filedb.h"
 #include "zemta/fileidx.h"
@@ -94,8 +94,7 @@ std::string DefaultDataFolder() {
   if (target && !target->empty()) return withSeparator(*target);
   // The machine-wide data folder serves every user of the counter PC; it is
   // used only when it was set up and this user may write there.
-  const char* common = std::getenv("VARNEX_COMMON_DATA");
-  std::string machine = common && *common ? common : "/var/lib/ZEMTA/Varnex";
+  std::string machine = platform::commonDataFolder("ZEMTA/Varnex");
   if (folderWritable(machine)) return withSeparator(machine);
   std::string user = platform::dataFolder("ZEMTA/Varnex");
   return user.empty() ? std::string() : withSeparator(user);
@@ -131,10 +130,8 @@ void CRegCom::SetUserName(const char* name) {
 }
 
 void CRegCom::SetHostName() {
-  // The kernel's host name; the platform layer has no call of its own for it.
-  std::ifstream in("/proc/sys/kernel/hostname");
-  std::string name;
-  if (in && std::getline(in, name) && !name.empty()) hostName_ = name.substr(0, 255);
+  std::string name = platform::hostName();
+  if (!name.empty()) hostName_ = name.substr(0, 255);
 }
 
 void CRegCom::SetServerName(const char* name) { serverName_ = name ? name : ""; }

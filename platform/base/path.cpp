@@ -210,6 +210,12 @@ std::string configFolder(const std::string& sub) { return xdgFolder("XDG_CONFIG_
 
 std::string dataFolder(const std::string& sub) { return xdgFolder("XDG_DATA_HOME", ".local/share", sub); }
 
+std::string commonDataFolder(const std::string& sub) {
+  const char* set = std::getenv("VARNEX_COMMON_DATA");
+  std::string base = set && *set ? set : "/var/lib";
+  return sub.empty() ? base : joinPath(base, sub);
+}
+
 std::string currentFolder() {
   std::string buffer(4096, '\0');
   while (!getcwd(buffer.data(), buffer.size())) {

@@ -30,6 +30,9 @@ std::string fileNameOf(const std::string& path);
 // sub-folder when one is given. The working folder and the program's folder.
 std::string configFolder(const std::string& sub = {});
 std::string dataFolder(const std::string& sub = {});
+// The machine-wide data folder that serves every user of the machine
+// ($VARNEX_COMMON_DATA, else /var/lib), followed by the sub-folder.
+std::string commonDataFolder(const std::string& sub = {});
 std::string currentFolder();
 bool setCurrentFolder(const std::string& path);
 std::string programFolder();
