@@ -155,13 +155,13 @@ HICON LibLoadIcon(uint32_t resourceId) {
 
 HWND LibCreateWindow(const char* className, const char* title, uint32_t style, int32_t x, int32_t y, int32_t width,
                      int32_t height, HWND parent, uint32_t menu) {
-  ui::WindowSpec spec;
-  spec.className = className ? className : "";
-  spec.title = title ? title : "";
-  spec.parent = parent;
-  spec.rect = {x, y, x + width, y + height};
-  spec.visible = (style & ZEMTA_WS_VISIBLE) != 0;
-  return ui::createWindow(spec, ui::defaultWindowProc);
+  ui::WindowSpec windowSpec;
+  windowSpec.className = className ? className : "";
+  windowSpec.title = title ? title : "";
+  windowSpec.parent = parent;
+  windowSpec.rect = {x, y, x + width, y + height};
+  windowSpec.visible = (style & ZEMTA_WS_VISIBLE) != 0;
+  return ui::createWindow(windowSpec, ui::defaultWindowProc);
 }
 
 HWND LibCreateDialog(int32_t dialogId, HWND parent, ZemtaDlgProc proc) {

@@ -140,10 +140,10 @@ bool startRefreshTimer() {
   // opens a project to read or write it goes without the refresh, rather
   // than needing a display.
   if (!platform::ui::hasApplication()) return true;
-  platform::ui::WindowSpec spec;
-  spec.className = "ZemtaRefreshTimer";
-  spec.visible = false;
-  HWND window = platform::ui::createWindow(spec, [](HWND w, uint32_t message, WPARAM wParam, LPARAM lParam) {
+  platform::ui::WindowSpec windowSpec;
+  windowSpec.className = "ZemtaRefreshTimer";
+  windowSpec.visible = false;
+  HWND window = platform::ui::createWindow(windowSpec, [](HWND w, uint32_t message, WPARAM wParam, LPARAM lParam) {
     if (message == platform::ui::kWmTimer && wParam == kTimerId) {
       refreshTick();
       return LRESULT{0};

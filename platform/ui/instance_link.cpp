@@ -173,12 +173,12 @@ HWND standInFor(const std::string& socket, uint64_t remote, const std::string& c
         return h;
       }
   }
-  WindowSpec spec;
-  spec.className = className;
-  spec.title = title;
-  spec.visible = false;
+  WindowSpec windowSpec;
+  windowSpec.className = className;
+  windowSpec.title = title;
+  windowSpec.visible = false;
   // The stand-in is registered before its procedure can be asked anything.
-  HWND h = createWindow(spec, [](HWND w, uint32_t m, WPARAM wp, LPARAM lp) -> LRESULT {
+  HWND h = createWindow(windowSpec, [](HWND w, uint32_t m, WPARAM wp, LPARAM lp) -> LRESULT {
     if (m == kWmCreate || m == kWmDestroy) return 0;
     return forward(w, m, wp, lp);
   });

@@ -283,20 +283,20 @@ bool isUiThread() {
   return app && QThread::currentThread() == app->thread();
 }
 
-HWND createWindow(const WindowSpec& spec, WindowProc proc) {
+HWND createWindow(const WindowSpec& windowSpec, WindowProc proc) {
   ensureApplication();
-  QWidget* parent = widgetOf(spec.parent);
-  if (spec.parent && !parent) {
+  QWidget* parent = widgetOf(windowSpec.parent);
+  if (windowSpec.parent && !parent) {
     setLastError(kErrorInvalidHandle);
     return nullptr;
   }
   auto* widget = new HostWidget(parent);
-  widget->setWindowTitle(fromCp932(spec.title));
-  widget->setGeometry(spec.rect.left, spec.rect.top, std::max(1, spec.rect.width()), std::max(1, spec.rect.height()));
-  HWND h = attach(widget, spec.className, std::move(proc));
+  widget->setWindowTitle(fromCp932(windowSpec.title));
+  widget->setGeometry(windowSpec.rect.left, windowSpec.rect.top, std::max(1, windowSpec.rect.width()), std::max(1, windowSpec.rect.height()));
+  HWND h = attach(widget, windowSpec.className, std::move(proc));
   sendMessage(h, kWmCreate, 0, 0);
   if (!isWindow(h)) return nullptr;  // the procedure refused to be created
-  if (spec.visible) widget->show();
+  if (windowSpec.visible) widget->show();
   return h;
 }
 

@@ -91,7 +91,7 @@ struct WindowSpec {
 
 // Creates a plain window whose messages go to proc (WM_CREATE is sent before
 // this returns). Unhandled messages should be passed to defaultWindowProc.
-HWND createWindow(const WindowSpec& spec, WindowProc proc);
+HWND createWindow(const WindowSpec& windowSpec, WindowProc proc);
 // WM_CLOSE destroys the window; everything else answers 0.
 LRESULT defaultWindowProc(HWND window, uint32_t message, WPARAM wParam, LPARAM lParam);
 // Sends WM_DESTROY, stops the window's timers and deletes it and its children.

@@ -11,10 +11,10 @@ namespace ui = platform::ui;
 TEST(FrameworkWindowLink, NoticesWaitingWithTheSameEventAreNotPostedAgain) {
   ui::ensureApplication();
   std::vector<WPARAM> got;
-  ui::WindowSpec spec;
-  spec.className = "Owner";
-  spec.visible = false;
-  HWND owner = ui::createWindow(spec, [&](HWND h, uint32_t m, WPARAM w, LPARAM l) -> LRESULT {
+  ui::WindowSpec windowSpec;
+  windowSpec.className = "Owner";
+  windowSpec.visible = false;
+  HWND owner = ui::createWindow(windowSpec, [&](HWND h, uint32_t m, WPARAM w, LPARAM l) -> LRESULT {
     if (m == 0x0E00) got.push_back(w);
     return ui::defaultWindowProc(h, m, w, l);
   });

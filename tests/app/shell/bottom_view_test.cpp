@@ -95,10 +95,10 @@ class BottomViewTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ui::ensureApplication();
-    ui::WindowSpec spec;
-    spec.className = "BottomHost";
-    spec.rect = {0, 0, 640, 160};
-    host = ui::createWindow(spec, [](HWND w, uint32_t m, WPARAM wp, LPARAM lp) {
+    ui::WindowSpec windowSpec;
+    windowSpec.className = "BottomHost";
+    windowSpec.rect = {0, 0, 640, 160};
+    host = ui::createWindow(windowSpec, [](HWND w, uint32_t m, WPARAM wp, LPARAM lp) {
       return ui::defaultWindowProc(w, m, wp, lp);
     });
     ASSERT_NE(host, nullptr);
@@ -191,10 +191,10 @@ class BottomViewRoundingTest : public varnex_test::DemoProject {};
 
 TEST_F(BottomViewRoundingTest, SubtotalFollowsTheSettingsRounding) {
   ASSERT_TRUE(open()) << boxes->lastText();
-  ui::WindowSpec spec;
-  spec.className = "BottomHost";
-  spec.rect = {0, 0, 640, 60};
-  HWND host = ui::createWindow(spec, [](HWND w, uint32_t m, WPARAM wp, LPARAM lp) {
+  ui::WindowSpec windowSpec;
+  windowSpec.className = "BottomHost";
+  windowSpec.rect = {0, 0, 640, 60};
+  HWND host = ui::createWindow(windowSpec, [](HWND w, uint32_t m, WPARAM wp, LPARAM lp) {
     return ui::defaultWindowProc(w, m, wp, lp);
   });
   ASSERT_NE(host, nullptr);

@@ -58,8 +58,8 @@ struct Form {
   void put32(size_t at, int32_t v) { put(at, &v, 4); }
 };
 
-std::string show(Form& f, const ItemSpec& spec, int32_t line = 0) {
-  const ItemFormItem item = makeItem(spec);
+std::string show(Form& f, const ItemSpec& setup, int32_t line = 0) {
+  const ItemFormItem item = makeItem(setup);
   char buffer[128];
   std::memset(buffer, 'x', sizeof buffer);
   if (ItemGetStr(f.get(), &item, line, buffer, sizeof buffer) != 0) return "(fail)";

@@ -21,9 +21,9 @@ class KeysTest : public ::testing::Test {
   void SetUp() override {
     ui::ensureApplication();
     ui::setCapsLock(false);
-    ui::WindowSpec spec;
-    spec.className = "KeysTestWindow";
-    window_ = ui::createWindow(spec, [this](HWND w, uint32_t m, WPARAM wp, LPARAM lp) -> LRESULT {
+    ui::WindowSpec windowSpec;
+    windowSpec.className = "KeysTestWindow";
+    window_ = ui::createWindow(windowSpec, [this](HWND w, uint32_t m, WPARAM wp, LPARAM lp) -> LRESULT {
       if (m == ui::kWmCommand) commands_.push_back(wp);
       return ui::defaultWindowProc(w, m, wp, lp);
     });

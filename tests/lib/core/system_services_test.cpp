@@ -179,10 +179,10 @@ TEST(SystemServices, SqlServerEnumerationWithoutADriverGivesNoList) {
 TEST(SystemServices, SameWindowMatchesClassPrefixAndTitle) {
   ui::ensureApplication();
   auto make = [](const char* cls, const std::string& title) {
-    ui::WindowSpec spec;
-    spec.className = cls;
-    spec.title = title;
-    return ui::createWindow(spec, ui::defaultWindowProc);
+    ui::WindowSpec windowSpec;
+    windowSpec.className = cls;
+    windowSpec.title = title;
+    return ui::createWindow(windowSpec, ui::defaultWindowProc);
   };
   std::string tag = uniqueName("Same");
   HWND a = make("ZemtaTestFrameClass:0001", tag + " A");
@@ -198,13 +198,13 @@ TEST(SystemServices, SameWindowMatchesClassPrefixAndTitle) {
 // The peer process of the next test: a window answering a registered message.
 TEST(InstancePeer, DISABLED_Serve) {
   ui::ensureApplication();
-  ui::WindowSpec spec;
-  spec.className = "ZemtaPeerFrame";
-  spec.title = std::string(std::getenv("ZEMTA_PEER_TITLE") ? std::getenv("ZEMTA_PEER_TITLE") : "");
+  ui::WindowSpec windowSpec;
+  windowSpec.className = "ZemtaPeerFrame";
+  windowSpec.title = std::string(std::getenv("ZEMTA_PEER_TITLE") ? std::getenv("ZEMTA_PEER_TITLE") : "");
   bool done = false;
   uint32_t ping = ui::registerWindowMessage("ZEMTA_TEST_PING");
   uint32_t quit = ui::registerWindowMessage("ZEMTA_TEST_QUIT");
-  HWND w = ui::createWindow(spec, [&](HWND h, uint32_t m, WPARAM wp, LPARAM lp) -> LRESULT {
+  HWND w = ui::createWindow(windowSpec, [&](HWND h, uint32_t m, WPARAM wp, LPARAM lp) -> LRESULT {
     if (m == ping) return static_cast<LRESULT>(wp) + lp;
     if (m == quit) done = true;
     return ui::defaultWindowProc(h, m, wp, lp);

@@ -76,8 +76,8 @@ TEST_F(WindowHelpersTest, ClipboardNumericFollowsTheItemType) {
 }
 
 TEST_F(WindowHelpersTest, ScrollBarSteps) {
-  ui::WindowSpec spec;
-  HWND owner = ui::createWindow(spec, ui::defaultWindowProc);
+  ui::WindowSpec windowSpec;
+  HWND owner = ui::createWindow(windowSpec, ui::defaultWindowProc);
   HWND bar = ui::createScrollBar(owner, {0, 0, 16, 200}, true);
   struct Case {
     int32_t from;
@@ -121,8 +121,8 @@ TEST_F(WindowHelpersTest, FolderPickerCopiesTheChoiceOrLeavesTheText) {
 }
 
 TEST_F(WindowHelpersTest, ImeStatusIsKeptPerWindow) {
-  ui::WindowSpec spec;
-  HWND w = ui::createWindow(spec, ui::defaultWindowProc);
+  ui::WindowSpec windowSpec;
+  HWND w = ui::createWindow(windowSpec, ui::defaultWindowProc);
   int32_t open = -1;
   uint32_t conversion = 0, sentence = 0;
   HIMC context = ImeGetStatus(w, &open, nullptr, nullptr, nullptr);

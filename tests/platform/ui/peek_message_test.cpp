@@ -17,9 +17,9 @@ struct PeekWindow {
   static constexpr uint32_t kNotice = ui::kWmUser + 0x40;
 
   PeekWindow() {
-    ui::WindowSpec spec;
-    spec.className = "PeekWindow";
-    handle = ui::createWindow(spec, [this](HWND h, uint32_t m, WPARAM w, LPARAM l) -> LRESULT {
+    ui::WindowSpec windowSpec;
+    windowSpec.className = "PeekWindow";
+    handle = ui::createWindow(windowSpec, [this](HWND h, uint32_t m, WPARAM w, LPARAM l) -> LRESULT {
       if (m == kNotice) {
         got.push_back(w);
         WPARAM next = 0;

@@ -44,10 +44,10 @@ ui::Image grabImage(HWND window, const std::string& name) {
 }
 
 TEST_F(WindowExtrasTest, CreatedWindowPaintsThroughItsHandlerAndShowsTheCaret) {
-  ui::WindowSpec spec;
-  spec.className = "TotalsPane";
-  spec.rect = {0, 0, 200, 80};
-  HWND w = ui::createWindow(spec, nullptr);
+  ui::WindowSpec windowSpec;
+  windowSpec.className = "TotalsPane";
+  windowSpec.rect = {0, 0, 200, 80};
+  HWND w = ui::createWindow(windowSpec, nullptr);
   int paints = 0;
   ASSERT_TRUE(ui::setPaintHandler(w, [&](HWND, ui::DrawContext& dc) {
     ++paints;
@@ -92,14 +92,14 @@ TEST_F(WindowExtrasTest, CaptureTakesTheMouseEventsOfOtherWindows) {
       got.emplace_back(h, m, static_cast<int16_t>(lp & 0xFFFF), static_cast<int16_t>((lp >> 16) & 0xFFFF));
     return ui::defaultWindowProc(h, m, wp, lp);
   };
-  ui::WindowSpec spec;
-  spec.rect = {0, 0, 300, 200};
-  HWND top = ui::createWindow(spec, nullptr);
-  spec.parent = top;
-  spec.rect = {0, 0, 100, 100};
-  HWND a = ui::createWindow(spec, proc);
-  spec.rect = {150, 0, 250, 100};
-  HWND b = ui::createWindow(spec, proc);
+  ui::WindowSpec windowSpec;
+  windowSpec.rect = {0, 0, 300, 200};
+  HWND top = ui::createWindow(windowSpec, nullptr);
+  windowSpec.parent = top;
+  windowSpec.rect = {0, 0, 100, 100};
+  HWND a = ui::createWindow(windowSpec, proc);
+  windowSpec.rect = {150, 0, 250, 100};
+  HWND b = ui::createWindow(windowSpec, proc);
   ASSERT_TRUE(ui::setMouseMessages(a, true));
   ASSERT_TRUE(ui::setMouseMessages(b, true));
   auto widgetOfB = [&]() -> QWidget* {

@@ -43,11 +43,11 @@ struct RecordingWindow {
   std::vector<Received> got;
   HWND handle = nullptr;
   explicit RecordingWindow(HWND parent = nullptr) {
-    ui::WindowSpec spec;
-    spec.className = "RecordingWindow";
-    spec.title = cp("記録");
-    spec.parent = parent;
-    handle = ui::createWindow(spec, [this](HWND h, uint32_t m, WPARAM w, LPARAM l) -> LRESULT {
+    ui::WindowSpec windowSpec;
+    windowSpec.className = "RecordingWindow";
+    windowSpec.title = cp("記録");
+    windowSpec.parent = parent;
+    handle = ui::createWindow(windowSpec, [this](HWND h, uint32_t m, WPARAM w, LPARAM l) -> LRESULT {
       got.push_back({h, m, w, l});
       if (m == ui::kWmUser + 1) return static_cast<LRESULT>(w * 2);
       return ui::defaultWindowProc(h, m, w, l);
