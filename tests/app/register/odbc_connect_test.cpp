@@ -1,5 +1,5 @@
 // The link's connection string (kept in "ODBCリンク", parsed and built
-// again) and the connect against the SQLite ODBC driver.
+// again) and the connect, against each outside backend.
 #include <cstring>
 
 #include "odbc_fixture.h"
@@ -78,9 +78,10 @@ TEST(OdbcConnectString, BuildRefusesWhatTheHeaderCannotHold) {
   EXPECT_EQ(out[0], 0);
 }
 
-using OdbcConnectTest = OdbcLinkTest;
+class OdbcConnectTest : public OdbcLinkTest {};
+VARNEX_ODBC_BACKENDS(OdbcConnectTest);
 
-TEST_F(OdbcConnectTest, OpenConnectsTheStoredLinkAndLoadsItsMap) {
+TEST_P(OdbcConnectTest, OpenConnectsTheStoredLinkAndLoadsItsMap) {
   ASSERT_TRUE(open());
   writeLink(varnex_test::fullMap(), connectString);
   engine.reset();
@@ -93,11 +94,11 @@ TEST_F(OdbcConnectTest, OpenConnectsTheStoredLinkAndLoadsItsMap) {
   EXPECT_EQ(engine->OdbcState().kinds[1].count, 20);
   EXPECT_EQ(engine->OdbcState().kinds[4].count, 18);
   EXPECT_EQ(engine->OdbcState().kinds[0].select,
-            "SELECT [code], [name], [kw1], [kw2], [kw3], [balance] FROM [customers] WHERE [code] = ");
+            quoted("SELECT [code], [name], [kw1], [kw2], [kw3], [balance] FROM [customers] WHERE [code] = "));
   EXPECT_EQ(boxes->count(), 0u);
 }
 
-TEST_F(OdbcConnectTest, AFailedConnectStopsTheStartWithTheDriversMessage) {
+TEST_P(OdbcConnectTest, AFailedConnectStopsTheStartWithTheDriversMessage) {
   ASSERT_TRUE(open());
   writeLink(varnex_test::fullMap(), "DRIVER=NoSuchDriver;DATABASE=x;");
   engine.reset();
@@ -110,7 +111,7 @@ TEST_F(OdbcConnectTest, AFailedConnectStopsTheStartWithTheDriversMessage) {
 
 }
 
-TEST_F(OdbcConnectTest, AHeaderWithoutItsZeroIsABadName) {
+TEST_P(OdbcConnectTest, AHeaderWithoutItsZeroIsABadName) {
   ASSERT_TRUE(open());
   std::vector<char> header(512, 'x');
   ASSERT_EQ(FileDBWrite(engine->Table(kOdbcLinkTable), 0, header.data(), 512), 512);
@@ -118,26 +119,30 @@ TEST_F(OdbcConnectTest, AHeaderWithoutItsZeroIsABadName) {
   EXPECT_EQ(boxes->lastText(), kBadName);
 }
 
-TEST_F(OdbcConnectTest, ServerFollowsTheMachineAndUserStaysUnlessTrusted) {
+TEST_P(OdbcConnectTest, ServerFollowsTheMachineAndUserStaysUnlessTrusted) {
   ASSERT_TRUE(open());
-  engine->SetServerName("counter-server");
+  // The machine's server reaches the outside database; the stored one does
+  // not, and this machine's user is no login of it.
+  engine->SetServerName(machineServer.c_str());
   engine->SetUserName("clerk1");
-  writeLink(varnex_test::fullMap(), connectString + "SERVER=OLD;UID=shopuser;PWD=secret;");
+  writeLink(varnex_test::fullMap(), connectString + "SERVER=OLD;UID=" + user + ";PWD=secret;");
   ASSERT_EQ(engine->OdbcConnect(), 1) << boxes->lastText();
   char header[512];
   ASSERT_EQ(FileDBRead(engine->Table(kOdbcLinkTable), 0, header, 512), 512);
   // The server is replaced and kept; the SQL login keeps its stored user.
-  EXPECT_EQ(std::string(header),
-            "DRIVER=SQLite3;UID=shopuser;PWD=secret;DATABASE=" + database + ";SERVER=counter-server;");
+  EXPECT_EQ(std::string(header), "DRIVER=" + driverName + ";UID=" + user + ";PWD=secret;DATABASE=" + database +
+                                     ";SERVER=" + machineServer + ";" + connectTail);
 
   // A server of the same name in another case is left alone.
-  writeLink(varnex_test::fullMap(), connectString + "SERVER=COUNTER-SERVER;");
-  ASSERT_EQ(engine->OdbcConnect(), 1);
+  std::string upper = machineServer;
+  for (char& c : upper) c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
+  writeLink(varnex_test::fullMap(), connectString + "SERVER=" + upper + ";");
+  ASSERT_EQ(engine->OdbcConnect(), 1) << boxes->lastText();
   ASSERT_EQ(FileDBRead(engine->Table(kOdbcLinkTable), 0, header, 512), 512);
-  EXPECT_EQ(std::string(header), connectString + "SERVER=COUNTER-SERVER;");
+  EXPECT_EQ(std::string(header), connectString + "SERVER=" + upper + ";");
 }
 
-TEST_F(OdbcConnectTest, AnEmptyLinkConnectsTheEmbeddedDefault) {
+TEST_P(OdbcConnectTest, AnEmptyLinkConnectsTheEmbeddedDefault) {
   ASSERT_TRUE(open());
   writeLink({}, "");
   ASSERT_EQ(engine->OdbcConnect(), 1) << boxes->lastText();

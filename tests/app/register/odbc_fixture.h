@@ -1,30 +1,57 @@
-// The demo shop linked to a real outside database through ODBC: an SQLite
-// database file in the test's folder, reached through the SQLite ODBC driver
-// registered in a driver list of the test's own (ODBCSYSINI), with the
-// outside tables made by odbc_outside_tables.sql and the link records of the
-// five kinds written into "ODBCリンク".
+// The demo shop linked to a real outside database through ODBC, once for
+// each backend: an SQLite database file in the test's folder through the
+// SQLite ODBC driver, and a database of the test's own in a PostgreSQL
+// server on 127.0.0.1 (tests/peers/postgres_server.h) through the PostgreSQL
+// Unicode driver. Both drivers are registered in a driver list of the test's
+// own (ODBCSYSINI) without any connection log; the outside tables are made
+// by odbc_outside_tables.sql and the link records of the five kinds written
+// into "ODBCリンク".
 #pragma once
+
+#include <unistd.h>
 
 #include <cstdlib>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "app/register/records.h"
 #include "demo_project.h"
+#include "peers/postgres_server.h"
 #include "platform/base/odbc.h"
 #include "zemta/filedb.h"
 
 namespace varnex_test {
 
-inline const char* sqliteDriverPath() {
-  static const char* const kCandidates[] = {"/usr/lib/x86_64-linux-gnu/odbc/libsqlite3odbc.so",
-                                            "/usr/lib/aarch64-linux-gnu/odbc/libsqlite3odbc.so",
-                                            "/usr/lib/odbc/libsqlite3odbc.so"};
-  for (const char* path : kCandidates)
+enum class Backend { SQLite, PostgreSQL };
+
+inline const char* nameOf(Backend b) { return b == Backend::SQLite ? "SQLite" : "PostgreSQL"; }
+inline std::string backendName(const ::testing::TestParamInfo<Backend>& info) { return nameOf(info.param); }
+inline void PrintTo(Backend b, std::ostream* out) { *out << nameOf(b); }
+
+// Runs every test of a suite against each backend.
+#define VARNEX_ODBC_BACKENDS(suite)                                                                           \
+  INSTANTIATE_TEST_SUITE_P(Backends, suite,                                                                  \
+                           ::testing::Values(varnex_test::Backend::SQLite, varnex_test::Backend::PostgreSQL), \
+                           varnex_test::backendName)
+
+inline const char* firstExisting(std::initializer_list<const char*> candidates) {
+  for (const char* path : candidates)
     if (fs::exists(path)) return path;
   return nullptr;
+}
+
+inline const char* sqliteDriverPath() {
+  return firstExisting({"/usr/lib/x86_64-linux-gnu/odbc/libsqlite3odbc.so",
+                        "/usr/lib/aarch64-linux-gnu/odbc/libsqlite3odbc.so", "/usr/lib/odbc/libsqlite3odbc.so"});
+}
+
+// The Unicode build of the PostgreSQL driver (package odbc-postgresql).
+inline const char* postgresDriverPath() {
+  return firstExisting({"/usr/lib/x86_64-linux-gnu/odbc/psqlodbcw.so", "/usr/lib/aarch64-linux-gnu/odbc/psqlodbcw.so",
+                        "/usr/lib/odbc/psqlodbcw.so"});
 }
 
 // One link record (80 bytes).
@@ -104,24 +131,46 @@ inline std::vector<std::vector<uint8_t>> fullMap() {
   return m;
 }
 
-class OdbcLinkTest : public DemoProject {
+class OdbcLinkTest : public DemoProject, public ::testing::WithParamInterface<Backend> {
  protected:
   void SetUp() override {
     DemoProject::SetUp();
-    driver = sqliteDriverPath();
-    if (!driver) GTEST_SKIP() << "the SQLite ODBC driver is not installed";
-    // A driver list of our own: the SQLite driver by its full path, and no
-    // connection log of any driver.
-    const fs::path odbc = folder / "odbc";
-    fs::create_directories(odbc);
-    std::ofstream(odbc / "odbcinst.ini") << "[SQLite3]\nDescription=SQLite3 ODBC Driver\nDriver=" << driver
-                                         << "\n\n[PostgreSQL Unicode]\nDescription=PostgreSQL\n"
-                                            "Driver=/usr/lib/x86_64-linux-gnu/odbc/psqlodbcw.so\nCommLog=0\nDebug=0\n";
-    std::ofstream(odbc / "odbc.ini") << "";
-    ::setenv("ODBCSYSINI", odbc.c_str(), 1);
-    ::setenv("ODBCINI", (odbc / "odbc.ini").c_str(), 1);
-    database = (folder / "outside.sqlite3").string();
-    connectString = "DRIVER=SQLite3;DATABASE=" + database + ";";
+    if (HasFatalFailure()) return;
+    // The shop moves to a folder of a short name: the register keeps its
+    // index paths under 128 bytes, and a folder named after a long test of
+    // a backend would reach that.
+    static int serial = 0;
+    const fs::path shorter = testRoot() / ("odbc-" + std::to_string(++serial));
+    fs::remove_all(shorter);
+    fs::rename(folder, shorter);
+    std::error_code ignored;
+    fs::remove(folder.parent_path(), ignored);  // empty now
+    folder = shorter;
+    engine->SetDataFolder(folder.string());
+    registerDrivers();
+    if (GetParam() == Backend::SQLite) {
+      if (!sqliteDriverPath()) GTEST_SKIP() << "the SQLite ODBC driver (libsqliteodbc) is not installed";
+      driverName = "SQLite3";
+      database = (folder / "outside.sqlite3").string();
+      connectString = "DRIVER=SQLite3;DATABASE=" + database + ";";
+      user = "shopuser";
+      machineServer = "counter-server";
+    } else {
+      if (!postgresDriverPath()) GTEST_SKIP() << "the PostgreSQL ODBC driver (odbc-postgresql) is not installed";
+      std::string why;
+      server = testing_support::PostgresServer::shared(why);
+      if (!server) GTEST_SKIP() << "no PostgreSQL server: " << why;
+      driverName = "PostgreSQL Unicode";
+      std::random_device random;
+      database = "varnex_" + std::to_string(::getpid()) + "_" + std::to_string(random() % 1000000);
+      ASSERT_EQ(admin("CREATE DATABASE " + database), "");
+      user = server->user();
+      connectTail = "Port=" + std::to_string(server->port()) + ";";
+      connectString = "DRIVER=PostgreSQL Unicode;UID=" + user + ";DATABASE=" + database + ";SERVER=" +
+                      server->host() + ";" + connectTail;
+      machineServer = "localhost";
+      schemaPrefix = "public.";
+    }
     ASSERT_TRUE(outside.open(connectString)) << outside.lastError();
     std::ifstream script(fs::path(__FILE__).parent_path() / "odbc_outside_tables.sql");
     std::stringstream all;
@@ -137,7 +186,57 @@ class OdbcLinkTest : public DemoProject {
   }
   void TearDown() override {
     outside.close();
+    engine.reset();  // and the link's connection with it
+    if (server && !database.empty()) {
+      EXPECT_EQ(admin("DROP DATABASE IF EXISTS " + database + " WITH (FORCE)"), "");
+    }
     DemoProject::TearDown();
+  }
+
+  // A driver list of our own: each driver by its full path, and no
+  // connection log of any driver. One for the whole program: the driver
+  // manager reads where the list is once per process.
+  static void registerDrivers() {
+    static const bool done = [] {
+      const fs::path odbc = testRoot() / "odbc";
+      fs::create_directories(odbc);
+      {
+        std::ofstream list(odbc / "odbcinst.ini");
+        if (const char* path = sqliteDriverPath())
+          list << "[SQLite3]\nDescription=SQLite3 ODBC Driver\nDriver=" << path << "\n\n";
+        if (const char* path = postgresDriverPath())
+          list << "[PostgreSQL Unicode]\nDescription=PostgreSQL ODBC driver (Unicode)\nDriver=" << path
+               << "\nCommLog=0\nDebug=0\n\n";
+      }
+      std::ofstream(odbc / "odbc.ini") << "";
+      ::setenv("ODBCSYSINI", odbc.c_str(), 1);
+      ::setenv("ODBCINI", (odbc / "odbc.ini").c_str(), 1);
+      return true;
+    }();
+    (void)done;
+  }
+
+  // Runs a statement in the server's own database: the driver's message
+  // when it fails, else nothing.
+  std::string admin(const std::string& sql) {
+    platform::odbc::Connection c;
+    if (!c.open("DRIVER=PostgreSQL Unicode;UID=" + server->user() + ";DATABASE=postgres;SERVER=" + server->host() +
+                ";Port=" + std::to_string(server->port()) + ";"))
+      return c.lastError();
+    auto s = platform::odbc::Statement::allocate(c);
+    if (!s) return c.lastError();
+    return s->execute(sql) ? std::string() : s->lastError();
+  }
+
+  bool onPostgres() const { return GetParam() == Backend::PostgreSQL; }
+
+  // A statement text written with the brackets the register puts around
+  // names, quoted as the link quotes names on this backend.
+  std::string quoted(std::string text) const {
+    if (onPostgres())
+      for (char& c : text)
+        if (c == '[' || c == ']') c = '"';
+    return text;
   }
 
   // Runs a statement on the test's own connection.
@@ -187,9 +286,14 @@ class OdbcLinkTest : public DemoProject {
     ASSERT_EQ(engine->PrepareOdbcQueries(), 0);
   }
 
-  const char* driver = nullptr;
-  std::string database;
-  std::string connectString;
+  testing_support::PostgresServer* server = nullptr;  // PostgreSQL only
+  std::string driverName;     // as the connection string names it
+  std::string database;       // the SQLite file, or the PostgreSQL database
+  std::string connectString;  // the outside database, in the order the link builds it
+  std::string connectTail;    // what the link keeps after SERVER (PostgreSQL's port)
+  std::string user;           // a login the outside database takes
+  std::string machineServer;  // a server name of this machine that reaches it
+  std::string schemaPrefix;   // of the outside tables in a listing
   platform::odbc::Connection outside;
 };
 

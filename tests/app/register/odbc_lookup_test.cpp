@@ -1,5 +1,6 @@
 // Customers, PLU items and orders read from the outside database.
 #include <cstring>
+#include <map>
 
 #include "odbc_fixture.h"
 
@@ -23,8 +24,9 @@ class OdbcLookupTest : public OdbcLinkTest {
     openLinked();
   }
 };
+VARNEX_ODBC_BACKENDS(OdbcLookupTest);
 
-TEST_F(OdbcLookupTest, FindsCustomersByCodeAndByPrefix) {
+TEST_P(OdbcLookupTest, FindsCustomersByCodeAndByPrefix) {
   uint8_t customer[208];
   OdbcStmt statement = nullptr;
   std::vector<std::string> names;
@@ -45,7 +47,7 @@ TEST_F(OdbcLookupTest, FindsCustomersByCodeAndByPrefix) {
   EXPECT_EQ(boxes->count(), 0u);
 }
 
-TEST_F(OdbcLookupTest, ReadsAPluItemThatTheRegisterThenKeeps) {
+TEST_P(OdbcLookupTest, ReadsAPluItemThatTheRegisterThenKeeps) {
   uint8_t item[168];
   ASSERT_EQ(engine->OdbcSelectPlu("4900000000017", item), 1);
   EXPECT_EQ(getText(item, 0, 24), "みかん");
@@ -67,7 +69,7 @@ TEST_F(OdbcLookupTest, ReadsAPluItemThatTheRegisterThenKeeps) {
   EXPECT_EQ(engine->OdbcSelectPlu("nothing", item), 0);
 }
 
-TEST_F(OdbcLookupTest, ListsADepartmentInDisplayOrder) {
+TEST_P(OdbcLookupTest, ListsADepartmentInDisplayOrder) {
   uint8_t item[168];
   OdbcStmt statement = nullptr;
   std::vector<std::string> names;
@@ -80,7 +82,7 @@ TEST_F(OdbcLookupTest, ListsADepartmentInDisplayOrder) {
   EXPECT_EQ(engine->OdbcSelectByNumber(0, item, &statement), 0);
 }
 
-TEST_F(OdbcLookupTest, FindsTheNewestOrderOfANumber) {
+TEST_P(OdbcLookupTest, FindsTheNewestOrderOfANumber) {
   uint8_t order[154];
   exec("UPDATE orders SET orderno = 123 WHERE orderer = 2");
   ASSERT_EQ(engine->OdbcSelectOrder("00123", order), 1) << boxes->lastText();
@@ -92,7 +94,7 @@ TEST_F(OdbcLookupTest, FindsTheNewestOrderOfANumber) {
   EXPECT_EQ(boxes->count(), 0u);  // not found is silent
 }
 
-TEST_F(OdbcLookupTest, WritesADisplayOrderByACodeWithQuotes) {
+TEST_P(OdbcLookupTest, WritesADisplayOrderByACodeWithQuotes) {
   std::vector<uint8_t> item(80, 0);
   putText(item.data(), plu::kCode.offset, plu::kCode.size, "x'y;--");
   putU16(item.data(), 54, 9);
@@ -101,6 +103,38 @@ TEST_F(OdbcLookupTest, WritesADisplayOrderByACodeWithQuotes) {
   OdbcDrop(&statement);
   EXPECT_EQ(one("SELECT listorder FROM plu WHERE code = 'x''y;--'"), "9");
   EXPECT_EQ(one("SELECT COUNT(*) FROM plu"), "7");
+}
+
+TEST_P(OdbcLookupTest, ALinkMadeFromTheCatalogsNamesAndTypesReadsAndPosts) {
+  // The table as the listing names it (with its schema where the database
+  // has one) and each column with the type the driver reports for it.
+  OdbcStmt statement = nullptr;
+  ASSERT_EQ(engine->OdbcOpenTables(engine->OdbcDatabase(), &statement), 0);
+  std::string name, table;
+  while (engine->OdbcFetchTable(&statement, &name) == 1)
+    if (name.size() >= 9 && name.compare(name.size() - 9, 9, "customers") == 0) table = name;
+  ASSERT_EQ(table, schemaPrefix + "customers");
+  ASSERT_EQ(engine->OdbcOpenColumns(engine->OdbcDatabase(), &statement, table.c_str()), 0);
+  std::map<std::string, int16_t> types;
+  int16_t type = 0;
+  while (engine->OdbcFetchColumn(&statement, &name, &type) == 1) types[name] = type;
+  using odbclink::kCustomers;
+  FileDBHandle link = engine->Table(kOdbcLinkTable);
+  ASSERT_EQ(FileDBRecDelete(link, 0, FileDBRecGetSize(link) - 1, nullptr), 0);
+  writeLink({varnex_test::linkRecord(kCustomers, 0, 28, 0, table.c_str(), "code", 3, types["code"]),
+             varnex_test::linkRecord(kCustomers, 32, 32, 0, table.c_str(), "name", 0, types["name"]),
+             varnex_test::linkRecord(kCustomers, 172, 4, 7, table.c_str(), "balance", 0, types["balance"])},
+            connectString);
+  ASSERT_EQ(engine->OdbcConnect(), 1) << boxes->lastText();
+  ASSERT_EQ(engine->PrepareOdbcQueries(), 0);
+
+  uint8_t customer[208];
+  ASSERT_EQ(engine->OdbcSelectByCode("a'b;--c", customer, &statement), 1) << boxes->lastText();
+  OdbcDrop(&statement);
+  EXPECT_EQ(getText(customer, 32, 32), "引用");
+  EXPECT_EQ(engine->OdbcPostCustomerPoints("a'b;--c", 5, 0), 1) << boxes->lastText();
+  EXPECT_EQ(one("SELECT balance FROM customers WHERE code = 'a''b;--c'"), "55");
+  EXPECT_EQ(boxes->count(), 0u);
 }
 
 }  // namespace

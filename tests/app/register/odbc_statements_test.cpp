@@ -1,6 +1,6 @@
 // The link's field map, statement texts with their parameters, value
 // conversion, upkeep of older link records and the outside catalog, against
-// the SQLite ODBC driver.
+// each outside backend.
 #include <algorithm>
 #include <cstring>
 
@@ -12,19 +12,25 @@ using varnex_test::OdbcLinkTest;
 
 namespace {
 
-using OdbcMapTest = OdbcLinkTest;
+class OdbcMapTest : public OdbcLinkTest {};
+VARNEX_ODBC_BACKENDS(OdbcMapTest);
 
-TEST_F(OdbcMapTest, QuotesNamesWithBracketsSplittingASchema) {
+TEST_P(OdbcMapTest, QuotesNamesAsTheDriverDoesSplittingASchema) {
+  // Without a connection: brackets.
   ASSERT_TRUE(open());
-  const struct { const char* name; const char* quoted; } cases[] = {
-      {"dbo.PLU", "[dbo].[PLU]"}, {".PLU", "[.PLU]"}, {"PLU.", "[PLU.]"}, {"PLU", "[PLU]"}, {"a]b", "[a]]b]"}};
-  for (const auto& c : cases) EXPECT_EQ(engine->QuoteSqlName(c.name), c.quoted) << c.name;
+  EXPECT_EQ(engine->QuoteSqlName("dbo.PLU"), "[dbo].[PLU]");
+  // SQLite takes brackets; PostgreSQL reports the double quote.
+  openLinked();
+  const struct { const char* name; const char* brackets; const char* quotes; } cases[] = {
+      {"dbo.PLU", "[dbo].[PLU]", "\"dbo\".\"PLU\""}, {".PLU", "[.PLU]", "\".PLU\""}, {"PLU.", "[PLU.]", "\"PLU.\""},
+      {"PLU", "[PLU]", "\"PLU\""},                   {"a]b", "[a]]b]", "\"a]b\""},   {"a\"b", "[a\"b]", "\"a\"\"b\""}};
+  for (const auto& c : cases) EXPECT_EQ(engine->QuoteSqlName(c.name), onPostgres() ? c.quotes : c.brackets) << c.name;
   EXPECT_EQ(engine->QuoteSqlName(nullptr), "");
 }
 
-TEST_F(OdbcMapTest, LoadsEachKindOrSwitchesItOff) {
+TEST_P(OdbcMapTest, LoadsEachKindOrSwitchesItOff) {
   using odbclink::kCustomers;
-  ASSERT_TRUE(open());
+  openLinked();
   auto load = [&](const std::vector<std::vector<uint8_t>>& records, uint32_t kind, std::string* text) {
     FileDBHandle link = engine->Table(kOdbcLinkTable);
     FileDBRecDelete(link, 0, std::max(0, FileDBRecGetSize(link) - 1), nullptr);
@@ -39,7 +45,7 @@ TEST_F(OdbcMapTest, LoadsEachKindOrSwitchesItOff) {
   EXPECT_EQ(load({linkRecord(kCustomers, 0, 28, 0, "T", "C1", 1), linkRecord(kCustomers, 32, 32, 0, "T", "C2")},
                  kCustomers, &text),
             2);
-  EXPECT_EQ(text, "SELECT [C1], [C2] FROM [T] WHERE [C1] = ");
+  EXPECT_EQ(text, quoted("SELECT [C1], [C2] FROM [T] WHERE [C1] = "));
   // No column names at all: off, without an error.
   EXPECT_EQ(load({linkRecord(kCustomers, 0, 28, 0, "", "", 1)}, kCustomers, &text), 0);
   // Two keys, two tables: the kind fails.
@@ -52,10 +58,10 @@ TEST_F(OdbcMapTest, LoadsEachKindOrSwitchesItOff) {
   // Customers without a key: off. Sales lines need none.
   EXPECT_EQ(load({linkRecord(kCustomers, 32, 32, 0, "T", "B")}, kCustomers, &text), 0);
   EXPECT_EQ(load({linkRecord(odbclink::kSalesLines, 136, 4, 7, "S", "qty")}, odbclink::kSalesLines, &text), 1);
-  EXPECT_EQ(text, "SELECT [qty] FROM [S]");
+  EXPECT_EQ(text, quoted("SELECT [qty] FROM [S]"));
 }
 
-TEST_F(OdbcMapTest, UpdateAndInsertTextsBindEveryValueWithItsOwnLength) {
+TEST_P(OdbcMapTest, UpdateAndInsertTextsBindEveryValueWithItsOwnLength) {
   openLinked({linkRecord(odbclink::kPlu, 36, 14, 0, "T", "K", 3, 12), linkRecord(odbclink::kPlu, 0, 24, 0, "T", "A", 0, 12),
               linkRecord(odbclink::kPlu, 60, 4, 7, "T", "B", 0, 4), linkRecord(odbclink::kPlu, 24, 12, 0, "T", "C", 0, 12)});
   uint8_t record[168] = {};
@@ -68,23 +74,23 @@ TEST_F(OdbcMapTest, UpdateAndInsertTextsBindEveryValueWithItsOwnLength) {
   int32_t lengths[3] = {};
   const OdbcField two[] = {a, b};
   EXPECT_EQ(engine->BuildLinkUpdate(odbclink::kPlu, &text, 2, two, record, &statement, lengths), 2);
-  EXPECT_EQ(text, "UPDATE [T] SET [A] = ?, [B] = ? WHERE [K] = ");
+  EXPECT_EQ(text, quoted("UPDATE [T] SET [A] = ?, [B] = ? WHERE [K] = "));
   EXPECT_EQ(lengths[0], 3);  // the text alone, no terminating zero
   EXPECT_EQ(lengths[1], 4);
   statement->close();
   const OdbcField three[] = {a, b, c};
   EXPECT_EQ(engine->BuildLinkInsert(odbclink::kPlu, &text, 3, three, record, &statement, lengths), 3);
-  EXPECT_EQ(text, "INSERT INTO [T] ([A], [B], [C]) VALUES (?, ?, ?)");
+  EXPECT_EQ(text, quoted("INSERT INTO [T] ([A], [B], [C]) VALUES (?, ?, ?)"));
   EXPECT_EQ(lengths[0], 3);
   EXPECT_EQ(lengths[2], 12);
   statement->close();
   EXPECT_EQ(engine->BuildLinkUpdate(odbclink::kPlu, &text, 1, &none, record, &statement, lengths), 0);
   EXPECT_EQ(engine->BuildLinkUpdate(odbclink::kPlu, &text, 1, &b, record, &statement, lengths, 1), 1);
-  EXPECT_EQ(text, "UPDATE [T] SET [B] = COALESCE([B], 0) + ? WHERE [K] = ");
+  EXPECT_EQ(text, quoted("UPDATE [T] SET [B] = COALESCE([B], 0) + ? WHERE [K] = "));
   OdbcDrop(&statement);
 }
 
-TEST_F(OdbcMapTest, StoresFetchedValuesIntoRegisterFields) {
+TEST_P(OdbcMapTest, StoresFetchedValuesIntoRegisterFields) {
   ASSERT_TRUE(open());
   uint8_t record[168] = {};
   uint8_t text[8] = {0, 0, 6, 0, 0, 0, 0, 0}, number[8] = {4, 0, 4, 0, 0, 0, 7, 0}, date[8] = {2, 0, 2, 0, 0, 0, 14, 0},
@@ -104,7 +110,7 @@ TEST_F(OdbcMapTest, StoresFetchedValuesIntoRegisterFields) {
   EXPECT_EQ(engine->OdbcColumnToItem(odd, record, &v, 4), -1);
 }
 
-TEST_F(OdbcMapTest, UpkeepAdaptsOlderRecordsOnce) {
+TEST_P(OdbcMapTest, UpkeepAdaptsOlderRecordsOnce) {
   ASSERT_TRUE(open());
   using odbclink::kPlu;
   const std::vector<std::vector<uint8_t>> old = {
@@ -128,7 +134,7 @@ TEST_F(OdbcMapTest, UpkeepAdaptsOlderRecordsOnce) {
   EXPECT_EQ(varnex_test::snapshot(folder / "Res"), before);
 }
 
-TEST_F(OdbcMapTest, ListsTheOutsideTablesAndColumns) {
+TEST_P(OdbcMapTest, ListsTheOutsideTablesAndColumns) {
   openLinked();
   OdbcStmt statement = nullptr;
   ASSERT_EQ(engine->OdbcOpenTables(engine->OdbcDatabase(), &statement), 0);
@@ -139,7 +145,9 @@ TEST_F(OdbcMapTest, ListsTheOutsideTablesAndColumns) {
   EXPECT_EQ(r, 0);
   EXPECT_EQ(statement, nullptr);
   std::sort(tables.begin(), tables.end());
-  EXPECT_EQ(tables, (std::vector<std::string>{"customers", "orders", "plu", "sales", "settlement"}));
+  std::vector<std::string> expected;
+  for (const char* t : {"customers", "orders", "plu", "sales", "settlement"}) expected.push_back(schemaPrefix + t);
+  EXPECT_EQ(tables, expected);
   ASSERT_EQ(engine->OdbcOpenColumns(engine->OdbcDatabase(), &statement, "main.customers"), 0);
   std::vector<std::string> columns;
   int16_t type = 0, balanceType = 0;
