@@ -1,5 +1,6 @@
 #include "lib/core/library_locks.h"
 
+#include "lib/core/report.h"
 #include "platform/base/last_error.h"
 
 namespace zemta {
@@ -92,6 +93,7 @@ ApiLockGuard::ApiLockGuard() {
   if (!apiLock().exists()) return;
   taken_ = apiLock().take();
   ok_ = taken_;
+  if (!ok_) ZEMTA_REPORT(-1);
 }
 
 ApiLockGuard::~ApiLockGuard() {

@@ -57,12 +57,14 @@ class ScopedLockRelease {
   bool releasedApi_ = false;
 };
 
-// Holds the API lock for one operation when it exists.
+// Holds the API lock for one operation when it exists. A lock that exists
+// but cannot be taken is reported (the thread's last error) and the caller
+// returns its failure value without doing its work.
 class ApiLockGuard {
  public:
   ApiLockGuard();
   ~ApiLockGuard();
-  // False when the lock exists and could not be taken.
+  // False when the lock exists and could not be taken (already reported).
   bool ok() const { return ok_; }
 
  private:

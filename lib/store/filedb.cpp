@@ -562,10 +562,7 @@ bool goodExMode(uint32_t mode) {
 ZEMTA_API FileDBHandle FileDBCreate(const char* path, uint32_t id, uint32_t headerLen, uint32_t recordLen,
                                     const char* title, HWND owner) {
   ApiLockGuard lock;
-  if (!lock.ok()) {
-    ZEMTA_REPORT(-1);
-    return 0;
-  }
+  if (!lock.ok()) return 0;
   if (tables().count() >= kMaxTables) {
     ZEMTA_REPORT(ZEMTA_ERR_NO_MEMORY);
     return 0;
@@ -662,10 +659,7 @@ ZEMTA_API int32_t FileDBDelete(FileDBHandle handle) {
   Table* t = checkedTable(handle);
   if (!t) return -1;
   ApiLockGuard lock;
-  if (!lock.ok()) {
-    ZEMTA_REPORT(-1);
-    return -1;
-  }
+  if (!lock.ok()) return -1;
   t->held = t->heldEx = false;
   for (auto& e : t->indexes) e.state &= ~kIndexHeldEx;
   bool ok = closeTable(*t);
@@ -870,10 +864,7 @@ ZEMTA_API int32_t FileDBRecRead(FileDBHandle handle, int32_t n, void* buffer) {
   int32_t result;
   {
     ApiLockGuard lock;
-    if (!lock.ok()) {
-      ZEMTA_REPORT(-1);
-      return -1;
-    }
+    if (!lock.ok()) return -1;
     result = recordRead(*t, n, static_cast<uint8_t*>(buffer), after);
   }
   after.run();
@@ -905,10 +896,7 @@ ZEMTA_API int32_t FileDBRecWrite(FileDBHandle handle, int32_t n, const void* dat
   int32_t result;
   {
     ApiLockGuard lock;
-    if (!lock.ok()) {
-      ZEMTA_REPORT(-1);
-      return -1;
-    }
+    if (!lock.ok()) return -1;
     result = recordWrite(*t, n, static_cast<const uint8_t*>(data), after);
   }
   after.run();
@@ -921,10 +909,7 @@ ZEMTA_API int32_t FileDBRecDelete(FileDBHandle handle, int32_t first, int32_t la
   int32_t result;
   {
     ApiLockGuard lock;
-    if (!lock.ok()) {
-      ZEMTA_REPORT(-1);
-      return -1;
-    }
+    if (!lock.ok()) return -1;
     result = recordDelete(*t, first, last, savePath);
   }
   if (findTable(handle)) views::tellTableSize(handle, 0);

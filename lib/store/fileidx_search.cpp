@@ -421,10 +421,7 @@ ZEMTA_API int32_t FileIdxSear(FileDBHandle handle, intptr_t index, const void* f
   SearchArgs a;
   if (!startSearch(handle, index, from, to, list, flags, a)) return -1;
   ApiLockGuard lock;
-  if (!lock.ok()) {
-    ZEMTA_REPORT(-1);
-    return -1;
-  }
+  if (!lock.ok()) return -1;
   Table& t = *a.t;
   uint32_t count = 0;
   if (!recordCount(t, count)) return -1;
@@ -465,10 +462,7 @@ ZEMTA_API int32_t FileIdxAndSear(FileDBHandle handle, intptr_t index, const void
   if (!startSearch(handle, index, from, to, list, flags, a)) return -1;
   if (list->count <= 0 || !list->items) return 0;
   ApiLockGuard lock;
-  if (!lock.ok()) {
-    ZEMTA_REPORT(-1);
-    return -1;
-  }
+  if (!lock.ok()) return -1;
   Table& t = *a.t;
   uint32_t count = 0;
   if (!recordCount(t, count)) return -1;
@@ -502,10 +496,7 @@ ZEMTA_API int32_t FileIdxOrSear(FileDBHandle handle, intptr_t index, const void*
   SearchArgs a;
   if (!startSearch(handle, index, from, to, list, flags, a)) return -1;
   ApiLockGuard lock;
-  if (!lock.ok()) {
-    ZEMTA_REPORT(-1);
-    return -1;
-  }
+  if (!lock.ok()) return -1;
   Table& t = *a.t;
   uint32_t count = 0;
   if (!recordCount(t, count)) return -1;
@@ -581,10 +572,7 @@ ZEMTA_API int32_t FileIdxJoinSear(FileDBHandle handle, intptr_t index, FileRecLi
     return -1;
   }
   ApiLockGuard lock;
-  if (!lock.ok()) {
-    ZEMTA_REPORT(-1);
-    return -1;
-  }
+  if (!lock.ok()) return -1;
   uint32_t count = 0;
   if (!recordCount(*t, count)) return -1;
   if (!list->items) {
@@ -783,10 +771,7 @@ ZEMTA_API int32_t FileIdxOrder(FileDBHandle handle, FileRecList* list, int32_t k
     return -1;
   }
   ApiLockGuard lock;
-  if (!lock.ok()) {
-    ZEMTA_REPORT(-1);
-    return -1;
-  }
+  if (!lock.ok()) return -1;
   uint64_t size64 = static_cast<uint64_t>(std::max(list->capacity, 0));
   for (int32_t i = 0; i < list->count; ++i) size64 = std::max<uint64_t>(size64, list->items[i] + 1ull);
   const uint32_t size = static_cast<uint32_t>(size64);

@@ -582,7 +582,6 @@ ZEMTA_API FileProjHandle FileProjOpen(const char* catalogPath, uint32_t projectI
   {
     ApiLockGuard lock;
     if (!lock.ok()) {
-      ZEMTA_REPORT(-1);
       if (first) stopMachinery();
       return 0;
     }

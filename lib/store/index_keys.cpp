@@ -453,10 +453,7 @@ ZEMTA_API int32_t FileIdxEqu(FileDBHandle handle, int32_t index, int32_t* record
   Table* t = checkedTable(handle);
   if (!t) return -1;
   ApiLockGuard lock;
-  if (!lock.ok()) {
-    ZEMTA_REPORT(-1);
-    return -1;
-  }
+  if (!lock.ok()) return -1;
   if (index < 0 || static_cast<size_t>(index) >= t->indexes.size() || !t->indexes[index].own() ||
       t->indexes[index].handle < 0) {
     ZEMTA_REPORT(ZEMTA_ERR_BAD_INDEX_HANDLE);
