@@ -257,13 +257,12 @@ bool File::write(const void* data, uint32_t count, uint32_t* done) {
   return ok;
 }
 
-bool File::readAt(int64_t position, void* buffer, uint32_t count, uint32_t* done) {
-  if (done) *done = 0;
+bool File::canTransfer(uint32_t access, int64_t position) const {
   if (fd_ < 0) {
     setLastError(kErrorInvalidHandle);
     return false;
   }
-  if (!(access_ & kFileRead)) {
+  if (!(access_ & access)) {
     setLastError(kErrorAccessDenied);
     return false;
   }
@@ -271,6 +270,12 @@ bool File::readAt(int64_t position, void* buffer, uint32_t count, uint32_t* done
     setLastError(kErrorNegativeSeek);
     return false;
   }
+  return true;
+}
+
+bool File::readAt(int64_t position, void* buffer, uint32_t count, uint32_t* done) {
+  if (done) *done = 0;
+  if (!canTransfer(kFileRead, position)) return false;
   auto* out = static_cast<char*>(buffer);
   uint32_t got = 0;
   while (got < count) {
@@ -290,18 +295,7 @@ bool File::readAt(int64_t position, void* buffer, uint32_t count, uint32_t* done
 
 bool File::writeAt(int64_t position, const void* data, uint32_t count, uint32_t* done) {
   if (done) *done = 0;
-  if (fd_ < 0) {
-    setLastError(kErrorInvalidHandle);
-    return false;
-  }
-  if (!(access_ & kFileWrite)) {
-    setLastError(kErrorAccessDenied);
-    return false;
-  }
-  if (position < 0) {
-    setLastError(kErrorNegativeSeek);
-    return false;
-  }
+  if (!canTransfer(kFileWrite, position)) return false;
   const auto* in = static_cast<const char*>(data);
   uint32_t put = 0;
   while (put < count) {

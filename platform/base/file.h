@@ -91,6 +91,10 @@ class File {
   int nativeHandle() const { return fd_; }
 
  private:
+  // Whether a read or write (access: kFileRead or kFileWrite) at a position
+  // may go ahead; sets the last error when not.
+  bool canTransfer(uint32_t access, int64_t position) const;
+
   int fd_ = -1;
   int64_t position_ = 0;
   uint32_t flags_ = 0;
