@@ -799,16 +799,23 @@ ZEMTA_API int32_t BtreeReOpen(int32_t handle) {
   return runCall(handle, kFlagRead, [](Tree&) { return 0; });
 }
 
-ZEMTA_API int32_t BtreeRead(int32_t handle, void* buffer, uint32_t length) {
+// The user header's read and write take at most its length, and a buffer
+// when they take anything. A bad handle is left to the call itself.
+static bool headerArgumentsFit(int32_t handle, const void* buffer, uint32_t length) {
   Tree* tree = findTree(handle);
   if (tree && length > tree->headerLen) {
     ZEMTA_REPORT(ZEMTA_ERR_BAD_SIZE);
-    return -1;
+    return false;
   }
   if (tree && length > 0 && !buffer) {
     ZEMTA_REPORT(ZEMTA_ERR_BAD_POINTER);
-    return -1;
+    return false;
   }
+  return true;
+}
+
+ZEMTA_API int32_t BtreeRead(int32_t handle, void* buffer, uint32_t length) {
+  if (!headerArgumentsFit(handle, buffer, length)) return -1;
   return runCall(handle, kFlagRead, [&](Tree& t) {
     uint32_t done = 0;
     if (length > 0 && !ZemtaReadFile(t.file, buffer, length, &done, 0, ZEMTA_FILE_BEGIN)) BTREE_FAIL_LAST();
@@ -818,15 +825,7 @@ ZEMTA_API int32_t BtreeRead(int32_t handle, void* buffer, uint32_t length) {
 }
 
 ZEMTA_API int32_t BtreeWrite(int32_t handle, const void* data, uint32_t length) {
-  Tree* tree = findTree(handle);
-  if (tree && length > tree->headerLen) {
-    ZEMTA_REPORT(ZEMTA_ERR_BAD_SIZE);
-    return -1;
-  }
-  if (tree && length > 0 && !data) {
-    ZEMTA_REPORT(ZEMTA_ERR_BAD_POINTER);
-    return -1;
-  }
+  if (!headerArgumentsFit(handle, data, length)) return -1;
   return runCall(handle, kFlagWrite, [&](Tree& t) {
     uint32_t done = 0;
     if (length > 0 && !ZemtaWriteFile(t.file, data, length, &done, 0, ZEMTA_FILE_BEGIN)) BTREE_FAIL_LAST();
