@@ -108,6 +108,10 @@ void releaseHold(Table& table);
 // The record count from the file size (0x20000002 when malformed).
 bool fileRecordCount(Table& table, uint32_t& count);
 
+// A temporary index of the table (temp_index.cpp) at that address; null
+// when there is none (unreported).
+IndexEntry* findTempIndex(const Table& table, const void* entry);
+
 // Index layer (index_keys.cpp).
 void buildKey(const IndexEntry& entry, const uint8_t* record, uint8_t* key);
 BtreeCompareFunc chooseCompare(uint32_t keyType, uint32_t keyLen);

@@ -48,6 +48,7 @@ bool resolveIndex(Table& t, intptr_t index, bool pointer, IndexEntry*& entry, bo
         entry = e;
         return true;
       }
+    if ((entry = findTempIndex(t, e))) return true;
     ZEMTA_REPORT(ZEMTA_ERR_BAD_INDEX_HANDLE);
     return false;
   }
@@ -732,7 +733,7 @@ bool rankBy(Table& t, intptr_t index, uint32_t flags, const Bits& members, uint3
   const bool down = (flags & 3) == 2;
   IndexEntry* e = nullptr;
   bool recordOrder = false;
-  if (!resolveIndex(t, index, false, e, recordOrder)) return false;
+  if (!resolveIndex(t, index, (flags & FILEIDX_INDEX_POINTER) != 0, e, recordOrder)) return false;
   uint32_t next = 0;
   if (recordOrder) {
     for (uint32_t i = 0; i < size; ++i) {
@@ -755,21 +756,8 @@ bool rankBy(Table& t, intptr_t index, uint32_t flags, const Bits& members, uint3
          }) >= 0;
 }
 
-}  // namespace
-
-ZEMTA_API int32_t FileIdxOrder(FileDBHandle handle, FileRecList* list, int32_t keyCount, const int32_t* indexes,
-                               const uint32_t* flags) {
-  Table* t = checkedTable(handle);
-  if (!t) return -1;
-  if (!list || !indexes || !flags) {
-    ZEMTA_REPORT(ZEMTA_ERR_BAD_POINTER);
-    return -1;
-  }
-  if (list->count < 2 || !list->items) return 0;
-  if (keyCount < 1) {
-    ZEMTA_REPORT(ZEMTA_ERR_BAD_PARAMETER);
-    return -1;
-  }
+// The ordering of FileIdxOrder over index numbers or (pointer flag) entries.
+int32_t orderList(Table* t, FileRecList* list, int32_t keyCount, const intptr_t* indexes, const uint32_t* flags) {
   ApiLockGuard lock;
   if (!lock.ok()) return -1;
   uint64_t size64 = static_cast<uint64_t>(std::max(list->capacity, 0));
@@ -794,4 +782,43 @@ ZEMTA_API int32_t FileIdxOrder(FileDBHandle handle, FileRecList* list, int32_t k
   list->count = 0;
   for (uint32_t n : ordered) list->items[list->count++] = n;
   return 0;
+}
+
+// The checks both orderings start with: 1 go on, 0 nothing to order, -1.
+int32_t startOrder(Table*& t, FileDBHandle handle, FileRecList* list, int32_t keyCount, const void* indexes,
+                   const uint32_t* flags) {
+  t = checkedTable(handle);
+  if (!t) return -1;
+  if (!list || !indexes || !flags) {
+    ZEMTA_REPORT(ZEMTA_ERR_BAD_POINTER);
+    return -1;
+  }
+  if (list->count < 2 || !list->items) return 0;
+  if (keyCount < 1) {
+    ZEMTA_REPORT(ZEMTA_ERR_BAD_PARAMETER);
+    return -1;
+  }
+  return 1;
+}
+
+}  // namespace
+
+ZEMTA_API int32_t FileIdxOrder(FileDBHandle handle, FileRecList* list, int32_t keyCount, const int32_t* indexes,
+                               const uint32_t* flags) {
+  Table* t = nullptr;
+  int32_t go = startOrder(t, handle, list, keyCount, indexes, flags);
+  if (go <= 0) return go;
+  // Index numbers only: the pointer flag has no room in a 32-bit number.
+  std::vector<intptr_t> wide(indexes, indexes + keyCount);
+  std::vector<uint32_t> numbers(flags, flags + keyCount);
+  for (auto& f : numbers) f &= ~FILEIDX_INDEX_POINTER;
+  return orderList(t, list, keyCount, wide.data(), numbers.data());
+}
+
+ZEMTA_API int32_t FileIdxOrderPtr(FileDBHandle handle, FileRecList* list, int32_t keyCount, const intptr_t* indexes,
+                                  const uint32_t* flags) {
+  Table* t = nullptr;
+  int32_t go = startOrder(t, handle, list, keyCount, indexes, flags);
+  if (go <= 0) return go;
+  return orderList(t, list, keyCount, indexes, flags);
 }

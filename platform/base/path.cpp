@@ -216,6 +216,11 @@ std::string commonDataFolder(const std::string& sub) {
   return sub.empty() ? base : joinPath(base, sub);
 }
 
+std::string temporaryFolder() {
+  const char* set = std::getenv("TMPDIR");
+  return set && *set ? set : "/tmp";
+}
+
 std::string currentFolder() {
   std::string buffer(4096, '\0');
   while (!getcwd(buffer.data(), buffer.size())) {

@@ -33,6 +33,8 @@ std::string dataFolder(const std::string& sub = {});
 // The machine-wide data folder that serves every user of the machine
 // ($VARNEX_COMMON_DATA, else /var/lib), followed by the sub-folder.
 std::string commonDataFolder(const std::string& sub = {});
+// The folder for temporary files: $TMPDIR, else /tmp.
+std::string temporaryFolder();
 std::string currentFolder();
 bool setCurrentFolder(const std::string& path);
 std::string programFolder();
