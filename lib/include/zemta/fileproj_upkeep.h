@@ -28,3 +28,17 @@ ZEMTA_API int32_t FileProjDeleteDB(FileProjHandle project, int32_t fdbId);
 // 0, 1 or 2 (the result of the last index search; the save may go ahead).
 ZEMTA_API int32_t FileProjIdxDupCheck(FileProjHandle project, int32_t fdbId, void* record, int32_t recordNumber,
                                       HWND owner);
+
+// Called by FileProjRestore with the project folder once the files are back.
+typedef void (*FileProjRestoreFunc)(const char* projectFolder);
+// Packs the project's table files and their field index files into one
+// combined backup file (null: "DTyymmdd.dbk" of today in the table folder,
+// month and day padded with a space). 0 (also for a project without tables),
+// or -1.
+ZEMTA_API int32_t FileProjBackup(FileProjHandle project, const char* targetPath);
+// Restores a backup into the table folder (the file dialog is shown when no
+// path is given or ask is non-zero). The backup is checked whole before any
+// file is replaced. The number of files restored, 0 when the dialog is
+// cancelled, or -1.
+ZEMTA_API int32_t FileProjRestore(FileProjHandle project, const char* backupPath, int32_t ask,
+                                  FileProjRestoreFunc callback);
