@@ -14,6 +14,7 @@
 #include "lib/store/project_definition.h"
 #include "lib/store/project_writer.h"
 #include "platform/ui/common_dialogs.h"
+#include "department_project.h"
 #include "store_test_support.h"
 #include "zemta/date.h"
 #include "zemta/errors.h"
@@ -23,6 +24,7 @@
 namespace {
 
 using namespace zemta::fileproj;
+using store_test::department;
 
 const char8_t kDefinitionText[] = u8R"(# backup project
 project folder="\\Proj\Data\" folders="Res\" "Tab\" "Tab\" "Tab\" "Tab\"
@@ -39,44 +41,20 @@ const char* const kDefinition = reinterpret_cast<const char*>(kDefinitionText);
 // The files a backup holds (the composite index is not one of them).
 const char* const kBackedUp[] = {"DEPT.dbf", "NO.bxx", "NAME.BXX"};
 
-std::vector<uint8_t> department(uint16_t number, const char* name, uint16_t kind = 1) {
-  std::vector<uint8_t> r(32, 0);
-  r[0] = number & 0xFF;
-  r[1] = number >> 8;
-  std::memcpy(r.data() + 2, name, std::strlen(name));
-  r[22] = kind & 0xFF;
-  return r;
-}
-
 std::string restoredFolder;
 void rememberFolder(const char* folder) { restoredFolder = folder; }
 
-class BackupTest : public ::testing::Test {
+class BackupTest : public store_test::DepartmentProject {
  protected:
   void SetUp() override {
-    messages_ = ZemtaEnableLastErrorMessage(0);
-    catalog_ = folder_.file("App/Res/Test.dbf");
-    ASSERT_EQ(FileSetLocPath(folder_.file("Local").c_str()), 0);
-    ProjectDefinition definition;
-    std::string error;
-    ASSERT_TRUE(parseProjectDefinition(kDefinition, definition, error)) << error;
-    ASSERT_TRUE(makeProject(definition, catalog_, error)) << error;
-    project_ = FileProjOpen(catalog_.c_str(), 5, nullptr);
-    ASSERT_NE(project_, 0u);
-    table_ = FileProjGetFdb(project_, 5);
-    ASSERT_NE(table_, 0u);
-    data_ = folder_.file("App/Res/Data/Tab/");
-    const char* names[] = {"総務", "営業", "経理"};
-    for (uint16_t i = 0; i < 3; ++i) ASSERT_EQ(FileDBRecWrite(table_, i, department(10 + i, names[i]).data()), 0);
+    openProject(kDefinition);
     const uint8_t header[16] = {3, 0, 0, 0, 7};
     ASSERT_EQ(FileDBWrite(table_, 0, header, sizeof header), 16);
     restoredFolder.clear();
   }
   void TearDown() override {
     platform::ui::setFileDialogAnswerer({});
-    if (project_) FileProjClose(project_);
-    FileSetLocPath(nullptr);
-    ZemtaEnableLastErrorMessage(messages_);
+    DepartmentProject::TearDown();
   }
   std::map<std::string, std::string> snapshot() {
     std::map<std::string, std::string> files;
@@ -96,11 +74,6 @@ class BackupTest : public ::testing::Test {
     return FileIdxEqu(table_, FileGetIndexPos(table_, 0, 2, 1), &first, key) == 1 ? first : -1;
   }
 
-  store_test::TempFolder folder_;
-  std::string catalog_, data_;
-  FileProjHandle project_ = 0;
-  FileDBHandle table_ = 0;
-  int32_t messages_ = 0;
 };
 
 TEST_F(BackupTest, RestoreGivesTablesAndIndexesBackByteForByte) {

@@ -13,6 +13,7 @@
 #include "lib/store/fileproj_internal.h"
 #include "lib/store/project_definition.h"
 #include "lib/store/project_writer.h"
+#include "department_project.h"
 #include "store_test_support.h"
 #include "support/scripted_message_box.h"
 #include "zemta/errors.h"
@@ -22,6 +23,7 @@
 namespace {
 
 using namespace zemta::fileproj;
+using store_test::department;
 
 // 番号 unique; 名前 unique, an empty name allowed, a duplicate savable after
 // the user confirms; 区分 indexed but not unique.
@@ -36,15 +38,6 @@ end
 )";
 const char* const kDefinition = reinterpret_cast<const char*>(kDefinitionText);
 
-std::vector<uint8_t> department(uint16_t number, const char* name, uint16_t kind = 1) {
-  std::vector<uint8_t> r(32, 0);
-  r[0] = number & 0xFF;
-  r[1] = number >> 8;
-  std::memcpy(r.data() + 2, name, std::strlen(name));
-  r[22] = kind & 0xFF;
-  return r;
-}
-
 std::vector<char> readAll(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
@@ -56,39 +49,14 @@ void patch(const std::string& path, std::streamoff at, const void* data, size_t 
   f.write(static_cast<const char*>(data), static_cast<std::streamsize>(length));
 }
 
-class UpkeepTest : public ::testing::Test {
+class UpkeepTest : public store_test::DepartmentProject {
  protected:
-  void SetUp() override {
-    messages_ = ZemtaEnableLastErrorMessage(0);
-    catalog_ = folder_.file("App/Res/Test.dbf");
-    ASSERT_EQ(FileSetLocPath(folder_.file("Local").c_str()), 0);
-    ProjectDefinition definition;
-    std::string error;
-    ASSERT_TRUE(parseProjectDefinition(kDefinition, definition, error)) << error;
-    ASSERT_TRUE(makeProject(definition, catalog_, error)) << error;
-    project_ = FileProjOpen(catalog_.c_str(), 5, nullptr);
-    ASSERT_NE(project_, 0u);
-    table_ = FileProjGetFdb(project_, 5);
-    ASSERT_NE(table_, 0u);
-    data_ = folder_.file("App/Res/Data/Tab/");
-    const char* names[] = {"総務", "営業", "経理"};
-    for (uint16_t i = 0; i < 3; ++i) ASSERT_EQ(FileDBRecWrite(table_, i, department(10 + i, names[i]).data()), 0);
-  }
-  void TearDown() override {
-    if (project_) FileProjClose(project_);
-    FileSetLocPath(nullptr);
-    ZemtaEnableLastErrorMessage(messages_);
-  }
+  void SetUp() override { openProject(kDefinition); }
   int32_t find(int32_t index, const void* key) {
     int32_t first = -2;
     return FileIdxEqu(table_, index, &first, key) == 1 ? first : -1;
   }
 
-  store_test::TempFolder folder_;
-  std::string catalog_, data_;
-  FileProjHandle project_ = 0;
-  FileDBHandle table_ = 0;
-  int32_t messages_ = 0;
 };
 
 TEST_F(UpkeepTest, StartUpCheckRebuildsBrokenIndexesInPlaceWithoutAsking) {
