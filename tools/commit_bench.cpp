@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "app/register/records.h"
-#include "app/register/reg_com.h"
+#include "app/register/engine/records.h"
+#include "app/register/engine/reg_com.h"
 #include "platform/base/file.h"
 #include "platform/base/folder_sync.h"
 #include "platform/base/path.h"

@@ -23,7 +23,7 @@
 #include <string>
 #include <vector>
 
-#include "lib/store/filedb_internal.h"
+#include "lib/store/tables/filedb_internal.h"
 #include "lib/core/little_endian.h"
 #include "platform/base/cp932.h"
 #include "zemta/btree.h"

@@ -17,11 +17,11 @@
 #include <string>
 #include <vector>
 
-#include "app/register/records.h"
-#include "lib/store/filedb_internal.h"
-#include "lib/store/fileproj_internal.h"
-#include "lib/store/project_definition.h"
-#include "lib/store/project_writer.h"
+#include "app/register/engine/records.h"
+#include "lib/store/tables/filedb_internal.h"
+#include "lib/store/project/fileproj_internal.h"
+#include "lib/store/project/project_definition.h"
+#include "lib/store/project/project_writer.h"
 #include "platform/base/cp932.h"
 #include "platform/base/file.h"
 #include "platform/base/path.h"

@@ -9,8 +9,8 @@
 #include <iterator>
 #include <string>
 
-#include "lib/store/project_definition.h"
-#include "lib/store/project_writer.h"
+#include "lib/store/project/project_definition.h"
+#include "lib/store/project/project_writer.h"
 #include "zemta/errors.h"
 #include "zemta/filedb.h"
 

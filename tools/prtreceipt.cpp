@@ -13,9 +13,9 @@
 #include <string>
 #include <vector>
 
-#include "app/register/receipt_printer.h"
-#include "app/register/records.h"
-#include "app/register/reg_com.h"
+#include "app/register/print/receipt_printer.h"
+#include "app/register/engine/records.h"
+#include "app/register/engine/reg_com.h"
 #include "zemta/date.h"
 #include "zemta/filedb.h"
 #include "zemta/memory.h"

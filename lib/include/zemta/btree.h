@@ -1,6 +1,6 @@
 // B-tree index files with 32-bit file offsets: one tree per file, fixed-size
 // nodes of (record number, fixed-length key) entries ordered by key and then
-// by record number. The file format is described in lib/store/btree.cpp.
+// by record number. The file format is described in lib/store/trees/btree.cpp.
 //
 // Every call takes a handle from BtreeCreate. Results are -1 on failure after
 // a report through the library's error reporter, unless said otherwise.

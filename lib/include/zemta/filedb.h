@@ -1,6 +1,6 @@
 // Tables: one fixed-length user header followed by fixed-size records, with
 // up to 32 index files each (zemta/fileidx.h). The file format is described
-// in lib/store/filedb.cpp.
+// in lib/store/tables/filedb.cpp.
 //
 // A table is reached by a handle from FileDBCreate (0: none). Every call
 // opens the table file for its own length and closes it again, unless the

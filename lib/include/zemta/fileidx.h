@@ -1,5 +1,5 @@
 // Index files of tables: one B-tree file per index (zemta/btree.h) with a
-// 48-byte header of its own (described in lib/store/index_keys.cpp), over a
+// 48-byte header of its own (described in lib/store/tables/index_keys.cpp), over a
 // field of the records or up to three fields joined into one composite key.
 // Index entries point at records by file offset: header length + n x record
 // length for record n.

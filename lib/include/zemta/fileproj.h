@@ -2,7 +2,7 @@
 // their files, fields and indexes. FileProjOpen opens every table and index it
 // names; the application then reaches a table by its fdb id or name and reads
 // and writes records through zemta/filedb.h. The catalog format is described
-// in lib/store/fileproj.cpp.
+// in lib/store/project/fileproj.cpp.
 //
 // While a project is open the library refreshes its tables every 10 seconds
 // from the files (records other processes added or changed) and tells the

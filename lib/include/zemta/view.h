@@ -1,6 +1,6 @@
 // What the record files and the project database call of the record views and
 // print jobs. Views and print jobs are reached by handles that the record views
-// hand out; the library keeps a table of each (see lib/views/view_registry.h).
+// hand out; the library keeps a table of each (see lib/views/view/view_registry.h).
 // While no record-view implementation is bound, every call does nothing and
 // returns 0.
 #pragma once

@@ -12,7 +12,7 @@
 #include <memory>
 #include <string>
 
-#include "app/register/reg_com.h"
+#include "app/register/engine/reg_com.h"
 #include "platform/ui/window.h"
 #include "support/scripted_message_box.h"
 #include "zemta/errors.h"

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "app/register/records.h"
-#include "app/register/reg_com.h"
+#include "app/register/engine/records.h"
+#include "app/register/engine/reg_com.h"
 #include "zemta/memory.h"
 #include "zemta/tax.h"
 

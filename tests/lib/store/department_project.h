@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "lib/store/project_definition.h"
-#include "lib/store/project_writer.h"
-#include "store_test_support.h"
+#include "lib/store/project/project_definition.h"
+#include "lib/store/project/project_writer.h"
+#include "lib/store/store_test_support.h"
 #include "zemta/errors.h"
 #include "zemta/filedb.h"
 #include "zemta/fileproj.h"

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "lib/store/filedb_internal.h"
-#include "store_test_support.h"
+#include "lib/store/tables/filedb_internal.h"
+#include "lib/store/store_test_support.h"
 #include "zemta/btree.h"
 #include "zemta/filedb.h"
 #include "zemta/fileidx.h"

@@ -1,0 +1,527 @@
+// Posting of a transaction's lines to the counters kept in the master records
+// and of its sale totals block to the 36 fixed totalizers.
+//
+// Every posting carries a sign s: +1 normally, -1 in reverse (a refund posts
+// in reverse, an undo posts again with the reverse flag inverted), so that
+// posting a line once each way leaves every counter as it was. Record 0 of
+// departments, PLU items and groups is the grand total: each addition to an
+// item is made again on record 0.
+//
+// Customer records are the exception: the heading line sets a balance and a
+// name, which no sign can take back. While a commit runs, the first change to
+// each customer keeps the record's image; an undo leaves customers alone while
+// it reposts and then writes those images back (and removes customers the
+// commit added).
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+#include "app/register/engine/reg_com.h"
+#include "zemta/date.h"
+#include "zemta/errors.h"
+#include "zemta/filedb.h"
+#include "zemta/tax.h"
+
+namespace varnex::reg {
+namespace {
+
+// Counters wrap as the stored 32-bit words do, without overflow in the sums.
+inline int32_t add32(int32_t a, int64_t b) {
+  return static_cast<int32_t>(static_cast<uint32_t>(a) + static_cast<uint32_t>(static_cast<int64_t>(b)));
+}
+inline void addField(uint8_t* record, const FieldPlace& f, int64_t add) {
+  putI32(record, f.offset, add32(getI32(record, f.offset), add));
+}
+
+constexpr int32_t kAppend = 0x7FFFFFFF;
+
+// Quantity, amount, cost and the amount of lines with a unit net.
+const FieldPlace* const kDepartmentCounters[4] = {&department::kCount, &department::kAmount, &department::kCost,
+                                                  &department::kMarginBase};
+const FieldPlace* const kPluCounters[4] = {&plu::kCount, &plu::kAmount, &plu::kCost, &plu::kMarginBase};
+const FieldPlace* const kGroupCounters[4] = {&group::kCount, &group::kAmount, &group::kCost, &group::kMarginBase};
+
+const FieldPlace* const* countersOf(TableIndex t) {
+  switch (t) {
+    case kDepartmentTable: return kDepartmentCounters;
+    case kPluTable: return kPluCounters;
+    default: return kGroupCounters;
+  }
+}
+
+}  // namespace
+
+// Adds to four counters of an item record and of record 0.
+int32_t CRegCom::postItem(TableIndex table, int32_t record, const FieldPlace* const* fields, int32_t q, int32_t p,
+                          int32_t u, int32_t s) {
+  const int64_t adds[4] = {static_cast<int64_t>(q) * s, static_cast<int64_t>(p) * s,
+                           static_cast<int64_t>(u) * q * s, static_cast<int64_t>(p) * s};
+  const int count = q != 0 && u != 0 ? 4 : 2;
+  int32_t narrow[4];
+  for (int i = 0; i < 4; ++i) narrow[i] = static_cast<int32_t>(static_cast<uint32_t>(adds[i]));
+  if (postCounters(table, record, fields, narrow, count) != 0) return -1;
+  if (record == 0) return 0;
+  return postCounters(table, 0, fields, narrow, count);
+}
+
+// Adds to the first count counters of one record, read then written.
+int32_t CRegCom::postCounters(TableIndex table, int32_t record, const FieldPlace* const* fields, const int32_t* adds,
+                              int count) {
+  FileDBHandle t = tables_[table];
+  std::vector<uint8_t> image(kTables[table].recordLen, 0);
+  if (record < 0 || FileDBRecRead(t, record, image.data()) != 0) return -1;
+  for (int i = 0; i < count; ++i) addField(image.data(), *fields[i], adds[i]);
+  return FileDBRecWrite(t, record, image.data()) == 0 ? 0 : -1;
+}
+
+int32_t CRegCom::postSettings(uint16_t offset, int32_t add) {
+  putI32(settings_, offset, add32(getI32(settings_, offset), add));
+  return FileDBRecWrite(tables_[kSettingsTable], 0, settings_) == 0 ? 0 : -1;
+}
+
+// The count and amount of a key of "取引１" (type 2), "取引２" (type 3) or
+// "取引３" (type 4).
+int32_t CRegCom::postTransKey(uint16_t keyCode, int32_t countAdd, int32_t amountAdd) {
+  TableIndex table;
+  int32_t n;
+  if (!transKeyPlace(keyCode, &table, &n)) return -1;
+  // A key without its record is not posted anywhere: the line fails.
+  if (n < 0 || n >= FileDBRecGetSize(tables_[table])) return -1;
+  const FieldPlace* fields[2] = {&transkey::kCount, &transkey::kAmount};
+  const int32_t adds[2] = {countAdd, amountAdd};
+  return postCounters(table, n, fields, adds, 2);
+}
+
+int32_t CRegCom::changeCustomer(const char* code, bool create, const std::function<void(uint8_t*)>& change) {
+  // An undo leaves customers to the images taken before the commit.
+  if (undoing_) return 0;
+  if (!code || !*code) return 0;
+  FileDBHandle t = tables_[kCustomerTable];
+  std::vector<uint8_t> image(kTables[kCustomerTable].recordLen, 0);
+  int32_t n = GetCustomerRecord(code, image.data());
+  if (n < 0) {
+    if (!create) return 0;
+    std::memset(image.data(), 0, image.size());
+    putText(image.data(), customer::kCode.offset, customer::kCode.size, code);
+    n = FileDBRecGetSize(t);
+    if (n < 0) return -1;
+  } else if (inCommit_) {
+    bool kept = false;
+    for (const auto& saved : customerImages_)
+      if (saved.first == n) kept = true;
+    if (!kept) customerImages_.emplace_back(n, image);
+  }
+  change(image.data());
+  return FileDBRecWrite(t, n, image.data()) == 0 ? 0 : -1;
+}
+
+int32_t CRegCom::restoreCustomers() {
+  FileDBHandle t = tables_[kCustomerTable];
+  int32_t result = 0;
+  for (const auto& saved : customerImages_)
+    if (FileDBRecWrite(t, saved.first, saved.second.data()) != 0) result = -1;
+  const int32_t count = FileDBRecGetSize(t);
+  if (customerCount_ >= 0 && count > customerCount_ &&
+      FileDBRecDelete(t, customerCount_, count - 1, nullptr) != 0)
+    result = -1;
+  customerImages_.clear();
+  return result;
+}
+
+int32_t CRegCom::CommitLine(const void* record, int32_t* t, int32_t reverse, OdbcPostContext* context,
+                            uint8_t* customerBuffer) {
+  if (!project_ || !record || !t) {
+    ReportError("CRegCom", ZEMTA_ERR_BAD_POINTER);
+    return -1;
+  }
+  OdbcPostContext scratch;
+  OdbcPostContext& ctx = context ? *context : scratch;
+  const uint8_t* l = static_cast<const uint8_t*>(record);
+  const int32_t s = reverse ? -1 : 1;
+  const uint16_t key = getU16(l, line::kKeyCode);
+  const uint16_t type = keyType(key), code = keyNumber(key);
+  const uint16_t f = getU16(l, line::kFlags);
+  const int r = (f >> line::kRateShift) & 3;
+  const int32_t q = getI32(l, line::kUnit), p = getI32(l, line::kPrice), u = getI32(l, line::kUnitNet),
+                n = getI32(l, line::kNetPrice);
+  const std::string customerCode = customerBuffer ? getText(customerBuffer, 0, line::kCodeLen) : std::string();
+  const bool settlement = t[saletotal::kSettlement] != 0;
+  using namespace saletotal;
+
+  switch (type) {
+    case kKeyHeading: {
+      std::vector<uint8_t> name(customer::kName.size, 0);
+      putText(name.data(), 0, name.size(), getText(l, 0, customer::kName.size));
+      return changeCustomer(customerCode.c_str(), true, [&](uint8_t* c) {
+        if (std::memcmp(c + customer::kName.offset, name.data(), name.size()) != 0)
+          std::memcpy(c + customer::kName.offset, name.data(), name.size());
+        putI32(c, customer::kPointBalance.offset, p);
+      });
+    }
+
+    case kKeyDepartment: {
+      AddLineToTotals(l, t);
+      int32_t amount = ApplyLineTax(f, p);
+      uint16_t groupNumber = 0;
+      bool stockUpdate = false;
+      if (code != 0) {
+        std::vector<uint8_t> dept(kTables[kDepartmentTable].recordLen);
+        const int32_t d = GetDepartmentRecord(code, dept.data());
+        if (d < 0) return -1;
+        const int32_t unitPrice = getI32(dept.data(), department::kUnitPrice.offset);
+        if (unitPrice != 0)
+          amount = ApplyItemTax(getU16(dept.data(), department::kAttributes.offset),
+                                static_cast<int32_t>(static_cast<int64_t>(q) * unitPrice));
+        groupNumber = getU16(dept.data(), department::kGroupLink.offset);
+        if (postItem(kDepartmentTable, d, kDepartmentCounters, q, p, u, s) != 0) return -1;
+      }
+      const std::string itemCode = getText(l, line::kCode, line::kCodeLen);
+      if (!itemCode.empty() && MatchPriceCodeMasks(itemCode.c_str()) == 1) {
+        std::vector<uint8_t> item(kTables[kPluTable].recordLen);
+        int32_t k = GetPluRecord(itemCode.c_str(), item.data());
+        if (k < 0) {
+          if (!keepInTemporary_) return -1;
+          // A sale kept in its temporary file brings its own items.
+          std::memset(item.data(), 0, item.size());
+          std::memcpy(item.data(), l, plu::kCode.offset);
+          putText(item.data(), plu::kCode.offset, plu::kCode.size, itemCode);
+          putU16(item.data(), plu::kDepartment.offset, code);
+          putU16(item.data(), plu::kAttributes.offset, LineFlagsToItemFlags(f));
+          k = FileDBRecGetSize(tables_[kPluTable]);
+          if (k < 1 || FileDBRecWrite(tables_[kPluTable], kAppend, item.data()) != 0) return -1;
+        }
+        const int32_t unitPrice = getI32(item.data(), plu::kUnitPrice.offset);
+        if (unitPrice != 0)
+          amount = ApplyItemTax(getU16(item.data(), plu::kAttributes.offset),
+                                static_cast<int32_t>(static_cast<int64_t>(q) * unitPrice));
+        if (postItem(kPluTable, k, kPluCounters, q, p, u, s) != 0) return -1;
+        stockUpdate = true;
+      }
+      t[kItems] += amount;
+      if (code != 0 && groupNumber != 0) {
+        std::vector<uint8_t> grp(kTables[kGroupTable].recordLen);
+        const int32_t g = GetGroupRecord(groupNumber, grp.data());
+        if (g < 0 || postItem(kGroupTable, g, kGroupCounters, q, p, u, s) != 0) return -1;
+      }
+      // The link's updates come after every posting of the register's own,
+      // so that a line failing there is taken back whole by its reposting.
+      if (stockUpdate && OdbcLinePluSale(&ctx, l, reverse) < 0) return -1;
+      return OdbcLineSales(&ctx, l, reverse) < 0 ? -1 : 0;
+    }
+
+    case kKeyTrans1: {
+      if (postTransKey(key, s, p * s) != 0) return -1;
+      if (code == 1) {
+        t[kCash] += p;
+        return postSettings(settings::kCash.offset, p * s);
+      }
+      if (code == 5) {
+        if (OdbcLinePoints(customerCode.c_str(), -p, reverse) < 0) return -1;
+        return changeCustomer(customerCode.c_str(), true, [&](uint8_t* c) {
+          putI32(c, customer::kPointBalance.offset, add32(getI32(c, customer::kPointBalance.offset), -int64_t(p) * s));
+        });
+      }
+      return 0;
+    }
+
+    case kKeyTrans2: {
+      int32_t countAdd = s, amountAdd = 0;
+      int32_t settingsOffset = -1, settingsAdd = 0;
+      bool points = false;
+      switch (code) {
+        case 20:
+          t[kCash] += p;
+          amountAdd = p * s;
+          settingsOffset = settings::kPaidIn.offset;
+          settingsAdd = p * s;
+          break;
+        case 21:
+          amountAdd = -p * s;
+          t[kCash] += p;
+          settingsOffset = settings::kPaidOut.offset;
+          settingsAdd = p * s;
+          break;
+        case 22: amountAdd = p * s; break;
+        case 29:
+          countAdd = q * s;  // Q in all
+          amountAdd = p * s;
+          points = true;
+          break;
+        case 30:
+        case 31:
+          AddLineToTotals(l, t);
+          amountAdd = -ApplyLineTax(f, p) * s;
+          break;
+        case 32:
+        case 33:
+          AddLineToTotals(l, t);
+          amountAdd = ApplyLineTax(f, p) * s;
+          break;
+        default: break;
+      }
+      if (postTransKey(key, countAdd, amountAdd) != 0) return -1;
+      if (settingsOffset >= 0 && postSettings(static_cast<uint16_t>(settingsOffset), settingsAdd) != 0) return -1;
+      if (points) {
+        if (OdbcLinePoints(customerCode.c_str(), p, reverse) < 0) return -1;
+        return changeCustomer(customerCode.c_str(), true, [&](uint8_t* c) {
+          putI32(c, customer::kPointBalance.offset, add32(getI32(c, customer::kPointBalance.offset), int64_t(p) * s));
+        });
+      }
+      return 0;
+    }
+
+    case kKeyFunction:
+      if (code == 75) t[kGuests] += p;
+      return 0;
+
+    case kKeySystemLine:
+      switch (code) {
+        case 1:
+          t[kService] += p;
+          t[kSale] -= ApplyLineTax(f, p);
+          return 0;
+        case 2:
+          if (postTransKey(makeKeyCode(kKeyTrans1, 1), 0, -p * s) != 0) return -1;
+          t[kCash] -= p;
+          return postSettings(settings::kCash.offset, -p * s);
+        case 7:
+          t[kSpecialPresent] = 1;
+          t[kSpecialTax] += p;
+          return 0;
+        case 8:
+          AddLineToTotals(l, t);
+          t[kItems] += ApplyLineTax(f, p);
+          t[kServiceCharge] += p;
+          return 0;
+        case 42:
+        case 43:
+        case 44: {
+          if (!settlement) return 0;
+          const uint16_t offset = code == 42 ? settings::kCash.offset
+                                  : code == 43 ? settings::kPaidIn.offset
+                                               : settings::kPaidOut.offset;
+          return postSettings(offset, -p * s);
+        }
+        case 53: {
+          if (postTransKey(makeKeyCode(kKeyTrans2, 29), s, p * s) != 0) return -1;
+          if (pointUpdateAtOnce_ && OdbcLinePoints(customerCode.c_str(), p, reverse) < 0) return -1;
+          t[kSale] -= p;
+          const uint16_t word = getU16(settings_, settings::kTaxWord);
+          if ((f & line::kNonTaxable) && (f & line::kNoSpecialTax)) {
+            if (f & line::kInnerTax)
+              t[kInner + r] -= p;
+            else
+              t[kOuterTaxable + r] -= CalTaxInc(p, 2 - (word & 3), r);
+          } else if (f & line::kNonTaxable) {
+            t[kExemptInner + r] -= p;
+          } else {
+            t[kExempt] -= p;
+          }
+          if (t[kSpecialTax] != 0) {
+            t[kSpecialBase] -= p;
+            double special = static_cast<double>(getU16(settings_, settings::kSpecialRate.offset)) / 10000.0 * p;
+            t[kSpecialTax] -= CalRound(&special, 0, 2 - (getU16(settings_, settings::kSpecialRounding.offset) & 3));
+          }
+          // With "at once" the earned points go straight to the balance;
+          // points still waiting stay waiting for the settlement's fold, so
+          // that the reverse posting takes back exactly what this one gave.
+          return changeCustomer(customerCode.c_str(), true, [&](uint8_t* c) {
+            const FieldPlace& field = pointUpdateAtOnce_ ? customer::kPointBalance : customer::kPointsGranted;
+            putI32(c, field.offset, add32(getI32(c, field.offset), int64_t(p) * s));
+          });
+        }
+        default: return 0;
+      }
+
+    case kKeyReportItem: {
+      if (!settlement) return 0;
+      TableIndex table;
+      int32_t k;
+      std::vector<uint8_t> image(80, 0);
+      switch (t[kSection]) {
+        case 1: table = kDepartmentTable; k = GetDepartmentRecord(code, image.data()); break;
+        case 2: table = kPluTable; k = GetPluRecord(getText(l, line::kCode, line::kCodeLen).c_str(), image.data()); break;
+        case 3: table = kGroupTable; k = GetGroupRecord(code, image.data()); break;
+        default: return 0;
+      }
+      if (k < 0) return -1;
+      const FieldPlace* const* fields = countersOf(table);
+      const int32_t adds[4] = {-q * s, -p * s, -u * s, -n * s};
+      if (postCounters(table, k, fields, adds, 4) != 0) return -1;
+      return k == 0 ? 0 : postCounters(table, 0, fields, adds, 4);
+    }
+
+    case kKeyReportTotal: {
+      if (!settlement) return 0;
+      switch (t[kSection]) {
+        case 4: {
+          std::vector<uint8_t> image(kTables[kClerkTable].recordLen);
+          const int32_t k = GetClerkRecord(getU16(l, line::kUnitPrice), image.data());
+          if (k < 0) return -1;
+          const FieldPlace* fields[2] = {&clerk::kNetCount, &clerk::kNetAmount};
+          if (f & line::kCcts) {
+            fields[0] = &clerk::kGrossCount;
+            fields[1] = &clerk::kGrossAmount;
+          }
+          const int32_t adds[2] = {-q * s, -p * s};
+          return postCounters(kClerkTable, k, fields, adds, 2);
+        }
+        case 5: {
+          using C = OdbcPostContext;
+          int sum = -1;
+          if (code >= 1 && code <= 5) sum = C::kTrans1Code1 + (code - 1);
+          if (code == 6) sum = C::kTrans1Code6;
+          if (code == 20) sum = C::kTrans2Code20;
+          if (code == 21) sum = C::kTrans2Code21;
+          if (code == 22) sum = C::kTrans2Code22;
+          if (code == 29) sum = C::kTrans2Code29;
+          if (sum >= 0) ctx.sums[sum] += p * s;
+          if (postTransKey(makeKeyCode(code < 20 ? kKeyTrans1 : kKeyTrans2, code), -q * s, -p * s) != 0) return -1;
+          if (code == 29 && !undoing_) {
+            // Every customer's waiting points join the balance.
+            FileDBHandle customers = tables_[kCustomerTable];
+            const int32_t count = FileDBRecGetSize(customers);
+            std::vector<uint8_t> image(kTables[kCustomerTable].recordLen);
+            for (int32_t k = 0; k < count; ++k) {
+              if (FileDBRecRead(customers, k, image.data()) != 0) return -1;
+              const int32_t waiting = getI32(image.data(), customer::kPointsGranted.offset);
+              if (waiting == 0) continue;
+              const std::string who = getText(image.data(), customer::kCode.offset, customer::kCode.size);
+              if (OdbcLinePoints(who.c_str(), waiting, 0) < 0) return -1;
+              if (inCommit_) {
+                bool kept = false;
+                for (const auto& saved : customerImages_)
+                  if (saved.first == k) kept = true;
+                if (!kept) customerImages_.emplace_back(k, image);
+              }
+              addField(image.data(), customer::kPointBalance, waiting);
+              putI32(image.data(), customer::kPointsGranted.offset, 0);
+              if (FileDBRecWrite(customers, k, image.data()) != 0) return -1;
+            }
+          }
+          return 0;
+        }
+        case 6: {
+          if (code >= fixedtotal::kSlots) return -1;
+          using C = OdbcPostContext;
+          if (code == 0) {
+            ctx.sums[C::kSlot0Count] += q * s;
+            ctx.sums[C::kSlot0Amount] += p * s;
+          } else if (code == 1) {
+            ctx.sums[C::kSlot1Count] += q * s;
+            ctx.sums[C::kSlot1Amount] += p * s;
+          }
+          const FieldPlace* fields[2] = {&fixedtotal::kCount, &fixedtotal::kAmount};
+          // The monthly slot counts its settlements.
+          const int32_t adds[2] = {code == 4 ? s : -q * s, -p * s};
+          return postCounters(kFixedTotalTable, code, fields, adds, 2);
+        }
+        default: return 0;
+      }
+    }
+
+    case kKeyReportSection:
+      t[kSection] = code;
+      ctx.sectionPrice = p;
+      if (code == 6) ctx.settlementInsert = 1;
+      return 0;
+
+    default: return 0;
+  }
+}
+
+int32_t CRegCom::UpdateTotalizers(int32_t slot, int32_t* t, int32_t reverse) {
+  if (!project_ || !t || slot < 0 || slot >= fixedtotal::kSlots) {
+    ReportError("CRegCom", ZEMTA_ERR_BAD_POINTER);
+    return -1;
+  }
+  using namespace saletotal;
+  if (t[kReading]) return 0;
+  const int64_t s = reverse ? -1 : 1;
+  FileDBHandle table = tables_[kFixedTotalTable];
+  std::vector<uint8_t> image(kTables[kFixedTotalTable].recordLen);
+  if (FileDBRecRead(table, slot, image.data()) != 0) return -1;
+  const uint16_t word = getU16(settings_, settings::kTaxWord);
+  const int32_t outer = word & 3, inner = (word >> 2) & 3;
+  int64_t countAdd = 0, amountAdd = 0;
+  bool posted = true;
+
+  auto postManager = [&](const FieldPlace& countField, int64_t countBy, const FieldPlace& amountField,
+                         int64_t amountBy) {
+    // Number 0 is no clerk: nobody is in charge yet, and no clerk is posted.
+    const uint16_t number = getU16(manager_, clerk::kNumber.offset);
+    if (number == 0) return 0;
+    std::vector<uint8_t> clerkImage(kTables[kClerkTable].recordLen);
+    const int32_t k = GetClerkRecord(number, clerkImage.data());
+    if (k < 0) return -1;
+    addField(clerkImage.data(), countField, countBy);
+    addField(clerkImage.data(), amountField, amountBy);
+    return FileDBRecWrite(tables_[kClerkTable], k, clerkImage.data()) == 0 ? 0 : -1;
+  };
+
+  if (slot == 0) {
+    if (t[kQuantity] != 0) countAdd = s;
+    amountAdd = t[kSale] * s;
+    if (postManager(clerk::kNetCount, countAdd, clerk::kNetAmount, amountAdd) != 0) return -1;
+  } else if (slot == 1) {
+    countAdd = t[kQuantity] * s;
+    amountAdd = t[kItems] * s;
+    if (postManager(clerk::kGrossCount, countAdd, clerk::kGrossAmount, amountAdd) != 0) return -1;
+  } else if (slot == 2) {
+    posted = t[kRefund] != 0;
+    countAdd = -s;
+    amountAdd = -t[kSale] * s;
+  } else if (slot == 3) {
+    amountAdd = t[kCash] * s;
+  } else if (slot == 4) {
+    // The monthly slot starts again with the first posting of a new month:
+    // a month of another year is a new month too.
+    uint16_t today = 0;
+    GetDate(&today, nullptr);
+    const uint16_t stored = getU16(image.data(), fixedtotal::kDate.offset);
+    if (stored != 0 && (stored >> 5) != (today >> 5)) {
+      std::vector<uint8_t> slot0(image.size());
+      if (FileDBRecRead(table, 0, slot0.data()) != 0) return -1;
+      putI32(image.data(), fixedtotal::kCount.offset, 0);
+      putI32(image.data(), fixedtotal::kAmount.offset, getI32(slot0.data(), fixedtotal::kAmount.offset));
+    } else {
+      amountAdd = t[kSale] * s;
+    }
+    putU16(image.data(), fixedtotal::kDate.offset, today);
+  } else if (slot <= 28) {
+    const int r = (slot - 5) / 6;
+    switch ((slot - 5) % 6) {
+      case 0: amountAdd = t[kOuterTaxable + r] * s; break;
+      case 1: amountAdd = CalTax(t[kOuterTaxable + r], outer, r) * s; break;
+      case 3: amountAdd = int64_t(t[kInner + r] - t[kExemptInner + r]) * s; break;
+      case 4: {
+        const int32_t x = t[kInner + r] - t[kExemptInner + r];
+        amountAdd = int64_t(x - CalTaxInc(x, inner, r)) * s;
+        break;
+      }
+      default: posted = false; break;
+    }
+  } else if (slot == 29) {
+    amountAdd = t[kService] * s;
+  } else if (slot == 30 || slot == 31) {
+    posted = t[kSpecialPresent] != 0 && t[kSpecialTax] != 0;
+    countAdd = slot == 30 ? s : t[kGuests] * s;
+    amountAdd = slot == 30 ? t[kSpecialBase] * s : t[kSpecialTax] * s;
+  } else if (slot == 32 || slot == 33) {
+    posted = t[kSpecialPresent] != 0 && t[kSpecialTax] == 0;
+    countAdd = slot == 32 ? s : t[kGuests] * s;
+    amountAdd = slot == 32 ? t[kSpecialBase] * s : 0;
+  } else if (slot == 35) {
+    posted = t[kServiceCharge] != 0;
+    countAdd = s;
+    amountAdd = t[kServiceCharge] * s;
+  } else {
+    posted = false;
+  }
+  if (!posted) return 0;
+  addField(image.data(), fixedtotal::kCount, countAdd);
+  addField(image.data(), fixedtotal::kAmount, amountAdd);
+  return FileDBRecWrite(table, slot, image.data()) == 0 ? 0 : -1;
+}
+
+}  // namespace varnex::reg

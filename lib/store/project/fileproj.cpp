@@ -1,0 +1,805 @@
+// Projects: the catalog, opening and closing a project with its tables and
+// indexes, lookups of tables and fields, and the storage of record-buffer sets.
+//
+// Project catalog: a table (filedb.cpp) with a 1152-byte header and 128-byte
+// records, little-endian.
+//
+// Header:
+//   offset  size  content
+//   0       32    not used here (kept)
+//   32      36    project data folder, zero-terminated: absolute, relative, or
+//                 beginning with the 7 characters "\\Proj\" = relative to the
+//                 catalog's own folder; also the table qualifier
+//   68      2     table count T
+//   70      2     resource count R
+//   72      128   folder 0, zero-terminated, relative to the project folder
+//   200     128   folder 1: tables and index files
+//   328     128   folder 2
+//   456     128   folder 3
+//   584     128   folder 4
+//   712     440   not used here (kept)
+//
+// Records, in this order: T table records, R resource records, then table by
+// table its header-field descriptors and its record-field descriptors, each
+// descriptor two records (256 bytes). Nothing may follow the last descriptor.
+//
+// Table record:
+//   0    16  table name (cut to 16 bytes without splitting a double-byte
+//            character; no terminator when all 16 are used)
+//   16   4   fdb id (i32)
+//   20   2   table id given to FileDBCreate
+//   22   6   not used here (kept)
+//   28   2   header length
+//   30   2   record length
+//   32   2   header-field count
+//   34   2   record-field count
+//   36   18  file name, zero-terminated; ".dbf" added when it has no dot; a
+//            name beginning with ".\" lies in the local data folder
+//   54   2   composite index count (at most 3)
+//   56   72  three composite definitions of 24 bytes: index file name (16;
+//            ".bxx" added when it has no dot), part count (u16), three field
+//            numbers (u16, 0-based in the record-field list)
+//
+// Field descriptor (256 bytes, header and record fields alike):
+//   0    16  field name
+//   16   4   field id (i32)
+//   20   4   not used here
+//   24   4   index flags: 0x10000 alphanumeric, 0x20000 keyword, 0x10000000 byte compare
+//   28   2   offset in the record (or header)
+//   30   2   size
+//   32   2   field word: bit count in the high byte, bit position in the low byte (0 whole)
+//   34   16  index file name, empty when none (header fields never have one)
+//   50   2   referenced table (fdb id)
+//   52   2   referenced field (field id)
+//   54   2   not used here
+//   56   4   kind and key rules: bits 0-3 kind, 16-23 sub-kind, 29 empty exempt
+//            from unique, 30 duplicate after confirmation, 31 unique
+//   60   94  not used here
+//   154  2   type word: bits 0-5 type code (below 2 byte string), 8-12 decimals
+//   156  100 not used here
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+#include "lib/core/handle_table.h"
+#include "lib/core/library_locks.h"
+#include "lib/core/report.h"
+#include "lib/store/tables/filedb_internal.h"
+#include "lib/store/project/fileproj_internal.h"
+#include "lib/core/little_endian.h"
+#include "lib/views/view/view_registry.h"
+#include "platform/base/file.h"
+#include "platform/base/last_error.h"
+#include "platform/base/path.h"
+#include "platform/ui/window.h"
+
+uint32_t g_nMsgRefExt = 0;
+
+namespace zemta::fileproj {
+namespace {
+
+// The catalog table's title in the wait dialog.
+const char kCatalogTitle[] = "ﾌﾟﾛｼﾞｪｸﾄﾃﾞｰﾀﾍﾞｰｽ";
+const char kProjPrefix[] = "\\\\Proj\\";
+constexpr size_t kMaxPathLen = 259;
+
+HandleTable<Project>& registry() {
+  static HandleTable<Project> table(0x5A500000, 0xFF, kMaxProjects);
+  return table;
+}
+
+bool isLead(uint8_t c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
+
+bool hasDot(const std::string& name) {
+  // The last component decides: "..\x" has dots in a folder only.
+  size_t slash = name.find_last_of("\\/");
+  return name.find('.', slash == std::string::npos ? 0 : slash + 1) != std::string::npos;
+}
+
+std::string withSeparator(const std::string& folder) {
+  if (folder.empty() || folder.back() == '\\' || folder.back() == '/') return folder;
+  return folder + "\\";
+}
+
+bool startsWithProj(const std::string& text) {
+  if (text.size() < 7) return false;
+  for (size_t i = 0; i < 7; ++i) {
+    char a = text[i], b = kProjPrefix[i];
+    if (a >= 'A' && a <= 'Z') a = static_cast<char>(a - 'A' + 'a');
+    if (b >= 'A' && b <= 'Z') b = static_cast<char>(b - 'A' + 'a');
+    if (a != b) return false;
+  }
+  return true;
+}
+
+uint32_t lastErrorCode() {
+  uint32_t code = platform::lastError();
+  return code ? code : static_cast<uint32_t>(ZEMTA_ERR_FILE_ACCESS);
+}
+
+bool sameName(const std::string& stored, const char* given) {
+  return cutName(given) == stored;
+}
+
+// Frees what a project holds; every step runs even when one fails.
+bool freeProject(Project& p) {
+  bool ok = true;
+  for (ZemtaView view : views::viewsOfProject(p.handle))
+    if (ViewDestroy(view) != 0) ok = false;
+  for (ZemtaPrintJob job : views::printJobsOfProject(p.handle))
+    if (PrintDestroy(job) != 0) ok = false;
+  for (auto& set : p.sets)
+    for (auto& slot : set->slots)
+      if (slot.list.items && FileDeleteRecList(&slot.list) != 0) ok = false;
+  p.sets.clear();
+  for (auto& entry : p.tables) {
+    if (entry.table && FileDBDelete(entry.table) != 0) ok = false;
+    entry.table = 0;
+  }
+  p.tables.clear();
+  p.resources.clear();
+  if (p.catalog && FileDBDelete(p.catalog) != 0) ok = false;
+  p.catalog = 0;
+  return ok;
+}
+
+// The library-wide machinery lives while any project is open.
+void stopMachinery() {
+  stopRefreshTimer();
+  refreshLock().destroy();
+  apiLock().destroy();
+  lockUseCounter() = 0;
+}
+
+bool startMachinery() {
+  uint32_t id = platform::ui::registerWindowMessage("ZEMTA_REF_EXTERN");
+  if (id == 0) {
+    ZEMTA_REPORT(ZEMTA_ERR_BAD_ACCESS_CODE);
+    return false;
+  }
+  g_nMsgRefExt = id;
+  if (!startRefreshTimer()) {
+    ZEMTA_REPORT(ZEMTA_ERR_NO_TIMER);
+    return false;
+  }
+  refreshLock().create();
+  apiLock().create();
+  return true;
+}
+
+// Closes a project the registry still holds: unregisters it first.
+int32_t closeProject(FileProjHandle handle, bool takeLock) {
+  std::unique_ptr<Project> owned;
+  {
+    std::unique_ptr<ApiLockGuard> lock;
+    if (takeLock) {
+      lock = std::make_unique<ApiLockGuard>();
+      if (!lock->ok()) {
+        ZEMTA_REPORT(-1);
+        return -1;
+      }
+    }
+    owned = registry().remove(handle);
+  }
+  if (!owned) return -1;
+  bool ok = freeProject(*owned);
+  owned.reset();
+  if (registry().count() == 0) stopMachinery();
+  return ok ? 0 : -1;
+}
+
+bool readCatalog(Project& p) {
+  filedb::Table* t = filedb::findTable(p.catalog);
+  if (!t || !filedb::holdTable(*t, FILEDB_MODE_READ)) return false;
+  struct Release {
+    filedb::Table* t;
+    ~Release() { filedb::releaseHold(*t); }
+  } release{t};
+  uint32_t done = 0;
+  if (!ZemtaReadFile(t->file, p.header.data(), kCatalogHeaderLen, &done, 0, ZEMTA_FILE_BEGIN)) {
+    ZEMTA_REPORT(lastErrorCode());
+    return false;
+  }
+  uint32_t count = 0;
+  if (done != kCatalogHeaderLen || !filedb::fileRecordCount(*t, count)) {
+    if (done != kCatalogHeaderLen) ZEMTA_REPORT(ZEMTA_ERR_FILE_FORMAT);
+    return false;
+  }
+  std::vector<uint8_t> records(static_cast<size_t>(count) * kCatalogRecordLen);
+  if (count > 0) {
+    if (!ZemtaReadFile(t->file, records.data(), static_cast<uint32_t>(records.size()), &done, kCatalogHeaderLen,
+                       ZEMTA_FILE_BEGIN)) {
+      ZEMTA_REPORT(lastErrorCode());
+      return false;
+    }
+    if (done != records.size()) {
+      ZEMTA_REPORT(ZEMTA_ERR_FILE_SIZE);
+      return false;
+    }
+  }
+  const uint32_t tableCount = get_u16le(p.header.data() + kHeaderTableCount);
+  const uint32_t resourceCount = get_u16le(p.header.data() + kHeaderResourceCount);
+  if (tableCount + resourceCount > count) {
+    ZEMTA_REPORT(ZEMTA_ERR_FILE_FORMAT);
+    return false;
+  }
+  uint64_t expected = tableCount + resourceCount;
+  p.tables.resize(tableCount);
+  for (uint32_t i = 0; i < tableCount; ++i) {
+    TableEntry& e = p.tables[i];
+    std::memcpy(e.record.data(), records.data() + i * kCatalogRecordLen, kCatalogRecordLen);
+    expected += 2ull * (e.headerFieldCount() + e.recordFieldCount());
+  }
+  if (expected != count) {
+    ZEMTA_REPORT(ZEMTA_ERR_FILE_FORMAT);
+    return false;
+  }
+  for (uint32_t i = 0; i < resourceCount; ++i) {
+    p.resources.emplace_back();
+    std::memcpy(p.resources.back().data(), records.data() + (tableCount + i) * kCatalogRecordLen, kCatalogRecordLen);
+  }
+  size_t at = static_cast<size_t>(tableCount + resourceCount) * kCatalogRecordLen;
+  for (auto& e : p.tables) {
+    for (auto* list : {&e.headerFields, &e.fields}) {
+      size_t n = list == &e.headerFields ? e.headerFieldCount() : e.recordFieldCount();
+      list->resize(n);
+      for (auto& f : *list) {
+        std::memcpy(f.raw.data(), records.data() + at, kDescriptorLen);
+        at += kDescriptorLen;
+      }
+    }
+  }
+  return true;
+}
+
+bool openTables(Project& p) {
+  const std::string folder1 = p.folderText(1);
+  for (auto& e : p.tables) {
+    for (const auto& f : e.headerFields)
+      if (!f.indexFile().empty() || f.offset() + f.size() > e.headerLen()) {
+        ZEMTA_REPORT(ZEMTA_ERR_FILE_FORMAT);
+        return false;
+      }
+    for (const auto& f : e.fields)
+      if (f.size() == 0 || f.offset() + f.size() > e.recordLen()) {
+        ZEMTA_REPORT(ZEMTA_ERR_FILE_FORMAT);
+        return false;
+      }
+    bool local = false;
+    std::string path = tablePath(p.folder, folder1, e.fileName(), local);
+    e.local = local;
+    const std::string name = e.name();
+    e.table = FileDBCreate(path.c_str(), e.tableId(), e.headerLen(), e.recordLen(), name.c_str(), p.owner);
+    if (!e.table) return false;
+    for (const auto& f : e.fields) {
+      const std::string file = f.indexFile();
+      if (file.empty()) continue;
+      std::string index = indexPath(p.folder, folder1, file, e.local);
+      std::string title = "[" + name + "] - [" + f.name() + "]";
+      BtreeCompareFunc compare = filedb::projectIndexCompare(static_cast<uint32_t>(f.indexFlags()), f.typeCode(),
+                                                             f.typeCode(), f.size());
+      if (FileAddIndex(e.table, index.c_str(), 8, f.typeCode(), f.offset(), f.size(), f.fieldWord(), compare,
+                       nullptr, title.c_str()) != 0)
+        return false;
+    }
+    for (const auto& c : e.composites()) {
+      if (c.file.empty()) continue;
+      FileIndexKeyPart parts[FILEIDX_MAX_PARTS]{};
+      std::string title = "[" + name + "] - [";
+      uint32_t keyLen = 0;
+      for (size_t i = 0; i < c.fields.size(); ++i) {
+        if (c.fields[i] >= e.fields.size()) {
+          ZEMTA_REPORT(ZEMTA_ERR_FILE_FORMAT);
+          return false;
+        }
+        const Field& f = e.fields[c.fields[i]];
+        parts[i] = {f.typeCode(), f.offset(), f.size()};
+        keyLen += f.typeCode() < 2 ? f.size() : 2u * f.size();
+        title += (i ? " + " : "") + f.name();
+      }
+      title += "]";
+      std::string index = indexPath(p.folder, folder1, c.file, e.local);
+      if (FileAddIndex(e.table, index.c_str(), 8, 0, -static_cast<int32_t>(c.fields.size()), keyLen, 0,
+                       filedb::compareBytes, parts, title.c_str()) != 0)
+        return false;
+    }
+    e.work.assign(e.recordLen(), 0);
+  }
+  return true;
+}
+
+Project* checkedProject(FileProjHandle handle) {
+  if (FileProjCheckHandle(handle) < 0) return nullptr;
+  return findProject(handle);
+}
+
+// The row of a record-buffer set: the sets bound to window (all when null)
+// in order, the first slot whose table has the fdb id.
+struct RowRef {
+  BufferSet* set = nullptr;
+  BufferSlot* slot = nullptr;
+};
+
+}  // namespace
+
+std::string fixedText(const uint8_t* at, size_t width) {
+  size_t n = 0;
+  while (n < width && at[n] != 0) ++n;
+  return std::string(reinterpret_cast<const char*>(at), n);
+}
+
+std::string cutName(const std::string& name, size_t limit) {
+  size_t end = name.find('\0');
+  std::string text = end == std::string::npos ? name : name.substr(0, end);
+  if (text.size() <= limit) return text;
+  size_t i = 0;
+  while (i < limit) {
+    size_t width = isLead(static_cast<uint8_t>(text[i])) ? 2 : 1;
+    if (i + width > limit) break;
+    i += width;
+  }
+  return text.substr(0, i);
+}
+
+int32_t Field::id() const { return get_i32le(raw.data() + kFieldId); }
+int32_t Field::indexFlags() const { return get_i32le(raw.data() + kFieldFlags); }
+uint16_t Field::offset() const { return get_u16le(raw.data() + kFieldOffset); }
+uint16_t Field::size() const { return get_u16le(raw.data() + kFieldSize); }
+uint16_t Field::fieldWord() const { return get_u16le(raw.data() + kFieldWord); }
+uint16_t Field::refTable() const { return get_u16le(raw.data() + kFieldRefTable); }
+uint16_t Field::refField() const { return get_u16le(raw.data() + kFieldRefField); }
+int32_t Field::kind() const { return get_i32le(raw.data() + kFieldKind); }
+uint16_t Field::typeWord() const { return get_u16le(raw.data() + kFieldTypeWord); }
+
+int32_t TableEntry::fdbId() const { return get_i32le(record.data() + kTableFdbId); }
+uint16_t TableEntry::tableId() const { return get_u16le(record.data() + kTableId); }
+uint16_t TableEntry::headerLen() const { return get_u16le(record.data() + kTableHeaderLen); }
+uint16_t TableEntry::recordLen() const { return get_u16le(record.data() + kTableRecordLen); }
+uint16_t TableEntry::headerFieldCount() const { return get_u16le(record.data() + kTableHeaderFields); }
+uint16_t TableEntry::recordFieldCount() const { return get_u16le(record.data() + kTableRecordFields); }
+
+std::vector<Composite> TableEntry::composites() const {
+  std::vector<Composite> out;
+  uint16_t n = std::min<uint16_t>(get_u16le(record.data() + kTableCompositeCount), 3);
+  for (uint16_t i = 0; i < n; ++i) {
+    const uint8_t* at = record.data() + kTableComposites + i * kCompositeLen;
+    Composite c;
+    c.file = fixedText(at, kCompositeFileLen);
+    uint16_t parts = std::min<uint16_t>(get_u16le(at + 16), 3);
+    for (uint16_t k = 0; k < parts; ++k) c.fields.push_back(get_u16le(at + 18 + 2 * k));
+    if (!c.file.empty() && parts == 0) c.file.clear();
+    out.push_back(c);
+  }
+  return out;
+}
+
+bool resolveProjectFolder(const std::string& catalogPath, const std::string& dataFolder, std::string& folder) {
+  std::string wanted;
+  if (!startsWithProj(dataFolder)) {
+    wanted = dataFolder;
+  } else {
+    size_t cut = catalogPath.find_last_of("\\/:");
+    wanted = (cut == std::string::npos ? std::string() : catalogPath.substr(0, cut + 1)) + dataFolder.substr(7);
+  }
+  if (!wanted.empty() && (wanted.back() == '\\' || wanted.back() == '/')) wanted.pop_back();
+  const std::string remembered = platform::currentFolder();
+  if (remembered.empty()) return false;
+  if (!wanted.empty() && !platform::setCurrentFolder(wanted)) return false;
+  std::string absolute = platform::currentFolder();
+  uint32_t readError = absolute.empty() ? platform::lastError() : 0;
+  platform::setCurrentFolder(remembered);
+  if (absolute.empty()) {
+    platform::setLastError(readError);
+    return false;
+  }
+  if (absolute.size() > kMaxPathLen) absolute.resize(kMaxPathLen);
+  folder = absolute + "\\";
+  return true;
+}
+
+bool isLocalFileName(const std::string& fileName) {
+  return fileName.size() >= 2 && fileName[0] == '.' && fileName[1] == '\\';
+}
+
+std::string tablePath(const std::string& projectFolder, const std::string& folder1, const std::string& fileName,
+                      bool& local) {
+  std::string path;
+  local = false;
+  if (isLocalFileName(fileName)) {
+    const std::string localFolder = filedb::localDataPath();
+    local = !localFolder.empty();
+    path = (local ? withSeparator(localFolder) : projectFolder) + folder1 + fileName.substr(2);
+  } else {
+    path = projectFolder + folder1 + fileName;
+  }
+  if (!hasDot(fileName)) path += ".dbf";
+  return path;
+}
+
+std::string indexPath(const std::string& projectFolder, const std::string& folder1, const std::string& fileName,
+                      bool local) {
+  const std::string localFolder = filedb::localDataPath();
+  std::string path = (local && !localFolder.empty() ? withSeparator(localFolder) : projectFolder) + folder1 + fileName;
+  if (!hasDot(fileName)) path += ".bxx";
+  return path;
+}
+
+Project* findProject(FileProjHandle handle) {
+  Project* p = registry().find(handle);
+  if (!p || static_cast<uint32_t>(p->check) != (p->id | kProjectCheck)) return nullptr;
+  return p;
+}
+
+std::vector<Project*> openProjects() {
+  std::vector<Project*> out;
+  registry().forEach([&](uint32_t, Project& p) { out.push_back(&p); });
+  return out;
+}
+
+int32_t FileProjCheckHandle(FileProjHandle handle) {
+  if (!findProject(handle)) {
+    ZEMTA_REPORT(ZEMTA_ERR_BAD_PROJECT_HANDLE);
+    return -1;
+  }
+  return static_cast<int32_t>((handle & 0xFF) - 1);
+}
+
+TableEntry* FileProjFindTable(FileProjHandle handle, int32_t fdbId) {
+  Project* p = checkedProject(handle);
+  if (!p) return nullptr;
+  if (p->tables.empty()) {
+    ZEMTA_REPORT(ZEMTA_ERR_BAD_PROJ_FILEDB_HANDLE);
+    return nullptr;
+  }
+  for (auto& e : p->tables)
+    if (e.fdbId() == fdbId) return &e;
+  ZEMTA_REPORT(ZEMTA_ERR_BAD_PARAMETER);
+  return nullptr;
+}
+
+const Field* FileProjFindField(const TableEntry& entry, int32_t fieldId) {
+  for (const auto& f : entry.fields)
+    if (f.id() == fieldId) return &f;
+  ZEMTA_REPORT(ZEMTA_ERR_BAD_PARAMETER);
+  return nullptr;
+}
+
+const Field* FileProjGetIndexField(const TableEntry& entry, int32_t index) {
+  filedb::Table* t = filedb::findTable(entry.table);
+  if (t && index >= 0 && static_cast<size_t>(index) < t->indexes.size()) {
+    const filedb::IndexEntry& ie = t->indexes[index];
+    if (!ie.composite())
+      for (const auto& f : entry.fields)
+        if (f.offset() == ie.keyDesc && (f.fieldWord() & 0xFF) == (ie.fieldWord & 0xFF)) return &f;
+  }
+  ZEMTA_REPORT(ZEMTA_ERR_BAD_PARAMETER);
+  return nullptr;
+}
+
+const Field* FileProjFindFieldByPlace(const TableEntry& entry, uint16_t offset, uint16_t size, uint16_t fieldWord) {
+  for (const auto& f : entry.fields)
+    if (f.offset() == offset && f.size() == size && f.fieldWord() == fieldWord) return &f;
+  ZEMTA_REPORT(ZEMTA_ERR_BAD_PARAMETER);
+  return nullptr;
+}
+
+int32_t createBufferSet(FileProjHandle handle, HWND window, uint32_t owner, const std::vector<SlotRequest>& requests) {
+  Project* p = checkedProject(handle);
+  if (!p) return -1;
+  if (p->sets.size() >= kMaxSets) {
+    ZEMTA_REPORT(ZEMTA_ERR_NO_MEMORY);
+    return -1;
+  }
+  auto set = std::make_unique<BufferSet>();
+  set->window = window;
+  set->owner = owner;
+  for (const auto& r : requests) {
+    BufferSlot slot;
+    slot.fdbId = r.fdbId;
+    for (size_t i = 0; i < p->tables.size(); ++i)
+      if (p->tables[i].fdbId() == (r.fdbId & ~0x8000)) slot.table = static_cast<int32_t>(i);
+    if (slot.table < 0) {
+      ZEMTA_REPORT(ZEMTA_ERR_BAD_PARAMETER);
+      return -1;
+    }
+    const TableEntry& e = p->tables[slot.table];
+    slot.rows = r.rows;
+    slot.rowSize = slot.header() ? static_cast<uint16_t>(e.headerLen() | 0x8000) : e.recordLen();
+    slot.imageAt = set->total;
+    set->total += static_cast<size_t>(slot.rows) * slot.size();
+    slot.flags.assign(slot.rows, kRowWatched);
+    slot.recordNumbers.assign(slot.rows, -1);
+    for (uint16_t i = 0; i < slot.rows; ++i) slot.order.push_back(i);
+    set->slots.push_back(std::move(slot));
+  }
+  if (set->total == 0) {
+    ZEMTA_REPORT(ZEMTA_ERR_BAD_SIZE);
+    return -1;
+  }
+  set->images.assign(2 * set->total, 0);
+  p->sets.push_back(std::move(set));
+  return static_cast<int32_t>(p->sets.size() - 1);
+}
+
+BufferSet* bufferSet(Project& project, int32_t number) {
+  if (number < 0 || static_cast<size_t>(number) >= project.sets.size()) return nullptr;
+  return project.sets[number].get();
+}
+
+int32_t loadRow(FileProjHandle handle, int32_t setNumber, int32_t slotNumber, int32_t row, int32_t recordNumber) {
+  Project* p = checkedProject(handle);
+  if (!p) return -1;
+  BufferSet* set = bufferSet(*p, setNumber);
+  if (!set || slotNumber < 0 || static_cast<size_t>(slotNumber) >= set->slots.size() ||
+      row < 0 || row >= set->slots[slotNumber].rows) {
+    ZEMTA_REPORT(ZEMTA_ERR_BAD_PARAMETER);
+    return -1;
+  }
+  BufferSlot& slot = set->slots[slotNumber];
+  const TableEntry& e = p->tables[slot.table];
+  uint8_t* image = set->image(slot, row);
+  int32_t read = slot.header() ? (FileDBRead(e.table, 0, image, slot.size()) == static_cast<int32_t>(slot.size()) ? 0 : -1)
+                               : FileDBRecRead(e.table, recordNumber, image);
+  if (read != 0) {
+    if (read == 1) ZEMTA_REPORT(ZEMTA_ERR_BAD_PARAMETER);
+    return -1;
+  }
+  std::memcpy(set->saved(slot, row), image, slot.size());
+  slot.flags[row] = (slot.flags[row] | kRowHoldsRecord) & ~(kRowChanged | kRowEdited);
+  slot.recordNumbers[row] = slot.header() ? 0 : recordNumber;
+  return 0;
+}
+
+}  // namespace zemta::fileproj
+
+using namespace zemta;
+using namespace zemta::fileproj;
+
+ZEMTA_API FileProjHandle FileProjOpen(const char* catalogPath, uint32_t projectId, HWND owner) {
+  if (registry().count() >= kMaxProjects) {
+    ZEMTA_REPORT(ZEMTA_ERR_NO_MEMORY);
+    return 0;
+  }
+  if (!catalogPath || !*catalogPath || std::strlen(catalogPath) >= 260) {
+    ZEMTA_REPORT(ZEMTA_ERR_BAD_FILE_NAME);
+    return 0;
+  }
+  if (projectId == 0 || projectId > 0xFFFF) {
+    ZEMTA_REPORT(ZEMTA_ERR_BAD_ACCESS_CODE);
+    return 0;
+  }
+  // A missing catalog is an error here: opening must never create an empty project.
+  if (!platform::fileExists(platform::mapPath(catalogPath))) {
+    ZEMTA_REPORT(platform::kErrorFileNotFound);
+    return 0;
+  }
+  const bool first = registry().count() == 0;
+  if (first && !startMachinery()) {
+    stopMachinery();
+    return 0;
+  }
+  FileProjHandle handle = 0;
+  {
+    ApiLockGuard lock;
+    if (!lock.ok()) {
+      if (first) stopMachinery();
+      return 0;
+    }
+    auto owned = std::make_unique<Project>();
+    owned->id = static_cast<uint16_t>(projectId);
+    owned->check = static_cast<int32_t>(projectId | kProjectCheck);
+    owned->catalogPath = catalogPath;
+    owned->owner = owner;
+    handle = registry().add(std::move(owned));
+    if (!handle) {
+      ZEMTA_REPORT(ZEMTA_ERR_NO_MEMORY);
+      if (first) stopMachinery();
+      return 0;
+    }
+  }
+  // The table calls below take the API lock themselves; the project stays
+  // marked as opening so that a refresh tick (from a wait dialog's loop)
+  // leaves it alone.
+  Project& p = *findProject(handle);
+  p.handle = handle;
+  auto fail = [&]() -> FileProjHandle {
+    closeProject(handle, false);
+    return 0;
+  };
+  p.catalog = FileDBCreate(catalogPath, projectId, kCatalogHeaderLen, kCatalogRecordLen, kCatalogTitle, owner);
+  if (!p.catalog || !readCatalog(p)) return fail();
+  if (!resolveProjectFolder(p.catalogPath, p.dataFolder(), p.folder)) {
+    uint32_t code = platform::lastError();
+    if (code != platform::kErrorPathNotFound && code != platform::kErrorFileNotFound) ZEMTA_REPORT(lastErrorCode());
+    return fail();
+  }
+  size_t longest = 0;
+  for (int k = 1; k <= 4; ++k) longest = std::max(longest, p.folderText(k).size());
+  if (longest > 244 || p.folder.size() > 244 - longest) {
+    ZEMTA_REPORT(ZEMTA_ERR_MEMORY_RANGE);
+    return fail();
+  }
+  if (!openTables(p)) return fail();
+  p.opening = false;
+  return handle;
+}
+
+ZEMTA_API int32_t FileProjClose(FileProjHandle handle) {
+  if (FileProjCheckHandle(handle) < 0) return -1;
+  return closeProject(handle, true);
+}
+
+ZEMTA_API FileDBHandle FileProjGetFdb(FileProjHandle handle, int32_t fdbId) {
+  TableEntry* e = FileProjFindTable(handle, fdbId);
+  return e ? e->table : 0;
+}
+
+ZEMTA_API int32_t FileProjGetType(FileProjHandle handle, int32_t fdbId, const char* tableName, int32_t fieldId,
+                                  const char* fieldName, FileProjTypeInfo* info, int32_t* outFieldId,
+                                  int32_t quiet) {
+  Project* p = checkedProject(handle);
+  if (!p) return 0;
+  if (p->tables.empty()) {
+    ZEMTA_REPORT(ZEMTA_ERR_BAD_PROJ_FILEDB_HANDLE);
+    return 0;
+  }
+  if (fdbId == 0 && (!tableName || !*tableName)) {
+    ZEMTA_REPORT(ZEMTA_ERR_BAD_PARAMETER);
+    return 0;
+  }
+  const TableEntry* entry = nullptr;
+  for (const auto& e : p->tables)
+    if (fdbId != 0 ? e.fdbId() == fdbId : sameName(e.name(), tableName)) {
+      entry = &e;
+      break;
+    }
+  if (!entry) {
+    if (!quiet) ZEMTA_REPORT(ZEMTA_ERR_BAD_PARAMETER);
+    return 0;
+  }
+  if (fieldId != 0 || (fieldName && *fieldName)) {
+    const Field* found = nullptr;
+    for (const auto* list : {&entry->headerFields, &entry->fields}) {
+      for (const auto& f : *list)
+        if (fieldId != 0 ? f.id() == fieldId : sameName(f.name(), fieldName)) {
+          found = &f;
+          break;
+        }
+      if (found) break;
+    }
+    if (!found) {
+      if (!quiet) ZEMTA_REPORT(ZEMTA_ERR_BAD_PARAMETER);
+      return 0;
+    }
+    if (info) *info = {found->offset(), found->size(), found->fieldWord(), found->typeCode()};
+    if (outFieldId) *outFieldId = found->id();
+  }
+  return entry->fdbId();
+}
+
+ZEMTA_API int32_t FileProjGetPathName(FileProjHandle handle, char* out, int32_t kind, const char* suffix) {
+  Project* p = checkedProject(handle);
+  if (!p) return -1;
+  if (!out) {
+    ZEMTA_REPORT(ZEMTA_ERR_BAD_POINTER);
+    return -1;
+  }
+  std::string path;
+  if (kind == -1) {
+    path = p->catalogPath;
+  } else if (kind >= 0 && kind <= 4) {
+    path = p->folder + p->folderText(kind) + (suffix ? suffix : "");
+  } else {
+    return -1;
+  }
+  if (path.size() > kMaxPathLen) {
+    ZEMTA_REPORT(ZEMTA_ERR_MEMORY_RANGE);
+    return -1;
+  }
+  std::memcpy(out, path.c_str(), path.size() + 1);
+  return 0;
+}
+
+ZEMTA_API int32_t FileProjGetTableQualifier(FileProjHandle handle, char* out, int32_t length) {
+  Project* p = checkedProject(handle);
+  if (!p) return -1;
+  if (!out || length < 0) {
+    ZEMTA_REPORT(ZEMTA_ERR_BAD_PARAMETER);
+    return -1;
+  }
+  const std::string text = p->dataFolder();
+  size_t n = std::min(static_cast<size_t>(length), text.size() + 1);
+  std::memcpy(out, text.c_str(), n);
+  return 0;
+}
+
+ZEMTA_API int32_t FileProjSetCallback(FileProjHandle handle, int32_t on) {
+  Project* p = checkedProject(handle);
+  if (!p) return -1;
+  p->refreshOff = on ? 0 : 1;
+  return 0;
+}
+
+ZEMTA_API int32_t FileSameProjCheck(uint32_t projectId, HWND* window) {
+  int32_t n = 0;
+  registry().forEach([&](uint32_t, Project& p) {
+    if (p.id == projectId && !p.opening) {
+      ++n;
+      if (window) *window = p.owner;
+    }
+  });
+  return n;
+}
+
+namespace {
+
+// Finds the slot of fdb id among the sets bound to window (all when null).
+// Reports as FileProjSetAct does; fills ref.
+int32_t findRow(Project& p, HWND window, int32_t fdbId, int32_t row, RowRef& ref, bool reportMissingWindow) {
+  if (p.tables.empty()) {
+    ZEMTA_REPORT(ZEMTA_ERR_BAD_PROJ_FILEDB_HANDLE);
+    return -1;
+  }
+  if (fdbId <= 0 || row < 0) {
+    ZEMTA_REPORT(ZEMTA_ERR_BAD_PARAMETER);
+    return -1;
+  }
+  bool windowFound = false;
+  for (auto& set : p.sets) {
+    if (window && set->window != window) continue;
+    windowFound = true;
+    for (auto& slot : set->slots) {
+      if (slot.table < 0) {
+        ZEMTA_REPORT(ZEMTA_ERR_BAD_PROJ_FILEDB_HANDLE);
+        return -1;
+      }
+      if (p.tables[slot.table].fdbId() == fdbId) {
+        ref = {set.get(), &slot};
+        return 0;
+      }
+    }
+  }
+  if (!windowFound && !reportMissingWindow) return -1;
+  ZEMTA_REPORT(ZEMTA_ERR_BAD_PARAMETER);
+  return -1;
+}
+
+}  // namespace
+
+ZEMTA_API int32_t FileProjSetAct(FileProjHandle handle, HWND window, int32_t fdbId, int32_t row, uint32_t bits,
+                                 int32_t set) {
+  Project* p = checkedProject(handle);
+  if (!p) return -1;
+  RowRef ref;
+  if (findRow(*p, window, fdbId, row, ref, true) < 0) return -1;
+  if (row >= ref.slot->rows) {
+    ZEMTA_REPORT(ZEMTA_ERR_BAD_PARAMETER);
+    return -1;
+  }
+  if (set)
+    ref.slot->flags[row] |= bits;
+  else
+    ref.slot->flags[row] &= ~bits;
+  return 0;
+}
+
+ZEMTA_API int32_t FileProjGetAct(FileProjHandle handle, HWND window, int32_t fdbId, int32_t row) {
+  Project* p = checkedProject(handle);
+  if (!p) return -1;
+  RowRef ref;
+  if (findRow(*p, window, fdbId, row, ref, true) < 0) return -1;
+  if (row >= ref.slot->rows) return -1;
+  return static_cast<int32_t>(ref.slot->flags[row]);
+}
+
+ZEMTA_API void* FileProjGetBufFdb(FileProjHandle handle, HWND window, int32_t fdbId, int32_t row) {
+  Project* p = checkedProject(handle);
+  if (!p) return nullptr;
+  RowRef ref;
+  if (findRow(*p, window, fdbId, row, ref, true) < 0) return nullptr;
+  if (row >= ref.slot->rows) {
+    ZEMTA_REPORT(ZEMTA_ERR_BAD_POINTER);
+    return nullptr;
+  }
+  return ref.set->image(*ref.slot, ref.slot->order[row]);
+}

@@ -1,0 +1,205 @@
+// Backing a project up and restoring it.
+//
+// A backup (".dbk") is one combined file (combine.h) holding each table file
+// and the index file of each of its indexed record fields, named relative to
+// the table folder (project folder + folder 1 of the catalog). Composite index
+// files are not kept: after a restore they are checked against the restored
+// records and rebuilt when they no longer agree.
+//
+// A restore unpacks through ApartFile, which checks the whole backup and
+// unpacks it into a temporary folder first, so a damaged or cut backup leaves
+// every current file as it was. Afterwards every table forgets what it had
+// cached of the old files (record image, header, record count) and its index
+// trees re-read their header and root.
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "lib/core/report.h"
+#include "lib/store/tables/filedb_internal.h"
+#include "lib/store/project/fileproj_internal.h"
+#include "lib/views/view/view_registry.h"
+#include "platform/base/cp932.h"
+#include "platform/ui/common_dialogs.h"
+#include "zemta/btree.h"
+#include "zemta/combine.h"
+#include "zemta/date.h"
+#include "zemta/errors.h"
+#include "zemta/fileaccess.h"
+#include "zemta/fileproj_upkeep.h"
+
+using namespace zemta;
+using namespace zemta::filedb;
+using namespace zemta::fileproj;
+
+namespace {
+
+const char kBackupFilter[] = "Backup Files (*.dbk)|*.dbk|All Files (*.*)|*.*||";
+const char kRestoreCaption[] = "リストアを行うファイルを選択して下さい";
+
+bool hasDot(const std::string& name) {
+  size_t slash = name.find_last_of("\\/");
+  return name.find('.', slash == std::string::npos ? 0 : slash + 1) != std::string::npos;
+}
+
+bool sameName(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    char x = a[i], y = b[i];
+    if (x >= 'a' && x <= 'z') x = static_cast<char>(x - 32);
+    if (y >= 'a' && y <= 'z') y = static_cast<char>(y - 32);
+    if (x != y) return false;
+  }
+  return true;
+}
+
+void addOnce(std::vector<std::string>& names, const std::string& name) {
+  for (const auto& n : names)
+    if (sameName(n, name)) return;
+  names.push_back(name);
+}
+
+// "DT" + two-digit year, then month and day padded with a space.
+std::string defaultBackupName(const std::string& tableFolder) {
+  uint16_t date = 0;
+  GetDate(&date, nullptr);
+  unsigned year = ((date >> 9) + 1980u) % 100u, month = (date >> 5) & 0x0F, day = date & 0x1F;
+  char name[32];
+  std::snprintf(name, sizeof name, "DT%02u%2u%2u.dbk", year, month, day);
+  return tableFolder + name;
+}
+
+// Splits a path at its last backslash or colon (never at the second byte of
+// a double-byte character) into the folder and the file name.
+void splitPath(const std::string& path, std::string& folder, std::string& file) {
+  size_t cut = std::string::npos;
+  for (size_t i = 0; i < path.size(); ++i) {
+    auto c = static_cast<uint8_t>(path[i]);
+    if (platform::cp932::isLeadByte(c) && i + 1 < path.size()) {
+      ++i;
+      continue;
+    }
+    if (c == '\\' || c == ':' || c == '/') cut = i;
+  }
+  if (cut == std::string::npos) {
+    folder.clear();
+    file = path;
+  } else {
+    folder = path.substr(0, cut + 1);
+    file = path.substr(cut + 1);
+  }
+}
+
+HWND projectWindow(const Project& p) {
+  if (p.owner) return p.owner;
+  for (const auto& s : p.sets)
+    if (s && s->window) return s->window;
+  return nullptr;
+}
+
+// Makes an open table take up its restored file: no cached record, the header
+// and record count read anew, every own tree re-reading its header and root.
+bool reloadTable(Table& t) {
+  t.cached = -1;
+  if (!openTable(t, FILEDB_MODE_READ)) return false;
+  bool ok = true;
+  for (auto& e : t.indexes) {
+    if (!e.own()) continue;
+    if (e.handle < 0) {
+      ZEMTA_REPORT(ZEMTA_ERR_BAD_INDEX_HANDLE);
+      ok = false;
+      break;
+    }
+    if (BtreeReOpen(e.handle) < 0) {
+      ok = false;
+      break;
+    }
+  }
+  uint32_t count = 0;
+  if (ok && !fileRecordCount(t, count)) ok = false;
+  if (ok) {
+    t.count = count;
+    // A later partial header write writes the whole kept header back: it
+    // must be the restored one, not the one from before.
+    t.header.assign(t.headerLen, 0);
+    uint32_t done = 0;
+    if (t.headerLen > 0 && !ZemtaReadFile(t.file, t.header.data(), t.headerLen, &done, 0, ZEMTA_FILE_BEGIN)) {
+      ZEMTA_REPORT(ZEMTA_ERR_FILE_FORMAT);
+      ok = false;
+    }
+  }
+  if (!closeTable(t)) ok = false;
+  return ok;
+}
+
+}  // namespace
+
+ZEMTA_API int32_t FileProjBackup(FileProjHandle handle, const char* targetPath) {
+  if (FileProjCheckHandle(handle) < 0) return -1;
+  Project* p = findProject(handle);
+  if (!p) return -1;
+  if (p->tables.empty()) return 0;
+  const std::string tableFolder = p->folder + p->folderText(1);
+
+  // A file named by two catalog entries is packed once.
+  std::vector<std::string> names;
+  for (const auto& entry : p->tables) {
+    std::string table = entry.fileName();
+    if (!hasDot(table)) table += ".dbf";
+    addOnce(names, table);
+    for (const auto& f : entry.fields) {
+      std::string index = f.indexFile();
+      if (index.empty()) continue;
+      if (!hasDot(index)) index += ".bxx";
+      addOnce(names, index);
+    }
+  }
+  std::vector<const char*> list;
+  for (const auto& n : names) list.push_back(n.c_str());
+  const std::string target = targetPath && *targetPath ? std::string(targetPath) : defaultBackupName(tableFolder);
+  return CombineFiles(static_cast<int32_t>(list.size()), list.data(), target.c_str(), tableFolder.c_str());
+}
+
+ZEMTA_API int32_t FileProjRestore(FileProjHandle handle, const char* backupPath, int32_t ask,
+                                  FileProjRestoreFunc callback) {
+  if (FileProjCheckHandle(handle) < 0) return -1;
+  Project* p = findProject(handle);
+  if (!p) return -1;
+  const std::string restoreFolder = p->folder + p->folderText(1);
+
+  std::string chosen = backupPath ? backupPath : "";
+  if (chosen.empty() || ask != 0) {
+    platform::ui::FileDialogRequest request;
+    request.kind = platform::ui::FileDialogKind::Open;
+    request.caption = kRestoreCaption;
+    request.filters = platform::ui::parseFileFilter(kBackupFilter);
+    std::string folder, file;
+    splitPath(chosen, folder, file);
+    request.folder = folder.empty() ? restoreFolder : folder;
+    request.fileName = file;
+    std::string answer;
+    if (!platform::ui::openFileDialog(projectWindow(*p), request, answer)) return 0;
+    chosen = answer;
+  }
+
+  // ApartFile checks the whole backup before it replaces anything.
+  int32_t restored = ApartFile(chosen.c_str(), restoreFolder.c_str());
+  if (restored < 0) return -1;
+
+  if (callback) callback(p->folder.c_str());
+
+  for (auto& entry : p->tables) {
+    Table* t = checkedTable(entry.table);
+    if (!t) return -1;
+    if (!reloadTable(*t)) return -1;
+    views::tellTableSize(entry.table, 0);
+    // Composite indexes are not in a backup: rebuild any that no longer
+    // agree with the restored records.
+    for (size_t i = 0; i < t->indexes.size(); ++i)
+      if (t->indexes[i].own() && t->indexes[i].composite() &&
+          FileIdxCheck(entry.table, static_cast<int32_t>(i), FILEIDX_CHECK_REBUILD, nullptr) < 0)
+        return -1;
+  }
+  return restored;
+}

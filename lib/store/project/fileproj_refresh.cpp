@@ -1,0 +1,255 @@
+// The refresh timer: every 10 seconds, on the thread that opened the first
+// project, each open project's tables are re-counted from their files and the
+// record-buffer rows are compared with what is stored now, so that records
+// another process added or changed reach the views and their owner windows.
+//
+// The timer runs on a hidden window of the window framework (the framework's
+// timers belong to windows); its message handler calls refreshTick, which
+// the tests call by hand instead of waiting.
+//
+// Notification block sent with ZEMTA_REF_EXTERN (lParam), 4180 bytes,
+// little-endian, zero-filled first:
+//   0     4     owner of the set (view or print job handle)
+//   4     2     word of the owner object (0 here)
+//   6     18    table name, zero-terminated
+//   24    4     fdb id
+//   28    2     record length
+//   30    18    field name (zero when the event names no field)
+//   48    4     field id
+//   52    2     field offset
+//   54    2     field size
+//   56    2     field word
+//   58    2     type code
+//   60    4     row image address (low 32 bits; the receiver gets the whole
+//               address from the row it keeps, see below)
+//   64    4     answer flag
+//   68    4096  answer text
+//   4164  2     rows of the table's slot
+//   4166  2     buffer row of the image
+//   4168  2     visible rows of the set
+//   4170  2     visible position, 0xFFFF when not shown
+//   4172  4     record number, -1 none
+//   4176  4     record list address (low 32 bits)
+// Addresses are 64 bits wide here: the block keeps their low halves at their
+// places, and the whole addresses follow at 4180 (image) and 4188 (list), so
+// a receiver on this platform never has to rebuild a pointer.
+#include <cstring>
+
+#include "lib/core/library_locks.h"
+#include "lib/core/report.h"
+#include "lib/store/tables/filedb_internal.h"
+#include "lib/store/project/fileproj_internal.h"
+#include "lib/core/little_endian.h"
+#include "lib/views/view/view_registry.h"
+#include "platform/base/last_error.h"
+#include "platform/ui/desktop.h"
+#include "platform/ui/application.h"
+#include "platform/ui/window.h"
+
+namespace zemta::fileproj {
+namespace {
+
+constexpr uint32_t kTimerId = 1;
+constexpr size_t kBlockLen = 4180;
+constexpr size_t kBlockWithAddresses = kBlockLen + 16;
+
+HWND& timerWindow() {
+  static HWND window = nullptr;
+  return window;
+}
+
+void putAddress(uint8_t* block, size_t lowAt, size_t wholeAt, const void* address) {
+  uint64_t value = reinterpret_cast<uintptr_t>(address);
+  put_u32le(block + lowAt, static_cast<uint32_t>(value));
+  put_u32le(block + wholeAt, static_cast<uint32_t>(value));
+  put_u32le(block + wholeAt + 4, static_cast<uint32_t>(value >> 32));
+}
+
+// Re-counts one table; tells its views when the count changed.
+void refreshCount(TableEntry& entry) {
+  filedb::Table* t = filedb::findTable(entry.table);
+  if (!t || t->held || t->heldEx) return;
+  if (!filedb::openTable(*t, FILEDB_MODE_READ | filedb::kModeNoWait)) return;
+  uint32_t count = 0;
+  bool ok = filedb::fileRecordCount(*t, count);
+  filedb::closeTable(*t);
+  if (!ok || count == t->count) return;
+  t->count = count;
+  views::tellTableSize(entry.table, 1);
+}
+
+// Compares the watched rows of one slot with the stored records.
+void refreshSlot(Project& p, int32_t setNumber, BufferSlot& slot) {
+  BufferSet& set = *p.sets[setNumber];
+  if (slot.table < 0) return;
+  TableEntry& entry = p.tables[slot.table];
+  filedb::Table* t = filedb::findTable(entry.table);
+  if (entry.local || !t || t->held || t->heldEx) return;
+  bool any = false;
+  for (uint16_t r = 0; r < slot.rows; ++r)
+    if ((slot.flags[r] & kRowHoldsRecord) && !(slot.flags[r] & kRowEdited) && slot.recordNumbers[r] >= 0) any = true;
+  if (!any) return;
+  if (!filedb::openTable(*t, FILEDB_MODE_READ | filedb::kModeNoWait)) return;
+  std::vector<uint8_t> scratch(slot.size());
+  for (uint16_t r = 0; r < slot.rows; ++r) {
+    uint32_t flags = slot.flags[r];
+    if (!(flags & kRowHoldsRecord) || (flags & (kRowEdited | kRowSkipRefresh))) continue;
+    const int32_t n = slot.recordNumbers[r];
+    if (n < 0) continue;
+    const uint32_t offset = slot.header() ? 0 : t->recordOffset(static_cast<uint32_t>(n));
+    uint32_t done = 0;
+    if (!ZemtaReadFile(t->file, scratch.data(), slot.size(), &done, static_cast<int32_t>(offset),
+                       ZEMTA_FILE_BEGIN)) {
+      ZEMTA_REPORT(platform::lastError() ? platform::lastError() : static_cast<uint32_t>(ZEMTA_ERR_FILE_ACCESS));
+      break;
+    }
+    if (done != slot.size()) {
+      ZEMTA_REPORT(ZEMTA_ERR_FILE_SIZE);
+      break;
+    }
+    // The table's own images follow the file too, so that its next write does
+    // not take the other process's change for a conflict of its own.
+    if (slot.header())
+      std::memcpy(t->header.data(), scratch.data(), std::min<size_t>(t->header.size(), scratch.size()));
+    else if (t->cached == n)
+      std::memcpy(t->cachedImage(), scratch.data(), slot.size());
+    uint8_t* image = set.image(slot, r);
+    if (std::memcmp(image, scratch.data(), slot.size()) == 0) continue;
+    std::memcpy(image, scratch.data(), slot.size());
+    std::memcpy(set.saved(slot, r), scratch.data(), slot.size());
+    if (flags & kRowWatched) {
+      slot.flags[r] |= kRowChanged;
+      set.redraw = true;
+    }
+    apiLock().release();
+    notifyRow(p, setNumber, 7, nullptr, image);
+    if (!apiLock().take()) {
+      ZEMTA_REPORT(-1);
+      filedb::closeTable(*t);
+      return;
+    }
+  }
+  filedb::closeTable(*t);
+}
+
+}  // namespace
+
+bool startRefreshTimer() {
+  if (timerWindow()) return true;
+  // Without an application there is no message loop to tick on: a tool that
+  // opens a project to read or write it goes without the refresh, rather
+  // than needing a display.
+  if (!platform::ui::hasApplication()) return true;
+  platform::ui::WindowSpec windowSpec;
+  windowSpec.className = "ZemtaRefreshTimer";
+  windowSpec.visible = false;
+  HWND window = platform::ui::createWindow(windowSpec, [](HWND w, uint32_t message, WPARAM wParam, LPARAM lParam) {
+    if (message == platform::ui::kWmTimer && wParam == kTimerId) {
+      refreshTick();
+      return LRESULT{0};
+    }
+    return platform::ui::defaultWindowProc(w, message, wParam, lParam);
+  });
+  if (!window) return false;
+  if (!platform::ui::setTimer(window, kTimerId, kRefreshPeriodMs)) {
+    platform::ui::destroyWindow(window);
+    return false;
+  }
+  timerWindow() = window;
+  return true;
+}
+
+void stopRefreshTimer() {
+  HWND window = timerWindow();
+  timerWindow() = nullptr;
+  if (!window) return;
+  platform::ui::killTimer(window, kTimerId);
+  platform::ui::destroyWindow(window);
+}
+
+bool refreshTimerRunning() { return timerWindow() != nullptr; }
+
+void refreshTick() {
+  HWND main = platform::ui::mainWindow();
+  if (main && !platform::ui::isWindowEnabled(main)) return;
+  if (!refreshLock().exists()) return;
+  if (refreshLock().isHeld() || apiLock().isHeld()) return;
+  if (lockUseCounter() > 0) return;
+  if (lockUseCounter() < 0) lockUseCounter() = 0;
+  if (!refreshLock().tryTake()) return;
+  if (!apiLock().tryTake()) {
+    refreshLock().release();
+    return;
+  }
+  for (Project* p : openProjects()) {
+    if (!refreshLock().exists()) break;
+    if (p->opening || p->refreshOff) continue;
+    for (auto& entry : p->tables)
+      if (!entry.local) refreshCount(entry);
+    for (size_t s = 0; s < p->sets.size(); ++s) {
+      BufferSet& set = *p->sets[s];
+      set.redraw = false;
+      for (auto& slot : set.slots) {
+        refreshSlot(*p, static_cast<int32_t>(s), slot);
+        if (!apiLock().isHeld() && !apiLock().take()) break;
+      }
+      if (set.redraw && set.owner && views::isRegisteredView(set.owner)) {
+        apiLock().release();
+        if (ViewDeleteItem(set.owner, 0, 1) != 0) ViewProjRefresh(set.owner);
+        apiLock().take();
+      }
+    }
+  }
+  apiLock().release();
+  refreshLock().release();
+}
+
+int32_t notifyRow(Project& p, int32_t setNumber, int32_t code, const Field* field, uint8_t* image) {
+  if (g_nMsgRefExt == 0) return 0;
+  BufferSet* set = bufferSet(p, setNumber);
+  if (!set || !set->window || !platform::ui::isWindow(set->window)) return 0;
+  BufferSlot* slot = nullptr;
+  int32_t row = -1;
+  for (auto& s : set->slots)
+    for (uint16_t r = 0; r < s.rows && !slot; ++r)
+      if (set->image(s, r) == image) {
+        slot = &s;
+        row = r;
+      }
+  if (!slot) return -1;
+  if (slot->table < 0) {
+    ZEMTA_REPORT(ZEMTA_ERR_BAD_PROJ_FILEDB_HANDLE);
+    return -1;
+  }
+  const TableEntry& entry = p.tables[slot->table];
+  std::vector<uint8_t> block(kBlockWithAddresses, 0);
+  put_u32le(block.data() + 0, set->owner);
+  std::string name = entry.name();
+  std::memcpy(block.data() + 6, name.data(), std::min<size_t>(name.size(), 17));
+  put_i32le(block.data() + 24, entry.fdbId());
+  put_u16le(block.data() + 28, entry.recordLen());
+  if (field) {
+    std::string fieldName = field->name();
+    std::memcpy(block.data() + 30, fieldName.data(), std::min<size_t>(fieldName.size(), 17));
+    put_i32le(block.data() + 48, field->id());
+    put_u16le(block.data() + 52, field->offset());
+    put_u16le(block.data() + 54, field->size());
+    put_u16le(block.data() + 56, field->fieldWord());
+    put_u16le(block.data() + 58, field->typeCode());
+  }
+  putAddress(block.data(), 60, kBlockLen, image);
+  put_u16le(block.data() + 4164, slot->rows);
+  put_u16le(block.data() + 4166, static_cast<uint16_t>(row));
+  put_u16le(block.data() + 4168, slot->rows);
+  uint16_t visible = 0xFFFF;
+  for (uint16_t i = 0; i < slot->order.size(); ++i)
+    if (slot->order[i] == row) visible = i;
+  put_u16le(block.data() + 4170, visible);
+  put_i32le(block.data() + 4172, slot->recordNumbers[row]);
+  putAddress(block.data(), 4176, kBlockLen + 8, &slot->list);
+  LRESULT answer = platform::ui::sendMessage(set->window, g_nMsgRefExt, static_cast<WPARAM>(code),
+                                             reinterpret_cast<LPARAM>(block.data()));
+  return static_cast<int32_t>(answer);
+}
+
+}  // namespace zemta::fileproj

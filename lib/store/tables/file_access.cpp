@@ -1,0 +1,437 @@
+// The file-access layer: local files through platform::File, files under a
+// registered folder on the remote file server in remote mode, and the waiting
+// open that everyone uses.
+//
+// A ZemtaFileHandle is a checked handle into one table of open files, in
+// either mode; each entry knows whether it is a local or a remote file, so a
+// handle keeps its meaning whatever the mode is when it is used.
+#include "lib/store/tables/file_access.h"
+
+#include <atomic>
+#include <cctype>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <new>
+#include <optional>
+#include <vector>
+
+#include "lib/core/handle_table.h"
+#include "lib/core/library_locks.h"
+#include "lib/core/report.h"
+#include "platform/base/clock.h"
+#include "platform/base/file.h"
+#include "platform/base/last_error.h"
+#include "platform/base/message_box.h"
+#include "zemta/errors.h"
+#include "zemta/sockifs.h"
+
+namespace zemta {
+
+const char kFileWaitCaption[] = "ｱﾝﾛｯｸ待機中";
+
+namespace {
+
+// Win32 attribute bits that mean something here.
+constexpr uint32_t kAttributeWriteThrough = 0x80000000u;
+constexpr uint32_t kAttributeDeleteOnClose = 0x04000000u;
+
+// Remote open mode words of the remote file service.
+constexpr uint32_t kRemoteRead = 0x2000;
+constexpr uint32_t kRemoteWrite = 0x4000;
+constexpr uint32_t kRemoteOpenOrCreate = 0x401;
+
+// The remote path is built in a buffer of this size (its last byte the NUL).
+constexpr size_t kRemotePathBuffer = 4096;
+
+constexpr uint32_t kFileCheckWord = 0x46410000;
+constexpr uint32_t kFileSlotMask = 0x0000FFFF;
+constexpr size_t kMaxOpenFiles = 4096;
+
+constexpr uint32_t kWaitRetryMs = 1000;
+
+struct OpenFile {
+  platform::File local;  // open when the file is local
+  uint32_t remote = 0;   // remote handle when the file is on the server
+  int32_t mappingFlag = 0;
+};
+
+struct Mapping {
+  std::string localPrefix;
+  std::string remotePrefix;
+  uint16_t flag = 0;
+};
+
+std::atomic<int32_t> g_remoteMode{0};
+
+std::mutex g_mappingMutex;
+std::vector<Mapping> g_mappings;
+
+std::mutex g_fileMutex;
+HandleTable<OpenFile>& openFiles() {
+  static HandleTable<OpenFile> table(kFileCheckWord, kFileSlotMask, kMaxOpenFiles);
+  return table;
+}
+
+std::mutex g_waitMutex;
+FileWaitUi g_waitUi;
+// The wait dialog is one per process: set while some waiting open has it up.
+bool g_waitDialogUp = false;
+
+// The open file behind a handle, or null with the last error set (22 in
+// remote mode, as the original answers a null record there, else 6).
+OpenFile* lookUp(ZemtaFileHandle handle) {
+  OpenFile* file;
+  {
+    std::lock_guard<std::mutex> guard(g_fileMutex);
+    file = openFiles().find(handle);
+  }
+  if (!file)
+    platform::setLastError(g_remoteMode.load() == 1 ? platform::kErrorBadCommand : platform::kErrorInvalidHandle);
+  return file;
+}
+
+ZemtaFileHandle addFile(std::unique_ptr<OpenFile> file) {
+  uint32_t handle;
+  {
+    std::lock_guard<std::mutex> guard(g_fileMutex);
+    handle = openFiles().add(std::move(file));
+  }
+  if (handle == 0) {
+    platform::setLastError(platform::kErrorTooManyOpenFiles);
+    return ZEMTA_INVALID_FILE;
+  }
+  return handle;
+}
+
+uint32_t platformFlags(uint32_t attributes) {
+  uint32_t flags = platform::kFileFlagNone;
+  if (attributes & kAttributeWriteThrough) flags |= platform::kFileWriteThrough;
+  if (attributes & kAttributeDeleteOnClose) flags |= platform::kFileDeleteOnClose;
+  return flags;
+}
+
+uint32_t remoteOpenMode(uint32_t access, uint32_t disposition) {
+  uint32_t mode = 0;
+  if (access & ZEMTA_GENERIC_READ) mode |= kRemoteRead;
+  if (access & ZEMTA_GENERIC_WRITE) mode |= kRemoteWrite;
+  if (disposition & 4) mode |= kRemoteOpenOrCreate;  // OPEN_ALWAYS, TRUNCATE_EXISTING
+  return mode;
+}
+
+bool prefixMatches(const std::string& path, const std::string& prefix) {
+  if (path.size() < prefix.size()) return false;
+  for (size_t i = 0; i < prefix.size(); ++i) {
+    if (std::tolower(static_cast<unsigned char>(path[i])) != std::tolower(static_cast<unsigned char>(prefix[i])))
+      return false;
+  }
+  return true;
+}
+
+int32_t high32(int32_t value) { return value < 0 ? -1 : 0; }
+
+// The message switch of the error reporter, read without changing it.
+bool messagesOn() {
+  int32_t value = ZemtaEnableLastErrorMessage(0);
+  ZemtaEnableLastErrorMessage(value);
+  return value != 0;
+}
+
+// Without a dialog installed: a Retry/Cancel box, and a second's pause after
+// Retry so that a box answered at once does not spin.
+bool waitWithMessageBox(const std::string& name) {
+  platform::MessageBoxRequest request;
+  request.text = name + "\n\n" + errorText(platform::kErrorSharingViolation);
+  request.caption = kFileWaitCaption;
+  request.style = platform::kMbRetryCancel | platform::kMbIconWarning;
+  if (platform::showMessageBox(request) != platform::kIdRetry) return false;
+  platform::sleepMilliseconds(kWaitRetryMs);
+  return true;
+}
+
+FileWaitUi currentWaitUi() {
+  std::lock_guard<std::mutex> guard(g_waitMutex);
+  return g_waitUi;
+}
+
+}  // namespace
+
+FileWaitUi setFileWaitUi(FileWaitUi ui) {
+  std::lock_guard<std::mutex> guard(g_waitMutex);
+  FileWaitUi previous = std::move(g_waitUi);
+  g_waitUi = std::move(ui);
+  return previous;
+}
+
+bool isLocalFile(ZemtaFileHandle handle) {
+  std::lock_guard<std::mutex> guard(g_fileMutex);
+  OpenFile* file = openFiles().find(handle);
+  return file && file->local.isOpen();
+}
+
+}  // namespace zemta
+
+using zemta::OpenFile;
+
+ZEMTA_API int32_t ZemtaSetSockIfs(int32_t mode) {
+  int32_t flag = mode == 1 ? 1 : 0;
+  zemta::g_remoteMode.store(flag);
+  return flag;
+}
+
+ZEMTA_API int32_t ZemtaAddSockIfsDir(const char* localPrefix, const char* remotePrefix, int32_t flag) {
+  if (!localPrefix || !remotePrefix) {
+    platform::setLastError(platform::kErrorInvalidParameter);
+    return -1;
+  }
+  try {
+    zemta::Mapping mapping;
+    // The stored lengths are 16-bit: a longer prefix keeps its first 65535 bytes.
+    mapping.localPrefix.assign(localPrefix, std::min<size_t>(std::strlen(localPrefix), 0xFFFF));
+    mapping.remotePrefix.assign(remotePrefix, std::min<size_t>(std::strlen(remotePrefix), 0xFFFF));
+    mapping.flag = static_cast<uint16_t>(flag);
+    std::lock_guard<std::mutex> guard(zemta::g_mappingMutex);
+    zemta::g_mappings.push_back(std::move(mapping));
+  } catch (const std::bad_alloc&) {
+    platform::setLastError(ZEMTA_ERR_NO_MEMORY);
+    return -1;
+  }
+  return 0;
+}
+
+ZEMTA_API ZemtaFileHandle ZemtaCreateFile(const char* path, uint32_t access, uint32_t shareMode,
+                                          uint32_t disposition, uint32_t flagsAndAttributes) {
+  if (!path) {
+    platform::setLastError(platform::kErrorInvalidParameter);
+    return ZEMTA_INVALID_FILE;
+  }
+  std::unique_ptr<OpenFile> file(new (std::nothrow) OpenFile);
+  if (!file) {
+    platform::setLastError(ZEMTA_ERR_NO_MEMORY);
+    return ZEMTA_INVALID_FILE;
+  }
+  const std::string localPath(path);
+
+  if (zemta::g_remoteMode.load() == 1) {
+    const uint32_t mode = zemta::remoteOpenMode(access, disposition);
+    std::vector<zemta::Mapping> mappings;
+    {
+      std::lock_guard<std::mutex> guard(zemta::g_mappingMutex);
+      mappings = zemta::g_mappings;
+    }
+    for (const zemta::Mapping& mapping : mappings) {
+      file->mappingFlag = mapping.flag;
+      if (mapping.flag == 0) continue;
+      if (!zemta::prefixMatches(localPath, mapping.localPrefix)) continue;
+      std::string remotePath = mapping.remotePrefix + localPath.substr(mapping.localPrefix.size());
+      if (remotePath.size() >= zemta::kRemotePathBuffer) {
+        platform::setLastError(platform::kErrorFilenameTooLong);
+        return ZEMTA_INVALID_FILE;
+      }
+      uint32_t remote = SockIfsCreate(remotePath.c_str(), -1, nullptr, mode, 0, 0);
+      if (remote == 0) {
+        uint32_t error = platform::lastError();
+        // A broken server connection ends the table refresh timer for good.
+        if (error == platform::kWsaConnectionAborted && zemta::refreshLock().exists())
+          zemta::refreshLock().destroy();
+        platform::setLastError(error);
+        return ZEMTA_INVALID_FILE;
+      }
+      file->remote = remote;
+      ZemtaFileHandle handle = zemta::addFile(std::move(file));
+      if (handle == ZEMTA_INVALID_FILE) {
+        uint32_t error = platform::lastError();
+        SockIfsRelease(remote);
+        platform::setLastError(error);
+      }
+      return handle;
+    }
+  }
+
+  file->local = platform::File::open(localPath, access, shareMode, disposition,
+                                     zemta::platformFlags(flagsAndAttributes));
+  if (!file->local.isOpen()) return ZEMTA_INVALID_FILE;
+  // As on Windows, the open leaves 183 behind when it found an existing file
+  // with a creating disposition.
+  uint32_t openError = platform::lastError();
+  ZemtaFileHandle handle = zemta::addFile(std::move(file));
+  if (handle != ZEMTA_INVALID_FILE) platform::setLastError(openError);
+  return handle;
+}
+
+ZEMTA_API int32_t ZemtaIsFileAccess(const char* path, uint32_t access, uint32_t shareMode) {
+  ZemtaFileHandle file =
+      ZemtaCreateFile(path, access, shareMode, ZEMTA_OPEN_EXISTING, ZEMTA_FILE_ATTRIBUTE_NORMAL);
+  if (file == ZEMTA_INVALID_FILE) return 0;
+  return ZemtaCloseFile(file) ? 1 : 0;
+}
+
+ZEMTA_API int32_t ZemtaCloseFile(ZemtaFileHandle handle) {
+  std::unique_ptr<OpenFile> file;
+  {
+    std::lock_guard<std::mutex> guard(zemta::g_fileMutex);
+    file = zemta::openFiles().remove(handle);
+  }
+  if (!file) {
+    platform::setLastError(zemta::g_remoteMode.load() == 1 ? platform::kErrorBadCommand
+                                                           : platform::kErrorInvalidHandle);
+    return 0;
+  }
+  if (file->remote != 0) return SockIfsRelease(file->remote) == 0 ? 1 : 0;
+  file->local.close();
+  return 1;
+}
+
+ZEMTA_API uint32_t ZemtaSetFilePointer(ZemtaFileHandle handle, int32_t distance, uint32_t moveMethod) {
+  OpenFile* file = zemta::lookUp(handle);
+  if (!file) return 0xFFFFFFFFu;
+  int64_t position;
+  if (file->remote != 0) {
+    position = SockIfsSetPointer(file->remote, static_cast<uint32_t>(distance), zemta::high32(distance), moveMethod);
+  } else {
+    position = file->local.seek(distance, moveMethod);
+  }
+  return position < 0 ? 0xFFFFFFFFu : static_cast<uint32_t>(position);
+}
+
+ZEMTA_API uint32_t ZemtaGetFileSize(ZemtaFileHandle handle) {
+  OpenFile* file = zemta::lookUp(handle);
+  if (!file) return 0xFFFFFFFFu;
+  int64_t size = file->remote != 0 ? SockIfsGetSize(file->remote) : file->local.size();
+  return size < 0 ? 0xFFFFFFFFu : static_cast<uint32_t>(size);
+}
+
+ZEMTA_API int32_t ZemtaSetEndOfFile(ZemtaFileHandle handle, int32_t offset) {
+  OpenFile* file = zemta::lookUp(handle);
+  if (!file) return 0;
+  if (file->remote != 0)
+    return SockIfsSetSize(file->remote, static_cast<uint32_t>(offset), zemta::high32(offset)) >= 0 ? 1 : 0;
+  if (offset != -1 && file->local.seek(offset, platform::kSeekBegin) < 0) return 0;
+  return file->local.setEndOfFile() ? 1 : 0;
+}
+
+ZEMTA_API int32_t ZemtaReadFile(ZemtaFileHandle handle, void* buffer, uint32_t length, uint32_t* bytesRead,
+                                int32_t offset, uint32_t moveMethod) {
+  if (bytesRead) *bytesRead = 0;
+  OpenFile* file = zemta::lookUp(handle);
+  if (!file) return 0;
+  if (file->remote != 0) {
+    uint32_t got = 0;
+    int32_t result = SockIfsRead(file->remote, buffer, length, &got, static_cast<uint32_t>(offset),
+                                 zemta::high32(offset), moveMethod);
+    if (bytesRead) *bytesRead = got;
+    return result == 0 ? 1 : 0;
+  }
+  if (!(moveMethod == ZEMTA_FILE_CURRENT && offset == 0) && file->local.seek(offset, moveMethod) < 0) return 0;
+  return file->local.read(buffer, length, bytesRead) ? 1 : 0;
+}
+
+ZEMTA_API int32_t ZemtaWriteFile(ZemtaFileHandle handle, const void* data, uint32_t length,
+                                 uint32_t* bytesWritten, int32_t offset, uint32_t moveMethod) {
+  if (bytesWritten) *bytesWritten = 0;
+  OpenFile* file = zemta::lookUp(handle);
+  if (!file) return 0;
+  if (file->remote != 0) {
+    int32_t result = SockIfsWrite(file->remote, data, length, static_cast<uint32_t>(offset),
+                                  zemta::high32(offset), moveMethod);
+    if (result != 0) return 0;
+    if (bytesWritten) *bytesWritten = length;
+    return 1;
+  }
+  if (!(moveMethod == ZEMTA_FILE_CURRENT && offset == 0) && file->local.seek(offset, moveMethod) < 0) return 0;
+  return file->local.write(data, length, bytesWritten) ? 1 : 0;
+}
+
+ZEMTA_API ZemtaFileHandle ZemtaOpenFileWait(const char* path, uint32_t access, uint32_t shareMode,
+                                            uint32_t disposition, uint32_t flagsAndAttributes,
+                                            const char* displayName, void* ownerWindow, uint32_t* error,
+                                            int32_t noWait) {
+  // Set while this call waits: the locks it let go, and whether it put the
+  // dialog up itself (a wait started from inside another wait shares that
+  // dialog and leaves it to its owner).
+  std::optional<zemta::ScopedLockRelease> released;
+  bool ownsDialog = false;
+  bool waiting = false;
+  zemta::FileWaitUi ui;
+  const std::string name =
+      displayName && *displayName ? std::string(displayName) : std::string(path ? path : "");
+
+  auto endWait = [&]() {
+    if (ownsDialog) {
+      if (ui.show) ui.hide();
+      std::lock_guard<std::mutex> guard(zemta::g_waitMutex);
+      zemta::g_waitDialogUp = false;
+      ownsDialog = false;
+    }
+    released.reset();  // takes the API lock back, then the refresh lock
+  };
+
+  for (;;) {
+    ZemtaFileHandle file = ZemtaCreateFile(path, access, shareMode, disposition, flagsAndAttributes);
+    if (file != ZEMTA_INVALID_FILE) {
+      uint32_t openError = platform::lastError();
+      endWait();
+      if (error) *error = 0;
+      platform::setLastError(openError);
+      return file;
+    }
+    uint32_t code = platform::lastError();
+    if (error) *error = code;
+
+    if (code != platform::kErrorSharingViolation) {
+      if (!error) ZEMTA_REPORT(code);
+      endWait();
+      platform::setLastError(code);
+      return 0;
+    }
+    if (!waiting && (noWait || !zemta::messagesOn())) return 0;
+
+    if (!waiting) {
+      waiting = true;
+      ui = zemta::currentWaitUi();
+      bool dialogUp;
+      {
+        std::lock_guard<std::mutex> guard(zemta::g_waitMutex);
+        dialogUp = zemta::g_waitDialogUp;
+        if (!dialogUp) zemta::g_waitDialogUp = true;
+      }
+      if (!dialogUp) {
+        ownsDialog = true;
+        released.emplace();
+        if (ui.show && !ui.show(ownerWindow, name)) {
+          uint32_t failure = platform::lastError();
+          {
+            std::lock_guard<std::mutex> guard(zemta::g_waitMutex);
+            zemta::g_waitDialogUp = false;
+          }
+          ownsDialog = false;
+          released.reset();
+          ZEMTA_REPORT(failure);
+          if (error) *error = failure;
+          platform::setLastError(failure);
+          return 0;
+        }
+      } else if (ui.show && ui.retryFailed) {
+        ui.retryFailed();
+      }
+    } else if (ui.show && ui.retryFailed) {
+      ui.retryFailed();
+    }
+
+    bool retry = ui.show ? ui.waitForRetry() : zemta::waitWithMessageBox(name);
+    if (!retry) {
+      if (ownsDialog && ui.show) ui.hide();
+      {
+        std::lock_guard<std::mutex> guard(zemta::g_waitMutex);
+        if (ownsDialog) zemta::g_waitDialogUp = false;
+      }
+      ownsDialog = false;
+      platform::setLastError(platform::kErrorSharingViolation);
+      ZEMTA_REPORT(platform::kErrorSharingViolation);
+      released.reset();
+      if (error) *error = platform::kErrorSharingViolation;
+      platform::setLastError(platform::kErrorSharingViolation);
+      return 0;
+    }
+  }
+}

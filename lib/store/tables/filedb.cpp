@@ -1,0 +1,977 @@
+// Tables: fixed-length records after one fixed-length user header, with the
+// index files that point into them (index_keys.cpp).
+//
+// Table file (".dbf"), little-endian:
+//
+//   offset                            size            content
+//   0                                 headerLen       user header, opaque here (may be empty)
+//   headerLen + n * recordLen         recordLen       record n (0-based)
+//
+// No magic, no stored record count, no deleted-record flag, no free list: the
+// count is (file size - headerLen) / recordLen, and a file shorter than its
+// header or whose record area is not a whole number of records is malformed
+// (0x20000002). Deleting records moves every later record down. A new file
+// starts as headerLen zero bytes and no records.
+//
+// Writers compare the stored record with the image this table last read or
+// wrote: a record changed by another process since then is not overwritten
+// (result 2). While a write or delete changes keys, each index file carries
+// the dirty magic; a crash in between leaves it dirty for the next check.
+#include "lib/store/tables/filedb_internal.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+
+#include "lib/core/handle_table.h"
+#include "lib/core/library_locks.h"
+#include "lib/core/report.h"
+#include "lib/views/view/view_registry.h"
+#include "platform/base/last_error.h"
+
+namespace zemta::filedb {
+
+const char kCleanMagic[kMagicLen + 1] = "ZEMTA BTRX\r\n";
+const char kDirtyMagic[kMagicLen + 1] = "RXBTA MTZE\r\n";
+
+namespace {
+
+constexpr uint32_t kAttributesWriteThrough = 0x90000080;
+constexpr uint32_t kAttributesNoWriteThrough = 0x10100080;
+constexpr uint32_t kShareViolation = platform::kErrorSharingViolation;
+
+HandleTable<Table>& tables() {
+  static HandleTable<Table> table(kTableCheckWord, 0xFFFF, kMaxTables);
+  return table;
+}
+
+TableBindings& bindings() {
+  static TableBindings b;
+  return b;
+}
+
+std::string& localPath() {
+  static std::string path;
+  return path;
+}
+
+uint32_t lastErrorCode() {
+  uint32_t code = platform::lastError();
+  return code != 0 ? code : static_cast<uint32_t>(ZEMTA_ERR_FILE_ACCESS);
+}
+
+bool readAt(Table& t, uint32_t offset, void* buffer, uint32_t length, uint32_t& done) {
+  done = 0;
+  if (!ZemtaReadFile(t.file, buffer, length, &done, static_cast<int32_t>(offset), ZEMTA_FILE_BEGIN)) {
+    ZEMTA_REPORT(lastErrorCode());
+    return false;
+  }
+  return true;
+}
+
+bool writeAt(Table& t, uint32_t offset, const void* data, uint32_t length, uint32_t& done) {
+  done = 0;
+  if (!ZemtaWriteFile(t.file, data, length, &done, static_cast<int32_t>(offset), ZEMTA_FILE_BEGIN)) {
+    ZEMTA_REPORT(lastErrorCode());
+    return false;
+  }
+  return true;
+}
+
+// Cuts text to at most limit bytes without splitting a double-byte character.
+std::string cutText(const std::string& text, size_t limit) {
+  if (text.size() <= limit) return text;
+  size_t i = 0;
+  while (i < limit) {
+    uint8_t c = static_cast<uint8_t>(text[i]);
+    size_t width = ((c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC)) ? 2 : 1;
+    if (i + width > limit) break;
+    i += width;
+  }
+  return text.substr(0, i);
+}
+
+std::string makeDisplayName(const char* title, const std::string& path) {
+  if (!title || !*title) return {};
+  std::string name;
+  if (path.size() < 124) name = cutText(title, 124 - path.size());
+  name += "： ";
+  name += path;
+  return cutText(name, kDisplayNameSize - 1);
+}
+
+// Opens or keeps the own index B-trees for a change: mode 3 unless held by
+// FileDBOpenEx; the dirty magic replaces the clean one. A tree already marked
+// dirty by a crashed writer is refused (0x20000004) and left as it is.
+bool markIndexesDirty(Table& t) {
+  for (auto& e : t.indexes) {
+    if (!e.own() || e.handle < 0) continue;
+    if (!(e.state & kIndexHeldEx)) {
+      if (BtreeOpen(e.handle, BTREE_MODE_READ_WRITE) < 0) return false;
+      e.state = BTREE_MODE_READ_WRITE;
+    }
+    uint8_t magic[kMagicLen];
+    if (BtreeRead(e.handle, magic, kMagicLen) < 0) return false;
+    if (std::memcmp(magic, kCleanMagic, kMagicLen) != 0) {
+      ZEMTA_REPORT(ZEMTA_ERR_INDEX_UPDATE);
+      return false;
+    }
+    if (BtreeWrite(e.handle, kDirtyMagic, kMagicLen) < 0) return false;
+    e.state |= kIndexDirty;
+  }
+  return true;
+}
+
+// Writes the clean magic back into one index and ends the call's open.
+bool finishIndex(IndexEntry& e, bool clean) {
+  bool ok = true;
+  if (clean && BtreeWrite(e.handle, kCleanMagic, kMagicLen) < 0) ok = false;
+  e.state &= ~kIndexDirty;
+  if (!(e.state & kIndexHeldEx)) {
+    if (e.state != 0 && BtreeClose(e.handle) < 0) ok = false;
+    e.state = 0;
+  }
+  return ok;
+}
+
+bool indexEntriesSound(Table& t) {
+  for (const auto& e : t.indexes)
+    if (e.own() && !e.sound()) {
+      ZEMTA_REPORT(ZEMTA_ERR_BAD_INDEX_HANDLE);
+      return false;
+    }
+  return true;
+}
+
+// Runs after the API lock is let go: bound rows and views hear of a change.
+struct AfterLock {
+  Table* table = nullptr;
+  FileDBHandle handle = 0;
+  bool tellSize = false;
+  void run() {
+    if (!handle || !findTable(handle)) return;
+    Table& t = *table;
+    if (!t.notifySuppressed && t.notifyPending) {
+      t.notifyPending = false;
+      syncBoundRows(t, t.appended, t.lastRead);
+    }
+    if (tellSize) views::tellTableSize(handle, 0);
+  }
+};
+
+int32_t recordRead(Table& t, int32_t n, uint8_t* buffer, AfterLock& after) {
+  if (!buffer) {
+    ZEMTA_REPORT(ZEMTA_ERR_BAD_POINTER);
+    return -1;
+  }
+  if (n < 0) {
+    ZEMTA_REPORT(ZEMTA_ERR_BAD_PARAMETER);
+    return -1;
+  }
+  if (!openTable(t, FILEDB_MODE_READ)) return -1;
+  uint32_t count;
+  if (!fileRecordCount(t, count)) {
+    closeTable(t);
+    return -1;
+  }
+  uint32_t limit = std::min(t.count, count);
+  if (count != t.count) {
+    t.count = count;
+    after.tellSize = true;
+  }
+  int32_t result = 0;
+  if (static_cast<uint32_t>(n) < limit) {
+    uint32_t done;
+    if (!readAt(t, t.recordOffset(n), buffer, t.recordLen, done)) {
+      closeTable(t);
+      return -1;
+    }
+    if (done != t.recordLen) {
+      closeTable(t);
+      return -1;
+    }
+    std::memcpy(t.cachedImage(), buffer, t.recordLen);
+    t.cached = n;
+    if (!t.notifyPending) {
+      t.notifyPending = true;
+      t.appended = false;
+      t.lastRead = true;
+    }
+  } else {
+    std::memset(buffer, 0, t.recordLen);
+    t.cached = -1;
+    result = 1;
+  }
+  if (!closeTable(t)) return -1;
+  return result;
+}
+
+int32_t recordWrite(Table& t, int32_t n, const uint8_t* data, AfterLock& after) {
+  if (t.count == kCountUnknown) {
+    ZEMTA_REPORT(ZEMTA_ERR_FILE_ACCESS);
+    return -1;
+  }
+  if (!indexEntriesSound(t)) return -1;
+  if (!data) {
+    ZEMTA_REPORT(ZEMTA_ERR_BAD_POINTER);
+    return -1;
+  }
+  if (n < 0) {
+    ZEMTA_REPORT(ZEMTA_ERR_BAD_PARAMETER);
+    return -1;
+  }
+  if (!openTable(t, FILEDB_MODE_READ_WRITE)) return -1;
+  auto fail = [&]() {
+    closeTable(t);
+    return -1;
+  };
+  uint32_t c;
+  if (!fileRecordCount(t, c)) return fail();
+  const bool append = static_cast<uint32_t>(n) >= c;
+  const uint32_t p = append ? c : static_cast<uint32_t>(n);
+  const uint32_t newCount = append ? c + 1 : c;
+  const uint32_t offset = t.recordOffset(p);
+
+  if (!append) {
+    uint32_t done;
+    if (t.cached == static_cast<int32_t>(p)) {
+      if (!readAt(t, offset, t.scratchImage(), t.recordLen, done)) return fail();
+      if (done != t.recordLen) {
+        t.cached = -1;
+        ZEMTA_REPORT(ZEMTA_ERR_FILE_SIZE);
+        return fail();
+      }
+      if (std::memcmp(t.scratchImage(), t.cachedImage(), t.recordLen) != 0) {
+        closeTable(t);
+        return 2;
+      }
+    } else {
+      if (!readAt(t, offset, t.cachedImage(), t.recordLen, done)) {
+        t.cached = -1;
+        return fail();
+      }
+      if (done != t.recordLen) {
+        t.cached = -1;
+        ZEMTA_REPORT(ZEMTA_ERR_FILE_SIZE);
+        return fail();
+      }
+      t.cached = static_cast<int32_t>(p);
+    }
+    if (std::memcmp(data, t.cachedImage(), t.recordLen) == 0) return closeTable(t) ? 0 : -1;
+  }
+
+  t.count = kCountUnknown;
+  if (!markIndexesDirty(t)) return fail();
+  uint32_t done;
+  if (!writeAt(t, offset, data, t.recordLen, done)) return fail();
+  if (done != t.recordLen) {
+    ZEMTA_REPORT(ZEMTA_ERR_FILE_SIZE);
+    return fail();
+  }
+
+  // The record is on disk: from here each index is brought in step on its
+  // own, and one whose keys could not be changed keeps its dirty magic.
+  int32_t result = 0;
+  std::vector<uint8_t> oldKey, newKey;
+  for (auto& e : t.indexes) {
+    if (!e.own() || e.handle < 0) continue;
+    oldKey.assign(e.keyLen, 0);
+    newKey.assign(e.keyLen, 0);
+    buildKey(e, data, newKey.data());
+    bool ok = true;
+    bool same = false;
+    if (!append) {
+      buildKey(e, t.cachedImage(), oldKey.data());
+      same = oldKey == newKey;
+      if (!same && BtreeDel(e.handle, offset, oldKey.data()) < 0) ok = false;
+    }
+    if (ok && !same && BtreeIns(e.handle, offset, newKey.data()) < 0) ok = false;
+    if (!finishIndex(e, ok) || !ok) result = -1;
+  }
+
+  std::memcpy(t.cachedImage(), data, t.recordLen);
+  t.cached = static_cast<int32_t>(p);
+  if (!t.notifyPending) t.appended = false;
+  t.count = newCount;
+  t.notifyPending = true;
+  if (append) {
+    t.appended = true;
+    after.tellSize = true;
+  }
+  t.lastRead = false;
+  if (!closeTable(t)) result = -1;
+  return result;
+}
+
+int32_t recordDelete(Table& t, int32_t first, int32_t last, const char* savePath) {
+  if (t.count == kCountUnknown) {
+    ZEMTA_REPORT(ZEMTA_ERR_FILE_ACCESS);
+    return -1;
+  }
+  if (!indexEntriesSound(t)) return -1;
+  if (!openTable(t, FILEDB_MODE_READ_WRITE)) return -1;
+  auto fail = [&]() {
+    closeTable(t);
+    return -1;
+  };
+  uint32_t fileCount;
+  if (!fileRecordCount(t, fileCount)) return fail();
+  uint32_t c = std::min(t.count, fileCount);
+  if (first < 0 || last < first || static_cast<uint32_t>(last) >= c) {
+    ZEMTA_REPORT(ZEMTA_ERR_BAD_PARAMETER);
+    return fail();
+  }
+  t.cached = -1;
+  const uint32_t len = t.recordLen;
+  uint8_t* scratch = t.scratchImage();
+
+  if (savePath) {
+    uint32_t error = 0;
+    ZemtaFileHandle save = ZemtaOpenFileWait(savePath, ZEMTA_GENERIC_WRITE, ZEMTA_FILE_SHARE_READ,
+                                             ZEMTA_OPEN_ALWAYS, ZEMTA_FILE_ATTRIBUTE_NORMAL, nullptr, t.owner,
+                                             &error, 0);
+    if (!save) {
+      if (error != kShareViolation) ZEMTA_REPORT(error ? error : lastErrorCode());
+      return fail();
+    }
+    bool ok = ZemtaSetFilePointer(save, 0, ZEMTA_FILE_END) != 0xFFFFFFFFu;
+    if (!ok) ZEMTA_REPORT(lastErrorCode());
+    for (int32_t r = first; ok && r <= last; ++r) {
+      uint32_t done;
+      if (!readAt(t, t.recordOffset(r), scratch, len, done)) {
+        ok = false;
+      } else if (done != len) {
+        ZEMTA_REPORT(ZEMTA_ERR_FILE_SIZE);
+        ok = false;
+      } else if (!ZemtaWriteFile(save, scratch, len, &done, 0, ZEMTA_FILE_CURRENT)) {
+        ZEMTA_REPORT(lastErrorCode());
+        ok = false;
+      } else if (done != len) {
+        ZEMTA_REPORT(ZEMTA_ERR_FILE_SIZE);
+        ok = false;
+      }
+    }
+    ZemtaCloseFile(save);
+    if (!ok) return fail();
+  }
+
+  t.count = kCountUnknown;
+  if (!markIndexesDirty(t)) return fail();
+
+  std::vector<char> indexOk(t.indexes.size(), 1);
+  std::vector<uint8_t> key;
+  for (int32_t r = first; r <= last; ++r) {
+    uint32_t done;
+    if (!readAt(t, t.recordOffset(r), scratch, len, done)) return fail();
+    if (done != len) {
+      ZEMTA_REPORT(ZEMTA_ERR_FILE_SIZE);
+      return fail();
+    }
+    for (size_t i = 0; i < t.indexes.size(); ++i) {
+      IndexEntry& e = t.indexes[i];
+      if (!e.own() || e.handle < 0 || !indexOk[i]) continue;
+      key.assign(e.keyLen, 0);
+      buildKey(e, scratch, key.data());
+      if (BtreeDel(e.handle, t.recordOffset(r), key.data()) < 0) indexOk[i] = 0;
+    }
+  }
+
+  // Move the tail down. Records another process appended since this table
+  // last counted are part of the tail too: the file is never cut below them.
+  const uint32_t removed = static_cast<uint32_t>(last - first + 1);
+  const uint32_t tailRecords = fileCount - static_cast<uint32_t>(last) - 1;
+  const uint32_t oldEnd = t.recordOffset(fileCount);
+  if (tailRecords > 0) {
+    std::vector<uint8_t> tail;
+    try {
+      tail.resize(static_cast<size_t>(tailRecords) * len);
+    } catch (const std::bad_alloc&) {
+      ZEMTA_REPORT(ZEMTA_ERR_NO_MEMORY);
+      return fail();
+    }
+    uint32_t done;
+    if (!readAt(t, t.recordOffset(last + 1), tail.data(), static_cast<uint32_t>(tail.size()), done))
+      return fail();
+    if (done != tail.size()) {
+      ZEMTA_REPORT(ZEMTA_ERR_FILE_SIZE);
+      return fail();
+    }
+    if (!writeAt(t, t.recordOffset(first), tail.data(), static_cast<uint32_t>(tail.size()), done)) return fail();
+    if (done != tail.size()) {
+      ZEMTA_REPORT(ZEMTA_ERR_FILE_SIZE);
+      return fail();
+    }
+  }
+  if (!ZemtaSetEndOfFile(t.file, static_cast<int32_t>(t.recordOffset(first + tailRecords)))) {
+    ZEMTA_REPORT(lastErrorCode());
+    return fail();
+  }
+  int32_t result = 0;
+  for (size_t i = 0; i < t.indexes.size(); ++i) {
+    IndexEntry& e = t.indexes[i];
+    if (!e.own() || e.handle < 0) continue;
+    if (indexOk[i] && tailRecords > 0 &&
+        BtreeChgRec(e.handle, t.recordOffset(last + 1), oldEnd - 1, t.recordOffset(first)) < 0)
+      indexOk[i] = 0;
+    if (!finishIndex(e, indexOk[i] != 0) || !indexOk[i]) result = -1;
+  }
+  t.count = fileCount - removed;
+  if (bindings().deletedRows) bindings().deletedRows(t, static_cast<uint32_t>(first), t.count);
+  if (!closeTable(t)) result = -1;
+  return result;
+}
+
+// Reads the field's unsigned number through its bit-field word (low byte the
+// shift, high byte the width; width 0 is all of it).
+uint32_t getBitData(const uint8_t* field, uint32_t size, uint16_t word) {
+  uint32_t value = 0;
+  for (uint32_t i = 0; i < std::min<uint32_t>(size, 4); ++i) value |= static_cast<uint32_t>(field[i]) << (8 * i);
+  uint32_t shift = word & 0xFF, width = word >> 8;
+  value = shift < 32 ? value >> shift : 0;
+  if (width != 0 && width < 32) value &= (1u << width) - 1;
+  return value;
+}
+
+void setBitData(uint8_t* field, uint32_t size, uint16_t word, uint32_t number) {
+  uint32_t stored = 0, bytes = std::min<uint32_t>(size, 4);
+  for (uint32_t i = 0; i < bytes; ++i) stored |= static_cast<uint32_t>(field[i]) << (8 * i);
+  uint32_t shift = word & 0xFF, width = word >> 8;
+  if (shift >= 32) return;
+  uint32_t mask = (width == 0 || width >= 32) ? 0xFFFFFFFFu : (1u << width) - 1;
+  stored = (stored & ~(mask << shift)) | ((number & mask) << shift);
+  for (uint32_t i = 0; i < bytes; ++i) field[i] = static_cast<uint8_t>(stored >> (8 * i));
+}
+
+}  // namespace
+
+Table* findTable(FileDBHandle handle) {
+  Table* t = tables().find(handle);
+  if (!t || static_cast<uint32_t>(t->check) + kTableCheckWord != t->id) return nullptr;
+  return t;
+}
+
+bool openTable(Table& t, uint32_t mode) {
+  if (t.held || t.heldEx) return true;
+  if ((mode & 3) == 0) {
+    ZEMTA_REPORT(ZEMTA_ERR_BAD_MODE);
+    return false;
+  }
+  if (t.file && (t.mode & ~kModeNoWait) == (mode & ~kModeNoWait)) return true;
+  if (t.file) {
+    ZemtaCloseFile(t.file);
+    t.file = 0;
+    t.mode = 0;
+  }
+  uint32_t access = ((mode & 1) ? ZEMTA_GENERIC_READ : 0) | ((mode & 2) ? ZEMTA_GENERIC_WRITE : 0);
+  uint32_t share = (mode & 3) == 1 ? ZEMTA_FILE_SHARE_READ : 0;
+  uint32_t disposition = (mode & kModeOpenAlways) ? ZEMTA_OPEN_ALWAYS : ZEMTA_OPEN_EXISTING;
+  uint32_t attributes = (mode & kModeNoWriteThrough) ? kAttributesNoWriteThrough : kAttributesWriteThrough;
+  uint32_t error = 0;
+  ZemtaFileHandle file = ZemtaOpenFileWait(t.path.c_str(), access, share, disposition, attributes,
+                                           t.displayName.c_str(), t.owner, &error, (mode & kModeNoWait) ? 1 : 0);
+  if (!file) {
+    // A sharing violation was either waited for and cancelled (reported by the
+    // wait) or asked not to be waited for.
+    if (error != kShareViolation) ZEMTA_REPORT(error ? error : lastErrorCode());
+    platform::setLastError(error);
+    return false;
+  }
+  t.file = file;
+  t.mode = mode;
+  return true;
+}
+
+bool closeTable(Table& t) {
+  if (t.held || t.heldEx) return true;
+  bool ok = true;
+  for (auto& e : t.indexes) {
+    if (!e.own() || e.handle < 0 || e.state == 0) continue;
+    if ((e.state & kIndexDirty) && BtreeWrite(e.handle, kCleanMagic, kMagicLen) < 0) ok = false;
+    if (BtreeCloseEx(e.handle) < 0) ok = false;
+    e.state = 0;
+  }
+  if (t.file) {
+    if (!ZemtaCloseFile(t.file)) {
+      ZEMTA_REPORT(lastErrorCode());
+      ok = false;
+    }
+    t.file = 0;
+    t.mode = 0;
+  }
+  return ok;
+}
+
+bool holdTable(Table& t, uint32_t mode) {
+  if (!openTable(t, mode)) return false;
+  t.held = true;
+  return true;
+}
+
+void releaseHold(Table& t) {
+  if (t.heldEx) return;
+  t.held = false;
+  closeTable(t);
+}
+
+bool fileRecordCount(Table& t, uint32_t& count) {
+  uint32_t size = ZemtaGetFileSize(t.file);
+  if (size == 0xFFFFFFFFu) {
+    ZEMTA_REPORT(lastErrorCode());
+    return false;
+  }
+  if (size < t.headerLen || (size - t.headerLen) % t.recordLen != 0) {
+    ZEMTA_REPORT(ZEMTA_ERR_FILE_FORMAT);
+    return false;
+  }
+  count = (size - t.headerLen) / t.recordLen;
+  return true;
+}
+
+TableBindings setTableBindings(TableBindings b) {
+  std::swap(bindings(), b);
+  return b;
+}
+
+void syncBoundRows(Table& t, bool appended, bool read) {
+  if (bindings().syncRows) bindings().syncRows(t, appended, read);
+}
+
+std::string localDataPath() { return localPath(); }
+
+Table* checkedTable(FileDBHandle handle) {
+  Table* t = findTable(handle);
+  if (!t) ZEMTA_REPORT(ZEMTA_ERR_BAD_FILEDB_HANDLE);
+  return t;
+}
+
+}  // namespace zemta::filedb
+
+using namespace zemta;
+using namespace zemta::filedb;
+
+namespace {
+
+bool goodExMode(uint32_t mode) {
+  uint32_t m = mode & 0xFFFFF & ~kModeNoWait;
+  return m == 1 || m == 2 || m == 3 || m == 6;
+}
+
+}  // namespace
+
+ZEMTA_API FileDBHandle FileDBCreate(const char* path, uint32_t id, uint32_t headerLen, uint32_t recordLen,
+                                    const char* title, HWND owner) {
+  ApiLockGuard lock;
+  if (!lock.ok()) return 0;
+  if (tables().count() >= kMaxTables) {
+    ZEMTA_REPORT(ZEMTA_ERR_NO_MEMORY);
+    return 0;
+  }
+  if (!path || !*path || std::strlen(path) >= kMaxPath + 1) {
+    ZEMTA_REPORT(ZEMTA_ERR_BAD_FILE_NAME);
+    return 0;
+  }
+  if (id == 0 || id > 0xFFFF) {
+    ZEMTA_REPORT(ZEMTA_ERR_BAD_ACCESS_CODE);
+    return 0;
+  }
+  if (recordLen == 0 || recordLen > 0xFFFF || headerLen > 0xFFFF) {
+    ZEMTA_REPORT(ZEMTA_ERR_BAD_SIZE);
+    return 0;
+  }
+  auto owned = std::make_unique<Table>();
+  Table& t = *owned;
+  t.id = static_cast<uint16_t>(id);
+  t.check = static_cast<int32_t>(id - kTableCheckWord);
+  t.headerLen = static_cast<uint16_t>(headerLen);
+  t.recordLen = static_cast<uint16_t>(recordLen);
+  t.path = path;
+  t.owner = owner;
+  t.displayName = makeDisplayName(title, t.path);
+
+  // Shared read first; a missing file is then created (a file another process
+  // holds is not).
+  bool isNew = false;
+  uint32_t error = 0;
+  ZemtaFileHandle file = ZemtaOpenFileWait(path, ZEMTA_GENERIC_READ, ZEMTA_FILE_SHARE_READ, ZEMTA_OPEN_EXISTING,
+                                           kAttributesWriteThrough, t.displayName.c_str(), owner, &error, 0);
+  if (file) {
+    t.file = file;
+    t.mode = FILEDB_MODE_READ;
+  } else {
+    if (error == kShareViolation) {
+      platform::setLastError(error);
+      return 0;
+    }
+    if (!openTable(t, kModeOpenAlways | FILEDB_MODE_READ_WRITE)) return 0;
+    isNew = true;
+  }
+  auto fail = [&]() -> FileDBHandle {
+    closeTable(t);
+    return 0;
+  };
+  uint32_t size = ZemtaGetFileSize(t.file);
+  if (size == 0xFFFFFFFFu) {
+    ZEMTA_REPORT(lastErrorCode());
+    return fail();
+  }
+  t.header.assign(headerLen, 0);
+  if (headerLen > 0) {
+    uint32_t want = std::min(size, headerLen), done = 0;
+    if (want > 0) {
+      if (!readAt(t, 0, t.header.data(), want, done)) return fail();
+      if (done != want) {
+        ZEMTA_REPORT(ZEMTA_ERR_FILE_SIZE);
+        return fail();
+      }
+    }
+    if (size < headerLen) {
+      if (!isNew) {
+        ZEMTA_REPORT(ZEMTA_ERR_FILE_FORMAT);
+        return fail();
+      }
+      if (!writeAt(t, 0, t.header.data(), headerLen, done)) return fail();
+      if (done != headerLen) {
+        ZEMTA_REPORT(ZEMTA_ERR_FILE_SIZE);
+        return fail();
+      }
+      size = headerLen;
+    }
+  }
+  if ((size - headerLen) % recordLen != 0) {
+    ZEMTA_REPORT(ZEMTA_ERR_FILE_FORMAT);
+    return fail();
+  }
+  t.images.assign(2u * recordLen, 0);
+  t.count = (size - headerLen) / recordLen;
+  t.cached = -1;
+  if (!closeTable(t)) return 0;
+  FileDBHandle handle = tables().add(std::move(owned));
+  if (!handle) {
+    ZEMTA_REPORT(ZEMTA_ERR_NO_MEMORY);
+    return 0;
+  }
+  findTable(handle)->handle = handle;
+  return handle;
+}
+
+ZEMTA_API int32_t FileDBDelete(FileDBHandle handle) {
+  Table* t = checkedTable(handle);
+  if (!t) return -1;
+  ApiLockGuard lock;
+  if (!lock.ok()) return -1;
+  t->held = t->heldEx = false;
+  for (auto& e : t->indexes) e.state &= ~kIndexHeldEx;
+  bool ok = closeTable(*t);
+  for (auto& e : t->indexes)
+    if (e.own() && e.handle >= 0) BtreeRelease(e.handle);
+  tables().remove(handle);
+  return ok ? 0 : -1;
+}
+
+ZEMTA_API int32_t FileDBOpenEx(FileDBHandle handle, uint32_t mode) {
+  Table* t = checkedTable(handle);
+  if (!t) return -1;
+  if (!goodExMode(mode)) {
+    ZEMTA_REPORT(ZEMTA_ERR_BAD_MODE);
+    return -1;
+  }
+  if (!openTable(*t, mode)) return -1;
+  uint32_t treeMode = ((mode & 3) == 1 ? BTREE_MODE_READ : BTREE_MODE_READ_WRITE) | (mode & kModeNoWriteThrough);
+  for (auto& e : t->indexes) {
+    if (!e.own() || e.handle < 0 || (e.state & kIndexHeldEx)) continue;
+    if (BtreeOpenEx(e.handle, treeMode) < 0) {
+      for (auto& o : t->indexes)
+        if (o.state & kIndexHeldEx) {
+          BtreeCloseEx(o.handle);
+          o.state = 0;
+        }
+      closeTable(*t);
+      return -1;
+    }
+    e.state = treeMode | kIndexHeldEx;
+  }
+  t->heldEx = true;
+  return 0;
+}
+
+ZEMTA_API int32_t FileDBCloseEx(FileDBHandle handle) {
+  Table* t = checkedTable(handle);
+  if (!t) return -1;
+  t->heldEx = false;
+  t->held = false;
+  for (auto& e : t->indexes) e.state &= ~kIndexHeldEx;
+  return closeTable(*t) ? 0 : -1;
+}
+
+ZEMTA_API int32_t FileDBIsAccess(FileDBHandle handle, uint32_t mode) {
+  Table* t = checkedTable(handle);
+  if (!t) return 0;
+  if (!goodExMode(mode)) {
+    ZEMTA_REPORT(ZEMTA_ERR_BAD_MODE);
+    return 0;
+  }
+  uint32_t access = ((mode & 1) ? ZEMTA_GENERIC_READ : 0) | ((mode & 2) ? ZEMTA_GENERIC_WRITE : 0);
+  uint32_t share = (mode & 3) == 1 ? ZEMTA_FILE_SHARE_READ : 0;
+  return ZemtaIsFileAccess(t->path.c_str(), access, share) ? 1 : 0;
+}
+
+ZEMTA_API int32_t FileDBGetPathName(FileDBHandle handle, char* out) {
+  Table* t = checkedTable(handle);
+  if (!t) return -1;
+  if (!out) {
+    ZEMTA_REPORT(ZEMTA_ERR_BAD_POINTER);
+    return -1;
+  }
+  std::memcpy(out, t->path.c_str(), t->path.size() + 1);
+  return static_cast<int32_t>(t->path.size());
+}
+
+ZEMTA_API int32_t FileDBRead(FileDBHandle handle, uint32_t offset, void* buffer, uint32_t length) {
+  Table* t = checkedTable(handle);
+  if (!t) return -1;
+  if (!buffer) {
+    ZEMTA_REPORT(ZEMTA_ERR_BAD_POINTER);
+    return -1;
+  }
+  if (!openTable(*t, FILEDB_MODE_READ)) return -1;
+  uint32_t done = 0;
+  int32_t result;
+  if (static_cast<uint64_t>(offset) + length > t->headerLen) {
+    if (!readAt(*t, offset, buffer, length, done)) {
+      closeTable(*t);
+      return -1;
+    }
+    result = static_cast<int32_t>(done);
+  } else {
+    std::vector<uint8_t> image(t->headerLen);
+    if (!readAt(*t, 0, image.data(), t->headerLen, done)) {
+      closeTable(*t);
+      return -1;
+    }
+    std::memcpy(t->header.data(), image.data(), done);
+    result = done > offset ? static_cast<int32_t>(std::min(done - offset, length)) : 0;
+    if (result > 0) std::memcpy(buffer, t->header.data() + offset, static_cast<size_t>(result));
+  }
+  if (!closeTable(*t)) return -1;
+  if (static_cast<uint64_t>(offset) + length <= t->headerLen) syncBoundRows(*t, false, true);
+  return result;
+}
+
+ZEMTA_API int32_t FileDBWrite(FileDBHandle handle, uint32_t offset, const void* data, uint32_t length) {
+  Table* t = checkedTable(handle);
+  if (!t) return -1;
+  if (!data) {
+    ZEMTA_REPORT(ZEMTA_ERR_BAD_POINTER);
+    return -1;
+  }
+  uint32_t done = 0;
+  if (static_cast<uint64_t>(offset) + length > t->headerLen) {
+    if (!openTable(*t, FILEDB_MODE_WRITE)) return -1;
+    if (!writeAt(*t, offset, data, length, done)) {
+      closeTable(*t);
+      return -1;
+    }
+    return closeTable(*t) ? static_cast<int32_t>(done) : -1;
+  }
+  if (!openTable(*t, FILEDB_MODE_READ_WRITE)) return -1;
+  std::vector<uint8_t> stored(t->headerLen);
+  if (!readAt(*t, 0, stored.data(), t->headerLen, done)) {
+    closeTable(*t);
+    return -1;
+  }
+  if (done != t->headerLen) {
+    ZEMTA_REPORT(ZEMTA_ERR_FILE_SIZE);
+    closeTable(*t);
+    return -1;
+  }
+  if (stored != t->header) {
+    // Another writer changed the header since this table read it.
+    return closeTable(*t) ? 0 : -1;
+  }
+  std::memcpy(t->header.data() + offset, data, length);
+  if (!writeAt(*t, 0, t->header.data(), t->headerLen, done)) {
+    closeTable(*t);
+    return -1;
+  }
+  if (!closeTable(*t)) return -1;
+  syncBoundRows(*t, false, false);
+  return done > offset ? static_cast<int32_t>(std::min(done - offset, length)) : 0;
+}
+
+ZEMTA_API int32_t FileDBRecGetSize(FileDBHandle handle) {
+  Table* t = checkedTable(handle);
+  if (!t) return -1;
+  if (!openTable(*t, FILEDB_MODE_READ)) return -1;
+  uint32_t count;
+  bool ok = fileRecordCount(*t, count);
+  bool closed = closeTable(*t);
+  if (!ok || !closed) return -1;
+  if (count != t->count) {
+    t->count = count;
+    views::tellTableSize(handle, 0);
+  }
+  return static_cast<int32_t>(count);
+}
+
+ZEMTA_API int32_t FileDBRecGetFieldSize(FileDBHandle handle) {
+  Table* t = checkedTable(handle);
+  return t ? t->recordLen : -1;
+}
+
+ZEMTA_API void* FileDBRecBufAlloc(FileDBHandle handle, int32_t zero) {
+  Table* t = checkedTable(handle);
+  if (!t) return nullptr;
+  void* buffer = zero ? std::calloc(1, t->recordLen) : std::malloc(t->recordLen);
+  if (!buffer) ZEMTA_REPORT(ZEMTA_ERR_NO_MEMORY);
+  return buffer;
+}
+
+ZEMTA_API void* FileDBRecBufAllocEx(FileDBHandle handle, int32_t zero) {
+  Table* t = checkedTable(handle);
+  if (!t) return nullptr;
+  if (t->callerBuffers.size() >= kMaxCallerBuffers) {
+    ZEMTA_REPORT(ZEMTA_ERR_NO_MEMORY);
+    return nullptr;
+  }
+  std::unique_ptr<uint8_t[]> buffer(zero ? new (std::nothrow) uint8_t[t->recordLen]()
+                                         : new (std::nothrow) uint8_t[t->recordLen]);
+  if (!buffer) {
+    ZEMTA_REPORT(ZEMTA_ERR_NO_MEMORY);
+    return nullptr;
+  }
+  t->callerBuffers.push_back(std::move(buffer));
+  return t->callerBuffers.back().get();
+}
+
+ZEMTA_API int32_t FileDBRecBufRelease(FileDBHandle handle, void* buffer) {
+  Table* t = checkedTable(handle);
+  if (!t) return -1;
+  auto it = std::find_if(t->callerBuffers.begin(), t->callerBuffers.end(),
+                         [buffer](const auto& b) { return b.get() == buffer; });
+  if (!buffer || it == t->callerBuffers.end()) {
+    ZEMTA_REPORT(ZEMTA_ERR_BAD_POINTER);
+    return -1;
+  }
+  t->callerBuffers.erase(it);
+  return 0;
+}
+
+ZEMTA_API int32_t FileDBRecRead(FileDBHandle handle, int32_t n, void* buffer) {
+  Table* t = checkedTable(handle);
+  if (!t) return -1;
+  AfterLock after{t, handle};
+  int32_t result;
+  {
+    ApiLockGuard lock;
+    if (!lock.ok()) return -1;
+    result = recordRead(*t, n, static_cast<uint8_t*>(buffer), after);
+  }
+  after.run();
+  return result;
+}
+
+ZEMTA_API int32_t FileDBRecReadField(FileDBHandle handle, int32_t n, uint32_t offset, uint32_t length,
+                                     void* buffer) {
+  Table* t = checkedTable(handle);
+  if (!t) return -1;
+  if (length == 0 || static_cast<uint64_t>(offset) + length > t->recordLen) {
+    ZEMTA_REPORT(ZEMTA_ERR_BAD_PARAMETER);
+    return -1;
+  }
+  if (!buffer) {
+    ZEMTA_REPORT(ZEMTA_ERR_BAD_POINTER);
+    return -1;
+  }
+  std::vector<uint8_t> record(t->recordLen);
+  int32_t result = FileDBRecRead(handle, n, record.data());
+  if (result >= 0) std::memcpy(buffer, record.data() + offset, length);
+  return result;
+}
+
+ZEMTA_API int32_t FileDBRecWrite(FileDBHandle handle, int32_t n, const void* data) {
+  Table* t = checkedTable(handle);
+  if (!t) return -1;
+  AfterLock after{t, handle};
+  int32_t result;
+  {
+    ApiLockGuard lock;
+    if (!lock.ok()) return -1;
+    result = recordWrite(*t, n, static_cast<const uint8_t*>(data), after);
+  }
+  after.run();
+  return result;
+}
+
+ZEMTA_API int32_t FileDBRecDelete(FileDBHandle handle, int32_t first, int32_t last, const char* savePath) {
+  Table* t = checkedTable(handle);
+  if (!t) return -1;
+  int32_t result;
+  {
+    ApiLockGuard lock;
+    if (!lock.ok()) return -1;
+    result = recordDelete(*t, first, last, savePath);
+  }
+  if (findTable(handle)) views::tellTableSize(handle, 0);
+  return result;
+}
+
+ZEMTA_API int32_t FileDBUpdateOffset(FileDBHandle handle, int32_t n, const FileFieldPlace* place,
+                                     int32_t increment) {
+  Table* t = checkedTable(handle);
+  if (!t) return -1;
+  if (!place) {
+    ZEMTA_REPORT(ZEMTA_ERR_BAD_POINTER);
+    return -1;
+  }
+  const uint32_t area = n == -1 ? t->headerLen : t->recordLen;
+  if (n < -1 || place->size == 0 || static_cast<uint32_t>(place->offset) + place->size > area) {
+    ZEMTA_REPORT(ZEMTA_ERR_BAD_PARAMETER);
+    return -1;
+  }
+  std::vector<uint8_t> image;
+  try {
+    image.resize(area);
+  } catch (const std::bad_alloc&) {
+    ZEMTA_REPORT(ZEMTA_ERR_NO_MEMORY);
+    return -1;
+  }
+  bool wasHeld = t->held;
+  if (!holdTable(*t, FILEDB_MODE_READ_WRITE)) return -1;
+  auto release = [&]() {
+    if (!wasHeld) releaseHold(*t);
+  };
+  int32_t result = -1;
+  if (n == -1) {
+    if (FileDBRead(handle, 0, image.data(), area) == static_cast<int32_t>(area)) {
+      uint32_t number = getBitData(image.data() + place->offset, place->size, place->fieldWord) + increment;
+      setBitData(image.data() + place->offset, place->size, place->fieldWord, number);
+      int32_t written = FileDBWrite(handle, 0, image.data(), area);
+      if (written == static_cast<int32_t>(area))
+        result = static_cast<int32_t>(number);
+      else if (written >= 0)
+        ZEMTA_REPORT(ZEMTA_ERR_FILE_SIZE);
+    }
+  } else {
+    int32_t read = FileDBRecRead(handle, n, image.data());
+    if (read == 1) {
+      // A counter step never creates the record it counts in.
+      ZEMTA_REPORT(ZEMTA_ERR_BAD_PARAMETER);
+    } else if (read == 0) {
+      uint32_t number = getBitData(image.data() + place->offset, place->size, place->fieldWord) + increment;
+      setBitData(image.data() + place->offset, place->size, place->fieldWord, number);
+      if (FileDBRecWrite(handle, n, image.data()) == 0) result = static_cast<int32_t>(number);
+    }
+  }
+  release();
+  return result;
+}
+
+ZEMTA_API int32_t FileSetLocPath(const char* path) {
+  if (path && std::strlen(path) > kMaxPath) {
+    ZEMTA_REPORT(ZEMTA_ERR_BAD_FILE_NAME);
+    return -1;
+  }
+  localPath() = path ? path : "";
+  return 0;
+}
