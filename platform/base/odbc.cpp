@@ -3,6 +3,7 @@
 #include <sql.h>
 #include <sqlext.h>
 
+#include <atomic>
 #include <clocale>
 #include <cstring>
 #include <deque>
@@ -10,6 +11,7 @@
 #include <vector>
 
 #include "platform/base/cp932.h"
+#include "platform/base/shared_state.h"
 
 namespace platform::odbc {
 
@@ -227,6 +229,15 @@ struct Statement::Parameters {
   std::deque<SQLLEN> indicators;
 };
 
+// One count for the whole process, whichever copy of this layer made the
+// statement.
+PLATFORM_SHARED_STATE std::atomic<int64_t>& sharedLiveStatements() {
+  static std::atomic<int64_t> count{0};
+  return count;
+}
+
+int64_t Statement::liveCount() { return sharedLiveStatements().load(); }
+
 std::unique_ptr<Statement> Statement::allocate(Connection& connection) {
   if (!connection.connected_) {
     connection.error_ = "no open connection";
@@ -243,10 +254,13 @@ std::unique_ptr<Statement> Statement::allocate(Connection& connection) {
   return s;
 }
 
-Statement::Statement(Connection& connection, void* handle) : connection_(connection), stmt_(handle) {}
+Statement::Statement(Connection& connection, void* handle) : connection_(connection), stmt_(handle) {
+  ++sharedLiveStatements();
+}
 
 Statement::~Statement() {
   if (stmt_) SQLFreeHandle(SQL_HANDLE_STMT, stmt_);
+  --sharedLiveStatements();
 }
 
 bool Statement::failed(const char* what) {

@@ -95,6 +95,8 @@ class Statement {
   // A statement on the open connection; null (with the connection's
   // lastError set) when it cannot be made.
   static std::unique_ptr<Statement> allocate(Connection& connection);
+  // Statements of this process made and not yet freed (every connection).
+  static int64_t liveCount();
   ~Statement();
   Statement(const Statement&) = delete;
   Statement& operator=(const Statement&) = delete;

@@ -64,8 +64,9 @@ inline bool isBlank(const void* record, size_t offset, size_t width) {
 // ---- field places ---------------------------------------------------------
 
 // How a field's bytes are read: text (zero-padded code page 932), an unsigned
-// or signed little-endian number, a bit field of an unsigned word, a DOS date.
-enum class FieldKind : uint8_t { Text, Unsigned, Signed, Bits, Date };
+// or signed little-endian number, a bit field of an unsigned word, a DOS date
+// (16 bytes wide: the ODBC timestamp structure), a little-endian double.
+enum class FieldKind : uint8_t { Text, Unsigned, Signed, Bits, Date, Real };
 
 struct FieldPlace {
   const char* name;  // the field's name in the project (code page 932 at run time)
@@ -282,6 +283,8 @@ inline constexpr FieldPlace kLinkFlags{"リンクフラグ", 12, 2, FieldKind::U
 inline constexpr FieldPlace kSqlType{"SQLデータ型", 14, 2, FieldKind::Signed};
 inline constexpr FieldPlace kOuterTable{"リンクテーブル", 16, 32, FieldKind::Text};
 inline constexpr FieldPlace kOuterColumn{"リンク項目", 48, 32, FieldKind::Text};
+// Link flags.
+inline constexpr uint16_t kKeyColumn = 0x0001, kTextKey = 0x0002, kPriceByDivisor = 0x8000;
 // Link kinds.
 inline constexpr uint32_t kCustomers = 4, kPlu = 5, kOrders = 13, kSalesLines = 19, kSettlement = 20;
 }  // namespace odbclink

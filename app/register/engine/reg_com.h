@@ -74,9 +74,11 @@ std::string DefaultDataFolder();
 // What one commit hands to the postings into the outside database: cleared
 // before the first line, filled by the report lines and the heading line.
 struct OdbcPostContext {
-  // Statements of the link: PLU update, order insert, sales-line insert,
-  // settlement; null when none is open. Dropped at the end of the commit.
-  void* statements[4] = {};
+  // Statements of the link, allocated on first use and kept for the next
+  // line; null when none is open. Dropped at the end of the commit, and
+  // freed with the context whatever happens.
+  enum : int { kPluUpdate = 0, kOrderInsert, kSalesInsert, kSettlementRow, kStatements };
+  OdbcStmt statements[kStatements];
   int32_t settlementInsert = 0;  // set by a section line of kind 6
   int32_t sectionPrice = 0;      // price of the last section line
   char customerCode[32] = {};    // the first 14 bytes from the heading line

@@ -48,9 +48,7 @@ int32_t CRegCom::OdbcInsertSettlement(OdbcPostContext* context) {
 int32_t CRegCom::OdbcDropStatements(OdbcPostContext* context) {
   if (!context) return 0;
   int32_t result = 0;
-  for (void*& handle : context->statements) {
-    OdbcStmt statement = static_cast<OdbcStmt>(handle);
-    handle = nullptr;
+  for (OdbcStmt& statement : context->statements) {
     if (!statement) continue;
     OdbcDrop(&statement);
     result = 1;

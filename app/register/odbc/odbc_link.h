@@ -26,20 +26,18 @@
 #include <memory>
 #include <string>
 
+#include "app/register/engine/records.h"
 #include "platform/base/odbc.h"
 
 namespace varnex::reg {
 
-// A statement of the link: owned through this pointer, dropped (deleted and
-// cleared) by the engine; null when none is allocated.
-using OdbcStmt = platform::odbc::Statement*;
+// A statement of the link, owned by whoever holds it: it is freed when it is
+// dropped, replaced or goes out of scope; null when none is allocated.
+using OdbcStmt = std::unique_ptr<platform::odbc::Statement>;
 
 // Drops a statement and clears the handle.
 inline void OdbcDrop(OdbcStmt* statement) {
-  if (statement && *statement) {
-    delete *statement;
-    *statement = nullptr;
-  }
+  if (statement) statement->reset();
 }
 
 // The parsed connection string. Every text is zero-terminated (255 bytes at
@@ -95,8 +93,6 @@ namespace odbcmap {
 inline constexpr int kKinds = 5;
 inline constexpr uint32_t kKindOf[kKinds] = {4, 5, 13, 19, 20};
 inline constexpr int32_t kCapacity[kKinds] = {14, 34, 16, 19, 19};
-inline constexpr uint32_t kCustomerBufferLen = 208, kPluBufferLen = 168, kOrderBufferLen = 154,
-                          kSalesBufferLen = 164, kSettlementBufferLen = 96;
 inline constexpr int kMaxCapacity = 34;
 // Slot of a kind in the engine's arrays, -1 for any other kind.
 inline int slotOf(uint32_t kind) {
@@ -114,6 +110,147 @@ struct OdbcField {
   uint16_t position;
   uint16_t type;
 };
+
+// The item type word the link records carry for a field of this kind: 0
+// text, 4 unsigned, 7 signed, 8 double, 14 date (a date word, or the whole
+// timestamp in a 16-byte field).
+constexpr uint16_t linkItemType(FieldKind kind) {
+  switch (kind) {
+    case FieldKind::Text: return 0;
+    case FieldKind::Unsigned:
+    case FieldKind::Bits: return 4;
+    case FieldKind::Signed: return 7;
+    case FieldKind::Real: return 8;
+    case FieldKind::Date: return 14;
+  }
+  return 0;
+}
+
+// The descriptor of a described field, byte for byte as its link record
+// holds it (a bit field names its width and start bit).
+constexpr OdbcField linkField(const FieldPlace& f) {
+  return {f.offset, f.size,
+          static_cast<uint16_t>(f.kind == FieldKind::Bits ? (f.bitCount << 8) | f.bitPosition : 0),
+          linkItemType(f.kind)};
+}
+
+// ---- the register buffers the link fills and writes ----------------------
+// Laid out by kind; each field's name is the one the link screen shows (none
+// where it offers none). Lookups clear a buffer before they fill it, so
+// unlinked fields and NULL columns read as zero.
+
+// Customers (kind 4).
+namespace odbccustomer {
+inline constexpr uint16_t kLen = 208;
+inline constexpr FieldPlace kCode{"コード（主キー）", 0, 28, FieldKind::Text};
+inline constexpr FieldPlace kName{"取引先名", 32, 32, FieldKind::Text};
+inline constexpr FieldPlace kKeyword1{"キーワード１", 64, 32, FieldKind::Text};
+inline constexpr FieldPlace kKeyword2{"キーワード２", 96, 32, FieldKind::Text};
+inline constexpr FieldPlace kKeyword3{"キーワード３", 128, 32, FieldKind::Text};
+inline constexpr FieldPlace kPointRate{"ポイント倍率", 168, 4, FieldKind::Signed};
+inline constexpr FieldPlace kPointBalance{"ポイント残高", 172, 4, FieldKind::Signed};
+}  // namespace odbccustomer
+
+// PLU items (kind 5): the first 80 bytes as the project's PLU record, then
+// totals and stock kept outside only.
+namespace odbcplu {
+inline constexpr uint16_t kLen = 168;
+inline constexpr FieldPlace kName{"商品名（画面）", 0, 24, FieldKind::Text};
+inline constexpr FieldPlace kPrintName{"商品名（印刷）", 24, 12, FieldKind::Text};
+inline constexpr FieldPlace kCode{"コード（主キー）", 36, 14, FieldKind::Text};
+inline constexpr FieldPlace kDepartment{"部門リンク", 50, 2, FieldKind::Unsigned};
+inline constexpr FieldPlace kAttributes{"入力桁制限", 52, 2, FieldKind::Unsigned};  // the attribute word
+inline constexpr FieldPlace kListOrder{"部門一覧表示順番", 54, 2, FieldKind::Unsigned};
+inline constexpr FieldPlace kUnitPrice{"販売単価", 60, 4, FieldKind::Signed};
+inline constexpr FieldPlace kCount{"売上個数合計", 64, 4, FieldKind::Signed};
+inline constexpr FieldPlace kAmount{"売上金額合計", 68, 4, FieldKind::Signed};
+inline constexpr FieldPlace kCost{"仕入金額合計", 72, 4, FieldKind::Signed};
+inline constexpr FieldPlace kMarginBase{"粗利計算対象売上金額合計", 76, 4, FieldKind::Signed};
+// The count the purchase price is divided by (link flag bit 15).
+inline constexpr FieldPlace kPriceDivisor{nullptr, 80, 4, FieldKind::Signed};
+inline constexpr FieldPlace kPurchasePrice{"仕入単価", 84, 8, FieldKind::Real};
+inline constexpr FieldPlace kSaleUnit{"販売単位個数", 92, 4, FieldKind::Signed};
+inline constexpr FieldPlace kBaseStock{"基準在庫個数", 96, 4, FieldKind::Signed};
+inline constexpr FieldPlace kStock{"在庫個数", 100, 4, FieldKind::Signed};
+inline constexpr FieldPlace kProperStock{"適正在庫個数", 104, 4, FieldKind::Signed};
+inline constexpr FieldPlace kLeastOrder{"最低受注個数", 108, 4, FieldKind::Signed};
+inline constexpr FieldPlace kOrdered{"受注個数", 112, 4, FieldKind::Signed};
+inline constexpr FieldPlace kLeadDays{"標準入荷日数", 116, 4, FieldKind::Signed};
+inline constexpr FieldPlace kOrderUnit{"受注単位個数", 120, 4, FieldKind::Signed};
+inline constexpr FieldPlace kStockError{"在庫数異常発生", 124, 14, FieldKind::Text};
+inline constexpr FieldPlace kShortage{"在庫数不足状態", 138, 14, FieldKind::Text};
+}  // namespace odbcplu
+
+// Orders (kind 13).
+namespace odbcorder {
+inline constexpr uint16_t kLen = 154;
+inline constexpr FieldPlace kNumber{"受注番号（主キー）", 0, 4, FieldKind::Signed};
+inline constexpr FieldPlace kOrderer{"受注者番号", 4, 4, FieldKind::Unsigned};
+inline constexpr FieldPlace kStatus{"状況", 8, 4, FieldKind::Unsigned};
+inline constexpr FieldPlace kDate{"受注日付", 12, 16, FieldKind::Date};
+inline constexpr FieldPlace kSupplier{"受注先コード", 28, 14, FieldKind::Text};
+inline constexpr FieldPlace kItemCode{"商品コード", 42, 14, FieldKind::Text};
+inline constexpr FieldPlace kName{"商品名（画面）", 56, 24, FieldKind::Text};
+inline constexpr FieldPlace kPrintName{"商品名（印刷）", 80, 12, FieldKind::Text};
+inline constexpr FieldPlace kQuantity{"受注個数", 92, 4, FieldKind::Signed};
+inline constexpr FieldPlace kUnitPrice{"販売単価", 96, 8, FieldKind::Real};
+inline constexpr FieldPlace kPurchasePrice{"仕入単価", 104, 8, FieldKind::Real};
+inline constexpr FieldPlace kDueDate{"希望納期", 112, 16, FieldKind::Date};
+inline constexpr FieldPlace kDepartment{"部門リンク", 128, 2, FieldKind::Unsigned};
+inline constexpr FieldPlace kTextNumber{"文字型受注番号（主キー）", 140, 14, FieldKind::Text};
+}  // namespace odbcorder
+
+// Sales lines (kind 19).
+namespace odbcsale {
+inline constexpr uint16_t kLen = 164;
+inline constexpr FieldPlace kTime{"取引日時", 0, 16, FieldKind::Date};
+inline constexpr FieldPlace kStore{"ストアＩＤ", 32, 4, FieldKind::Unsigned};
+inline constexpr FieldPlace kClerk{"担当者番号", 36, 2, FieldKind::Unsigned};
+inline constexpr FieldPlace kDepartment{"部門番号", 38, 2, FieldKind::Unsigned};
+inline constexpr FieldPlace kCustomer{"取引先コード", 40, 32, FieldKind::Text};
+inline constexpr FieldPlace kName{"商品名", 72, 32, FieldKind::Text};
+inline constexpr FieldPlace kCode{"商品コード", 104, 14, FieldKind::Text};
+inline constexpr FieldPlace kSubCode{"商品サブコード", 118, 14, FieldKind::Text};
+inline constexpr FieldPlace kInnerTax{"内税", 132, 1, FieldKind::Unsigned};
+inline constexpr FieldPlace kNonTaxable{"消費税非課税", 133, 1, FieldKind::Unsigned};
+inline constexpr FieldPlace kTaxExempt{"消費税免税", 134, 1, FieldKind::Unsigned};
+inline constexpr FieldPlace kNoSpecialTax{"特別地方税非課税", 135, 1, FieldKind::Unsigned};
+inline constexpr FieldPlace kCount{"売上個数", 136, 4, FieldKind::Signed};
+inline constexpr FieldPlace kUnitPrice{"売上単価", 140, 4, FieldKind::Signed};
+inline constexpr FieldPlace kAmount{nullptr, 144, 4, FieldKind::Signed};  // the line amount
+inline constexpr FieldPlace kPurchasePrice{"仕入単価", 148, 8, FieldKind::Real};
+}  // namespace odbcsale
+
+// Settlement totals (kind 20).
+namespace odbcsettle {
+inline constexpr uint16_t kLen = 96;
+inline constexpr FieldPlace kTime{"精算日時", 0, 16, FieldKind::Date};
+inline constexpr FieldPlace kStore{"ストアＩＤ", 32, 4, FieldKind::Unsigned};
+// The low 16 bits of the price of the transaction's last report section line.
+inline constexpr FieldPlace kSection{nullptr, 36, 2, FieldKind::Unsigned};
+inline constexpr FieldPlace kClerk{"担当者番号", 38, 2, FieldKind::Unsigned};
+// The transaction's totals, in the order of the posting context's sums.
+inline constexpr int kTotalCount = 14;
+inline constexpr FieldPlace kTotals[kTotalCount] = {
+    {"純売上件数", 40, 4, FieldKind::Signed}, {"純売上金額", 44, 4, FieldKind::Signed},
+    {"総売上個数", 48, 4, FieldKind::Signed}, {"総売上金額", 52, 4, FieldKind::Signed},
+    {"入金", 56, 4, FieldKind::Signed},       {"出金", 60, 4, FieldKind::Signed},
+    {"現預", 64, 4, FieldKind::Signed},       {"貸売", 68, 4, FieldKind::Signed},
+    {"信売", 72, 4, FieldKind::Signed},       {"券売", 76, 4, FieldKind::Signed},
+    {"ポイント売", 80, 4, FieldKind::Signed}, {"与ポイント", 84, 4, FieldKind::Signed},
+    {"カード入金", 88, 4, FieldKind::Signed}, {"コード売", 92, 4, FieldKind::Signed}};
+}  // namespace odbcsettle
+
+// The order-sales block of the link table's header (58 bytes from byte 512;
+// see odbclink): what an order row and the sales and settlement rows take
+// from it, by place in the block.
+namespace orderblock {
+inline constexpr FieldPlace kOrderer{"受注者番号", 34, 2, FieldKind::Unsigned};
+inline constexpr FieldPlace kSupplier{"受注先コード", 36, 14, FieldKind::Text};
+inline constexpr FieldPlace kStatus{"状況", 50, 2, FieldKind::Unsigned};
+inline constexpr FieldPlace kLeadDays{"標準入荷日数", 52, 2, FieldKind::Unsigned};
+inline constexpr FieldPlace kStore{"ストアＩＤ", 54, 4, FieldKind::Unsigned};
+}  // namespace orderblock
 
 // The map of one kind, loaded after each connect.
 struct OdbcKindMap {

@@ -46,8 +46,9 @@ int32_t CRegCom::OdbcSelectByCode(const char* code, void* customer, OdbcStmt* st
   int conditions = 0;
   for (int32_t i = 0; i < map.count; ++i) {
     const uint16_t offset = getU16(map.descriptors[i], 0);
-    if (offset == 32) continue;
-    if (offset > 128) break;
+    // The code and the keywords; the name is not searched.
+    if (offset == odbccustomer::kName.offset) continue;
+    if (offset > odbccustomer::kKeyword3.offset) break;
     if (conditions++) text += " OR ";
     const std::string column = quoteColumn(map.names[i]);
     if ((odbc_.foreign == 0 && offset != 0) || !prefixable) {
@@ -59,9 +60,9 @@ int32_t CRegCom::OdbcSelectByCode(const char* code, void* customer, OdbcStmt* st
       parameters.push_back(&bound);
     }
   }
-  std::memset(customer, 0, odbcmap::kCustomerBufferLen);
+  std::memset(customer, 0, odbccustomer::kLen);
   OdbcDrop(statement);
-  *statement = platform::odbc::Statement::allocate(odbc_.database->Connection()).release();
+  *statement = platform::odbc::Statement::allocate(odbc_.database->Connection());
   if (!*statement) {
     ReportOdbcError(statement);
     return -1;
@@ -107,7 +108,7 @@ int32_t fetchNext(OdbcStmt* statement, ReadRow readRow, CRegCom& engine) {
 int32_t CRegCom::OdbcFetchNextByCode(void* customer, OdbcStmt* statement) {
   if (odbc_.kinds[kCustomerSlot].count == 0) return 0;
   if (!customer || !statement || !*statement || !OdbcIsOpen()) return -1;
-  std::memset(customer, 0, odbcmap::kCustomerBufferLen);
+  std::memset(customer, 0, odbccustomer::kLen);
   return fetchNext(statement, [&] { return odbcReadRow(kCustomerSlot, statement, customer); }, *this);
 }
 
@@ -115,8 +116,8 @@ int32_t CRegCom::OdbcSelectPlu(const char* code, void* plu) {
   const OdbcKindMap& map = odbc_.kinds[kPluSlot];
   if (map.count == 0 || !code || !*code) return 0;
   if (!plu || !OdbcIsOpen()) return -1;
-  std::memset(plu, 0, odbcmap::kPluBufferLen);
-  OdbcStmt statement = platform::odbc::Statement::allocate(odbc_.database->Connection()).release();
+  std::memset(plu, 0, odbcplu::kLen);
+  OdbcStmt statement = platform::odbc::Statement::allocate(odbc_.database->Connection());
   if (!statement) {
     ReportOdbcError(&statement);
     return -1;
@@ -149,20 +150,20 @@ int32_t CRegCom::OdbcSelectByNumber(int32_t department, void* plu, OdbcStmt* sta
   if (!plu || !statement || !OdbcIsOpen()) return -1;
   std::string text = upToWhere(map.select);
   if (text.empty()) return -1;
-  const char* departmentColumn = GetLinkColumnName(50, odbclink::kPlu);
+  const char* departmentColumn = GetLinkColumnName(odbcplu::kDepartment.offset, odbclink::kPlu);
   if (!departmentColumn) return 0;
   text += "(" + quoteColumn(departmentColumn) + " = ?)";
   bool ordered = false;
-  if (const char* order = GetLinkColumnName(54, odbclink::kPlu)) {
+  if (const char* order = GetLinkColumnName(odbcplu::kListOrder.offset, odbclink::kPlu)) {
     if (odbc_.foreign == 1) text += "And (Not " + quoteColumn(order) + " Is Null)";
     text += " ORDER BY " + quoteColumn(order);
     ordered = true;
   }
-  if (const char* name = GetLinkColumnName(0, odbclink::kPlu))
+  if (const char* name = GetLinkColumnName(odbcplu::kName.offset, odbclink::kPlu))
     text += (ordered ? ", " : " ORDER BY ") + quoteColumn(name);
-  std::memset(plu, 0, odbcmap::kPluBufferLen);
+  std::memset(plu, 0, odbcplu::kLen);
   OdbcDrop(statement);
-  *statement = platform::odbc::Statement::allocate(odbc_.database->Connection()).release();
+  *statement = platform::odbc::Statement::allocate(odbc_.database->Connection());
   if (!*statement) {
     ReportOdbcError(statement);
     return -1;
@@ -178,7 +179,7 @@ int32_t CRegCom::OdbcSelectByNumber(int32_t department, void* plu, OdbcStmt* sta
 int32_t CRegCom::OdbcFetchNextByNumber(void* plu, OdbcStmt* statement) {
   if (odbc_.kinds[kPluSlot].count == 0) return 0;
   if (!plu || !statement || !*statement || !OdbcIsOpen()) return -1;
-  std::memset(plu, 0, odbcmap::kPluBufferLen);
+  std::memset(plu, 0, odbcplu::kLen);
   return fetchNext(statement, [&] { return odbcReadRow(kPluSlot, statement, plu); }, *this);
 }
 
@@ -186,11 +187,11 @@ int32_t CRegCom::OdbcSelectOrder(const char* number, void* order) {
   const OdbcKindMap& map = odbc_.kinds[kOrderSlot];
   if (map.count == 0) return 0;
   if (!order || !OdbcIsOpen()) return -1;
-  std::memset(order, 0, odbcmap::kOrderBufferLen);
-  const bool textKey = (odbc_.orderFlags & 0x0002) != 0;
-  const char* orderColumn = GetLinkColumnName(textKey ? 140 : 0, odbclink::kOrders);
+  std::memset(order, 0, odbcorder::kLen);
+  const bool textKey = (odbc_.orderFlags & odbclink::kTextKey) != 0;
+  const char* orderColumn = GetLinkColumnName(textKey ? odbcorder::kTextNumber.offset : odbcorder::kNumber.offset, odbclink::kOrders);
   if (!orderColumn) return -1;
-  OdbcStmt statement = platform::odbc::Statement::allocate(odbc_.database->Connection()).release();
+  OdbcStmt statement = platform::odbc::Statement::allocate(odbc_.database->Connection());
   if (!statement) {
     ReportOdbcError(&statement);
     return -1;

@@ -58,16 +58,17 @@ int32_t CRegCom::BuildLinkSelect(uint32_t kind, std::string* text, int32_t* coun
   for (const Record& r : records) {
     const uint16_t linkFlags = getU16(r.data(), odbclink::kLinkFlags.offset);
     const std::string t = fieldText(r, odbclink::kOuterTable), c = fieldText(r, odbclink::kOuterColumn);
-    if ((linkFlags & 1) && !c.empty()) {
+    if ((linkFlags & odbclink::kKeyColumn) && !c.empty()) {
       if (hasKey) return -1;
       hasKey = true;
       keyColumn = c;
-      if ((linkFlags & 2) && flags) *flags |= 0x0002;
+      if ((linkFlags & odbclink::kTextKey) && flags) *flags |= odbclink::kTextKey;
     }
     if (t.empty() || c.empty()) continue;
-    if (kind == odbclink::kCustomers && getU16(r.data(), odbclink::kFieldOffset.offset) == 172)
+    if (kind == odbclink::kCustomers &&
+        getU16(r.data(), odbclink::kFieldOffset.offset) == odbccustomer::kPointBalance.offset)
       odbc_.pointsLinked = 1;
-    if ((linkFlags & 0x8000) && flags) *flags |= 0x8000;
+    if ((linkFlags & odbclink::kPriceByDivisor) && flags) *flags |= odbclink::kPriceByDivisor;
     if (table.empty()) table = t;
     else if (table != t) return -1;
     if (linked >= capacity) return -1;
@@ -233,38 +234,52 @@ int32_t CRegCom::CheckOdbcLinkRecords() {
     putU16(r.data(), odbclink::kFieldOffset.offset, static_cast<uint16_t>(offset + by));
   };
   // Each step adapts one generation of records and leaves current ones alone.
+  // Older layouts held each of the changed fields in 4 bytes; everything
+  // behind a field moves by what it grew.
+  constexpr uint16_t kOldSize = 4;
+  auto grown = [](const FieldPlace& f) { return static_cast<uint16_t>(f.size - kOldSize); };
+  auto becomes = [&](Record& r, const FieldPlace& f) { set(r, f.offset, f.size, linkItemType(f.kind)); };
   // PLU: the purchase price became a double.
+  const FieldPlace& price = odbcplu::kPurchasePrice;
   if (!linkRecords(link, odbclink::kPlu, records, &numbers)) return -1;
-  if (!records.empty() && has(84, 4)) {
-    if (!rewrite(84, [&](Record& r, uint16_t o) { o == 84 ? set(r, 84, 8, 8) : shift(r, o, 4); })) return -1;
+  if (!records.empty() && has(price.offset, kOldSize)) {
+    if (!rewrite(price.offset,
+                 [&](Record& r, uint16_t o) { o == price.offset ? becomes(r, price) : shift(r, o, grown(price)); }))
+      return -1;
   }
-  // PLU: the two stock state fields became texts.
+  // PLU: the two stock state fields, once side by side, became texts.
+  const FieldPlace &error = odbcplu::kStockError, &shortage = odbcplu::kShortage;
+  const uint16_t oldShortage = error.offset + kOldSize;
   if (!linkRecords(link, odbclink::kPlu, records, &numbers)) return -1;
-  if (!records.empty() && has(124, 4)) {
-    if (!rewrite(124, [&](Record& r, uint16_t o) {
-          if (o == 124) set(r, 124, 14, 0);
-          else if (o == 128) set(r, 138, 14, 0);
-          else shift(r, o, 20);
+  if (!records.empty() && has(error.offset, kOldSize)) {
+    if (!rewrite(error.offset, [&](Record& r, uint16_t o) {
+          if (o == error.offset) becomes(r, error);
+          else if (o == oldShortage) becomes(r, shortage);
+          else shift(r, o, grown(error) + grown(shortage));
         }))
       return -1;
   }
   // Orders: the text order number became a text key.
+  const FieldPlace& number = odbcorder::kTextNumber;
   if (!linkRecords(link, odbclink::kOrders, records, &numbers)) return -1;
-  if (!records.empty() && has(140, 4)) {
-    if (!rewrite(140, [&](Record& r, uint16_t o) {
-          if (o == 140) {
-            set(r, 140, 14, 0);
-            putU16(r.data(), odbclink::kLinkFlags.offset, 3);
+  if (!records.empty() && has(number.offset, kOldSize)) {
+    if (!rewrite(number.offset, [&](Record& r, uint16_t o) {
+          if (o == number.offset) {
+            becomes(r, number);
+            putU16(r.data(), odbclink::kLinkFlags.offset, odbclink::kKeyColumn | odbclink::kTextKey);
           } else {
-            shift(r, o, 10);
+            shift(r, o, grown(number));
           }
         }))
       return -1;
   }
   // Sales lines: the purchase price became a double.
+  const FieldPlace& cost = odbcsale::kPurchasePrice;
   if (!linkRecords(link, odbclink::kSalesLines, records, &numbers)) return -1;
-  if (!records.empty() && has(148, 4)) {
-    if (!rewrite(148, [&](Record& r, uint16_t o) { o == 148 ? set(r, 148, 8, 8) : shift(r, o, 4); })) return -1;
+  if (!records.empty() && has(cost.offset, kOldSize)) {
+    if (!rewrite(cost.offset,
+                 [&](Record& r, uint16_t o) { o == cost.offset ? becomes(r, cost) : shift(r, o, grown(cost)); }))
+      return -1;
   }
   return 0;
 }
@@ -278,7 +293,7 @@ int32_t CRegCom::OdbcOpenTables(CDatabase* database, OdbcStmt* statement) {
     ReportError("CRegCom", 0x20003001u);
     return -1;
   }
-  *statement = platform::odbc::Statement::allocate(database->Connection()).release();
+  *statement = platform::odbc::Statement::allocate(database->Connection());
   if (!*statement) {
     ReportOdbcError(statement);
     return -1;
@@ -319,7 +334,7 @@ int32_t CRegCom::OdbcOpenColumns(CDatabase* database, OdbcStmt* statement, const
     ReportError("CRegCom", 0x20003001u);
     return -1;
   }
-  *statement = platform::odbc::Statement::allocate(database->Connection()).release();
+  *statement = platform::odbc::Statement::allocate(database->Connection());
   if (!*statement) {
     ReportOdbcError(statement);
     return -1;

@@ -142,11 +142,14 @@ int32_t CRegCom::odbcBuild(bool update, uint32_t kind, std::string* text, int32_
   std::string table, keyColumn, columns;
   bool hasKey = false;
   int32_t bound = 0;
+  // The records are read in order until n parameters are bound: a key
+  // record or another table after that is not looked at.
   for (const auto& rec : records) {
+    if (bound >= n) break;
     const uint16_t linkFlags = getU16(rec.data(), odbclink::kLinkFlags.offset);
     const std::string t = getText(rec.data(), odbclink::kOuterTable.offset, 32);
     const std::string c = getText(rec.data(), odbclink::kOuterColumn.offset, 32);
-    if (update && (linkFlags & 1) && !c.empty()) {
+    if (update && (linkFlags & odbclink::kKeyColumn) && !c.empty()) {
       if (hasKey) return -1;
       hasKey = true;
       keyColumn = c;
@@ -154,7 +157,6 @@ int32_t CRegCom::odbcBuild(bool update, uint32_t kind, std::string* text, int32_
     if (t.empty() || c.empty()) continue;
     if (table.empty()) table = t;
     else if (table != t) return -1;
-    if (bound >= n) continue;  // every field placed; the rest only checked
     int listed = -1;
     for (int32_t i = 0; i < n && listed < 0; ++i) {
       const OdbcField& f = fields[i];
@@ -179,7 +181,10 @@ int32_t CRegCom::odbcBuild(bool update, uint32_t kind, std::string* text, int32_
   if (update) {
     *text = "UPDATE " + QuoteSqlName(table.c_str()) + " SET " + columns;
     if (hasKey) *text += " WHERE " + quoteColumn(keyColumn) + " = ";
-    else if (kind != odbclink::kSalesLines && kind != odbclink::kSettlement && bound > 0) return -1;
+    // Without a key only sales lines and settlement rows (whose callers
+    // append a window of their own, or none) are updated; any other kind
+    // fails, also when nothing was bound.
+    else if (kind != odbclink::kSalesLines && kind != odbclink::kSettlement) return -1;
   } else {
     *text = "INSERT INTO " + QuoteSqlName(table.c_str()) + " (" + columns + ") VALUES (";
     for (int32_t i = 0; i < bound; ++i) *text += i ? ", ?" : "?";

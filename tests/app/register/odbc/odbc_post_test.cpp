@@ -36,7 +36,9 @@ class OdbcPostTest : public OdbcLinkTest {
     uint8_t block[24] = {};
     putU16(block, 0, number);
     putText(block, 2, 14, supplier);
-    ASSERT_EQ(FileDBWrite(engine->Table(kOdbcLinkTable), 512 + 34, block, 16), 16);
+    ASSERT_EQ(FileDBWrite(engine->Table(kOdbcLinkTable), odbclink::kOrderCode.offset + orderblock::kOrderer.offset,
+                          block, 16),
+              16);
     ASSERT_EQ(engine->ReloadSettings(), 0);
   }
   int32_t post(const Line& line, int32_t reverse = 0) {
@@ -62,6 +64,20 @@ TEST_P(OdbcPostTest, ASaleBelowTheBaseLevelOrdersWholeUnits) {
   ASSERT_EQ(post(itemLine(1, 3, 128, code), 1), 1);
   EXPECT_EQ(query("SELECT stock, qty, amount FROM plu", 3), (std::vector<std::vector<std::string>>{{"12", "0", "0"}}));
   EXPECT_EQ(one("SELECT COUNT(*) FROM orders"), "1");
+}
+
+TEST_P(OdbcPostTest, ALinePostedOutsideACommitFreesItsStatements) {
+  // The sale reorders: the PLU update, the order insert and the sales line
+  // each take a statement of the posting context the line makes itself.
+  const std::string code = demoJan(1);
+  item(code, 12, 10, 20, 6, 0);
+  const int64_t before = platform::odbc::Statement::liveCount();
+  int32_t totals[saletotal::kWords] = {};
+  const Line sale = itemLine(1, 3, 128, code);
+  ASSERT_EQ(engine->CommitLine(sale.data(), totals, 0, nullptr, nullptr), 0) << boxes->lastText();
+  EXPECT_EQ(platform::odbc::Statement::liveCount(), before);
+  EXPECT_EQ(one("SELECT COUNT(*) FROM orders"), "1");
+  EXPECT_EQ(one("SELECT COUNT(*) FROM sales"), "1");
 }
 
 TEST_P(OdbcPostTest, TheLeastOrderAndTheShortageState) {

@@ -12,7 +12,15 @@ using varnex_test::OdbcLinkTest;
 
 namespace {
 
-class OdbcMapTest : public OdbcLinkTest {};
+class OdbcMapTest : public OdbcLinkTest {
+ protected:
+  // Replaces every link record of the open engine.
+  void relink(const std::vector<std::vector<uint8_t>>& records) {
+    FileDBHandle link = engine->Table(kOdbcLinkTable);
+    FileDBRecDelete(link, 0, std::max(0, FileDBRecGetSize(link) - 1), nullptr);
+    for (size_t i = 0; i < records.size(); ++i) FileDBRecWrite(link, static_cast<int32_t>(i), records[i].data());
+  }
+};
 VARNEX_ODBC_BACKENDS(OdbcMapTest);
 
 TEST_P(OdbcMapTest, QuotesNamesAsTheDriverDoesSplittingASchema) {
@@ -32,9 +40,7 @@ TEST_P(OdbcMapTest, LoadsEachKindOrSwitchesItOff) {
   using odbclink::kCustomers;
   openLinked();
   auto load = [&](const std::vector<std::vector<uint8_t>>& records, uint32_t kind, std::string* text) {
-    FileDBHandle link = engine->Table(kOdbcLinkTable);
-    FileDBRecDelete(link, 0, std::max(0, FileDBRecGetSize(link) - 1), nullptr);
-    for (size_t i = 0; i < records.size(); ++i) FileDBRecWrite(link, static_cast<int32_t>(i), records[i].data());
+    relink(records);
     int32_t count = 14;
     uint8_t descriptors[34][8];
     char names[34][32];
@@ -69,7 +75,7 @@ TEST_P(OdbcMapTest, UpdateAndInsertTextsBindEveryValueWithItsOwnLength) {
   std::memset(record + 24, 'x', 12);  // a full field without a zero byte
   putI32(record, 60, 500);
   const OdbcField a{0, 24, 0, 0}, b{60, 4, 0, 7}, c{24, 12, 0, 0}, none{80, 4, 0, 7};
-  OdbcStmt statement = platform::odbc::Statement::allocate(engine->OdbcDatabase()->Connection()).release();
+  OdbcStmt statement = platform::odbc::Statement::allocate(engine->OdbcDatabase()->Connection());
   std::string text;
   int32_t lengths[3] = {};
   const OdbcField two[] = {a, b};
@@ -88,6 +94,40 @@ TEST_P(OdbcMapTest, UpdateAndInsertTextsBindEveryValueWithItsOwnLength) {
   EXPECT_EQ(engine->BuildLinkUpdate(odbclink::kPlu, &text, 1, &b, record, &statement, lengths, 1), 1);
   EXPECT_EQ(text, quoted("UPDATE [T] SET [B] = COALESCE([B], 0) + ? WHERE [K] = "));
   OdbcDrop(&statement);
+}
+
+TEST_P(OdbcMapTest, AnUpdateReadsTheLinkRecordsOnlyUntilEveryFieldIsBound) {
+  using odbclink::kPlu;
+  using odbclink::kSalesLines;
+  openLinked();
+  uint8_t record[odbcplu::kLen] = {};
+  putText(record, odbcplu::kName.offset, odbcplu::kName.size, "abc");
+  const OdbcField name = linkField(odbcplu::kName), unlinked = linkField(odbcplu::kStock);
+  const auto key = linkRecord(kPlu, 36, 14, 0, "T", "K", 3), a = linkRecord(kPlu, 0, 24, 0, "T", "A");
+  const struct {
+    const char* what;
+    std::vector<std::vector<uint8_t>> records;
+    uint32_t kind;
+    OdbcField field;
+    int32_t result;
+    const char* text;  // of a result above 0
+  } cases[] = {
+      {"another table after the last field bound", {key, a, linkRecord(kPlu, 24, 12, 0, "U", "C")}, kPlu, name, 1,
+       "UPDATE [T] SET [A] = ? WHERE [K] = "},
+      {"a key after the last field bound", {a, key}, kPlu, name, -1, nullptr},
+      {"no key, nothing bound", {a}, kPlu, unlinked, -1, nullptr},
+      {"a key, nothing bound", {key, a}, kPlu, unlinked, 0, nullptr},
+      {"sales lines need no key", {linkRecord(kSalesLines, 136, 4, 7, "S", "qty")}, kSalesLines, unlinked, 0, nullptr},
+  };
+  for (const auto& c : cases) {
+    relink(c.records);
+    OdbcStmt statement = platform::odbc::Statement::allocate(engine->OdbcDatabase()->Connection());
+    std::string text;
+    EXPECT_EQ(engine->BuildLinkUpdate(c.kind, &text, 1, &c.field, record, &statement, nullptr), c.result) << c.what;
+    if (c.text) {
+      EXPECT_EQ(text, quoted(c.text)) << c.what;
+    }
+  }
 }
 
 TEST_P(OdbcMapTest, StoresFetchedValuesIntoRegisterFields) {
