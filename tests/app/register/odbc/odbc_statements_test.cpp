@@ -130,6 +130,58 @@ TEST_P(OdbcMapTest, AnUpdateReadsTheLinkRecordsOnlyUntilEveryFieldIsBound) {
   }
 }
 
+// The buffers the link fills and writes: every described field inside its
+// buffer, none over another, each as wide as its kind.
+TEST(OdbcBuffers, FieldsFitTheirBuffersWithoutOverlapping) {
+  using namespace odbcplu;
+  std::vector<FieldPlace> settlement = {odbcsettle::kTime, odbcsettle::kStore, odbcsettle::kSection,
+                                        odbcsettle::kClerk};
+  settlement.insert(settlement.end(), std::begin(odbcsettle::kTotals), std::end(odbcsettle::kTotals));
+  const struct {
+    const char* buffer;
+    uint16_t length;
+    std::vector<FieldPlace> fields;
+  } buffers[] = {
+      {"customer", odbccustomer::kLen,
+       {odbccustomer::kCode, odbccustomer::kName, odbccustomer::kKeyword1, odbccustomer::kKeyword2,
+        odbccustomer::kKeyword3, odbccustomer::kPointRate, odbccustomer::kPointBalance}},
+      {"PLU", kLen,
+       {kName, kPrintName, kCode, kDepartment, kAttributes, kListOrder, kUnitPrice, kCount, kAmount, kCost,
+        kMarginBase, kPriceDivisor, kPurchasePrice, kSaleUnit, kBaseStock, kStock, kProperStock, kLeastOrder,
+        kOrdered, kLeadDays, kOrderUnit, kStockError, kShortage}},
+      {"order", odbcorder::kLen,
+       {odbcorder::kNumber, odbcorder::kOrderer, odbcorder::kStatus, odbcorder::kDate, odbcorder::kSupplier,
+        odbcorder::kItemCode, odbcorder::kName, odbcorder::kPrintName, odbcorder::kQuantity, odbcorder::kUnitPrice,
+        odbcorder::kPurchasePrice, odbcorder::kDueDate, odbcorder::kDepartment, odbcorder::kTextNumber}},
+      {"sales line", odbcsale::kLen,
+       {odbcsale::kTime, odbcsale::kStore, odbcsale::kClerk, odbcsale::kDepartment, odbcsale::kCustomer,
+        odbcsale::kName, odbcsale::kCode, odbcsale::kSubCode, odbcsale::kInnerTax, odbcsale::kNonTaxable,
+        odbcsale::kTaxExempt, odbcsale::kNoSpecialTax, odbcsale::kCount, odbcsale::kUnitPrice, odbcsale::kAmount,
+        odbcsale::kPurchasePrice}},
+      {"settlement", odbcsettle::kLen, settlement},
+      {"order-sales block", odbclink::kOrderBlockLen,
+       {orderblock::kOrderer, orderblock::kSupplier, orderblock::kStatus, orderblock::kLeadDays, orderblock::kStore}},
+  };
+  for (const auto& b : buffers) {
+    std::vector<FieldPlace> fields = b.fields;
+    std::sort(fields.begin(), fields.end(),
+              [](const FieldPlace& x, const FieldPlace& y) { return x.offset < y.offset; });
+    uint16_t end = 0;
+    for (const FieldPlace& f : fields) {
+      const uint16_t at = f.offset;
+      EXPECT_GE(at, end) << b.buffer << " " << at;
+      EXPECT_LE(at + f.size, b.length) << b.buffer << " " << at;
+      if (f.kind == FieldKind::Real) {
+        EXPECT_EQ(f.size, 8) << b.buffer << " " << at;
+      }
+      if (f.kind == FieldKind::Date) {
+        EXPECT_EQ(f.size, sizeof(platform::odbc::Timestamp)) << b.buffer << " " << at;
+      }
+      end = static_cast<uint16_t>(at + f.size);
+    }
+  }
+}
+
 TEST_P(OdbcMapTest, StoresFetchedValuesIntoRegisterFields) {
   ASSERT_TRUE(open());
   uint8_t record[168] = {};
