@@ -111,6 +111,14 @@ struct OdbcField {
   uint16_t type;
 };
 
+// The 8-byte descriptor of a link record (its bytes from the record offset
+// on, as the engine keeps them) as a field.
+inline OdbcField descriptorField(const uint8_t* descriptor) {
+  constexpr uint16_t at = odbclink::kFieldOffset.offset;
+  return {getU16(descriptor, odbclink::kFieldOffset.offset - at), getU16(descriptor, odbclink::kFieldSize.offset - at),
+          getU16(descriptor, odbclink::kFieldWord.offset - at), getU16(descriptor, odbclink::kItemType.offset - at)};
+}
+
 // The item type word the link records carry for a field of this kind: 0
 // text, 4 unsigned, 7 signed, 8 double, 14 date (a date word, or the whole
 // timestamp in a 16-byte field).

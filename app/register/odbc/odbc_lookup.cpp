@@ -45,7 +45,7 @@ int32_t CRegCom::OdbcSelectByCode(const char* code, void* customer, OdbcStmt* st
   std::vector<const std::string*> parameters;
   int conditions = 0;
   for (int32_t i = 0; i < map.count; ++i) {
-    const uint16_t offset = getU16(map.descriptors[i], 0);
+    const uint16_t offset = descriptorField(map.descriptors[i]).offset;
     // The code and the keywords; the name is not searched.
     if (offset == odbccustomer::kName.offset) continue;
     if (offset > odbccustomer::kKeyword3.offset) break;

@@ -25,7 +25,7 @@ bool linkRecords(FileDBHandle link, uint32_t kind, std::vector<Record>& records,
   if (numbers) numbers->clear();
   const int32_t count = FileDBRecGetSize(link);
   if (count < 0) return false;
-  Record r(80);
+  Record r(kTables[kOdbcLinkTable].recordLen);
   for (int32_t n = 0; n < count; ++n) {
     if (FileDBRecRead(link, n, r.data()) != 0) return false;
     if (getU32(r.data(), odbclink::kKind.offset) != kind) continue;
@@ -107,7 +107,7 @@ const char* CRegCom::GetLinkColumnName(uint16_t offset, uint32_t kind) const {
   if (slot < 0) return nullptr;
   const OdbcKindMap& map = odbc_.kinds[slot];
   for (int32_t i = 0; i < map.count; ++i)
-    if (getU16(map.descriptors[i], 0) == offset) return map.names[i];
+    if (descriptorField(map.descriptors[i]).offset == offset) return map.names[i];
   return nullptr;
 }
 
@@ -129,10 +129,11 @@ int32_t CRegCom::OdbcColumnToItem(const uint8_t* descriptor, void* record, const
   if (indicator == platform::odbc::kNullData) return 0;
   if (!descriptor || !record || !value) return -1;
   ItemValue item{};
-  item.offset = getU16(descriptor, 0);
-  item.size = getU16(descriptor, 2);
-  item.position = getU16(descriptor, 4);
-  item.type = getU16(descriptor, 6);
+  const OdbcField field = descriptorField(descriptor);
+  item.offset = field.offset;
+  item.size = field.size;
+  item.position = field.position;
+  item.type = field.type;
   item.record = static_cast<uint8_t*>(record);
   if (item.size == 0) return -1;
   switch (item.type) {
@@ -181,7 +182,7 @@ int32_t CRegCom::OdbcColumnToItem(const uint8_t* descriptor, void* record, const
 int32_t CRegCom::odbcReadRow(int slot, OdbcStmt* statement, void* buffer) {
   const OdbcKindMap& map = odbc_.kinds[slot];
   for (int32_t i = 0; i < map.count; ++i) {
-    const uint16_t type = getU16(map.descriptors[i], 6);
+    const uint16_t type = descriptorField(map.descriptors[i]).type;
     int64_t indicator = 0;
     bool ok = true;
     alignas(8) uint8_t number[16] = {};

@@ -133,7 +133,7 @@ int32_t CRegCom::odbcBuild(bool update, uint32_t kind, std::string* text, int32_
   std::vector<std::vector<uint8_t>> records;
   const int32_t count = FileDBRecGetSize(tables_[kOdbcLinkTable]);
   if (count < 0) return -1;
-  std::vector<uint8_t> r(80);
+  std::vector<uint8_t> r(kTables[kOdbcLinkTable].recordLen);
   for (int32_t i = 0; i < count; ++i) {
     if (FileDBRecRead(tables_[kOdbcLinkTable], i, r.data()) != 0) return -1;
     if (getU32(r.data(), odbclink::kKind.offset) == kind) records.push_back(r);
@@ -147,8 +147,8 @@ int32_t CRegCom::odbcBuild(bool update, uint32_t kind, std::string* text, int32_
   for (const auto& rec : records) {
     if (bound >= n) break;
     const uint16_t linkFlags = getU16(rec.data(), odbclink::kLinkFlags.offset);
-    const std::string t = getText(rec.data(), odbclink::kOuterTable.offset, 32);
-    const std::string c = getText(rec.data(), odbclink::kOuterColumn.offset, 32);
+    const std::string t = getText(rec.data(), odbclink::kOuterTable.offset, odbclink::kOuterTable.size);
+    const std::string c = getText(rec.data(), odbclink::kOuterColumn.offset, odbclink::kOuterColumn.size);
     if (update && (linkFlags & odbclink::kKeyColumn) && !c.empty()) {
       if (hasKey) return -1;
       hasKey = true;
@@ -157,11 +157,11 @@ int32_t CRegCom::odbcBuild(bool update, uint32_t kind, std::string* text, int32_
     if (t.empty() || c.empty()) continue;
     if (table.empty()) table = t;
     else if (table != t) return -1;
+    const OdbcField linked = descriptorField(rec.data() + odbclink::kFieldOffset.offset);
     int listed = -1;
     for (int32_t i = 0; i < n && listed < 0; ++i) {
       const OdbcField& f = fields[i];
-      if (getU16(rec.data(), 4) == f.offset && getU16(rec.data(), 6) == f.size && getU16(rec.data(), 8) == f.position &&
-          getU16(rec.data(), 10) == f.type)
+      if (linked.offset == f.offset && linked.size == f.size && linked.position == f.position && linked.type == f.type)
         listed = static_cast<int>(i);
     }
     if (listed < 0) continue;
@@ -172,7 +172,7 @@ int32_t CRegCom::odbcBuild(bool update, uint32_t kind, std::string* text, int32_
     else columns += name + " = ?";
     int32_t length = 0;
     ++bound;
-    if (!bindField(**statement, bound, fields[listed], static_cast<int16_t>(getU16(rec.data(), 14)), record, length)) {
+    if (!bindField(**statement, bound, fields[listed], static_cast<int16_t>(getU16(rec.data(), odbclink::kSqlType.offset)), record, length)) {
       ReportOdbcError(statement);
       return -1;
     }
