@@ -73,10 +73,7 @@ const char* systemText(uint32_t code) {
   }
 }
 
-std::string withSeparator(std::string folder) {
-  if (!folder.empty() && folder.back() != '/' && folder.back() != '\\') folder += '/';
-  return folder;
-}
+std::string withSeparator(const std::string& folder) { return platform::withSeparator(folder, '/'); }
 
 // Whether a file can be made in the folder right now.
 bool folderWritable(const std::string& folder) {

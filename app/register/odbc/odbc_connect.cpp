@@ -314,16 +314,8 @@ void CRegCom::ReportOdbcError(OdbcStmt* statement) {
   // statement (one that could not be made).
   std::string text = statement && *statement ? (*statement)->lastError() : odbc_.database->LastError();
   if (statement) OdbcDrop(statement);
-  if (text.size() > 255) {
-    // Cut to the diagnostic buffer, never inside a double-byte character.
-    size_t n = 0;
-    while (n < text.size()) {
-      const size_t step = platform::cp932::isLeadByte(static_cast<uint8_t>(text[n])) ? 2 : 1;
-      if (n + step > 255) break;
-      n += step;
-    }
-    text.resize(n);
-  }
+  // Cut to the diagnostic buffer, never inside a double-byte character.
+  if (text.size() > 255) text = platform::cp932::cutText(text, 255);
   if (!text.empty()) showBox(text, platform::kMbIconWarning);
 }
 

@@ -7,6 +7,7 @@
 
 #include "app/register/engine/reg_com.h"
 #include "app/register/print/receipt_printer.h"
+#include "platform/base/path.h"
 #include "platform/base/profile.h"
 #include "platform/ui/roll_printer.h"
 
@@ -127,8 +128,7 @@ std::string CReceiptPrinter::PrintFolder() const {
   std::string folder = m_pPrintEngine && !m_pPrintEngine->DataFolder().empty() ? m_pPrintEngine->DataFolder()
                                                                                 : DefaultDataFolder();
   if (folder.empty()) return folder;
-  if (!folder.empty() && folder.back() != '/' && folder.back() != '\\') folder += '/';
-  return folder + kReceiptFolder;
+  return platform::withSeparator(folder, '/') + kReceiptFolder;
 }
 
 }  // namespace varnex::reg
