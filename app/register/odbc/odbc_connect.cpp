@@ -22,15 +22,7 @@ const char kConnectFailed[] = "ＯＤＢＣデータソースに接続できま�
 const char kDefaultDatabase[] = "Varnex.sqlite3";
 
 bool sameNoCase(const std::string& a, const char* b) {
-  const size_t n = std::strlen(b);
-  if (a.size() != n) return false;
-  for (size_t i = 0; i < n; ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'a' && x <= 'z') x = static_cast<char>(x - 'a' + 'A');
-    if (y >= 'a' && y <= 'z') y = static_cast<char>(y - 'a' + 'A');
-    if (x != y) return false;
-  }
-  return true;
+  return platform::cp932::equalNoCase(a, b);
 }
 
 bool endsNoCase(const std::string& text, const char* suffix) {
