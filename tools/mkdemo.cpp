@@ -372,7 +372,7 @@ int main(int argc, char** argv) {
   }
   std::string folder = argv[1];
   if (folder.empty()) return 2;
-  if (folder.back() != '/') folder += '/';
+  folder = platform::withSeparator(folder, '/');
   const std::string definitionPath = argc == 3 ? argv[2] : defaultDefinition();
   const std::string catalog = folder + "Res/Varnex.dbf";
   if (platform::fileExists(platform::mapPath(catalog))) {

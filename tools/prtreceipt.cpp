@@ -16,6 +16,7 @@
 #include "app/register/print/receipt_printer.h"
 #include "app/register/engine/records.h"
 #include "app/register/engine/reg_com.h"
+#include "platform/base/path.h"
 #include "zemta/date.h"
 #include "zemta/filedb.h"
 #include "zemta/memory.h"
@@ -36,7 +37,7 @@ int main(int argc, char** argv) {
     GetDate(&date, nullptr);
   }
   std::string folder = argv[1];
-  if (!folder.empty() && folder.back() != '/') folder += '/';
+  folder = platform::withSeparator(folder, '/');
 
   CRegCom engine;
   engine.SetDataFolder(folder);

@@ -10,8 +10,8 @@
 //
 // The entry holds the message (at most 4095 bytes) followed by a zero byte
 // that its length counts. Valid message bytes (code page 932): TAB, 0x20 to
-// 0x7E, 0xA0 to 0xDF, a lead byte 0x81-0x9F or 0xE0-0xFC with a trail byte
-// 0x40-0x7E or 0x80-0xFC; ACK (0x06) with option 0x200; DLE (0x10) with
+// 0x7E, 0xA0 to 0xDF, a double-byte character (a lead byte with a trail
+// byte); ACK (0x06) with option 0x200; DLE (0x10) with
 // option 0x100, followed by a byte 0x20 to 0x7E.
 //
 // Options (the object's default mode): 0x200 a lone ACK is a message of its
@@ -22,9 +22,11 @@
 // byte; a trailing '*' matches any rest, a leading '*' any start, '*' alone
 // any message, and '*' at both ends a message that holds the middle.
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "comm/serial/locks.h"
+#include "platform/base/cp932.h"
 #include "quorex/serial.h"
 
 using quorex::Hold;
@@ -40,9 +42,6 @@ constexpr uint8_t kDle = 0x10;
 constexpr uint8_t kLineFeed = 0x0A;
 constexpr uint8_t kReturn = 0x0D;
 constexpr uint8_t kTab = 0x09;
-
-bool isLead(uint8_t b) { return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC); }
-bool isTrail(uint8_t b) { return (b >= 0x40 && b <= 0x7E) || (b >= 0x80 && b <= 0xFC); }
 
 // A control byte that a line may not hold (line feeds are cut off around it).
 bool isJunk(uint8_t b, uint32_t options) {
@@ -62,8 +61,8 @@ bool validLine(const uint8_t* line, int32_t length, uint32_t options) {
       ++i;
       continue;
     }
-    if (isLead(b)) {
-      if (i + 1 >= length || !isTrail(line[i + 1])) return false;
+    if (platform::cp932::isLeadByte(b)) {
+      if (i + 1 >= length || !platform::cp932::isTrailByte(line[i + 1])) return false;
       ++i;
       continue;
     }
@@ -72,17 +71,28 @@ bool validLine(const uint8_t* line, int32_t length, uint32_t options) {
   return true;
 }
 
-uint8_t fold(uint8_t b) { return (b >= 'a' && b <= 'z') ? static_cast<uint8_t>(b - 'a' + 'A') : b; }
-
-bool sameIgnoringCase(const uint8_t* a, const uint8_t* b, int32_t n) {
-  for (int32_t i = 0; i < n; ++i)
-    if (fold(a[i]) != fold(b[i])) return false;
-  return true;
+std::string_view bytes(const uint8_t* data, int32_t n) {
+  return std::string_view(reinterpret_cast<const char*>(data), static_cast<size_t>(n));
 }
 
+bool sameIgnoringCase(const uint8_t* a, const uint8_t* b, int32_t n) {
+  return platform::cp932::equalNoCase(bytes(a, n), bytes(b, n));
+}
+
+// '?' stands for any one byte; ASCII letters match in either case, the bytes
+// of a double-byte character of the message only themselves.
 bool matchesAt(const uint8_t* message, const uint8_t* pattern, int32_t n) {
-  for (int32_t i = 0; i < n; ++i)
-    if (pattern[i] != '?' && fold(pattern[i]) != fold(message[i])) return false;
+  const std::string_view text = bytes(message, n);
+  for (size_t i = 0; i < text.size();) {
+    const size_t length = platform::cp932::charLength(text, i);
+    for (size_t k = i; k < i + length; ++k) {
+      if (pattern[k] == '?') continue;
+      const char p = static_cast<char>(pattern[k]);
+      if (length == 2 ? p != text[k] : platform::cp932::upperAscii(p) != platform::cp932::upperAscii(text[k]))
+        return false;
+    }
+    i += length;
+  }
   return true;
 }
 

@@ -38,9 +38,9 @@
 
 #include "lib/core/little_endian.h"
 #include "lib/core/report.h"
-#include "platform/base/cp932.h"
 #include "platform/base/file.h"
 #include "platform/base/last_error.h"
+#include "platform/base/path.h"
 #include "zemta/errors.h"
 #include "zemta/fileaccess.h"
 
@@ -62,25 +62,6 @@ constexpr uint32_t kCopyPiece = 4096;
 constexpr uint32_t kSequentialScan = 0x08000000u;
 constexpr int kMaxTemporaryFolders = 1000;
 
-bool isSeparator(char c) { return c == '\\' || c == '/'; }
-
-// Splits a path at its separators; the second byte of a double-byte character
-// is never one.
-std::vector<std::string> splitPath(std::string_view path) {
-  std::vector<std::string> parts(1);
-  for (size_t i = 0; i < path.size(); ++i) {
-    if (platform::cp932::isDoubleByteAt(path, i)) {
-      parts.back() += path.substr(i, 2);
-      ++i;
-    } else if (isSeparator(path[i])) {
-      parts.emplace_back();
-    } else {
-      parts.back() += path[i];
-    }
-  }
-  return parts;
-}
-
 // The base folder ending in a separator ("" for the working folder); false
 // (reported) when it is too long.
 bool baseFolderOf(const char* baseFolder, std::string& base) {
@@ -91,7 +72,7 @@ bool baseFolderOf(const char* baseFolder, std::string& base) {
     ZEMTA_REPORT(ZEMTA_ERR_BAD_FILE_NAME);
     return false;
   }
-  if (!splitPath(base).back().empty()) base += '\\';
+  base = platform::withSeparator(base);
   return true;
 }
 
@@ -99,9 +80,9 @@ bool baseFolderOf(const char* baseFolder, std::string& base) {
 // empty, absolute, leads out of the base folder or names no file.
 bool memberParts(std::string_view name, const std::string& base, std::vector<std::string>& parts) {
   parts.clear();
-  bool safe = !name.empty() && !isSeparator(name[0]) && !(name.size() >= 2 && name[1] == ':') &&
+  bool safe = !name.empty() && !platform::splitPath(name).front().empty() && !(name.size() >= 2 && name[1] == ':') &&
               base.size() + name.size() < kMaxPathBuffer;
-  const std::vector<std::string> written = safe ? splitPath(name) : std::vector<std::string>{};
+  const std::vector<std::string> written = safe ? platform::splitPath(name) : std::vector<std::string>{};
   for (const std::string& part : written) {
     if (part.empty() || part == ".") continue;
     if (part == "..") {
@@ -243,7 +224,7 @@ bool checkCombined(ZemtaFileHandle file, const std::string& base, std::vector<Me
 // working folder or a root), created empty; "" (reported) when none can be made.
 std::string makeTemporaryFolder(const std::string& base) {
   std::string stem;
-  std::vector<std::string> parts = splitPath(base);
+  std::vector<std::string> parts = platform::splitPath(base);
   parts.pop_back();  // the base ends in a separator
   const bool beside = !parts.empty() && !parts.back().empty() && parts.back().back() != ':' &&
                       parts.back() != "." && parts.back() != "..";

@@ -51,14 +51,7 @@ uint32_t maskOf(uint32_t width) { return width >= 32 ? 0xFFFFFFFFu : (1u << widt
 
 // Bytes of a code page 932 text, at most limit, that never end on a lead byte.
 size_t wholeCharacters(const uint8_t* text, size_t length, size_t limit) {
-  if (length > limit) length = limit;
-  size_t i = 0;
-  while (i < length) {
-    const bool pair = platform::cp932::isLeadByte(text[i]);
-    if (pair && i + 1 >= length) break;
-    i += pair ? 2 : 1;
-  }
-  return i;
+  return platform::cp932::fitLength(std::string_view(reinterpret_cast<const char*>(text), length), limit);
 }
 
 }  // namespace

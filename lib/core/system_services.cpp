@@ -20,7 +20,9 @@
 #include <vector>
 
 #include "lib/core/report.h"
+#include "platform/base/cp932.h"
 #include "platform/base/last_error.h"
+#include "platform/base/path.h"
 #include "platform/base/process.h"
 #include "platform/base/profile.h"
 #include "platform/base/sql_browse.h"
@@ -49,19 +51,12 @@ const ModuleVersion kModules[] = {
     {"libquorex", {1, 0, 0, 0}, {1, 0, 0, 0}, "Copyright (C) Varnex"},
 };
 
-std::string lowerAscii(std::string s) {
-  for (char& c : s)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 0x20);
-  return s;
-}
-
 // The module of a file name: the last path element, ".exe" added when it has
 // no extension, then the extension (".exe", ".dll", ".so") dropped.
 const ModuleVersion* findModule(const std::string& fileName) {
-  std::string name = fileName.substr(fileName.find_last_of("/\\") == std::string::npos ? 0 : fileName.find_last_of("/\\") + 1);
-  if (name.find('.') == std::string::npos) name += ".exe";
-  name = lowerAscii(name);
-  for (const char* ext : {".exe", ".dll", ".so"}) {
+  std::string name = platform::cp932::upperAscii(platform::fileNameOf(fileName));
+  if (name.find('.') == std::string::npos) name += ".EXE";
+  for (const char* ext : {".EXE", ".DLL", ".SO"}) {
     size_t n = std::strlen(ext);
     if (name.size() > n && name.compare(name.size() - n, n, ext) == 0) {
       name.resize(name.size() - n);
@@ -69,7 +64,7 @@ const ModuleVersion* findModule(const std::string& fileName) {
     }
   }
   for (const auto& m : kModules)
-    if (name == m.name) return &m;
+    if (platform::cp932::equalNoCase(name, m.name)) return &m;
   return nullptr;
 }
 

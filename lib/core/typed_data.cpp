@@ -552,12 +552,6 @@ int32_t storeNullable(uint32_t type, int32_t length, uint8_t*& out) {
   return 1;
 }
 
-bool caseInsensitiveEquals(const char* a, const char* b) {
-  for (; *a && *b; ++a, ++b)
-    if (std::toupper(static_cast<unsigned char>(*a)) != std::toupper(static_cast<unsigned char>(*b))) return false;
-  return *a == *b;
-}
-
 }  // namespace
 
 ZEMTA_API int32_t StrToTypeData(uint32_t type, int32_t length, void* outVoid, const char* text, int32_t direction) {
@@ -567,7 +561,7 @@ ZEMTA_API int32_t StrToTypeData(uint32_t type, int32_t length, void* outVoid, co
   }
   uint8_t* out = static_cast<uint8_t*>(outVoid);
   const bool nullable = type & TYPE_NULLABLE;
-  if (nullable && caseInsensitiveEquals(text, "<NULL>")) {
+  if (nullable && platform::cp932::equalNoCase(text, "<NULL>")) {
     std::memset(out, 0, static_cast<size_t>(length) + 1);
     return 1;
   }

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "lib/core/report.h"
+#include "platform/base/cp932.h"
 #include "platform/base/last_error.h"
 #include "platform/ui/desktop.h"
 #include "platform/ui/dialog.h"
@@ -285,12 +286,10 @@ int32_t ZemtaIsAlnumKana(int32_t c) {
   return ZemtaIsAlnum(c) || (c >= 0xA1 && c <= 0xDF);
 }
 int32_t ZemtaIsLeadByte(int32_t c) {
-  c &= 0xFF;
-  return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
+  return platform::cp932::isLeadByte(static_cast<uint8_t>(c & 0xFF));
 }
 int32_t ZemtaIsTrailByte(int32_t c) {
-  c &= 0xFF;
-  return (c >= 0x40 && c <= 0x7E) || (c >= 0x80 && c <= 0xFC);
+  return platform::cp932::isTrailByte(static_cast<uint8_t>(c & 0xFF));
 }
 int32_t ZemtaToUpper(int32_t c) {
   c &= 0xFF;

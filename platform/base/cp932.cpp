@@ -73,3 +73,47 @@ std::string toCp932Lossy(std::string_view utf8) {
 }
 
 }  // namespace platform
+
+namespace platform::cp932 {
+
+size_t fitLength(std::string_view text, size_t limit) {
+  size_t n = 0;
+  while (n < text.size()) {
+    const bool lead = isLeadByte(static_cast<uint8_t>(text[n]));
+    if (lead && n + 1 >= text.size()) break;  // half a character: never kept
+    const size_t step = lead ? 2 : 1;
+    if (n + step > limit) break;
+    n += step;
+  }
+  return n;
+}
+
+char upperAscii(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+
+std::string upperAscii(std::string_view text) {
+  std::string out(text);
+  for (size_t i = 0; i < out.size();) {
+    const size_t n = charLength(out, i);
+    if (n == 1) out[i] = upperAscii(out[i]);
+    i += n;
+  }
+  return out;
+}
+
+bool startsWithNoCase(std::string_view text, std::string_view prefix) {
+  if (text.size() < prefix.size()) return false;
+  for (size_t i = 0; i < prefix.size();) {
+    const size_t n = charLength(prefix, i);
+    if (n == 2 || charLength(text, i) == 2) {
+      if (text.substr(i, n) != prefix.substr(i, n)) return false;
+    } else if (upperAscii(text[i]) != upperAscii(prefix[i])) {
+      return false;
+    }
+    i += n;
+  }
+  return true;
+}
+
+bool equalNoCase(std::string_view a, std::string_view b) { return a.size() == b.size() && startsWithNoCase(a, b); }
+
+}  // namespace platform::cp932

@@ -22,6 +22,27 @@ inline bool isDoubleByteAt(std::string_view text, size_t pos) {
          isTrailByte(static_cast<uint8_t>(text[pos + 1]));
 }
 
+// The bytes of the character at text[pos]: 2 for a lead byte with a byte after
+// it, else 1. Every scanner that steps through text steps by this.
+constexpr size_t charLength(std::string_view text, size_t pos) {
+  return pos + 1 < text.size() && isLeadByte(static_cast<uint8_t>(text[pos])) ? 2 : 1;
+}
+
+// The length of the longest start of text that is at most limit bytes and
+// cuts no double-byte character in two (a lead byte that ends the text is
+// half a character and is left out too).
+size_t fitLength(std::string_view text, size_t limit);
+// That start itself.
+inline std::string cutText(std::string_view text, size_t limit) { return std::string(text.substr(0, fitLength(text, limit))); }
+
+// Names and keywords compare and fold by their ASCII letters only: a
+// double-byte character is compared whole, so the trail byte 61 of "ヂ"
+// (83 61) never folds to the 41 of "ア" (83 41).
+char upperAscii(char c);
+std::string upperAscii(std::string_view text);
+bool equalNoCase(std::string_view a, std::string_view b);
+bool startsWithNoCase(std::string_view text, std::string_view prefix);
+
 }  // namespace platform::cp932
 
 namespace platform {

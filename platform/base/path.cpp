@@ -24,14 +24,11 @@
 namespace platform {
 namespace {
 
-char lowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
 // Whether the byte at i is a separator: '/' always, '\' unless it closes a
 // double-byte character (which the caller skips over before asking).
 bool isSeparator(char c) { return c == '/' || c == '\\'; }
 
-// The length of the character starting at text[i]: 2 for a double-byte one.
-size_t characterLength(std::string_view text, size_t i) { return cp932::isDoubleByteAt(text, i) ? 2 : 1; }
+size_t characterLength(std::string_view text, size_t i) { return cp932::charLength(text, i); }
 
 // '\' to '/', drive letter dropped.
 std::string toNative(std::string_view path) {
@@ -50,20 +47,6 @@ std::string toNative(std::string_view path) {
   return out;
 }
 
-bool equalNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size();) {
-    size_t n = characterLength(a, i);
-    if (n == 2) {
-      if (a[i] != b[i] || a[i + 1] != b[i + 1]) return false;
-    } else if (lowerAscii(a[i]) != lowerAscii(b[i])) {
-      return false;
-    }
-    i += n;
-  }
-  return true;
-}
-
 // Splits a text into characters (one or two bytes each).
 std::vector<std::string_view> characters(std::string_view text) {
   std::vector<std::string_view> out;
@@ -77,8 +60,7 @@ std::vector<std::string_view> characters(std::string_view text) {
 
 bool sameCharacter(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
-  if (a.size() == 1) return lowerAscii(a[0]) == lowerAscii(b[0]);
-  return a == b;
+  return cp932::equalNoCase(a, b);
 }
 
 bool wildcardMatch(std::string_view pattern, std::string_view name) {
@@ -113,7 +95,7 @@ std::string findNoCase(const std::string& folder, const std::string& name) {
   while (dirent* entry = readdir(dir)) {
     std::string_view candidate(entry->d_name);
     if (candidate == "." || candidate == "..") continue;
-    if (equalNoCase(candidate, name) && (best.empty() || candidate < best)) best = candidate;
+    if (cp932::equalNoCase(candidate, name) && (best.empty() || candidate < best)) best = candidate;
   }
   closedir(dir);
   return best;
@@ -130,17 +112,6 @@ std::string xdgFolder(const char* variable, const char* fallback, const std::str
   const char* value = std::getenv(variable);
   std::string base = (value && value[0] == '/') ? std::string(value) : joinPath(homeFolder(), fallback);
   return sub.empty() ? base : joinPath(base, sub);
-}
-
-// Where the last separator of a path is, or npos.
-size_t lastSeparator(std::string_view path) {
-  size_t last = std::string_view::npos;
-  for (size_t i = 0; i < path.size();) {
-    size_t n = characterLength(path, i);
-    if (n == 1 && isSeparator(path[i])) last = i;
-    i += n;
-  }
-  return last;
 }
 
 }  // namespace
@@ -179,6 +150,44 @@ std::string mapPath(const std::string& path) {
   if (trailing && out != "/") out.push_back('/');
   return out;
 }
+
+size_t lastSeparator(std::string_view path, bool colonToo) {
+  size_t last = std::string_view::npos;
+  for (size_t i = 0; i < path.size();) {
+    size_t n = characterLength(path, i);
+    if (n == 1 && (isSeparator(path[i]) || (colonToo && path[i] == ':'))) last = i;
+    i += n;
+  }
+  return last;
+}
+
+bool endsWithSeparator(std::string_view path) {
+  const size_t last = lastSeparator(path);
+  return last != std::string_view::npos && last + 1 == path.size();
+}
+
+std::string withSeparator(const std::string& folder, char separator) {
+  if (folder.empty() || endsWithSeparator(folder)) return folder;
+  return folder + separator;
+}
+
+std::vector<std::string> splitPath(std::string_view path) {
+  std::vector<std::string> parts(1);
+  for (size_t i = 0; i < path.size();) {
+    const size_t n = characterLength(path, i);
+    if (n == 1 && isSeparator(path[i])) parts.emplace_back();
+    else parts.back().append(path.substr(i, n));
+    i += n;
+  }
+  return parts;
+}
+
+bool hasExtension(std::string_view path) {
+  const size_t last = lastSeparator(path);
+  return path.find('.', last == std::string_view::npos ? 0 : last + 1) != std::string_view::npos;
+}
+
+bool sameName(std::string_view a, std::string_view b) { return cp932::equalNoCase(a, b); }
 
 std::string joinPath(const std::string& folder, const std::string& name) {
   if (folder.empty()) return name;

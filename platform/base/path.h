@@ -8,6 +8,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace platform {
@@ -18,6 +19,25 @@ namespace platform {
 // folder's entries. Components that match nothing are kept as written, so a
 // file about to be created gets the name it was given.
 std::string mapPath(const std::string& path);
+
+// The separator rule: '\' and '/' separate the parts of a path, except a
+// byte that is the second of a double-byte character ("表" is 95 5C). The
+// position of the last separator, or npos; with colonToo a drive's ':' counts
+// as one as well ("C:name").
+size_t lastSeparator(std::string_view path, bool colonToo = false);
+// Whether the path ends in a separator ("売上表" does not).
+bool endsWithSeparator(std::string_view path);
+// The folder with a separator after it (the given one, unless it already
+// ends in one); an empty folder stays empty.
+std::string withSeparator(const std::string& folder, char separator = '\\');
+// The parts of a path between its separators: an empty part where two meet
+// and at either end ("a\\b\\" gives "a", "b", "").
+std::vector<std::string> splitPath(std::string_view path);
+// Whether the last part of the path has a '.' ("..\x" has none).
+bool hasExtension(std::string_view path);
+// Whether two names are the same name: ASCII letters in any case, double-byte
+// characters byte for byte.
+bool sameName(std::string_view a, std::string_view b);
 
 // Joins a folder and a name with one separator.
 std::string joinPath(const std::string& folder, const std::string& name);

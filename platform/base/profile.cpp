@@ -87,21 +87,6 @@ Stamp stampOf(const std::string& path) {
   return stamp;
 }
 
-// ASCII letters folded, double-byte characters left alone.
-std::string folded(std::string_view text) {
-  std::string out(text);
-  for (size_t i = 0; i < out.size();) {
-    if (cp932::isDoubleByteAt(out, i)) {
-      i += 2;
-      continue;
-    }
-    if (out[i] >= 'A' && out[i] <= 'Z') out[i] = static_cast<char>(out[i] - 'A' + 'a');
-    ++i;
-  }
-  return out;
-}
-
-bool sameName(std::string_view a, std::string_view b) { return a.size() == b.size() && folded(a) == folded(b); }
 
 // A key path with its levels joined by single '\' and no '\' at either end.
 std::string normalisedSection(std::string_view path) {
@@ -131,7 +116,7 @@ std::string normalisedSection(std::string_view path) {
 bool isBelow(const std::string& section, const std::string& parent) {
   if (parent.empty()) return true;
   if (section.size() <= parent.size() + 1) return false;
-  return section[parent.size()] == '\\' && sameName(std::string_view(section).substr(0, parent.size()), parent);
+  return section[parent.size()] == '\\' && cp932::equalNoCase(std::string_view(section).substr(0, parent.size()), parent);
 }
 
 std::string trimmed(std::string_view text) {
@@ -277,13 +262,13 @@ Value parseValue(std::string_view raw) {
 
 Section* findSection(std::vector<Section>& sections, const std::string& name) {
   for (auto& s : sections)
-    if (sameName(s.name, name)) return &s;
+    if (cp932::equalNoCase(s.name, name)) return &s;
   return nullptr;
 }
 
 Entry* findEntry(Section& section, const std::string& key) {
   for (auto& e : section.entries)
-    if (sameName(e.name, key)) return &e;
+    if (cp932::equalNoCase(e.name, key)) return &e;
   return nullptr;
 }
 
@@ -605,7 +590,7 @@ bool Profile::deleteValue(const std::string& section, const std::string& key) {
     Section* s = findSection(all, name);
     if (!s) return false;
     for (auto it = s->entries.begin(); it != s->entries.end(); ++it) {
-      if (sameName(it->name, key)) {
+      if (cp932::equalNoCase(it->name, key)) {
         s->entries.erase(it);
         found = true;
         return true;
@@ -630,7 +615,7 @@ bool Profile::deleteSection(const std::string& section) {
   bool found = false;
   bool ok = data_->modify(filePath(), [&](std::vector<Section>& all) {
     size_t before = all.size();
-    std::erase_if(all, [&](const Section& s) { return sameName(s.name, name) || isBelow(s.name, name); });
+    std::erase_if(all, [&](const Section& s) { return cp932::equalNoCase(s.name, name) || isBelow(s.name, name); });
     found = all.size() != before;
     return found;
   });
@@ -646,7 +631,7 @@ bool Profile::hasSection(const std::string& section) const {
   if (!data_->refresh(filePath())) return false;
   std::string name = normalisedSection(section);
   for (const auto& s : data_->sections)
-    if (sameName(s.name, name) || isBelow(s.name, name)) return true;
+    if (cp932::equalNoCase(s.name, name) || isBelow(s.name, name)) return true;
   return false;
 }
 

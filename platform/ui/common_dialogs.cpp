@@ -10,6 +10,7 @@
 
 #include <mutex>
 
+#include "platform/base/path.h"
 #include "platform/base/shared_state.h"
 #include "platform/ui/desktop.h"
 #include "platform/ui/draw.h"
@@ -134,9 +135,7 @@ bool saveFileDialog(HWND owner, FileDialogRequest request, std::string& path) {
   if (handled) {
     if (!ok) return false;
     // A name typed without an extension gets the default one, as the real box does.
-    size_t slash = answer.find_last_of("/\\");
-    std::string base = slash == std::string::npos ? answer : answer.substr(slash + 1);
-    if (!request.defaultExtension.empty() && !base.empty() && base.find('.') == std::string::npos)
+    if (!request.defaultExtension.empty() && !fileNameOf(answer).empty() && !hasExtension(answer))
       answer += "." + request.defaultExtension;
     path = answer;
     return true;

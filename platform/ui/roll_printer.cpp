@@ -16,6 +16,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "platform/base/cp932.h"
 #include "platform/base/last_error.h"
 #include "platform/ui/internal.h"
 #include "platform/ui/window.h"
@@ -40,8 +41,6 @@ std::string queueFor(const std::string& printer) {
 }
 
 QColor colourOf(uint32_t c) { return QColor(c & 0xFF, (c >> 8) & 0xFF, (c >> 16) & 0xFF); }
-
-bool isLeadByte(uint8_t b) { return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC); }
 
 // The own size of a receipt printer's font: 12 x 24 dots at 203 dots per inch.
 int32_t ownWidth(int32_t dpi) { return std::max(1, 12 * dpi / 203); }
@@ -328,7 +327,7 @@ void drawText(QPainter& painter, const RollPrintJob::Op& op) {
   double x = op.x;
   const auto& t = op.text;
   for (size_t i = 0; i < t.size();) {
-    const size_t n = isLeadByte(static_cast<uint8_t>(t[i])) && i + 1 < t.size() ? 2 : 1;
+    const size_t n = cp932::charLength(t, i);
     const double cellWidth = static_cast<double>(op.cell) * static_cast<double>(n);
     // A single 0x5C is the yen sign on a receipt, as the printer's own code page has it.
     const QString ch = n == 1 && t[i] == 0x5C ? QString(QChar(0x00A5)) : fromCp932(t.substr(i, n));

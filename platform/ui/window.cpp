@@ -522,9 +522,7 @@ uint32_t registerWindowMessage(const std::string& name) {
     setLastError(kErrorInvalidParameter);
     return 0;
   }
-  std::string folded = name;
-  for (char& c : folded)
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  const std::string folded = cp932::upperAscii(name);
   UiState& s = state();
   std::lock_guard<std::recursive_mutex> guard(s.mutex);
   auto it = s.messageIds.find(folded);

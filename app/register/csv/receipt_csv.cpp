@@ -44,8 +44,10 @@
 
 #include "app/register/engine/reg_com.h"
 #include "platform/base/clock.h"
+#include "platform/base/cp932.h"
 #include "platform/base/file.h"
 #include "platform/base/last_error.h"
+#include "platform/base/path.h"
 #include "zemta/csv.h"
 #include "zemta/tax.h"
 
@@ -88,10 +90,8 @@ std::string fieldText(const uint8_t* record, size_t offset, size_t width) {
 }
 
 size_t nameStart(const std::string& path) {
-  const size_t slash = path.find_last_of("\\/");
-  if (slash != std::string::npos) return slash + 1;
-  const size_t colon = path.rfind(':');
-  return colon == std::string::npos ? 0 : colon + 1;
+  const size_t cut = platform::lastSeparator(path, true);
+  return cut == std::string::npos ? 0 : cut + 1;
 }
 
 // The check digit of data by the library's own rule.
@@ -111,6 +111,10 @@ std::string MakeCheckDigitName(const std::string& pattern, const std::tm& time) 
   const size_t start = nameStart(pattern);
   size_t placeholder = std::string::npos;
   for (size_t i = start; i < pattern.size(); ++i) {
+    if (platform::cp932::charLength(pattern, i) == 2) {
+      ++i;  // a trail byte is never the placeholder
+      continue;
+    }
     if (pattern[i] == '%') {
       ++i;  // the conversion's letter (a modifier E or O takes one more)
       if (i < pattern.size() && (pattern[i] == 'E' || pattern[i] == 'O')) ++i;

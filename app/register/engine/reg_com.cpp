@@ -8,6 +8,7 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/base/cp932.h"
 #include "platform/base/file.h"
 #include "platform/base/last_error.h"
 #include "platform/base/message_box.h"
@@ -73,10 +74,7 @@ const char* systemText(uint32_t code) {
   }
 }
 
-std::string withSeparator(std::string folder) {
-  if (!folder.empty() && folder.back() != '/' && folder.back() != '\\') folder += '/';
-  return folder;
-}
+std::string withSeparator(const std::string& folder) { return platform::withSeparator(folder, '/'); }
 
 // Whether a file can be made in the folder right now.
 bool folderWritable(const std::string& folder) {
@@ -406,14 +404,7 @@ void CRegCom::MatchDriverName(const char* reference, const char* name, char* out
     return s.size() >= suffixLen && s.compare(s.size() - suffixLen, suffixLen, kSuffix) == 0;
   };
   auto sameStart = [&](const std::string& a, const std::string& b) {
-    for (size_t i = 0; i < 16; ++i) {
-      char x = i < a.size() ? a[i] : 0, y = i < b.size() ? b[i] : 0;
-      if (x >= 'a' && x <= 'z') x = static_cast<char>(x - 'a' + 'A');
-      if (y >= 'a' && y <= 'z') y = static_cast<char>(y - 'a' + 'A');
-      if (x != y) return false;
-      if (x == 0) break;
-    }
-    return true;
+    return platform::cp932::equalNoCase(std::string_view(a).substr(0, 16), std::string_view(b).substr(0, 16));
   };
   const bool refSuffix = hasSuffix(ref), nameSuffix = hasSuffix(text);
   if (refSuffix != nameSuffix && sameStart(ref, text)) {

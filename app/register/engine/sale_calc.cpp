@@ -10,6 +10,7 @@
 
 #include "app/register/engine/journal.h"
 #include "app/register/engine/reg_com.h"
+#include "platform/base/cp932.h"
 #include "platform/base/file.h"
 #include "platform/base/path.h"
 #include "zemta/date.h"
@@ -92,22 +93,8 @@ const char* const kReportHeadings[] = {
 };
 constexpr uint16_t kReportHeadingKinds = sizeof kReportHeadings / sizeof kReportHeadings[0];
 
-bool isLeadByte(uint8_t c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
-
-// The longest start of text that fits width bytes without cutting a
-// double-byte character in two.
-std::string cutText(const std::string& text, size_t width) {
-  size_t n = 0;
-  while (n < text.size()) {
-    const size_t step = isLeadByte(static_cast<uint8_t>(text[n])) && n + 1 < text.size() ? 2 : 1;
-    if (n + step > width) break;
-    n += step;
-  }
-  return text.substr(0, n);
-}
-
 void putName(void* line, uint16_t offset, uint16_t width, const std::string& text) {
-  putText(line, offset, width, cutText(text, width));
+  putText(line, offset, width, platform::cp932::cutText(text, width));
 }
 
 std::string repeat(const char* piece, int count) {

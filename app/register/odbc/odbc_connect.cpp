@@ -22,15 +22,7 @@ const char kConnectFailed[] = "ＯＤＢＣデータソースに接続できま�
 const char kDefaultDatabase[] = "Varnex.sqlite3";
 
 bool sameNoCase(const std::string& a, const char* b) {
-  const size_t n = std::strlen(b);
-  if (a.size() != n) return false;
-  for (size_t i = 0; i < n; ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'a' && x <= 'z') x = static_cast<char>(x - 'a' + 'A');
-    if (y >= 'a' && y <= 'z') y = static_cast<char>(y - 'a' + 'A');
-    if (x != y) return false;
-  }
-  return true;
+  return platform::cp932::equalNoCase(a, b);
 }
 
 bool endsNoCase(const std::string& text, const char* suffix) {
@@ -314,16 +306,8 @@ void CRegCom::ReportOdbcError(OdbcStmt* statement) {
   // statement (one that could not be made).
   std::string text = statement && *statement ? (*statement)->lastError() : odbc_.database->LastError();
   if (statement) OdbcDrop(statement);
-  if (text.size() > 255) {
-    // Cut to the diagnostic buffer, never inside a double-byte character.
-    size_t n = 0;
-    while (n < text.size()) {
-      const size_t step = platform::cp932::isLeadByte(static_cast<uint8_t>(text[n])) ? 2 : 1;
-      if (n + step > 255) break;
-      n += step;
-    }
-    text.resize(n);
-  }
+  // Cut to the diagnostic buffer, never inside a double-byte character.
+  if (text.size() > 255) text = platform::cp932::cutText(text, 255);
   if (!text.empty()) showBox(text, platform::kMbIconWarning);
 }
 

@@ -37,7 +37,7 @@ int32_t CRegCom::OdbcSelectByCode(const char* code, void* customer, OdbcStmt* st
   if (prefixable && value.size() >= 2) {
     // The last byte may be the trail byte of a double-byte character.
     size_t i = 0;
-    while (i < value.size() - 1) i += platform::cp932::isLeadByte(static_cast<uint8_t>(value[i])) ? 2 : 1;
+    while (i < value.size() - 1) i += platform::cp932::charLength(value, i);
     prefixable = i == value.size() - 1;
   }
   std::string bound = value;

@@ -142,12 +142,7 @@ int32_t CRegCom::OdbcColumnToItem(const uint8_t* descriptor, void* record, const
       // Text: as many whole characters as the field takes, the rest zero.
       const char* text = static_cast<const char*>(value);
       size_t n = std::min<size_t>(std::min<size_t>(item.size, static_cast<size_t>(indicator)), sizeof item.text);
-      size_t whole = 0;
-      while (whole < n) {
-        const size_t step = platform::cp932::isLeadByte(static_cast<uint8_t>(text[whole])) ? 2 : 1;
-        if (whole + step > n) break;
-        whole += step;
-      }
+      const size_t whole = platform::cp932::fitLength(std::string_view(text, n), n);
       std::memcpy(item.text, text, whole);
       item.kind = 0;  // raw bytes
       return ItemSetData(&item) < 0 ? -1 : 0;

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "app/register/engine/records.h"
+#include "platform/base/cp932.h"
 #include "zemta/scan.h"
 
 namespace varnex::reg::receipt {
@@ -17,8 +18,6 @@ namespace varnex::reg::receipt {
 inline constexpr char kCR = '\r', kLF = '\n', kFF = '\f', kSO = 0x0E, kSI = 0x0F, kESC = 0x1B;
 inline constexpr char kYen = 0x5C;  // the yen sign of code page 932
 inline const std::string kCRLF = "\r\n";
-
-inline bool isLeadByte(uint8_t b) { return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC); }
 
 inline std::string format(const char* f, ...) __attribute__((format(printf, 1, 2)));
 inline std::string format(const char* f, ...) {
@@ -35,14 +34,7 @@ inline std::string spaces(int32_t count) { return count > 0 ? std::string(static
 
 // At most width bytes of text without cutting a double-byte character in two.
 inline std::string cutColumns(const std::string& text, int32_t width) {
-  size_t n = 0;
-  const size_t limit = width > 0 ? static_cast<size_t>(width) : 0;
-  while (n < text.size() && n < limit) {
-    const size_t step = isLeadByte(static_cast<uint8_t>(text[n])) && n + 1 < text.size() ? 2 : 1;
-    if (n + step > limit) break;
-    n += step;
-  }
-  return text.substr(0, n);
+  return platform::cp932::cutText(text, width > 0 ? static_cast<size_t>(width) : 0);
 }
 
 // "%-*.*s": the text in exactly width columns, padded with spaces.

@@ -175,7 +175,7 @@ std::string CReceiptPrinter::FitPrintLine(const char* source, int32_t length) {
     }
     // A double-byte character goes whole or not at all (its trail byte may
     // be 0x5C, which is no escape there).
-    const size_t bytes = isLeadByte(b) && i + 1 < line.size() ? 2 : 1;
+    const size_t bytes = platform::cp932::charLength(line, i);
     const int32_t columns = static_cast<int32_t>(bytes) * (doubleWidth ? 2 : 1);
     if (col + columns > W) break;
     out.append(line, i, bytes);

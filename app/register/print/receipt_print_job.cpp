@@ -10,6 +10,8 @@
 
 #include "app/register/print/receipt_printer.h"
 #include "app/register/engine/reg_com.h"
+#include "platform/base/cp932.h"
+#include "platform/base/path.h"
 #include "platform/ui/roll_printer.h"
 #include "zemta/date.h"
 #include "zemta/tax.h"
@@ -23,8 +25,6 @@ constexpr uint32_t kBlack = 0x000000, kWhite = 0xFFFFFF;
 // The pieces of pass-through bytes the printer driver takes at a time.
 constexpr size_t kPassThroughChunk = 4096;
 
-bool isLead(uint8_t b) { return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC); }
-
 int hexValue(char c) {
   if (c >= '0' && c <= '9') return c - '0';
   if (c >= 'A' && c <= 'F') return c - 'A' + 10;
@@ -35,13 +35,12 @@ int hexValue(char c) {
 int32_t ceilDiv(int32_t a, int32_t b) { return b > 0 ? (a + b - 1) / b : 0; }
 
 // The held sale's base name: cut at the last '.', then what follows the last
-// folder separator ('\\' or '/'), or when there is none the last ':'.
+// folder separator or drive colon.
 std::string heldBaseName(const std::string& path) {
   std::string name = path;
   const size_t dot = name.rfind('.');
   if (dot != std::string::npos) name.resize(dot);
-  size_t sep = name.find_last_of("\\/");
-  if (sep == std::string::npos) sep = name.rfind(':');
+  const size_t sep = platform::lastSeparator(name, true);
   return sep == std::string::npos ? name : name.substr(sep + 1);
 }
 
@@ -51,7 +50,7 @@ int32_t DecodeControlText(const std::string& text, std::string* output) {
   std::string out;
   for (size_t i = 0; i < text.size(); ++i) {
     const char c = text[i];
-    if (isLead(static_cast<uint8_t>(c)) && i + 1 < text.size()) {
+    if (platform::cp932::charLength(text, i) == 2) {
       // A double-byte character is copied whole (its trail byte may be 0x5C).
       out += c;
       out += text[++i];
@@ -257,7 +256,7 @@ void CReceiptPrinter::PrintReceiptText(const std::string& text, const char* held
       SetPrintStyle(col, run, doubleWidth, underline);
     } else if (b == kESC) {
       escape = true;
-    } else if (isLead(b) && i + 1 < text.size()) {
+    } else if (platform::cp932::charLength(text, i) == 2) {
       lead = b;
     } else {
       run += static_cast<char>(b);

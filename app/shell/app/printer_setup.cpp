@@ -7,6 +7,8 @@
 
 #include "app/register/engine/reg_com.h"
 #include "app/register/print/receipt_printer.h"
+#include "platform/base/cp932.h"
+#include "platform/base/path.h"
 #include "platform/base/profile.h"
 #include "platform/ui/roll_printer.h"
 
@@ -15,14 +17,7 @@ namespace varnex::reg {
 namespace {
 
 bool startsWithJapanese(const std::string& face) {
-  static const char kWord[] = "japanese";
-  if (face.size() < 8) return false;
-  for (int i = 0; i < 8; ++i) {
-    char c = face[i];
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    if (c != kWord[i]) return false;
-  }
-  return true;
+  return platform::cp932::startsWithNoCase(face, "japanese");
 }
 
 }  // namespace
@@ -127,8 +122,7 @@ std::string CReceiptPrinter::PrintFolder() const {
   std::string folder = m_pPrintEngine && !m_pPrintEngine->DataFolder().empty() ? m_pPrintEngine->DataFolder()
                                                                                 : DefaultDataFolder();
   if (folder.empty()) return folder;
-  if (!folder.empty() && folder.back() != '/' && folder.back() != '\\') folder += '/';
-  return folder + kReceiptFolder;
+  return platform::withSeparator(folder, '/') + kReceiptFolder;
 }
 
 }  // namespace varnex::reg

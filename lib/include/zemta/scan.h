@@ -1,10 +1,9 @@
 // Field scanning, byte-string search and number formatting.
 //
 // The scanners split delimited text into fields and search byte strings; when
-// told to, they treat a code page 932 double-byte character (lead byte
-// 0x81-0x9F or 0xE0-0xFC, trail byte 0x40-0x7E or 0x80-0xFC) as one character
-// that is never split or matched in its middle. White space is the bytes 9-13
-// and the space.
+// told to, they treat a code page 932 double-byte character (a lead byte with
+// a trail byte) as one character that is never split or matched in its middle.
+// White space is the bytes 9-13 and the space.
 //
 // StrCnvf turns a number already printed into a text field into the form
 // screens and receipts show; LongToStr and DoubleToStr print a number and pass

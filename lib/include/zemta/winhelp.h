@@ -67,6 +67,6 @@ ZEMTA_API int32_t ZemtaIsSpace(int32_t c);       // 9-13 and space
 ZEMTA_API int32_t ZemtaIsDigit(int32_t c);
 ZEMTA_API int32_t ZemtaIsAlnum(int32_t c);       // ASCII letter or digit
 ZEMTA_API int32_t ZemtaIsAlnumKana(int32_t c);   // and half-width katakana 0xA1-0xDF
-ZEMTA_API int32_t ZemtaIsLeadByte(int32_t c);    // 0x81-0x9F, 0xE0-0xFC
-ZEMTA_API int32_t ZemtaIsTrailByte(int32_t c);   // 0x40-0x7E, 0x80-0xFC
+ZEMTA_API int32_t ZemtaIsLeadByte(int32_t c);    // code page 932 lead byte
+ZEMTA_API int32_t ZemtaIsTrailByte(int32_t c);   // code page 932 trail byte
 ZEMTA_API int32_t ZemtaToUpper(int32_t c);       // "a"-"z" to "A"-"Z"

@@ -68,6 +68,7 @@
 #include "lib/store/project/fileproj_internal.h"
 #include "lib/core/little_endian.h"
 #include "lib/views/view/view_registry.h"
+#include "platform/base/cp932.h"
 #include "platform/base/file.h"
 #include "platform/base/last_error.h"
 #include "platform/base/path.h"
@@ -86,30 +87,6 @@ constexpr size_t kMaxPathLen = 259;
 HandleTable<Project>& registry() {
   static HandleTable<Project> table(0x5A500000, 0xFF, kMaxProjects);
   return table;
-}
-
-bool isLead(uint8_t c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
-
-bool hasDot(const std::string& name) {
-  // The last component decides: "..\x" has dots in a folder only.
-  size_t slash = name.find_last_of("\\/");
-  return name.find('.', slash == std::string::npos ? 0 : slash + 1) != std::string::npos;
-}
-
-std::string withSeparator(const std::string& folder) {
-  if (folder.empty() || folder.back() == '\\' || folder.back() == '/') return folder;
-  return folder + "\\";
-}
-
-bool startsWithProj(const std::string& text) {
-  if (text.size() < 7) return false;
-  for (size_t i = 0; i < 7; ++i) {
-    char a = text[i], b = kProjPrefix[i];
-    if (a >= 'A' && a <= 'Z') a = static_cast<char>(a - 'A' + 'a');
-    if (b >= 'A' && b <= 'Z') b = static_cast<char>(b - 'A' + 'a');
-    if (a != b) return false;
-  }
-  return true;
 }
 
 uint32_t lastErrorCode() {
@@ -330,15 +307,7 @@ std::string fixedText(const uint8_t* at, size_t width) {
 
 std::string cutName(const std::string& name, size_t limit) {
   size_t end = name.find('\0');
-  std::string text = end == std::string::npos ? name : name.substr(0, end);
-  if (text.size() <= limit) return text;
-  size_t i = 0;
-  while (i < limit) {
-    size_t width = isLead(static_cast<uint8_t>(text[i])) ? 2 : 1;
-    if (i + width > limit) break;
-    i += width;
-  }
-  return text.substr(0, i);
+  return platform::cp932::cutText(std::string_view(name).substr(0, end), limit);
 }
 
 int32_t Field::id() const { return get_i32le(raw.data() + kFieldId); }
@@ -373,15 +342,16 @@ std::vector<Composite> TableEntry::composites() const {
   return out;
 }
 
+std::string projectFolderWanted(const std::string& catalogPath, const std::string& dataFolder) {
+  if (!platform::cp932::startsWithNoCase(dataFolder, kProjPrefix)) return dataFolder;
+  size_t cut = platform::lastSeparator(catalogPath, true);
+  return (cut == std::string::npos ? std::string() : catalogPath.substr(0, cut + 1)) +
+         dataFolder.substr(std::strlen(kProjPrefix));
+}
+
 bool resolveProjectFolder(const std::string& catalogPath, const std::string& dataFolder, std::string& folder) {
-  std::string wanted;
-  if (!startsWithProj(dataFolder)) {
-    wanted = dataFolder;
-  } else {
-    size_t cut = catalogPath.find_last_of("\\/:");
-    wanted = (cut == std::string::npos ? std::string() : catalogPath.substr(0, cut + 1)) + dataFolder.substr(7);
-  }
-  if (!wanted.empty() && (wanted.back() == '\\' || wanted.back() == '/')) wanted.pop_back();
+  std::string wanted = projectFolderWanted(catalogPath, dataFolder);
+  if (platform::endsWithSeparator(wanted)) wanted.pop_back();
   const std::string remembered = platform::currentFolder();
   if (remembered.empty()) return false;
   if (!wanted.empty() && !platform::setCurrentFolder(wanted)) return false;
@@ -392,7 +362,7 @@ bool resolveProjectFolder(const std::string& catalogPath, const std::string& dat
     platform::setLastError(readError);
     return false;
   }
-  if (absolute.size() > kMaxPathLen) absolute.resize(kMaxPathLen);
+  absolute.resize(platform::cp932::fitLength(absolute, kMaxPathLen));
   folder = absolute + "\\";
   return true;
 }
@@ -408,19 +378,19 @@ std::string tablePath(const std::string& projectFolder, const std::string& folde
   if (isLocalFileName(fileName)) {
     const std::string localFolder = filedb::localDataPath();
     local = !localFolder.empty();
-    path = (local ? withSeparator(localFolder) : projectFolder) + folder1 + fileName.substr(2);
+    path = (local ? platform::withSeparator(localFolder) : projectFolder) + folder1 + fileName.substr(2);
   } else {
     path = projectFolder + folder1 + fileName;
   }
-  if (!hasDot(fileName)) path += ".dbf";
+  if (!platform::hasExtension(fileName)) path += ".dbf";
   return path;
 }
 
 std::string indexPath(const std::string& projectFolder, const std::string& folder1, const std::string& fileName,
                       bool local) {
   const std::string localFolder = filedb::localDataPath();
-  std::string path = (local && !localFolder.empty() ? withSeparator(localFolder) : projectFolder) + folder1 + fileName;
-  if (!hasDot(fileName)) path += ".bxx";
+  std::string path = (local && !localFolder.empty() ? platform::withSeparator(localFolder) : projectFolder) + folder1 + fileName;
+  if (!platform::hasExtension(fileName)) path += ".bxx";
   return path;
 }
 

@@ -20,7 +20,7 @@
 #include "lib/store/tables/filedb_internal.h"
 #include "lib/store/project/fileproj_internal.h"
 #include "lib/views/view/view_registry.h"
-#include "platform/base/cp932.h"
+#include "platform/base/path.h"
 #include "platform/ui/common_dialogs.h"
 #include "zemta/btree.h"
 #include "zemta/combine.h"
@@ -38,25 +38,9 @@ namespace {
 const char kBackupFilter[] = "Backup Files (*.dbk)|*.dbk|All Files (*.*)|*.*||";
 const char kRestoreCaption[] = "リストアを行うファイルを選択して下さい";
 
-bool hasDot(const std::string& name) {
-  size_t slash = name.find_last_of("\\/");
-  return name.find('.', slash == std::string::npos ? 0 : slash + 1) != std::string::npos;
-}
-
-bool sameName(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'a' && x <= 'z') x = static_cast<char>(x - 32);
-    if (y >= 'a' && y <= 'z') y = static_cast<char>(y - 32);
-    if (x != y) return false;
-  }
-  return true;
-}
-
 void addOnce(std::vector<std::string>& names, const std::string& name) {
   for (const auto& n : names)
-    if (sameName(n, name)) return;
+    if (platform::sameName(n, name)) return;
   names.push_back(name);
 }
 
@@ -70,18 +54,10 @@ std::string defaultBackupName(const std::string& tableFolder) {
   return tableFolder + name;
 }
 
-// Splits a path at its last backslash or colon (never at the second byte of
-// a double-byte character) into the folder and the file name.
+// Splits a path after its last separator or drive colon into the folder and
+// the file name.
 void splitPath(const std::string& path, std::string& folder, std::string& file) {
-  size_t cut = std::string::npos;
-  for (size_t i = 0; i < path.size(); ++i) {
-    auto c = static_cast<uint8_t>(path[i]);
-    if (platform::cp932::isLeadByte(c) && i + 1 < path.size()) {
-      ++i;
-      continue;
-    }
-    if (c == '\\' || c == ':' || c == '/') cut = i;
-  }
+  const size_t cut = platform::lastSeparator(path, true);
   if (cut == std::string::npos) {
     folder.clear();
     file = path;
@@ -146,12 +122,12 @@ ZEMTA_API int32_t FileProjBackup(FileProjHandle handle, const char* targetPath) 
   std::vector<std::string> names;
   for (const auto& entry : p->tables) {
     std::string table = entry.fileName();
-    if (!hasDot(table)) table += ".dbf";
+    if (!platform::hasExtension(table)) table += ".dbf";
     addOnce(names, table);
     for (const auto& f : entry.fields) {
       std::string index = f.indexFile();
       if (index.empty()) continue;
-      if (!hasDot(index)) index += ".bxx";
+      if (!platform::hasExtension(index)) index += ".bxx";
       addOnce(names, index);
     }
   }

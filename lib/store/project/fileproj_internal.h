@@ -137,6 +137,9 @@ struct Project {
 };
 
 // Path rules shared with the project maker.
+// The project folder a catalog names, as written: a data folder starting
+// "\\Proj\" lies beside the catalog (any case of "Proj").
+std::string projectFolderWanted(const std::string& catalogPath, const std::string& dataFolder);
 // The project folder the catalog names (absolute, ending in a backslash), or
 // false when it cannot be reached (last error set).
 bool resolveProjectFolder(const std::string& catalogPath, const std::string& dataFolder, std::string& folder);

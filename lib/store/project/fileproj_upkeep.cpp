@@ -20,6 +20,7 @@
 #include "lib/store/tables/filedb_internal.h"
 #include "lib/store/project/fileproj_internal.h"
 #include "lib/views/view/view_registry.h"
+#include "platform/base/path.h"
 #include "platform/base/file.h"
 #include "platform/base/last_error.h"
 #include "platform/base/message_box.h"
@@ -130,17 +131,6 @@ int32_t rebuildIndex(Table& t, size_t i, const char* title) {
   return 0;
 }
 
-bool sameFileName(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'a' && x <= 'z') x = static_cast<char>(x - 32);
-    if (y >= 'a' && y <= 'z') y = static_cast<char>(y - 32);
-    if (x != y) return false;
-  }
-  return true;
-}
-
 // "[table] - [field]" or, for a composite index, the part fields joined by " + ".
 std::string indexTitle(const TableEntry& entry, const IndexEntry& e, int32_t index) {
   std::string title = "[" + entry.name() + "] - [";
@@ -240,7 +230,7 @@ ZEMTA_API int32_t FileProjIdxCheck(FileProjHandle handle, int32_t fdbId, uint32_
   for (size_t n = 0; n < p->tables.size(); ++n) {
     const TableEntry& entry = p->tables[n];
     bool repeated = false;
-    for (size_t m = 0; m < n && !repeated; ++m) repeated = sameFileName(p->tables[m].fileName(), entry.fileName());
+    for (size_t m = 0; m < n && !repeated; ++m) repeated = platform::sameName(p->tables[m].fileName(), entry.fileName());
     if (repeated) continue;
     if (fdbId != 0 && entry.fdbId() != fdbId) continue;
     found = true;

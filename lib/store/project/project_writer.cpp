@@ -102,11 +102,7 @@ bool makeProject(const ProjectDefinition& def, const std::string& catalogPath, s
   }
   std::string projectFolder;
   // The project folder may not exist yet: make it from the catalog's rule first.
-  std::string wanted = def.dataFolder;
-  if (wanted.size() >= 7 && (wanted.compare(0, 7, "\\\\Proj\\") == 0 || wanted.compare(0, 7, "\\\\proj\\") == 0)) {
-    size_t cut = catalogPath.find_last_of("\\/:");
-    wanted = (cut == std::string::npos ? std::string() : catalogPath.substr(0, cut + 1)) + wanted.substr(7);
-  }
+  const std::string wanted = projectFolderWanted(catalogPath, def.dataFolder);
   if (!wanted.empty() && !platform::createDirectories(platform::mapPath(wanted))) {
     error = "cannot make the project folder " + wanted + ": " + osError();
     return false;
@@ -121,7 +117,7 @@ bool makeProject(const ProjectDefinition& def, const std::string& catalogPath, s
       return false;
     }
   const std::string localFolder = filedb::localDataPath();
-  if (!localFolder.empty() && !platform::createDirectories(platform::mapPath(localFolder + "\\" + def.folders[1]))) {
+  if (!localFolder.empty() && !platform::createDirectories(platform::mapPath(platform::withSeparator(localFolder) + def.folders[1]))) {
     error = "cannot make the local data folder: " + osError();
     return false;
   }

@@ -20,6 +20,7 @@
 #include "lib/core/library_locks.h"
 #include "lib/core/report.h"
 #include "platform/base/clock.h"
+#include "platform/base/cp932.h"
 #include "platform/base/file.h"
 #include "platform/base/last_error.h"
 #include "platform/base/message_box.h"
@@ -120,12 +121,7 @@ uint32_t remoteOpenMode(uint32_t access, uint32_t disposition) {
 }
 
 bool prefixMatches(const std::string& path, const std::string& prefix) {
-  if (path.size() < prefix.size()) return false;
-  for (size_t i = 0; i < prefix.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(path[i])) != std::tolower(static_cast<unsigned char>(prefix[i])))
-      return false;
-  }
-  return true;
+  return platform::cp932::startsWithNoCase(path, prefix);
 }
 
 int32_t high32(int32_t value) { return value < 0 ? -1 : 0; }

@@ -28,6 +28,7 @@
 #include "lib/core/library_locks.h"
 #include "lib/core/report.h"
 #include "lib/views/view/view_registry.h"
+#include "platform/base/cp932.h"
 #include "platform/base/last_error.h"
 
 namespace zemta::filedb {
@@ -79,26 +80,13 @@ bool writeAt(Table& t, uint32_t offset, const void* data, uint32_t length, uint3
   return true;
 }
 
-// Cuts text to at most limit bytes without splitting a double-byte character.
-std::string cutText(const std::string& text, size_t limit) {
-  if (text.size() <= limit) return text;
-  size_t i = 0;
-  while (i < limit) {
-    uint8_t c = static_cast<uint8_t>(text[i]);
-    size_t width = ((c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC)) ? 2 : 1;
-    if (i + width > limit) break;
-    i += width;
-  }
-  return text.substr(0, i);
-}
-
 std::string makeDisplayName(const char* title, const std::string& path) {
   if (!title || !*title) return {};
   std::string name;
-  if (path.size() < 124) name = cutText(title, 124 - path.size());
+  if (path.size() < 124) name = platform::cp932::cutText(title, 124 - path.size());
   name += "： ";
   name += path;
-  return cutText(name, kDisplayNameSize - 1);
+  return platform::cp932::cutText(name, kDisplayNameSize - 1);
 }
 
 // Opens or keeps the own index B-trees for a change: mode 3 unless held by

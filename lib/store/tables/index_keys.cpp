@@ -34,6 +34,7 @@
 #include "lib/core/report.h"
 #include "lib/store/tables/filedb_internal.h"
 #include "lib/core/little_endian.h"
+#include "platform/base/cp932.h"
 #include "platform/base/file.h"
 #include "platform/base/last_error.h"
 
@@ -77,8 +78,6 @@ bool isUnsignedItemType(uint32_t t) {
 }
 bool isFloatItemType(uint32_t t) { return (t >= 8 && t <= 13) || t == 48 || t == 49; }
 
-bool isLeadByte(uint8_t c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
-
 constexpr uint32_t kNormalLimit = 4096;
 
 // The normalized form of a text key for the two keyword compares.
@@ -86,7 +85,7 @@ uint32_t normalize(const uint8_t* text, uint32_t len, bool keepDoubleByte, bool 
   uint32_t n = 0;
   for (uint32_t i = 0; i < len && n < kNormalLimit; ++i) {
     uint8_t c = text[i];
-    if (isLeadByte(c) && i + 1 < len) {
+    if (platform::cp932::isLeadByte(c) && i + 1 < len) {
       if (keepDoubleByte) {
         out[n++] = c;
         if (n < kNormalLimit) out[n++] = text[i + 1];

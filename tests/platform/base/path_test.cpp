@@ -4,8 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/base/cp932.h"
 #include "platform/base/file.h"
 #include "platform/base/last_error.h"
+#include "support/cp932_names.h"
 #include "support/temp_folder.h"
 
 namespace platform {
@@ -128,6 +130,74 @@ TEST(PathList, WildcardsIgnoreCase) {
   EXPECT_EQ(listFolder(folder.path() + "\\SUBDIR"), std::vector<std::string>{});
   EXPECT_TRUE(listFolder(folder / "missing").empty());
   EXPECT_EQ(lastError(), kErrorPathNotFound);
+}
+
+// Every name rule over names whose second bytes look like a backslash or a
+// letter: none of them is taken for a separator, and only ASCII letters fold.
+TEST(PathNames, SecondBytesAreNeitherSeparatorsNorLetters) {
+  for (const auto& n : testing_support::cp932Names()) {
+    SCOPED_TRACE(n.label);
+    std::string utf8;
+    ASSERT_TRUE(cp932ToUtf8(n.name, utf8));
+    ASSERT_EQ(utf8, n.utf8);  // the table itself
+
+    // Splitting.
+    const std::string inFolder = "C:\\Data\\" + n.name;
+    EXPECT_EQ(lastSeparator(n.name), std::string::npos);
+    EXPECT_EQ(lastSeparator(n.name, true), std::string::npos);
+    EXPECT_FALSE(endsWithSeparator(inFolder));
+    EXPECT_TRUE(endsWithSeparator(inFolder + "\\"));
+    EXPECT_EQ(fileNameOf(inFolder + "\\" + n.name + ".bxx"), n.name + ".bxx");
+    EXPECT_EQ(folderOf(inFolder + "\\x.dbf"), inFolder);
+    EXPECT_EQ(folderOf(inFolder), "C:\\Data");
+    EXPECT_EQ(splitPath(inFolder + "\\" + n.name + "\\"),
+              (std::vector<std::string>{"C:", "Data", n.name, n.name, ""}));
+    EXPECT_FALSE(hasExtension("C:\\Data.1\\" + n.name));
+    EXPECT_TRUE(hasExtension(n.name + ".bxx"));
+    // Joining.
+    EXPECT_EQ(withSeparator(inFolder), inFolder + "\\");
+    EXPECT_EQ(withSeparator(inFolder + "/", '/'), inFolder + "/");
+    EXPECT_EQ(joinPath(inFolder, "x.dbf"), inFolder + "\\x.dbf");
+    // Comparing and folding.
+    EXPECT_TRUE(sameName(n.name + "a.bxx", n.name + "A.BXX"));
+    EXPECT_EQ(cp932::upperAscii(n.name + "a.bxx"), n.name + "A.BXX");
+    EXPECT_TRUE(cp932::startsWithNoCase(n.name + "abc", n.name + "AB"));
+    if (!n.twin.empty()) {
+      EXPECT_FALSE(sameName(n.name + ".bxx", n.twin + ".BXX"));
+      EXPECT_FALSE(cp932::startsWithNoCase(n.name + "x", n.twin));
+      EXPECT_NE(cp932::upperAscii(n.name), cp932::upperAscii(n.twin));
+    }
+    // Cutting: a double-byte character goes whole or not at all.
+    EXPECT_EQ(cp932::cutText(n.name + n.name, n.name.size() + 1), n.name);
+    EXPECT_EQ(cp932::cutText("x" + n.name, 2), "x");
+
+    // On disk: the folder is found by its own name, in any case of its
+    // ASCII part, and never by its twin's.
+    TempFolder folder;
+    folder.write(n.name + "Dir/data.txt", "z");
+    EXPECT_EQ(mapPath(folder.path() + "\\" + n.name + "DIR\\DATA.TXT"), folder / (n.name + "Dir/data.txt"));
+    EXPECT_EQ(listFolder(folder.path(), n.name + "d*"), std::vector<std::string>{n.name + "Dir"});
+    if (!n.twin.empty()) {
+      EXPECT_EQ(mapPath(folder.path() + "\\" + n.twin + "DIR\\DATA.TXT"), folder / (n.twin + "DIR/DATA.TXT"));
+      EXPECT_TRUE(listFolder(folder.path(), n.twin + "dir").empty());
+    }
+  }
+}
+
+TEST(Cp932Cut, HalfCharactersAreNeverKept) {
+  const std::string ka = "\x83\x4A";  // "カ"
+  struct Case {
+    std::string text;
+    size_t limit;
+    std::string expected;
+  };
+  const Case cases[] = {
+      {"ab" + ka, 3, "ab"}, {"ab" + ka, 4, "ab" + ka}, {"ab" + ka, 99, "ab" + ka},
+      {"ab\x83", 9, "ab"},  // a lead byte that ends the text is half a character
+      {"\xB1\xB2", 1, "\xB1"},  // half-width kana are single bytes
+      {"", 5, ""}, {ka, 0, ""},
+  };
+  for (const auto& c : cases) EXPECT_EQ(cp932::cutText(c.text, c.limit), c.expected) << c.text << " " << c.limit;
 }
 
 }  // namespace

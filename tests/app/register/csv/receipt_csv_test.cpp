@@ -9,6 +9,7 @@
 #include "app/register/engine/records.h"
 #include "app/register/demo_project.h"
 #include "platform/base/clock.h"
+#include "support/cp932_names.h"
 #include "app/register/sale_lines.h"
 #include "zemta/date.h"
 #include "zemta/tax.h"
@@ -155,6 +156,17 @@ TEST(ReceiptCsvNames, OnlyThePatternsPlaceholderBecomesTheCheckDigit) {
     EXPECT_TRUE(checked(std::string(c.data) + name[prefix.size()])) << name;
   }
   EXPECT_EQ(MakeCheckDigitName("/a/plain", t), "/a/plain.csv");
+
+  // Double-byte names: a trail byte 0x5C is no separator and a trail byte
+  // 0x63 ("ツ" is 83 63) no placeholder.
+  for (const auto& n : testing_support::cp932Names()) {
+    const std::string folder = "D:\\" + n.name + "\\";
+    const std::string data = n.name + "\x83\x63" "R25";
+    const std::string name = MakeCheckDigitName(folder + n.name + "\x83\x63" "R%dC", t);
+    ASSERT_EQ(name.size(), folder.size() + data.size() + 5) << n.label;
+    EXPECT_EQ(name.substr(0, folder.size() + data.size()), folder + data) << n.label;
+    EXPECT_TRUE(checked(data + name[folder.size() + data.size()])) << n.label;
+  }
 }
 
 TEST_F(ReceiptCsvTest, AMadeNameNeverReplacesAFile) {

@@ -16,6 +16,7 @@
 #include "platform/ui/common_dialogs.h"
 #include "lib/store/department_project.h"
 #include "lib/store/store_test_support.h"
+#include "support/cp932_names.h"
 #include "zemta/date.h"
 #include "zemta/errors.h"
 #include "zemta/fileproj.h"
@@ -158,6 +159,57 @@ TEST_F(BackupTest, DefaultNameAndFileDialog) {
 
   EXPECT_EQ(FileProjBackup(0, nullptr), -1);
   EXPECT_EQ(FileProjRestore(0, made.c_str(), 0, nullptr), -1);
+}
+
+// Index files whose names differ only in a trail byte that looks like a
+// letter of the other case ("ア.bxx" is 83 41, "ヂ.bxx" 83 61) are two files:
+// a backup keeps both and a restore brings both back.
+class NameBackupTest : public store_test::DepartmentProject {};
+
+TEST_F(NameBackupTest, IndexFilesThatOnlyByteFoldingWouldConfuseBothComeBack) {
+  const testing_support::Cp932Name* pair = nullptr;
+  for (const auto& n : testing_support::cp932Names())
+    if (!n.twin.empty() && !pair) pair = &n;
+  ASSERT_NE(pair, nullptr);
+  std::string twinUtf8;
+  for (const auto& n : testing_support::cp932Names())
+    if (n.name == pair->twin) twinUtf8 = n.utf8;
+  const std::string definition = std::string(reinterpret_cast<const char*>(u8R"(# two index files
+project folder="\\Proj\Data\" folders="Res\" "Tab\" "Tab\" "Tab\" "Tab\"
+table "部門" fdb=5 id=5 header=16 record=32 file="DEPT"
+  hfield "件数" id=500 offset=0 size=4 type=4
+)")) + "  field \"No\" id=501 offset=0 size=2 type=4 index=\"" + pair->utf8 + ".bxx\"\n" +
+                                 "  field \"Name\" id=502 offset=2 size=20 type=0 index=\"" + twinUtf8 + ".bxx\"\nend\n";
+  openProject(definition.c_str());
+  const std::string files[] = {"DEPT.dbf", pair->name + ".bxx", pair->twin + ".bxx"};
+  std::map<std::string, std::string> before;
+  for (const auto& f : files) before[f] = folder_.read("App/Res/Data/Tab/" + f);
+  ASSERT_FALSE(before[files[1]].empty());
+  ASSERT_FALSE(before[files[2]].empty());
+
+  const std::string backup = folder_.file("save.dbk");
+  ASSERT_EQ(FileProjBackup(project_, backup.c_str()), 0);
+  ASSERT_EQ(FileDBRecWrite(table_, 0, department(99, "変更", 2).data()), 0);
+  ASSERT_EQ(FileDBRecWrite(table_, 3, department(13, "追加", 3).data()), 0);
+  for (const auto& f : files) ASSERT_NE(folder_.read("App/Res/Data/Tab/" + f), before[f]) << f;
+
+  EXPECT_EQ(FileProjRestore(project_, backup.c_str(), 0, nullptr), 3);
+  for (const auto& f : files) EXPECT_EQ(folder_.read("App/Res/Data/Tab/" + f), before[f]) << f;
+  EXPECT_EQ(FileProjIdxCheck(project_, 0, 0), 0);
+
+  // The restore dialog opens in the folder of the path it is given, whose
+  // name may end in 0x5C.
+  platform::ui::FileDialogRequest seen;
+  platform::ui::setFileDialogAnswerer([&](const platform::ui::FileDialogRequest& r, std::string&) {
+    seen = r;
+    return false;
+  });
+  for (const auto& n : testing_support::cp932Names()) {
+    EXPECT_EQ(FileProjRestore(project_, ("C:\\" + n.name + "\\" + n.name + ".dbk").c_str(), 1, nullptr), 0);
+    EXPECT_EQ(seen.folder, "C:\\" + n.name + "\\") << n.label;
+    EXPECT_EQ(seen.fileName, n.name + ".dbk") << n.label;
+  }
+  platform::ui::setFileDialogAnswerer({});
 }
 
 }  // namespace

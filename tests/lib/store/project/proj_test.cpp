@@ -20,6 +20,7 @@
 #include "lib/views/view/view_registry.h"
 #include "platform/ui/window.h"
 #include "lib/store/store_test_support.h"
+#include "support/cp932_names.h"
 #include "zemta/errors.h"
 #include "zemta/fileproj.h"
 #include "zemta/filesearch.h"
@@ -208,6 +209,38 @@ TEST_F(ProjectTest, BadArgumentsAndDamagedCatalogsFailCleanly) {
   project_ = FileProjOpen(catalog_.c_str(), 5, nullptr);
   EXPECT_NE(project_, 0u);
   EXPECT_EQ(FileProjClose(0x1234), -1);
+}
+
+// A project whose data folder and local data folder are named with a second
+// byte 0x5C at their end ("売上表" ends in 95 5C) opens, and its files lie
+// in those folders.
+TEST(ProjectFolderNames, FoldersWhoseLastByteIs5COpen) {
+  const int32_t messages = ZemtaEnableLastErrorMessage(0);
+  const std::string definitionText = reinterpret_cast<const char*>(kDefinitionText);
+  const std::string dataFolder = "folder=\"\\\\Proj\\Data\\\"";
+  ASSERT_NE(definitionText.find(dataFolder), std::string::npos);
+  for (const auto& n : testing_support::cp932Names()) {
+    SCOPED_TRACE(n.label);
+    store_test::TempFolder folder;
+    const std::string local = folder.file(n.name);  // written without a separator at the end
+    ASSERT_EQ(FileSetLocPath(local.c_str()), 0);
+    std::string text = definitionText;
+    text.replace(text.find(dataFolder), dataFolder.size(), "folder=\"\\\\Proj\\" + n.utf8 + "\"");
+    ProjectDefinition definition;
+    std::string error;
+    ASSERT_TRUE(parseProjectDefinition(text, definition, error)) << error;
+    const std::string catalog = folder.file("App/Res/Test.dbf");
+    ASSERT_TRUE(makeProject(definition, catalog, error)) << error;
+    const FileProjHandle project = FileProjOpen(catalog.c_str(), 5, nullptr);
+    ASSERT_NE(project, 0u);
+    EXPECT_EQ(findProject(project)->folder, folder.file("App/Res/" + n.name) + "\\");
+    EXPECT_TRUE(std::ifstream(folder.file("App/Res/" + n.name + "/Tab/DEPT.dbf")).good());
+    EXPECT_TRUE(std::ifstream(local + "/Tab/POS_BAS.DBF").good());
+    EXPECT_EQ(FileDBRecWrite(FileProjGetFdb(project, 3), 0, std::vector<uint8_t>(64, 0x78).data()), 0);
+    EXPECT_EQ(FileProjClose(project), 0);
+  }
+  FileSetLocPath(nullptr);
+  ZemtaEnableLastErrorMessage(messages);
 }
 
 // Another process appends a record and changes one; one tick later the views
