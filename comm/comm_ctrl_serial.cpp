@@ -147,7 +147,7 @@ void CCommCtrl::ReleasePort() {
 void CCommCtrl::CommClose() {
   {
     std::lock_guard<std::recursive_mutex> guard(logLock_);
-    if (log_) {
+    if (LogIsOpen()) {
       if (logTimeStamps_) WriteLogDate();
       lastDirection_ = kDirectionNone;
     }
