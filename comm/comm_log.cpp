@@ -49,11 +49,9 @@ bool CCommCtrl::OpenLog(bool truncate) {
   return true;
 }
 
-bool CCommCtrl::CloseLog() {
+void CCommCtrl::CloseLog() {
   std::lock_guard<std::recursive_mutex> guard(logLock_);
-  if (!log_) return true;
-  log_.reset();  // File closes on destruction and reports nothing
-  return true;
+  log_.reset();
 }
 
 bool CCommCtrl::WriteLogBytes(const std::string& bytes) {
@@ -111,27 +109,29 @@ int32_t CCommCtrl::SetLogFileName(const std::string& name) {
   if (next == logFileName_) return 1;
   logFileName_ = next;
   if (!LogIsOpen()) return 1;
-  bool ok = true;
-  if (logTimeStamps_) ok = WriteLogDate();
+  uint32_t error = 0;
+  if (logTimeStamps_ && !WriteLogDate()) error = platform::lastError();
   CloseLog();
-  if (logging_ && (!OpenLog(false) || logError_.load() != 0)) ok = false;
-  return ok ? 1 : 0;
+  if (logging_ && !OpenLog(false) && !error) error = platform::lastError();
+  if (!error && LogIsOpen()) error = logError_.load();  // the new log's date line
+  if (!error) return 1;
+  platform::setLastError(error);
+  return 0;
 }
 
 int32_t CCommCtrl::RemoveLogFile(const char* newName) { return RemoveLogFile(std::string(newName ? newName : "")); }
 
 int32_t CCommCtrl::RemoveLogFile(const std::string& newName) {
   std::lock_guard<std::recursive_mutex> guard(logLock_);
-  bool ok = true;
+  uint32_t error = 0;
   if (LogIsOpen()) {
-    if (logTimeStamps_) ok = WriteLogDate();
+    if (logTimeStamps_ && !WriteLogDate()) error = platform::lastError();
     lastDirection_ = kDirectionNone;
     CloseLog();
   }
   // The fresh log starts empty only once the old one is kept under the new
   // name: when it could not be moved, the log goes on where it was.
   bool kept = true;
-  uint32_t error = 0;
   if (!newName.empty()) {
     if (platform::fileExists(newName) && !platform::deleteFile(newName)) {
       kept = false;
@@ -142,16 +142,11 @@ int32_t CCommCtrl::RemoveLogFile(const std::string& newName) {
       error = platform::lastError();
     }
   }
-  if (logging_ && (!OpenLog(kept) || logError_.load() != 0)) {
-    ok = false;
-    if (!error) error = logError_.load() ? logError_.load() : platform::lastError();
-  }
-  if (!kept) ok = false;
-  if (!ok) {
-    platform::setLastError(error ? error : logError_.load());
-    return 0;
-  }
-  return 1;
+  if (logging_ && !OpenLog(kept) && !error) error = platform::lastError();
+  if (!error && LogIsOpen()) error = logError_.load();  // the new log's date line
+  if (!error) return 1;
+  platform::setLastError(error);
+  return 0;
 }
 
 int32_t CCommCtrl::InsLogDate() {

@@ -126,6 +126,7 @@ TEST_F(SerialTest, UnansweredFrameIsSentRetryPlusOneTimesThenReportedWithItsTag)
   ASSERT_EQ(serial_->CommOpen(owner_->hwnd()), 1);
   ASSERT_EQ(serial_->CommWrite(0x00010000, 3, "REQ", 2, 40, 77), 0);
   EXPECT_TRUE(owner_->pumpUntil([&] { return !received_.empty(); }));
+  EXPECT_TRUE(device_->waitFor("REQ", 3, testing_support::kPatienceMs));
   EXPECT_EQ(device_->countOf("REQ"), 3);
   ASSERT_EQ(received_.size(), 1u);
   EXPECT_EQ(received_[0].type, 0x8000u);

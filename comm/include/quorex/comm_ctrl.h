@@ -174,7 +174,7 @@ class QUOREX_API CCommCtrl {
   enum Direction : int32_t { kDirectionNone = 0, kDirectionReceived = 1, kDirectionSent = 2 };
   void EventThread();
   bool OpenLog(bool truncate);
-  bool CloseLog();
+  void CloseLog();
   bool WriteLogDate();
   void LogData(Direction direction, const void* data, int32_t length);
   bool WriteLogBytes(const std::string& bytes);
