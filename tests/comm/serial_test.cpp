@@ -134,7 +134,9 @@ TEST_F(SerialTest, UnansweredFrameIsSentRetryPlusOneTimesThenReportedWithItsTag)
   EXPECT_TRUE(received_[0].data.empty());
   EXPECT_EQ(serial_->OutHead(), serial_->OutTail());
   EXPECT_EQ(serial_->RunningTimers(), 0);
-  EXPECT_EQ(owner_->runningTimers(), 0u);  // every reply timer was stopped
+  // Every reply timer (one per output entry, base OR index) was stopped.
+  const uint32_t base = serial_->GetTimerIdBase();
+  EXPECT_EQ(owner_->runningTimers(base, base + CSerial::kOutQueueSize - 1), 0u);
 }
 
 TEST_F(SerialTest, AFullOutputQueueRefusesTheNextFrameAndKeepsTheRest) {

@@ -74,6 +74,13 @@ class TestOwner {
   }
   const std::vector<Message>& deliveredMessages() const { return delivered_; }
   size_t runningTimers() const { return timers_.size(); }
+  // Running timers with ids from first to last.
+  size_t runningTimers(uint32_t first, uint32_t last) const {
+    size_t n = 0;
+    for (const auto& [id, t] : timers_)
+      if (id >= first && id <= last) ++n;
+    return n;
+  }
 
  private:
   struct Timer {
