@@ -5,6 +5,7 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/base/file.h"
 #include "platform/base/profile.h"
 #include "platform/base/serial_line.h"
 #include "platform/base/sync.h"

@@ -147,7 +147,7 @@ void CCommCtrl::ReleasePort() {
 void CCommCtrl::CommClose() {
   {
     std::lock_guard<std::recursive_mutex> guard(logLock_);
-    if (log_) {
+    if (LogIsOpen()) {
       if (logTimeStamps_) WriteLogDate();
       lastDirection_ = kDirectionNone;
     }
@@ -209,6 +209,10 @@ int32_t CCommCtrl::CommWrite(const void* data, int32_t length, uint32_t* errors)
     platform::setLastError(platform::kErrorInvalidParameter);
     return -1;
   }
+  // The log shows the traffic in the order it crossed the line: a reply that
+  // the event thread reads meanwhile is logged after the bytes that asked for
+  // it. The log lock is taken last everywhere, so holding it here is safe.
+  std::lock_guard<std::recursive_mutex> guard(logLock_);
   int32_t n = line_->write(data, static_cast<uint32_t>(count));
   if (n > 0) LogData(kDirectionSent, data, n);
   return n;

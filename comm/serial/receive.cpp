@@ -237,12 +237,9 @@ void CSerial::RunReceivePipeline(uint32_t status) {
     if (hdlc && receiveCount_ >= 5 && !HdlcStep(status, &frame)) return;
     RunCheckChain(status, frame);
     if (setAsideCount_ == 0) return;
-    if (receiveCount_ > 0) {
-      // The checks left part of a unit that an HDLC frame follows: nothing
-      // can complete it any more. Hand it over as cut off.
-      InQueWrite(0x8000, receiveCount_, receiveBuffer_, status, 0);
-      commCtrl_->LogWrite("Receive Time Out");
-    }
+    // What was set aside behind the unit moves to the front. Whatever the
+    // checks left of the unit goes with it: an HDLC frame follows, so
+    // nothing can complete it any more.
     std::memcpy(receiveBuffer_, setAside_, static_cast<size_t>(setAsideCount_));
     receiveCount_ = setAsideCount_;
     setAsideCount_ = 0;

@@ -11,9 +11,11 @@
 #include "comm/test_owner.h"
 #include "peers/scripted_serial_device.h"
 #include "platform/base/clock.h"
+#include "platform/base/file.h"
 #include "platform/base/last_error.h"
 #include "platform/base/profile.h"
 #include "quorex/comm_ctrl.h"
+#include "support/wait_until.h"
 
 using testing_support::ScriptedSerialDevice;
 
@@ -67,13 +69,8 @@ struct Collector {
     std::lock_guard<std::mutex> guard(mutex);
     return bytes;
   }
-  bool waitFor(const std::string& wanted, int timeoutMs) {
-    uint64_t deadline = platform::tickCount64() + static_cast<uint64_t>(timeoutMs);
-    while (text() != wanted) {
-      if (platform::tickCount64() > deadline) return false;
-      platform::sleepMilliseconds(2);
-    }
-    return true;
+  bool waitFor(const std::string& wanted) {
+    return testing_support::waitUntil([&] { return text() == wanted; });
   }
 };
 
@@ -183,7 +180,7 @@ TEST_F(PortTest, BytesGoBothWaysAndEventsReachTheCallback) {
   uint32_t errors = 99;
   EXPECT_EQ(port.CommWrite("AB", 2, &errors), 2);
   EXPECT_EQ(errors, 0u);
-  EXPECT_TRUE(collector.waitFor("CD", 2000));
+  EXPECT_TRUE(collector.waitFor("CD"));
   EXPECT_EQ(device_->received(), "AB");
 
   // A device without modem lines: the status reads 0, DTR cannot be moved,
@@ -192,7 +189,7 @@ TEST_F(PortTest, BytesGoBothWaysAndEventsReachTheCallback) {
   EXPECT_EQ(port.CommCtrlDtr(0), 0);
   EXPECT_EQ(port.CommCtrlOut1(1), 0);
   device_->send("EF");
-  EXPECT_TRUE(collector.waitFor("CDEF", 2000));
+  EXPECT_TRUE(collector.waitFor("CDEF"));
 
   port.CommClose();
   EXPECT_EQ(port.IsOpen(), 0);
@@ -210,7 +207,7 @@ TEST_F(PortTest, WritesNeverQueueMoreThanTheSendBufferHolds) {
   std::string block(500, 'z');
   uint32_t errors = 0;
   EXPECT_EQ(port.CommWrite(block.data(), 500, &errors), 100);
-  EXPECT_TRUE(device_->waitFor(std::string(100, 'z'), 1, 2000));
+  EXPECT_TRUE(device_->waitFor(std::string(100, 'z'), 1, testing_support::kPatienceMs));
 }
 
 TEST_F(PortTest, SpeedChangesKeepTheOldSpeedWhenRefused) {
@@ -234,8 +231,13 @@ TEST_F(PortTest, ABusyDeviceFreedWithinTheRetryOpens) {
   useDevice(second);
   ASSERT_EQ(first.CommOpen(owner.hwnd()), 1);
   EXPECT_EQ(second.CommOpen(owner.hwnd()), 0);  // busy at both attempts
+  // The first lets go only once the second's first attempt has failed and
+  // it waits to try again: then the retry, not luck, opens the device.
+  const std::string ownStat = readFile("/proc/thread-self/stat");
+  const std::string opener = ownStat.substr(0, ownStat.find(' '));
   std::thread closer([&] {
-    platform::sleepMilliseconds(20);
+    EXPECT_TRUE(testing_support::waitUntil(
+        [&] { return readFile("/proc/self/task/" + opener + "/wchan").find("nanosleep") != std::string::npos; }));
     first.CommClose();
   });
   EXPECT_EQ(second.CommOpen(owner.hwnd()), 1);  // free by the second attempt
@@ -249,11 +251,10 @@ TEST_F(PortTest, OwnerMessagesAreCoalesced) {
   port.SetMsgIDEvent(0x0E05);
   ASSERT_EQ(port.CommOpen(owner.hwnd()), 1);
   device_->send("A");
-  uint64_t deadline = platform::tickCount64() + 2000;
-  while (owner.queued(0x0E05, 1) == 0 && platform::tickCount64() < deadline) platform::sleepMilliseconds(2);
+  ASSERT_TRUE(testing_support::waitUntil([&] { return owner.queued(0x0E05, 1) > 0; }));
   ASSERT_EQ(owner.queued(0x0E05, 1), 1);
   device_->send("B");
-  platform::sleepMilliseconds(50);
+  ASSERT_TRUE(testing_support::waitUntil([&] { return port.GetInQue() == 2; }));
   EXPECT_EQ(owner.queued(0x0E05, 1), 1);  // the second arrival adds no message
 
   std::string got;
@@ -263,10 +264,10 @@ TEST_F(PortTest, OwnerMessagesAreCoalesced) {
     int32_t n;
     while ((n = port.CommRead(buffer, sizeof buffer, &errors)) > 0) got.append(buffer, static_cast<size_t>(n));
   };
-  EXPECT_TRUE(owner.pumpUntil([&] { return got == "AB"; }, 2000));
+  EXPECT_TRUE(owner.pumpUntil([&] { return got == "AB"; }));
   // Once the owner has taken the message, the next arrival posts again.
   device_->send("C");
-  EXPECT_TRUE(owner.pumpUntil([&] { return got == "ABC"; }, 2000));
+  EXPECT_TRUE(owner.pumpUntil([&] { return got == "ABC"; }));
   EXPECT_EQ(owner.delivered(0x0E05, 1), 2);
 }
 
@@ -300,9 +301,9 @@ TEST_F(PortTest, TrafficLogRecordsDirectionsTimesAndLines) {
     uint32_t errors;
     device_->onReceive("AB", "C");
     port.CommWrite("AB", 2, &errors);
-    ASSERT_TRUE(collector.waitFor("C", 2000));
+    ASSERT_TRUE(collector.waitFor("C"));
     device_->send("D");
-    ASSERT_TRUE(collector.waitFor("CD", 2000));
+    ASSERT_TRUE(collector.waitFor("CD"));
     port.LogWrite("note");
     port.CommWrite("E", 1, &errors);
     port.CommClose();
@@ -328,4 +329,41 @@ TEST_F(PortTest, RemoveLogFileRenamesAndStartsAFreshLog) {
   port.CommClose();
   EXPECT_EQ(readFile(kept), "TX>old");
   EXPECT_EQ(readFile(logPath), "TX>new");
+}
+
+TEST_F(PortTest, LogFailuresAreReportedAndTheOldLogIsKept) {
+  const std::string logPath = folder_ + "/LOG.TXT";
+  CCommCtrl port;
+  Collector collector;
+  collector.port = &port;
+  useDevice(port);
+  port.SetLogFileName(logPath);
+  port.SetCommLogging(1);
+  ASSERT_EQ(port.CommOpen(reinterpret_cast<HWND>(&collector), &Collector::callback), 1);
+  uint32_t errors;
+  port.CommWrite("old", 3, &errors);
+  // A folder stands where the old log should go: the log is not moved, so
+  // it must not be emptied either.
+  const std::string blocked = folder_ + "/KEEP";
+  ASSERT_TRUE(platform::createDirectory(blocked));
+  platform::setLastError(0);
+  EXPECT_EQ(port.RemoveLogFile(blocked), 0);
+  EXPECT_NE(platform::lastError(), 0u);
+  EXPECT_EQ(port.CommWrite("new", 3, &errors), 3);
+  EXPECT_EQ(readFile(logPath), "TX>oldTX>new");
+  EXPECT_EQ(port.GetLogError(), 0u);
+
+  // A log on a full disk: the traffic still flows, the failure shows.
+  EXPECT_EQ(port.SetLogFileName("/dev/full"), 1);
+  EXPECT_EQ(port.CommWrite("more", 4, &errors), 4);
+  EXPECT_EQ(port.GetLogError(), platform::kErrorDiskFull);
+  EXPECT_EQ(port.LogWrite("note"), 0);
+  EXPECT_EQ(platform::lastError(), platform::kErrorDiskFull);
+  EXPECT_TRUE(device_->waitFor("oldnewmore", 1, testing_support::kPatienceMs));
+  port.CommClose();
+
+  // A log that cannot be opened refuses the open, as the traffic could not be kept.
+  port.SetLogFileName(folder_ + "/missing/LOG.TXT");
+  EXPECT_EQ(port.CommOpen(reinterpret_cast<HWND>(&collector), &Collector::callback), 0);
+  EXPECT_EQ(platform::lastError(), platform::kErrorPathNotFound);
 }

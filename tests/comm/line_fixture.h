@@ -14,6 +14,7 @@
 
 #include "comm/test_owner.h"
 #include "peers/scripted_serial_device.h"
+#include "support/wait_until.h"
 #include "quorex/serial.h"
 
 class SerialProbe : public CSerial {
@@ -80,12 +81,12 @@ class LineTest : public ::testing::Test {
       entries_.push_back(e);
     }
   }
-  bool waitEntries(size_t n, int timeoutMs = 3000) {
+  bool waitEntries(size_t n, int timeoutMs = testing_support::kPatienceMs) {
     return owner_->pumpUntil([&] { return entries_.size() >= n; }, timeoutMs);
   }
   // Pumps the owner (its timers may hold a frame back) until the device has
   // received count bytes in all.
-  bool waitDeviceBytes(size_t count, int timeoutMs = 3000) {
+  bool waitDeviceBytes(size_t count, int timeoutMs = testing_support::kPatienceMs) {
     return owner_->pumpUntil([&] { return device_->received().size() >= count; }, timeoutMs);
   }
   // Runs the pipeline on bytes as the port would, then reads what it queued.

@@ -9,6 +9,7 @@
 #include "peers/scripted_serial_device.h"
 #include "platform/base/clock.h"
 #include "quorex/serial.h"
+#include "support/wait_until.h"
 
 using testing_support::ScriptedSerialDevice;
 
@@ -113,9 +114,10 @@ TEST_F(SerialTest, FramesGoOutAndTheOwnerHearsOnceThatTheQueueIsEmpty) {
   EXPECT_EQ(serial_->CommWrite(0, 1, "X", 3, 0), -1);       // a retry needs a time-out
   EXPECT_EQ(serial_->CommWrite(0, 1, nullptr), -1);
   for (const char* frame : {"one;", "two;", "three;"}) EXPECT_EQ(serial_->CommWrite(0, 4, frame), 0);
-  EXPECT_TRUE(device_->waitFor("one;two;thre", 1, 2000));
+  EXPECT_TRUE(device_->waitFor("one;two;thre", 1, testing_support::kPatienceMs));
   EXPECT_EQ(serial_->OutHead(), serial_->OutTail());
-  owner_->pumpFor(30);
+  // Every notice was posted before the owner looks: one pump delivers them all.
+  EXPECT_TRUE(owner_->pumpUntil([&] { return owner_->delivered(0x0E00, 4) > 0; }));
   EXPECT_EQ(owner_->delivered(0x0E00, 4), 1);
   EXPECT_EQ(serial_->CommCueRetry(1234), -1);
 }
@@ -123,7 +125,8 @@ TEST_F(SerialTest, FramesGoOutAndTheOwnerHearsOnceThatTheQueueIsEmpty) {
 TEST_F(SerialTest, UnansweredFrameIsSentRetryPlusOneTimesThenReportedWithItsTag) {
   ASSERT_EQ(serial_->CommOpen(owner_->hwnd()), 1);
   ASSERT_EQ(serial_->CommWrite(0x00010000, 3, "REQ", 2, 40, 77), 0);
-  EXPECT_TRUE(owner_->pumpUntil([&] { return !received_.empty(); }, 3000));
+  EXPECT_TRUE(owner_->pumpUntil([&] { return !received_.empty(); }));
+  EXPECT_TRUE(device_->waitFor("REQ", 3, testing_support::kPatienceMs));
   EXPECT_EQ(device_->countOf("REQ"), 3);
   ASSERT_EQ(received_.size(), 1u);
   EXPECT_EQ(received_[0].type, 0x8000u);
@@ -131,8 +134,9 @@ TEST_F(SerialTest, UnansweredFrameIsSentRetryPlusOneTimesThenReportedWithItsTag)
   EXPECT_TRUE(received_[0].data.empty());
   EXPECT_EQ(serial_->OutHead(), serial_->OutTail());
   EXPECT_EQ(serial_->RunningTimers(), 0);
-  owner_->pumpFor(20);
-  EXPECT_EQ(owner_->runningTimers(), 0u);  // every reply timer was stopped
+  // Every reply timer (one per output entry, base OR index) was stopped.
+  const uint32_t base = serial_->GetTimerIdBase();
+  EXPECT_EQ(owner_->runningTimers(base, base + CSerial::kOutQueueSize - 1), 0u);
 }
 
 TEST_F(SerialTest, AFullOutputQueueRefusesTheNextFrameAndKeepsTheRest) {
@@ -187,7 +191,7 @@ TEST_F(SerialTest, UnframedBytesReachTheOwnerAfterTheReceiveTimeOut) {
   ASSERT_EQ(serial_->CommOpen(owner_->hwnd()), 1);
   device_->send("HEL");
   device_->send("LO");
-  EXPECT_TRUE(owner_->pumpUntil([&] { return !received_.empty(); }, 3000));
+  EXPECT_TRUE(owner_->pumpUntil([&] { return !received_.empty(); }));
   ASSERT_EQ(received_.size(), 1u);
   EXPECT_EQ(received_[0].type, 0x8000u);
   EXPECT_EQ(received_[0].data, "HELLO");
@@ -196,17 +200,16 @@ TEST_F(SerialTest, UnframedBytesReachTheOwnerAfterTheReceiveTimeOut) {
 TEST_F(SerialTest, APortThatWentAwayIsOpenedAgainByTheTimer) {
   ASSERT_EQ(serial_->CommOpen(owner_->hwnd()), 1);
   device_->unplug();
-  platform::sleepMilliseconds(30);
-  EXPECT_EQ(serial_->CommIsValid(), 0);
+  EXPECT_TRUE(testing_support::waitUntil([&] { return serial_->CommIsValid() == 0; }));
   // Still gone: nothing to open yet, the next timer tries again.
   EXPECT_EQ(serial_->TimerProc(0x12345), 0);
   device_->plugIn();
   EXPECT_EQ(serial_->TimerProc(0x12345), 0);  // reopened; the id itself is not ours
   EXPECT_EQ(serial_->CommIsValid(), 1);
-  owner_->pumpFor(10);
+  EXPECT_TRUE(owner_->pumpUntil([&] { return owner_->delivered(0x0E00, 0x800) > 0; }));
   EXPECT_EQ(owner_->delivered(0x0E00, 0x800), 1);
   EXPECT_EQ(serial_->CommWrite(0, 5, "again"), 0);
-  EXPECT_TRUE(device_->waitFor("again", 1, 2000));
+  EXPECT_TRUE(device_->waitFor("again", 1, testing_support::kPatienceMs));
 }
 
 TEST_F(SerialTest, CloseEmptiesBothQueuesAndStopsTheTimers) {

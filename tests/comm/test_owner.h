@@ -13,6 +13,7 @@
 
 #include "comm/window_link.h"
 #include "platform/base/clock.h"
+#include "support/wait_until.h"
 
 class TestOwner {
  public:
@@ -44,7 +45,7 @@ class TestOwner {
   std::function<void(const Message&)> onMessage;
 
   // Delivers queued messages and due timers until done() holds or the time runs out.
-  bool pumpUntil(const std::function<bool()>& done, int timeoutMs) {
+  bool pumpUntil(const std::function<bool()>& done, int timeoutMs = testing_support::kPatienceMs) {
     const uint64_t deadline = platform::tickCount64() + static_cast<uint64_t>(timeoutMs);
     for (;;) {
       pumpOnce();
@@ -53,7 +54,8 @@ class TestOwner {
       platform::sleepMilliseconds(1);
     }
   }
-  void pumpFor(int ms) { pumpUntil([] { return false; }, ms); }
+  // Delivers what is queued and the timers that are due now, once.
+  void pumpNow() { pumpOnce(); }
 
   // Messages of an id (and wParam) waiting in the queue now.
   int queued(uint32_t message, WPARAM wParam) {
@@ -72,6 +74,13 @@ class TestOwner {
   }
   const std::vector<Message>& deliveredMessages() const { return delivered_; }
   size_t runningTimers() const { return timers_.size(); }
+  // Running timers with ids from first to last.
+  size_t runningTimers(uint32_t first, uint32_t last) const {
+    size_t n = 0;
+    for (const auto& [id, t] : timers_)
+      if (id >= first && id <= last) ++n;
+    return n;
+  }
 
  private:
   struct Timer {

@@ -26,12 +26,12 @@ TEST_F(TextFramingTest, EchoOfTheCommandIsMarkedAndTheCommandStaysQueued) {
 TEST_F(TextFramingTest, AnswerMatchingThePatternCompletesTheCommandAndTheNextGoesOut) {
   serial_->SetMsgIDEvent(0x0E01);  // the customer display
   open();
-  device_->onReceive("AT1\r", bytes({0x0A, 0x0A, 'O', 'K', 0x0D, 0x0A}), 80);
   device_->onReceive("AT2\r", "ok\r");
-  ASSERT_EQ(serial_->CommWrite(0, 4, "AT1\r", 1, 5000, 21, 2, "OK"), 0);
-  ASSERT_EQ(serial_->CommWrite(0, 4, "AT2\r", 1, 5000, 22, 3, "OK\r"), 0);
-  owner_->pumpFor(40);
+  ASSERT_EQ(serial_->CommWrite(0, 4, "AT1\r", 1, 60000, 21, 2, "OK"), 0);
+  ASSERT_EQ(serial_->CommWrite(0, 4, "AT2\r", 1, 60000, 22, 3, "OK\r"), 0);
+  ASSERT_TRUE(waitDeviceBytes(4));
   EXPECT_EQ(device_->received(), "AT1\r");  // the second waits behind the first
+  device_->send(bytes({0x0A, 0x0A, 'O', 'K', 0x0D, 0x0A}));
   ASSERT_TRUE(waitEntries(2));
   EXPECT_EQ(entries_[0].type, 0u);
   EXPECT_EQ(entries_[0].data, std::string("OK\0", 3));
@@ -40,7 +40,8 @@ TEST_F(TextFramingTest, AnswerMatchingThePatternCompletesTheCommandAndTheNextGoe
   EXPECT_EQ(entries_[1].tag, 22);
   EXPECT_EQ(device_->received(), "AT1\rAT2\r");
   EXPECT_TRUE(queueEmpty());
-  owner_->pumpFor(150);  // every byte was consumed: nothing is left for the receive timer
+  // Every byte was consumed: nothing is left for the receive timer.
+  EXPECT_TRUE(owner_->pumpUntil([&] { return serial_->receiveCount_ == 0 && serial_->receiveTimerId_ == 0; }));
   EXPECT_EQ(entries_.size(), 2u);
   EXPECT_NE(log().find("<Response Detect: OK>"), std::string::npos);
 }
@@ -64,7 +65,7 @@ TEST_F(TextFramingTest, ReplyPatterns) {
     ++tag;
     ASSERT_EQ(serial_->CommWrite(0, 4, "CMD\r", 1, 60000, tag, static_cast<int32_t>(strlen(c.pattern)), c.pattern),
               0);
-    ASSERT_TRUE(owner_->pumpUntil([&] { return serial_->OutEntry(serial_->OutHead()).inProgress != 0; }, 2000));
+    ASSERT_TRUE(owner_->pumpUntil([&] { return serial_->OutEntry(serial_->OutHead()).inProgress != 0; }));
     feed(std::string(c.message) + "\r");
     ASSERT_EQ(entries_.size(), 1u);
     EXPECT_EQ(entries_[0].type, 0u);
@@ -122,11 +123,11 @@ TEST_F(TextFramingTest, AnInvalidLineWhileACommandWaitsDropsTheBufferAsAnError) 
 // An invalid line with no command waiting used to stay in the buffer, and
 // every line behind it waited until the line went quiet.
 TEST_F(TextFramingTest, AnInvalidLineWithNoCommandWaitingIsHandedOnAndLaterLinesFlow) {
-  serial_->SetReceiveTimeOut(10000);
+  serial_->SetReceiveTimeOut(3600000);  // far beyond the wait: the lines flow without it
   open();
   device_->send("A\x7F" "B\r");
   device_->send("OK\r");
-  ASSERT_TRUE(waitEntries(2, 1500));
+  ASSERT_TRUE(waitEntries(2));
   EXPECT_EQ(entries_[0].type, 0x4000u);
   EXPECT_EQ(entries_[0].data, "A\x7F" "B\r");
   EXPECT_EQ(entries_[1].type, 0u);
@@ -136,7 +137,9 @@ TEST_F(TextFramingTest, AnInvalidLineWithNoCommandWaitingIsHandedOnAndLaterLines
 TEST_F(TextFramingTest, OnlyLineFeedsLeaveNothingWhenTheReceiveTimerFires) {
   open();
   device_->send("\n\n");
-  owner_->pumpFor(200);
+  // Both held, then the receive timer has fired.
+  ASSERT_TRUE(testing_support::waitUntil([&] { return serial_->receiveCount_ == 2; }));
+  ASSERT_TRUE(owner_->pumpUntil([&] { return serial_->receiveCount_ == 0; }));
   EXPECT_TRUE(entries_.empty());
   EXPECT_EQ(serial_->receiveCount_, 0);
 }

@@ -83,9 +83,16 @@ void ScriptedSerialDevice::send(const std::string& bytes) {
   size_t done = 0;
   while (done < bytes.size()) {
     ssize_t n = ::write(master_, bytes.data() + done, bytes.size() - done);
-    if (n > 0) done += static_cast<size_t>(n);
-    else if (n < 0 && errno != EAGAIN && errno != EINTR) return;
-    else ::usleep(1000);
+    if (n > 0) {
+      done += static_cast<size_t>(n);
+    } else if (n < 0 && errno != EAGAIN && errno != EINTR) {
+      return;
+    } else {
+      // The terminal's buffer is full: wait until the code under test has
+      // read enough of it to take more.
+      pollfd p{master_, POLLOUT, 0};
+      ::poll(&p, 1, 1000);
+    }
   }
 }
 

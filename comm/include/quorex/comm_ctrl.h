@@ -19,7 +19,6 @@
 
 #include <atomic>
 #include <cstdint>
-#include <cstdio>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -31,6 +30,7 @@
 namespace platform {
 class SerialLine;
 class Event;
+class File;
 }  // namespace platform
 
 class QUOREX_API CCommCtrl {
@@ -154,23 +154,31 @@ class QUOREX_API CCommCtrl {
   std::string DevicePathOf(const std::string& portName) const;
 
   // --- the traffic log ----------------------------------------------------------
+  // The log operations return 1 on success and 0 on failure, with the
+  // thread's last error set (platform/base/last_error.h); a log that is
+  // closed or switched off is no failure.
   std::string GetLogFileName() const { return logFileName_; }
-  void SetLogFileName(const std::string& name);
-  void SetLogFileName(const char* name);
-  void RemoveLogFile(const std::string& newName);
-  void RemoveLogFile(const char* newName);
-  void InsLogDate();
-  void LogWrite(const std::string& text);
-  void LogWrite(const char* text);
+  int32_t SetLogFileName(const std::string& name);
+  int32_t SetLogFileName(const char* name);
+  int32_t RemoveLogFile(const std::string& newName);
+  int32_t RemoveLogFile(const char* newName);
+  int32_t InsLogDate();
+  int32_t LogWrite(const std::string& text);
+  int32_t LogWrite(const char* text);
+  // The error of the last log write that failed since the log was opened
+  // (0 when none): the traffic of CommRead and CommWrite is logged on the
+  // way, so their results cannot carry it.
+  uint32_t GetLogError() const { return logError_.load(); }
 
  private:
   enum Direction : int32_t { kDirectionNone = 0, kDirectionReceived = 1, kDirectionSent = 2 };
   void EventThread();
   bool OpenLog(bool truncate);
   void CloseLog();
-  void WriteLogDate();
+  bool WriteLogDate();
   void LogData(Direction direction, const void* data, int32_t length);
-  void WriteLogBytes(const std::string& bytes);
+  bool WriteLogBytes(const std::string& bytes);
+  bool LogIsOpen() const;
   void ReleasePort();
   int32_t ModemControlBit(uint32_t bit, int32_t on);
 
@@ -224,7 +232,8 @@ class QUOREX_API CCommCtrl {
 
   // The traffic log; the lock keeps lines whole when both threads log.
   std::string logFileName_;
-  std::FILE* log_ = nullptr;
+  std::unique_ptr<platform::File> log_;
+  std::atomic<uint32_t> logError_{0};
   std::recursive_mutex logLock_;
   Direction lastDirection_ = kDirectionNone;
   int32_t logging_ = 0;

@@ -66,7 +66,7 @@ TEST(Event, WaitsTimeOutsAndResets) {
     sleepMilliseconds(20);
     autoReset.set();
   });
-  EXPECT_TRUE(autoReset.wait(2000));
+  EXPECT_TRUE(autoReset.wait(30000));
   setter.join();
   EXPECT_FALSE(autoReset.isSet());  // the wait that saw it reset it
   EXPECT_FALSE(autoReset.wait(0));

@@ -9,6 +9,7 @@
 #include "platform/base/file.h"
 #include "platform/base/last_error.h"
 #include "platform/base/process.h"
+#include "support/wait_until.h"
 
 using namespace varnex::reg;
 using varnex_test::DemoProject;
@@ -142,7 +143,7 @@ TEST(JournalHelper, DISABLED_HoldFile) {
   ASSERT_TRUE(held.isOpen());
   std::FILE* mark = std::fopen(ready.c_str(), "wb");
   std::fclose(mark);
-  for (int i = 0; i < 600 && !fs::exists(release); ++i) platform::sleepMilliseconds(50);
+  testing_support::waitUntil([&] { return fs::exists(release); });
 }
 
 TEST_F(JournalTest, HeldByAnotherProcess) {
@@ -161,8 +162,7 @@ TEST_F(JournalTest, HeldByAnotherProcess) {
       ADD_FAILURE() << "cannot start " << command << ": error " << platform::lastError();
       return false;
     }
-    for (int i = 0; i < 400 && !fs::exists(ready); ++i) platform::sleepMilliseconds(25);
-    return fs::exists(ready);
+    return testing_support::waitUntil([&] { return fs::exists(ready); });
   };
   ASSERT_TRUE(hold(held));
   uint16_t mode = kSaleNone;
@@ -174,12 +174,10 @@ TEST_F(JournalTest, HeldByAnotherProcess) {
   std::FILE* mark = std::fopen(release.c_str(), "wb");
   std::fclose(mark);
   // Once its owner has gone, the sale is offered at the next scan.
-  for (int i = 0; i < 200; ++i) {
-    platform::File probe =
-        platform::File::open(held.string(), platform::kFileRead, platform::kShareNone, platform::kOpenExisting);
-    if (probe.isOpen()) break;
-    platform::sleepMilliseconds(25);
-  }
+  EXPECT_TRUE(testing_support::waitUntil([&] {
+    return platform::File::open(held.string(), platform::kFileRead, platform::kShareNone, platform::kOpenExisting)
+        .isOpen();
+  }));
   boxes->answer(platform::kIdNo);
   EXPECT_EQ(PrfOpen(mode), 0u);
   EXPECT_EQ(boxes->count(), 1u);

@@ -16,6 +16,7 @@
 #include "platform/base/message_box.h"
 #include "lib/store/store_test_support.h"
 #include "support/scripted_message_box.h"
+#include "support/wait_until.h"
 #include "zemta/errors.h"
 
 namespace {
@@ -314,7 +315,7 @@ TEST_F(ZemtaOpenFileWaitTest, WithoutADialogARetryCancelBoxAsks) {
 // The two meet through marker files.
 
 void waitForFile(const std::string& path) {
-  for (int i = 0; i < 1000 && !std::filesystem::exists(path); ++i) platform::sleepMilliseconds(5);
+  testing_support::waitUntil([&] { return std::filesystem::exists(path); });
 }
 
 // The child: holds the file exclusively until told to let go, then exits.
@@ -322,8 +323,7 @@ void waitForFile(const std::string& path) {
   ZemtaFileHandle file = openExclusive(path);
   if (file == ZEMTA_INVALID_FILE) std::_Exit(3);
   store_test::writeFileBytes(held, "held");
-  waitForFile(release);
-  platform::sleepMilliseconds(50);  // the waiter is in its retry loop
+  waitForFile(release);  // written by the waiter from inside its retry loop
   ZemtaCloseFile(file);
   std::_Exit(0);
 }
@@ -335,7 +335,7 @@ TEST_F(ZemtaOpenFileWaitTest, SecondProcessWaitsUntilTheFirstLetsGo) {
   ui.answer = [&](int wait) {
     if (wait == 1) store_test::writeFileBytes(release, "go");
     platform::sleepMilliseconds(20);  // the real dialog's timer ticks once a second
-    return wait < 500;
+    return wait < 1500;               // half a minute: only a wait that never ends gets there
   };
   std::atomic<ZemtaFileHandle> got{0};
   std::atomic<uint32_t> error{99};
