@@ -19,7 +19,7 @@
 #include "lib/core/report.h"
 #include "lib/store/tables/filedb_internal.h"
 #include "lib/store/project/fileproj_internal.h"
-#include "lib/views/view/view_registry.h"
+#include "lib/store/change_listener.h"
 #include "platform/base/cp932.h"
 #include "platform/ui/common_dialogs.h"
 #include "zemta/btree.h"
@@ -193,7 +193,7 @@ ZEMTA_API int32_t FileProjRestore(FileProjHandle handle, const char* backupPath,
     Table* t = checkedTable(entry.table);
     if (!t) return -1;
     if (!reloadTable(*t)) return -1;
-    views::tellTableSize(entry.table, 0);
+    store::tellTableResized(entry.table, 0);
     // Composite indexes are not in a backup: rebuild any that no longer
     // agree with the restored records.
     for (size_t i = 0; i < t->indexes.size(); ++i)
