@@ -127,41 +127,23 @@ TEST_F(JournalTest, YoungerFilesAreNotTouched) {
   EXPECT_EQ(tempFiles(), std::vector<std::string>{"R2N00001.log"});
 }
 
-// Runs only as the child of HeldByAnotherProcess: holds a file the way a
-// running register holds its sale, until told to let go.
-TEST(JournalHelper, DISABLED_HoldFile) {
-  std::string hold, ready, release;
-  for (const std::string& a : ::testing::internal::GetArgvs()) {
-    if (a.rfind("--hold=", 0) == 0) hold = a.substr(7);
-    if (a.rfind("--ready=", 0) == 0) ready = a.substr(8);
-    if (a.rfind("--release=", 0) == 0) release = a.substr(10);
-  }
-  ASSERT_FALSE(hold.empty());
-  platform::File held = platform::File::open(hold, platform::kFileRead | platform::kFileWrite, platform::kShareNone,
-                                             platform::kOpenExisting);
-  ASSERT_TRUE(held.isOpen());
-  std::FILE* mark = std::fopen(ready.c_str(), "wb");
-  std::fclose(mark);
-  for (int i = 0; i < 600 && !fs::exists(release); ++i) platform::sleepMilliseconds(50);
-}
-
 TEST_F(JournalTest, HeldByAnotherProcess) {
   const fs::path held = leftOver("R2N00005.log");
   const fs::path stale = leftOver("RZN00006.log");
   const fs::path ready = folder / "ready", release = folder / "release";
-  const std::string self = fs::absolute(::testing::internal::GetArgvs()[0]).string();
   auto hold = [&](const fs::path& file) {
     fs::remove(ready);
     fs::remove(release);
     int32_t pid = 0;
-    const std::string command = "\"" + self + "\" --gtest_also_run_disabled_tests --gtest_filter=JournalHelper.DISABLED_HoldFile" +
-                                " \"--hold=" + file.string() + "\" \"--ready=" + ready.string() + "\" \"--release=" +
-                                release.string() + "\"";
+    // The holder (tests/peers/file_holder_program.cpp) holds the file the way a
+    // running register holds its sale, until the release mark appears.
+    const std::string command = std::string("\"") + VARNEX_FILE_HOLDER + "\" \"" + file.string() + "\" \"" +
+                                ready.string() + "\" \"" + release.string() + "\"";
     if (!platform::startProcess(command, platform::ProcessPriority::Normal, "", pid)) {
       ADD_FAILURE() << "cannot start " << command << ": error " << platform::lastError();
       return false;
     }
-    for (int i = 0; i < 400 && !fs::exists(ready); ++i) platform::sleepMilliseconds(25);
+    for (int i = 0; i < 1200 && !fs::exists(ready); ++i) platform::sleepMilliseconds(25);
     return fs::exists(ready);
   };
   ASSERT_TRUE(hold(held));
