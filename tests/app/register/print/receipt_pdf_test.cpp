@@ -200,6 +200,9 @@ TEST_F(ReceiptPdf, ToolPrintsAReceiptAgainWithoutADisplay) {
   ASSERT_TRUE(fs::exists(pdf)) << printed;
   const std::string text = testing_support::pdfText(pdf);
   EXPECT_NE(text.find(utf8(u8"¥300")), std::string::npos) << text;
+  const fs::path png = testing_support::pdfPage(pdf, 203);
+  ASSERT_FALSE(png.empty());
+  keep(png, "receipt-from-tool.png");
 }
 
 TEST_F(ReceiptPdf, DrawerOnlyTextOpensTheDrawerAndPrintsNothing) {
