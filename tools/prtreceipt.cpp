@@ -6,7 +6,7 @@
 //   prtreceipt <data folder> <receipt number> [<date YYYYMMDD>]
 //
 // The printer settings are the register's own (profile section "Settings").
-// Without a display, run it with QT_QPA_PLATFORM=offscreen.
+// Without a display it draws off screen.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -17,6 +17,7 @@
 #include "app/register/engine/records.h"
 #include "app/register/engine/reg_com.h"
 #include "platform/base/path.h"
+#include "platform/ui/window.h"
 #include "zemta/date.h"
 #include "zemta/filedb.h"
 #include "zemta/memory.h"
@@ -24,6 +25,7 @@
 using namespace varnex::reg;
 
 int main(int argc, char** argv) {
+  platform::ui::useOffscreenWithoutDisplay();
   if (argc < 3) {
     std::fprintf(stderr, "usage: prtreceipt <data folder> <receipt number> [<date YYYYMMDD>]\n");
     return 2;

@@ -338,25 +338,22 @@ ZEMTA_API int32_t CsvSetEol(CsvHandle writer) {
   return static_cast<int32_t>(writer->used);
 }
 
-ZEMTA_API int32_t CsvGetStr(CsvHandle writer, char* buffer, int32_t bufferSize, uint32_t* neededSize) {
-  if (!zemta::isWriter(writer) || writer->used == 0 || (!buffer && !neededSize) || (buffer && bufferSize <= 0)) {
+ZEMTA_API int32_t CsvGetStr(CsvHandle writer, char* buffer, int32_t bufferSize) {
+  if (!zemta::isWriter(writer) || writer->used == 0 || !buffer || bufferSize <= 0) {
     ZEMTA_REPORT(ZEMTA_ERR_BAD_PARAMETER);
     return -1;
   }
-  if (neededSize) *neededSize = writer->used;
-  if (!buffer) return 0;
-  // A text that does not fit stays whole in the writer: a cut line written to
-  // a file would corrupt it, and the rest could not be had any more.
-  if (static_cast<uint32_t>(bufferSize) < writer->used) {
-    buffer[0] = '\0';
-    ZEMTA_REPORT(ZEMTA_ERR_BAD_SIZE);
-    return -1;
-  }
-  std::memcpy(buffer, writer->buffer, writer->used);
-  const int32_t copied = static_cast<int32_t>(writer->used);
+  // Callers written to this call expect the writer emptied and as much as
+  // fits copied, so that is kept; a text cut short is reported, not passed
+  // off as whole.
+  const uint32_t copied = std::min(static_cast<uint32_t>(bufferSize), writer->used);
+  std::memcpy(buffer, writer->buffer, copied);
+  buffer[copied - 1] = '\0';
+  const bool cut = copied < writer->used;
   writer->used = 0;
   writer->lineEnded = 1;
-  return copied;
+  if (cut) ZEMTA_REPORT(ZEMTA_ERR_BAD_SIZE);
+  return static_cast<int32_t>(copied);
 }
 
 ZEMTA_API CsvHandle OpenCsvFile(const char* path, char separator, uint32_t callerWord) {

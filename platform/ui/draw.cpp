@@ -8,15 +8,13 @@
 #include <QPainter>
 #include <QPrinter>
 
-#include <cups/cups.h>
-
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 
 #include "platform/base/last_error.h"
 #include "platform/ui/class_internal.h"
 #include "platform/ui/internal.h"
+#include "platform/ui/print_output.h"
 
 namespace platform::ui {
 
@@ -197,9 +195,7 @@ QPainter& DrawAccess::painter(DrawContext& dc) { return dc.impl_->painter; }
 struct PrintTarget::Impl {
   std::unique_ptr<QPrinter> printer;
   std::unique_ptr<DrawContext> context;
-  std::string queue;  // empty for the PDF target
-  std::string pdfPath, binPath;
-  std::string passThrough;  // raw bytes for the queue, sent at finish
+  PrintOutput output;
   bool pageOpen = false, started = false, finished = false, failed = false;
 };
 
@@ -209,49 +205,29 @@ PrintTarget::~PrintTarget() {
   if (!impl_->finished) abort();
 }
 
-std::vector<std::string> printerNames() {
-  std::vector<std::string> names;
-  cups_dest_t* dests = nullptr;
-  int count = cupsGetDests2(CUPS_HTTP_DEFAULT, &dests);
-  for (int i = 0; i < count; ++i) names.push_back(dests[i].name);
-  cupsFreeDests(count, dests);
-  return names;
-}
-
 std::unique_ptr<PrintTarget> PrintTarget::open(const std::string& printer, const std::string& pdfFolder,
                                                const std::string& documentName) {
   ensureApplication();
   std::unique_ptr<PrintTarget> target(new PrintTarget);
   Impl& d = *target->impl_;
-  bool queueExists = false;
-  if (!printer.empty())
-    for (const std::string& name : printerNames()) queueExists |= name == printer;
+  // Only a queue named so prints: an empty name goes to the PDF target.
+  const std::string queue = printQueueFor(printer, false);
   d.printer = std::make_unique<QPrinter>(QPrinter::HighResolution);
   d.printer->setDocName(fromCp932(documentName));
-  if (queueExists) {
-    d.queue = printer;
-    d.printer->setPrinterName(QString::fromStdString(printer));
+  if (!queue.empty()) {
+    d.output.useQueue(queue);
+    d.printer->setPrinterName(QString::fromStdString(queue));
   } else {
-    std::error_code ec;
-    std::filesystem::create_directories(pdfFolder, ec);
-    std::string utf8Name = fromCp932(documentName).toStdString();
-    d.pdfPath = (std::filesystem::path(pdfFolder) / (utf8Name + ".pdf")).string();
-    d.binPath = (std::filesystem::path(pdfFolder) / (utf8Name + ".bin")).string();
-    std::filesystem::remove(d.binPath, ec);  // an older job's bytes are not this job's
+    if (!d.output.usePdf(pdfFolder, fromCp932(documentName).toStdString())) return nullptr;
     d.printer->setOutputFormat(QPrinter::PdfFormat);
-    d.printer->setOutputFileName(QString::fromStdString(d.pdfPath));
-    std::ofstream probe(d.pdfPath, std::ios::binary | std::ios::trunc);
-    if (!probe) {
-      setLastError(kErrorPathNotFound);
-      return nullptr;
-    }
+    d.printer->setOutputFileName(QString::fromStdString(d.output.pdfPath()));
   }
   return target;
 }
 
-bool PrintTarget::isPdf() const { return impl_->queue.empty(); }
-std::string PrintTarget::pdfPath() const { return impl_->pdfPath; }
-std::string PrintTarget::binPath() const { return impl_->binPath; }
+bool PrintTarget::isPdf() const { return impl_->output.isPdf(); }
+std::string PrintTarget::pdfPath() const { return impl_->output.pdfPath(); }
+std::string PrintTarget::binPath() const { return impl_->output.binPath(); }
 
 bool PrintTarget::startPage() {
   Impl& d = *impl_;
@@ -285,17 +261,7 @@ bool PrintTarget::endPage() {
 bool PrintTarget::passThrough(const std::string& bytes) {
   Impl& d = *impl_;
   if (d.finished) return false;
-  if (!isPdf()) {
-    d.passThrough += bytes;
-    return true;
-  }
-  std::ofstream bin(d.binPath, std::ios::binary | std::ios::app);
-  bin.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  if (!bin) {
-    setLastError(kErrorWriteFault);
-    return false;
-  }
-  return true;
+  return d.output.passThrough(bytes);
 }
 
 bool PrintTarget::finish() {
@@ -304,13 +270,7 @@ bool PrintTarget::finish() {
   d.finished = true;
   if (d.started) d.context->impl_->painter.end();
   bool ok = !d.failed;
-  if (!isPdf() && !d.passThrough.empty()) {
-    int job = cupsCreateJob(CUPS_HTTP_DEFAULT, d.queue.c_str(), "raw", 0, nullptr);
-    ok = job > 0 &&
-         cupsStartDocument(CUPS_HTTP_DEFAULT, d.queue.c_str(), job, "raw", CUPS_FORMAT_RAW, 1) == HTTP_STATUS_CONTINUE &&
-         cupsWriteRequestData(CUPS_HTTP_DEFAULT, d.passThrough.data(), d.passThrough.size()) == HTTP_STATUS_CONTINUE &&
-         cupsFinishDocument(CUPS_HTTP_DEFAULT, d.queue.c_str()) == IPP_STATUS_OK && ok;
-  }
+  ok = d.output.sendPassThrough() && ok;
   if (isPdf() && !d.started) {
     // A job without pages still leaves a (one blank page) document, so the
     // caller finds the file it was told of.
@@ -330,11 +290,7 @@ bool PrintTarget::abort() {
     d.printer->abort();
     d.context->impl_->painter.end();
   }
-  std::error_code ec;
-  if (isPdf()) {
-    std::filesystem::remove(d.pdfPath, ec);
-    std::filesystem::remove(d.binPath, ec);
-  }
+  d.output.discard();
   return true;
 }
 

@@ -13,6 +13,7 @@
 #include <memory>
 #include <string>
 
+#include "platform/ui/print_output.h"
 #include "platform/ui/window.h"
 
 namespace platform::ui {
@@ -106,8 +107,5 @@ class PrintTarget {
   struct Impl;
   std::unique_ptr<Impl> impl_;
 };
-
-// The names of the CUPS queues (empty without a CUPS server).
-std::vector<std::string> printerNames();
 
 }  // namespace platform::ui

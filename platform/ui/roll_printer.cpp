@@ -9,12 +9,8 @@
 #include <QPdfWriter>
 #include <QPrinter>
 
-#include <cups/cups.h>
-
 #include <algorithm>
 #include <cmath>
-#include <filesystem>
-#include <fstream>
 
 #include "platform/base/cp932.h"
 #include "platform/base/last_error.h"
@@ -26,19 +22,6 @@ namespace platform::ui {
 using detail::fromCp932;
 
 namespace {
-
-// The queue that prints for a name: the named one when it exists; for an
-// empty name the default queue. Empty when there is none (no CUPS server, or
-// no such queue).
-std::string queueFor(const std::string& printer) {
-  cups_dest_t* dests = nullptr;
-  int count = cupsGetDests2(CUPS_HTTP_DEFAULT, &dests);
-  std::string found;
-  cups_dest_t* dest = cupsGetDest(printer.empty() ? nullptr : printer.c_str(), nullptr, count, dests);
-  if (dest) found = dest->name;
-  cupsFreeDests(count, dests);
-  return found;
-}
 
 QColor colourOf(uint32_t c) { return QColor(c & 0xFF, (c >> 8) & 0xFF, (c >> 16) & 0xFF); }
 
@@ -64,7 +47,7 @@ QFont qtFont(const PrinterFont& font, int32_t height) {
 PrinterCaps probePrinter(const std::string& printer, const std::string& pdfFolder, const RollPaper& paper) {
   ensureApplication();
   PrinterCaps caps;
-  caps.queue = queueFor(printer);
+  caps.queue = printQueueFor(printer, true);
   if (!caps.queue.empty()) {
     QPrinter qprinter(QPrinter::HighResolution);
     qprinter.setPrinterName(QString::fromStdString(caps.queue));
@@ -86,20 +69,7 @@ PrinterCaps probePrinter(const std::string& printer, const std::string& pdfFolde
   caps.printableWidth = static_cast<int32_t>(static_cast<int64_t>(paper.widthTenthMm) * caps.dotsPerInchX / 254);
   caps.physicalOffsetX = 0;
   caps.passThrough = true;
-  // The folder must exist (it is made) and take a file.
-  if (pdfFolder.empty()) {
-    setLastError(kErrorPathNotFound);
-    return caps;
-  }
-  std::error_code ec;
-  std::filesystem::create_directories(pdfFolder, ec);
-  std::filesystem::path probe = std::filesystem::path(pdfFolder) / ".varnex-probe";
-  {
-    std::ofstream out(probe, std::ios::binary | std::ios::trunc);
-    caps.available = static_cast<bool>(out);
-  }
-  std::filesystem::remove(probe, ec);
-  if (!caps.available) setLastError(kErrorPathNotFound);
+  caps.available = printFolderTakesFiles(pdfFolder);
   return caps;
 }
 
@@ -153,18 +123,9 @@ std::unique_ptr<RollPrintJob> RollPrintJob::open(const PrinterCaps& caps, const 
   job->paper_ = paper;
   job->documentName_ = documentName;
   if (caps.isPdf) {
-    std::error_code ec;
-    std::filesystem::create_directories(pdfFolder, ec);
-    std::filesystem::path base = std::filesystem::path(pdfFolder) / fileName;
-    job->pdfPath_ = base.string() + ".pdf";
-    job->binPath_ = base.string() + ".bin";
-    std::ofstream probe(job->pdfPath_, std::ios::binary | std::ios::trunc);
-    if (!probe) {
-      setLastError(kErrorPathNotFound);
-      return nullptr;
-    }
-    probe.close();
-    std::filesystem::remove(job->binPath_, ec);
+    if (!job->output_.usePdf(pdfFolder, fileName)) return nullptr;
+  } else {
+    job->output_.useQueue(caps.queue);
   }
   return job;
 }
@@ -231,17 +192,7 @@ void RollPrintJob::reach(int32_t y) { bottom_ = std::max(bottom_, y); }
 
 bool RollPrintJob::passThrough(const std::string& bytes) {
   if (done_) return false;
-  if (!caps_.isPdf) {
-    rawBytes_ += bytes;
-    return true;
-  }
-  std::ofstream bin(binPath_, std::ios::binary | std::ios::app);
-  bin.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  if (!bin) {
-    setLastError(kErrorWriteFault);
-    return false;
-  }
-  return true;
+  return output_.passThrough(bytes);
 }
 
 namespace {
@@ -262,11 +213,9 @@ bool RollPrintJob::finish() {
   bool ok = true;
   if (caps_.isPdf && ops_.empty()) {
     // Nothing was drawn (the drawer alone): no page comes out of the printer.
-    std::error_code ec;
-    std::filesystem::remove(pdfPath_, ec);
-    pdfPath_.clear();
+    output_.dropPdf();
   } else if (caps_.isPdf) {
-    QPdfWriter writer(QString::fromStdString(pdfPath_));
+    QPdfWriter writer(QString::fromStdString(output_.pdfPath()));
     writer.setTitle(fromCp932(documentName_));
     writer.setCreator(QStringLiteral("Varnex"));
     writer.setResolution(dpi);
@@ -290,14 +239,7 @@ bool RollPrintJob::finish() {
       drawOps(painter, ops_);
       ok = painter.end();
     }
-    if (!rawBytes_.empty()) {
-      int id = cupsCreateJob(CUPS_HTTP_DEFAULT, caps_.queue.c_str(), "raw", 0, nullptr);
-      ok = id > 0 &&
-           cupsStartDocument(CUPS_HTTP_DEFAULT, caps_.queue.c_str(), id, "raw", CUPS_FORMAT_RAW, 1) ==
-               HTTP_STATUS_CONTINUE &&
-           cupsWriteRequestData(CUPS_HTTP_DEFAULT, rawBytes_.data(), rawBytes_.size()) == HTTP_STATUS_CONTINUE &&
-           cupsFinishDocument(CUPS_HTTP_DEFAULT, caps_.queue.c_str()) == IPP_STATUS_OK && ok;
-    }
+    ok = output_.sendPassThrough() && ok;
   }
   ops_.clear();
   if (!ok) setLastError(kErrorWriteFault);
@@ -308,12 +250,7 @@ void RollPrintJob::abort() {
   if (done_) return;
   done_ = true;
   ops_.clear();
-  rawBytes_.clear();
-  std::error_code ec;
-  if (caps_.isPdf) {
-    std::filesystem::remove(pdfPath_, ec);
-    std::filesystem::remove(binPath_, ec);
-  }
+  output_.discard();
 }
 
 namespace {

@@ -18,6 +18,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/ui/print_output.h"
+
 namespace platform::ui {
 
 // The face drawn when a font names none (or one that is not installed).
@@ -76,8 +78,8 @@ class RollPrintJob {
   RollPrintJob& operator=(const RollPrintJob&) = delete;
 
   const PrinterCaps& caps() const { return caps_; }
-  std::string pdfPath() const { return pdfPath_; }
-  std::string binPath() const { return binPath_; }
+  std::string pdfPath() const { return output_.pdfPath(); }
+  std::string binPath() const { return output_.binPath(); }
 
   void selectFont(const PrinterFont& font) { font_ = font; }
   const PrinterFont& font() const { return font_; }
@@ -104,8 +106,8 @@ class RollPrintJob {
   PrinterCaps caps_;
   RollPaper paper_;
   PrinterFont font_;
-  std::string pdfPath_, binPath_, documentName_;
-  std::string rawBytes_;
+  PrintOutput output_;
+  std::string documentName_;
   std::vector<Op> ops_;
   int32_t bottom_ = 0;
   bool done_ = false;

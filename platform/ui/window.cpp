@@ -22,6 +22,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdlib>
 
 #include "platform/base/cp932.h"
 #include "platform/base/last_error.h"
@@ -253,6 +254,14 @@ int showRealMessageBox(const MessageBoxRequest& request) {
 }
 
 }  // namespace
+
+void useOffscreenWithoutDisplay() {
+  auto set = [](const char* name) {
+    const char* value = std::getenv(name);
+    return value && *value;
+  };
+  if (!set("DISPLAY") && !set("WAYLAND_DISPLAY") && !set("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
+}
 
 void ensureApplication() {
   if (!QCoreApplication::instance()) {

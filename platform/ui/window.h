@@ -79,6 +79,12 @@ struct Rect {
 void ensureApplication();
 bool isUiThread();
 
+// For command-line tools that draw (print to a PDF, render a page): called
+// first thing in main, before any window work. Without a display (none of
+// DISPLAY, WAYLAND_DISPLAY and QT_QPA_PLATFORM set) the tool then draws with
+// Qt's offscreen platform instead of aborting; with one, nothing changes.
+void useOffscreenWithoutDisplay();
+
 // --- windows ---------------------------------------------------------------
 
 struct WindowSpec {

@@ -174,6 +174,12 @@ done
 
 }  // namespace
 
+namespace {
+bool g_missingOutside = false;
+}  // namespace
+
+bool PostgresServer::missingOutside() { return g_missingOutside; }
+
 PostgresServer* PostgresServer::shared(std::string& why) {
   static std::mutex mutex;
   static std::unique_ptr<PostgresServer> server;
@@ -187,18 +193,22 @@ PostgresServer* PostgresServer::shared(std::string& why) {
     failure = why = reason;
     return nullptr;
   };
+  auto missing = [&](const std::string& reason) -> PostgresServer* {
+    g_missingOutside = true;
+    return fail(reason);
+  };
 
   const std::string bin = programFolder();
-  if (bin.empty()) return fail("PostgreSQL's initdb and pg_ctl are not installed under /usr/lib/postgresql");
+  if (bin.empty()) return missing("PostgreSQL's initdb and pg_ctl are not installed under /usr/lib/postgresql");
   const passwd* postgres = ::getpwnam("postgres");
-  if (!postgres) return fail("there is no user postgres to run the server as");
+  if (!postgres) return missing("there is no user postgres to run the server as");
   std::vector<std::string> asPostgres;
   if (::geteuid() == 0) {
     const std::string runuser = runuserProgram();
-    if (runuser.empty()) return fail("runuser is missing");
+    if (runuser.empty()) return missing("runuser is missing");
     asPostgres = {runuser, "-u", "postgres", "--"};
   } else if (::geteuid() != postgres->pw_uid) {
-    return fail("the server runs as user postgres: the tests must run as root or as postgres");
+    return missing("the server runs as user postgres: the tests must run as root or as postgres");
   }
   auto asServer = [&](std::initializer_list<std::string> args) {
     std::vector<std::string> v = asPostgres;

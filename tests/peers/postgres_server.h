@@ -27,6 +27,10 @@ class PostgresServer {
   // there can be none (PostgreSQL not installed, no user postgres, no root),
   // with the reason in why; the first answer is kept for the process.
   static PostgresServer* shared(std::string& why);
+  // After a null answer: true when what is missing lies outside the tree (the
+  // PostgreSQL programs, the user postgres, root rights), false when the
+  // server was there to start and failed.
+  static bool missingOutside();
 
   const std::string& host() const { return host_; }
   int port() const { return port_; }

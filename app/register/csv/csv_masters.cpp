@@ -280,17 +280,19 @@ int32_t CRegCom::exportCsv(const CsvMaster& master, const char* path) {
     return -1;
   }
   CsvHandle writer = CsvCreate(nullptr, 0, ',', 0);
+  // One line at a time goes through this buffer.
+  constexpr int32_t kLineSize = 4096;
+  std::vector<char> textBuffer(kLineSize);
   const FileDBHandle table = tables_[master.table];
   bool tableOpen = false;
   // Writes the writer's lines to the file and empties it.
   auto flush = [&]() -> bool {
-    uint32_t needed = 0;
-    if (CsvGetStr(writer, nullptr, 0, &needed) != 0 || needed == 0) return false;
-    std::vector<char> textBuffer(needed);
-    if (CsvGetStr(writer, textBuffer.data(), static_cast<int32_t>(needed), nullptr) < 0) return false;
+    // A line that fills the whole buffer may have been cut: not written.
+    const int32_t copied = CsvGetStr(writer, textBuffer.data(), kLineSize);
+    if (copied <= 0 || copied >= kLineSize) return false;
+    const uint32_t length = static_cast<uint32_t>(copied) - 1;  // without the zero
     uint32_t written = 0;
-    return ZemtaWriteFile(file, textBuffer.data(), needed - 1, &written, 0, ZEMTA_FILE_CURRENT) != 0 &&
-           written == needed - 1;
+    return ZemtaWriteFile(file, textBuffer.data(), length, &written, 0, ZEMTA_FILE_CURRENT) != 0 && written == length;
   };
   auto finish = [&](int32_t result) {
     if (tableOpen) FileDBCloseEx(table);

@@ -170,9 +170,9 @@ int32_t CRegCom::ExportReceiptCsv(uint32_t modeCode, MemoryBlockHandle block, in
   if (!csv) return -1;
   std::vector<char> row(kRowSize);
   auto flush = [&]() {
-    uint32_t needed = 0;
-    const int32_t n = CsvGetStr(csv, row.data(), kRowSize, &needed);
-    if (n <= 0) return false;
+    // A row that fills the whole buffer may have been cut: not written.
+    const int32_t n = CsvGetStr(csv, row.data(), kRowSize);
+    if (n <= 0 || n >= kRowSize) return false;
     const uint32_t length = static_cast<uint32_t>(n) - 1;  // without the zero
     uint32_t done = 0;
     return file.write(row.data(), length, &done) && done == length;

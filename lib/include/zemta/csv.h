@@ -36,14 +36,15 @@ ZEMTA_API int32_t CsvSetNextStr(CsvHandle writer, const char* text, int32_t text
 ZEMTA_API int32_t CsvSetNextInt64(CsvHandle writer, int64_t value, int32_t endOfLine);
 // Ends the current line. The used length, or -1 (0x20000085) for an empty writer.
 ZEMTA_API int32_t CsvSetEol(CsvHandle writer);
-// Copies the whole text with its terminating zero into buffer and empties the
-// writer; returns the bytes copied. neededSize (may be null) receives the
-// bytes the text needs with its zero. A text that does not fit is not cut: the
-// writer keeps it, nothing is copied and -1 is returned (0x20000081), so the
-// caller may ask again with a larger buffer. A null buffer with a neededSize
-// only measures (0, the writer kept). An empty writer, or a null buffer
-// without a neededSize, or a bufferSize of 0 or less, gives -1 (0x20000085).
-ZEMTA_API int32_t CsvGetStr(CsvHandle writer, char* buffer, int32_t bufferSize, uint32_t* neededSize);
+// Copies min(bufferSize, used length) bytes of the text into buffer, puts a
+// zero in the last byte copied, and empties the writer; returns the bytes
+// copied. A text that does not fit is cut (its last byte copied becomes the
+// zero) and reported (0x20000081); the writer is emptied all the same, so
+// callers size the buffer for their longest line and take a result equal to
+// bufferSize as a line that may have been cut.
+// An empty writer, a null buffer or a bufferSize of 0 or less gives -1
+// (0x20000085).
+ZEMTA_API int32_t CsvGetStr(CsvHandle writer, char* buffer, int32_t bufferSize);
 
 // A reader of a file (opened for reading, sharing reading, existing only), or
 // null with the error reported.

@@ -2,6 +2,11 @@
 // remote file server, and the error log the reporter writes to it. All calls
 // share one connection; with none open they fail with 10093, and a connection
 // that breaks (10053) is dropped.
+//
+// NOT YET WORKING: the client cannot connect to a server yet. Every call here
+// fails as with no connection (-1, or 0 from SockIfsCreate, last error 10093),
+// so remote mode (ZemtaSetSockIfs) opens no file and the reporter logs nothing
+// remotely. Keep a project's files local until the client is built.
 #pragma once
 
 #include "zemta/export.h"

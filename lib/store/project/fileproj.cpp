@@ -67,8 +67,12 @@
 #include "lib/store/tables/filedb_internal.h"
 #include "lib/store/project/fileproj_internal.h"
 #include "lib/core/little_endian.h"
+<<<<<<< HEAD
 #include "lib/views/view/view_registry.h"
 #include "platform/base/cp932.h"
+=======
+#include "lib/store/change_listener.h"
+>>>>>>> platform
 #include "platform/base/file.h"
 #include "platform/base/last_error.h"
 #include "platform/base/path.h"
@@ -101,10 +105,7 @@ bool sameName(const std::string& stored, const char* given) {
 // Frees what a project holds; every step runs even when one fails.
 bool freeProject(Project& p) {
   bool ok = true;
-  for (ZemtaView view : views::viewsOfProject(p.handle))
-    if (ViewDestroy(view) != 0) ok = false;
-  for (ZemtaPrintJob job : views::printJobsOfProject(p.handle))
-    if (PrintDestroy(job) != 0) ok = false;
+  if (!store::tellProjectClosing(p.handle)) ok = false;
   for (auto& set : p.sets)
     for (auto& slot : set->slots)
       if (slot.list.items && FileDeleteRecList(&slot.list) != 0) ok = false;

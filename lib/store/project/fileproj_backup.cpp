@@ -19,8 +19,13 @@
 #include "lib/core/report.h"
 #include "lib/store/tables/filedb_internal.h"
 #include "lib/store/project/fileproj_internal.h"
+<<<<<<< HEAD
 #include "lib/views/view/view_registry.h"
 #include "platform/base/path.h"
+=======
+#include "lib/store/change_listener.h"
+#include "platform/base/cp932.h"
+>>>>>>> platform
 #include "platform/ui/common_dialogs.h"
 #include "zemta/btree.h"
 #include "zemta/combine.h"
@@ -169,7 +174,7 @@ ZEMTA_API int32_t FileProjRestore(FileProjHandle handle, const char* backupPath,
     Table* t = checkedTable(entry.table);
     if (!t) return -1;
     if (!reloadTable(*t)) return -1;
-    views::tellTableSize(entry.table, 0);
+    store::tellTableResized(entry.table, 0);
     // Composite indexes are not in a backup: rebuild any that no longer
     // agree with the restored records.
     for (size_t i = 0; i < t->indexes.size(); ++i)

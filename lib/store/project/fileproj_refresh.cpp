@@ -40,7 +40,7 @@
 #include "lib/store/tables/filedb_internal.h"
 #include "lib/store/project/fileproj_internal.h"
 #include "lib/core/little_endian.h"
-#include "lib/views/view/view_registry.h"
+#include "lib/store/change_listener.h"
 #include "platform/base/last_error.h"
 #include "platform/ui/desktop.h"
 #include "platform/ui/application.h"
@@ -75,7 +75,7 @@ void refreshCount(TableEntry& entry) {
   filedb::closeTable(*t);
   if (!ok || count == t->count) return;
   t->count = count;
-  views::tellTableSize(entry.table, 1);
+  store::tellTableResized(entry.table, 1);
 }
 
 // Compares the watched rows of one slot with the stored records.
@@ -193,9 +193,9 @@ void refreshTick() {
         refreshSlot(*p, static_cast<int32_t>(s), slot);
         if (!apiLock().isHeld() && !apiLock().take()) break;
       }
-      if (set.redraw && set.owner && views::isRegisteredView(set.owner)) {
+      if (set.redraw && set.owner) {
         apiLock().release();
-        if (ViewDeleteItem(set.owner, 0, 1) != 0) ViewProjRefresh(set.owner);
+        store::tellBufferSetChanged(set.owner);
         apiLock().take();
       }
     }

@@ -19,8 +19,12 @@
 #include "lib/core/report.h"
 #include "lib/store/tables/filedb_internal.h"
 #include "lib/store/project/fileproj_internal.h"
+<<<<<<< HEAD
 #include "lib/views/view/view_registry.h"
 #include "platform/base/path.h"
+=======
+#include "lib/store/change_listener.h"
+>>>>>>> platform
 #include "platform/base/file.h"
 #include "platform/base/last_error.h"
 #include "platform/base/message_box.h"
@@ -282,7 +286,7 @@ ZEMTA_API int32_t FileProjDeleteDB(FileProjHandle handle, int32_t fdbId) {
     if (!closeTable(t)) ok = false;
     for (size_t i = 0; ok && i < t.indexes.size(); ++i)
       if (t.indexes[i].own() && rebuildIndex(t, i, nullptr) < 0) ok = false;
-    views::tellTableSize(entry.table, 0);
+    store::tellTableResized(entry.table, 0);
     if (!ok) return -1;
   }
   if (!found) {

@@ -27,8 +27,12 @@
 #include "lib/core/handle_table.h"
 #include "lib/core/library_locks.h"
 #include "lib/core/report.h"
+<<<<<<< HEAD
 #include "lib/views/view/view_registry.h"
 #include "platform/base/cp932.h"
+=======
+#include "lib/store/change_listener.h"
+>>>>>>> platform
 #include "platform/base/last_error.h"
 
 namespace zemta::filedb {
@@ -144,7 +148,7 @@ struct AfterLock {
       t.notifyPending = false;
       syncBoundRows(t, t.appended, t.lastRead);
     }
-    if (tellSize) views::tellTableSize(handle, 0);
+    if (tellSize) store::tellTableResized(handle, 0);
   }
 };
 
@@ -797,7 +801,7 @@ ZEMTA_API int32_t FileDBRecGetSize(FileDBHandle handle) {
   if (!ok || !closed) return -1;
   if (count != t->count) {
     t->count = count;
-    views::tellTableSize(handle, 0);
+    store::tellTableResized(handle, 0);
   }
   return static_cast<int32_t>(count);
 }
@@ -900,7 +904,7 @@ ZEMTA_API int32_t FileDBRecDelete(FileDBHandle handle, int32_t first, int32_t la
     if (!lock.ok()) return -1;
     result = recordDelete(*t, first, last, savePath);
   }
-  if (findTable(handle)) views::tellTableSize(handle, 0);
+  if (findTable(handle)) store::tellTableResized(handle, 0);
   return result;
 }
 

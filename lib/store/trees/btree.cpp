@@ -922,7 +922,6 @@ ZEMTA_API int32_t BtreeCheck(int32_t handle, uint32_t* count, BtreeCheckFunc cal
     int32_t rootMet = kNone;
     bool first = true;
     std::vector<uint8_t> previousKey(tree.keyLen, 0);
-    uint32_t previousRecord = 0;
     // A walk longer than the file could hold is going round in circles.
     const int64_t limit = (tree.fileSize() - tree.firstNode()) / tree.nodeSize * tree.maxEntries();
     tree.clearCursor();
@@ -950,12 +949,13 @@ ZEMTA_API int32_t BtreeCheck(int32_t handle, uint32_t* count, BtreeCheckFunc cal
       // The first entry has nothing before it (with a compare function of
       // signed numbers it may well lie below a key of zero bytes).
       if (!first) {
-        int order = tree.compareKey(entry, previousKey.data());
-        if (order < 0 || (order == 0 && record <= previousRecord)) result = 1;
+        // Only keys out of order break the tree: among equal keys the record
+        // numbers may stand in any order (renumbering leaves them so), and
+        // searches still find every one of them.
+        if (tree.compareKey(entry, previousKey.data()) < 0) result = 1;
       }
       first = false;
       std::memcpy(previousKey.data(), Tree::keyOf(entry), tree.keyLen);
-      previousRecord = record;
       if (callback) {
         int32_t answer = callback(static_cast<uint32_t>(handle) & 0xFFFF, record, Tree::keyOf(entry), data);
         if (answer == -1) {

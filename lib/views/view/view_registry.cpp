@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <mutex>
 
+#include "lib/store/change_listener.h"
+
 namespace zemta::views {
 namespace {
 
@@ -25,8 +27,32 @@ struct Registry {
   std::vector<PrintEntry> printJobs;
 };
 
+// The views and print jobs that are bound to the store's tables and projects.
+store::ChangeListener storeListener() {
+  store::ChangeListener listener;
+  listener.tableResized = [](uint32_t table, int32_t timer) { tellTableSize(table, timer); };
+  listener.projectClosing = [](uint32_t project) {
+    bool ok = true;
+    for (ZemtaView view : viewsOfProject(project))
+      if (ViewDestroy(view) != 0) ok = false;
+    for (ZemtaPrintJob job : printJobsOfProject(project))
+      if (PrintDestroy(job) != 0) ok = false;
+    return ok;
+  };
+  // The owner's pending edit is dropped first; a view that refuses to drop
+  // it keeps its rows as they are.
+  listener.bufferSetChanged = [](uint32_t owner) {
+    if (isRegisteredView(owner) && ViewDeleteItem(owner, 0, 1) != 0) ViewProjRefresh(owner);
+  };
+  return listener;
+}
+
+// The store hears of the registry the first time it is used: before that no
+// view or print job can be bound to anything.
 Registry& registry() {
   static Registry r;
+  static const bool listening = (store::setChangeListener(storeListener()), true);
+  (void)listening;
   return r;
 }
 

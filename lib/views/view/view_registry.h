@@ -1,7 +1,8 @@
 // The library's tables of record views and print jobs, and the seam through
-// which the record views fill in the calls of zemta/view.h. The record files
-// and the project database find here which views are bound to a table or a
-// project; the views register themselves as they open and close.
+// which the record views fill in the calls of zemta/view.h. The views
+// register themselves as they open and close; the registry listens to the
+// store (lib/store/change_listener.h) and tells the views bound to a table or
+// a project what changed there.
 #pragma once
 
 #include <cstdint>

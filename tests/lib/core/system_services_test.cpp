@@ -195,31 +195,12 @@ TEST(SystemServices, SameWindowMatchesClassPrefixAndTitle) {
   ui::destroyWindow(b);
 }
 
-// The peer process of the next test: a window answering a registered message.
-TEST(InstancePeer, DISABLED_Serve) {
-  ui::ensureApplication();
-  ui::WindowSpec windowSpec;
-  windowSpec.className = "ZemtaPeerFrame";
-  windowSpec.title = std::string(std::getenv("ZEMTA_PEER_TITLE") ? std::getenv("ZEMTA_PEER_TITLE") : "");
-  bool done = false;
-  uint32_t ping = ui::registerWindowMessage("ZEMTA_TEST_PING");
-  uint32_t quit = ui::registerWindowMessage("ZEMTA_TEST_QUIT");
-  HWND w = ui::createWindow(windowSpec, [&](HWND h, uint32_t m, WPARAM wp, LPARAM lp) -> LRESULT {
-    if (m == ping) return static_cast<LRESULT>(wp) + lp;
-    if (m == quit) done = true;
-    return ui::defaultWindowProc(h, m, wp, lp);
-  });
-  ASSERT_TRUE(ui::publishWindows());
-  ui::pumpUntil([&] { return done; }, 60000);
-  ui::destroyWindow(w);
-}
-
 TEST(SystemServices, SendMessageExReachesAnotherProcess) {
   ui::ensureApplication();
   std::string title = uniqueName("ZemtaPeer");
-  std::string self = std::filesystem::read_symlink("/proc/self/exe");
-  std::string command = "env ZEMTA_PEER_TITLE=" + title + " " + self +
-                        " --gtest_filter=InstancePeer.DISABLED_Serve --gtest_also_run_disabled_tests";
+  // The peer (tests/peers/instance_peer_program.cpp) publishes a window of
+  // that title answering "ZEMTA_TEST_PING" until "ZEMTA_TEST_QUIT".
+  std::string command = std::string("\"") + VARNEX_INSTANCE_PEER + "\" " + title;
   ASSERT_EQ(ExecProcess(command.c_str(), 0, nullptr, nullptr), 1);
   HWND found = nullptr;
   // The peer is a whole second program starting up: on a loaded machine its

@@ -3,6 +3,7 @@
 // cutter and drawer bytes in the pass-through file beside each PDF.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -175,6 +176,33 @@ TEST_F(ReceiptPdf, CommittedSalePrintsToPdfWithCutAndDrawer) {
   EXPECT_GT(page.height(), page.width() / 2);
   keep(png, "receipt.png");
   keep(pdf, "receipt.pdf");
+}
+
+// The tool that prints a receipt again draws without any display: started
+// with neither DISPLAY nor QT_QPA_PLATFORM, it still writes the receipt.
+TEST_F(ReceiptPdf, ToolPrintsAReceiptAgainWithoutADisplay) {
+  const auto food = read(kDepartmentTable, 1);
+  Block sale;
+  sale.add(departmentLine(food, 1, 2, 150));
+  uint8_t closing[line::kSize] = {};
+  ASSERT_GE(engine->PrfUpdate(kModeRegister1, sale.handle, closing, nullptr, 300), 0);
+  const long number =
+      static_cast<long>(getU32(closing, line::kPrice) & 0xFFFF) + getI32(closing, line::kUnitNet);
+
+  const fs::path out = receipts.parent_path() / "prtreceipt.out";
+  const std::string command = std::string("env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM \"") +
+                              VARNEX_PRTRECEIPT + "\" \"" + engine->DataFolder() + "\" " + std::to_string(number) +
+                              " > \"" + out.string() + "\" 2>&1";
+  const int rc = std::system(command.c_str());
+  const std::string printed = testing_support::readFileBytes(out);
+  ASSERT_EQ(rc, 0) << command << "\n" << printed;
+  const fs::path pdf = printed.substr(0, printed.find('\n'));
+  ASSERT_TRUE(fs::exists(pdf)) << printed;
+  const std::string text = testing_support::pdfText(pdf);
+  EXPECT_NE(text.find(utf8(u8"¥300")), std::string::npos) << text;
+  const fs::path png = testing_support::pdfPage(pdf, 203);
+  ASSERT_FALSE(png.empty());
+  keep(png, "receipt-from-tool.png");
 }
 
 TEST_F(ReceiptPdf, DrawerOnlyTextOpensTheDrawerAndPrintsNothing) {

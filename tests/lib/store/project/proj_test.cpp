@@ -351,7 +351,7 @@ TEST(ProjectDefinitionTest, TheRegistersDefinitionParsesAndBuilds) {
   std::string source = __FILE__;
   source = source.substr(0, source.rfind("/tests/lib/store/"));
   std::ifstream in(source + "/res/varnex/Varnex.project", std::ios::binary);
-  if (!in) GTEST_SKIP() << "no Varnex.project";
+  ASSERT_TRUE(in) << "the tree's res/varnex/Varnex.project is missing";
   std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   ProjectDefinition definition;
   std::string error;

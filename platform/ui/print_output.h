@@ -1,0 +1,55 @@
+// What every print job of the layer shares, whatever it draws: finding the
+// CUPS queue that prints, and where the job's output goes. On a queue, the
+// pass-through bytes (cutter, drawer) are kept and sent as one raw job when
+// the document ends; without a queue the drawing goes to a PDF file in a
+// folder and the pass-through bytes to a ".bin" file beside it, as they come.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace platform::ui {
+
+// The names of the CUPS queues (empty without a CUPS server).
+std::vector<std::string> printerNames();
+
+// The queue that prints for a name: the named one when it exists; for an
+// empty name the default queue when defaultWhenUnnamed, else none. Empty when
+// there is none (no CUPS server, or no such queue).
+std::string printQueueFor(const std::string& printer, bool defaultWhenUnnamed);
+
+// True when files can be written into folder (made when missing); false with
+// the last error set.
+bool printFolderTakesFiles(const std::string& folder);
+
+class PrintOutput {
+ public:
+  // Output to a queue.
+  void useQueue(const std::string& queue);
+  // Output to "<folder>/<baseName>.pdf" and ".bin" (folder made when
+  // missing; an older job's ".bin" removed). false with the last error set
+  // when the PDF file cannot be written.
+  bool usePdf(const std::string& folder, const std::string& baseName);
+
+  bool isPdf() const { return queue_.empty(); }
+  const std::string& queue() const { return queue_; }
+  const std::string& pdfPath() const { return pdfPath_; }
+  const std::string& binPath() const { return binPath_; }
+
+  // Bytes for the printer as they are. false (last error set) when the
+  // ".bin" file cannot be written.
+  bool passThrough(const std::string& bytes);
+  // At the end of the document: sends the kept bytes to the queue as a raw
+  // job. true when there were none or they were spooled.
+  bool sendPassThrough();
+  // The job printed nothing on paper: no PDF file is left (the ".bin" stays).
+  void dropPdf();
+  // The job was abandoned: neither file is left, no bytes are sent.
+  void discard();
+
+ private:
+  std::string queue_, pdfPath_, binPath_;
+  std::string kept_;  // pass-through bytes for the queue
+};
+
+}  // namespace platform::ui
