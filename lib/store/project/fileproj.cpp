@@ -67,12 +67,8 @@
 #include "lib/store/tables/filedb_internal.h"
 #include "lib/store/project/fileproj_internal.h"
 #include "lib/core/little_endian.h"
-<<<<<<< HEAD
-#include "lib/views/view/view_registry.h"
-#include "platform/base/cp932.h"
-=======
 #include "lib/store/change_listener.h"
->>>>>>> platform
+#include "platform/base/cp932.h"
 #include "platform/base/file.h"
 #include "platform/base/last_error.h"
 #include "platform/base/path.h"

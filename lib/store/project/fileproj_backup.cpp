@@ -19,13 +19,9 @@
 #include "lib/core/report.h"
 #include "lib/store/tables/filedb_internal.h"
 #include "lib/store/project/fileproj_internal.h"
-<<<<<<< HEAD
-#include "lib/views/view/view_registry.h"
-#include "platform/base/path.h"
-=======
 #include "lib/store/change_listener.h"
 #include "platform/base/cp932.h"
->>>>>>> platform
+#include "platform/base/path.h"
 #include "platform/ui/common_dialogs.h"
 #include "zemta/btree.h"
 #include "zemta/combine.h"

@@ -19,12 +19,8 @@
 #include "lib/core/report.h"
 #include "lib/store/tables/filedb_internal.h"
 #include "lib/store/project/fileproj_internal.h"
-<<<<<<< HEAD
-#include "lib/views/view/view_registry.h"
-#include "platform/base/path.h"
-=======
 #include "lib/store/change_listener.h"
->>>>>>> platform
+#include "platform/base/path.h"
 #include "platform/base/file.h"
 #include "platform/base/last_error.h"
 #include "platform/base/message_box.h"

@@ -27,12 +27,8 @@
 #include "lib/core/handle_table.h"
 #include "lib/core/library_locks.h"
 #include "lib/core/report.h"
-<<<<<<< HEAD
-#include "lib/views/view/view_registry.h"
-#include "platform/base/cp932.h"
-=======
 #include "lib/store/change_listener.h"
->>>>>>> platform
+#include "platform/base/cp932.h"
 #include "platform/base/last_error.h"
 
 namespace zemta::filedb {

@@ -128,27 +128,6 @@ TEST_F(JournalTest, YoungerFilesAreNotTouched) {
   EXPECT_EQ(tempFiles(), std::vector<std::string>{"R2N00001.log"});
 }
 
-<<<<<<< HEAD
-// Runs only as the child of HeldByAnotherProcess: holds a file the way a
-// running register holds its sale, until told to let go.
-TEST(JournalHelper, DISABLED_HoldFile) {
-  std::string hold, ready, release;
-  for (const std::string& a : ::testing::internal::GetArgvs()) {
-    if (a.rfind("--hold=", 0) == 0) hold = a.substr(7);
-    if (a.rfind("--ready=", 0) == 0) ready = a.substr(8);
-    if (a.rfind("--release=", 0) == 0) release = a.substr(10);
-  }
-  ASSERT_FALSE(hold.empty());
-  platform::File held = platform::File::open(hold, platform::kFileRead | platform::kFileWrite, platform::kShareNone,
-                                             platform::kOpenExisting);
-  ASSERT_TRUE(held.isOpen());
-  std::FILE* mark = std::fopen(ready.c_str(), "wb");
-  std::fclose(mark);
-  testing_support::waitUntil([&] { return fs::exists(release); });
-}
-
-=======
->>>>>>> platform
 TEST_F(JournalTest, HeldByAnotherProcess) {
   const fs::path held = leftOver("R2N00005.log");
   const fs::path stale = leftOver("RZN00006.log");
@@ -165,12 +144,7 @@ TEST_F(JournalTest, HeldByAnotherProcess) {
       ADD_FAILURE() << "cannot start " << command << ": error " << platform::lastError();
       return false;
     }
-<<<<<<< HEAD
     return testing_support::waitUntil([&] { return fs::exists(ready); });
-=======
-    for (int i = 0; i < 1200 && !fs::exists(ready); ++i) platform::sleepMilliseconds(25);
-    return fs::exists(ready);
->>>>>>> platform
   };
   ASSERT_TRUE(hold(held));
   uint16_t mode = kSaleNone;
