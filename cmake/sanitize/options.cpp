@@ -6,7 +6,8 @@
 extern "C" {
 
 // Every error stops the program, so a test that trips one fails.
-// asan.supp holds the one-definition-rule reports of the platform layer.
+// asan.supp holds the one-definition-rule reports of the platform layer
+// linked into several shared objects; lsan.supp the leaks of system libraries.
 __attribute__((visibility("default"), used)) const char* __asan_default_options() {
   return "abort_on_error=0:halt_on_error=1:detect_leaks=1:strict_string_checks=1"
          ":detect_stack_use_after_return=1:check_initialization_order=1"
