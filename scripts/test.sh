@@ -9,4 +9,8 @@ bash scripts/build.sh
 (cd "${BUILD_DIR:-build}" && ctest --output-on-failure --parallel "$(nproc)" --timeout 600)
 BUILD_DIR=${SANITIZE_BUILD_DIR:-build-asan} bash scripts/build.sh --sanitize
 cd "${SANITIZE_BUILD_DIR:-build-asan}"
-ctest --output-on-failure --parallel "$(nproc)" --timeout 600
+# Not the outside-database tests on the SQLite ODBC driver: the driver leaks a
+# few blocks per connection from code unloaded before LeakSanitizer looks, so
+# no suppression can name it. The same tests run on PostgreSQL here, and on
+# both drivers in the normal build.
+ctest --output-on-failure --parallel "$(nproc)" --timeout 600 -E 'Odbc.*/SQLite'
