@@ -1,9 +1,22 @@
 #!/usr/bin/env bash
 # Configures and builds the whole tree into build/ (or $BUILD_DIR).
+#
+# With --sanitize first: the checking build instead, Debug with asserts and
+# AddressSanitizer and UndefinedBehaviorSanitizer (-DVARNEX_SANITIZE=ON), into
+# build-asan/ (or $BUILD_DIR); it builds only what the tests run unless targets
+# are given.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+config=(-DCMAKE_BUILD_TYPE=RelWithDebInfo)
 build_dir=${BUILD_DIR:-build}
+targets=()
+if [[ "${1:-}" == --sanitize ]]; then
+  shift
+  config=(-DCMAKE_BUILD_TYPE=Debug -DVARNEX_SANITIZE=ON)
+  build_dir=${BUILD_DIR:-build-asan}
+  (($#)) || targets=(--target test_programs)
+fi
 generator=()
 command -v ninja >/dev/null && [[ ! -f "$build_dir/CMakeCache.txt" ]] && generator=(-G Ninja)
-cmake -S . -B "$build_dir" "${generator[@]}" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$build_dir" --parallel "$(nproc)" "$@"
+cmake -S . -B "$build_dir" "${generator[@]}" "${config[@]}" >/dev/null
+cmake --build "$build_dir" --parallel "$(nproc)" "${targets[@]}" "$@"

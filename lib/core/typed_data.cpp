@@ -770,49 +770,55 @@ ZEMTA_API int32_t TypeDataToCalcData(void* calc, uint32_t type, int32_t length, 
   return 0;
 }
 
-ZEMTA_API int32_t CalcDataToTypeData(uint32_t type, int32_t length, void* outVoid, const void* calc) {
-  if (!outVoid || !calc || length <= 0) {
-    ZEMTA_REPORT(ZEMTA_ERR_BAD_PARAMETER);
-    return -1;
-  }
-  uint8_t* out = static_cast<uint8_t*>(outVoid);
-  uint8_t value[8];
-  std::memcpy(value, calc, 8);
-  std::memset(out, 0, static_cast<size_t>(length));
+namespace {
+
+// The length of the value part of a field (after the presence byte of a
+// nullable type) that can hold a calculation value, or -1 when the type or
+// length can't.
+int32_t calcValueLength(uint32_t type, int32_t length) {
   if (type & TYPE_NULLABLE) {
     if (length < 2) return -1;
-    out[0] = 1;
-    ++out;
     --length;
   }
   switch (type & 31) {
     case TYPE_SIGNED:
     case TYPE_UNSIGNED:
-      if (length > 8) return -1;
-      std::memcpy(out, value, static_cast<size_t>(length));
-      return 0;
+      return length <= 8 ? length : -1;
     case TYPE_FLOAT:
-      if (length == 8) {
-        std::memcpy(out, value, 8);
-      } else if (length == 4) {
-        double d;
-        std::memcpy(&d, value, 8);
-        float f = static_cast<float>(d);
-        std::memcpy(out, &f, 4);
-      } else {
-        return -1;
-      }
-      return 0;
+      return length == 4 || length == 8 ? length : -1;
     case TYPE_DATETIME:
     case TYPE_FILETIME:
-      if (length != 8) return -1;
-      std::memcpy(out, value, 8);
-      return 0;
+      return length == 8 ? length : -1;
     case TYPE_TIME:
     case TYPE_DATE:
-      if (length != 4) return -1;
-      std::memcpy(out, value, 4);
-      return 0;
+      return length == 4 ? length : -1;
   }
   return -1;
+}
+
+}  // namespace
+
+ZEMTA_API int32_t CalcDataToTypeData(uint32_t type, int32_t length, void* outVoid, const void* calc) {
+  if (!outVoid || !calc || length <= 0) {
+    ZEMTA_REPORT(ZEMTA_ERR_BAD_PARAMETER);
+    return -1;
+  }
+  // The length is checked before anything is written: a caller that passed a
+  // length its buffer does not have gets a failure, not an overrun.
+  const int32_t valueLength = calcValueLength(type, length);
+  if (valueLength < 0) return -1;
+  uint8_t* out = static_cast<uint8_t*>(outVoid);
+  uint8_t value[8];
+  std::memcpy(value, calc, 8);
+  std::memset(out, 0, static_cast<size_t>(length));
+  if (type & TYPE_NULLABLE) *out++ = 1;
+  if ((type & 31) == TYPE_FLOAT && valueLength == 4) {
+    double d;
+    std::memcpy(&d, value, 8);
+    const float f = static_cast<float>(d);
+    std::memcpy(out, &f, 4);
+  } else {
+    std::memcpy(out, value, static_cast<size_t>(valueLength));
+  }
+  return 0;
 }

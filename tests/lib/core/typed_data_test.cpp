@@ -39,7 +39,7 @@ TEST(TypeDataToStr, Forms) {
       {toStr(TYPE_SIGNED, 4, &minus, 32), "FFED2979"},
       {toStr(TYPE_FLOAT, 8, &pi), "3.14159"},
       {toStr(TYPE_FLOAT, 8, &pi, 0x2300), "3.14"},
-      {toStr(TYPE_TEXT, 6, "ab,c"), "\"ab,c\""},
+      {toStr(TYPE_TEXT, 5, "ab,c"), "\"ab,c\""},
       {toStr(TYPE_TEXT, 4, "abc"), "abc"},
       {toStr(TYPE_TEXT, 4, "a'c", 8), "'a''c'"},
       {toStr(TYPE_DATE, 4, &date), "2024/03/15"},
@@ -171,7 +171,7 @@ TEST(CalcData, RoundTrips) {
   EXPECT_EQ(calc, 0);
   EXPECT_EQ(TypeDataToCalcData(&calc, TYPE_SIGNED, 9, "123456789"), -1);
 
-  uint8_t out[5];
+  uint8_t out[8];
   d = 2.25;
   EXPECT_EQ(CalcDataToTypeData(TYPE_FLOAT, 4, out, &d), 0);
   float back;
@@ -180,7 +180,12 @@ TEST(CalcData, RoundTrips) {
   calc = -2;
   EXPECT_EQ(CalcDataToTypeData(TYPE_SIGNED | TYPE_NULLABLE, 3, out, &calc), 0);
   EXPECT_EQ(std::memcmp(out, "\x01\xFE\xFF", 3), 0);
+  // A length the type can't take fails before anything is written.
+  std::memset(out, 0xAA, sizeof out);
   EXPECT_EQ(CalcDataToTypeData(TYPE_TIME, 8, out, &calc), -1);
+  EXPECT_EQ(CalcDataToTypeData(TYPE_SIGNED | TYPE_NULLABLE, 1, out, &calc), -1);
+  EXPECT_EQ(CalcDataToTypeData(TYPE_FLOAT, 5, out, &calc), -1);
+  for (uint8_t b : out) EXPECT_EQ(b, 0xAA);
 }
 
 TEST(ToInsSepStr, Groups) {

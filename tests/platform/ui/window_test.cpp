@@ -232,8 +232,9 @@ TEST_F(WindowTest, ModalDialogFromTemplateDrivenByKeys) {
   std::string number, password;
   int initParam = 0;
   QTimer::singleShot(50, [] {
-    QWidget* dialog = QApplication::activeModalWidget();
-    ASSERT_NE(dialog, nullptr);
+    // The dialog may take a while to show and take focus on a loaded machine.
+    ASSERT_TRUE(QTest::qWaitFor([] { return QApplication::activeModalWidget() && QApplication::focusWidget(); },
+                                30000));
     QTest::keyClicks(QApplication::focusWidget(), "12345");
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
     QTest::keyClicks(QApplication::focusWidget(), "pw");
@@ -263,7 +264,10 @@ TEST_F(WindowTest, ModalDialogFromTemplateDrivenByKeys) {
 TEST_F(WindowTest, EscapeCancelsADialogWhoseProcedureLeavesIt) {
   std::string error;
   ASSERT_TRUE(ui::loadResourceText(kUiTestResources, &error)) << error;
-  QTimer::singleShot(50, [] { QTest::keyClick(QApplication::activeModalWidget(), Qt::Key_Escape); });
+  QTimer::singleShot(50, [] {
+    ASSERT_TRUE(QTest::qWaitFor([] { return QApplication::activeModalWidget() != nullptr; }, 30000));
+    QTest::keyClick(QApplication::activeModalWidget(), Qt::Key_Escape);
+  });
   EXPECT_EQ(ui::dialogBox(100, nullptr, [](HWND, uint32_t, WPARAM, LPARAM) -> LRESULT { return 0; }), 2);
   EXPECT_EQ(ui::dialogBox(9999, nullptr, nullptr), -1);
 }
