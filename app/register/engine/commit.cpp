@@ -120,30 +120,32 @@ class CRegCom::CommitUndo {
  public:
   CommitUndo(CRegCom& engine, CommitRun& run) : engine_(engine), run_(run) {}
 
-  void lines(int32_t failedLine) {
+  // Lines 0 to through; failed: the last of them is the one that failed.
+  void lines(int32_t through, bool failed) {
     using namespace saletotal;
     engine_.undoing_ = true;
     int32_t scratch[kWords] = {};
     scratch[kRefund] = run_.totals[kRefund];
     scratch[kSettlement] = run_.totals[kSettlement];
     scratch[kReading] = run_.totals[kReading];
-    for (int32_t i = 0; i <= failedLine && i < run_.lineCount; ++i) {
+    for (int32_t i = 0; i <= through && i < run_.lineCount; ++i) {
       const int32_t reposted =
           engine_.CommitLine(run_.lineAt(i), scratch, run_.undoReverse(), &run_.context, run_.customerBuffer);
-      if (reposted != 0 && i != failedLine) failed_ = true;
+      if (reposted != 0 && !(failed && i == through)) failed_ = true;
     }
     if (engine_.restoreCustomers() != 0) failed_ = true;
     engine_.undoing_ = false;
   }
 
-  void slots(int32_t failedSlot) {
-    for (int32_t slot = 0; slot <= failedSlot && slot < fixedtotal::kSlots; ++slot) {
+  // Slots 0 to through, likewise.
+  void slots(int32_t through, bool failed) {
+    for (int32_t slot = 0; slot <= through && slot < fixedtotal::kSlots; ++slot) {
       if (slot == kMonthlySlot) continue;
       const int32_t reposted = engine_.UpdateTotalizers(slot, run_.totals, run_.undoReverse());
-      if (reposted != 0 && slot != failedSlot) failed_ = true;
+      if (reposted != 0 && !(failed && slot == through)) failed_ = true;
     }
     // The monthly slot may have started a new month: its record comes back whole.
-    if (failedSlot >= kMonthlySlot && run_.monthlyKept && !run_.totals[saletotal::kReading] &&
+    if (through >= kMonthlySlot && run_.monthlyKept && !run_.totals[saletotal::kReading] &&
         FileDBRecWrite(engine_.tables_[kFixedTotalTable], kMonthlySlot, run_.monthlyImage) != 0)
       failed_ = true;
   }
@@ -179,15 +181,15 @@ int32_t CRegCom::commitPost(CommitRun& run) {
       std::memcpy(run.context.customerCode, l + line::kCode, line::kCodeLen);
     }
     if (CommitLine(l, run.totals, run.reverse(), &run.context, run.customerBuffer) != 0) {
-      undo.lines(i);
+      undo.lines(i, true);
       return undo.result();
     }
   }
   if (run.totals[kGuests] == 0) run.totals[kGuests] = 1;
   for (int32_t slot = 0; slot < fixedtotal::kSlots; ++slot) {
     if (UpdateTotalizers(slot, run.totals, run.reverse()) != 0) {
-      undo.slots(slot);
-      undo.lines(run.lineCount - 1);
+      undo.slots(slot, true);
+      undo.lines(run.lineCount - 1, false);
       return undo.result();
     }
   }
@@ -224,8 +226,8 @@ int32_t CRegCom::commitAppend(CommitRun& run) {
   if (written) return 0;
   // A failed append: everything goes back, appended records included.
   CommitUndo undo(*this, run);
-  undo.slots(fixedtotal::kSlots - 1);
-  undo.lines(run.lineCount - 1);
+  undo.slots(fixedtotal::kSlots - 1, false);
+  undo.lines(run.lineCount - 1, false);
   undo.appended();
   return undo.result();
 }
