@@ -146,7 +146,7 @@ enum SystemLineKind : uint16_t {
   kLineTaxContained1 = 50,    // 税含む(1); 51, 52
   kLinePointsEarned = 53,     // 獲得ポイント
   kLinePointBalance = 54,     // ポイント残高
-  kLineItemCount = 55,        // 個数 of the sales screen
+  kLineItemCount = 55,        // 個数, a second count line outside the printed name table
 };
 
 inline constexpr uint16_t systemLineKey(uint16_t kind) { return makeKeyCode(kKeySystemLine, kind); }
