@@ -425,23 +425,99 @@ int32_t CRegSale::DepartmentKey(uint16_t keyCode) {
 
   int64_t unitPrice = 0;
   if (!EntryValue(&unitPrice)) {
-    if (keyOf(target) == keyCode && isBlank(target, line::kCode, line::kCodeLen))
-      unitPrice = getI32(target, line::kUnitPrice);
-    else if (preset != 0)
-      unitPrice = preset;
-    else
-      return ShowRegError(kErrEntryMissing);
+    unitPrice = DepartmentPrice(keyNumber(keyCode), record, target);
+    if (unitPrice == 0) return ShowRegError(kErrEntryMissing);
   }
   bool fits = true;
   const int32_t quantity = getI32(current_, line::kUnit);
   multiplyChecked(unitPrice, quantity == 0 ? 1 : quantity, &fits);
   if (!fits) return ShowRegError(kErrDigitLimit);
-  NameFromRecord(record);
-  putI32(current_, line::kUnitPrice, static_cast<int32_t>(unitPrice));
+  return DepartmentLine(keyNumber(keyCode), record, static_cast<int32_t>(unitPrice), attributes);
+}
+
+// The current line becomes an item line of the department at the unit
+// price, taxed with the attribute word of its master (department or item).
+int32_t CRegSale::DepartmentLine(uint16_t number, const uint8_t* record, int32_t unitPrice, uint16_t attributes) {
+  putU16(current_, line::kKeyCode, makeKeyCode(kKeyDepartment, number));
+  if (isBlank(current_, line::kDisplayName, line::kDisplayNameLen)) NameFromRecord(record);
+  putI32(current_, line::kUnitPrice, unitPrice);
   uint16_t source = attributes;
   ApplyTaxToUnitPrice(&source);
   SetLineTaxFlags(&source);
   return kWritten;
+}
+
+// The price of the department: the last line's when that is the same
+// department without a code, else its preset price.
+int32_t CRegSale::DepartmentPrice(uint16_t number, const uint8_t* record, const uint8_t* target) const {
+  if (keyOf(target) == makeKeyCode(kKeyDepartment, number) && isBlank(target, line::kCode, line::kCodeLen))
+    return getI32(target, line::kUnitPrice);
+  return getI32(record, department::kUnitPrice.offset);
+}
+
+int32_t CRegSale::DepartmentLinkKey(uint16_t code) {
+  int64_t number = 0;
+  const bool entered = EntryValue(&number);
+  uint8_t record[64] = {};
+  if ((entered && number == 0) || number > 0xFFF ||
+      engine_->GetDepartmentRecord(static_cast<uint32_t>(number), record) < 0)
+    return ShowRegError(kErrUnknownDepartmentLink);
+  const uint16_t attributes = getU16(record, department::kAttributes.offset);
+  uint8_t target[line::kSize];
+  if (!CheckKeyEntry(attributes, 0x4C0, target)) return kRefused;
+  // Picking from the department's list comes with the department picker.
+  if (!entered) return ShowRegError(kErrUnsupported);
+  if (entry_.size() > 4) return ShowRegError(kErrDigitLimit);
+  const uint16_t department = static_cast<uint16_t>(number);
+  const int32_t price = DepartmentPrice(department, record, target);
+  if (!state_.priceChange && price != 0) {
+    entry_.clear();
+    return DepartmentLine(department, record, price, attributes);
+  }
+  state_.pendingDepartment = department;
+  putU16(current_, line::kKeyCode, makeKeyCode(kKeyEntry, code));
+  entry_.clear();
+  return kShown;
+}
+
+int32_t CRegSale::LinkAmountKey() {
+  if (!state_.pendingDepartment) return ShowRegError(kErrNoDepartmentLink);
+  uint8_t record[64] = {};
+  if (engine_->GetDepartmentRecord(static_cast<uint32_t>(state_.pendingDepartment), record) < 0)
+    return ShowRegError(kErrUnknownDepartmentLink);
+  const uint16_t attributes = getU16(record, department::kAttributes.offset);
+  if (!CheckKeyEntry(attributes, 0xC8, nullptr)) return kRefused;
+  int64_t unitPrice = 0;
+  if (!EntryValue(&unitPrice)) {
+    unitPrice = getI32(record, department::kUnitPrice.offset);
+    if (state_.priceChange || unitPrice == 0) return ShowRegError(kErrEntryMissing);
+  }
+  return DepartmentLine(static_cast<uint16_t>(state_.pendingDepartment), record, static_cast<int32_t>(unitPrice),
+                        attributes);
+}
+
+int32_t CRegSale::PriceChangeKey(uint16_t code, uint16_t keyAttributes) {
+  if (state_.priceChange) {
+    if (!state_.pendingDepartment && isBlank(current_, line::kCode, line::kCodeLen))
+      return ShowRegError(kErrNoDepartmentLink);
+    uint8_t record[64] = {};
+    engine_->GetDepartmentRecord(static_cast<uint32_t>(state_.pendingDepartment), record);
+    // An item waiting for its price brings its own tax class.
+    const uint16_t attributes = state_.pendingAttributes ? static_cast<uint16_t>(state_.pendingAttributes)
+                                                         : getU16(record, department::kAttributes.offset);
+    if (!CheckKeyEntry(attributes, 0xC8, nullptr)) return kRefused;
+    int64_t unitPrice = 0;
+    if (!EntryValue(&unitPrice)) return ShowRegError(kErrEntryMissing);
+    return DepartmentLine(static_cast<uint16_t>(state_.pendingDepartment), record, static_cast<int32_t>(unitPrice),
+                          attributes);
+  }
+  if (!CheckKeyEntry(keyAttributes, 0xC8, nullptr)) return kRefused;
+  if (!entry_.empty()) return ShowRegError(kErrEntryPresent);
+  if (state_.pendingDepartment) return ShowRegError(kErrDepartmentLinkPending);
+  state_.priceChange = 1;
+  putU16(current_, line::kKeyCode, makeKeyCode(kKeyEntry, code));
+  ShowModifierStatus();
+  return kShown;
 }
 
 int32_t CRegSale::TenderKey(uint16_t keyCode, const uint8_t* keyRecord) {
@@ -677,11 +753,11 @@ int32_t CRegSale::FunctionKey(uint16_t keyCode, const uint8_t* keyRecord) {
     // checks run, then they are refused as not available yet.
     case kFunctionHoldQuietly: return check(0x40) ? ShowRegError(kErrUnsupported) : kRefused;
     case kFunctionOtherRegisterMode: return ShowRegError(kErrUnsupported);
-    case kFunctionDepartmentLink: return check(0x4C0) ? ShowRegError(kErrUnsupported) : kRefused;
-    case kFunctionLinkAmount: return check(0xC8) ? ShowRegError(kErrUnsupported) : kRefused;
+    case kFunctionDepartmentLink: return DepartmentLinkKey(code);
+    case kFunctionLinkAmount: return LinkAmountKey();
+    case kFunctionPriceChange: return PriceChangeKey(code, attributes);
     case kFunctionTenKeyPad: return check(0x2000) ? ShowRegError(kErrUnsupported) : kRefused;
     case kFunctionPlu: return check(0x4D4) ? ShowRegError(kErrUnsupported) : kRefused;
-    case kFunctionPriceChange: return check(0xC8) ? ShowRegError(kErrUnsupported) : kRefused;
     case kFunctionTaxExempt:
     case kFunctionTaxReduction: return check(0x5C2) ? ShowRegError(kErrUnsupported) : kRefused;
     case kFunctionSpecialTax: return check(0x15C2) ? ShowRegError(kErrUnsupported) : kRefused;

@@ -250,6 +250,11 @@ class CRegSale {
   void ClearSaleEnd();
   void EntryDigit(uint16_t keyCode);
   int32_t DepartmentKey(uint16_t keyCode);
+  int32_t DepartmentLine(uint16_t number, const uint8_t* record, int32_t unitPrice, uint16_t attributes);
+  int32_t DepartmentPrice(uint16_t number, const uint8_t* record, const uint8_t* target) const;
+  int32_t DepartmentLinkKey(uint16_t code);
+  int32_t LinkAmountKey();
+  int32_t PriceChangeKey(uint16_t code, uint16_t keyAttributes);
   int32_t TenderKey(uint16_t keyCode, const uint8_t* keyRecord);
   int32_t Trans2Key(uint16_t keyCode, const uint8_t* keyRecord);
   int32_t FunctionKey(uint16_t keyCode, const uint8_t* keyRecord);

@@ -287,6 +287,34 @@ TEST_F(RegViewTest, DigitLimitOfTheDepartment) {
   EXPECT_EQ(getI32(blockLines()[0].data(), line::kUnitPrice), 1234);
 }
 
+// A department named by its number: without a price it waits for its
+// amount (4:61), or for its price after 売価変更 (4:67).
+TEST_F(RegViewTest, DepartmentLinkWaitsForItsAmount) {
+  type("2");
+  panel(kKeyFunction, kFunctionDepartmentLink);
+  EXPECT_EQ(view->Sale().LineCount(), 0);
+  EXPECT_TRUE(view->Sale().Entry().empty());
+  type("300");
+  panel(kKeyFunction, kFunctionLinkAmount);
+  panel(kKeyFunction, kFunctionPriceChange);
+  EXPECT_EQ(view->StatusText(), "売価変更");
+  type("1");
+  panel(kKeyFunction, kFunctionDepartmentLink);
+  type("250");
+  panel(kKeyFunction, kFunctionPriceChange);
+  const auto lines = blockLines();
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(getU16(lines[0].data(), line::kKeyCode), makeKeyCode(kKeyDepartment, 2));
+  EXPECT_EQ(getI32(lines[0].data(), line::kPrice), 300);
+  EXPECT_EQ(getU16(lines[1].data(), line::kKeyCode), makeKeyCode(kKeyDepartment, 1));
+  EXPECT_EQ(getI32(lines[1].data(), line::kPrice), 250);
+  EXPECT_TRUE(view->StatusText().empty());
+  // No department behind the number.
+  type("99");
+  panel(kKeyFunction, kFunctionDepartmentLink);
+  EXPECT_NE(view->PaneMessage().find(RegErrorText(kErrUnknownDepartmentLink)), std::string::npos);
+}
+
 // An entry of 13 digits times a quantity is worked out in 64 bits: what the
 // line's fields cannot hold is refused, never wrapped into a small amount.
 TEST_F(RegViewTest, EntryTimesQuantityBeyondTheLineFields) {
