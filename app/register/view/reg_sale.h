@@ -293,7 +293,6 @@ class CRegSale {
   int32_t rightsChecked_ = 0;   // the manager's rights passed for this sale
   int32_t amountTendered_ = 0;
   int32_t pointsAvailable_ = 0;
-  int32_t focusRow_ = -1;
   std::string poleText_;
   std::string displayText_;
 };
