@@ -73,9 +73,9 @@ int main(int argc, char** argv) {
   std::vector<std::vector<uint8_t>> sale = {
       lineOf(kKeyDepartment, 1, 2, 128, 256, rate1 | line::kPointTarget),
       lineOf(kKeyDepartment, 5, 1, 500, 500),
-      lineOf(kKeySystemLine, 0, 0, 0, 826, line::kDouble),
-      lineOf(kKeyTrans1, 1, 1, 0, 1000),
-      lineOf(kKeySystemLine, 2, 0, 0, 174),
+      lineOf(kKeySystemLine, kLineSubtotal, 0, 0, 826, line::kDouble),
+      lineOf(kKeyTrans1, kTenderCash, 1, 0, 1000),
+      lineOf(kKeySystemLine, kLineChange, 0, 0, 174),
   };
   MemoryBlockHandle block = CreateMemory(nullptr, 0, 4096);
   for (const auto& l : sale) WriteDataMemory(block, l.data(), line::kSize);

@@ -265,6 +265,7 @@ void writeCustomers(Shop& shop) {
 }
 
 struct Key {
+  uint16_t code;      // code within the key's table
   const char* name;
   const char* print;  // null: the name
   uint16_t keyWord;   // keyboard key, 0 none
@@ -275,38 +276,72 @@ constexpr uint16_t fkey(int n) { return vk(0x6F + n); }
 constexpr uint16_t shift(uint16_t w) { return static_cast<uint16_t>(w | keylayout::kShift); }
 constexpr uint16_t ctrl(uint16_t w) { return static_cast<uint16_t>(w | keylayout::kCtrl); }
 
-// Key code 1.. of "取引１": record = code - 1.
+// The keys of the three transaction-key tables (record = code - the table's
+// first code), each at the code whose function the register runs for it.
+// Codes without a function stay blank records and get no key.
 const Key kTrans1[] = {
-    {"現計", nullptr, vk(0x0D)},           {"クレジット", nullptr, fkey(2)}, {"商品券", nullptr, fkey(3)},
-    {"掛売", nullptr, fkey(4)},            {"Ｐ使用", "ﾎﾟｲﾝﾄ使用", shift(fkey(4))},
-    {"ｺｰﾄﾞ売", nullptr, shift(fkey(6))},   {"ｺｰﾄﾞ売2", nullptr, shift(fkey(7))},
-    {"ｺｰﾄﾞ売3", nullptr, shift(fkey(8))},  {"ｺｰﾄﾞ売4", nullptr, shift(fkey(9))},
-    {"ｺｰﾄﾞ売5", nullptr, shift(fkey(10))}, {"小計", nullptr, fkey(1)},       {"値引", nullptr, fkey(5)},
-    {"割引", nullptr, fkey(6)},            {"取消", nullptr, fkey(7)},       {"訂正", nullptr, fkey(8)},
-    {"入金", nullptr, fkey(9)},            {"出金", nullptr, fkey(10)},      {"両替", nullptr, 0},
-    {"領収書", nullptr, 0},
+    {kTenderCash, "現計", nullptr, vk(0x0D)},
+    {kTenderSlip, "掛売", nullptr, fkey(4)},
+    {kTenderCard, "クレジット", nullptr, fkey(2)},
+    {4, "商品券", nullptr, fkey(3)},
+    {kTenderPoints, "Ｐ使用", "ﾎﾟｲﾝﾄ使用", shift(fkey(4))},
+    {kTenderCodePayment, "ｺｰﾄﾞ売", nullptr, shift(fkey(6))},
+    {kTenderCodePayment + 1, "ｺｰﾄﾞ売2", nullptr, shift(fkey(7))},
+    {kTenderCodePayment + 2, "ｺｰﾄﾞ売3", nullptr, shift(fkey(8))},
+    {kTenderCodePayment + 3, "ｺｰﾄﾞ売4", nullptr, shift(fkey(9))},
+    {kTenderCodePayment + 4, "ｺｰﾄﾞ売5", nullptr, shift(fkey(10))},
 };
-// Key code 20.. of "取引２": record = code - 20.
 const Key kTrans2[] = {
-    {"返品", nullptr, ctrl(fkey(1))}, {"預り金", nullptr, ctrl(fkey(2))},   {"ｶｰﾄﾞ入金", nullptr, shift(fkey(3))},
-    {"電子マネー", nullptr, ctrl(fkey(3))}, {"バーコード決済", "ｺｰﾄﾞ決済", ctrl(fkey(4))},
-    {"売掛回収", nullptr, 0},         {"釣銭準備", nullptr, 0},            {"税込値引", nullptr, 0},
-    {"税込割引", nullptr, 0},         {"ポイント", nullptr, shift(fkey(5))},
+    {kTrans2PaidIn, "入金", nullptr, fkey(9)},
+    {kTrans2PaidOut, "出金", nullptr, fkey(10)},
+    {kTrans2CardPaidIn, "ｶｰﾄﾞ入金", nullptr, shift(fkey(3))},
+    {kTrans2Exchange, "両替", nullptr, 0},
+    {kTrans2Number, "番号", nullptr, 0},
+    {kTrans2PointsEarned, "ポイント", nullptr, shift(fkey(5))},
+    {kTrans2AmountDiscount, "値引", nullptr, fkey(5)},
+    {kTrans2PercentDiscount, "割引", nullptr, fkey(6)},
+    {kTrans2AmountSurcharge, "割増", nullptr, 0},
+    {kTrans2PercentSurcharge, "％割増", nullptr, 0},
+    {kTrans2Correction, "訂正", nullptr, fkey(8)},
+    {kTrans2RefundShownSale, "返品", nullptr, ctrl(fkey(1))},
 };
-// Key code 50.. of "取引３" (function keys): record = code - 50.
 const Key kTrans3[] = {
-    {"×", nullptr, vk(0x6A)},      {"ＰＬＵ", nullptr, ctrl(fkey(5))}, {"部門", nullptr, ctrl(fkey(6))},
-    {"担当者", nullptr, ctrl(fkey(7))}, {"レシート", nullptr, ctrl(fkey(8))}, {"再発行", nullptr, ctrl(fkey(9))},
-    {"ジャーナル", nullptr, 0},    {"保留", nullptr, ctrl(fkey(10))},  {"予約", nullptr, shift(fkey(12))},
-    {"切換", nullptr, fkey(12)},     {"00", nullptr, 0},                 {"クリア", nullptr, vk(0x1B)},
-    {"戻る", nullptr, vk(0x08)},     {"ドロア", nullptr, 0},             {"価格照会", nullptr, 0},
-    {"在庫照会", nullptr, 0},        {"税切替", nullptr, 0},             {"軽減税率", nullptr, 0},
-    {"標準税率", nullptr, 0},        {"非課税", nullptr, 0},             {"単価変更", nullptr, 0},
-    {"数量", nullptr, 0},            {"会員", nullptr, 0},               {"呼出", nullptr, 0},
-    {"ﾚｼｰﾄ印字", nullptr, 0},        {"客数", nullptr, 0},               {"点検", nullptr, 0},
-    {"精算", nullptr, 0},            {"設定", nullptr, 0},               {"登録１", nullptr, 0},
-    {"登録２", nullptr, 0},          {"戻し", nullptr, 0},               {"カナ", nullptr, 0},
-    {"英数", nullptr, 0},            {"減税", nullptr, fkey(11)},        {"取引先", nullptr, shift(fkey(11))},
+    {kFunctionCursorUp, "↑", nullptr, 0},
+    {kFunctionCursorDown, "↓", nullptr, 0},
+    {kFunctionCursorLeft, "←", nullptr, 0},
+    {kFunctionCursorRight, "→", nullptr, 0},
+    {kFunctionPageUp, "前頁", nullptr, 0},
+    {kFunctionPageDown, "次頁", nullptr, 0},
+    {kFunctionFirstRow, "先頭", nullptr, 0},
+    {kFunctionLastRow, "最終", nullptr, 0},
+    {kFunctionReserve, "予約", nullptr, shift(fkey(12))},
+    {kFunctionOtherRegisterMode, "切換", nullptr, fkey(12)},
+    {kFunctionDepartmentLink, "部門", nullptr, ctrl(fkey(6))},
+    {kFunctionLinkAmount, "部門金額", nullptr, 0},
+    {kFunctionSubtotal, "小計", nullptr, fkey(1)},
+    {kFunctionDigitRelease, "桁解除", nullptr, 0},
+    {kFunctionTenKeyPad, "テンキー", nullptr, 0},
+    {kFunctionQuantity, "×", nullptr, vk(0x6A)},
+    {kFunctionPlu, "ＰＬＵ", nullptr, ctrl(fkey(5))},
+    {kFunctionPriceChange, "売価変更", nullptr, 0},
+    {kFunctionFixedTail, "万", nullptr, 0},
+    {kFunctionReceiptOnOff, "ﾚｼｰﾄ印字", nullptr, ctrl(fkey(8))},
+    {kFunctionReprintOrReserve, "保留", nullptr, ctrl(fkey(10))},
+    {kFunctionNonTaxable, "非課税", nullptr, 0},
+    {kFunctionTaxExempt, "免税", nullptr, 0},
+    {kFunctionSpecialTax, "税／奉", nullptr, 0},
+    {kFunctionNoSpecialTax, "特税除外", nullptr, 0},
+    {kFunctionPersons, "客数", nullptr, 0},
+    {kFunctionDoubleZero, "00", nullptr, 0},
+    {kFunctionBackspace, "戻る", nullptr, vk(0x08)},
+    {kFunctionClear, "クリア", nullptr, vk(0x1B)},
+    {kFunctionCancelLine, "取消", nullptr, fkey(7)},
+    {kFunctionEditNames, "名称変更", nullptr, 0},
+    {kFunctionFormalReceipt, "領収書", nullptr, 0},
+    {kFunctionCancelSale, "全取消", nullptr, 0},
+    {kFunctionSalesSlip, "売上伝票", nullptr, 0},
+    {kFunctionTaxReduction, "減税", nullptr, fkey(11)},
+    {kFunctionCustomer, "取引先", nullptr, shift(fkey(11))},
 };
 
 void writeKeys(Shop& shop) {
@@ -322,17 +357,22 @@ void writeKeys(Shop& shop) {
     ++position;
   };
   for (const Department& d : kDepartments) layout(makeKeyCode(kKeyDepartment, d.number), 0);
-  auto keys = [&](TableIndex t, const Key* list, size_t count, uint16_t type, uint16_t base) {
-    for (size_t i = 0; i < count; ++i) {
+  // Every code of a table up to its last has a record; the keys lie at their
+  // codes, the other records stay blank.
+  auto keys = [&](TableIndex t, const Key* list, size_t count, uint16_t type, uint16_t base, uint16_t last) {
+    for (uint16_t code = base; code <= last; ++code) {
       auto r = blank(t);
-      named(r, transkey::kName, transkey::kPrintName, list[i].name, list[i].print);
-      shop.write(t, static_cast<int32_t>(i), r);
-      layout(makeKeyCode(type, static_cast<uint16_t>(base + i)), list[i].keyWord);
+      const Key* key = nullptr;
+      for (size_t i = 0; i < count; ++i)
+        if (list[i].code == code) key = &list[i];
+      if (key) named(r, transkey::kName, transkey::kPrintName, key->name, key->print);
+      shop.write(t, static_cast<int32_t>(code - base), r);
+      if (key) layout(makeKeyCode(type, code), key->keyWord);
     }
   };
-  keys(kTrans1Table, kTrans1, std::size(kTrans1), kKeyTrans1, transkey::kTrans1Base);
-  keys(kTrans2Table, kTrans2, std::size(kTrans2), kKeyTrans2, transkey::kTrans2Base);
-  keys(kTrans3Table, kTrans3, std::size(kTrans3), kKeyFunction, transkey::kTrans3Base);
+  keys(kTrans1Table, kTrans1, std::size(kTrans1), kKeyTrans1, transkey::kTrans1Base, kTenderCodePayment + 4);
+  keys(kTrans2Table, kTrans2, std::size(kTrans2), kKeyTrans2, transkey::kTrans2Base, kTrans2Last);
+  keys(kTrans3Table, kTrans3, std::size(kTrans3), kKeyFunction, transkey::kTrans3Base, kFunctionLast);
 }
 
 void writeFixedTotals(Shop& shop) {

@@ -483,17 +483,17 @@ int32_t CRegCom::ImportReceiptCsv(const char* path, MemoryBlockHandle block) {
       const uint16_t flags = getU16(record, line::kFlags);
       const uint32_t n = static_cast<uint32_t>(parseNumber(value));
       switch (c->kind) {
-        case LineColumn::Table: putU16(record, line::kKeyCode, static_cast<uint16_t>((keyCode & 0x0FFF) | ((n & 0xF) << 12))); break;
-        case LineColumn::Record: putU16(record, line::kKeyCode, static_cast<uint16_t>((keyCode & 0xF000) | (n & 0x0FFF))); break;
+        case LineColumn::Table: putU16(record, line::kKeyCode, makeKeyCode(n & 0xF, keyNumber(keyCode))); break;
+        case LineColumn::Record: putU16(record, line::kKeyCode, makeKeyCode(keyType(keyCode), n)); break;
         case LineColumn::DisplayName:
-          // A heading line's name runs on over the print name.
-          if (keyType(keyCode) == 0)
-            putFieldText(record, line::kDisplayName, line::kDisplayNameLen + line::kPrintNameLen, value);
+          // A customer line's name runs on over the print name.
+          if (keyType(keyCode) == kKeyCustomer)
+            putFieldText(record, line::kDisplayName, line::kCustomerNameLen, value);
           else
             putFieldText(record, line::kDisplayName, line::kDisplayNameLen, value);
           break;
         case LineColumn::PrintName:
-          if (keyType(keyCode) != 0) putFieldText(record, line::kPrintName, line::kPrintNameLen, value);
+          if (keyType(keyCode) != kKeyCustomer) putFieldText(record, line::kPrintName, line::kPrintNameLen, value);
           break;
         case LineColumn::Code: putFieldText(record, line::kCode, line::kCodeLen, value); break;
         case LineColumn::SubCode: putFieldText(record, line::kSubCode, line::kSubCodeLen, value); break;

@@ -245,7 +245,7 @@ int32_t CRegCom::ExportReceiptCsv(uint32_t modeCode, MemoryBlockHandle block, in
   if (manager_) std::memcpy(closing + line::kPrintName, manager_ + 16, 8);
   if (settings_) std::memcpy(closing + line::kCode, settings_, line::kCodeLen);
   putU16(closing, line::kFlags, manager_ ? getU16(manager_, clerk::kNumber.offset) : 0);
-  putU16(closing, line::kKeyCode, static_cast<uint16_t>(0xF000 | (modeCode & 0x0FFF)));
+  putU16(closing, line::kKeyCode, closingKey(static_cast<uint16_t>(modeCode)));
   putI32(closing, line::kUnit, quantity);
   const int32_t receipt = static_cast<int32_t>((static_cast<uint32_t>(lastReceipt) + 1u) % 10000u);
   putI32(closing, line::kUnitPrice,

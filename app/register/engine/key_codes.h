@@ -78,7 +78,7 @@ enum FunctionCode : uint16_t {
   kFunctionPageDown = 55,
   kFunctionFirstRow = 56,
   kFunctionLastRow = 57,
-  kFunctionHoldQuietly = 58,  // put the sale on hold without a ticket
+  kFunctionReserve = 58,      // 予約: put the sale aside without a ticket
   kFunctionOtherRegisterMode = 59,
   kFunctionDepartmentLink = 60,  // 部門一覧選択: the entry names the department
   kFunctionLinkAmount = 61,      // amount of the linked department
@@ -90,7 +90,7 @@ enum FunctionCode : uint16_t {
   kFunctionPriceChange = 67,  // 売価変更
   kFunctionFixedTail = 68,    // entry in units of 10,000
   kFunctionReceiptOnOff = 69,
-  kFunctionReprintOrHold = 70,  // no sale open: receipt again; else hold the sale with a ticket
+  kFunctionReprintOrReserve = 70,  // no sale open: receipt again; else put the sale aside with a ticket
   kFunctionNonTaxable = 71,     // 非課税
   kFunctionTaxExempt = 72,      // 免税
   kFunctionSpecialTax = 73,     // 税／奉: special local tax and service charge lines
@@ -146,7 +146,7 @@ enum SystemLineKind : uint16_t {
   kLineTaxContained1 = 50,    // 税含む(1); 51, 52
   kLinePointsEarned = 53,     // 獲得ポイント
   kLinePointBalance = 54,     // ポイント残高
-  kLineItemCount = 55,        // 個数 of the sales screen
+  kLineItemCount = 55,        // 個数, a second count line outside the printed name table
 };
 
 inline constexpr uint16_t systemLineKey(uint16_t kind) { return makeKeyCode(kKeySystemLine, kind); }

@@ -34,6 +34,7 @@ inline void addField(uint8_t* record, const FieldPlace& f, int64_t add) {
 }
 
 constexpr int32_t kAppend = 0x7FFFFFFF;
+constexpr uint16_t kMonthlySlot = 4;  // the fixed totalizer of the month
 
 // Quantity, amount, cost and the amount of lines with a unit net.
 const FieldPlace* const kDepartmentCounters[4] = {&department::kCount, &department::kAmount, &department::kCost,
@@ -128,6 +129,25 @@ int32_t CRegCom::restoreCustomers() {
   return result;
 }
 
+// One line as the posting reads it.
+struct CRegCom::LinePost {
+  const uint8_t* l;
+  int32_t* t;
+  int32_t reverse;
+  int32_t s;  // +1, or -1 in reverse
+  uint16_t key, code, f;
+  int r;                     // tax rate slot
+  int32_t q, p, u, n;        // quantity, price, unit net, net amount
+  std::string customerCode;  // the sale's customer
+  bool settlement;
+  OdbcPostContext& ctx;
+};
+
+// A failed update of the outside database fails the line; while an undo
+// reposts, the link's transaction is rolled back anyway, and the register's
+// own counters must come back whatever the link answers.
+bool CRegCom::linkFailed(int32_t result) const { return result < 0 && !undoing_; }
+
 int32_t CRegCom::CommitLine(const void* record, int32_t* t, int32_t reverse, OdbcPostContext* context,
                             uint8_t* customerBuffer) {
   if (!project_ || !record || !t) {
@@ -135,299 +155,349 @@ int32_t CRegCom::CommitLine(const void* record, int32_t* t, int32_t reverse, Odb
     return -1;
   }
   OdbcPostContext scratch;
-  OdbcPostContext& ctx = context ? *context : scratch;
   const uint8_t* l = static_cast<const uint8_t*>(record);
-  const int32_t s = reverse ? -1 : 1;
-  const uint16_t key = getU16(l, line::kKeyCode);
-  const uint16_t type = keyType(key), code = keyNumber(key);
-  const uint16_t f = getU16(l, line::kFlags);
-  const int r = (f >> line::kRateShift) & 3;
-  const int32_t q = getI32(l, line::kUnit), p = getI32(l, line::kPrice), u = getI32(l, line::kUnitNet),
-                n = getI32(l, line::kNetPrice);
-  const std::string customerCode = customerBuffer ? getText(customerBuffer, 0, line::kCodeLen) : std::string();
-  const bool settlement = t[saletotal::kSettlement] != 0;
-  using namespace saletotal;
-
-  switch (type) {
-    case kKeyCustomer: {
-      std::vector<uint8_t> name(customer::kName.size, 0);
-      putText(name.data(), 0, name.size(), getText(l, 0, customer::kName.size));
-      return changeCustomer(customerCode.c_str(), true, [&](uint8_t* c) {
-        if (std::memcmp(c + customer::kName.offset, name.data(), name.size()) != 0)
-          std::memcpy(c + customer::kName.offset, name.data(), name.size());
-        putI32(c, customer::kPointBalance.offset, p);
-      });
-    }
-
-    case kKeyDepartment: {
-      AddLineToTotals(l, t);
-      int32_t amount = ApplyLineTax(f, p);
-      uint16_t groupNumber = 0;
-      bool stockUpdate = false;
-      if (code != 0) {
-        std::vector<uint8_t> dept(kTables[kDepartmentTable].recordLen);
-        const int32_t d = GetDepartmentRecord(code, dept.data());
-        if (d < 0) return -1;
-        const int32_t unitPrice = getI32(dept.data(), department::kUnitPrice.offset);
-        if (unitPrice != 0)
-          amount = ApplyItemTax(getU16(dept.data(), department::kAttributes.offset),
-                                static_cast<int32_t>(static_cast<int64_t>(q) * unitPrice));
-        groupNumber = getU16(dept.data(), department::kGroupLink.offset);
-        if (postItem(kDepartmentTable, d, kDepartmentCounters, q, p, u, s) != 0) return -1;
-      }
-      const std::string itemCode = getText(l, line::kCode, line::kCodeLen);
-      if (!itemCode.empty() && MatchPriceCodeMasks(itemCode.c_str()) == 1) {
-        std::vector<uint8_t> item(kTables[kPluTable].recordLen);
-        int32_t k = GetPluRecord(itemCode.c_str(), item.data());
-        if (k < 0) {
-          if (!keepInTemporary_) return -1;
-          // A sale kept in its temporary file brings its own items.
-          std::memset(item.data(), 0, item.size());
-          std::memcpy(item.data(), l, plu::kCode.offset);
-          putText(item.data(), plu::kCode.offset, plu::kCode.size, itemCode);
-          putU16(item.data(), plu::kDepartment.offset, code);
-          putU16(item.data(), plu::kAttributes.offset, LineFlagsToItemFlags(f));
-          k = FileDBRecGetSize(tables_[kPluTable]);
-          if (k < 1 || FileDBRecWrite(tables_[kPluTable], kAppend, item.data()) != 0) return -1;
-        }
-        const int32_t unitPrice = getI32(item.data(), plu::kUnitPrice.offset);
-        if (unitPrice != 0)
-          amount = ApplyItemTax(getU16(item.data(), plu::kAttributes.offset),
-                                static_cast<int32_t>(static_cast<int64_t>(q) * unitPrice));
-        if (postItem(kPluTable, k, kPluCounters, q, p, u, s) != 0) return -1;
-        stockUpdate = true;
-      }
-      t[kItems] += amount;
-      if (code != 0 && groupNumber != 0) {
-        std::vector<uint8_t> grp(kTables[kGroupTable].recordLen);
-        const int32_t g = GetGroupRecord(groupNumber, grp.data());
-        if (g < 0 || postItem(kGroupTable, g, kGroupCounters, q, p, u, s) != 0) return -1;
-      }
-      // The link's updates come after every posting of the register's own,
-      // so that a line failing there is taken back whole by its reposting.
-      if (stockUpdate && OdbcLinePluSale(&ctx, l, reverse) < 0) return -1;
-      return OdbcLineSales(&ctx, l, reverse) < 0 ? -1 : 0;
-    }
-
-    case kKeyTrans1: {
-      if (postTransKey(key, s, p * s) != 0) return -1;
-      if (code == 1) {
-        t[kCash] += p;
-        return postSettings(settings::kCash.offset, p * s);
-      }
-      if (code == 5) {
-        if (OdbcLinePoints(customerCode.c_str(), -p, reverse) < 0) return -1;
-        return changeCustomer(customerCode.c_str(), true, [&](uint8_t* c) {
-          putI32(c, customer::kPointBalance.offset, add32(getI32(c, customer::kPointBalance.offset), -int64_t(p) * s));
-        });
-      }
-      return 0;
-    }
-
-    case kKeyTrans2: {
-      int32_t countAdd = s, amountAdd = 0;
-      int32_t settingsOffset = -1, settingsAdd = 0;
-      bool points = false;
-      switch (code) {
-        case 20:
-          t[kCash] += p;
-          amountAdd = p * s;
-          settingsOffset = settings::kPaidIn.offset;
-          settingsAdd = p * s;
-          break;
-        case 21:
-          amountAdd = -p * s;
-          t[kCash] += p;
-          settingsOffset = settings::kPaidOut.offset;
-          settingsAdd = p * s;
-          break;
-        case 22: amountAdd = p * s; break;
-        case 29:
-          countAdd = q * s;  // Q in all
-          amountAdd = p * s;
-          points = true;
-          break;
-        case 30:
-        case 31:
-          AddLineToTotals(l, t);
-          amountAdd = -ApplyLineTax(f, p) * s;
-          break;
-        case 32:
-        case 33:
-          AddLineToTotals(l, t);
-          amountAdd = ApplyLineTax(f, p) * s;
-          break;
-        default: break;
-      }
-      if (postTransKey(key, countAdd, amountAdd) != 0) return -1;
-      if (settingsOffset >= 0 && postSettings(static_cast<uint16_t>(settingsOffset), settingsAdd) != 0) return -1;
-      if (points) {
-        if (OdbcLinePoints(customerCode.c_str(), p, reverse) < 0) return -1;
-        return changeCustomer(customerCode.c_str(), true, [&](uint8_t* c) {
-          putI32(c, customer::kPointBalance.offset, add32(getI32(c, customer::kPointBalance.offset), int64_t(p) * s));
-        });
-      }
-      return 0;
-    }
-
+  const uint16_t key = getU16(l, line::kKeyCode), f = getU16(l, line::kFlags);
+  const LinePost post{l,
+                      t,
+                      reverse,
+                      reverse ? -1 : 1,
+                      key,
+                      keyNumber(key),
+                      f,
+                      (f >> line::kRateShift) & 3,
+                      getI32(l, line::kUnit),
+                      getI32(l, line::kPrice),
+                      getI32(l, line::kUnitNet),
+                      getI32(l, line::kNetPrice),
+                      customerBuffer ? getText(customerBuffer, 0, line::kCodeLen) : std::string(),
+                      t[saletotal::kSettlement] != 0,
+                      context ? *context : scratch};
+  switch (keyType(key)) {
+    case kKeyCustomer: return postCustomerLine(post);
+    case kKeyDepartment: return postItemLine(post);
+    case kKeyTrans1: return postTenderLine(post);
+    case kKeyTrans2: return postTrans2Line(post);
     case kKeyFunction:
-      if (code == 75) t[kGuests] += p;
+      if (post.code == kFunctionPersons) t[saletotal::kGuests] += post.p;
       return 0;
-
-    case kKeySystemLine:
-      switch (code) {
-        case 1:
-          t[kService] += p;
-          t[kSale] -= ApplyLineTax(f, p);
-          return 0;
-        case 2:
-          if (postTransKey(makeKeyCode(kKeyTrans1, 1), 0, -p * s) != 0) return -1;
-          t[kCash] -= p;
-          return postSettings(settings::kCash.offset, -p * s);
-        case 7:
-          t[kSpecialPresent] = 1;
-          t[kSpecialTax] += p;
-          return 0;
-        case 8:
-          AddLineToTotals(l, t);
-          t[kItems] += ApplyLineTax(f, p);
-          t[kServiceCharge] += p;
-          return 0;
-        case 42:
-        case 43:
-        case 44: {
-          if (!settlement) return 0;
-          const uint16_t offset = code == 42 ? settings::kCash.offset
-                                  : code == 43 ? settings::kPaidIn.offset
-                                               : settings::kPaidOut.offset;
-          return postSettings(offset, -p * s);
-        }
-        case 53: {
-          if (postTransKey(makeKeyCode(kKeyTrans2, 29), s, p * s) != 0) return -1;
-          if (pointUpdateAtOnce_ && OdbcLinePoints(customerCode.c_str(), p, reverse) < 0) return -1;
-          t[kSale] -= p;
-          const uint16_t word = getU16(settings_, settings::kTaxWord);
-          if ((f & line::kNonTaxable) && (f & line::kNoSpecialTax)) {
-            if (f & line::kInnerTax)
-              t[kInner + r] -= p;
-            else
-              t[kOuterTaxable + r] -= CalTaxInc(p, 2 - (word & 3), r);
-          } else if (f & line::kNonTaxable) {
-            t[kExemptInner + r] -= p;
-          } else {
-            t[kExempt] -= p;
-          }
-          if (t[kSpecialTax] != 0) {
-            t[kSpecialBase] -= p;
-            double special = static_cast<double>(getU16(settings_, settings::kSpecialRate.offset)) / 10000.0 * p;
-            t[kSpecialTax] -= CalRound(&special, 0, 2 - (getU16(settings_, settings::kSpecialRounding.offset) & 3));
-          }
-          // With "at once" the earned points go straight to the balance;
-          // points still waiting stay waiting for the settlement's fold, so
-          // that the reverse posting takes back exactly what this one gave.
-          return changeCustomer(customerCode.c_str(), true, [&](uint8_t* c) {
-            const FieldPlace& field = pointUpdateAtOnce_ ? customer::kPointBalance : customer::kPointsGranted;
-            putI32(c, field.offset, add32(getI32(c, field.offset), int64_t(p) * s));
-          });
-        }
-        default: return 0;
-      }
-
-    case kKeyReportItem: {
-      if (!settlement) return 0;
-      TableIndex table;
-      int32_t k;
-      std::vector<uint8_t> image(80, 0);
-      switch (t[kSection]) {
-        case 1: table = kDepartmentTable; k = GetDepartmentRecord(code, image.data()); break;
-        case 2: table = kPluTable; k = GetPluRecord(getText(l, line::kCode, line::kCodeLen).c_str(), image.data()); break;
-        case 3: table = kGroupTable; k = GetGroupRecord(code, image.data()); break;
-        default: return 0;
-      }
-      if (k < 0) return -1;
-      const FieldPlace* const* fields = countersOf(table);
-      const int32_t adds[4] = {-q * s, -p * s, -u * s, -n * s};
-      if (postCounters(table, k, fields, adds, 4) != 0) return -1;
-      return k == 0 ? 0 : postCounters(table, 0, fields, adds, 4);
-    }
-
-    case kKeyReportTotal: {
-      if (!settlement) return 0;
-      switch (t[kSection]) {
-        case 4: {
-          std::vector<uint8_t> image(kTables[kClerkTable].recordLen);
-          const int32_t k = GetClerkRecord(getU16(l, line::kUnitPrice), image.data());
-          if (k < 0) return -1;
-          const FieldPlace* fields[2] = {&clerk::kNetCount, &clerk::kNetAmount};
-          if (f & line::kCcts) {
-            fields[0] = &clerk::kGrossCount;
-            fields[1] = &clerk::kGrossAmount;
-          }
-          const int32_t adds[2] = {-q * s, -p * s};
-          return postCounters(kClerkTable, k, fields, adds, 2);
-        }
-        case 5: {
-          using C = OdbcPostContext;
-          int sum = -1;
-          if (code >= 1 && code <= 5) sum = C::kTrans1Code1 + (code - 1);
-          if (code == 6) sum = C::kTrans1Code6;
-          if (code == 20) sum = C::kTrans2Code20;
-          if (code == 21) sum = C::kTrans2Code21;
-          if (code == 22) sum = C::kTrans2Code22;
-          if (code == 29) sum = C::kTrans2Code29;
-          if (sum >= 0) ctx.sums[sum] += p * s;
-          if (postTransKey(makeKeyCode(code < 20 ? kKeyTrans1 : kKeyTrans2, code), -q * s, -p * s) != 0) return -1;
-          if (code == 29 && !undoing_) {
-            // Every customer's waiting points join the balance.
-            FileDBHandle customers = tables_[kCustomerTable];
-            const int32_t count = FileDBRecGetSize(customers);
-            std::vector<uint8_t> image(kTables[kCustomerTable].recordLen);
-            for (int32_t k = 0; k < count; ++k) {
-              if (FileDBRecRead(customers, k, image.data()) != 0) return -1;
-              const int32_t waiting = getI32(image.data(), customer::kPointsGranted.offset);
-              if (waiting == 0) continue;
-              const std::string who = getText(image.data(), customer::kCode.offset, customer::kCode.size);
-              if (OdbcLinePoints(who.c_str(), waiting, 0) < 0) return -1;
-              if (inCommit_) {
-                bool kept = false;
-                for (const auto& saved : customerImages_)
-                  if (saved.first == k) kept = true;
-                if (!kept) customerImages_.emplace_back(k, image);
-              }
-              addField(image.data(), customer::kPointBalance, waiting);
-              putI32(image.data(), customer::kPointsGranted.offset, 0);
-              if (FileDBRecWrite(customers, k, image.data()) != 0) return -1;
-            }
-          }
-          return 0;
-        }
-        case 6: {
-          if (code >= fixedtotal::kSlots) return -1;
-          using C = OdbcPostContext;
-          if (code == 0) {
-            ctx.sums[C::kSlot0Count] += q * s;
-            ctx.sums[C::kSlot0Amount] += p * s;
-          } else if (code == 1) {
-            ctx.sums[C::kSlot1Count] += q * s;
-            ctx.sums[C::kSlot1Amount] += p * s;
-          }
-          const FieldPlace* fields[2] = {&fixedtotal::kCount, &fixedtotal::kAmount};
-          // The monthly slot counts its settlements.
-          const int32_t adds[2] = {code == 4 ? s : -q * s, -p * s};
-          return postCounters(kFixedTotalTable, code, fields, adds, 2);
-        }
-        default: return 0;
-      }
-    }
-
+    case kKeySystemLine: return postSystemLine(post);
+    case kKeyReportItem: return post.settlement ? postReportItem(post) : 0;
+    case kKeyReportTotal: return post.settlement ? postReportTotal(post) : 0;
     case kKeyReportHeading:
-      t[kSection] = code;
-      ctx.sectionPrice = p;
-      if (code == 6) ctx.settlementInsert = 1;
+      // A heading opens its section: the report lines after it count its kind.
+      t[saletotal::kSection] = post.code;
+      post.ctx.sectionPrice = post.p;
+      if (post.code == kReportFixedTotals) post.ctx.settlementInsert = 1;
       return 0;
-
     default: return 0;
   }
+}
+
+// The customer line sets the customer's name and point balance.
+int32_t CRegCom::postCustomerLine(const LinePost& post) {
+  std::vector<uint8_t> name(customer::kName.size, 0);
+  putText(name.data(), 0, name.size(), getText(post.l, 0, customer::kName.size));
+  return changeCustomer(post.customerCode.c_str(), true, [&](uint8_t* c) {
+    if (std::memcmp(c + customer::kName.offset, name.data(), name.size()) != 0)
+      std::memcpy(c + customer::kName.offset, name.data(), name.size());
+    putI32(c, customer::kPointBalance.offset, post.p);
+  });
+}
+
+// A department or PLU item line: the department, the PLU item (a new one for
+// a sale kept in its temporary file), the department's group, then the link.
+int32_t CRegCom::postItemLine(const LinePost& post) {
+  const uint8_t* l = post.l;
+  const uint16_t code = post.code;
+  const int32_t q = post.q, p = post.p, u = post.u, s = post.s;
+  AddLineToTotals(l, post.t);
+  int32_t amount = ApplyLineTax(post.f, p);
+  uint16_t groupNumber = 0;
+  bool stockUpdate = false;
+  if (code != 0) {
+    std::vector<uint8_t> dept(kTables[kDepartmentTable].recordLen);
+    const int32_t d = GetDepartmentRecord(code, dept.data());
+    if (d < 0) return -1;
+    const int32_t unitPrice = getI32(dept.data(), department::kUnitPrice.offset);
+    if (unitPrice != 0)
+      amount = ApplyItemTax(getU16(dept.data(), department::kAttributes.offset),
+                            static_cast<int32_t>(static_cast<int64_t>(q) * unitPrice));
+    groupNumber = getU16(dept.data(), department::kGroupLink.offset);
+    if (postItem(kDepartmentTable, d, kDepartmentCounters, q, p, u, s) != 0) return -1;
+  }
+  const std::string itemCode = getText(l, line::kCode, line::kCodeLen);
+  if (!itemCode.empty() && MatchPriceCodeMasks(itemCode.c_str()) == 1) {
+    std::vector<uint8_t> item(kTables[kPluTable].recordLen);
+    int32_t k = GetPluRecord(itemCode.c_str(), item.data());
+    if (k < 0) {
+      if (!keepInTemporary_) return -1;
+      // A sale kept in its temporary file brings its own items.
+      std::memset(item.data(), 0, item.size());
+      std::memcpy(item.data(), l, plu::kCode.offset);
+      putText(item.data(), plu::kCode.offset, plu::kCode.size, itemCode);
+      putU16(item.data(), plu::kDepartment.offset, code);
+      putU16(item.data(), plu::kAttributes.offset, LineFlagsToItemFlags(post.f));
+      k = FileDBRecGetSize(tables_[kPluTable]);
+      if (k < 1 || FileDBRecWrite(tables_[kPluTable], kAppend, item.data()) != 0) return -1;
+    }
+    const int32_t unitPrice = getI32(item.data(), plu::kUnitPrice.offset);
+    if (unitPrice != 0)
+      amount = ApplyItemTax(getU16(item.data(), plu::kAttributes.offset),
+                            static_cast<int32_t>(static_cast<int64_t>(q) * unitPrice));
+    if (postItem(kPluTable, k, kPluCounters, q, p, u, s) != 0) return -1;
+    stockUpdate = true;
+  }
+  post.t[saletotal::kItems] += amount;
+  if (code != 0 && groupNumber != 0) {
+    std::vector<uint8_t> grp(kTables[kGroupTable].recordLen);
+    const int32_t g = GetGroupRecord(groupNumber, grp.data());
+    if (g < 0 || postItem(kGroupTable, g, kGroupCounters, q, p, u, s) != 0) return -1;
+  }
+  // The link's updates come after every posting of the register's own,
+  // so that a line failing there is taken back whole by its reposting.
+  if (stockUpdate && linkFailed(OdbcLinePluSale(&post.ctx, l, post.reverse))) return -1;
+  return linkFailed(OdbcLineSales(&post.ctx, l, post.reverse)) ? -1 : 0;
+}
+
+// The customer's point balance moved by add (already signed).
+int32_t CRegCom::postCustomerPoints(const LinePost& post, int32_t add) {
+  if (linkFailed(OdbcLinePoints(post.customerCode.c_str(), add, post.reverse))) return -1;
+  return changeCustomer(post.customerCode.c_str(), true, [&](uint8_t* c) {
+    putI32(c, customer::kPointBalance.offset,
+           add32(getI32(c, customer::kPointBalance.offset), int64_t(add) * post.s));
+  });
+}
+
+// A tender of "取引１": its key's count and amount; cash goes into the drawer,
+// points come off the customer's balance.
+int32_t CRegCom::postTenderLine(const LinePost& post) {
+  const int32_t p = post.p, s = post.s;
+  if (postTransKey(post.key, s, p * s) != 0) return -1;
+  switch (post.code) {
+    case kTenderCash:
+      post.t[saletotal::kCash] += p;
+      return postSettings(settings::kCash.offset, p * s);
+    case kTenderPoints: return postCustomerPoints(post, -p);
+    default: return 0;
+  }
+}
+
+// A key of "取引２": paid in and out, points earned, discounts and surcharges;
+// other keys only count.
+int32_t CRegCom::postTrans2Line(const LinePost& post) {
+  using namespace saletotal;
+  const int32_t p = post.p, s = post.s;
+  int32_t countAdd = s, amountAdd = 0;
+  int32_t settingsOffset = -1, settingsAdd = 0;
+  switch (post.code) {
+    case kTrans2PaidIn:
+      post.t[kCash] += p;
+      amountAdd = p * s;
+      settingsOffset = settings::kPaidIn.offset;
+      settingsAdd = p * s;
+      break;
+    case kTrans2PaidOut:
+      amountAdd = -p * s;
+      post.t[kCash] += p;
+      settingsOffset = settings::kPaidOut.offset;
+      settingsAdd = p * s;
+      break;
+    case kTrans2CardPaidIn: amountAdd = p * s; break;
+    case kTrans2PointsEarned:
+      countAdd = post.q * s;  // Q in all
+      amountAdd = p * s;
+      break;
+    case kTrans2AmountDiscount:
+    case kTrans2PercentDiscount:
+      AddLineToTotals(post.l, post.t);
+      amountAdd = -ApplyLineTax(post.f, p) * s;
+      break;
+    case kTrans2AmountSurcharge:
+    case kTrans2PercentSurcharge:
+      AddLineToTotals(post.l, post.t);
+      amountAdd = ApplyLineTax(post.f, p) * s;
+      break;
+    default: break;
+  }
+  if (postTransKey(post.key, countAdd, amountAdd) != 0) return -1;
+  if (settingsOffset >= 0 && postSettings(static_cast<uint16_t>(settingsOffset), settingsAdd) != 0) return -1;
+  return post.code == kTrans2PointsEarned ? postCustomerPoints(post, p) : 0;
+}
+
+// A system line: service, change, the special local tax and service charge,
+// the cash count of a settlement, points earned at the end of a sale.
+int32_t CRegCom::postSystemLine(const LinePost& post) {
+  using namespace saletotal;
+  int32_t* t = post.t;
+  const int32_t p = post.p, s = post.s;
+  switch (post.code) {
+    case kLineService:
+      t[kService] += p;
+      t[kSale] -= ApplyLineTax(post.f, p);
+      return 0;
+    case kLineChange:
+      if (postTransKey(makeKeyCode(kKeyTrans1, kTenderCash), 0, -p * s) != 0) return -1;
+      t[kCash] -= p;
+      return postSettings(settings::kCash.offset, -p * s);
+    case kLineSpecialTax:
+      t[kSpecialPresent] = 1;
+      t[kSpecialTax] += p;
+      return 0;
+    case kLineServiceCharge:
+      AddLineToTotals(post.l, t);
+      t[kItems] += ApplyLineTax(post.f, p);
+      t[kServiceCharge] += p;
+      return 0;
+    case kLineCash:
+    case kLinePaidIn:
+    case kLinePaidOut: {
+      if (!post.settlement) return 0;
+      const uint16_t offset = post.code == kLineCash     ? settings::kCash.offset
+                              : post.code == kLinePaidIn ? settings::kPaidIn.offset
+                                                         : settings::kPaidOut.offset;
+      return postSettings(offset, -p * s);
+    }
+    case kLinePointsEarned: return postPointsEarned(post);
+    default: return 0;
+  }
+}
+
+// Points earned by the sale: counted on the points key, taken out of the
+// sale's taxable sums, and given to the customer.
+int32_t CRegCom::postPointsEarned(const LinePost& post) {
+  using namespace saletotal;
+  int32_t* t = post.t;
+  const int32_t p = post.p, s = post.s, r = post.r;
+  const uint16_t f = post.f;
+  if (postTransKey(makeKeyCode(kKeyTrans2, kTrans2PointsEarned), s, p * s) != 0) return -1;
+  if (pointUpdateAtOnce_ && linkFailed(OdbcLinePoints(post.customerCode.c_str(), p, post.reverse))) return -1;
+  t[kSale] -= p;
+  const uint16_t word = getU16(settings_, settings::kTaxWord);
+  if ((f & line::kNonTaxable) && (f & line::kNoSpecialTax)) {
+    if (f & line::kInnerTax)
+      t[kInner + r] -= p;
+    else
+      t[kOuterTaxable + r] -= CalTaxInc(p, 2 - (word & 3), r);
+  } else if (f & line::kNonTaxable) {
+    t[kExemptInner + r] -= p;
+  } else {
+    t[kExempt] -= p;
+  }
+  if (t[kSpecialTax] != 0) {
+    t[kSpecialBase] -= p;
+    double special = static_cast<double>(getU16(settings_, settings::kSpecialRate.offset)) / 10000.0 * p;
+    t[kSpecialTax] -= CalRound(&special, 0, 2 - (getU16(settings_, settings::kSpecialRounding.offset) & 3));
+  }
+  // With "at once" the earned points go straight to the balance;
+  // points still waiting stay waiting for the settlement's fold, so
+  // that the reverse posting takes back exactly what this one gave.
+  return changeCustomer(post.customerCode.c_str(), true, [&](uint8_t* c) {
+    const FieldPlace& field = pointUpdateAtOnce_ ? customer::kPointBalance : customer::kPointsGranted;
+    putI32(c, field.offset, add32(getI32(c, field.offset), int64_t(p) * s));
+  });
+}
+
+// A settlement's item line takes what the report showed off the item.
+int32_t CRegCom::postReportItem(const LinePost& post) {
+  TableIndex table;
+  int32_t k;
+  std::vector<uint8_t> image(kTables[kPluTable].recordLen, 0);
+  switch (post.t[saletotal::kSection]) {
+    case kReportDepartments: table = kDepartmentTable; k = GetDepartmentRecord(post.code, image.data()); break;
+    case kReportPlu:
+      table = kPluTable;
+      k = GetPluRecord(getText(post.l, line::kCode, line::kCodeLen).c_str(), image.data());
+      break;
+    case kReportGroups: table = kGroupTable; k = GetGroupRecord(post.code, image.data()); break;
+    default: return 0;
+  }
+  if (k < 0) return -1;
+  const FieldPlace* const* fields = countersOf(table);
+  const int32_t s = post.s;
+  const int32_t adds[4] = {-post.q * s, -post.p * s, -post.u * s, -post.n * s};
+  if (postCounters(table, k, fields, adds, 4) != 0) return -1;
+  return k == 0 ? 0 : postCounters(table, 0, fields, adds, 4);
+}
+
+// A settlement's total line takes what the report showed off a clerk, a
+// transaction key or a fixed totalizer.
+int32_t CRegCom::postReportTotal(const LinePost& post) {
+  switch (post.t[saletotal::kSection]) {
+    case kReportClerks: return postClerkTotal(post);
+    case kReportTransKeys: return postTransKeyTotal(post);
+    case kReportFixedTotals: return postFixedTotal(post);
+    default: return 0;
+  }
+}
+
+int32_t CRegCom::postClerkTotal(const LinePost& post) {
+  std::vector<uint8_t> image(kTables[kClerkTable].recordLen);
+  const int32_t k = GetClerkRecord(getU16(post.l, line::kUnitPrice), image.data());
+  if (k < 0) return -1;
+  const FieldPlace* fields[2] = {&clerk::kNetCount, &clerk::kNetAmount};
+  if (post.f & line::kCcts) {
+    fields[0] = &clerk::kGrossCount;
+    fields[1] = &clerk::kGrossAmount;
+  }
+  const int32_t adds[2] = {-post.q * post.s, -post.p * post.s};
+  return postCounters(kClerkTable, k, fields, adds, 2);
+}
+
+int32_t CRegCom::postTransKeyTotal(const LinePost& post) {
+  using C = OdbcPostContext;
+  const uint16_t code = post.code;
+  const int32_t s = post.s;
+  int sum = -1;
+  if (code >= kTenderCash && code <= kTenderPoints) sum = C::kTrans1Code1 + (code - kTenderCash);
+  if (code == kTenderCodePayment) sum = C::kTrans1Code6;
+  if (code == kTrans2PaidIn) sum = C::kTrans2Code20;
+  if (code == kTrans2PaidOut) sum = C::kTrans2Code21;
+  if (code == kTrans2CardPaidIn) sum = C::kTrans2Code22;
+  if (code == kTrans2PointsEarned) sum = C::kTrans2Code29;
+  if (sum >= 0) post.ctx.sums[sum] += post.p * s;
+  // Codes below the first of "取引２" are tenders of "取引１".
+  const uint16_t type = code < kTrans2First ? kKeyTrans1 : kKeyTrans2;
+  if (postTransKey(makeKeyCode(type, code), -post.q * s, -post.p * s) != 0) return -1;
+  if (code != kTrans2PointsEarned || undoing_) return 0;
+  // Every customer's waiting points join the balance.
+  FileDBHandle customers = tables_[kCustomerTable];
+  const int32_t count = FileDBRecGetSize(customers);
+  std::vector<uint8_t> image(kTables[kCustomerTable].recordLen);
+  for (int32_t k = 0; k < count; ++k) {
+    if (FileDBRecRead(customers, k, image.data()) != 0) return -1;
+    const int32_t waiting = getI32(image.data(), customer::kPointsGranted.offset);
+    if (waiting == 0) continue;
+    const std::string who = getText(image.data(), customer::kCode.offset, customer::kCode.size);
+    if (OdbcLinePoints(who.c_str(), waiting, 0) < 0) return -1;
+    if (inCommit_) {
+      bool kept = false;
+      for (const auto& saved : customerImages_)
+        if (saved.first == k) kept = true;
+      if (!kept) customerImages_.emplace_back(k, image);
+    }
+    addField(image.data(), customer::kPointBalance, waiting);
+    putI32(image.data(), customer::kPointsGranted.offset, 0);
+    if (FileDBRecWrite(customers, k, image.data()) != 0) return -1;
+  }
+  return 0;
+}
+
+int32_t CRegCom::postFixedTotal(const LinePost& post) {
+  const uint16_t slot = post.code;
+  if (slot >= fixedtotal::kSlots) return -1;
+  using C = OdbcPostContext;
+  const int32_t q = post.q, p = post.p, s = post.s;
+  if (slot == 0) {
+    post.ctx.sums[C::kSlot0Count] += q * s;
+    post.ctx.sums[C::kSlot0Amount] += p * s;
+  } else if (slot == 1) {
+    post.ctx.sums[C::kSlot1Count] += q * s;
+    post.ctx.sums[C::kSlot1Amount] += p * s;
+  }
+  const FieldPlace* fields[2] = {&fixedtotal::kCount, &fixedtotal::kAmount};
+  // The monthly slot counts its settlements.
+  const int32_t adds[2] = {slot == kMonthlySlot ? s : -q * s, -p * s};
+  return postCounters(kFixedTotalTable, slot, fields, adds, 2);
 }
 
 int32_t CRegCom::UpdateTotalizers(int32_t slot, int32_t* t, int32_t reverse) {
@@ -473,7 +543,7 @@ int32_t CRegCom::UpdateTotalizers(int32_t slot, int32_t* t, int32_t reverse) {
     amountAdd = -t[kSale] * s;
   } else if (slot == 3) {
     amountAdd = t[kCash] * s;
-  } else if (slot == 4) {
+  } else if (slot == kMonthlySlot) {
     // The monthly slot starts again with the first posting of a new month:
     // a month of another year is a new month too.
     uint16_t today = 0;

@@ -78,10 +78,10 @@ int32_t CRegCom::addKey(TableIndex table, int32_t n, const KeyName& key) {
 int32_t CRegCom::CheckTransKeys() {
   if (notOpen("CRegCom")) return 0;
   static const KeyName kKeys[] = {
-      {"ｺｰﾄﾞ売2", nullptr, 0x2007, kShiftF(7), nullptr, false},
-      {"ｺｰﾄﾞ売3", nullptr, 0x2008, kShiftF(8), nullptr, false},
-      {"ｺｰﾄﾞ売4", nullptr, 0x2009, kShiftF(9), nullptr, false},
-      {"ｺｰﾄﾞ売5", nullptr, 0x200A, kShiftF(10), nullptr, false},
+      {"ｺｰﾄﾞ売2", nullptr, makeKeyCode(kKeyTrans1, kTenderCodePayment + 1), kShiftF(7), nullptr, false},
+      {"ｺｰﾄﾞ売3", nullptr, makeKeyCode(kKeyTrans1, kTenderCodePayment + 2), kShiftF(8), nullptr, false},
+      {"ｺｰﾄﾞ売4", nullptr, makeKeyCode(kKeyTrans1, kTenderCodePayment + 3), kShiftF(9), nullptr, false},
+      {"ｺｰﾄﾞ売5", nullptr, makeKeyCode(kKeyTrans1, kTenderCodePayment + 4), kShiftF(10), nullptr, false},
   };
   FileDBHandle t = tables_[kTrans1Table];
   uint8_t record[48];
@@ -127,8 +127,12 @@ int32_t CRegCom::AddPaymentKeys() {
     }
   }
   // (b), (c) the code-sale and card-deposit keys.
-  if (addKey(kTrans1Table, 5, {"ｺｰﾄﾞ売", nullptr, 0x2006, kShiftF(6), nullptr, false}) != 1) return 0;
-  if (addKey(kTrans2Table, 2, {"ｶｰﾄﾞ入金", nullptr, 0x3016, kShiftF(3), nullptr, false}) != 1) return 0;
+  if (addKey(kTrans1Table, 5,
+             {"ｺｰﾄﾞ売", nullptr, makeKeyCode(kKeyTrans1, kTenderCodePayment), kShiftF(6), nullptr, false}) != 1)
+    return 0;
+  if (addKey(kTrans2Table, 2,
+             {"ｶｰﾄﾞ入金", nullptr, makeKeyCode(kKeyTrans2, kTrans2CardPaidIn), kShiftF(3), nullptr, false}) != 1)
+    return 0;
   return 1;
 }
 
@@ -174,12 +178,24 @@ int32_t CRegCom::AddPointAndTaxKeys() {
     }
   }
   // (b) to (e) the point, reservation, switch, tax-cut and customer keys.
-  if (addKey(kTrans1Table, 4, {"Ｐ使用", "ﾎﾟｲﾝﾄ使用", 0x2005, kShiftF(4), nullptr, false}) != 1) return 0;
-  if (addKey(kTrans2Table, 9, {"ポイント", nullptr, 0x301D, kShiftF(5), nullptr, false}) != 1) return 0;
-  if (addKey(kTrans3Table, 8, {"予約", nullptr, 0x403A, kShiftF(12), "拡張1", true}) != 1) return 0;
-  if (addKey(kTrans3Table, 9, {"切換", nullptr, 0x403B, kPlainF(12), "拡張2", true}) != 1) return 0;
-  if (addKey(kTrans3Table, 34, {"減税", nullptr, 0x4054, kPlainF(11), nullptr, false}) != 1) return 0;
-  if (addKey(kTrans3Table, 35, {"取引先", nullptr, 0x4055, kShiftF(11), nullptr, false}) != 1) return 0;
+  if (addKey(kTrans1Table, 4,
+             {"Ｐ使用", "ﾎﾟｲﾝﾄ使用", makeKeyCode(kKeyTrans1, kTenderPoints), kShiftF(4), nullptr, false}) != 1)
+    return 0;
+  if (addKey(kTrans2Table, 9,
+             {"ポイント", nullptr, makeKeyCode(kKeyTrans2, kTrans2PointsEarned), kShiftF(5), nullptr, false}) != 1)
+    return 0;
+  if (addKey(kTrans3Table, 8,
+             {"予約", nullptr, makeKeyCode(kKeyFunction, kFunctionReserve), kShiftF(12), "拡張1", true}) != 1)
+    return 0;
+  if (addKey(kTrans3Table, 9,
+             {"切換", nullptr, makeKeyCode(kKeyFunction, kFunctionOtherRegisterMode), kPlainF(12), "拡張2", true}) != 1)
+    return 0;
+  if (addKey(kTrans3Table, 34,
+             {"減税", nullptr, makeKeyCode(kKeyFunction, kFunctionTaxReduction), kPlainF(11), nullptr, false}) != 1)
+    return 0;
+  if (addKey(kTrans3Table, 35,
+             {"取引先", nullptr, makeKeyCode(kKeyFunction, kFunctionCustomer), kShiftF(11), nullptr, false}) != 1)
+    return 0;
 
   // (f) The per-rate tax totalizers take slots 11 to 28; the totalizers that
   //     stood there from slot 11 on move up behind them, every one of them.

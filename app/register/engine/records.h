@@ -294,6 +294,8 @@ inline constexpr uint32_t kCustomers = 4, kPlu = 5, kOrders = 13, kSalesLines = 
 namespace line {
 inline constexpr uint32_t kSize = 96;
 inline constexpr uint16_t kDisplayName = 0, kDisplayNameLen = 24;  // fncn
+// A customer line's name runs on over the print name: 36 bytes.
+inline constexpr uint16_t kCustomerNameLen = 36;
 inline constexpr uint16_t kPrintName = 24, kPrintNameLen = 12;      // prnn
 inline constexpr uint16_t kCode = 36, kCodeLen = 14;                // codn
 inline constexpr uint16_t kSubCode = 50, kSubCodeLen = 14;          // scdn
@@ -355,9 +357,11 @@ enum RegisterMode : uint16_t {
   kModeXReading = 193,    // 点検
   kModeRegister2 = 194,   // 登録２
   kModeRegister1 = 195,   // 登録１
+  kModeNotSetUp = 196,    // a register view not set up yet (a held-sale ticket's head)
   kModeRefund = 197,      // 戻し
   kModeProgram = 198,     // 設定 (with a save level)
   kModeClerkCode = 204,   // clerk-code generation (with a level)
+  kModeHeldSale = 207,    // footer of a held-sale ticket, printed as 小計
 };
 // Bits of the clerk's forbidden-mode word.
 enum ForbiddenMode : uint16_t {

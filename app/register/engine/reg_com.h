@@ -250,7 +250,9 @@ class CRegCom {
   // ---- the transaction commit (commit.cpp) ----
   // 0 committed, -1 nothing of it remains, 1 committed but the temporary file
   // stayed, 2 committed but a follow-up step (settlement row, link commit,
-  // closing a table, receipt CSV) failed after its message.
+  // closing a table, receipt CSV) failed after its message, -2 failed and
+  // taking it back failed too (after the message): counters or the daily
+  // file may hold part of it.
   int32_t PrfUpdate(uint32_t modeCode, MemoryBlockHandle lines, void* closing, FileDBHandle* temporary,
                     int32_t callerValue);
   int32_t OpenForUpdate(FileDBHandle receipt);
@@ -333,6 +335,27 @@ class CRegCom {
   int32_t postTransKey(uint16_t keyCode, int32_t countAdd, int32_t amountAdd);
   int32_t changeCustomer(const char* code, bool create, const std::function<void(uint8_t*)>& change);
   int32_t restoreCustomers();
+  // The steps of a commit (commit.cpp).
+  struct CommitRun;
+  class CommitUndo;
+  int32_t commitPost(CommitRun& run);
+  int32_t commitAppend(CommitRun& run);
+  bool commitFollowUp(CommitRun& run, bool committed);
+  // The posting of one line, by key family.
+  bool linkFailed(int32_t result) const;
+  struct LinePost;
+  int32_t postCustomerLine(const LinePost& post);
+  int32_t postItemLine(const LinePost& post);
+  int32_t postTenderLine(const LinePost& post);
+  int32_t postTrans2Line(const LinePost& post);
+  int32_t postSystemLine(const LinePost& post);
+  int32_t postPointsEarned(const LinePost& post);
+  int32_t postCustomerPoints(const LinePost& post, int32_t add);
+  int32_t postReportItem(const LinePost& post);
+  int32_t postReportTotal(const LinePost& post);
+  int32_t postClerkTotal(const LinePost& post);
+  int32_t postTransKeyTotal(const LinePost& post);
+  int32_t postFixedTotal(const LinePost& post);
   bool undoing_ = false;   // reposting a failed commit
   bool inCommit_ = false;  // customer images are kept while set
   int32_t customerCount_ = -1;  // customer records before the commit

@@ -210,12 +210,14 @@ void CRegCom::AddLineToTotals(const void* record, int32_t* t) const {
   const uint16_t key = getU16(record, line::kKeyCode);
   const uint16_t type = keyType(key), code = keyNumber(key);
   const int32_t p = getI32(record, line::kPrice);
-  if (type == kKeyFunction && code == 75) {
+  if (type == kKeyFunction && code == kFunctionPersons) {
     t[saletotal::kGuests] += p;
     return;
   }
-  const bool counted = type == kKeyDepartment || (type == kKeyTrans2 && code >= 29 && code <= 33) ||
-                       (type == kKeySystemLine && (code == 7 || code == 8));
+  const bool counted =
+      type == kKeyDepartment ||
+      (type == kKeyTrans2 && code >= kTrans2PointsEarned && code <= kTrans2PercentSurcharge) ||
+      (type == kKeySystemLine && (code == kLineSpecialTax || code == kLineServiceCharge));
   if (!counted) return;
   const uint16_t f = getU16(record, line::kFlags);
   const int r = (f >> line::kRateShift) & 3;
@@ -305,7 +307,7 @@ void CRegCom::BuildReportHeader(void* record, uint16_t kind, int32_t printForm, 
   if (!record) return;
   std::memset(record, 0, line::kSize);
   const std::string base = kind < kReportHeadingKinds ? kReportHeadings[kind] : "";
-  const uint16_t key = static_cast<uint16_t>(0xC000 | (kind & 0x0FFF));
+  const uint16_t key = makeKeyCode(kKeyReportHeading, kind);
   putU16(record, line::kKeyCode, key);
   // Both print forms carry the heading's own name; the half-width form is
   // the display base itself where it is written in half-width letters.
@@ -317,7 +319,7 @@ void CRegCom::BuildReportHeader(void* record, uint16_t kind, int32_t printForm, 
   uint16_t flags = 0;
   if (modeFlag) {
     flags |= line::kCcts;
-    display += kind < 11 ? "一括点検" : " PGM 点検";
+    display += kind < kReportFunctionKeys ? "一括点検" : " PGM 点検";
   } else {
     display += "レポート精算";
     // The report number: one more than the last heading of this kind in
@@ -355,7 +357,7 @@ void CRegCom::BuildTotalLine(void* record, uint16_t code, int32_t doubleFlag, in
                              int32_t titleFlag) {
   if (!record) return;
   std::memset(record, 0, line::kSize);
-  putU16(record, line::kKeyCode, static_cast<uint16_t>(0xD000 | (code & 0x0FFF)));
+  putU16(record, line::kKeyCode, makeKeyCode(kKeySeparator, code));
   uint16_t flags = 0;
   std::string display, print;
   if (doubleFlag) {
@@ -382,7 +384,7 @@ void CRegCom::BuildSystemLine(void* record, uint16_t code, int32_t price, int32_
   (void)reserved;
   if (!record) return;
   std::memset(record, 0, line::kSize);
-  putU16(record, line::kKeyCode, static_cast<uint16_t>(0x8000 | (code & 0x0FFF)));
+  putU16(record, line::kKeyCode, systemLineKey(code));
   putU16(record, line::kFlags, SystemLineFlags(code));
   putName(record, line::kDisplayName, line::kDisplayNameLen, SystemLineName(code, kSystemDisplayName));
   putName(record, line::kPrintName, line::kPrintNameLen,
@@ -394,7 +396,7 @@ void CRegCom::BuildSystemLine(void* record, uint16_t code, int32_t price, int32_
 void CRegCom::BuildTextLine(void* record, const char* text) {
   if (!record) return;
   std::memset(record, 0, line::kSize);
-  putU16(record, line::kKeyCode, 0xBFFF);
+  putU16(record, line::kKeyCode, kTextLineKey);
   // The text runs over the names and codes, never into the flag word.
   if (text) putName(record, 0, line::kFlags, text);
 }

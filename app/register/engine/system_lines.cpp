@@ -28,13 +28,12 @@ void writeInField(uint8_t* field, size_t width, size_t position, const std::stri
 
 // Kinds that print the tax rate of a slot, and that slot (-1: none).
 int rateSlotOf(uint16_t kind) {
-  if (kind <= 6 || kind == 9 || kind == 10) return 0;
-  switch (kind) {
-    case 11: case 14: case 17: case 47: case 50: return 1;
-    case 12: case 15: case 18: case 48: case 51: return 2;
-    case 13: case 16: case 19: case 49: case 52: return 3;
-    default: return -1;
-  }
+  if (kind <= kLineTaxContained || kind == 9 || kind == kLineExemptContained) return 0;
+  if (kind > kLineExemptContained && kind <= kLineExemptContained + 3) return kind - kLineExemptContained;
+  // The kinds of rates 1-3 come in threes.
+  for (uint16_t rate1 : {kLineTaxable1, kLineTax1, kLineTaxIncluded1, kLineTaxContained1})
+    if (kind >= rate1 && kind < rate1 + 3) return kind - rate1 + 1;
+  return -1;
 }
 
 }  // namespace
@@ -42,7 +41,7 @@ int rateSlotOf(uint16_t kind) {
 void CReceiptPrinter::MakeSystemLine(void* lineOut, uint16_t kind, int32_t amount, int32_t voidFlag) {
   auto* record = static_cast<uint8_t*>(lineOut);
   std::memset(record, 0, line::kSize);
-  putU16(record, line::kKeyCode, static_cast<uint16_t>(0x8000 + kind));
+  putU16(record, line::kKeyCode, systemLineKey(kind));
   putText(record, line::kDisplayName, line::kDisplayNameLen, SystemLineName(kind, kSystemDisplayName));
   putText(record, line::kPrintName, line::kPrintNameLen,
           SystemLineName(kind, m_bPrnSA ? kSystemPrintNameSa : kSystemPrintName));
@@ -54,9 +53,9 @@ void CReceiptPrinter::MakeSystemLine(void* lineOut, uint16_t kind, int32_t amoun
   const uint8_t* s = GeneralSettings();
   int rate = -1;
   int slot = -1;
-  if (kind == 7) {
+  if (kind == kLineSpecialTax) {
     rate = getU16(s, settings::kSpecialRate.offset) / 100;
-  } else if (kind == 8) {
+  } else if (kind == kLineServiceCharge) {
     rate = getU16(s, 40) / 100;  // service charge rate
   } else {
     slot = rateSlotOf(kind);
@@ -68,9 +67,9 @@ void CReceiptPrinter::MakeSystemLine(void* lineOut, uint16_t kind, int32_t amoun
 
   char mark = ' ';
   if (slot >= 0) {
-    if (kind == 3 || (kind >= 14 && kind <= 16)) {
+    if (kind == kLineTaxable || (kind >= kLineTaxable1 && kind < kLineTaxable1 + 3)) {
       if (static_cast<size_t>(slot) < m_strTaxOut.size()) mark = m_strTaxOut[static_cast<size_t>(slot)];
-    } else if (kind == 5 || (kind >= 47 && kind <= 49)) {
+    } else if (kind == kLineTaxIncluded || (kind >= kLineTaxIncluded1 && kind < kLineTaxIncluded1 + 3)) {
       if (static_cast<size_t>(slot) < m_strTaxIn.size()) mark = m_strTaxIn[static_cast<size_t>(slot)];
     }
   }
@@ -81,8 +80,10 @@ void CReceiptPrinter::MakeSystemLine(void* lineOut, uint16_t kind, int32_t amoun
   } else {
     display = print = format("(%d%%)", rate);
   }
-  const size_t displayAt = kind >= 10 && kind <= 13 ? 10 : 6;
-  const bool saShort = m_bPrnSA && (kind == 4 || kind == 6 || (kind >= 17 && kind <= 19) || (kind >= 50 && kind <= 52));
+  const size_t displayAt = kind >= kLineExemptContained && kind <= kLineExemptContained + 3 ? 10 : 6;
+  const bool saShort = m_bPrnSA && (kind == kLineTax || kind == kLineTaxContained ||
+                                     (kind >= kLineTax1 && kind < kLineTax1 + 3) ||
+                                     (kind >= kLineTaxContained1 && kind < kLineTaxContained1 + 3));
   const size_t printAt = saShort ? 5 : 6;
   writeInField(record + line::kDisplayName, line::kDisplayNameLen, displayAt, display);
   writeInField(record + line::kPrintName, line::kPrintNameLen, printAt, print);
@@ -120,8 +121,17 @@ void CReceiptPrinter::ConvertTaxInclusive(uint8_t* record, bool* suppress) {
   }
   if (type != kKeySystemLine) return;
   const uint16_t kind = view.number();
-  static const uint16_t kTaxable[4] = {3, 14, 15, 16}, kTax[4] = {4, 17, 18, 19};
-  static const uint16_t kIncluded[4] = {5, 47, 48, 49}, kContained[4] = {6, 50, 51, 52};
+  // The kinds of each rate slot: the standard rate's, then those of rates 1-3.
+  auto ofSlot = [](uint16_t standard, uint16_t rate1, int slot) {
+    return static_cast<uint16_t>(slot == 0 ? standard : rate1 + slot - 1);
+  };
+  uint16_t kTaxable[4], kTax[4], kIncluded[4], kContained[4];
+  for (int c = 0; c < 4; ++c) {
+    kTaxable[c] = ofSlot(kLineTaxable, kLineTaxable1, c);
+    kTax[c] = ofSlot(kLineTax, kLineTax1, c);
+    kIncluded[c] = ofSlot(kLineTaxIncluded, kLineTaxIncluded1, c);
+    kContained[c] = ofSlot(kLineTaxContained, kLineTaxContained1, c);
+  }
   for (int c = 0; c < 4; ++c) {
     if ((kind == kTaxable[c] || kind == kTax[c]) && cls == c && m_abTaxIncSeen[c]) {
       *suppress = true;

@@ -80,6 +80,7 @@ inline std::string amountField(int64_t value, int32_t width, bool yen) { return 
 struct LineView {
   const uint8_t* p;
   std::string displayName() const { return getText(p, line::kDisplayName, line::kDisplayNameLen); }
+  std::string customerName() const { return getText(p, line::kDisplayName, line::kCustomerNameLen); }
   std::string printName() const { return getText(p, line::kPrintName, line::kPrintNameLen); }
   std::string code() const { return getText(p, line::kCode, line::kCodeLen); }
   std::string subCode() const { return getText(p, line::kSubCode, line::kSubCodeLen); }
@@ -93,6 +94,8 @@ struct LineView {
   int32_t unitNet() const { return getI32(p, line::kUnitNet); }
   int32_t netPrice() const { return getI32(p, line::kNetPrice); }
   int32_t taxClass() const { return (flags() >> line::kRateShift) & 3; }
+  // A department line: an item line of a department (department 0 is none).
+  bool isDepartmentLine() const { return type() == kKeyDepartment && number() != 0; }
 };
 
 }  // namespace varnex::reg::receipt

@@ -77,7 +77,7 @@ void CReceiptPrinter::BuildReceiptHead(std::string& text, uint16_t mode, uint16_
       text += BuildFormalBlock(total, (kindWord & 0x100) ? 1 : 0, heading, proviso);
     text += BuildMessageLines(0);
   }
-  if (mode != 196 && ((form == 2 && kind == 0) || kind == 2 || (formal && kind != 1))) text += "\r\n明細\r\n";
+  if (mode != kModeNotSetUp && ((form == 2 && kind == 0) || kind == 2 || (formal && kind != 1))) text += "\r\n明細\r\n";
 }
 
 std::string CReceiptPrinter::BuildFormalBlock(int32_t total, int32_t provisoFlag, const void* heading,
@@ -86,12 +86,12 @@ std::string CReceiptPrinter::BuildFormalBlock(int32_t total, int32_t provisoFlag
   const int32_t P = W - 14;
   std::string text;
   if (heading) {
-    const std::string name = LineView{static_cast<const uint8_t*>(heading)}.displayName();
+    const std::string name = LineView{static_cast<const uint8_t*>(heading)}.customerName();
     text += kCRLF + kESC + "X";
     if (m_bPrnSA || name.empty())
       text += spaces(29);
     else
-      text += trimRight(fitColumns(name, 36));
+      text += trimRight(fitColumns(name, line::kCustomerNameLen));
     text += std::string(m_bPrnSA ? " ｻﾏ" : " 様") + kESC + "Y" + kCRLF;
   }
   const int64_t amount = std::llabs(static_cast<int64_t>(total));

@@ -163,7 +163,15 @@ class CReceiptPrinter {
   void SelectPrintFont(const platform::ui::PrinterFont* font);
   void EndOfReceipt(int32_t column, const char* heldPath, bool drawerOnly);
   void ConvertTaxInclusive(uint8_t* line, bool* suppress);
+  std::string BuildCustomerLine(const uint8_t* line, int32_t alwaysName);
+  std::string BuildDoubleWidthLine(const uint8_t* line);
+  std::string BuildItemLine(const uint8_t* line);
   std::string BuildReportLine(const uint8_t* line);
+  std::string BuildReportItemLine(const uint8_t* line);
+  std::string BuildReportTotalLine(const uint8_t* line);
+  std::string BuildFreeTextLine(const uint8_t* line);
+  std::string BuildReportHeadingLine(const uint8_t* line);
+  std::string BuildSeparatorLine(const uint8_t* line);
   std::string BuildFooter(const uint8_t* line, int32_t kind, const void* heading);
   std::string PrintFolder() const;
   std::string NextPrintFileName();

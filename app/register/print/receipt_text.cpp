@@ -106,7 +106,7 @@ int32_t CReceiptPrinter::PrintReceipt(MemoryBlockHandle block, int32_t force, in
     uint8_t record[line::kSize];
     if (!readRecord(r, record)) return -1;
     const LineView view{record};
-    if (m_bRollbackView && mode == kModeRefund && view.type() <= 14) {
+    if (m_bRollbackView && mode == kModeRefund && view.type() < kKeyClosing) {
       putI32(record, line::kUnit, -view.unit());
       putI32(record, line::kPrice, -view.price());
     }
@@ -127,8 +127,6 @@ std::string CReceiptPrinter::BuildLineText(const void* lineIn, int32_t kind, con
   uint8_t record[line::kSize];
   std::memcpy(record, lineIn, line::kSize);
   const LineView view{record};
-  const int32_t W = m_nPrnCol;
-  const int32_t E = W - 35;
 
   if (m_bRollbackView && (view.flags() & line::kVoid) && view.type() != kKeyClosing) {
     putI32(record, line::kUnit, -view.unit());
@@ -140,52 +138,75 @@ std::string CReceiptPrinter::BuildLineText(const void* lineIn, int32_t kind, con
     if (suppress) return std::string();
   }
 
-  const uint16_t type = view.type();
-  const uint16_t code = view.number();
-  const uint16_t flags = view.flags();
-  switch (type) {
-    case kKeyCustomer: {
-      const std::string name = view.displayName();
-      const int32_t form = ReceiptForm();
-      if (name.empty() || m_bPrnSA || !(form == 0 || form == 1 || alwaysName)) return std::string();
-      return trimRight(fitColumns(name, std::min(W - 3, 36))) + " 様" + kCRLF;
-    }
-    case kKeyClosing:
-      return BuildFooter(record, kind, heading);
-    case 10:
-    case 11:
-    case 12:
-    case 13:
-    case 14:
+  switch (view.type()) {
+    case kKeyCustomer: return BuildCustomerLine(record, alwaysName);
+    case kKeyClosing: return BuildFooter(record, kind, heading);
+    case kKeyReportItem:
+    case kKeyReportTotal:
+    case kKeyReportHeading:
+    case kKeySeparator:
+    case kKeyEntry:
       return BuildReportLine(record);
-    case 1:
-    case 2:
-    case 3:
-    case 4:
-    case 8:
-      break;
+    case kKeyDepartment:
+    case kKeyTrans1:
+    case kKeyTrans2:
+    case kKeyFunction:
+    case kKeySystemLine:
+      return (view.flags() & line::kDouble) ? BuildDoubleWidthLine(record) : BuildItemLine(record);
     default:
       return std::string();
   }
+}
 
-  if (flags & line::kDouble) {
-    const std::string amount = amountField(view.price(), 11, view.price() >= 0 && !(flags & line::kCcts)) + kSI;
-    if (W < 35) return fitColumns(view.printName(), 8) + kSO + amount;
-    if (W < 42) return std::string(1, kSO) + fitColumns(view.printName(), 6) + kSI + " " + kSO + amount;
-    std::string indent = W > 42 ? spaces(W - 42) : std::string();
-    return std::string(1, kSO) + cutColumns(fitColumns(view.printName(), 12) + indent, (E - 11) / 2 + 12) + amount;
-  }
+// The customer's name above the items, where the receipt form shows it.
+std::string CReceiptPrinter::BuildCustomerLine(const uint8_t* record, int32_t alwaysName) {
+  const std::string name = LineView{record}.customerName();
+  const int32_t form = ReceiptForm();
+  if (name.empty() || m_bPrnSA || !(form == 0 || form == 1 || alwaysName)) return std::string();
+  return trimRight(fitColumns(name, std::min(m_nPrnCol - 3, static_cast<int32_t>(line::kCustomerNameLen)))) +
+         " 様" + kCRLF;
+}
+
+// A double-width line (小計, 合計): the print name and the amount.
+std::string CReceiptPrinter::BuildDoubleWidthLine(const uint8_t* record) {
+  const LineView view{record};
+  const int32_t W = m_nPrnCol;
+  const int32_t E = W - 35;
+  const std::string amount =
+      amountField(view.price(), 11, view.price() >= 0 && !(view.flags() & line::kCcts)) + kSI;
+  if (W < 35) return fitColumns(view.printName(), 8) + kSO + amount;
+  if (W < 42) return std::string(1, kSO) + fitColumns(view.printName(), 6) + kSI + " " + kSO + amount;
+  std::string indent = W > 42 ? spaces(W - 42) : std::string();
+  return std::string(1, kSO) + cutColumns(fitColumns(view.printName(), 12) + indent, (E - 11) / 2 + 12) + amount;
+}
+
+// A single-width line of a key or a system line: name, quantity, the middle
+// part (unit price, per cent or a number) and the amount with its tax marks.
+std::string CReceiptPrinter::BuildItemLine(const uint8_t* record) {
+  const LineView view{record};
+  const int32_t W = m_nPrnCol;
+  const int32_t E = W - 35;
+  const uint16_t type = view.type();
+  const uint16_t code = view.number();
+  const uint16_t flags = view.flags();
+  const bool system = type == kKeySystemLine;
+  const bool trans2 = type == kKeyTrans2;
+  const bool department = view.isDepartmentLine();
+  const bool adjustment = trans2 && code >= kTrans2AmountDiscount && code <= kTrans2PercentSurcharge;
+  const bool percent = trans2 && (code == kTrans2PercentDiscount || code == kTrans2PercentSurcharge);
+  const bool number = trans2 && code == kTrans2Number;
+  const bool cashCount = system && ((code >= kLineNotes10000 && code <= kLineCoins1) || code == kLineNotes2000);
 
   std::string text;
-  if (type == 8 && (code == 30 || code == 41)) text += kCRLF;
-  const bool department = type == 1;
+  if (system && (code == kLineNotes10000 || code == kLinePreviousBalance)) text += kCRLF;
   // 1. name
-  if (department && code != 0 && m_bPrnFncn)
+  if (department && m_bPrnFncn)
     text += fitColumns(view.displayName(), 24) + " ";
   else
     text += fitColumns(view.printName(), 12) + " ";
   // 2. one or two printed lines
-  const bool twoLine = m_bNarrowLayout && (department || (type == 3 && code >= 29 && code <= 33));
+  const bool twoLine =
+      m_bNarrowLayout && (department || (trans2 && code >= kTrans2PointsEarned && code <= kTrans2PercentSurcharge));
   int32_t Q;
   if (twoLine) {
     text += "\r\n ";
@@ -195,7 +216,7 @@ std::string CReceiptPrinter::BuildLineText(const void* lineIn, int32_t kind, con
   }
   // 3. quantity
   std::string quantity;
-  if (view.unit() == 0 || (type == 3 && (code == 28 || code == 31 || code == 33)))
+  if (view.unit() == 0 || number || percent)
     quantity = spaces(Q);
   else
     quantity = numberField(view.unit(), Q, 0);
@@ -203,20 +224,20 @@ std::string CReceiptPrinter::BuildLineText(const void* lineIn, int32_t kind, con
   text += quantity;
   // 4. middle part
   const int64_t absUnit = std::llabs(static_cast<int64_t>(view.unit()));
-  if (type == 3 && code == 28) {
+  if (number) {
     // A number (a card or slip number) of |unit| digits in a 14-column field;
     // longer numbers keep their last 14 digits.
     const int digits = static_cast<int>(std::min<int64_t>(absUnit, 14));
-    std::string number =
+    std::string printed =
         format("%0*lld", digits, static_cast<long long>(std::llabs(static_cast<int64_t>(view.price()))));
-    if (number.size() > 14) number = number.substr(number.size() - 14);
-    return text + "        #" + spaces(14 - static_cast<int32_t>(number.size())) + number + "#";
+    if (printed.size() > 14) printed = printed.substr(printed.size() - 14);
+    return text + "        #" + spaces(14 - static_cast<int32_t>(printed.size())) + printed + "#";
   }
-  if (type == 3 && (code == 31 || code == 33)) {
-    text += numberField(view.unitPrice(), 9, code == 31 ? '-' : '+') + "%";
-  } else if ((type == 1 || type == 2 || type == 4 || type == 3) && absUnit > 1) {
+  if (percent) {
+    text += numberField(view.unitPrice(), 9, code == kTrans2PercentDiscount ? '-' : '+') + "%";
+  } else if (!system && absUnit > 1) {
     text += "X" + numberField(view.unitPrice(), 9, '@');
-  } else if (type == 8 && ((code >= 30 && code <= 38) || code == 46) && W < 42) {
+  } else if (cashCount && W < 42) {
     text += spaces(3);
   } else if (twoLine) {
     text += spaces(10);
@@ -225,19 +246,19 @@ std::string CReceiptPrinter::BuildLineText(const void* lineIn, int32_t kind, con
   }
   // 5. amount
   std::string amount;
-  if (type == 8 && code == 26) {
+  if (system && code == kLineMarginShare) {
     const int32_t width = std::max(E + 2, 9);
     amount = format("%*.2f%%", static_cast<int>(width), view.price() / 100.0);
   } else {
     const int32_t A = std::max(E + 3, 10);
-    if (type == 8 && (code == 53 || code == 54))
+    if (system && (code == kLinePointsEarned || code == kLinePointBalance))
       amount = numberField(view.price(), A - 1, 0) + "P";
     else
-      amount = amountField(view.price(), A, view.price() >= 0 && !(type == 4 && code == 75));
+      amount = amountField(view.price(), A,
+                           view.price() >= 0 && !(type == kKeyFunction && code == kFunctionPersons));
   }
   // 6. tax marks
-  if (W >= 46 && (department || (type == 8 && code == 8) || (type == 3 && code >= 30 && code <= 33)) &&
-      amount.size() >= 3) {
+  if (W >= 46 && (department || (system && code == kLineServiceCharge) || adjustment) && amount.size() >= 3) {
     const std::string& marks = (flags & line::kInnerTax) ? m_strTaxIn : m_strTaxOut;
     const size_t cls = static_cast<size_t>(view.taxClass());
     if (cls < marks.size() && amount[0] == ' ') amount[0] = marks[cls];
@@ -288,11 +309,11 @@ std::string CReceiptPrinter::BuildFooter(const uint8_t* record, int32_t kind, co
     case kModeRegister1: text += "REG1"; break;
     case kModeRefund: text += std::string(1, kSO) + "戻" + kSI; break;
     case kModeProgram: text += "PRG "; break;
-    case 207: text += "小計"; break;
+    case kModeHeldSale: text += "小計"; break;
     default: text += "    "; break;
   }
 
-  if (mode != 207) {
+  if (mode != kModeHeldSale) {
     const uint32_t timeWord = static_cast<uint32_t>(view.unitPrice()) & 0xFFFF;
     const unsigned hour = timeWord >> 11, minute = (timeWord >> 5) & 0x3F;
     const long number = static_cast<long>(static_cast<uint32_t>(view.price()) & 0xFFFF) + view.unitNet();

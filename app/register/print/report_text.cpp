@@ -15,157 +15,189 @@ using namespace receipt;
 
 std::string CReceiptPrinter::BuildReportLine(const uint8_t* record) {
   const LineView view{record};
+  switch (view.type()) {
+    case kKeyReportItem: return BuildReportItemLine(record);
+    case kKeyReportTotal:
+      return view.number() == kTextLineCode ? BuildFreeTextLine(record) : BuildReportTotalLine(record);
+    case kKeyReportHeading: return BuildReportHeadingLine(record);
+    case kKeySeparator: return BuildSeparatorLine(record);
+    case kKeyEntry: return kCRLF;  // a blank line
+    default: return std::string();
+  }
+}
+
+// The totals of one department, PLU item, group or clerk: count and average
+// price, sales and their share of the report, gross profit.
+std::string CReceiptPrinter::BuildReportItemLine(const uint8_t* record) {
+  const LineView view{record};
   const int32_t W = m_nPrnCol;
   const int32_t E = W - 35;
-  const uint16_t type = view.type();
+  const bool sa = m_bPrnSA;
+  std::string text;
+  text += kCRLF + fitColumns(view.printName(), 12);
+  const uint8_t first = record[line::kCode];
+  if (first != 0 && first != 0xFF)
+    text += spaces(10) + fitColumns(view.code(), 13) + kCRLF;
+  else
+    text += kCRLF;
+  if (view.unit() != 0) {
+    text += sa ? "個ｽｳ" : "個数";
+    text += numberField(view.unit(), E < 0 ? 6 : std::min(std::max(E, 2) + 8, 15), 0);
+    if (E > 0) text += "  ";
+    if (E >= 0) text += " ";
+    text += sa ? " ﾍｲｷﾝﾀﾝｶ " : " 平均単価";
+    text += numberField(view.price() / view.unit(), std::max(E + 4, 11), '@');
+  }
+  if (view.price() != 0) {
+    text += "売上額";
+    text += E == 0 ? std::string(" ") + kSO : std::string(1, kSO);
+    text += amountField(view.price(), (E + 1) / 2 + 14, view.price() >= 0);
+    text += sa ? std::string("ｺｳｾｲﾋ") + kSI + "  " : std::string("構成比") + kSI;
+    // The share of the report's total; a zero total has none.
+    if (view.unitPrice() != 0)
+      text += format("%*.2f%%", static_cast<int>(E + 22), view.price() * 100.0 / view.unitPrice());
+    else
+      text += spaces(E + 23);
+  }
+  if (view.unitNet() != 0 && view.netPrice() != 0) {
+    if (view.price() != view.netPrice() && view.price() != 0) {
+      const double share = view.netPrice() * 100.0 / view.price();
+      if (E > 0)
+        text += (sa ? "ｱﾗﾘｹｲｻﾝﾀｲｼｮｳ" : "粗利計算対象") + format("%6.2f%%", share);
+      else if (E == 0)
+        text += (sa ? "ｱﾗﾘﾀｲｼｮｳ" : "粗利対象") + format("%5.1f%%", share);
+      else
+        text += sa ? "ﾀｲｼｮｳ" + format("%4.0f%%", share) : "対象" + format("%5.1f%%", share);
+    } else {
+      text += spaces(E > 0 ? 19 : 14);
+    }
+    if (E > 0) text += "  ";
+    text += sa ? "  ｱﾗﾘ額 " : "  粗利額";
+    const int64_t margin = static_cast<int64_t>(view.netPrice()) - view.unitNet();
+    text += amountField(margin, std::max(E + 6, 13), margin >= 0);
+  }
+  return text;
+}
+
+// The count and amount of a key, a clerk or a fixed totalizer.
+std::string CReceiptPrinter::BuildReportTotalLine(const uint8_t* record) {
+  const LineView view{record};
+  const int32_t W = m_nPrnCol;
+  const int32_t E = W - 35;
   const uint16_t code = view.number();
   const uint16_t flags = view.flags();
   const bool ccts = flags & line::kCcts;
   const bool sa = m_bPrnSA;
   std::string text;
-
-  if (type == 10) {
-    text += kCRLF + fitColumns(view.printName(), 12);
-    const uint8_t first = record[line::kCode];
-    if (first != 0 && first != 0xFF)
-      text += spaces(10) + fitColumns(view.code(), 13) + kCRLF;
+  const bool receipts = code == kReportReceiptCount;
+  const bool gross64 = receipts && ccts;
+  if (!gross64) text += kCRLF;
+  if (gross64 && E < 0)
+    text += spaces(9);
+  else
+    text += fitColumns(view.printName(), 12) + (E < 0 ? " " : "  ");
+  if (E > 0) text += "  ";
+  if (receipts && !ccts)
+    text += format("No.%04lu\r\n", static_cast<unsigned long>(static_cast<uint32_t>(view.unitPrice()))) +
+            spaces(E < 0 ? 9 : E < 7 ? 14 : 16);
+  if (view.unit() != 0) {
+    if (receipts) {
+      text += std::string(ccts ? "総売個" : "純売件") + (sa ? "ｽｳ" : "数");
+    } else if (code == kTrans2PercentDiscount || code == kTrans2PercentSurcharge) {
+      text += "客      ";
+    } else {
+      text += ccts ? "個" : "件";
+      if (E < 0)
+        text += "数";
+      else
+        text += sa ? std::string(1, kSO) + "ｽｳ" + kSI + "  " : std::string("数    ");
+    }
+    const int32_t width = std::max(E + 11, 13);
+    if (code == kFunctionPersons)  // guests in hundredths
+      text += format("%*.2f", static_cast<int>(width), view.unit() / 100.0);
     else
+      text += numberField(view.unit(), width, 0);
+    if (view.price() == 0) return text;
+    text += spaces(E < 0 && receipts ? 9 : E < 0 ? 13 : E < 7 ? 14 : 16);
+  }
+  if (receipts)
+    text += ccts ? "総売金額" : "純売金額";
+  else
+    text += E < 0 ? "金額" : "金額    ";
+  text += amountField(view.price(), std::max(E + 11, 13), view.price() >= 0);
+  return text;
+}
+
+std::string CReceiptPrinter::BuildFreeTextLine(const uint8_t* record) {
+  // Free text runs from the display name on, up to the flag word.
+  const std::string free = getText(record, 0, line::kFlags);
+  return FitPrintLine(free.c_str(), static_cast<int32_t>(free.size()));
+}
+
+// The heading of a report section: its name, and the report number of a
+// settlement.
+std::string CReceiptPrinter::BuildReportHeadingLine(const uint8_t* record) {
+  const LineView view{record};
+  const int32_t W = m_nPrnCol;
+  const int32_t E = W - 35;
+  const uint16_t code = view.number();
+  const uint16_t flags = view.flags();
+  const bool ccts = flags & line::kCcts;
+  const bool sa = m_bPrnSA;
+  std::string text;
+  const bool batch = code < kReportFunctionKeys;  // a reading, not a settings printout
+  const bool doubleName = batch && E > 0;
+  const std::string name = trimRight(fitColumns(view.printName(), 12));
+  const int32_t nameLength = static_cast<int32_t>(name.size());
+  if (doubleName) text += kSO;
+  text += name;
+  if (ccts) {
+    if (!batch) {
+      text += spaces(16 - nameLength);
+      text += E > 0 ? std::string(1, kSI) + "  " + kSO + "PGM点検" + kSI + kCRLF : std::string("  PGM点検\r\n");
+    } else {
+      text += E > 0 ? std::string(1, kSI) + "  " + kSO + (sa ? "ｲｯｶﾂ点検" : "一括点検") + kSI
+                    : std::string(sa ? "  ｲｯｶﾂ点検" : "  一括点検");
       text += kCRLF;
-    if (view.unit() != 0) {
-      text += sa ? "個ｽｳ" : "個数";
-      text += numberField(view.unit(), E < 0 ? 6 : std::min(std::max(E, 2) + 8, 15), 0);
-      if (E > 0) text += "  ";
-      if (E >= 0) text += " ";
-      text += sa ? " ﾍｲｷﾝﾀﾝｶ " : " 平均単価";
-      text += numberField(view.price() / view.unit(), std::max(E + 4, 11), '@');
-    }
-    if (view.price() != 0) {
-      text += "売上額";
-      text += E == 0 ? std::string(" ") + kSO : std::string(1, kSO);
-      text += amountField(view.price(), (E + 1) / 2 + 14, view.price() >= 0);
-      text += sa ? std::string("ｺｳｾｲﾋ") + kSI + "  " : std::string("構成比") + kSI;
-      // The share of the report's total; a zero total has none.
-      if (view.unitPrice() != 0)
-        text += format("%*.2f%%", static_cast<int>(E + 22), view.price() * 100.0 / view.unitPrice());
-      else
-        text += spaces(E + 23);
-    }
-    if (view.unitNet() != 0 && view.netPrice() != 0) {
-      if (view.price() != view.netPrice() && view.price() != 0) {
-        const double share = view.netPrice() * 100.0 / view.price();
-        if (E > 0)
-          text += (sa ? "ｱﾗﾘｹｲｻﾝﾀｲｼｮｳ" : "粗利計算対象") + format("%6.2f%%", share);
-        else if (E == 0)
-          text += (sa ? "ｱﾗﾘﾀｲｼｮｳ" : "粗利対象") + format("%5.1f%%", share);
-        else
-          text += sa ? "ﾀｲｼｮｳ" + format("%4.0f%%", share) : "対象" + format("%5.1f%%", share);
-      } else {
-        text += spaces(E > 0 ? 19 : 14);
-      }
-      if (E > 0) text += "  ";
-      text += sa ? "  ｱﾗﾘ額 " : "  粗利額";
-      const int64_t margin = static_cast<int64_t>(view.netPrice()) - view.unitNet();
-      text += amountField(margin, std::max(E + 6, 13), margin >= 0);
     }
     return text;
   }
-
-  if (type == 11 && code == 4095) {
-    // Free text runs from the display name on, up to the flag word.
-    const std::string free = getText(record, 0, line::kFlags);
-    return FitPrintLine(free.c_str(), static_cast<int32_t>(free.size()));
+  text += "ﾚﾎﾟｰﾄ 精算";
+  // The columns taken so far: the name and the title, twice over when
+  // they were printed in double width.
+  int32_t width = nameLength + 10;
+  if (doubleName) {
+    text += kSI;
+    width = 2 * nameLength + 20;
   }
+  text += spaces(W - 4 - width);
+  text += format("%04lu", static_cast<unsigned long>(static_cast<uint32_t>(view.price()) % 10000));
+  return text;
+}
 
-  if (type == 11) {
-    const bool gross64 = code == 64 && ccts;
-    if (!gross64) text += kCRLF;
-    if (gross64 && E < 0)
-      text += spaces(9);
-    else
-      text += fitColumns(view.printName(), 12) + (E < 0 ? " " : "  ");
-    if (E > 0) text += "  ";
-    if (code == 64 && !ccts)
-      text += format("No.%04lu\r\n", static_cast<unsigned long>(static_cast<uint32_t>(view.unitPrice()))) +
-              spaces(E < 0 ? 9 : E < 7 ? 14 : 16);
-    if (view.unit() != 0) {
-      if (code == 64) {
-        text += std::string(ccts ? "総売個" : "純売件") + (sa ? "ｽｳ" : "数");
-      } else if (code == 31 || code == 33) {
-        text += "客      ";
-      } else {
-        text += ccts ? "個" : "件";
-        if (E < 0)
-          text += "数";
-        else
-          text += sa ? std::string(1, kSO) + "ｽｳ" + kSI + "  " : std::string("数    ");
-      }
-      const int32_t width = std::max(E + 11, 13);
-      if (code == 75)
-        text += format("%*.2f", static_cast<int>(width), view.unit() / 100.0);
-      else
-        text += numberField(view.unit(), width, 0);
-      if (view.price() == 0) return text;
-      text += spaces(E < 0 && code == 64 ? 9 : E < 0 ? 13 : E < 7 ? 14 : 16);
-    }
-    if (code == 64)
-      text += ccts ? "総売金額" : "純売金額";
-    else
-      text += E < 0 ? "金額" : "金額    ";
-    text += amountField(view.price(), std::max(E + 11, 13), view.price() >= 0);
-    return text;
+// A rule across the paper, with an optional title.
+std::string CReceiptPrinter::BuildSeparatorLine(const uint8_t* record) {
+  const LineView view{record};
+  const int32_t W = m_nPrnCol;
+  const uint16_t flags = view.flags();
+  const bool ccts = flags & line::kCcts;
+  std::string text;
+  const bool clct = flags & line::kClct;
+  if (clct) text += "\r\n\n";
+  std::string name(reinterpret_cast<const char*>(record + line::kPrintName), line::kPrintNameLen);
+  char fill = name[line::kPrintNameLen - 1];
+  if (fill == 0) fill = ' ';
+  for (char& c : name)
+    if (c == 0) c = ' ';
+  size_t n = 0;
+  const size_t space = name.find(' ');
+  if (ccts && space != std::string::npos && space > 0) {
+    text += kCRLF + kSO + name.substr(0, space) + kSI;
+    n = 2 * space;
   }
-
-  if (type == 12) {
-    const bool doubleName = code < 11 && E > 0;
-    const std::string name = trimRight(fitColumns(view.printName(), 12));
-    const int32_t nameLength = static_cast<int32_t>(name.size());
-    if (doubleName) text += kSO;
-    text += name;
-    if (ccts) {
-      if (code >= 11) {
-        text += spaces(16 - nameLength);
-        text += E > 0 ? std::string(1, kSI) + "  " + kSO + "PGM点検" + kSI + kCRLF : std::string("  PGM点検\r\n");
-      } else {
-        text += E > 0 ? std::string(1, kSI) + "  " + kSO + (sa ? "ｲｯｶﾂ点検" : "一括点検") + kSI
-                      : std::string(sa ? "  ｲｯｶﾂ点検" : "  一括点検");
-        text += kCRLF;
-      }
-      return text;
-    }
-    text += "ﾚﾎﾟｰﾄ 精算";
-    // The columns taken so far: the name and the title, twice over when
-    // they were printed in double width.
-    int32_t width = nameLength + 10;
-    if (doubleName) {
-      text += kSI;
-      width = 2 * nameLength + 20;
-    }
-    text += spaces(W - 4 - width);
-    text += format("%04lu", static_cast<unsigned long>(static_cast<uint32_t>(view.price()) % 10000));
-    return text;
-  }
-
-  if (type == 13) {
-    const bool clct = flags & line::kClct;
-    if (clct) text += "\r\n\n";
-    std::string name(reinterpret_cast<const char*>(record + line::kPrintName), line::kPrintNameLen);
-    char fill = name[line::kPrintNameLen - 1];
-    if (fill == 0) fill = ' ';
-    for (char& c : name)
-      if (c == 0) c = ' ';
-    size_t n = 0;
-    const size_t space = name.find(' ');
-    if (ccts && space != std::string::npos && space > 0) {
-      text += kCRLF + kSO + name.substr(0, space) + kSI;
-      n = 2 * space;
-    }
-    if (n < name.size()) text += name.substr(n);
-    text += std::string(static_cast<size_t>(std::max(W - 12, 0)), fill);
-    if (clct) text += "\r\n\n";
-    return text;
-  }
-
-  if (type == 14) return kCRLF;
+  if (n < name.size()) text += name.substr(n);
+  text += std::string(static_cast<size_t>(std::max(W - 12, 0)), fill);
+  if (clct) text += "\r\n\n";
   return text;
 }
 
@@ -190,7 +222,7 @@ int32_t CReceiptPrinter::PrintHeldSale(MemoryBlockHandle block, int32_t items, i
 
   std::string head;
   uint16_t date = 0;
-  BuildReceiptHead(head, 196, &date, 0, 0, haveHeading ? heading : nullptr, nullptr);
+  BuildReceiptHead(head, kModeNotSetUp, &date, 0, 0, haveHeading ? heading : nullptr, nullptr);
   RoutePrintText(head, heldPath);
   for (int32_t r = 0; r < count; ++r) {
     uint8_t record[line::kSize];
@@ -199,7 +231,7 @@ int32_t CReceiptPrinter::PrintHeldSale(MemoryBlockHandle block, int32_t items, i
   }
 
   uint8_t footer[line::kSize] = {};
-  putU16(footer, line::kKeyCode, 0xF0CF);
+  putU16(footer, line::kKeyCode, closingKey(kModeHeldSale));
   const uint8_t* clerkRecord = m_pPrintEngine && m_pPrintEngine->IsOpen() ? m_pPrintEngine->Manager() : nullptr;
   if (clerkRecord) putText(footer, line::kPrintName, 8, getText(clerkRecord, clerk::kPrintName.offset, 8));
   putI32(footer, line::kUnit, items);
@@ -218,7 +250,7 @@ int32_t CReceiptPrinter::PrintHeldSale(MemoryBlockHandle block, int32_t items, i
   std::string text = footerText;
   if (heldPath) {
     uint8_t separator[line::kSize] = {};
-    putU16(separator, line::kKeyCode, makeKeyCode(13, 0));
+    putU16(separator, line::kKeyCode, makeKeyCode(kKeySeparator, 0));
     putText(separator, line::kPrintName, line::kPrintNameLen, "------------");
     const std::string rule = BuildLineText(separator, 0, nullptr, 0);
     text += rule + "Reserve Path: " + heldPath + kCRLF + rule;

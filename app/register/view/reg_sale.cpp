@@ -170,7 +170,7 @@ int32_t CRegSale::IsNoSaleKey(uint16_t keyCode) {
   if (type != kKeyFunction) return 0;
   if (code >= kFunctionCursorUp && code <= kFunctionOtherRegisterMode) return 1;
   switch (code) {
-    case kFunctionTenKeyPad: case kFunctionReceiptOnOff: case kFunctionReprintOrHold:
+    case kFunctionTenKeyPad: case kFunctionReceiptOnOff: case kFunctionReprintOrReserve:
     case kFunctionDoubleZero: case kFunctionCancelLine:
       return 1;
     case kFunctionTaxReduction: case kFunctionCustomer:
@@ -695,7 +695,7 @@ int32_t CRegSale::FunctionKey(uint16_t keyCode, const uint8_t* keyRecord) {
       ShowModifierStatus();
       placeholder();
       return kShown;
-    case kFunctionReprintOrHold:
+    case kFunctionReprintOrReserve:
       if (!check(0x4040)) return kRefused;
       if (temporary_) return ShowRegError(kErrUnsupported);  // held sales come with their files
       if (app_->PrintReceipt(block_, 1, 0, -1, 0, 1, nullptr) != 0) return ShowRegError(kErrBadHandle);
@@ -751,7 +751,7 @@ int32_t CRegSale::FunctionKey(uint16_t keyCode, const uint8_t* keyRecord) {
       return CancelSale();
     // Keys whose functions come with their own screens and files: their
     // checks run, then they are refused as not available yet.
-    case kFunctionHoldQuietly: return check(0x40) ? ShowRegError(kErrUnsupported) : kRefused;
+    case kFunctionReserve: return check(0x40) ? ShowRegError(kErrUnsupported) : kRefused;
     case kFunctionOtherRegisterMode: return ShowRegError(kErrUnsupported);
     case kFunctionDepartmentLink: return DepartmentLinkKey(code);
     case kFunctionLinkAmount: return LinkAmountKey();

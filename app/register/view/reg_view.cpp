@@ -29,7 +29,7 @@ struct CommandKey {
 };
 const CommandKey kCommandKeys[] = {
     {kCmdReceiptOnOff, makeKeyCode(kKeyFunction, kFunctionReceiptOnOff), false},
-    {kCmdReprint, makeKeyCode(kKeyFunction, kFunctionReprintOrHold), false},
+    {kCmdReprint, makeKeyCode(kKeyFunction, kFunctionReprintOrReserve), false},
     {kCmdFormalReceipt, makeKeyCode(kKeyFunction, kFunctionFormalReceipt), false},
     {kCmdTenKeyPad, makeKeyCode(kKeyFunction, kFunctionTenKeyPad), false},
     {kCmdPriceChange, makeKeyCode(kKeyFunction, kFunctionPriceChange), false},

@@ -111,8 +111,9 @@ void CREGApp::GetLineColumns(const void* recordIn, std::string* nameOut, std::st
 
   // 2. Quantity.
   std::string quantity;
-  if (unit != 0 && !(type == 3 && code == 28) && !(type == 3 && (code == 31 || code == 33) && absUnit == 1)) {
-    if (type == 11 && code == 75) {
+  const bool percent = type == kKeyTrans2 && (code == kTrans2PercentDiscount || code == kTrans2PercentSurcharge);
+  if (unit != 0 && !(type == kKeyTrans2 && code == kTrans2Number) && !(percent && absUnit == 1)) {
+    if (type == kKeyReportTotal && code == kFunctionPersons) {  // guests in hundredths
       const bool half = !compact && (unit < -99 || unit > 999);
       quantity = formatNumber(printDouble("%.2f", static_cast<double>(unit) / 100.0), q, half ? 0 : STRCNVF_FULLWIDTH);
     } else {
@@ -124,13 +125,13 @@ void CREGApp::GetLineColumns(const void* recordIn, std::string* nameOut, std::st
   // 3. Unit price.
   std::string unitText;
   if (unitPrice != 0) {
-    if (type == 0) {
+    if (type == kKeyCustomer) {
       char buffer[64];
       std::snprintf(buffer, sizeof buffer, "%*g", static_cast<int>(kColumnUnitPrice), unitPrice / 100.0);
       unitText = formatNumber(markLastLeadingSpace(buffer, 'x'), kColumnUnitPrice, STRCNVF_FULLWIDTH);
-    } else if (type == 3 && (code == 31 || code == 33)) {
+    } else if (percent) {
       std::string printed = printf64("%13lld", unitPrice) + "%";
-      unitText = formatNumber(markLastLeadingSpace(printed, code == 31 ? '-' : '+'), kColumnUnitPrice,
+      unitText = formatNumber(markLastLeadingSpace(printed, code == kTrans2PercentDiscount ? '-' : '+'), kColumnUnitPrice,
                               STRCNVF_FULLWIDTH);
     } else {
       const uint32_t f = unitPrice >= -99999 && unitPrice <= 999999 ? 6u : 2u;
@@ -140,25 +141,25 @@ void CREGApp::GetLineColumns(const void* recordIn, std::string* nameOut, std::st
 
   // 4. Amount.
   std::string amount;
-  const bool points = type == 8 && (code == 53 || code == 54);
+  const bool points = type == kKeySystemLine && (code == kLinePointsEarned || code == kLinePointBalance);
   const bool small = price >= -9999999 && price <= 9999999;
-  if ((type == 0 && price != 0) || points) {
+  if ((type == kKeyCustomer && price != 0) || points) {
     if (small)
       amount = formatNumber(printf64("%lld", price), kColumnAmount - 2, 6) + "Ｐ";
     else
       amount = formatNumber(printf64("%lld", price), kColumnAmount - 1, 2) + "P";
-  } else if (type == 8 && code == 7 && price == 0) {
+  } else if (type == kKeySystemLine && code == kLineSpecialTax && price == 0) {
     amount = (flags & line::kClct) ? kCorrected : "    ";
     for (int i = 0; i < 10; ++i) amount += kDot;
-  } else if (type == 8 && code == 26) {
+  } else if (type == kKeySystemLine && code == kLineMarginShare) {
     char buffer[400];
     std::snprintf(buffer, sizeof buffer, "%*.2f%%", static_cast<int>(kColumnAmount - 1), price / 100.0);
     amount = buffer;
-  } else if (type == 14) {
+  } else if (type == kKeyEntry) {
     amount = " ";
     amount += (flags & line::kNonTaxable) ? '*' : ' ';
     if (flags & line::kNoSpecialTax) amount += '/';
-  } else if (type == 3 && code == 28) {
+  } else if (type == kKeyTrans2 && code == kTrans2Number) {
     // A code of |unit| digits, leading zeros kept; "#" before it.
     const size_t digits = absUnit > 23 ? 23 : static_cast<size_t>(absUnit);
     const unsigned long long magnitude = price < 0 ? static_cast<unsigned long long>(-price) : price;
@@ -171,9 +172,12 @@ void CREGApp::GetLineColumns(const void* recordIn, std::string* nameOut, std::st
     amount = formatNumber(printf64("%lld", price), kColumnAmount, small ? 6u : 2u);
   }
   // Marks in the first bytes of the amount.
-  const bool marked = price != 0 && (type == kKeyDepartment || (type == 8 && code == 8) ||
-                                     (type == 3 && code >= 30 && code <= 33));
-  const bool corrected = (flags & line::kClct) && ((type == 8 && code < 20) || (type != 8 && type != 10 && type != 11));
+  const bool marked = price != 0 && (type == kKeyDepartment || (type == kKeySystemLine && code == kLineServiceCharge) ||
+                                     (type == kKeyTrans2 && code >= kTrans2AmountDiscount && code <= kTrans2PercentSurcharge));
+  // System lines of a sale lie below the report kinds (個数 and up).
+  const bool saleSystemLine = type == kKeySystemLine && code < kLineCount;
+  const bool corrected = (flags & line::kClct) &&
+                         (saleSystemLine || (type != kKeySystemLine && type != kKeyReportItem && type != kKeyReportTotal));
   if (marked || corrected) amount = padRight(amount, 4);
   if (marked) {
     const std::string& marks = (flags & line::kInnerTax) ? m_strTaxIn : m_strTaxOut;
@@ -186,7 +190,7 @@ void CREGApp::GetLineColumns(const void* recordIn, std::string* nameOut, std::st
   if (corrected) amount.replace(0, 4, kCorrected);
 
   // 5. By type.
-  if (type == 8 && code < 20) quantity.clear();
+  if (saleSystemLine) quantity.clear();
   if (type == kKeyReportHeading) {
     quantity.clear();
     unitText.clear();
@@ -224,7 +228,7 @@ void CREGApp::GetLineColumns(const void* recordIn, std::string* nameOut, std::st
     quantity = slice(r, kColumnName, kRowQuantityEnd);
     unitText = slice(r, kRowQuantityEnd, kRowUnitPriceEnd);
     amount = slice(r, kRowUnitPriceEnd, std::string::npos);
-  } else if (type == 11 && code == 4095) {
+  } else if (type == kKeyReportTotal && code == kTextLineCode) {
     // Free text over the record's text fields, cut into the four columns.
     const std::string r = padRight(getText(record, 0, line::kFlags), kRowWidth);
     name = slice(r, 0, kColumnName);

@@ -38,7 +38,7 @@ Line closingLine(uint16_t mode, const char* clerk, int32_t items, uint16_t date,
   Line l(line::kSize, 0);
   putText(l.data(), line::kPrintName, line::kPrintNameLen, clerk);
   putU16(l.data(), line::kFlags, line::kClct);
-  putU16(l.data(), line::kKeyCode, static_cast<uint16_t>(0xF000 | mode));
+  putU16(l.data(), line::kKeyCode, closingKey(mode));
   putI32(l.data(), line::kUnit, items);
   putU32(l.data(), line::kUnitPrice, (static_cast<uint32_t>(date) << 16) | time);
   putU32(l.data(), line::kPrice, receipt);
@@ -268,6 +268,43 @@ TEST_F(ReceiptTextDemo, FormalBlockWithAndWithoutStampBox) {
   EXPECT_EQ(noBox.find("収   入"), std::string::npos);
   EXPECT_NE(noBox.find("\r\n但し お品代\r\n\n  上記の金額正に領収いたしました\r\n"), std::string::npos);
   EXPECT_NE(noBox.find("\x5C" "49,999-"), std::string::npos);
+}
+
+// A customer's name is the customer line's 36 bytes, over its display and
+// print names: a 30-byte name prints whole above the items and in the
+// formal block, and a name of 36 bytes stops at its 36th.
+TEST_F(ReceiptTextDemo, CustomerNamesPrintWhole) {
+  setForm(0);
+  const std::string name = "株式会社山田商店東京本社営業部";
+  ASSERT_EQ(name.size(), 30u);
+  Line customer(line::kSize, 0);
+  putText(customer.data(), line::kDisplayName, line::kCustomerNameLen, name);
+  putU16(customer.data(), line::kKeyCode, makeKeyCode(kKeyCustomer, 0));
+  EXPECT_EQ(printer.BuildLineText(customer.data(), 0, nullptr, 0), name + " 様\r\n");
+  EXPECT_NE(printer.BuildFormalBlock(1000, 0, customer.data(), nullptr).find(ESC + "X" + name + " 様" + ESC + "Y"),
+            std::string::npos);
+  const std::string longest = name + "一二三";
+  putText(customer.data(), line::kDisplayName, line::kCustomerNameLen, longest);
+  EXPECT_EQ(printer.BuildLineText(customer.data(), 0, nullptr, 0), longest + " 様\r\n");
+  // On 30 columns the name takes what the paper leaves beside " 様".
+  setWidth(printer, 30);
+  EXPECT_EQ(printer.BuildLineText(customer.data(), 0, nullptr, 0), name.substr(0, 26) + " 様\r\n");
+}
+
+// Only a line of a department (type 1, department other than 0) prints in
+// two lines on narrow paper and carries the tax marks; an item of
+// department 0 prints as the other keys do.
+TEST(ReceiptText, DepartmentZeroIsNoDepartmentLine) {
+  CReceiptPrinter printer;
+  printer.m_strTaxOut = "ABCD";
+  const Line department = itemLine("ITEM", 3, 120, line::kNonTaxable, kKeyDepartment, 2);
+  const Line none = itemLine("ITEM", 3, 120, line::kNonTaxable, kKeyDepartment, 0);
+  setWidth(printer, 35);
+  EXPECT_NE(printer.BuildLineText(department.data(), 0, nullptr, 0).find("\r\n "), std::string::npos);
+  EXPECT_EQ(printer.BuildLineText(none.data(), 0, nullptr, 0), "ITEM         " "        3" "X     @120" "      \x5C" "360");
+  setWidth(printer, 46);
+  EXPECT_EQ(printer.BuildLineText(department.data(), 0, nullptr, 0).substr(32), "A*        \x5C" "360");
+  EXPECT_EQ(printer.BuildLineText(none.data(), 0, nullptr, 0).substr(32), "          \x5C" "360");
 }
 
 TEST_F(ReceiptTextDemo, MessageLinesFitThePaper) {
