@@ -84,7 +84,8 @@ bool CREGApp::RefuseSecondInstance() {
 // The shipped data on a first run: the combined backup beside the program is
 // split into "LocDat\" when its base data file is missing.
 bool CREGApp::FirstRunRestore() {
-  if (platform::fileExists(m_strWorkFolderInUse + "LocDat/POS_BAS.dbf")) return true;
+  // The name's case may differ on disk ("POS_BAS.DBF").
+  if (platform::fileExists(platform::mapPath(m_strWorkFolderInUse + "LocDat/POS_BAS.dbf"))) return true;
   std::string programFolder = m_strProgramFolder.empty() ? platform::programFolder() : m_strProgramFolder;
   m_strPicturePath = withSeparator(programFolder) + "Varnex.dbk";
   const std::string target = m_strWorkFolderInUse + "LocDat\\";
