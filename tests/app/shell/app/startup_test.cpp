@@ -272,6 +272,13 @@ TEST(SecondInstancePeer, DISABLED_Run) {
   shell::CREGApp app;
   app.m_strWorkFolder = std::getenv("VARNEX_PEER_FOLDER");
   ASSERT_TRUE(app.InitInstance()) << boxes.lastText();
+  ui::processPendingMessages();
+  // A manager works at it (the locked register would show its sign-on).
+  uint8_t manager[48] = {};
+  app.m_pRegCom->GetClerkRecord(1, manager);
+  app.m_pRegCom->SetManager(manager);
+  app.m_bManagerSelected = 1;
+  ui::sendMessage(app.m_pMainFrame->GetSafeHwnd(), shell::WM_TENKEY_PAD, 0, 0);
   // Something else has the focus until the second register asks.
   ui::WindowSpec other;
   other.className = "Other";
