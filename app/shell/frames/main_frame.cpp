@@ -542,7 +542,8 @@ LRESULT CMainFrame::OnTenKeyPad() {
     HWND dialog = m_app.m_fnCreateAccountDialog ? m_app.m_fnCreateAccountDialog(self) : nullptr;
     if (!dialog && !m_app.m_fnCreateAccountDialog) {
       // Until the manager screens exist the lock shows the sign-on notice.
-      dialog = ui::createDialog(105, self, [](HWND, uint32_t, WPARAM, LPARAM) -> LRESULT { return 0; });
+      // A window of its own (not inside the disabled frame).
+      dialog = ui::createDialog(105, nullptr, [](HWND, uint32_t, WPARAM, LPARAM) -> LRESULT { return 0; });
     }
     m_hAccountDlg = dialog;
     m_app.m_hAccountDlg = dialog;
