@@ -447,6 +447,42 @@ std::string reportCell(HWND control, int32_t row, int32_t column) {
   return toCp932(t->topLevelItem(row)->text(column));
 }
 
+bool setReportCell(HWND control, int32_t row, int32_t column, const std::string& text) {
+  auto* t = qobject_cast<QTreeWidget*>(widgetOf(control));
+  if (!t || !t->topLevelItem(row) || column < 0) return false;
+  if (t->columnCount() <= column) t->setColumnCount(column + 1);
+  t->topLevelItem(row)->setText(column, fromCp932(text));
+  return true;
+}
+
+bool setReportRowData(HWND control, int32_t row, intptr_t data) {
+  auto* t = qobject_cast<QTreeWidget*>(widgetOf(control));
+  if (!t || !t->topLevelItem(row)) return false;
+  t->topLevelItem(row)->setData(0, Qt::UserRole, QVariant::fromValue<qlonglong>(data));
+  return true;
+}
+
+intptr_t reportRowData(HWND control, int32_t row) {
+  auto* t = qobject_cast<QTreeWidget*>(widgetOf(control));
+  if (!t || !t->topLevelItem(row)) return -1;
+  const QVariant v = t->topLevelItem(row)->data(0, Qt::UserRole);
+  return v.isValid() ? static_cast<intptr_t>(v.toLongLong()) : -1;
+}
+
+bool deleteReportRow(HWND control, int32_t row) {
+  auto* t = qobject_cast<QTreeWidget*>(widgetOf(control));
+  if (!t || !t->topLevelItem(row)) return false;
+  delete t->takeTopLevelItem(row);
+  return true;
+}
+
+bool showReportRow(HWND control, int32_t row) {
+  auto* t = qobject_cast<QTreeWidget*>(widgetOf(control));
+  if (!t || !t->topLevelItem(row)) return false;
+  t->scrollToItem(t->topLevelItem(row));
+  return true;
+}
+
 bool setControlRange(HWND control, int32_t minimum, int32_t maximum) {
   QWidget* w = widgetOf(control);
   if (auto* p = qobject_cast<QProgressBar*>(w)) { p->setRange(minimum, maximum); return true; }

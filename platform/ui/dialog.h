@@ -54,6 +54,13 @@ bool clearList(HWND control);
 int32_t addReportColumn(HWND control, const std::string& title, int32_t widthPixels);
 int32_t addReportRow(HWND control, const std::vector<std::string>& cells);
 std::string reportCell(HWND control, int32_t row, int32_t column);
+bool setReportCell(HWND control, int32_t row, int32_t column, const std::string& text);
+// A number kept with a row (item data); -1 for a row without one.
+bool setReportRowData(HWND control, int32_t row, intptr_t data);
+intptr_t reportRowData(HWND control, int32_t row);
+bool deleteReportRow(HWND control, int32_t row);
+// Scrolls the list so the row is in view.
+bool showReportRow(HWND control, int32_t row);
 
 // Progress bars and spins.
 bool setControlRange(HWND control, int32_t minimum, int32_t maximum);

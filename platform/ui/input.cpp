@@ -23,6 +23,8 @@ struct Hooks {
   std::vector<std::pair<int, MouseHook>> mice;
   bool capsLock = false;
   bool shiftDown = false;
+  bool ctrlDown = false, altDown = false;  // as the last key event had them
+  uint32_t beeps = 0;
 };
 
 }  // namespace
@@ -169,6 +171,8 @@ class InputFilter : public QObject {
     {
       std::lock_guard<std::mutex> guard(h.mutex);
       if (input.virtualKey == kVkShift) h.shiftDown = input.down;
+      h.ctrlDown = input.virtualKey == kVkControl ? input.down : input.ctrl;
+      h.altDown = input.virtualKey == kVkMenu ? input.down : input.alt;
       if (input.virtualKey == kVkCapital && input.down && !input.repeat) h.capsLock = !h.capsLock;
       for (auto& [id, hook] : h.keys) list.push_back(hook);
     }
@@ -245,6 +249,29 @@ bool isShiftDown() {
   }
   std::lock_guard<std::mutex> guard(hooks().mutex);
   return hooks().shiftDown;
+}
+
+bool isControlDown() {
+  std::lock_guard<std::mutex> guard(hooks().mutex);
+  return hooks().ctrlDown;
+}
+
+bool isAltDown() {
+  std::lock_guard<std::mutex> guard(hooks().mutex);
+  return hooks().altDown;
+}
+
+void messageBeep(uint32_t) {
+  {
+    std::lock_guard<std::mutex> guard(hooks().mutex);
+    ++hooks().beeps;
+  }
+  if (QApplication::instance()) QApplication::beep();
+}
+
+uint32_t beepCount() {
+  std::lock_guard<std::mutex> guard(hooks().mutex);
+  return hooks().beeps;
 }
 
 bool isCapsLockOn() {

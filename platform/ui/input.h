@@ -51,8 +51,18 @@ void removeInputHook(int id);
 
 // The state of the modifier keys and of Caps Lock as the filter has seen it.
 bool isShiftDown();
+// Ctrl and Alt as the last key event carried them.
+bool isControlDown();
+bool isAltDown();
 bool isCapsLockOn();
 // Caps Lock as a program may set it (offscreen there is no keyboard LED).
 void setCapsLock(bool on);
+
+// The system beep (MessageBeep): type -1 (0xFFFFFFFF) the plain beep, 0x10
+// the stop sound; both sound the desktop's bell. Beeps sounded so far are
+// counted for tests.
+inline constexpr uint32_t kBeepPlain = 0xFFFFFFFFu, kBeepStop = 0x10;
+void messageBeep(uint32_t type);
+uint32_t beepCount();
 
 }  // namespace platform::ui

@@ -209,7 +209,7 @@ int32_t CRegCom::ExportReceiptCsv(uint32_t modeCode, MemoryBlockHandle block, in
     if (timeColumn) text(stamp);
     number(type);
     number(keyNumber(key));
-    if (type == kKeyHeading) {
+    if (type == kKeyCustomer) {
       text(fieldText(r, line::kDisplayName, line::kDisplayNameLen + line::kPrintNameLen));
       text("");
     } else {

@@ -139,7 +139,7 @@ int32_t CRegCom::PrfUpdate(uint32_t modeCode, MemoryBlockHandle block, void* clo
   totals[kReading] = modeCode == kModeSettlement || modeCode == kModeXReading ? 1 : 0;
 
   uint8_t customerBuffer[256] = {};
-  if (lineCount > 0 && keyType(getU16(lineAt(0), line::kKeyCode)) == kKeyHeading)
+  if (lineCount > 0 && keyType(getU16(lineAt(0), line::kKeyCode)) == kKeyCustomer)
     std::memcpy(customerBuffer, lineAt(0) + line::kCode, line::kCodeLen);
 
   OdbcPostContext context;
@@ -179,7 +179,7 @@ int32_t CRegCom::PrfUpdate(uint32_t modeCode, MemoryBlockHandle block, void* clo
   bool committed = false;
   for (int32_t i = 0; i < lineCount && result == 0; ++i) {
     const uint8_t* l = lineAt(i);
-    if (keyType(getU16(l, line::kKeyCode)) == kKeyHeading) {
+    if (keyType(getU16(l, line::kKeyCode)) == kKeyCustomer) {
       std::memset(context.customerCode, 0, sizeof context.customerCode);
       std::memcpy(context.customerCode, l + line::kCode, line::kCodeLen);
     }

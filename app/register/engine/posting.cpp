@@ -149,7 +149,7 @@ int32_t CRegCom::CommitLine(const void* record, int32_t* t, int32_t reverse, Odb
   using namespace saletotal;
 
   switch (type) {
-    case kKeyHeading: {
+    case kKeyCustomer: {
       std::vector<uint8_t> name(customer::kName.size, 0);
       putText(name.data(), 0, name.size(), getText(l, 0, customer::kName.size));
       return changeCustomer(customerCode.c_str(), true, [&](uint8_t* c) {
@@ -420,7 +420,7 @@ int32_t CRegCom::CommitLine(const void* record, int32_t* t, int32_t reverse, Odb
       }
     }
 
-    case kKeyReportSection:
+    case kKeyReportHeading:
       t[kSection] = code;
       ctx.sectionPrice = p;
       if (code == 6) ctx.settlementInsert = 1;

@@ -1,5 +1,6 @@
 // The records of the register: the thirteen tables of its project, the line
-// record of a sale, the key code and the register mode codes.
+// record of a sale and the register mode codes (the key codes are in
+// key_codes.h).
 //
 // Each table is described here once, as a list of its fields (name, offset,
 // width, kind); the project definition res/varnex/Varnex.project is the other
@@ -14,6 +15,8 @@
 #include <cstdint>
 #include <cstring>
 #include <string>
+
+#include "app/register/engine/key_codes.h"
 
 namespace varnex::reg {
 
@@ -335,29 +338,6 @@ inline constexpr int kService = 27;
 }  // namespace saletotal
 
 // ---- key codes and register mode codes -------------------------------------
-
-// Key code: type in bits 12-15, code in bits 0-11.
-inline constexpr uint16_t keyType(uint16_t keyCode) { return static_cast<uint16_t>(keyCode >> 12); }
-inline constexpr uint16_t keyNumber(uint16_t keyCode) { return static_cast<uint16_t>(keyCode & 0x0FFF); }
-inline constexpr uint16_t makeKeyCode(uint16_t type, uint16_t code) {
-  return static_cast<uint16_t>((type << 12) | (code & 0x0FFF));
-}
-enum KeyType : uint16_t {
-  kKeyHeading = 0,
-  kKeyDepartment = 1,
-  kKeyTrans1 = 2,
-  kKeyTrans2 = 3,
-  kKeyFunction = 4,
-  kKeySystemLine = 8,
-  kKeyReportItem = 10,
-  kKeyReportTotal = 11,
-  kKeyReportSection = 12,
-  kKeyText = 0xB,
-  kKeyReportHeading = 0xC,
-  kKeySeparator = 0xD,
-  kKeyBlank = 0xE,
-  kKeyClosing = 0xF,
-};
 
 // Where a transaction key's record lies: its table and record number
 // ("取引１" from code 1, "取引２" from 20, "取引３" from 50). False for any

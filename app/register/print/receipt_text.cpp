@@ -91,7 +91,7 @@ int32_t CReceiptPrinter::PrintReceipt(MemoryBlockHandle block, int32_t force, in
   if (first == 0 || reprint) {
     uint8_t record[line::kSize];
     if (!readRecord(first, record)) return -1;
-    if (LineView{record}.type() == kKeyHeading) {
+    if (LineView{record}.type() == kKeyCustomer) {
       std::memcpy(heading, record, line::kSize);
       haveHeading = true;
     }
@@ -144,7 +144,7 @@ std::string CReceiptPrinter::BuildLineText(const void* lineIn, int32_t kind, con
   const uint16_t code = view.number();
   const uint16_t flags = view.flags();
   switch (type) {
-    case kKeyHeading: {
+    case kKeyCustomer: {
       const std::string name = view.displayName();
       const int32_t form = ReceiptForm();
       if (name.empty() || m_bPrnSA || !(form == 0 || form == 1 || alwaysName)) return std::string();

@@ -186,7 +186,7 @@ int32_t CReceiptPrinter::PrintHeldSale(MemoryBlockHandle block, int32_t items, i
   uint8_t heading[line::kSize] = {};
   bool haveHeading = false;
   if (!readRecord(0, heading)) return -1;
-  haveHeading = LineView{heading}.type() == kKeyHeading;
+  haveHeading = LineView{heading}.type() == kKeyCustomer;
 
   std::string head;
   uint16_t date = 0;

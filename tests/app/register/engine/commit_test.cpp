@@ -266,13 +266,13 @@ TEST_F(CommitTest, ReadingAndSettlement) {
   BlockOwner sale(demoSale());
   ASSERT_EQ(engine->PrfUpdate(kModeRegister1, sale, nullptr, nullptr, 0), 0);
   Records before = state();
-  BlockOwner reading({keyLine(kKeyReportSection, 1, 0)});
+  BlockOwner reading({keyLine(kKeyReportHeading, 1, 0)});
   ASSERT_EQ(engine->PrfUpdate(kModeXReading, reading, nullptr, nullptr, 0), 0);
   expectSame(before, state());
 
   // The settlement reports department 1 (2 items, 256) and subtracts it.
   Line reported = keyLine(kKeyReportItem, 1, 256, 2);
-  BlockOwner settlement({keyLine(kKeyReportSection, 1, 0), reported});
+  BlockOwner settlement({keyLine(kKeyReportHeading, 1, 0), reported});
   ASSERT_EQ(engine->PrfUpdate(kModeSettlement, settlement, nullptr, nullptr, 0), 0);
   EXPECT_EQ(getI32(read(kDepartmentTable, 1).data(), department::kCount.offset), 0);
   EXPECT_EQ(getI32(read(kDepartmentTable, 1).data(), department::kAmount.offset), 0);
@@ -307,7 +307,7 @@ TEST_F(CommitTest, EarnedPointsComeBackExactly) {
   write(kCustomerTable, 0, customer);
   // The heading line carries the customer's balance as the screen read it.
   auto saleOf = [](int32_t balance) {
-    Line heading = keyLine(kKeyHeading, 0, balance, 0);
+    Line heading = keyLine(kKeyCustomer, 0, balance, 0);
     putText(heading.data(), 0, 24, "山田商店");
     putText(heading.data(), line::kCode, line::kCodeLen, "C0001");
     std::vector<Line> sale = demoSale();
@@ -332,7 +332,7 @@ TEST_F(CommitTest, EarnedPointsComeBackExactly) {
   {
     engine->SetPointUpdateAtOnce(1);
     const std::vector<uint8_t> start = read(kCustomerTable, 0);
-    Line renamed = keyLine(kKeyHeading, 0, 300, 0);
+    Line renamed = keyLine(kKeyCustomer, 0, 300, 0);
     putText(renamed.data(), 0, 24, "山田商店 本店");
     putText(renamed.data(), line::kCode, line::kCodeLen, "C0001");
     BlockOwner failing({renamed, systemLine(53, 5), itemLine(99, 1, 100)});

@@ -131,7 +131,7 @@ TEST_P(OdbcPostTest, ACommittedSaleMovesTheOutsideDatabaseOnce) {
   item(code, 12, 10, 20, 6, 0);
   Line heading = varnex_test::blankLine();
   putText(heading.data(), line::kCode, line::kCodeLen, "C001");
-  putU16(heading.data(), line::kKeyCode, makeKeyCode(kKeyHeading, 0));
+  putU16(heading.data(), line::kKeyCode, makeKeyCode(kKeyCustomer, 0));
   putI32(heading.data(), line::kPrice, 100);
   BlockOwner block({heading, itemLine(1, 3, 128, code), keyLine(kKeyTrans1, 5, 30)});
   uint8_t closing[96];

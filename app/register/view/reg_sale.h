@@ -1,0 +1,301 @@
+// CRegSale: the register's key path and its open sale, without a window.
+//
+// Every key the clerk presses (keyboard, touch key, picker, menu command)
+// arrives here as one 16-bit key code and goes through the mode gate, the
+// opening of a sale and the dispatcher, which runs the key's register
+// function. A register function checks the key against its mask
+// (CheckKeyEntry), builds the current line record and writes it through
+// WriteLine, which keeps four things in step: the line block in memory, the
+// temporary transaction file on disk, the sales list and the line count. A
+// tender that covers the rounded total, or an in/out line, completes the
+// sale inside WriteLine: change line, points lines, the commit through the
+// engine, the receipt and the customer displays.
+//
+// The screen around the sale (sales list, totals pane, status text, menus,
+// beeps, device requests) is reached through the SaleScreen interface, so a
+// test can drive a whole sale with or without a window; CRegView is the
+// window that implements it.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "app/register/engine/key_codes.h"
+#include "app/register/engine/records.h"
+#include "zemta/filedb.h"
+#include "zemta/memory.h"
+
+namespace varnex::shell {
+class CREGApp;
+}
+
+namespace varnex::reg {
+
+class CRegCom;
+
+// Menu and accelerator tables of a registration frame: while a sale is open,
+// and otherwise.
+inline constexpr int32_t kSaleMenu = 126, kIdleMenu = 122;
+
+// Refusal codes of the register's error line.
+enum RegError : int32_t {
+  kErrBadHandle = 1,
+  kErrUnsupported = 2,
+  kErrModeRefund = 100,
+  kErrModeRegister1 = 101,
+  kErrModeRegister2 = 102,
+  kErrEntryPresent = 103,
+  kErrEntryMissing = 104,
+  kErrNoOverride = 105,
+  kErrDigitLimit = 106,
+  kErrClosed = 107,
+  kErrTaxService = 108,
+  kErrQuantityPending = 109,
+  kErrAboveTarget = 110,
+  kErrTwice = 111,
+  kErrNoDepartmentLink = 112,
+  kErrUnknownDepartmentLink = 113,
+  kErrDepartmentLinkPending = 114,
+  kErrPriceChange = 119,
+  kErrNonTaxable = 122,
+  kErrPoints = 126,
+  kErrSaleExists = 201,
+  kErrNoTarget = 202,
+  kErrSaleStarted = 205,
+  kErrNoSale = 206,
+};
+// The text of a code, code page 932; null for a code without one.
+const char* RegErrorText(int32_t code);
+
+// Bits of the key check mask (KeyCheckMask).
+enum KeyCheckMask : uint32_t {
+  kCheckSkipMode = 0x00001,
+  kCheckNoEntry = 0x00002,
+  kCheckEntry = 0x00004,
+  kCheckDigits = 0x00008,
+  kCheckOverride = 0x00010,
+  kCheckTarget = 0x00020,
+  kCheckNotClosed = 0x00040,
+  kCheckNoTaxService = 0x00080,
+  kCheckNoQuantity = 0x00100,
+  kCheckEmptySale = 0x00200,
+  kCheckNoDepartmentLink = 0x00400,
+  kCheckNoNonTaxable = 0x00800,
+  kCheckNoPriceChange = 0x01000,
+  kCheckBeforeSale = 0x02000,
+  kCheckLineBlock = 0x04000,
+  kCheckNoRange = 0x08000,
+  kCheckRecords = 0x10000,
+};
+
+// What the sale needs of the screen around it. Every member has a harmless
+// default, so a test may implement only what it looks at.
+class SaleScreen {
+ public:
+  virtual ~SaleScreen() = default;
+  // The view mode of the frame the sale lives in (5 戻し, 7 登録１, 8 登録２,
+  // readings 31-46); -1 when the view has no mode frame.
+  virtual int32_t FrameViewMode() const { return -1; }
+  // The totals pane: item count, amount and the message line.
+  virtual void SetBottomTotals(int32_t items, int32_t amount, const std::string& message) {}
+  virtual void SetStatusText(const std::string& text) {}
+  // Menus and accelerators of an open sale (true) or of an idle frame, and
+  // the frame's modal-dialog flag with them.
+  virtual void SetSaleMenus(bool saleOpen) {}
+  // Sales list: the row whose number is `number` (appended when none) gets
+  // the line's texts (empty texts for a null line); the number it keeps.
+  virtual int32_t SetListRow(const void* line, int32_t number) { return number; }
+  virtual void DeleteListRows() {}
+  virtual void ShowLastListRow() {}
+  // Moves the list's focus: -1/+1 a row, -2/+2 a page, -3/+3 to the first or
+  // last row; false when it cannot move (already there).
+  virtual bool MoveListFocus(int32_t step) { return false; }
+  // The number kept in the focused row, -1 when none is focused.
+  virtual int32_t FocusedListNumber() const { return -1; }
+  virtual void Beep(uint32_t type) {}
+  // Request bits of the main frame's device status word.
+  virtual void RaiseDeviceRequest(uint32_t bits) {}
+  // The customer-display window: a line switches it to the sale, null to idle.
+  virtual void RefreshCustomerDisplay(const void* line) {}
+};
+
+// Device request bits the sale raises.
+inline constexpr uint32_t kRequestDisplay = 0x80, kRequestPrint = 0x100, kRequestSaleCommitted = 0x80000,
+                          kRequestSaleClosed = 0x2000000;
+
+// The register's settings the key path reads (section "Settings"), besides
+// those the application's printing keeps.
+struct SaleSettings {
+  int32_t useJet = 0;            // "Use JET": card payments through the terminal
+  std::string smpLink;           // "Smp Link": the sales-slip program
+  int32_t rollback = 0;          // "Rollback": refund of the shown sale asks three ways
+  int32_t reserveNameClass = 0;  // "Reserve Name Class"
+  int32_t showPrintName = 0;     // "Dsp CD": pole display leads with the print name
+  std::string displayDevice;     // "CD Device"
+  // Reads them from the user's profile.
+  void Load();
+};
+
+class CRegSale {
+ public:
+  // viewMode: the frame's view mode (5, 7, 8, 31-46); the register mode code
+  // follows from it.
+  CRegSale(CRegCom* engine, shell::CREGApp* app, SaleScreen* screen, int32_t viewMode);
+  ~CRegSale();
+  CRegSale(const CRegSale&) = delete;
+  CRegSale& operator=(const CRegSale&) = delete;
+
+  SaleSettings& Settings() { return settings_; }
+  // The view mode of the frame changed (a resumed sale of another mode).
+  void SetViewMode(int32_t viewMode) { SetupModes(viewMode); }
+
+  // ---- the key path ----
+  // Builds the key code, passes the gate, opens a sale when none is open and
+  // dispatches: 0 when the key was refused or failed.
+  int32_t EnterKey(uint16_t type, uint16_t code);
+  // A key code already built (touch keys, picker): as EnterKey.
+  int32_t EnterKeyCode(uint16_t keyCode);
+  // Keyboard translation: the key-layout word of a virtual key (with the
+  // modifier bits Shift 0x2000, Alt 0x4000, Ctrl 0x8000) or the character
+  // typed. 1 with the key code when it may be dispatched.
+  int32_t TranslateKeyboardKey(uint32_t virtualKey, int32_t character, uint16_t modifiers, uint16_t* keyCode);
+  // -1 refuse, 0 go on, 1 go on with the replaced key code.
+  int32_t CheckModeGate(uint16_t* keyCode);
+  int32_t OpenSale(uint16_t keyCode);
+  static int32_t IsNoSaleKey(uint16_t keyCode);
+  int32_t DispatchKey(uint16_t keyCode);
+  // Shows the error line; returns 0.
+  int32_t ShowRegError(int32_t code);
+
+  // ---- key checks, tax class and price of item lines ----
+  int32_t CheckKeyEntry(uint32_t attributes, uint32_t mask, void* target);
+  void ApplyTaxToUnitPrice(uint16_t* attributes);
+  void SetLineTaxFlags(const uint16_t* attributes);
+  // 0 when a line could not be written.
+  int32_t WriteTotalAndTaxLines(int32_t tendered);
+
+  // ---- the sale ----
+  // write: the current line is written (1) or only shown (0); keep: begin
+  // the sale keeping the current line. 1, or 0 when the line could not be
+  // stored (then block, file, list and count are as before).
+  int32_t WriteLine(int32_t write, int32_t keep);
+  int32_t CommitSale(uint16_t modeCode, int32_t roundedTotal);
+  void CloseTransaction(int32_t close);
+  int32_t PrintLine();
+  void ComputeSaleTax();
+  void UpdateCustomerDisplays(const void* line, char kind, int32_t amount);
+  void ShowModifierStatus();
+  void BuildSystemLine(uint16_t code, int32_t amount, int32_t second);
+  // Takes over the temporary file of an interrupted sale (already open):
+  // its records become the sale's lines. 0 when they cannot be read.
+  int32_t ResumeSale(FileDBHandle file);
+  // At the view's end: the block freed, the file closed, and deleted when it
+  // holds no records (an interrupted sale stays for the next start).
+  void Release();
+
+  // ---- what the view and the tests read ----
+  uint16_t ModeCode() const { return modeCode_; }
+  int32_t ViewMode() const { return viewMode_; }
+  bool IsRegistrationView() const { return registrationView_; }
+  bool IsRefundView() const { return refundView_; }
+  bool IsCashBalanceView() const { return cashBalanceView_; }
+  bool SaleOpen() const { return temporary_ != 0; }
+  bool SaleBegun() const { return saleBegun_; }
+  int32_t LineCount() const { return lineCount_; }
+  int32_t ItemCount() const { return itemCount_; }
+  int32_t Amount() const { return amount_; }
+  const std::string& Entry() const { return entry_; }
+  const std::string& Message() const { return message_; }
+  const uint8_t* CurrentLine() const { return current_; }
+  MemoryBlockHandle LineBlock() const { return block_; }
+  FileDBHandle TemporaryFile() const { return temporary_; }
+  // Line n of the block (96 bytes); false when it cannot be read.
+  bool ReadLine(int32_t n, uint8_t* out) const;
+  int32_t AmountTendered() const { return amountTendered_; }
+  const std::string& PolePending() const { return poleText_; }
+  const std::string& CustomerDisplayText() const { return displayText_; }
+
+ private:
+  // The sale state words, cleared at the start of a sale (all but the tax
+  // reduction, which lasts until the sale closes).
+  struct State {
+    int32_t subtotalTaken = 0;
+    int32_t tenderEntered = 0;
+    int32_t digitRelease = 0;     // 桁解除
+    int32_t fixedTail = 0;        // fixed-tail entry
+    int32_t priceChange = 0;      // 売価変更
+    int32_t twoStage = 0;         // ２段値札
+    int32_t twoStageSecond = 0;
+    int32_t nonTaxable = 0;       // 非課税 (one line)
+    int32_t noSpecialTax = 0;     // one line kept out of the special local tax
+    int32_t taxService = 0;       // 税／奉 entered
+    int32_t subEntry = 0;         // numeric sub-entry of a list row
+    int32_t pendingDepartment = 0;
+    int32_t pendingAttributes = 0;  // of an item waiting for its price
+    int32_t persons = 0;
+    int32_t hasChangeLine = 0;
+    int32_t totalLinesWritten = 0;  // total and tax lines of the first tender
+  };
+
+  void ClearCurrent();
+  void SetupModes(int32_t viewMode);
+  int32_t RefreshPane();
+  void ShowMessageLine(const std::string& text);
+  std::string EntryAboveMessage(const std::string& message) const;
+  void ShowEntry();
+  void ShowTenderMessage(bool completed);
+  int32_t DueAmount() const;
+  int32_t AppendLine();
+  void EndOfSale(char* kind, int32_t* displayAmount);
+  void ClearSaleEnd();
+  void EntryDigit(uint16_t keyCode);
+  int32_t DepartmentKey(uint16_t keyCode);
+  int32_t DepartmentLine(uint16_t number, const uint8_t* record, int32_t unitPrice, uint16_t attributes);
+  int32_t DepartmentPrice(uint16_t number, const uint8_t* record, const uint8_t* target) const;
+  int32_t DepartmentLinkKey(uint16_t code);
+  int32_t LinkAmountKey();
+  int32_t PriceChangeKey(uint16_t code, uint16_t keyAttributes);
+  int32_t TenderKey(uint16_t keyCode, const uint8_t* keyRecord);
+  int32_t Trans2Key(uint16_t keyCode, const uint8_t* keyRecord);
+  int32_t FunctionKey(uint16_t keyCode, const uint8_t* keyRecord);
+  int32_t CancelSale();
+  int32_t MoveCursor(int32_t by);
+  bool EntryValue(int64_t* value) const;
+  int32_t LastLiveLine(uint8_t* out, bool* found) const;
+  void NameFromRecord(const uint8_t* record);
+
+  CRegCom* engine_;
+  shell::CREGApp* app_;
+  SaleScreen* screen_;
+  SaleSettings settings_;
+
+  int32_t viewMode_ = 0;
+  bool saleBegun_ = false;
+  bool refundView_ = false;
+  bool registrationView_ = false;
+  bool xReadingView_ = false;
+  bool zReadingView_ = false;
+  bool cashBalanceView_ = false;
+  int32_t lineCount_ = 0;
+  uint16_t modeCode_ = 196;
+  int32_t itemCount_ = 0, amount_ = 0;
+  std::string entry_;
+  std::string message_;
+  MemoryBlockHandle block_ = nullptr;
+  FileDBHandle temporary_ = 0;
+  uint8_t current_[line::kSize] = {};
+  uint8_t previous_[line::kSize] = {};
+  int32_t totals_[saletotal::kWords] = {};
+  State state_;
+  int32_t taxFree_ = 0;         // 免税 (sale-wide)
+  int32_t taxReduced_ = 0;      // 減税 (sale-wide, survives the start)
+  int32_t refundConfirmed_ = 0;
+  int32_t rightsChecked_ = 0;   // the manager's rights passed for this sale
+  int32_t amountTendered_ = 0;
+  int32_t pointsAvailable_ = 0;
+  int32_t focusRow_ = -1;
+  std::string poleText_;
+  std::string displayText_;
+};
+
+}  // namespace varnex::reg
