@@ -1,12 +1,28 @@
 // Varnex, the shop-counter register.
 #include <cstdio>
 
+#include "app/resources/varnex_resources.h"
+#include "app/shell/app/reg_app.h"
 #include "platform/base/cp932.h"
+#include "platform/ui/application.h"
+#include "platform/ui/window.h"
 
 int main() {
-  // The register's screens are not built yet: say so rather than pretend.
-  std::puts(platform::toUtf8Lossy(
-                "Varnex: レジの画面はまだ組み込まれていません。ライブラリとテストのみ利用できます。")
-                .c_str());
-  return 0;
+  // Without a display the window toolkit would abort with its own text.
+  if (!platform::ui::displayAvailable()) {
+    std::fputs(platform::toUtf8Lossy("Varnex: 画面を表示できません。グラフィカルディスプレイ（X11 または Wayland）が必要です。\n")
+                   .c_str(),
+               stderr);
+    return 1;
+  }
+  platform::ui::ensureApplication();
+  if (!varnex::LoadVarnexResources()) {
+    std::fputs("Varnex: resources are damaged\n", stderr);
+    return 1;
+  }
+  varnex::shell::CREGApp app;
+  int code = 1;
+  if (app.InitInstance()) code = platform::ui::runMessageLoop();
+  app.ExitInstance();
+  return code;
 }

@@ -9,6 +9,8 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstddef>
+#include <cstdio>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -22,14 +24,48 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-bool makeAddress(const std::string& path, sockaddr_un& address) {
+// The channel's socket address: the abstract name "varnex/<uid>/<hash>" (no
+// file, no length limit of the path). socklen receives the address length,
+// which for an abstract name is part of the name.
+bool makeAddress(const std::string& path, sockaddr_un& address, socklen_t& length) {
   std::memset(&address, 0, sizeof address);
   address.sun_family = AF_UNIX;
-  if (path.empty() || path.size() >= sizeof address.sun_path) {
-    setLastError(kErrorFilenameTooLong);
+  if (path.empty()) {
+    setLastError(kErrorInvalidParameter);
     return false;
   }
-  std::memcpy(address.sun_path, path.data(), path.size());
+  uint64_t hash = 0xcbf29ce484222325ull;  // FNV-1a, 64 bits
+  for (unsigned char c : path) {
+    hash ^= c;
+    hash *= 0x100000001b3ull;
+  }
+  char name[64];
+  int n = std::snprintf(name, sizeof name, "varnex/%u/%016llx", static_cast<unsigned>(::geteuid()),
+                        static_cast<unsigned long long>(hash));
+  std::memcpy(address.sun_path + 1, name, static_cast<size_t>(n));
+  length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + static_cast<size_t>(n));
+  return true;
+}
+
+// Whether the process at the other end of a connected socket is this user's.
+bool sameUserPeer(int fd) {
+  ucred peer{};
+  socklen_t size = sizeof peer;
+  if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0 || size != sizeof peer) return false;
+  return peer.uid == ::geteuid();
+}
+
+// A real folder (no link) of this user that nobody else may enter.
+bool privateFolder(const std::string& folder) {
+  struct stat st {};
+  if (::lstat(folder.c_str(), &st) != 0) {
+    setLastErrorFromErrno();
+    return false;
+  }
+  if (!S_ISDIR(st.st_mode) || st.st_uid != ::geteuid() || (st.st_mode & 077) != 0) {
+    setLastError(kErrorAccessDenied);
+    return false;
+  }
   return true;
 }
 
@@ -88,19 +124,25 @@ bool receiveFrame(int fd, std::string& bytes, Clock::time_point deadline) {
 
 }  // namespace
 
+std::string runtimeFolderPath() {
+  if (const char* xdg = std::getenv("XDG_RUNTIME_DIR"); xdg && *xdg) return xdg;
+  return "/tmp/varnex-" + std::to_string(::geteuid());
+}
+
 std::string runtimeFolder(const std::string& sub) {
-  std::string base;
-  if (const char* xdg = std::getenv("XDG_RUNTIME_DIR"); xdg && *xdg) {
-    base = xdg;
-  } else {
-    base = "/tmp/varnex-" + std::to_string(::getuid());
-    ::mkdir(base.c_str(), 0700);
+  std::string base = runtimeFolderPath();
+  if (::mkdir(base.c_str(), 0700) != 0 && errno != EEXIST) {
+    setLastErrorFromErrno();
+    return {};
   }
-  std::string folder = sub.empty() ? base : base + "/" + sub;
+  if (!privateFolder(base)) return {};
+  if (sub.empty()) return base;
+  std::string folder = base + "/" + sub;
   if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
     setLastErrorFromErrno();
     return {};
   }
+  if (!privateFolder(folder)) return {};
   return folder;
 }
 
@@ -123,6 +165,10 @@ struct LocalChannelServer::Impl {
       if (!(p[0].revents & POLLIN)) continue;
       int fd = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
       if (fd < 0) continue;
+      if (!sameUserPeer(fd)) {  // another user's process: not served
+        ::close(fd);
+        continue;
+      }
       std::string request, answer;
       if (receiveFrame(fd, request, Clock::now() + std::chrono::seconds(2))) {
         answer = handler(request);
@@ -142,19 +188,35 @@ bool LocalChannelServer::running() const { return impl_->running; }
 bool LocalChannelServer::start(const std::string& path, Handler handler) {
   if (impl_->running) return true;
   sockaddr_un address;
-  if (!makeAddress(path, address)) return false;
+  socklen_t length = 0;
+  if (!makeAddress(path, address, length)) return false;
   int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd < 0) {
     setLastErrorFromErrno();
     return false;
   }
-  ::unlink(path.c_str());
-  if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(fd, 8) != 0 ||
-      ::pipe2(impl_->wake, O_CLOEXEC) != 0) {
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&address), length) != 0) {
+    setLastError(errno == EADDRINUSE ? kErrorAlreadyExists : errorFromErrno(errno));
+    ::close(fd);
+    return false;
+  }
+  if (::listen(fd, 8) != 0 || ::pipe2(impl_->wake, O_CLOEXEC) != 0) {
     setLastErrorFromErrno();
     ::close(fd);
     return false;
   }
+  // The marker that lists the channel; a stale one of a process that ended
+  // without removing it is replaced.
+  ::unlink(path.c_str());
+  int marker = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+  if (marker < 0) {
+    setLastErrorFromErrno();
+    ::close(fd);
+    ::close(impl_->wake[0]);
+    ::close(impl_->wake[1]);
+    return false;
+  }
+  ::close(marker);
   impl_->listener = fd;
   impl_->path = path;
   impl_->handler = std::move(handler);
@@ -177,14 +239,21 @@ void LocalChannelServer::stop() {
 
 bool localChannelRequest(const std::string& path, const std::string& request, std::string& answer, int timeoutMs) {
   sockaddr_un address;
-  if (!makeAddress(path, address)) return false;
+  socklen_t length = 0;
+  if (!makeAddress(path, address, length)) return false;
   int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd < 0) {
     setLastErrorFromErrno();
     return false;
   }
-  if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+  if (::connect(fd, reinterpret_cast<sockaddr*>(&address), length) != 0) {
     setLastError(errno == ECONNREFUSED ? kErrorFileNotFound : errorFromErrno(errno));
+    ::close(fd);
+    return false;
+  }
+  // Anybody may bind an abstract name: an answer counts only from this user.
+  if (!sameUserPeer(fd)) {
+    setLastError(kErrorAccessDenied);
     ::close(fd);
     return false;
   }

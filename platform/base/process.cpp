@@ -105,4 +105,30 @@ bool startProcess(const std::string& commandLine, ProcessPriority priority, cons
   return true;
 }
 
+namespace {
+DocumentOpener& documentOpener() {
+  static DocumentOpener opener;
+  return opener;
+}
+}  // namespace
+
+DocumentOpener setDocumentOpener(DocumentOpener opener) {
+  DocumentOpener previous = std::move(documentOpener());
+  documentOpener() = std::move(opener);
+  return previous;
+}
+
+bool openDocument(const std::string& path) {
+  const std::string native = mapPath(path);
+  if (documentOpener()) return documentOpener()(native);
+  std::string quoted = "\"";
+  for (char c : native) {
+    if (c == '"') quoted += '\\';
+    quoted += c;
+  }
+  quoted += '"';
+  int32_t processId = 0;
+  return startProcess("xdg-open " + quoted, ProcessPriority::Normal, "", processId);
+}
+
 }  // namespace platform

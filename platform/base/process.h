@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -23,5 +24,14 @@ std::vector<std::string> splitCommandLine(const std::string& commandLine);
 // system refuses to an ordinary user leaves the process at normal priority.
 bool startProcess(const std::string& commandLine, ProcessPriority priority, const std::string& folder,
                   int32_t& processId);
+
+// Opens a document (a PDF manual, say) with the desktop's program for it
+// (xdg-open), without waiting. False with the last error when it cannot start.
+bool openDocument(const std::string& path);
+// Tests see what would be opened: the opener gets the native path and answers
+// for the open. An empty function restores the desktop's; the previous one is
+// returned.
+using DocumentOpener = std::function<bool(const std::string& path)>;
+DocumentOpener setDocumentOpener(DocumentOpener opener);
 
 }  // namespace platform

@@ -6,4 +6,10 @@ namespace platform::ui {
 
 bool hasApplication();
 
+// Whether windows can be shown at all: a display (X11 or Wayland) is named in
+// the environment, or a platform is chosen explicitly (QT_QPA_PLATFORM, the
+// offscreen one of the tests). Without one, making the application object
+// would abort the process.
+bool displayAvailable();
+
 }  // namespace platform::ui

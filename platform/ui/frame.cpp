@@ -66,6 +66,24 @@ QRect dialogPixels(const Rect& units, const QFontMetrics& metrics) {
   return QRect(units.left * baseX / 4, units.top * baseY / 8, units.width() * baseX / 4, units.height() * baseY / 8);
 }
 
+// The frame's close button (or a close by the window manager) becomes
+// WM_CLOSE to the frame's procedure, which may refuse it; the frame's own
+// procedure accepts it by hiding the window.
+class FrameCloseFilter : public QObject {
+ public:
+  explicit FrameCloseFilter(QObject* parent) : QObject(parent) {}
+
+ protected:
+  bool eventFilter(QObject* object, QEvent* event) override {
+    if (event->type() != QEvent::Close) return false;
+    HWND h = handleOfWidget(object);
+    if (!h) return false;
+    event->ignore();
+    sendMessage(h, kWmClose, 0, 0);
+    return true;
+  }
+};
+
 }  // namespace
 
 struct Frame::Impl {
@@ -288,8 +306,13 @@ Frame::Frame(const std::string& className, const std::string& title, const Rect&
   impl_->window = w;
   impl_->handle = attach(w, className, [this](HWND h, uint32_t m, WPARAM wp, LPARAM lp) -> LRESULT {
     if (m == kWmCommand) return runCommand(lowWord(wp)) ? 0 : 1;
+    if (m == kWmClose) {
+      if (impl_->window) impl_->window->hide();
+      return 0;
+    }
     return defaultWindowProc(h, m, wp, lp);
   });
+  w->installEventFilter(new FrameCloseFilter(w));
   if (kind == FrameKind::Mdi) {
     auto* area = new QMdiArea(w);
     area->setActivationOrder(QMdiArea::ActivationHistoryOrder);

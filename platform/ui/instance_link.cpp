@@ -4,7 +4,10 @@
 //   'S' u64 handle, u32 message, u64 wParam, i64 lParam, u32 n, name
 //       send the message (name: the registered name of an id >= 0xC000,
 //       translated to this process's id; empty otherwise)
-//       answer: 'R' i64 result, or 'X' when the window is gone
+//       answer: 'R' i64 result, or 'X' when the window is gone or the
+//       message is not a registered one
+//   'A' u64 handle                       bring the window to the front
+//       answer: 'R' i64 1, or 'X' when the window is gone
 #include "platform/ui/instance_link.h"
 
 #include <QCoreApplication>
@@ -126,33 +129,54 @@ std::string answer(const std::string& request) {
     WPARAM wParam = static_cast<WPARAM>(r.number(8));
     LPARAM lParam = static_cast<LPARAM>(r.number(8));
     std::string name = r.text();
-    if (!r.ok) return "X";
+    (void)message;
+    // Only a registered message is delivered: a fixed id may be one whose
+    // lParam the receiver takes for a pointer.
+    if (!r.ok || name.empty()) return "X";
     out = "X";
     onUiThread([&] {
       if (!isWindow(target) || isStandIn(target)) return;
-      uint32_t local = name.empty() ? message : registerWindowMessage(name);
+      uint32_t local = registerWindowMessage(name);
       LRESULT result = sendMessage(target, local, wParam, lParam);
       out = "R";
       putU64(out, static_cast<uint64_t>(result));
+    });
+  } else if (request[0] == 'A') {
+    Reader r{request, 1};
+    HWND target = handleOf(static_cast<uintptr_t>(r.number(8)));
+    if (!r.ok) return "X";
+    out = "X";
+    onUiThread([&] {
+      if (!isWindow(target) || isStandIn(target) || !bringToFront(target)) return;
+      out = "R";
+      putU64(out, 1);
     });
   }
   return out;
 }
 
+bool remoteOf(HWND standIn, StandIn& remote) {
+  std::lock_guard<std::mutex> guard(link().mutex);
+  auto it = link().standIns.find(key(standIn));
+  if (it == link().standIns.end()) return false;
+  remote = it->second;
+  return true;
+}
+
 LRESULT forward(HWND standIn, uint32_t message, WPARAM wParam, LPARAM lParam) {
   StandIn remote;
-  {
-    std::lock_guard<std::mutex> guard(link().mutex);
-    auto it = link().standIns.find(key(standIn));
-    if (it == link().standIns.end()) return 0;
-    remote = it->second;
+  if (!remoteOf(standIn, remote)) return 0;
+  std::string name = messageName(message);
+  if (name.empty()) {  // not a registered message: it stays in this process
+    setLastError(kErrorInvalidParameter);
+    return 0;
   }
   std::string request = "S";
   putU64(request, remote.remote);
   putU32(request, message);
   putU64(request, wParam);
   putU64(request, static_cast<uint64_t>(lParam));
-  putText(request, messageName(message));
+  putText(request, name);
   std::string reply;
   if (!platform::localChannelRequest(remote.socket, request, reply, kRequestTimeoutMs)) return 0;
   if (reply.size() != 9 || reply[0] != 'R') {
@@ -237,5 +261,22 @@ std::vector<ForeignWindow> foreignWindows() {
 }
 
 bool isForeignWindow(HWND window) { return isStandIn(window); }
+
+bool activateForeignWindow(HWND standIn) {
+  StandIn remote;
+  if (!remoteOf(standIn, remote)) {
+    setLastError(kErrorInvalidHandle);
+    return false;
+  }
+  std::string request = "A";
+  putU64(request, remote.remote);
+  std::string reply;
+  if (!platform::localChannelRequest(remote.socket, request, reply, kRequestTimeoutMs)) return false;
+  if (reply.size() != 9 || reply[0] != 'R') {
+    setLastError(kErrorInvalidHandle);
+    return false;
+  }
+  return true;
+}
 
 }  // namespace platform::ui

@@ -6,8 +6,12 @@
 // process lists those windows and sends them messages over it. A window of
 // another process is reached through a local stand-in: a hidden window of
 // this process whose messages are sent on to the real one, registered
-// message ids translated by their names. Parameters pass by value (no
-// pointer crosses the processes).
+// message ids translated by their names. Only registered messages cross
+// (an id of 0xC000 or more that has a name): their parameters are numbers.
+// A fixed message id may carry a pointer in its parameters, which would
+// mean nothing in the receiver and must never be followed there, so it is
+// neither forwarded nor delivered. The channel serves the same user only
+// (platform/base/local_channel.h).
 #pragma once
 
 #include <string>
@@ -31,5 +35,9 @@ struct ForeignWindow {
 // the order of their process ids and their creation.
 std::vector<ForeignWindow> foreignWindows();
 bool isForeignWindow(HWND window);
+// Brings the real window behind a stand-in to the front in its own process
+// (restored when minimised). False when it is gone or the process does not
+// answer.
+bool activateForeignWindow(HWND standIn);
 
 }  // namespace platform::ui

@@ -7,6 +7,7 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QCursor>
+#include <QFont>
 #include <QDeadlineTimer>
 #include <QEventLoop>
 #include <QElapsedTimer>
@@ -453,6 +454,57 @@ HWND focusWindow() {
 }
 
 HWND activeWindow() { return handleOfWidget(QApplication::activeWindow()); }
+
+void messageBeep() { QApplication::beep(); }
+
+bool bringToFront(HWND window) {
+  QWidget* w = widgetOf(window);
+  if (!w || !w->window()) {
+    setLastError(kErrorInvalidHandle);
+    return false;
+  }
+  QWidget* top = w->window();
+  if (top->isMinimized()) top->showNormal();
+  else top->show();
+  top->raise();
+  top->activateWindow();
+  QApplication::setActiveWindow(top);
+  return true;
+}
+
+bool setWindowFont(HWND window, const std::string& face, int32_t pixelHeight) {
+  QWidget* w = widgetOf(window);
+  if (!w || pixelHeight <= 0) return false;
+  QFont font;
+  // The Windows faces the code names fall back to the Japanese fonts of the
+  // machine, fixed pitch first.
+  font.setFamilies({fromCp932(face), QStringLiteral("IPAGothic"), QStringLiteral("IPAPGothic"),
+                    QStringLiteral("Noto Sans Mono CJK JP"), QStringLiteral("Noto Sans CJK JP")});
+  font.setPixelSize(pixelHeight);
+  w->setFont(font);
+  return true;
+}
+
+bool isMinimized(HWND window) {
+  QWidget* w = widgetOf(window);
+  return w && w->window() && w->window()->isMinimized();
+}
+
+bool isMaximized(HWND window) {
+  QWidget* w = widgetOf(window);
+  return w && w->window() && w->window()->isMaximized();
+}
+
+bool showWindowState(HWND window, WindowShow how) {
+  QWidget* w = widgetOf(window);
+  if (!w) return false;
+  switch (how) {
+    case WindowShow::Minimized: w->showMinimized(); break;
+    case WindowShow::Maximized: w->showMaximized(); break;
+    case WindowShow::Normal: w->showNormal(); break;
+  }
+  return true;
+}
 
 bool grabWindowToPng(HWND window, const std::string& path) {
   QWidget* w = widgetOf(window);

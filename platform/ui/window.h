@@ -116,6 +116,20 @@ Rect windowRect(HWND window);    // position in its parent (screen for top level
 bool setFocus(HWND window);
 HWND focusWindow();
 HWND activeWindow();
+// Shows the window's top-level window (restored when minimised), raises it
+// above the others and activates it.
+bool bringToFront(HWND window);
+// The desktop's warning sound (MessageBeep).
+void messageBeep();
+// Window states of a top-level window.
+enum class WindowShow { Normal, Minimized, Maximized };
+bool showWindowState(HWND window, WindowShow how);
+bool isMinimized(HWND window);
+// Sets the font of a window (a control, a bar button) by face (code page 932)
+// and height in pixels; a face the machine lacks falls back to its Japanese
+// fonts.
+bool setWindowFont(HWND window, const std::string& face, int32_t pixelHeight);
+bool isMaximized(HWND window);
 void updateWindow(HWND window);  // repaints now
 // Renders the window (and its children) into a PNG file.
 bool grabWindowToPng(HWND window, const std::string& path);

@@ -153,6 +153,10 @@ class CRegCom {
   int32_t OdbcConnect();
   // Closes the link's connection (the link screen switching the link off).
   void OdbcClose();
+  // Runs without the link: the connection closed and deleted, no table
+  // served by the outside database (every kind's field count 0). The stored
+  // connection string is left as it is.
+  void OdbcDropLink();
   bool OdbcIsOpen() const { return odbc_.database && odbc_.database->IsOpen(); }
   CDatabase* OdbcDatabase() const { return odbc_.database.get(); }
   const OdbcLinkState& OdbcState() const { return odbc_; }

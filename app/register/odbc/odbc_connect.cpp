@@ -212,6 +212,14 @@ void CRegCom::OdbcClose() {
   if (odbc_.database && odbc_.database->IsOpen()) odbc_.database->Close();
 }
 
+void CRegCom::OdbcDropLink() {
+  if (odbc_.database) {
+    if (odbc_.database->IsOpen()) odbc_.database->Close();
+    odbc_.database.reset();
+  }
+  for (OdbcKindMap& kind : odbc_.kinds) kind.count = 0;
+}
+
 int32_t CRegCom::OdbcConnect() {
   if (notOpen("CRegCom")) return 0;
   FileDBHandle link = tables_[kOdbcLinkTable];

@@ -1,16 +1,26 @@
 // CREGApp: the register program's application object, one per process.
 //
-// This holds only what is built so far: the printing it carries (its base
-// CReceiptPrinter, with the "Rollback View", "Tax Out" and "Tax In" settings
-// that the sales list reads too) and the list's column texts. The rest of the
-// application (start-up, the settings loaded from the profile, the serial
-// ports and the mode frames) comes with the shell and is added here.
+// It starts the program (InitInstance: settings of section "Settings", the
+// main frame, the first-run restore, the data engine, the project, the index
+// check after an abnormal end, fonts, the picture folder, the three serial
+// devices), keeps the settings for the rest of the run, asks the screens
+// whether the program may close (SaveAllModified) and shuts down in order
+// (ExitInstance). The printing it carries is its base CReceiptPrinter; the
+// sales list's column texts are in line_columns.cpp.
+//
+// The mode frames, the manager sign-on dialog, the function-key accelerators
+// and the customer display come later; they hang off the hooks below.
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <string>
 
 #include "app/register/print/receipt_printer.h"
+#include "platform/ui/types.h"
+
+class CSerial;
 
 namespace varnex::reg {
 class CRegCom;
@@ -30,12 +40,124 @@ inline constexpr size_t kRowQuantityEnd = 32;
 inline constexpr size_t kRowUnitPriceEnd = 46;
 inline constexpr size_t kRowWidth = 70;
 
+class CMainFrame;
+
+// The device flags that "CD Device" selects.
+struct DisplayDevice {
+  int32_t secondDisplay = 0;  // the sub-display window on a second monitor
+  int32_t dmd = 0;            // an EPSON DM-D pole display
+  int32_t kanji = 0;          // the display shows kanji texts
+  int32_t idleOption = 0;     // sub-display window: 0 normal, 1 hide idle display, 2 hidden while idle
+};
+DisplayDevice SelectDisplayDevice(const std::string& device, const std::string& cdPort);
+
+// The reserve class code of a "Reserve Name Class" value: empty, "02", or n + 18.
+std::string ReserveClassCode(int32_t reserveNameClass);
+
+// A copy of the text with blanks appended until it is at least 4 bytes long.
+std::string PadMark(const std::string& text);
+
 class CREGApp : public reg::CReceiptPrinter {
  public:
   CREGApp();
   ~CREGApp() override;
   CREGApp(const CREGApp&) = delete;
   CREGApp& operator=(const CREGApp&) = delete;
+
+  // The one application object of the process (null when none is made).
+  static CREGApp* Instance();
+
+  // ---- start-up and shut-down (app_startup.cpp) ----
+  // Start-up; false ends the program before the message loop (after the
+  // message that says why). ExitInstance must run in either case.
+  bool InitInstance();
+  // Asks the screens whether the program may close and saves the window
+  // placement; false keeps the program open.
+  bool SaveAllModified();
+  // Frees what start-up made, closes the serial ports.
+  int ExitInstance();
+  // Closes the main window as its close button does: SaveAllModified, then
+  // the window goes. False when the close was refused.
+  bool CloseMainWindow();
+
+  // ---- settings (app_settings.cpp) ----
+  // Steps of start-up that read the profile: every key with its default.
+  void ReadDeviceSettings();
+  void ReadDisplaySettings();
+  void ReadFileSettings();
+  void ReadReserveSettings();
+  void MakeReserveClassCode();
+
+  // ---- general settings, tax rates, link state (general_settings.cpp) ----
+  // 1 on success, 0 on failure (reported through the engine).
+  int32_t LoadGeneralSettings();
+  // 1 when the link is usable (linked, or none wanted), 0 when it was dropped.
+  int32_t ODBCUpdate(const char* newConnect);
+  // Upgrades "LocDat\POS_BAS.DBF" of the working folder for barcode payment
+  // and records it in "PayPay support"; the folder form leaves the profile.
+  void UpgradeBaseDataFile();
+  static void UpgradeBaseDataFile(const char* folder);
+
+  // ---- where things are (tests choose their own) ----
+  // The program's folder, where the first-run backup "Varnex.dbk" lies;
+  // empty: the folder of the running program.
+  std::string m_strProgramFolder;
+  // The working folder (data folder of the project, "LocDat\", "Thumbnails",
+  // "hlp\"); empty: the engine's default data folder.
+  std::string m_strWorkFolder;
+  // The working folder in use once start-up has chosen it (with a separator).
+  const std::string& WorkFolder() const { return m_strWorkFolderInUse; }
+
+  // ---- hooks of the screens built later ----
+  // Opens or activates the frame of a view mode (flag 1: re-open); 0 when it
+  // did not open. Unset: no mode frames yet.
+  std::function<int32_t(int32_t mode, int32_t flag)> m_fnOpenModeView;
+  // Builds the function-key layout accelerators; false fails start-up.
+  std::function<bool()> m_fnBuildAccelerators;
+  // Makes the modeless manager-selection dialog owned by the main frame and
+  // returns it (null when it cannot be made).
+  std::function<HWND(HWND owner)> m_fnCreateAccountDialog;
+  int32_t OpenModeView(int32_t mode, int32_t flag);
+
+  // ---- objects start-up makes ----
+  CMainFrame* m_pMainFrame = nullptr;
+  CSerial* m_pSerialSA = nullptr;
+  CSerial* m_pSerialJET = nullptr;
+  CSerial* m_pSerialCD = nullptr;
+  int32_t m_bOpenSA = 0, m_bOpenJET = 0, m_bOpenCD = 0;
+  HWND m_hAccountDlg = nullptr;   // the modeless manager-selection dialog
+  HWND m_hTenKeyDlg = nullptr;    // the floating ten-key pad
+  // The screen fonts 1 to 5: face (code page 932) and height in pixels.
+  struct ScreenFont {
+    std::string face;
+    int32_t height = 0;
+  };
+  ScreenFont m_Fonts[5];
+
+  // ---- texts ----
+  std::string m_strProductVersion, m_strLegalNotice;
+  std::string m_strMsgCD, m_strReservePath, m_strReserveClassCode, m_strReserveFile;
+  std::string m_strPicturePath;   // "Thumbnails" folder with a trailing separator
+  std::string m_strSaPort, m_strJetPort, m_strJetSpeed, m_strCdPort;
+  std::string m_strSaText;        // pending text of the SA device
+
+  // ---- flags ----
+  int32_t m_bStartupOpening = 0;
+  int32_t m_bManagerSelected = 0;
+  int32_t m_bHistory = 1;
+  int32_t m_bJetInterface = 0;
+  int32_t m_nLastShownMode = -1;
+  int32_t m_bPadShown = 0;
+  DisplayDevice m_Display;
+
+  // ---- profile words ----
+  int32_t m_bBigDialog = 0, m_bRollback = 0, m_bInputIncludPrice = 0, m_bCastCodeIMC = 0, m_bTenKey = 0;
+  int32_t m_bHideFunctionName = 0, m_bHideFunctionKey = 0, m_bHideFunctionFKey = 0, m_bHideHistory = 0;
+  int32_t m_nKeyHeight = 75, m_nKeyNumber = 12, m_bKeyDisplay = 0;
+  int32_t m_nJetInterface = 0, m_nJetSequenceNumber = 1, m_bUseJET = 0, m_bUseCD = 0;
+  int32_t m_nBmpWidth = 133, m_nBmpHeight = 100, m_bDspCD = 0;
+  int32_t m_nReserveNameClass = 0, m_bReserveTrancate = 0, m_nListFontHeight = 16, m_bUchiHen = 0;
+  int32_t m_bCasNoTimeout = 0;
 
   // The texts of one 96-byte line record for the sales list: name, quantity,
   // unit price and amount; each out may be null.
@@ -49,6 +171,13 @@ class CREGApp : public reg::CReceiptPrinter {
 
   // The data engine (owned by the shell; null before it is made).
   reg::CRegCom* m_pRegCom = nullptr;
+
+ private:
+  bool FirstRunRestore();
+  bool RefuseSecondInstance();
+  void OpenSerialPorts();
+  std::string m_strWorkFolderInUse;
+  std::unique_ptr<reg::CRegCom> m_engine;
 };
 
 }  // namespace varnex::shell

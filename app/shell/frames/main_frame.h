@@ -1,0 +1,172 @@
+// CMainFrame: the register's one top-level window, an MDI frame. It carries
+// the tool bar, a dialog bar of big buttons chosen by the active mode frame
+// (with the status, manager and date fields), the status bar with its
+// indicators, and the three resizable panes of the registration screen. Its
+// 200 ms timer locks the shell after a while without input; while nobody is
+// signed on the mode frames are hidden, the frame is disabled and the
+// manager-selection dialog is up (the sign-on lock).
+//
+// Dialog bars (template id + 1 when "Big Dialog" is on):
+//   120 no mode frame, or nobody signed on: the seven mode buttons, date
+//   122 menu modes, register modes 5/7/8 without a sale: mode buttons, F11,
+//       F12, テンキー, status, manager, date
+//   124 programming modes 101-116: F1 登録 .. F10 終了, 1411
+//   126 register modes 5/7/8 during a sale: F1 .. F12 from the key layout
+//   128 readings 31-46: 領収証, 印刷, 閉じる
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "platform/ui/dialog.h"
+#include "platform/ui/frame.h"
+#include "platform/ui/view.h"
+
+namespace varnex::shell {
+
+class CREGApp;
+class CCtrlBar;
+class CBottomView;
+
+// Program window messages.
+inline constexpr uint32_t WM_TENKEY_PAD = 0x0400 + 0x65;
+inline constexpr uint32_t WM_REG_DPTSELECT = 0x0400 + 0x66;
+inline constexpr uint32_t WM_DPT_REFRESH = 0x0400 + 0x67;
+inline constexpr uint32_t WM_REG_PANELKEY = 0x0400 + 0x68;
+inline constexpr uint32_t WM_REG_CASTINPUT = 0x0400 + 0x69;
+inline constexpr uint32_t WM_CD_UPDATE = 0x0400 + 0x6A;
+inline constexpr uint32_t WM_COMM_SA = 0x0E00;
+inline constexpr uint32_t WM_COMM_CD = 0x0E01;
+inline constexpr uint32_t WM_COMM_JET = 0x0E02;
+
+// Command ids of the main frame and its bars.
+enum MainCommand : uint32_t {
+  ID_MODE_SETUP = 1002, ID_MODE_REFUND = 1003, ID_MODE_OFF = 32777, ID_MODE_REGISTER1 = 1004,
+  ID_MODE_REGISTER2 = 1005, ID_MODE_XREAD = 1006, ID_MODE_ZREAD = 1007,
+  ID_BAR_STATUS = 1080, ID_BAR_MANAGER = 1081, ID_BAR_DATE = 1082,
+  ID_BAR_CLOSE = 1083, ID_BAR_PRINT = 1085, ID_BAR_RECEIPT = 1086,
+  ID_SIGN_OFF = 1164, ID_RECEIPT_ONOFF = 1169,
+  ID_FKEY_FIRST = 1201, ID_FKEY_LAST = 1212,
+  ID_PROG_FIRST = 1401, ID_PROG_EXTRA = 1411,
+  ID_TENKEY = 1587, ID_FKEY11 = 1594, ID_FKEY12 = 1595,
+  ID_MAKE_CLERK_CODE = 32820,
+  ID_FILE_NEW = 57600, ID_APP_ABOUT = 57664, ID_APP_EXIT = 57665,
+  ID_HELP_INDEX = 57667, ID_HELP_USING = 57669, ID_HELP = 57670, ID_DEFAULT_HELP = 57671,
+};
+
+// Ids of the bars, the panes and the views in them.
+inline constexpr uint32_t kTopPaneId = 0xE8FD, kRightPaneId = 0xE8FE, kBottomPaneId = 0xE8FF;
+inline constexpr int32_t kTimerIdle = 101, kTimerAck = 103, kTimerNak = 104, kTimerEot = 105;
+// Idle limits in 200 ms ticks: register screens (or none) and the others.
+inline constexpr uint32_t kIdleLimitRegister = 150, kIdleLimitOther = 900;
+
+// What the main frame reads of a mode frame. The mode frames implement it.
+class CModeFrameInfo {
+ public:
+  virtual ~CModeFrameInfo() = default;
+  virtual int32_t ViewMode() const = 0;
+  // Set while a modal dialog of the frame runs, and while a sale is open.
+  virtual int32_t ModalDialogFlag() const = 0;
+  // Set once a register view initialised in the frame.
+  virtual int32_t RegisterViewFlag() const = 0;
+  virtual platform::ui::Date FrameDate() const = 0;
+  virtual void SetFrameDate(const platform::ui::Date& date) { (void)date; }
+  // Width of the register view's list (the sum of its column widths).
+  virtual int32_t RegisterListWidth() const { return 0; }
+  // The open sale of the register view, for the totals pane: false when none.
+  virtual bool OpenSale(int32_t* count, int32_t* amount, std::string* message) const {
+    (void)count, (void)amount, (void)message;
+    return false;
+  }
+  // Whether the register view has a cash count open (Close is disabled then).
+  virtual int32_t CashCountOpen() const { return 0; }
+};
+
+class CMainFrame {
+ public:
+  explicit CMainFrame(CREGApp& app);
+  ~CMainFrame();
+  CMainFrame(const CMainFrame&) = delete;
+  CMainFrame& operator=(const CMainFrame&) = delete;
+
+  // Makes the window (the frame, its menu, bars, status bar and timer).
+  bool Create(const platform::ui::Rect& rect);
+  HWND GetSafeHwnd() const;
+  platform::ui::Frame& Frame() { return *m_frame; }
+
+  // ---- bars and panes ----
+  void RebuildModeLayout(int32_t barId);
+  void SelectBar();
+  int32_t CurrentBarId() const { return m_nBarId; }
+  // The dialog bar template shown for a bar id.
+  int32_t TemplateOf(int32_t barId) const;
+  void SetBottomTotals(int32_t count, int32_t amount, const std::string& caption);
+  void UpdateBottomTotals(int32_t count, int32_t amount, const std::string& caption);
+  void UpdateReceiptOffText();
+  CBottomView* BottomView() const { return m_pBottomView; }
+  CCtrlBar* Pane(uint32_t id) const;
+  // The label of a function-key button for a virtual key (F1 = 0x70).
+  std::string FormatFunctionKeyButton(uint32_t command, uint32_t virtualKey);
+
+  // ---- locks ----
+  LRESULT OnTenKeyPad();
+  void OnTimer(uint32_t id);
+  bool IsLocked() const { return m_hAccountDlg != nullptr; }
+  uint32_t IdleTicks() const { return m_nIdleTicks; }
+
+  // ---- register keys of the SA device ----
+  int32_t SimulateKeyStroke(int32_t position, int32_t character);
+  int32_t SimulateKeyStrokeAt(int32_t position);
+  int32_t SimulateKeyStrokeChar(int32_t character);
+
+  // ---- state other screens set or read ----
+  int32_t m_bDialogOpen = 0;
+  int32_t m_bMinimized = 0;
+  int32_t m_bJetAck = 0;
+  uint32_t m_nDeviceStatus = 0;
+  std::string m_strStatusText;
+
+  // The mode frame behind the active child frame, or null.
+  CModeFrameInfo* ActiveModeFrame() const;
+
+  // The views of the right and top panes come with the department picker and
+  // the touch-key panel; until then the panes are left out.
+  std::function<std::unique_ptr<platform::ui::View>()> m_fnMakeTopView;
+  std::function<std::unique_ptr<platform::ui::View>()> m_fnMakeRightView;
+
+ private:
+  LRESULT WindowProc(HWND window, uint32_t message, WPARAM wParam, LPARAM lParam);
+  void MapCommands();
+  void RebuildBars(int32_t barId);
+  void SetBarFonts(int32_t barId);
+  void UpdatePanes();
+  void DestroyPanes();
+  int32_t UpdateModeButton(platform::ui::CommandState& state, int32_t mode);
+  void UpdateDateField(platform::ui::CommandState& state);
+  void SendKeyToActiveView(uint32_t virtualKey);
+  void ShowModeFrames(bool show);
+  void OpenManual();
+  void MakeClerkCode();
+  void SetBarFont(HWND control, int32_t font);
+
+  CREGApp& m_app;
+  std::unique_ptr<platform::ui::Frame> m_frame;
+  platform::ui::WindowProc m_defaultProc;
+  int32_t m_nBarId = 120;
+  uint32_t m_nIdleTicks = 0;
+  uint32_t m_nLastCapture = 0;
+  int32_t m_bStatusFont = 0, m_bManagerFont = 0;
+  HWND m_hDateField = nullptr;
+  HWND m_hAccountDlg = nullptr;
+  int32_t m_nPendingBar = 0;
+  std::unique_ptr<CCtrlBar> m_pTopPane, m_pBottomPane, m_pRightPane;
+  CBottomView* m_pBottomView = nullptr;
+  platform::ui::View* m_pTopView = nullptr;
+  platform::ui::View* m_pRightView = nullptr;
+  // The pane views; their windows go with their panes.
+  std::unique_ptr<platform::ui::View> m_topView, m_rightView, m_bottomView;
+};
+
+}  // namespace varnex::shell
