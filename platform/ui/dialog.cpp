@@ -367,6 +367,19 @@ bool clickButton(HWND control) {
   return true;
 }
 
+bool setDefaultButton(HWND control, bool isDefault) {
+  auto* b = qobject_cast<QPushButton*>(widgetOf(control));
+  if (!b) return false;
+  b->setDefault(isDefault);
+  b->update();
+  return true;
+}
+
+bool isDefaultButton(HWND control) {
+  auto* b = qobject_cast<QPushButton*>(widgetOf(control));
+  return b && b->isDefault();
+}
+
 int32_t addListItem(HWND control, const std::string& text) {
   QWidget* w = widgetOf(control);
   if (auto* l = qobject_cast<QListWidget*>(w)) {
