@@ -13,7 +13,7 @@ namespace ui = platform::ui;
 
 namespace {
 // Dialog units of the forms to pixels of the screen font.
-constexpr int32_t kScaleX = 16, kScaleY = 18;  // tenths
+constexpr int32_t kScaleX = 16, kScaleY = 15;  // tenths
 ui::Rect toPixels(const ui::Rect& r) {
   return {r.left * kScaleX / 10, r.top * kScaleY / 10, r.right * kScaleX / 10, r.bottom * kScaleY / 10};
 }
