@@ -5,6 +5,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDateEdit>
+#include <QLocale>
 #include <QDialog>
 #include <QFontMetrics>
 #include <QGroupBox>
@@ -535,7 +536,30 @@ Date pickerDate(HWND control) {
 bool setPickerFormat(HWND control, const std::string& format) {
   auto* d = qobject_cast<QDateEdit*>(widgetOf(control));
   if (!d) return false;
-  d->setDisplayFormat(fromCp932(format));
+  // The Windows picker's "yyy" is the whole year (Qt knows only yy and
+  // yyyy), and day names are the Japanese ones the captions go with.
+  QString qt = fromCp932(format);
+  QString converted;
+  for (int i = 0; i < qt.size();) {
+    int n = 0;
+    while (i + n < qt.size() && qt[i + n] == QLatin1Char('y')) ++n;
+    if (n == 3) {
+      converted += QStringLiteral("yyyy");
+      i += 3;
+    } else if (n > 0) {
+      converted += QString(n, QLatin1Char('y'));
+      i += n;
+    } else if (qt[i] == QLatin1Char('\'')) {
+      int end = qt.indexOf(QLatin1Char('\''), i + 1);
+      if (end < 0) end = qt.size() - 1;
+      converted += qt.mid(i, end - i + 1);
+      i = end + 1;
+    } else {
+      converted += qt[i++];
+    }
+  }
+  d->setLocale(QLocale(QLocale::Japanese, QLocale::Japan));
+  d->setDisplayFormat(converted);
   return true;
 }
 

@@ -459,6 +459,8 @@ HWND Frame::setDialogBar(int32_t templateId) {
   auto* holder = new QToolBar(QStringLiteral("dialogbar"), impl_->window);
   holder->setMovable(false);
   auto* bar = new QWidget(holder);
+  // Bar buttons carry whole captions in little room: no inner padding.
+  bar->setStyleSheet(QStringLiteral("QPushButton { padding: 0px 1px; }"));
   if (!tmpl->fontFace.empty()) bar->setFont(QFont(fromCp932(tmpl->fontFace), tmpl->fontPoints));
   QFontMetrics metrics(bar->font());
   bar->setFixedSize(dialogPixels(tmpl->rect, metrics).size());

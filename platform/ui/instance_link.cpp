@@ -22,6 +22,7 @@
 #include "platform/base/last_error.h"
 #include "platform/base/local_channel.h"
 #include "platform/base/path.h"
+#include "platform/base/shared_state.h"
 #include "platform/ui/internal.h"
 
 namespace platform::ui {
@@ -80,10 +81,21 @@ struct LinkState {
   std::map<uintptr_t, StandIn> standIns;  // local handle -> remote window
 };
 
-LinkState& link() {
-  static LinkState* s = new LinkState;  // the server stops at exit below
-  return *s;
+}  // namespace
+
+// One per process: the libraries' copies of this layer must know the
+// stand-ins the others made (a window found by the library is asked about
+// by the program).
+namespace detail {
+PLATFORM_SHARED_STATE void* sharedInstanceLink() {
+  static void* s = new LinkState;  // the server stops at exit below
+  return s;
 }
+}  // namespace detail
+
+namespace {
+
+LinkState& link() { return *static_cast<LinkState*>(detail::sharedInstanceLink()); }
 
 std::string windowsFolder() { return platform::runtimeFolder("varnex-windows"); }
 

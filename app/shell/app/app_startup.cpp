@@ -84,7 +84,8 @@ bool CREGApp::RefuseSecondInstance() {
 // The shipped data on a first run: the combined backup beside the program is
 // split into "LocDat\" when its base data file is missing.
 bool CREGApp::FirstRunRestore() {
-  if (platform::fileExists(m_strWorkFolderInUse + "LocDat/POS_BAS.dbf")) return true;
+  // The name's case may differ on disk ("POS_BAS.DBF").
+  if (platform::fileExists(platform::mapPath(m_strWorkFolderInUse + "LocDat/POS_BAS.dbf"))) return true;
   std::string programFolder = m_strProgramFolder.empty() ? platform::programFolder() : m_strProgramFolder;
   m_strPicturePath = withSeparator(programFolder) + "Varnex.dbk";
   const std::string target = m_strWorkFolderInUse + "LocDat\\";
@@ -123,8 +124,8 @@ bool CREGApp::InitInstance() {
     placed.top = readInt("TopPt", now.top);
     placed.right = readInt("RightPt", now.left + 640);
     placed.bottom = readInt("BottomPt", now.top + 480);
-    ui::moveWindow(frame, placed);
     ui::showWindowState(frame, ui::WindowShow::Normal);
+    ui::moveWindow(frame, placed);
   }
   // 13: version texts for the About box.
   char fileVersion[ZEMTA_VERINFO_TEXT_SIZE] = {}, product[ZEMTA_VERINFO_TEXT_SIZE] = {},
@@ -144,8 +145,10 @@ bool CREGApp::InitInstance() {
   const std::string user = platform::userName();
   if (!user.empty()) m_pRegCom->SetUserName(user.c_str());
   m_pRegCom->SetHostName();
+  // Empty when absent (a machine without the remote server has no key).
   char server[4096] = {};
-  ZemtaRegKeyQueryString(ZEMTA_HKEY_LOCAL_MACHINE, reg::kMachineKey, "Server", server, "");
+  if (platform::Profile::of(platform::ProfileScope::Machine).hasSection(reg::kMachineKey))
+    ZemtaRegKeyQueryString(ZEMTA_HKEY_LOCAL_MACHINE, reg::kMachineKey, "Server", server, "");
   m_pRegCom->SetServerName(server);
   // 16: the one-time upgrade of the base data file.
   if (readInt("PayPay support", 0) == 0) {

@@ -150,6 +150,7 @@ void CMainFrame::MapCommands() {
     s.hasText = true;
     s.text = FormatFunctionKeyButton(id, ui::kVkF1 + id - ID_FKEY_FIRST);
     s.enabled = ui::isWindowEnabled(s.control) || !s.control;
+    SetFunctionKeyFont(s.control, s.text);
   });
   for (uint32_t id : {static_cast<uint32_t>(ID_FKEY11), static_cast<uint32_t>(ID_FKEY12)}) {
     const uint32_t vk = id == ID_FKEY11 ? ui::kVkF1 + 10 : ui::kVkF1 + 11;
@@ -159,6 +160,7 @@ void CMainFrame::MapCommands() {
       if (m_app.m_bManagerSelected && isRegisterMode(m_app.m_nLastShownMode)) {
         s.enabled = true;
         s.text = FormatFunctionKeyButton(command, vk);
+        SetFunctionKeyFont(s.control, s.text);
       } else {
         s.enabled = false;
         s.text.clear();
@@ -224,6 +226,18 @@ void CMainFrame::MapCommands() {
     f.mapCommand(id, [this](uint32_t) { OpenManual(); });
   f.mapUpdate(ID_HELP, [this](uint32_t, ui::CommandState& s) { s.enabled = m_nBarId != 124 && m_nBarId != 126; });
   f.mapCommand(ID_APP_EXIT, [this](uint32_t) { ui::postMessage(m_frame->handle(), ui::kWmClose, 0, 0); });
+}
+
+// Longer labels take a smaller font: with "Big Dialog" font 1 up to 11
+// characters and font 3 beyond, else font 3 up to 9 and font 5 beyond.
+void CMainFrame::SetFunctionKeyFont(HWND control, const std::string& label) {
+  if (!control) return;
+  const size_t n = label.size();
+  const int32_t font = m_app.m_bBigDialog ? (n <= 11 ? 1 : 3) : (n <= 9 ? 3 : 5);
+  auto it = m_keyFonts.find(control);
+  if (it != m_keyFonts.end() && it->second == font) return;
+  m_keyFonts[control] = font;
+  SetBarFont(control, font);
 }
 
 void CMainFrame::SetBarFont(HWND control, int32_t font) {
@@ -326,6 +340,7 @@ void CMainFrame::SetBarFonts(int32_t barId) {
 void CMainFrame::RebuildBars(int32_t barId) {
   m_bStatusFont = m_bManagerFont = 0;
   m_hDateField = nullptr;
+  m_keyFonts.clear();
   if (!m_frame->setDialogBar(TemplateOf(barId))) {
     // A bar that cannot be made leaves the register unusable: it closes.
     ui::postMessage(m_frame->handle(), ui::kWmClose, 0, 0);
@@ -529,7 +544,8 @@ LRESULT CMainFrame::OnTenKeyPad() {
     HWND dialog = m_app.m_fnCreateAccountDialog ? m_app.m_fnCreateAccountDialog(self) : nullptr;
     if (!dialog && !m_app.m_fnCreateAccountDialog) {
       // Until the manager screens exist the lock shows the sign-on notice.
-      dialog = ui::createDialog(105, self, [](HWND, uint32_t, WPARAM, LPARAM) -> LRESULT { return 0; });
+      // A window of its own (not inside the disabled frame).
+      dialog = ui::createDialog(105, nullptr, [](HWND, uint32_t, WPARAM, LPARAM) -> LRESULT { return 0; });
     }
     m_hAccountDlg = dialog;
     m_app.m_hAccountDlg = dialog;

@@ -17,6 +17,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 
@@ -150,6 +151,7 @@ class CMainFrame {
   void OpenManual();
   void MakeClerkCode();
   void SetBarFont(HWND control, int32_t font);
+  void SetFunctionKeyFont(HWND control, const std::string& label);
 
   CREGApp& m_app;
   std::unique_ptr<platform::ui::Frame> m_frame;
@@ -161,6 +163,7 @@ class CMainFrame {
   HWND m_hDateField = nullptr;
   HWND m_hAccountDlg = nullptr;
   int32_t m_nPendingBar = 0;
+  std::map<HWND, int32_t> m_keyFonts;  // the font last set on each function-key button
   std::unique_ptr<CCtrlBar> m_pTopPane, m_pBottomPane, m_pRightPane;
   CBottomView* m_pBottomView = nullptr;
   platform::ui::View* m_pTopView = nullptr;
