@@ -475,7 +475,9 @@ void SetSignOnToday(std::function<ClerkCodeDate()> today) { todayHook() = std::m
 HWND CreateAccountDialog(CREGApp& app, HWND owner) {
   if (!app.m_pRegCom) return nullptr;
   auto dialog = std::make_shared<AccountDialog>(app, owner);
-  return ui::createDialog(105, owner, [dialog](HWND h, uint32_t m, WPARAM wp, LPARAM lp) -> LRESULT {
+  // A window of its own: a dialog inside the disabled main frame would be
+  // disabled with it. The main frame still gets its messages.
+  return ui::createDialog(105, nullptr, [dialog](HWND h, uint32_t m, WPARAM wp, LPARAM lp) -> LRESULT {
     return dialog->Proc(h, m, wp, lp);
   });
 }
