@@ -132,6 +132,8 @@ void CChildFrame::MapCommands() {
     mapUpdate(c, [this](uint32_t, ui::CommandState& s) { s.enabled = ProgramCommandEnabled(); });
     mapCommand(c, [](uint32_t) {});
   }
+  mapCommand(kCmdProgSave, [this](uint32_t) { SaveRecord(false); });
+  mapCommand(kCmdProgSaveNew, [this](uint32_t) { SaveRecord(true); });
   mapUpdate(kCmdProgClose, [this](uint32_t, ui::CommandState& s) { s.enabled = m_pDptFrame == nullptr; });
   mapCommand(kCmdProgClose, [this](uint32_t) { ui::postMessage(handle(), ui::kWmClose, 0, 0); });
   mapCommand(kCmdFrameClose, [this](uint32_t) { ui::postMessage(handle(), ui::kWmClose, 0, 0); });
@@ -166,6 +168,23 @@ void CChildFrame::ImportCsv() {
     engine->ImportPluCsv(path.c_str());
   else
     engine->ImportCustomersCsv(path.c_str());
+}
+
+bool CChildFrame::SaveRecord(bool append) {
+  CREGApp& app = m_screens.App();
+  reg::CRegCom* engine = app.m_pRegCom;
+  if (!engine) return false;
+  if (!engine->IsOpen()) {
+    engine->ReportError("CRegCom", 0x200000FFu);
+    return false;
+  }
+  // The rights come first: a manager who may not save changes nothing, not
+  // even the PLU record's in-store code.
+  if (!engine->CheckPermission(reg::kModeProgram, append ? reg::kSaveAppend : reg::kSaveUpdate)) return false;
+  // The record view of the library (in-store code numbering of mode 104,
+  // the save itself, the settings reload of mode 102) acts here once the
+  // frame holds one.
+  return m_hLibraryView != 0;
 }
 
 int32_t CChildFrame::TransKeyCodeOfRow(int32_t table, int32_t record, int32_t count) {

@@ -53,6 +53,12 @@ class CChildFrame : public platform::ui::ChildFrame, public CModeFrameInfo {
   void SetFrameDate(const platform::ui::Date& date) override { m_FrameDate = date; }
   bool OpenSale(int32_t* count, int32_t* amount, std::string* message) const override;
 
+  // Saves the record view's current record (append: as a new record). The
+  // project must be open and the manager allowed 設定 with programming level
+  // 1 (update) or 2 (append); only then does the PLU file number its
+  // in-store codes and the record go to the table. False when refused.
+  bool SaveRecord(bool append);
+
   // The project's change notification (event, block): always 0.
   LRESULT OnRefExtern(WPARAM event, LPARAM block);
   // The key code a transaction-key row shows: the row's record number (the

@@ -235,6 +235,21 @@ TEST_F(ModeFramesTest, ClosedFrameKeepsItsOpenSale) {
   EXPECT_GT(again->RegView()->Sale().LineCount(), 0);
 }
 
+// Saving on a programming screen checks the rights before anything else.
+TEST_F(ModeFramesTest, SaveRightsComeFirst) {
+  auto* f = new shell::CChildFrame(*screens, 104, "PLU");
+  uint8_t manager[48];
+  std::memcpy(manager, app->m_pRegCom->Manager(), 48);
+  manager[reg::clerk::kProgramLevel.offset] = 1;
+  app->m_pRegCom->SetManager(manager);
+  EXPECT_FALSE(f->SaveRecord(true));
+  EXPECT_EQ(boxes->lastText(), "現在の責任者には、設定の追加保存に関する権限がありません\nシステム管理者にご相談下さい");
+  boxes->clear();
+  EXPECT_FALSE(f->SaveRecord(false));  // allowed, but no record view to save from
+  EXPECT_EQ(boxes->count(), 0u);
+  f->close();
+}
+
 TEST(ChildFrameRows, TransKeyCodeOfRow) {
   EXPECT_EQ(shell::CChildFrame::TransKeyCodeOfRow(reg::kTrans2Table, -1, 12), 32);
   EXPECT_EQ(shell::CChildFrame::TransKeyCodeOfRow(reg::kTrans1Table, 0, 12), 1);
