@@ -133,6 +133,25 @@ TEST_F(SignOnTest, FirstRunPinOfTheSystemManager) {
   ui::destroyWindow(dialog);
 }
 
+// With no name chosen, the PIN change is the system manager's: its first-run
+// PIN is asked, the new one stored in its record, and "6284" no longer works.
+TEST_F(SignOnTest, SystemManagerChangesItsPin) {
+  ui::setListSelection(item(shell::IDC_MANAGER_NAME), -1);
+  WhileModal driver("暗証番号変更", [&](HWND pinDialog) {
+    type("6284", ui::dialogItem(pinDialog, shell::IDC_PIN_OLD));
+    type("4321", ui::dialogItem(pinDialog, shell::IDC_PIN_NEW));
+    type("4321", ui::dialogItem(pinDialog, shell::IDC_PIN_CONFIRM));
+  });
+  ui::clickButton(item(shell::IDC_CHANGE_PIN));
+  ASSERT_TRUE(driver.done());
+  EXPECT_EQ(boxes->lastText(), "暗証番号は、正常に変更されました");
+  EXPECT_EQ(reg::getU16(read0().data(), reg::clerk::kPin.offset), 4321);
+  typePin("6284");
+  EXPECT_EQ(app->m_bManagerSelected, 0);
+  typePin("4321");
+  EXPECT_EQ(app->m_bManagerSelected, 1);
+}
+
 // New PINs: "0000" and "6284" are refused, and so is a PIN whose clerk code
 // another manager already has.
 TEST_F(SignOnTest, RefusedNewPins) {
