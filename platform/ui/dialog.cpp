@@ -158,6 +158,8 @@ QWidget* makeControl(QWidget* parent, const ControlTemplate& c) {
       auto* b = new QComboBox(parent);
       b->setEditable(!(c.flags & kControlDropList));
       QObject::connect(b, &QComboBox::activated, [b]() { notify(b, kCbnSelChange); });
+      if (QLineEdit* e = b->lineEdit())
+        QObject::connect(e, &QLineEdit::textEdited, [b]() { notify(b, kCbnEditChange); });
       w = b;
       break;
     }

@@ -292,6 +292,10 @@ struct AccountDialog {
                     platform::kMbYesNo | platform::kMbIconWarning | platform::kMbDefButton2) != platform::kIdYes)
               ui::checkButton(Item(IDC_NO_TIMEOUT), 0);
             return 1;
+          case IDC_MANAGER_NAME:
+            // Four characters typed as a name (a clerk number, say) sign on at once.
+            if (code == ui::kCbnEditChange && ui::windowText(Item(IDC_MANAGER_NAME)).size() == 4) OnOK();
+            return 1;
           case IDC_MANAGER_PIN:
             if (code == ui::kEnChange && ui::windowText(Item(IDC_MANAGER_PIN)).size() >= 4) OnOK();
             return 1;

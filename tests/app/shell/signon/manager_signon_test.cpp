@@ -111,6 +111,17 @@ TEST_F(SignOnTest, NameAndPin) {
   ui::destroyWindow(dialog);
 }
 
+// Four digits typed as the name are a clerk number; without a PIN that
+// manager is signed on at once.
+TEST_F(SignOnTest, ClerkNumberTypedAsName) {
+  writeClerk(3, "no pin", 7, 0);
+  HWND combo = item(shell::IDC_MANAGER_NAME);
+  ui::setFocus(combo);
+  type("0007", combo);
+  EXPECT_EQ(app->m_bManagerSelected, 1);
+  EXPECT_EQ(managerNumber(), 7);
+}
+
 // "6284" opens the system manager while its PIN is the first-run one; once
 // the system manager has a PIN of its own, "6284" is refused.
 TEST_F(SignOnTest, FirstRunPinOfTheSystemManager) {
