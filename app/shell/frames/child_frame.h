@@ -72,6 +72,10 @@ class CChildFrame : public platform::ui::ChildFrame, public CModeFrameInfo {
 
  protected:
   bool onClose() override;
+  // Frames are always shown maximised, however they are brought forward.
+  void onActivate(bool active) override {
+    if (active) showMaximized();
+  }
 
  private:
   void MapCommands();

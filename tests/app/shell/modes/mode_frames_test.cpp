@@ -64,6 +64,8 @@ TEST_F(ModeFramesTest, ModeKeysOpenOneFrameEachAndRightsRefuse) {
   frame().Frame().runCommand(shell::ID_MODE_OFF);
   EXPECT_EQ(activeModeFrame()->ViewMode(), 6);
   EXPECT_EQ(activeModeFrame()->acceleratorsId(), shell::LayoutTableId(0));
+  idle();
+  screenshot(frame().GetSafeHwnd(), "off_mode");
 
   // A manager whose 点検 is forbidden: the X menu's item 1 is refused.
   uint8_t manager[48];
@@ -149,6 +151,7 @@ TEST_F(ModeFramesTest, LayoutAcceleratorsAndTheDuplicateRule) {
   EXPECT_EQ(z->Current(), 7);
   press('3');
   EXPECT_EQ(z->Current(), 2);
+  idle();
   screenshot(frame().GetSafeHwnd(), "z_menu");
 
   press(0x73);
@@ -173,6 +176,7 @@ TEST_F(ModeFramesTest, MenuItemsByDigitAndMoves) {
   EXPECT_EQ(ui::windowText(setup->Button(setup->Current())), "１２．２段値札                    Alt+2");
   press('3', false, false, true);  // Alt+3: item 13
   EXPECT_EQ(setup->Current(), 12);
+  idle();
   screenshot(frame().GetSafeHwnd(), "setup_menu");
   // A programming file without the record-view library says so.
   press('2');
@@ -193,6 +197,7 @@ TEST_F(ModeFramesTest, ClosedFrameKeepsItsOpenSale) {
   shell::CChildFrame* f = modeFrame(7);
   ASSERT_NE(f, nullptr);
   reg::CRegView* view = f->RegView();
+  idle();
   screenshot(frame().GetSafeHwnd(), "register_frame_empty");
   type("1000", view->handle());
   const std::string code = std::to_string(1);
@@ -200,6 +205,7 @@ TEST_F(ModeFramesTest, ClosedFrameKeepsItsOpenSale) {
   ASSERT_TRUE(view->Sale().SaleOpen());
   ASSERT_GT(view->Sale().LineCount(), 0);
   EXPECT_EQ(f->ModalDialogFlag(), 1);
+  idle();
   screenshot(frame().GetSafeHwnd(), "register_frame");
   ASSERT_EQ(temporaryFiles().size(), 1u);
 
