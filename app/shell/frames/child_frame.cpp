@@ -73,7 +73,6 @@ bool CChildFrame::CreateModeView() {
           if (app.m_pMainFrame) app.m_pMainFrame->m_strStatusText = text;
         };
         reg->SetHost(std::move(host));
-        if (app.m_pMainFrame) reg->SetBottomView(app.m_pMainFrame->BottomView());
         m_pRegView = reg.get();
         view = std::move(reg);
       }
@@ -118,7 +117,20 @@ int32_t CChildFrame::ModalDialogFlag() const {
   return m_pRegView && m_pRegView->Sale().SaleOpen() ? 1 : 0;
 }
 
+void CChildFrame::onActivate(bool active) {
+  if (active)
+    showMaximized();
+  else if (m_pRegView)
+    m_pRegView->SetBottomView(nullptr);
+}
+
 bool CChildFrame::OpenSale(int32_t* count, int32_t* amount, std::string* message) const {
+  // The main frame asks while it keeps the totals pane of the active frame:
+  // the view writes to the pane that exists now.
+  if (m_pRegView) {
+    CREGApp& app = m_screens.App();
+    m_pRegView->SetBottomView(app.m_pMainFrame && isActive() ? app.m_pMainFrame->BottomView() : nullptr);
+  }
   if (!m_pRegView || !m_pRegView->Sale().SaleOpen()) return false;
   if (count) *count = m_pRegView->PaneItems();
   if (amount) *amount = m_pRegView->PaneAmount();

@@ -73,9 +73,9 @@ class CChildFrame : public platform::ui::ChildFrame, public CModeFrameInfo {
  protected:
   bool onClose() override;
   // Frames are always shown maximised, however they are brought forward.
-  void onActivate(bool active) override {
-    if (active) showMaximized();
-  }
+  // The totals pane belongs to the main frame, which makes and drops it as
+  // modes change: an inactive register view holds none.
+  void onActivate(bool active) override;
 
  private:
   void MapCommands();

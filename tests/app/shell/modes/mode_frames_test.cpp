@@ -4,6 +4,7 @@
 
 #include "app/register/engine/key_codes.h"
 #include "app/register/view/reg_view.h"
+#include "app/shell/frames/bottom_view.h"
 #include "app/shell/modes/accelerators.h"
 #include "app/shell/modes/menu_views.h"
 #include "app/shell/modes/mode_table.h"
@@ -85,6 +86,24 @@ TEST_F(ModeFramesTest, ModeKeysOpenOneFrameEachAndRightsRefuse) {
   press(ui::kVkReturn);
   ASSERT_EQ(countFrames(31), 1);
   EXPECT_EQ(activeModeFrame()->title(), "部門点検");
+}
+
+// The totals pane goes while a menu mode is up and comes back after: the
+// register view writes to the pane there is, never to one that went.
+TEST_F(ModeFramesTest, RegisterViewFollowsTheTotalsPane) {
+  press(0x76);
+  idle();
+  ASSERT_EQ(app->OpenModeView(31, 0), 1);  // a reading: another bar, no panes
+  idle();
+  EXPECT_EQ(frame().BottomView(), nullptr);
+  ASSERT_EQ(app->OpenModeView(7, 0), 1);
+  idle();
+  ASSERT_NE(frame().BottomView(), nullptr);
+  reg::CRegView* view = modeFrame(7)->RegView();
+  type("500", view->handle());
+  const std::string code = "1";
+  ui::sendMessage(view->handle(), reg::WM_REG_PANELKEY, reg::kKeyDepartment, reinterpret_cast<LPARAM>(code.c_str()));
+  EXPECT_EQ(frame().BottomView()->m_nSubtotal, view->PaneAmount());
 }
 
 TEST_F(ModeFramesTest, ModeTableTitlesAndRights) {
