@@ -96,7 +96,7 @@ TEST_F(ModeFramesTest, RegisterViewFollowsTheTotalsPane) {
   ASSERT_EQ(app->OpenModeView(31, 0), 1);  // a reading: another bar, no panes
   idle();
   EXPECT_EQ(frame().BottomView(), nullptr);
-  ASSERT_EQ(app->OpenModeView(7, 0), 1);
+  press(0x76);  // the registration key leads out of the reading
   idle();
   ASSERT_NE(frame().BottomView(), nullptr);
   reg::CRegView* view = modeFrame(7)->RegView();
