@@ -102,8 +102,12 @@ bool CChildFrame::CreateModeView() {
         }
         return viewProc ? viewProc(h, m, wp, lp) : ui::defaultWindowProc(h, m, wp, lp);
       });
-      // A sale the last run left open is offered again.
-      m_pRegView->ResumeInterruptedSale();
+      // A sale the last run left open is offered again, to one screen only.
+      bool taken = false;
+      for (ui::ChildFrame* child : mainFrame().childFrames())
+        if (auto* other = dynamic_cast<CChildFrame*>(child); other && other != this && other->RegView())
+          taken = taken || other->RegView()->Sale().SaleOpen();
+      if (!taken) m_pRegView->ResumeInterruptedSale();
     }
   }
   made->setFocus();

@@ -258,6 +258,8 @@ TEST_F(ModeFramesTest, ClosedFrameKeepsItsOpenSale) {
   ASSERT_NE(again, nullptr);
   EXPECT_TRUE(again->RegView()->Sale().SaleOpen());
   EXPECT_GT(again->RegView()->Sale().LineCount(), 0);
+  // Only one screen takes it up.
+  EXPECT_FALSE(modeFrame(8)->RegView()->Sale().SaleOpen());
 }
 
 // Saving on a programming screen checks the rights before anything else.
