@@ -3,6 +3,7 @@
 
 #include "app/resources/varnex_resources.h"
 #include "app/shell/app/reg_app.h"
+#include "app/shell/modes/mode_screens.h"
 #include "platform/base/cp932.h"
 #include "platform/ui/application.h"
 #include "platform/ui/window.h"
@@ -21,6 +22,7 @@ int main() {
     return 1;
   }
   varnex::shell::CREGApp app;
+  auto modeScreens = varnex::shell::InstallModeScreens(app);
   int code = 1;
   if (app.InitInstance()) code = platform::ui::runMessageLoop();
   app.ExitInstance();

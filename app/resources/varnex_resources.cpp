@@ -12,11 +12,17 @@ namespace {
 const char* const kVarnexResources =
 #include "res/varnex/varnex.res"
     ;
+// The mode screens' forms, dialogs and accelerator tables (later ids
+// replace earlier ones: the sign-on dialog replaces the start-up notice).
+const char* const kModeResources =
+#include "res/varnex/modes.res"
+    ;
 }  // namespace
 
 bool LoadVarnexResources() {
   static bool loaded = false;
-  if (!loaded) loaded = platform::ui::loadResourceText(kVarnexResources);
+  if (!loaded)
+    loaded = platform::ui::loadResourceText(kVarnexResources) && platform::ui::loadResourceText(kModeResources);
   return loaded;
 }
 

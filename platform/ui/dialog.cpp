@@ -158,6 +158,8 @@ QWidget* makeControl(QWidget* parent, const ControlTemplate& c) {
       auto* b = new QComboBox(parent);
       b->setEditable(!(c.flags & kControlDropList));
       QObject::connect(b, &QComboBox::activated, [b]() { notify(b, kCbnSelChange); });
+      if (QLineEdit* e = b->lineEdit())
+        QObject::connect(e, &QLineEdit::textEdited, [b]() { notify(b, kCbnEditChange); });
       w = b;
       break;
     }
@@ -366,6 +368,19 @@ bool clickButton(HWND control) {
   if (!b) return false;
   b->click();
   return true;
+}
+
+bool setDefaultButton(HWND control, bool isDefault) {
+  auto* b = qobject_cast<QPushButton*>(widgetOf(control));
+  if (!b) return false;
+  b->setDefault(isDefault);
+  b->update();
+  return true;
+}
+
+bool isDefaultButton(HWND control) {
+  auto* b = qobject_cast<QPushButton*>(widgetOf(control));
+  return b && b->isDefault();
 }
 
 int32_t addListItem(HWND control, const std::string& text) {

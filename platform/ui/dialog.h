@@ -40,6 +40,10 @@ bool checkButton(HWND control, int32_t state);
 int32_t buttonState(HWND control);
 // Presses a button as a click would (WM_COMMAND to its dialog).
 bool clickButton(HWND control);
+// The default-push-button style of a push button (the one Enter presses and
+// that is drawn highlighted).
+bool setDefaultButton(HWND control, bool isDefault);
+bool isDefaultButton(HWND control);
 
 // List boxes, combo boxes and report lists (row texts): index of the added
 // row, or -1.

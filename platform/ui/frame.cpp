@@ -756,7 +756,11 @@ bool ChildFrame::setHandles(int32_t menuId, int32_t acceleratorsId) {
   }
   impl_->menu = menuId;
   impl_->accelerators = acceleratorsId;
-  if (isActive()) impl_->frame->impl_->applyHandles();
+  if (isActive()) {
+    // The table may have been rebuilt under the same id: load it again.
+    impl_->frame->impl_->shownAccelerators = -1;
+    impl_->frame->impl_->applyHandles();
+  }
   return true;
 }
 

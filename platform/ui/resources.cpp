@@ -277,6 +277,13 @@ const AcceleratorTable* findAcceleratorTable(int32_t id) {
   return it == store().accelerators.end() ? nullptr : &it->second;
 }
 
+bool setAcceleratorTable(const AcceleratorTable& table) {
+  if (table.id == 0) return false;
+  std::lock_guard<std::mutex> guard(store().mutex);
+  store().accelerators[table.id] = table;
+  return true;
+}
+
 bool loadString(int32_t id, std::string& text) {
   std::lock_guard<std::mutex> guard(store().mutex);
   auto it = store().strings.find(id);

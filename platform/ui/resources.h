@@ -103,6 +103,9 @@ bool loadResourceText(std::string_view utf8Text, std::string* error = nullptr);
 const DialogTemplate* findDialogTemplate(int32_t id);
 const MenuTemplate* findMenuTemplate(int32_t id);
 const AcceleratorTable* findAcceleratorTable(int32_t id);
+// Adds or replaces an accelerator table the program builds at run time (from
+// its own data); frames pick it up when they next set their handles.
+bool setAcceleratorTable(const AcceleratorTable& table);
 // The string of a string table, code page 932; false when there is none.
 bool loadString(int32_t id, std::string& text);
 

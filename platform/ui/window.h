@@ -55,6 +55,7 @@ enum : uint32_t {
   kCommandFromAccelerator = 1,
   kEnChange = 0x0300,
   kCbnSelChange = 1,
+  kCbnEditChange = 5,  // the user typed into a combo box's edit field
   kLbnSelChange = 1,
 };
 

@@ -117,6 +117,8 @@ class CREGApp : public reg::CReceiptPrinter {
   // Makes the modeless manager-selection dialog owned by the main frame and
   // returns it (null when it cannot be made).
   std::function<HWND(HWND owner)> m_fnCreateAccountDialog;
+  // Runs the clerk-code dialog (after the rights check of the command).
+  std::function<void(HWND owner)> m_fnMakeClerkCode;
   int32_t OpenModeView(int32_t mode, int32_t flag);
 
   // ---- objects start-up makes ----

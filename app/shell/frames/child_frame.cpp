@@ -1,0 +1,245 @@
+#include "app/shell/frames/child_frame.h"
+
+#include <memory>
+
+#include "app/register/engine/reg_com.h"
+#include "app/register/view/reg_view.h"
+#include "app/shell/app/reg_app.h"
+#include "app/shell/modes/menu_views.h"
+#include "app/shell/modes/mode_screens.h"
+#include "app/shell/modes/mode_table.h"
+#include "platform/base/clock.h"
+#include "platform/base/message_box.h"
+#include "platform/ui/common_dialogs.h"
+#include "platform/ui/window.h"
+#include "zemta/fileproj.h"
+
+namespace varnex::shell {
+
+namespace ui = platform::ui;
+
+namespace {
+
+// The commands that act on the record view of a programming file.
+constexpr uint32_t kLibraryViewCommands[] = {
+    kCmdProgSave,   kCmdProgEdit,     kCmdProgFilter,    kCmdEditFind,     kCmdProgSaveNew, kCmdProgList,
+    kCmdListSelect, kCmdProgPrevPage, kCmdProgNextPage,  kCmdProgGoto,     kCmdProgPrint,   kCmdProgPicker,
+    kCmdEditCut,    kCmdEditCopy,     kCmdEditPaste,     kCmdEditUndo,     kCmdRecordFirst, kCmdRecordPrevious,
+    kCmdRecordNext, kCmdRecordLast,   kCmdRecordAppend,
+};
+
+bool CsvMode(int32_t mode) { return mode == 103 || mode == 104 || mode == 116; }
+
+ui::FileDialogRequest CsvRequest(ui::FileDialogKind kind) {
+  ui::FileDialogRequest request;
+  request.kind = kind;
+  request.filters = {{"Text Files (*.csv;*.txt)", "*.csv;*.txt"}, {"All Files (*.*)", "*.*"}};
+  request.defaultExtension = "csv";
+  return request;
+}
+
+}  // namespace
+
+CChildFrame::CChildFrame(CModeScreens& screens, int32_t mode, const std::string& title)
+    : ui::ChildFrame(screens.App().m_pMainFrame->Frame(), title, "CChildFrame"),
+      m_screens(screens),
+      m_nViewMode(mode) {
+  const platform::LocalTime now = platform::localTime();
+  m_FrameDate = {now.year, now.month, now.day};
+  MapCommands();
+  // The project's change notification comes to the frame's window.
+  m_frameProc = ui::setWindowProc(handle(), [this](HWND h, uint32_t m, WPARAM wp, LPARAM lp) -> LRESULT {
+    if (g_nMsgRefExt != 0 && m == g_nMsgRefExt) return OnRefExtern(wp, lp);
+    return m_frameProc ? m_frameProc(h, m, wp, lp) : ui::defaultWindowProc(h, m, wp, lp);
+  });
+}
+
+CChildFrame::~CChildFrame() = default;
+
+bool CChildFrame::CreateModeView() {
+  CREGApp& app = m_screens.App();
+  std::unique_ptr<ui::View> view;
+  switch (m_nViewMode) {
+    case 4: view = std::make_unique<CMenuView>(m_screens); break;
+    case 6: view = std::make_unique<CBlankView>(); break;
+    case 9: view = std::make_unique<CXMenuView>(m_screens); break;
+    case 10: view = std::make_unique<CZMenuView>(m_screens); break;
+    default:
+      if (IsRegisterViewMode(m_nViewMode)) {
+        auto reg = std::make_unique<reg::CRegView>(app.m_pRegCom, &app, m_nViewMode);
+        reg::CRegView::Host host;
+        host.setMenus = [this](int32_t id) { setHandles(id, id); };
+        host.setStatusText = [&app](const std::string& text) {
+          if (app.m_pMainFrame) app.m_pMainFrame->m_strStatusText = text;
+        };
+        reg->SetHost(std::move(host));
+        m_pRegView = reg.get();
+        view = std::move(reg);
+      }
+      break;
+  }
+  // Modes 101 and 114 (layout and ODBC link screens) and the programming
+  // files get their views from their own screens.
+  if (!view) return true;
+  ui::View* made = setView(std::move(view));
+  if (!made) {
+    m_pRegView = nullptr;
+    return false;
+  }
+  made->onInitialUpdate();
+  if (m_pRegView) {
+    m_bRegisterView = 1;
+    if (IsSaleMode(m_nViewMode)) {
+      // Alt combinations and F10 are register keys here, not the menu bar's:
+      // system-key messages reach the sales view as plain key messages.
+      ui::WindowProc viewProc = ui::setWindowProc(made->handle(), nullptr);
+      ui::setWindowProc(made->handle(), [viewProc](HWND h, uint32_t m, WPARAM wp, LPARAM lp) -> LRESULT {
+        switch (m) {
+          case ui::kWmSysKeyDown: m = ui::kWmKeyDown; break;
+          case ui::kWmSysKeyUp: m = ui::kWmKeyUp; break;
+          case ui::kWmSysChar: m = ui::kWmChar; break;
+          default: break;
+        }
+        return viewProc ? viewProc(h, m, wp, lp) : ui::defaultWindowProc(h, m, wp, lp);
+      });
+      // A sale the last run left open is offered again, to one screen only.
+      bool taken = false;
+      for (ui::ChildFrame* child : mainFrame().childFrames())
+        if (auto* other = dynamic_cast<CChildFrame*>(child); other && other != this && other->RegView())
+          taken = taken || other->RegView()->Sale().SaleOpen();
+      if (!taken) m_pRegView->ResumeInterruptedSale();
+    }
+  }
+  made->setFocus();
+  return true;
+}
+
+reg::CRegView* CChildFrame::RegView() const { return m_pRegView; }
+
+int32_t CChildFrame::ModalDialogFlag() const {
+  if (m_bModalDialog) return 1;
+  return m_pRegView && m_pRegView->Sale().SaleOpen() ? 1 : 0;
+}
+
+void CChildFrame::onActivate(bool active) {
+  if (active)
+    showMaximized();
+  else if (m_pRegView)
+    m_pRegView->SetBottomView(nullptr);
+}
+
+bool CChildFrame::OpenSale(int32_t* count, int32_t* amount, std::string* message) const {
+  // The main frame asks while it keeps the totals pane of the active frame:
+  // the view writes to the pane that exists now.
+  if (m_pRegView) {
+    CREGApp& app = m_screens.App();
+    m_pRegView->SetBottomView(app.m_pMainFrame && isActive() ? app.m_pMainFrame->BottomView() : nullptr);
+  }
+  if (!m_pRegView || !m_pRegView->Sale().SaleOpen()) return false;
+  if (count) *count = m_pRegView->PaneItems();
+  if (amount) *amount = m_pRegView->PaneAmount();
+  if (message) *message = m_pRegView->PaneMessage();
+  return true;
+}
+
+void CChildFrame::MapCommands() {
+  for (uint32_t c : kLibraryViewCommands) {
+    // Without a record view of the library there is nothing to act on.
+    mapUpdate(c, [this](uint32_t, ui::CommandState& s) { s.enabled = ProgramCommandEnabled(); });
+    mapCommand(c, [](uint32_t) {});
+  }
+  mapCommand(kCmdProgSave, [this](uint32_t) { SaveRecord(false); });
+  mapCommand(kCmdProgSaveNew, [this](uint32_t) { SaveRecord(true); });
+  mapUpdate(kCmdProgClose, [this](uint32_t, ui::CommandState& s) { s.enabled = m_pDptFrame == nullptr; });
+  mapCommand(kCmdProgClose, [this](uint32_t) { ui::postMessage(handle(), ui::kWmClose, 0, 0); });
+  mapCommand(kCmdFrameClose, [this](uint32_t) { ui::postMessage(handle(), ui::kWmClose, 0, 0); });
+  mapUpdate(kCmdCsvExport, [this](uint32_t, ui::CommandState& s) { s.enabled = CsvMode(m_nViewMode); });
+  mapUpdate(kCmdCsvImport, [this](uint32_t, ui::CommandState& s) { s.enabled = CsvMode(m_nViewMode); });
+  mapCommand(kCmdCsvExport, [this](uint32_t) { ExportCsv(); });
+  mapCommand(kCmdCsvImport, [this](uint32_t) { ImportCsv(); });
+}
+
+void CChildFrame::ExportCsv() {
+  reg::CRegCom* engine = m_screens.App().m_pRegCom;
+  std::string path;
+  if (!engine || !CsvMode(m_nViewMode) || !ui::saveFileDialog(handle(), CsvRequest(ui::FileDialogKind::Save), path))
+    return;
+  if (m_nViewMode == 103)
+    engine->ExportDepartmentsCsv(path.c_str());
+  else if (m_nViewMode == 104)
+    engine->ExportPluCsv(path.c_str());
+  else
+    engine->ExportCustomersCsv(path.c_str());
+}
+
+void CChildFrame::ImportCsv() {
+  reg::CRegCom* engine = m_screens.App().m_pRegCom;
+  std::string path;
+  if (!engine || !CsvMode(m_nViewMode) || !ui::openFileDialog(handle(), CsvRequest(ui::FileDialogKind::Open), path))
+    return;
+  // The engine shows its own messages; the import's result is its own.
+  if (m_nViewMode == 103)
+    engine->ImportDepartmentsCsv(path.c_str());
+  else if (m_nViewMode == 104)
+    engine->ImportPluCsv(path.c_str());
+  else
+    engine->ImportCustomersCsv(path.c_str());
+}
+
+bool CChildFrame::SaveRecord(bool append) {
+  CREGApp& app = m_screens.App();
+  reg::CRegCom* engine = app.m_pRegCom;
+  if (!engine) return false;
+  if (!engine->IsOpen()) {
+    engine->ReportError("CRegCom", 0x200000FFu);
+    return false;
+  }
+  // The rights come first: a manager who may not save changes nothing, not
+  // even the PLU record's in-store code.
+  if (!engine->CheckPermission(reg::kModeProgram, append ? reg::kSaveAppend : reg::kSaveUpdate)) return false;
+  // The record view of the library (in-store code numbering of mode 104,
+  // the save itself, the settings reload of mode 102) acts here once the
+  // frame holds one.
+  return m_hLibraryView != 0;
+}
+
+int32_t CChildFrame::TransKeyCodeOfRow(int32_t table, int32_t record, int32_t count) {
+  int32_t base;
+  switch (table) {
+    case reg::kTrans1Table: base = reg::transkey::kTrans1Base; break;
+    case reg::kTrans2Table: base = reg::transkey::kTrans2Base; break;
+    case reg::kTrans3Table: base = reg::transkey::kTrans3Base; break;
+    default: return -1;
+  }
+  return (record == -1 ? count : record) + base;
+}
+
+LRESULT CChildFrame::OnRefExtern(WPARAM event, LPARAM block) {
+  (void)event;
+  // Notifications are for the record view of a programming file (a row
+  // read, a referenced field changed); a frame without one has nothing to
+  // show them in.
+  if (block == 0 || m_hLibraryView == 0) return 0;
+  return 0;
+}
+
+bool CChildFrame::onClose() {
+  if (!m_pRegView || !IsSaleMode(m_nViewMode)) return true;
+  reg::CRegSale& sale = m_pRegView->Sale();
+  if (sale.SaleOpen() && sale.LineCount() != 0) {
+    reg::CRegCom* engine = m_screens.App().m_pRegCom;
+    const uint8_t level = engine ? engine->Manager()[reg::clerk::kConfirmLevel.offset] : 0;
+    if (level < 2) {
+      std::string text;
+      if (!ui::loadString(204, text)) text = "閉じると変更が失われます。実行しますか？";
+      uint32_t style = platform::kMbOkCancel | platform::kMbIconWarning;
+      if (level == 0) style |= platform::kMbDefButton2;
+      if (ui::messageBox(handle(), text, "", style) != platform::kIdOk) return false;
+    }
+  }
+  // The open sale keeps its temporary file when the view goes: the next
+  // registration screen offers it again, so no sale is lost by a close.
+  return true;
+}
+
+}  // namespace varnex::shell

@@ -1,0 +1,43 @@
+// The mode screens of the application: opening or activating one frame per
+// view mode (rights checked first), the programming files, the accelerator
+// tables of the menu modes, and the manager dialogs. InstallModeScreens
+// hangs them on the application's hooks.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "platform/ui/types.h"
+
+namespace varnex::shell {
+
+class CREGApp;
+class CChildFrame;
+
+class CModeScreens {
+ public:
+  explicit CModeScreens(CREGApp& app) : m_app(app) {}
+  CREGApp& App() { return m_app; }
+
+  // Opens or activates the frame of a mode; bNoCheck 1 skips the rights
+  // check. 1 when the mode's frame is there afterwards.
+  int32_t OpenModeView(int32_t mode, int32_t bNoCheck);
+  // Opens or activates the record view of a programming file.
+  void OpenProgramView(int32_t resource);
+  // The frame of a mode, walking from the active one; isActive (may be
+  // null) says whether it is the active frame.
+  CChildFrame* FindModeFrame(int32_t mode, int32_t* isActive);
+  // Builds the three layout tables and gives them to the open menu frames.
+  bool BuildAccelerators();
+
+ private:
+  int32_t AcceleratorsOf(int32_t mode) const;
+  HWND Owner() const;
+  CREGApp& m_app;
+};
+
+// Sets the application's hooks (mode frames, accelerators, the sign-on
+// dialog, the clerk-code dialog) to the mode screens.
+std::shared_ptr<CModeScreens> InstallModeScreens(CREGApp& app);
+
+}  // namespace varnex::shell
