@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "app/register/engine/key_codes.h"
 #include "app/shell/frames/bottom_view.h"
 #include "app/shell/frames/ctrl_bar.h"
 #include "platform/base/process.h"
@@ -150,13 +151,14 @@ TEST_F(MainFrameTest, BarFollowsTheActiveModeFrame) {
 TEST_F(MainFrameTest, FunctionKeyLabels) {
   FileDBHandle trans1 = app->m_pRegCom->Table(kTrans1Table);
   std::vector<uint8_t> credit(kTables[kTrans1Table].recordLen);
-  ASSERT_EQ(FileDBRecRead(trans1, 1, credit.data()), 0);
+  const int32_t cardRecord = varnex::reg::kTenderCard - varnex::reg::transkey::kTrans1Base;
+  ASSERT_EQ(FileDBRecRead(trans1, cardRecord, credit.data()), 0);
   const std::string longName = "クレジットカード決済";  // 20 bytes
   std::fill(credit.begin(), credit.begin() + 36, ' ');
   std::copy(longName.begin(), longName.end(), credit.begin());
   const std::string printName = "ｸﾚｼﾞｯﾄ";
   std::copy(printName.begin(), printName.end(), credit.begin() + 24);
-  ASSERT_EQ(FileDBRecWrite(trans1, 1, credit.data()), 0);
+  ASSERT_EQ(FileDBRecWrite(trans1, cardRecord, credit.data()), 0);
   struct Case {
     uint32_t vk;
     const char* label;
