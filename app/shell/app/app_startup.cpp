@@ -53,11 +53,6 @@ int showBox(HWND owner, const std::string& text, uint32_t style) {
   return platform::showMessageBox(request);
 }
 
-std::string withSeparator(std::string folder) {
-  if (!folder.empty() && folder.back() != '/' && folder.back() != '\\') folder += '/';
-  return folder;
-}
-
 }  // namespace
 
 int32_t CREGApp::OpenModeView(int32_t mode, int32_t flag) { return m_fnOpenModeView ? m_fnOpenModeView(mode, flag) : 0; }
@@ -87,7 +82,7 @@ bool CREGApp::FirstRunRestore() {
   // The name's case may differ on disk ("POS_BAS.DBF").
   if (platform::fileExists(platform::mapPath(m_strWorkFolderInUse + "LocDat/POS_BAS.dbf"))) return true;
   std::string programFolder = m_strProgramFolder.empty() ? platform::programFolder() : m_strProgramFolder;
-  m_strPicturePath = withSeparator(programFolder) + "Varnex.dbk";
+  m_strPicturePath = platform::withSeparator(programFolder, '/') + "Varnex.dbk";
   const std::string target = m_strWorkFolderInUse + "LocDat\\";
   platform::createDirectories(m_strWorkFolderInUse + "LocDat");
   // The library reports its own error (a missing backup among them).
@@ -97,7 +92,7 @@ bool CREGApp::FirstRunRestore() {
 bool CREGApp::InitInstance() {
   ui::ensureApplication();
   if (!LoadVarnexResources()) return false;
-  m_strWorkFolderInUse = withSeparator(m_strWorkFolder.empty() ? reg::DefaultDataFolder() : m_strWorkFolder);
+  m_strWorkFolderInUse = platform::withSeparator(m_strWorkFolder.empty() ? reg::DefaultDataFolder() : m_strWorkFolder, '/');
   // 5-8: the devices' and the display's settings.
   m_pSerialSA = new CSerial;
   ReadDeviceSettings();

@@ -8,6 +8,7 @@
 #include "app/shell/app/reg_app.h"
 #include "platform/base/file.h"
 #include "platform/base/message_box.h"
+#include "platform/base/path.h"
 #include "platform/base/profile.h"
 #include "zemta/filedb.h"
 
@@ -99,9 +100,7 @@ void CREGApp::UpgradeBaseDataFile() {
 }
 
 void CREGApp::UpgradeBaseDataFile(const char* folder) {
-  std::string base = folder ? folder : "";
-  if (!base.empty() && base.back() != '\\' && base.back() != '/') base += '\\';
-  upgradeFile(base + kBaseDataFile);
+  upgradeFile(platform::withSeparator(folder ? folder : "") + kBaseDataFile);
 }
 
 }  // namespace varnex::shell

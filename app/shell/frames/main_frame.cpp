@@ -262,8 +262,8 @@ std::string CMainFrame::FormatFunctionKeyButton(uint32_t command, uint32_t vk) {
   (void)command;
   reg::CRegCom* engine = m_app.m_pRegCom;
   if (!engine || !engine->IsOpen()) return {};
-  uint16_t word = static_cast<uint16_t>(0x1000 | vk);
-  if (ui::isShiftDown()) word |= 0x2000;
+  uint16_t word = static_cast<uint16_t>(reg::keylayout::kVirtual | vk);
+  if (ui::isShiftDown()) word |= reg::keylayout::kShift;
   uint8_t layout[8] = {};
   if (engine->GetKeyByCode(word, layout) < 0) return {};
   const uint16_t keyCode = static_cast<uint16_t>(layout[0] | (layout[1] << 8));

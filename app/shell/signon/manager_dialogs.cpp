@@ -499,7 +499,7 @@ int32_t RunChangePinDialog(HWND owner, uint32_t currentPin, bool systemManager,
 
 void RunMakeClerkCodeDialog(CREGApp& app, HWND owner) {
   if (!app.m_pRegCom || !app.m_bManagerSelected) return;
-  MakeCodeDialog dialog{app};
+  MakeCodeDialog dialog{app, {}};
   ui::dialogBox(160, owner, [&dialog](HWND h, uint32_t m, WPARAM wp, LPARAM lp) -> LRESULT {
     return dialog.Proc(h, m, wp, lp);
   });

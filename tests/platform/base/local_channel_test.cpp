@@ -82,7 +82,9 @@ TEST(LocalChannel, RefusesARuntimeFolderOpenToOthers) {
     RuntimeFolderOverride runtime(base);
     const std::string sub = runtimeFolder("windows");
     EXPECT_EQ(!sub.empty(), c.usable);
-    if (!c.usable) EXPECT_EQ(lastError(), kErrorAccessDenied);
+    if (!c.usable) {
+      EXPECT_EQ(lastError(), kErrorAccessDenied);
+    }
   }
   // A link to a private folder is not the folder itself.
   const std::string target = folder.path() + "/closed";

@@ -128,7 +128,9 @@ TEST_F(MainFrameTest, BarFollowsTheActiveModeFrame) {
       EXPECT_EQ(ui::isWindowVisible(barItem(shell::ID_BAR_RECEIPT)), c.mode == 38);
       EXPECT_TRUE(ui::isWindowVisible(barItem(shell::ID_BAR_PRINT)));
     }
-    if (c.bar == 124) EXPECT_EQ(ui::isWindowVisible(barItem(shell::ID_PROG_EXTRA)), c.mode == 103);
+    if (c.bar == 124) {
+      EXPECT_EQ(ui::isWindowVisible(barItem(shell::ID_PROG_EXTRA)), c.mode == 103);
+    }
     if (c.bar == 126 && c.mode == 7) screenshot(frame().GetSafeHwnd(), "register_sale_bar");
     f->close();
     ui::processPendingMessages();
