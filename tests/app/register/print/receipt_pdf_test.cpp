@@ -189,15 +189,18 @@ TEST_F(ReceiptPdf, ToolPrintsAReceiptAgainWithoutADisplay) {
   const long number =
       static_cast<long>(getU32(closing, line::kPrice) & 0xFFFF) + getI32(closing, line::kUnitNet);
 
+  // The answer (the PDF's path) on standard output, anything else apart.
   const fs::path out = receipts.parent_path() / "prtreceipt.out";
+  const fs::path err = receipts.parent_path() / "prtreceipt.err";
   const std::string command = std::string("env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM \"") +
                               VARNEX_PRTRECEIPT + "\" \"" + engine->DataFolder() + "\" " + std::to_string(number) +
-                              " > \"" + out.string() + "\" 2>&1";
+                              " > \"" + out.string() + "\" 2> \"" + err.string() + "\"";
   const int rc = std::system(command.c_str());
   const std::string printed = testing_support::readFileBytes(out);
-  ASSERT_EQ(rc, 0) << command << "\n" << printed;
+  const std::string said = testing_support::readFileBytes(err);
+  ASSERT_EQ(rc, 0) << command << "\n" << printed << said;
   const fs::path pdf = printed.substr(0, printed.find('\n'));
-  ASSERT_TRUE(fs::exists(pdf)) << printed;
+  ASSERT_TRUE(fs::exists(pdf)) << printed << said;
   const std::string text = testing_support::pdfText(pdf);
   EXPECT_NE(text.find(utf8(u8"¥300")), std::string::npos) << text;
   const fs::path png = testing_support::pdfPage(pdf, 203);
