@@ -10,7 +10,9 @@
 #include <QFontMetrics>
 #include <QGroupBox>
 #include <QHeaderView>
+#include <QContextMenuEvent>
 #include <QKeyEvent>
+#include <QMouseEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -167,6 +169,20 @@ QWidget* makeControl(QWidget* parent, const ControlTemplate& c) {
       auto* t = new QTreeWidget(parent);
       t->setRootIsDecorated(false);
       t->setColumnCount(0);
+      t->setContextMenuPolicy(Qt::CustomContextMenu);
+      auto clicked = [t](const QPoint& at, int code) {
+        const QModelIndex index = t->indexAt(at);
+        const QPoint global = t->viewport()->mapToGlobal(at);
+        t->setProperty("platform.ui.clickRow", index.isValid() ? index.row() : -1);
+        t->setProperty("platform.ui.clickX", global.x());
+        t->setProperty("platform.ui.clickY", global.y());
+        notify(t, code);
+      };
+      QObject::connect(t, &QTreeWidget::customContextMenuRequested,
+                       [clicked](const QPoint& at) { clicked(at, static_cast<int>(kNmRClick)); });
+      QObject::connect(t, &QTreeWidget::itemClicked, [t, clicked](QTreeWidgetItem* item, int) {
+        clicked(t->visualItemRect(item).center(), static_cast<int>(kNmClick));
+      });
       w = t;
       break;
     }
@@ -587,6 +603,45 @@ bool setCaretPosition(HWND control, int32_t position) {
 int32_t caretPosition(HWND control) {
   auto* e = qobject_cast<QLineEdit*>(widgetOf(control));
   return e ? e->cursorPosition() : -1;
+}
+
+int32_t listClickRow(HWND control) {
+  auto* t = qobject_cast<QTreeWidget*>(widgetOf(control));
+  if (!t) return -1;
+  const QVariant row = t->property("platform.ui.clickRow");
+  return row.isValid() ? row.toInt() : -1;
+}
+
+bool listClickPoint(HWND control, int32_t* x, int32_t* y) {
+  auto* t = qobject_cast<QTreeWidget*>(widgetOf(control));
+  if (!t || !t->property("platform.ui.clickX").isValid()) return false;
+  if (x) *x = t->property("platform.ui.clickX").toInt();
+  if (y) *y = t->property("platform.ui.clickY").toInt();
+  return true;
+}
+
+bool clickReportRow(HWND control, int32_t row, bool rightButton) {
+  auto* t = qobject_cast<QTreeWidget*>(widgetOf(control));
+  if (!t) return false;
+  QPoint at(4, t->viewport()->height() - 2);
+  if (row >= 0) {
+    QTreeWidgetItem* item = t->topLevelItem(row);
+    if (!item) return false;
+    t->scrollToItem(item);
+    at = t->visualItemRect(item).center();
+  }
+  const Qt::MouseButton button = rightButton ? Qt::RightButton : Qt::LeftButton;
+  QWidget* port = t->viewport();
+  const QPointF global = port->mapToGlobal(at);
+  QMouseEvent press(QEvent::MouseButtonPress, at, global, button, button, Qt::NoModifier);
+  QCoreApplication::sendEvent(port, &press);
+  QMouseEvent release(QEvent::MouseButtonRelease, at, global, button, Qt::NoButton, Qt::NoModifier);
+  QCoreApplication::sendEvent(port, &release);
+  if (rightButton) {
+    QContextMenuEvent menu(QContextMenuEvent::Mouse, at, global.toPoint());
+    QCoreApplication::sendEvent(port, &menu);
+  }
+  return true;
 }
 
 }  // namespace platform::ui

@@ -65,6 +65,13 @@ intptr_t reportRowData(HWND control, int32_t row);
 bool deleteReportRow(HWND control, int32_t row);
 // Scrolls the list so the row is in view.
 bool showReportRow(HWND control, int32_t row);
+// The row of the last click on a report list (-1: none was hit) and its
+// screen point; a click is sent to the parent as WM_COMMAND with kNmClick or
+// kNmRClick.
+int32_t listClickRow(HWND control);
+bool listClickPoint(HWND control, int32_t* x, int32_t* y);
+// Clicks a report list at a row (-1: below the rows) as the mouse would.
+bool clickReportRow(HWND control, int32_t row, bool rightButton);
 
 // Progress bars and spins.
 bool setControlRange(HWND control, int32_t minimum, int32_t maximum);

@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QMenu>
+#include <QPixmap>
 #include <QPoint>
 
 #include <mutex>
@@ -70,6 +71,33 @@ PopupMenuAnswerer setPopupMenuAnswerer(PopupMenuAnswerer answerer) {
   return old;
 }
 
+namespace {
+
+void fillMenu(QMenu& menu, const std::vector<PopupItem>& items) {
+  for (const PopupItem& item : items) {
+    if (item.separator) {
+      menu.addSeparator();
+      continue;
+    }
+    QAction* a = menu.addAction(fromCp932(item.text));
+    a->setData(item.command);
+    a->setEnabled(item.enabled);
+    a->setCheckable(item.checked);
+    a->setChecked(item.checked);
+  }
+}
+
+}  // namespace
+
+bool grabPopupMenuToPng(const std::vector<PopupItem>& items, const std::string& path) {
+  ensureApplication();
+  QMenu menu;
+  fillMenu(menu, items);
+  menu.ensurePolished();
+  menu.resize(menu.sizeHint());
+  return menu.grab().save(QString::fromUtf8(path.c_str()), "PNG");
+}
+
 uint32_t trackPopupMenu(const std::vector<PopupItem>& items, HWND owner, int32_t x, int32_t y, bool notify) {
   ensureApplication();
   PopupMenuAnswerer scripted;
@@ -84,17 +112,7 @@ uint32_t trackPopupMenu(const std::vector<PopupItem>& items, HWND owner, int32_t
       if (!item.separator && item.enabled && item.command != 0 && item.command == answer) chosen = answer;
   } else {
     QMenu menu(widgetOf(owner));
-    for (const PopupItem& item : items) {
-      if (item.separator) {
-        menu.addSeparator();
-        continue;
-      }
-      QAction* a = menu.addAction(fromCp932(item.text));
-      a->setData(item.command);
-      a->setEnabled(item.enabled);
-      a->setCheckable(item.checked);
-      a->setChecked(item.checked);
-    }
+    fillMenu(menu, items);
     if (QAction* a = menu.exec(QPoint(x, y))) chosen = a->data().toUInt();
   }
   if (chosen && notify && isWindow(owner)) sendMessage(owner, kWmCommand, makeWParam(chosen, 0), 0);

@@ -35,4 +35,8 @@ uint32_t trackPopupMenu(const std::vector<PopupItem>& items, HWND owner, int32_t
 using PopupMenuAnswerer = std::function<uint32_t(const std::vector<PopupItem>& items)>;
 PopupMenuAnswerer setPopupMenuAnswerer(PopupMenuAnswerer answerer);
 
+// Draws the menu the items make, as trackPopupMenu would show it, into a PNG
+// file (for a test's answerer to look at what the clerk sees).
+bool grabPopupMenuToPng(const std::vector<PopupItem>& items, const std::string& path);
+
 }  // namespace platform::ui

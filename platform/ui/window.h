@@ -57,6 +57,10 @@ enum : uint32_t {
   kCbnSelChange = 1,
   kCbnEditChange = 5,  // the user typed into a combo box's edit field
   kLbnSelChange = 1,
+  // Report lists: a click of the left or the right button (the row and the
+  // screen point in listClickRow, listClickPoint).
+  kNmClick = 0xFFFE,
+  kNmRClick = 0xFFFB,
 };
 
 inline constexpr WPARAM makeWParam(uint32_t low, uint32_t high) {

@@ -196,6 +196,13 @@ class CRegCom {
   int32_t OdbcSelectByNumber(int32_t department, void* plu, OdbcStmt* statement);
   int32_t OdbcFetchNextByNumber(void* plu, OdbcStmt* statement);
   int32_t OdbcSelectOrder(const char* number, void* order);
+  // The newest order of the number: 1 found, 0 no such order, -1 the link
+  // failed (after the driver's message).
+  int32_t GetOrderRecord(const char* number, void* order);
+  // Keeps an item found in the outside database in the PLU table: written
+  // over the local record of its code (its totals, bytes 64 to 79, kept), or
+  // appended when the code has none. 0, or -1 when the write failed.
+  int32_t CacheLinkedPlu(const void* item);
   // Postings of a commit (inside the link's transaction).
   int32_t OdbcPostCustomerPoints(const char* code, int32_t delta, int32_t reverse);
   int32_t OdbcPostPluSale(OdbcPostContext* context, const void* line, int32_t reverse);
@@ -394,6 +401,7 @@ class CRegCom {
   int32_t odbcBuild(bool update, uint32_t kind, std::string* text, int32_t n, const OdbcField* fields,
                     const void* record, OdbcStmt* statement, int32_t* lengths, uint32_t additive);
   int32_t odbcExecute(OdbcStmt* statement, const std::string& text);
+  int32_t selectOrder(const char* number, void* order, bool reportNotFound);
   OdbcLinkState odbc_;
 };
 

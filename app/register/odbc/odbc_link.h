@@ -253,6 +253,17 @@ inline constexpr FieldPlace kTotals[kTotalCount] = {
 // see odbclink): what an order row and the sales and settlement rows take
 // from it, by place in the block.
 namespace orderblock {
+// The order code mask: up to 12 characters, digits fixed, S the order number.
+inline constexpr FieldPlace kMask{"受注売上コード", 0, 14, FieldKind::Text};
+inline constexpr uint16_t kMaskPositions = 12;
+// Non-zero: an order code must pass the check digit.
+inline constexpr FieldPlace kCheckDigit{"受注ﾁｪｯｸﾃﾞｼﾞｯﾄ", 14, 2, FieldKind::Unsigned};
+// Non-zero: an order line gets line flag 0x80.
+inline constexpr FieldPlace kLineFlag{"受注売上フラグ", 16, 2, FieldKind::Unsigned};
+// The product code of an order that carries none, and the department of an
+// order line whose product is no item of the shop.
+inline constexpr FieldPlace kDefaultCode{"既定商品コード", 18, 14, FieldKind::Text};
+inline constexpr FieldPlace kDefaultDepartment{"既定部門番号", 32, 2, FieldKind::Unsigned};
 inline constexpr FieldPlace kOrderer{"受注者番号", 34, 2, FieldKind::Unsigned};
 inline constexpr FieldPlace kSupplier{"受注先コード", 36, 14, FieldKind::Text};
 inline constexpr FieldPlace kStatus{"状況", 50, 2, FieldKind::Unsigned};

@@ -184,8 +184,18 @@ int32_t CRegCom::OdbcFetchNextByNumber(void* plu, OdbcStmt* statement) {
 }
 
 int32_t CRegCom::OdbcSelectOrder(const char* number, void* order) {
+  if (odbc_.kinds[kOrderSlot].count == 0) return 0;
+  const int32_t found = selectOrder(number, order, true);
+  return found == 1 ? 1 : -1;
+}
+
+int32_t CRegCom::GetOrderRecord(const char* number, void* order) {
+  if (odbc_.kinds[kOrderSlot].count == 0) return -1;
+  return selectOrder(number, order, false);
+}
+
+int32_t CRegCom::selectOrder(const char* number, void* order, bool reportNotFound) {
   const OdbcKindMap& map = odbc_.kinds[kOrderSlot];
-  if (map.count == 0) return 0;
   if (!order || !OdbcIsOpen()) return -1;
   std::memset(order, 0, odbcorder::kLen);
   const bool textKey = (odbc_.orderFlags & odbclink::kTextKey) != 0;
@@ -210,7 +220,12 @@ int32_t CRegCom::OdbcSelectOrder(const char* number, void* order) {
     return -1;
   }
   if (odbcExecute(&statement, map.select + "? ORDER BY " + quoteColumn(orderColumn) + " DESC") != 0) return -1;
-  if (statement->fetch() != platform::odbc::Statement::Fetch::Row || odbcReadRow(kOrderSlot, &statement, order) != 0) {
+  const auto fetched = statement->fetch();
+  if (fetched == platform::odbc::Statement::Fetch::End && !reportNotFound) {
+    OdbcDrop(&statement);
+    return 0;
+  }
+  if (fetched != platform::odbc::Statement::Fetch::Row || odbcReadRow(kOrderSlot, &statement, order) != 0) {
     // Not found or failed: released through the report (silent without a
     // diagnostic).
     ReportOdbcError(&statement);
@@ -218,6 +233,26 @@ int32_t CRegCom::OdbcSelectOrder(const char* number, void* order) {
   }
   OdbcDrop(&statement);
   return 1;
+}
+
+int32_t CRegCom::CacheLinkedPlu(const void* item) {
+  FileDBHandle table = Table(kPluTable);
+  if (!table) return -1;
+  uint8_t record[80] = {};
+  uint8_t local[80] = {};
+  std::memcpy(record, item, sizeof record);
+  const std::string code = getText(record, plu::kCode.offset, plu::kCode.size);
+  int32_t n = GetPluRecord(code.c_str(), local);
+  // A code the table does not hold yet is a new record at its end; record 0
+  // holds the grand totals and is never an item's place.
+  if (n <= 0) {
+    std::memset(local, 0, sizeof local);
+    n = FileDBRecGetSize(table);
+    if (n < 1) n = 1;
+  }
+  // The totals are the shop's own; the outside database does not keep them.
+  std::memcpy(record + plu::kCount.offset, local + plu::kCount.offset, sizeof record - plu::kCount.offset);
+  return FileDBRecWrite(table, n, record) == 0 ? 0 : -1;
 }
 
 }  // namespace varnex::reg

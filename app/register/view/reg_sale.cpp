@@ -21,14 +21,6 @@ namespace varnex::reg {
 
 namespace {
 
-// Results of the register functions inside the dispatcher.
-enum KeyResult : int32_t {
-  kRefused = 0,  // refused or failed (the error line is up)
-  kShown = 1,    // went on; the line being built is shown again
-  kWritten = 2,  // went on and completed the current line: it is written
-  kEnded = 3,    // went on and ended the sale itself: nothing more to write
-};
-
 constexpr int32_t kEntryDigits = 13;
 constexpr int64_t kEntryRange = 999999999;
 constexpr size_t kMessageColumn = 24;
@@ -98,10 +90,11 @@ void CRegSale::SetupModes(int32_t viewMode) {
   xReadingView_ = viewMode >= 31 && viewMode <= 37;
   zReadingView_ = viewMode >= 39 && viewMode <= 46;
   cashBalanceView_ = viewMode == 37 || viewMode == 45;
+  receiptJournalView_ = viewMode == 38;
   if (viewMode == 5) modeCode_ = kModeRefund;
   else if (viewMode == 7) modeCode_ = kModeRegister1;
   else if (viewMode == 8) modeCode_ = kModeRegister2;
-  else if (xReadingView_) modeCode_ = kModeXReading;
+  else if (xReadingView_ || receiptJournalView_) modeCode_ = kModeXReading;
   else if (zReadingView_) modeCode_ = kModeSettlement;
   else modeCode_ = 196;
 }
@@ -375,7 +368,7 @@ int32_t CRegSale::DispatchKey(uint16_t keyCode) {
   if (completedNow) {
     ShowTenderMessage(true);
   } else if (saleBegun_) {
-    ShowEntry();
+    if (result != kShownWithMessage) ShowEntry();
     if (tender && amountTendered_ > 0) ShowTenderMessage(false);
   }
   RefreshPane();
@@ -485,7 +478,9 @@ int32_t CRegSale::LinkAmountKey() {
   uint8_t record[64] = {};
   if (engine_->GetDepartmentRecord(static_cast<uint32_t>(state_.pendingDepartment), record) < 0)
     return ShowRegError(kErrUnknownDepartmentLink);
-  const uint16_t attributes = getU16(record, department::kAttributes.offset);
+  // An item waiting for its price brings its own tax class.
+  const uint16_t attributes = state_.pendingAttributes ? static_cast<uint16_t>(state_.pendingAttributes)
+                                                       : getU16(record, department::kAttributes.offset);
   if (!CheckKeyEntry(attributes, 0xC8, nullptr)) return kRefused;
   int64_t unitPrice = 0;
   if (!EntryValue(&unitPrice)) {
@@ -757,7 +752,7 @@ int32_t CRegSale::FunctionKey(uint16_t keyCode, const uint8_t* keyRecord) {
     case kFunctionLinkAmount: return LinkAmountKey();
     case kFunctionPriceChange: return PriceChangeKey(code, attributes);
     case kFunctionTenKeyPad: return check(0x2000) ? ShowRegError(kErrUnsupported) : kRefused;
-    case kFunctionPlu: return check(0x4D4) ? ShowRegError(kErrUnsupported) : kRefused;
+    case kFunctionPlu: return PluKey();
     case kFunctionTaxExempt:
     case kFunctionTaxReduction: return check(0x5C2) ? ShowRegError(kErrUnsupported) : kRefused;
     case kFunctionSpecialTax: return check(0x15C2) ? ShowRegError(kErrUnsupported) : kRefused;
@@ -852,8 +847,10 @@ int32_t CRegSale::CheckKeyEntry(uint32_t attributes, uint32_t mask, void* target
     else if (value > std::numeric_limits<int32_t>::max()) fits = false;
     if (mask & kCheckNoEntry) return ShowRegError(kErrEntryPresent);
     if ((mask & kCheckOverride) && (attributes & attribute::kNoPriceOverride)) return ShowRegError(kErrNoOverride);
-    if (!fits) return ShowRegError(kErrDigitLimit);
-    if (!(mask & kCheckNoRange) && (value < -kEntryRange || value > kEntryRange)) return ShowRegError(kErrDigitLimit);
+    // Keys that only edit the entry (clear, backspace, "00") take any entry:
+    // a scanned code of thirteen digits must be clearable.
+    if (!(mask & kCheckNoRange) && (!fits || value < -kEntryRange || value > kEntryRange))
+      return ShowRegError(kErrDigitLimit);
     if (!state_.digitRelease && (mask & kCheckDigits)) {
       const size_t limit = attributes & attribute::kDigitLimitMask;
       const size_t pending = static_cast<uint32_t>(state_.pendingAttributes) & attribute::kDigitLimitMask;
@@ -1328,7 +1325,38 @@ int32_t CRegSale::ResumeSale(FileDBHandle file) {
   return 1;
 }
 
+int32_t CRegSale::OpenJournal(uint16_t dosDate) {
+  if (journal_ || temporary_) return 0;
+  if (engine_->ReloadSettings() != 0) return 0;
+  uint16_t date = dosDate;
+  FileDBHandle file = engine_->PrfOpen(3, &date);
+  if (!file) return 0;
+  const int32_t count = FileDBRecGetSize(file);
+  MemoryBlockHandle block = CreateMemory(nullptr, 0, 4096);
+  if (!block || count < 0) {
+    if (block) DeleteMemory(block);
+    FileDBDelete(file);
+    return 0;
+  }
+  uint8_t l[line::kSize];
+  int32_t copied = 0;
+  // A short read or write stops the copy: what was read stays listed.
+  for (; copied < count; ++copied)
+    if (FileDBRecRead(file, copied, l) != 0 ||
+        WriteDataMemory(block, l, line::kSize) != static_cast<int32_t>(line::kSize))
+      break;
+  if (block_) DeleteMemory(block_);
+  block_ = block;
+  lineCount_ = copied;
+  journal_ = file;
+  return 1;
+}
+
 void CRegSale::Release() {
+  if (journal_) {
+    FileDBDelete(journal_);
+    journal_ = 0;
+  }
   if (block_) DeleteMemory(block_);
   block_ = nullptr;
   if (temporary_) {

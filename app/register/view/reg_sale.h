@@ -41,6 +41,10 @@ inline constexpr int32_t kSaleMenu = 126, kIdleMenu = 122;
 enum RegError : int32_t {
   kErrBadHandle = 1,
   kErrUnsupported = 2,
+  kErrOdbc = 3,
+  kErrPriceTagSettings = 12,
+  kErrOdbcLinkSettings = 13,
+  kErrOrderSettings = 14,
   kErrModeRefund = 100,
   kErrModeRegister1 = 101,
   kErrModeRegister2 = 102,
@@ -56,7 +60,13 @@ enum RegError : int32_t {
   kErrNoDepartmentLink = 112,
   kErrUnknownDepartmentLink = 113,
   kErrDepartmentLinkPending = 114,
+  kErrCheckDigit = 115,
+  kErrFirstStageFirst = 116,
+  kErrPriceTagDigits = 117,
+  kErrUnknownPlu = 118,
   kErrPriceChange = 119,
+  kErrUnknownOrder = 120,
+  kErrOrderDigits = 121,
   kErrNonTaxable = 122,
   kErrPoints = 126,
   kErrSaleExists = 201,
@@ -146,8 +156,6 @@ class CRegSale {
   CRegSale& operator=(const CRegSale&) = delete;
 
   SaleSettings& Settings() { return settings_; }
-  // The view mode of the frame changed (a resumed sale of another mode).
-  void SetViewMode(int32_t viewMode) { SetupModes(viewMode); }
 
   // ---- the key path ----
   // Builds the key code, passes the gate, opens a sale when none is open and
@@ -166,6 +174,19 @@ class CRegSale {
   int32_t DispatchKey(uint16_t keyCode);
   // Shows the error line; returns 0.
   int32_t ShowRegError(int32_t code);
+
+  // ---- items by code (reg_plu.cpp) ----
+  // What the scanned-code routine gives back to the PLU key.
+  struct ScannedCode {
+    int32_t tagHandled = 0;   // the code was one stage of a two-stage price tag
+    int32_t lineDone = 0;     // a second stage completed the current line
+    std::string code;         // the code to look up as a PLU
+    int32_t quantity = 0;     // an order's quantity (order codes only)
+    uint16_t department = 0;  // an order's department (order codes only)
+  };
+  // Order codes, two-stage price tags and check digits of the entry: 1, or
+  // 0 when the code was refused (the error line is up).
+  int32_t ProcessScannedCode(ScannedCode* scanned);
 
   // ---- key checks, tax class and price of item lines ----
   int32_t CheckKeyEntry(uint32_t attributes, uint32_t mask, void* target);
@@ -199,6 +220,12 @@ class CRegSale {
   bool IsRegistrationView() const { return registrationView_; }
   bool IsRefundView() const { return refundView_; }
   bool IsCashBalanceView() const { return cashBalanceView_; }
+  bool IsReceiptJournalView() const { return receiptJournalView_; }
+  // The receipt journal of a day (view mode 38): the day's receipt file is
+  // opened and its records become the view's lines. 0 when the day has no
+  // file or it cannot be read (an empty view).
+  int32_t OpenJournal(uint16_t dosDate);
+  bool JournalOpen() const { return journal_ != 0; }
   bool SaleOpen() const { return temporary_ != 0; }
   bool SaleBegun() const { return saleBegun_; }
   int32_t LineCount() const { return lineCount_; }
@@ -216,6 +243,15 @@ class CRegSale {
   const std::string& CustomerDisplayText() const { return displayText_; }
 
  private:
+  // Results of the register functions inside the dispatcher.
+  enum KeyResult : int32_t {
+    kRefused = 0,  // refused or failed (the error line is up)
+    kShown = 1,    // went on; the line being built is shown again
+    kWritten = 2,  // went on and completed the current line: it is written
+    kEnded = 3,    // went on and ended the sale itself: nothing more to write
+    kShownWithMessage = 4,  // as kShown, with a message of the function's own
+  };
+
   // The sale state words, cleared at the start of a sale (all but the tax
   // reduction, which lasts until the sale closes).
   struct State {
@@ -225,7 +261,7 @@ class CRegSale {
     int32_t fixedTail = 0;        // fixed-tail entry
     int32_t priceChange = 0;      // 売価変更
     int32_t twoStage = 0;         // ２段値札
-    int32_t twoStageSecond = 0;
+    int32_t twoStageSecond = 0;   // the order line word: the line was filled from an order
     int32_t nonTaxable = 0;       // 非課税 (one line)
     int32_t noSpecialTax = 0;     // one line kept out of the special local tax
     int32_t taxService = 0;       // 税／奉 entered
@@ -255,6 +291,11 @@ class CRegSale {
   int32_t DepartmentLinkKey(uint16_t code);
   int32_t LinkAmountKey();
   int32_t PriceChangeKey(uint16_t code, uint16_t keyAttributes);
+  int32_t PluKey();
+  int32_t PluLine();
+  int32_t PluLookup(const ScannedCode& scanned, uint8_t* item, bool* linked, uint8_t* linkRecord);
+  int32_t OrderCode(ScannedCode* scanned);
+  int32_t PriceTagStage(int32_t stage, ScannedCode* scanned);
   int32_t TenderKey(uint16_t keyCode, const uint8_t* keyRecord);
   int32_t Trans2Key(uint16_t keyCode, const uint8_t* keyRecord);
   int32_t FunctionKey(uint16_t keyCode, const uint8_t* keyRecord);
@@ -276,6 +317,8 @@ class CRegSale {
   bool xReadingView_ = false;
   bool zReadingView_ = false;
   bool cashBalanceView_ = false;
+  bool receiptJournalView_ = false;
+  FileDBHandle journal_ = 0;  // the day's receipt file a journal view shows
   int32_t lineCount_ = 0;
   uint16_t modeCode_ = 196;
   int32_t itemCount_ = 0, amount_ = 0;

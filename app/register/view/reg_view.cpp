@@ -7,6 +7,7 @@
 #include "app/register/engine/reg_com.h"
 #include "app/shell/app/reg_app.h"
 #include "app/shell/frames/bottom_view.h"
+#include "platform/base/clock.h"
 #include "platform/ui/dialog.h"
 #include "platform/ui/frame.h"
 #include "platform/ui/input.h"
@@ -85,7 +86,35 @@ void CRegView::CreateList() {
   platform::ui::addReportColumn(list_, "金額", 160);
 }
 
-void CRegView::onInitialUpdate() { CreateList(); }
+void CRegView::onInitialUpdate() {
+  CreateList();
+  if (sale_->IsReceiptJournalView()) ShowJournal();
+}
+
+// The receipt journal: every record of the day's receipt file, a closing
+// record and a closing separator each between two empty rows.
+void CRegView::ShowJournal() {
+  const platform::ui::Date day = ReportDate();
+  if (!list_ || !sale_->OpenJournal(dosDate(day.year, day.month, day.day))) return;
+  auto emptyRow = [this]() {
+    const int32_t row = platform::ui::addReportRow(list_, {"", "", "", ""});
+    platform::ui::setReportRowData(list_, row, -1);
+  };
+  uint8_t l[line::kSize];
+  for (int32_t n = 0; n < sale_->LineCount(); ++n) {
+    if (!sale_->ReadLine(n, l)) break;
+    const uint16_t key = getU16(l, line::kKeyCode);
+    const bool boxed = keyType(key) == kKeyClosing ||
+                       (keyType(key) == kKeySeparator && (getU16(l, line::kFlags) & line::kClct));
+    if (boxed) emptyRow();
+    std::string name, quantity, unitPrice, amount;
+    app_->GetLineColumns(l, &name, &quantity, &unitPrice, &amount);
+    const int32_t row = platform::ui::addReportRow(list_, {name, quantity, unitPrice, amount});
+    platform::ui::setReportRowData(list_, row, n);
+    if (boxed) emptyRow();
+  }
+  ShowLastListRow();
+}
 
 void CRegView::onSize(int32_t width, int32_t height) {
   CreateList();
@@ -97,10 +126,15 @@ int32_t CRegView::ResumeInterruptedSale() {
   FileDBHandle file = engine_->PrfOpen(4, &mode);
   if (!file) return 0;
   const int32_t viewMode = mode == kSaleRegister1 ? 7 : mode == kSaleRegister2 ? 8 : 5;
-  if (viewMode != viewMode_) {
-    viewMode_ = viewMode;
-    sale_->SetViewMode(viewMode);
-  }
+  if (viewMode == viewMode_) return TakeOverSale(file);
+  if (host_.resumeInMode && host_.resumeInMode(viewMode, file)) return 1;
+  // Nobody took it: it stays on disk for the next start.
+  FileDBCloseEx(file);
+  FileDBDelete(file);
+  return 0;
+}
+
+int32_t CRegView::TakeOverSale(FileDBHandle file) {
   if (!sale_->ResumeSale(file)) {
     FileDBCloseEx(file);
     FileDBDelete(file);
@@ -124,11 +158,35 @@ int32_t CRegView::OnKeyDown(uint32_t virtualKey, int32_t character) {
   // The reading views have key handlers of their own.
   if (!sale_->IsRegistrationView() && !sale_->IsCashBalanceView()) return 0;
   if (character == 0) character = ZemtaVKeyToChar(virtualKey);
+  if (sale_->IsRegistrationView() && IsScannedCodeEnd(virtualKey, character)) {
+    sale_->EnterKeyCode(makeKeyCode(kKeyFunction, kFunctionPlu));
+    return 1;
+  }
   uint16_t key = 0;
   if (!sale_->TranslateKeyboardKey(virtualKey, character, Modifiers(), &key)) return 0;
   if (!sale_->IsRegistrationView()) return 0;
   sale_->DispatchKey(key);
   return 1;
+}
+
+// A barcode scanner is a keyboard: a code arrives as a burst of digits and
+// Enter. Thirteen digits typed in a row with nothing else between are a
+// JAN-13 code, never an amount (no amount the register takes has thirteen
+// digits), so the Enter after them is the PLU key whatever key Enter stands
+// for in the layout; any other key breaks the run.
+bool CRegView::IsScannedCodeEnd(uint32_t virtualKey, int32_t character) {
+  constexpr int32_t kScannedDigits = 13;
+  if (Modifiers() == 0 && character >= '0' && character <= '9') {
+    // A run starts with the entry: digits typed before a key that took the
+    // entry are no part of it.
+    if (sale_->Entry().empty()) scannedDigits_ = 0;
+    ++scannedDigits_;
+    return false;
+  }
+  const bool end = virtualKey == platform::ui::kVkReturn && Modifiers() == 0 && scannedDigits_ == kScannedDigits &&
+                   sale_->Entry().size() == static_cast<size_t>(kScannedDigits);
+  scannedDigits_ = 0;
+  return end;
 }
 
 bool CRegView::onKeyDown(uint32_t virtualKey, LPARAM) {
@@ -137,12 +195,14 @@ bool CRegView::onKeyDown(uint32_t virtualKey, LPARAM) {
 }
 
 LRESULT CRegView::OnPanelKey(WPARAM type, LPARAM codeText) {
+  scannedDigits_ = 0;
   const char* text = reinterpret_cast<const char*>(codeText);
   const uint16_t code = static_cast<uint16_t>(text ? std::strtol(text, nullptr, 10) : 0);
   return sale_->EnterKeyCode(makeKeyCode(static_cast<uint16_t>(type), code));
 }
 
 LRESULT CRegView::OnDptSelect(WPARAM selector, LPARAM textParam) {
+  scannedDigits_ = 0;
   const char* text = reinterpret_cast<const char*>(textParam);
   if (!text) return 0;
   if (!sale_->SaleOpen() && !sale_->OpenSale(makeKeyCode(kKeyEntry, 0))) return 0;
@@ -166,6 +226,16 @@ LRESULT CRegView::onMessage(uint32_t message, WPARAM wParam, LPARAM lParam) {
       return OnPanelKey(wParam, lParam);
     case WM_REG_DPTSELECT:
       return OnDptSelect(wParam, lParam);
+    case platform::ui::kWmCommand:
+      if (list_ && reinterpret_cast<HWND>(lParam) == list_) {
+        if (platform::ui::highWord(wParam) == platform::ui::kNmRClick) {
+          int32_t x = 0, y = 0;
+          platform::ui::listClickPoint(list_, &x, &y);
+          OnListRightClick(platform::ui::listClickRow(list_) >= 0, x, y);
+        }
+        return 0;
+      }
+      return View::onMessage(message, wParam, lParam);
     case WM_REG_CASTINPUT:
       // Customer lines of a committed sale come with the customer entry.
       return 1;
@@ -174,9 +244,88 @@ LRESULT CRegView::onMessage(uint32_t message, WPARAM wParam, LPARAM lParam) {
   }
 }
 
-bool CRegView::handlesCommand(uint32_t command) const { return commandKey(command) != nullptr; }
+bool CRegView::handlesCommand(uint32_t command) const {
+  return commandKey(command) != nullptr || command == kCmdExportReport;
+}
+
+bool CRegView::updateCommand(uint32_t command, platform::ui::CommandState& state) {
+  const bool open = sale_->SaleOpen();
+  const bool lines = sale_->LineCount() > 0;
+  const bool counting = sale_->IsCashBalanceView();
+  switch (command) {
+    case kCmdExportReport: state.enabled = !counting && (open || sale_->JournalOpen()) && lines; return true;
+    case kCmdReprint: state.enabled = !counting && !open && !sale_->JournalOpen() && lines; return true;
+    case kCmdFormalReceipt: state.enabled = sale_->IsRegistrationView() && !open && lines; return true;
+    case kCmdDepartmentLink: state.enabled = sale_->Entry().empty(); return true;
+    case kCmdEditNames: state.enabled = true; return true;
+    case kCmdRefundShownSale: state.enabled = !sale_->IsRefundView() && lines; return true;
+    case kCmdExchange: state.enabled = !open; return true;
+    default: return View::updateCommand(command, state);
+  }
+}
+
+std::vector<platform::ui::PopupItem> CRegView::BuildPopupMenu(bool rowHit) const {
+  using platform::ui::PopupItem;
+  std::vector<PopupItem> items;
+  auto item = [&](uint32_t command, const char* text) {
+    PopupItem i;
+    i.command = command;
+    i.text = text;
+    items.push_back(i);
+  };
+  auto separator = [&]() {
+    PopupItem i;
+    i.separator = true;
+    items.push_back(i);
+  };
+  const bool lines = sale_->LineCount() > 0;
+  if (!sale_->SaleOpen()) {
+    item(kCmdReceiptOnOff, "ﾚｼｰﾄｵﾝ/ｵﾌ");
+    if (lines) {
+      item(kCmdReprint, "ﾚｼｰﾄ発行");
+      item(kCmdFormalReceipt, "領収証発行");
+    }
+    separator();
+    item(kCmdTenKeyPad, "責任者№");
+    separator();
+    item(kCmdEditNames, "取引先／商品名入力...");
+    item(kCmdExchange, "両替");
+    if (!sale_->IsRefundView() && lines) item(kCmdRefundShownSale, "戻し");
+  } else {
+    if (rowHit || !lines) item(kCmdEditNames, "取引先／商品名入力...");
+    item(kCmdPriceChange, "売価変更");
+    item(kCmdCancelLine, "クリア");
+    if (rowHit) item(kCmdCorrection, "訂正");
+    item(kCmdCancelSale, "取消");
+  }
+  separator();
+  item(kCmdDepartmentLink, "部門一覧選択...");
+  items.back().enabled = sale_->Entry().empty();
+  if (!sale_->SaleOpen() && lines && !sale_->Settings().smpLink.empty()) {
+    separator();
+    item(kCmdSalesSlip, "売上伝票処理...");
+  }
+  return items;
+}
+
+void CRegView::OnListRightClick(bool rowHit, int32_t x, int32_t y) {
+  if (!sale_->IsRegistrationView()) return;
+  const uint32_t chosen = platform::ui::trackPopupMenu(BuildPopupMenu(rowHit), handle(), x, y, false);
+  if (chosen) handleCommand(chosen);
+}
+
+platform::ui::Date CRegView::ReportDate() const {
+  if (host_.frameDate) return host_.frameDate();
+  const platform::LocalTime now = platform::localTime();
+  return {now.year, now.month, now.day};
+}
 
 bool CRegView::handleCommand(uint32_t command) {
+  scannedDigits_ = 0;
+  if (command == kCmdExportReport) {
+    OnExportReport();
+    return true;
+  }
   const CommandKey* c = commandKey(command);
   if (!c) return false;
   if (!c->direct) {

@@ -18,8 +18,11 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/register/view/reg_sale.h"
+#include "platform/ui/dialog.h"
+#include "platform/ui/menu.h"
 #include "platform/ui/view.h"
 
 namespace varnex::shell {
@@ -48,6 +51,7 @@ enum RegCommand : uint32_t {
   kCmdEditNames = 32795,
   kCmdExchange = 32799,
   kCmdDepartmentLink = 32794,
+  kCmdExportReport = 32808,
 };
 
 class CRegView : public platform::ui::View, public SaleScreen {
@@ -58,6 +62,13 @@ class CRegView : public platform::ui::View, public SaleScreen {
     std::function<void(const std::string&)> setStatusText;
     std::function<void(uint32_t)> raiseDeviceRequest;
     std::function<void(const void* line)> refreshCustomerDisplay;
+    // An interrupted sale of another mode: the frame of that mode takes the
+    // open temporary file over; false when it could not (the file is then
+    // closed and stays for a later start).
+    std::function<bool(int32_t viewMode, FileDBHandle file)> resumeInMode;
+    // The date the frame holds (readings, the receipt journal); today when
+    // empty.
+    std::function<platform::ui::Date()> frameDate;
   };
 
   CRegView(CRegCom* engine, shell::CREGApp* app, int32_t viewMode);
@@ -71,9 +82,13 @@ class CRegView : public platform::ui::View, public SaleScreen {
   HWND ListControl() const { return list_; }
 
   // The interrupted-sale scan of the engine: a sale the clerk chooses to
-  // continue is taken over, and the view switches to its mode. 1 when one
+  // continue is taken over here when it is of this view's mode, else handed
+  // to the frame of its own mode (a view's mode never changes). 1 when one
   // was resumed.
   int32_t ResumeInterruptedSale();
+  // Takes over the open temporary file of an interrupted sale of this
+  // view's mode; the file is closed (and kept) when that fails.
+  int32_t TakeOverSale(FileDBHandle file);
 
   // The keyboard path of WM_KEYDOWN: 1 when the key was taken.
   int32_t OnKeyDown(uint32_t virtualKey, int32_t character);
@@ -104,6 +119,22 @@ class CRegView : public platform::ui::View, public SaleScreen {
   // ---- commands ----
   bool handleCommand(uint32_t command) override;
   bool handlesCommand(uint32_t command) const override;
+  bool updateCommand(uint32_t command, platform::ui::CommandState& state) override;
+  // The right-button menu of a registration view, built for its state now;
+  // rowHit: the click was on a row of the list.
+  std::vector<platform::ui::PopupItem> BuildPopupMenu(bool rowHit) const;
+  // Shows the right-button menu at a screen point and runs its command.
+  void OnListRightClick(bool rowHit, int32_t x, int32_t y);
+
+  // ---- report export (reg_export.cpp) ----
+  // The CSV text of a line block (null: title and header rows only).
+  static std::string BuildReportCsv(MemoryBlockHandle block, const platform::ui::Date& date);
+  // Appends one field to a row: the separator before every field but the
+  // first, the text in double quotes (inner quotes doubled) when asked.
+  static void WriteCsvField(const std::string& text, bool* first, std::string* archive, char separator, bool quote);
+  // Command 32808: asks for a file and writes the view's lines to it.
+  void OnExportReport();
+  platform::ui::Date ReportDate() const;
 
  protected:
   void onInitialUpdate() override;
@@ -114,8 +145,10 @@ class CRegView : public platform::ui::View, public SaleScreen {
 
  private:
   void CreateList();
+  void ShowJournal();
   int32_t RowOfNumber(int32_t number) const;
   uint16_t Modifiers() const;
+  bool IsScannedCodeEnd(uint32_t virtualKey, int32_t character);
 
   CRegCom* engine_;
   shell::CREGApp* app_;
@@ -129,6 +162,7 @@ class CRegView : public platform::ui::View, public SaleScreen {
   std::string paneMessage_;
   std::string status_;
   int32_t menu_ = kIdleMenu;
+  int32_t scannedDigits_ = 0;  // digits typed in a row on the keyboard
 };
 
 }  // namespace varnex::reg

@@ -72,6 +72,10 @@ bool CChildFrame::CreateModeView() {
         host.setStatusText = [&app](const std::string& text) {
           if (app.m_pMainFrame) app.m_pMainFrame->m_strStatusText = text;
         };
+        host.frameDate = [this]() { return m_FrameDate; };
+        host.resumeInMode = [this](int32_t mode, FileDBHandle file) {
+          return m_screens.ResumeSaleInMode(mode, file);
+        };
         reg->SetHost(std::move(host));
         m_pRegView = reg.get();
         view = std::move(reg);
@@ -102,12 +106,17 @@ bool CChildFrame::CreateModeView() {
         }
         return viewProc ? viewProc(h, m, wp, lp) : ui::defaultWindowProc(h, m, wp, lp);
       });
-      // A sale the last run left open is offered again, to one screen only.
-      bool taken = false;
-      for (ui::ChildFrame* child : mainFrame().childFrames())
-        if (auto* other = dynamic_cast<CChildFrame*>(child); other && other != this && other->RegView())
-          taken = taken || other->RegView()->Sale().SaleOpen();
-      if (!taken) m_pRegView->ResumeInterruptedSale();
+      // A sale the last run left open is offered again, to one screen only,
+      // and taken up in the frame of its own mode.
+      if (FileDBHandle handed = m_screens.TakePendingResume(m_nViewMode)) {
+        m_pRegView->TakeOverSale(handed);
+      } else {
+        bool taken = false;
+        for (ui::ChildFrame* child : mainFrame().childFrames())
+          if (auto* other = dynamic_cast<CChildFrame*>(child); other && other != this && other->RegView())
+            taken = taken || other->RegView()->Sale().SaleOpen();
+        if (!taken) m_pRegView->ResumeInterruptedSale();
+      }
     }
   }
   made->setFocus();

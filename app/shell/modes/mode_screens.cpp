@@ -3,6 +3,7 @@
 #include <string>
 
 #include "app/register/engine/reg_com.h"
+#include "app/register/view/reg_view.h"
 #include "app/shell/app/reg_app.h"
 #include "app/shell/frames/child_frame.h"
 #include "app/shell/frames/main_frame.h"
@@ -71,6 +72,42 @@ int32_t CModeScreens::OpenModeView(int32_t mode, int32_t bNoCheck) {
   frame->showMaximized();
   frame->activate();
   return 1;
+}
+
+bool CModeScreens::ResumeSaleInMode(int32_t mode, FileDBHandle file) {
+  if (m_hResumeFile || !file) return false;
+  // The registration modes' frames open for anyone (their keys ask for the
+  // rights); a sale handed over is asked for them now, so that a manager who
+  // may not use its mode is told and the sale stays on disk for one who may.
+  // While the program starts nobody is signed on yet: the first key asks.
+  reg::CRegCom* engine = m_app.m_pRegCom;
+  const uint32_t code = mode == 5 ? reg::kModeRefund : mode == 8 ? reg::kModeRegister2 : reg::kModeRegister1;
+  if (!m_app.m_bStartupOpening && (!engine || !engine->CheckPermission(code, 0))) {
+    FileDBCloseEx(file);
+    FileDBDelete(file);
+    return false;
+  }
+  m_nResumeMode = mode;
+  m_hResumeFile = file;
+  OpenModeView(mode, 1);
+  // A frame of the mode made now has taken it; one that was open already
+  // takes it when it holds no sale of its own.
+  FileDBHandle left = TakePendingResume(mode);
+  if (!left) return true;
+  CChildFrame* frame = FindModeFrame(mode, nullptr);
+  if (frame && frame->RegView() && !frame->RegView()->Sale().SaleOpen())
+    return frame->RegView()->TakeOverSale(left) != 0;
+  FileDBCloseEx(left);
+  FileDBDelete(left);
+  return false;
+}
+
+FileDBHandle CModeScreens::TakePendingResume(int32_t mode) {
+  if (!m_hResumeFile || m_nResumeMode != mode) return 0;
+  FileDBHandle file = m_hResumeFile;
+  m_hResumeFile = 0;
+  m_nResumeMode = 0;
+  return file;
 }
 
 void CModeScreens::OpenProgramView(int32_t resource) {

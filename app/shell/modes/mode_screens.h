@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "platform/ui/types.h"
+#include "zemta/filedb.h"
 
 namespace varnex::shell {
 
@@ -29,11 +30,21 @@ class CModeScreens {
   CChildFrame* FindModeFrame(int32_t mode, int32_t* isActive);
   // Builds the three layout tables and gives them to the open menu frames.
   bool BuildAccelerators();
+  // An interrupted sale found by the registration frame of another mode:
+  // the frame of the sale's own mode is opened (the manager's rights for the
+  // mode checked first, except while the program starts: the sale's first
+  // key checks them) and takes the open temporary file over. False when it
+  // could not (the file is closed and stays on disk).
+  bool ResumeSaleInMode(int32_t mode, FileDBHandle file);
+  // The file a frame of the mode being made is to take over (0 none).
+  FileDBHandle TakePendingResume(int32_t mode);
 
  private:
   int32_t AcceleratorsOf(int32_t mode) const;
   HWND Owner() const;
   CREGApp& m_app;
+  int32_t m_nResumeMode = 0;
+  FileDBHandle m_hResumeFile = 0;
 };
 
 // Sets the application's hooks (mode frames, accelerators, the sign-on

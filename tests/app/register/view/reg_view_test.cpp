@@ -107,7 +107,9 @@ class RegViewTest : public varnex_test::DemoProject {
 
   void makeView(int32_t viewMode) {
     auto made = std::make_unique<CRegView>(engine.get(), app.get(), viewMode);
-    made->SetHost({[this](int32_t id) { frame->setMenu(id); }, {}, {}, {}});
+    CRegView::Host host;
+    host.setMenus = [this](int32_t id) { frame->setMenu(id); };
+    made->SetHost(std::move(host));
     view = static_cast<CRegView*>(frame->setView(std::move(made)));
     ASSERT_NE(view, nullptr);
     if (!bottom) {
@@ -483,7 +485,13 @@ TEST_F(RegViewTest, ResumedRefundAsksForTheManagersRights) {
   auto manager = read(kClerkTable, 0);
   putU16(manager.data(), clerk::kForbiddenModes, kForbidRefund);
   engine->SetManager(manager.data());
+  // A registration screen leaves it alone: it is no sale of its mode.
   makeView(7);
+  boxes->answer(platform::kIdYes);
+  EXPECT_EQ(view->ResumeInterruptedSale(), 0);
+  EXPECT_EQ(view->Sale().ModeCode(), kModeRegister1);
+  ASSERT_EQ(temporaryFiles().size(), 1u);
+  makeView(5);
   boxes->answer(platform::kIdYes);
   ASSERT_EQ(view->ResumeInterruptedSale(), 1);
   EXPECT_EQ(view->Sale().ModeCode(), kModeRefund);
