@@ -342,3 +342,4 @@ TEST_P(BtreeExRandomTest, MatchesAnOrderedSetAfterEveryStep) {
 INSTANTIATE_TEST_SUITE_P(Runs, BtreeExRandomTest, ::testing::ValuesIn(kRandomCases));
 
 }  // namespace
+
