@@ -1,7 +1,8 @@
 // A register writing to a container disk until it is killed:
-//   disk_writer <disk> <progress file>
-// Round i creates the file entry "\F<i>" and writes contents(i) into it; every
-// fifth round also removes "\F<i-3>" and renames "\F<i-1>" to "\G<i-1>".
+//   disk_writer <disk> <progress file> <tag>
+// Round i creates the file entry "\F<tag>_<i>" and writes contents(i) into
+// it; every fifth round also removes round i-3's file and renames round
+// i-1's from "F" to "G".
 // After each round it writes i into the progress file, so that a test that
 // kills it knows which rounds were whole.
 #include <cstdio>
@@ -14,13 +15,13 @@
 #include "zemta/fileex.h"
 
 int main(int argc, char** argv) {
-  if (argc < 3) return 2;
+  if (argc < 4) return 2;
   ZemtaEnableLastErrorMessage(0);
   BtreeExNew();
   FileExDiskHandle disk = FileExDiskCreate(argv[1], "writer", nullptr, 0);
   if (!disk) return 1;
   for (int round = 1; round < 100000; ++round) {
-    if (!disk_writer::runRound(disk, round)) return 3;
+    if (!disk_writer::runRound(disk, argv[3], round)) return 3;
     platform::File progress = platform::File::open(argv[2], platform::kFileWrite, platform::kShareRead,
                                                    platform::kCreateAlways);
     const std::string text = std::to_string(round);

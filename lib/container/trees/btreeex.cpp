@@ -178,6 +178,9 @@ uint32_t closeFile(Tree& tree) {
 }  // namespace
 
 void openForCall(Tree& tree, uint32_t mode) {
+  // Other trees of the file and the store append to it between calls, so
+  // the size is learnt anew for each call.
+  tree.sizeKnown = -1;
   if ((tree.flags & kFlagHeld) || tree.fileOpen()) return;
   if (tree.shared != -1) {
     Tree* owner = findTree(tree.shared);
