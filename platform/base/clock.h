@@ -28,4 +28,8 @@ int64_t unixSecondsOf(const LocalTime& t);
 
 void sleepMilliseconds(uint32_t ms);
 
+// The current time as a Windows FILETIME: 100-nanosecond steps since
+// 1601-01-01 UTC.
+uint64_t fileTimeUtcNow();
+
 }  // namespace platform

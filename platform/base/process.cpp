@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <thread>
 
 #include "platform/base/last_error.h"
@@ -129,6 +130,18 @@ bool openDocument(const std::string& path) {
   quoted += '"';
   int32_t processId = 0;
   return startProcess("xdg-open " + quoted, ProcessPriority::Normal, "", processId);
+}
+
+bool killProcess(int32_t processId) {
+  if (processId <= 0) {
+    setLastError(kErrorInvalidParameter);
+    return false;
+  }
+  if (::kill(static_cast<pid_t>(processId), SIGKILL) != 0) {
+    setLastError(errorFromErrno(errno));
+    return false;
+  }
+  return true;
 }
 
 }  // namespace platform

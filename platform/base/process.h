@@ -25,6 +25,10 @@ std::vector<std::string> splitCommandLine(const std::string& commandLine);
 bool startProcess(const std::string& commandLine, ProcessPriority priority, const std::string& folder,
                   int32_t& processId);
 
+// Ends the process at once, as a power cut would end it: no handler of its
+// runs and nothing it holds is written. False with the last error set.
+bool killProcess(int32_t processId);
+
 // Opens a document (a PDF manual, say) with the desktop's program for it
 // (xdg-open), without waiting. False with the last error when it cannot start.
 bool openDocument(const std::string& path);

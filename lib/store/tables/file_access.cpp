@@ -165,6 +165,49 @@ bool isLocalFile(ZemtaFileHandle handle) {
   return file && file->local.isOpen();
 }
 
+namespace {
+
+platform::File* localOf(ZemtaFileHandle handle) {
+  OpenFile* file = lookUp(handle);
+  if (!file) return nullptr;
+  if (!file->local.isOpen()) {
+    platform::setLastError(platform::kErrorInvalidFunction);
+    return nullptr;
+  }
+  return &file->local;
+}
+
+}  // namespace
+
+bool readFileAt(ZemtaFileHandle handle, int64_t position, void* buffer, uint32_t length, uint32_t* done) {
+  platform::File* file = localOf(handle);
+  return file && file->readAt(position, buffer, length, done);
+}
+
+bool writeFileAt(ZemtaFileHandle handle, int64_t position, const void* data, uint32_t length, uint32_t* done) {
+  platform::File* file = localOf(handle);
+  return file && file->writeAt(position, data, length, done);
+}
+
+int64_t fileSize64(ZemtaFileHandle handle) {
+  platform::File* file = localOf(handle);
+  return file ? file->size() : -1;
+}
+
+bool setFileSize64(ZemtaFileHandle handle, int64_t size) {
+  platform::File* file = localOf(handle);
+  if (!file) return false;
+  const int64_t keep = file->position();
+  if (file->seek(size, platform::kSeekBegin) < 0 || !file->setEndOfFile()) return false;
+  file->seek(keep, platform::kSeekBegin);
+  return true;
+}
+
+bool flushFile(ZemtaFileHandle handle) {
+  platform::File* file = localOf(handle);
+  return file && file->flush();
+}
+
 }  // namespace zemta
 
 using zemta::OpenFile;

@@ -41,4 +41,15 @@ extern const char kFileWaitCaption[];
 // file server).
 bool isLocalFile(ZemtaFileHandle file);
 
+// 64-bit positioned transfers on a local file, for stores whose files grow
+// past 4 GB (the container store). A file on the remote file server fails
+// with 1 (invalid function) as the last error. False / -1 on failure.
+bool readFileAt(ZemtaFileHandle file, int64_t position, void* buffer, uint32_t length, uint32_t* done);
+bool writeFileAt(ZemtaFileHandle file, int64_t position, const void* data, uint32_t length, uint32_t* done);
+int64_t fileSize64(ZemtaFileHandle file);
+// Cuts or extends the file to size bytes.
+bool setFileSize64(ZemtaFileHandle file, int64_t size);
+// Puts what was written on the disk.
+bool flushFile(ZemtaFileHandle file);
+
 }  // namespace zemta
