@@ -249,8 +249,22 @@ int32_t recordWrite(Table& t, int32_t n, const uint8_t* data, AfterLock& after) 
     if (std::memcmp(data, t.cachedImage(), t.recordLen) == 0) return closeTable(t) ? 0 : -1;
   }
 
+  // An overwrite that changes no key of any index (a counter posting) leaves
+  // the indexes alone: they stay clean, and nothing of them is written.
+  std::vector<uint8_t> oldKey, newKey;
+  bool keysChange = append;
+  for (auto& e : t.indexes) {
+    if (keysChange) break;
+    if (!e.own() || e.handle < 0) continue;
+    oldKey.assign(e.keyLen, 0);
+    newKey.assign(e.keyLen, 0);
+    buildKey(e, data, newKey.data());
+    buildKey(e, t.cachedImage(), oldKey.data());
+    keysChange = oldKey != newKey;
+  }
+
   t.count = kCountUnknown;
-  if (!markIndexesDirty(t)) return fail();
+  if (keysChange && !markIndexesDirty(t)) return fail();
   uint32_t done;
   if (!writeAt(t, offset, data, t.recordLen, done)) return fail();
   if (done != t.recordLen) {
@@ -261,8 +275,8 @@ int32_t recordWrite(Table& t, int32_t n, const uint8_t* data, AfterLock& after) 
   // The record is on disk: from here each index is brought in step on its
   // own, and one whose keys could not be changed keeps its dirty magic.
   int32_t result = 0;
-  std::vector<uint8_t> oldKey, newKey;
   for (auto& e : t.indexes) {
+    if (!keysChange) break;
     if (!e.own() || e.handle < 0) continue;
     oldKey.assign(e.keyLen, 0);
     newKey.assign(e.keyLen, 0);
