@@ -20,7 +20,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-truncate -s 128M "$work/disk.img"
+truncate -s 64M "$work/disk.img"
 loop=$(losetup -f --show "$work/disk.img")
 loops+=("$loop")
 mkfs.ext4 -q "$loop"
@@ -34,13 +34,16 @@ sync
 "$build/tools/commit_powercut" sell "$work/mnt/data" 50 "$work/progress" &
 seller=$!
 for ((i = 0; i < copies; ++i)); do
-  sleep "0.$((RANDOM % 9 + 1))"
-  returned=$(cat "$work/progress" 2>/dev/null || echo 0)
-  # The device as a power cut would leave it: what reached it, nothing of
-  # the page cache.
-  dd if="$loop" of="$work/copy$i.img" bs=1M status=none
-  echo "$returned" > "$work/copy$i.returned"
+  sleep "0.0$((RANDOM % 5))"
   kill -0 "$seller" 2>/dev/null || break
+  # The device as a power cut would leave it: the seller is stopped, so what
+  # it synced is on the device and what it did not may or may not be (the
+  # system goes on writing back while the copy is read, as a disk does).
+  kill -STOP "$seller"
+  returned=$(cat "$work/progress" 2>/dev/null || echo 0)
+  dd if="$loop" of="$work/copy$i.img" bs=1M iflag=direct status=none
+  kill -CONT "$seller"
+  echo "$returned" > "$work/copy$i.returned"
 done
 wait "$seller"
 umount "$work/mnt"
@@ -49,6 +52,8 @@ mounts=()
 failed=0
 for img in "$work"/copy*.img; do
   returned=$(cat "${img%.img}.returned")
+  # What the system does at the next start after a cut.
+  e2fsck -fy "$img" >/dev/null 2>&1 || true
   l=$(losetup -f --show "$img")
   loops+=("$l")
   mkdir -p "$work/m"

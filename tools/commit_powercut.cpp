@@ -96,17 +96,38 @@ int sell(const char* folder, int sales, const char* progress) {
 const TableIndex kCounted[] = {kSettingsTable, kCustomerTable, kDepartmentTable, kPluTable, kGroupTable,
                                kClerkTable,    kTrans1Table,   kTrans2Table,     kTrans3Table, kFixedTotalTable};
 
-std::vector<std::vector<uint8_t>> counters(CRegCom& engine) {
-  std::vector<std::vector<uint8_t>> records;
+struct Counted {
+  TableIndex table;
+  int32_t number;
+  std::vector<uint8_t> image;
+};
+
+std::vector<Counted> counters(CRegCom& engine) {
+  std::vector<Counted> records;
   for (TableIndex t : kCounted) {
     const int32_t count = FileDBRecGetSize(engine.Table(t));
     for (int32_t n = 0; n < count; ++n) {
       std::vector<uint8_t> r(kTables[t].recordLen);
       FileDBRecRead(engine.Table(t), n, r.data());
-      records.push_back(r);
+      records.push_back({t, n, r});
     }
   }
   return records;
+}
+
+// The first record that differs, described; empty when none does.
+std::string firstDifference(const std::vector<Counted>& a, const std::vector<Counted>& b) {
+  if (a.size() != b.size()) return std::to_string(a.size()) + " records against " + std::to_string(b.size());
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (a[i].image == b[i].image) continue;
+    size_t at = 0;
+    while (a[i].image[at] == b[i].image[at]) ++at;
+    at &= ~size_t{3};
+    return "table " + std::to_string(a[i].table) + " record " + std::to_string(a[i].number) + " offset " +
+           std::to_string(at) + ": " + std::to_string(getI32(a[i].image.data(), at)) + " against " +
+           std::to_string(getI32(b[i].image.data(), at));
+  }
+  return {};
 }
 
 // Sales in today's daily file (closing records), or -1 when it is not whole.
@@ -141,8 +162,10 @@ int check(const char* folder, const char* fresh, int returned) {
   if (!openEngine(whole, fresh)) return 1;
   for (int n = 0; n < sales; ++n)
     if (!commit(whole, n)) return 1;
-  if (counters(cut) != counters(whole)) {
-    std::fprintf(stderr, "commit_powercut: the counters are not those of %d whole sales\n", sales);
+  const std::string difference = firstDifference(counters(cut), counters(whole));
+  if (!difference.empty()) {
+    std::fprintf(stderr, "commit_powercut: the counters are not those of %d whole sales (%s)\n", sales,
+                 difference.c_str());
     return 1;
   }
   std::printf("%d sales whole (%d had returned)\n", sales, returned);

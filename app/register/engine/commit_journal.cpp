@@ -38,7 +38,8 @@
 //   4       4     entry length L in bytes, all of it
 //   8       4     record number of the closing record in the target file
 //   12      96    the closing record
-//   108     260   the target file's native path, zero-padded
+//   108     260   the target file's native path, relative to the data folder
+//                 when it lies in it, zero-padded
 //   368     2     image count
 //   370     ...   images, each: u16 table index (records.h), u16 flags (bit 0:
 //                 appended by the commit), i32 record number, u16 record
@@ -236,7 +237,11 @@ int32_t CRegCom::journalWrite(int32_t closingNumber, const uint8_t* closing, con
   std::memcpy(bytes.data(), kEntryMagic, 4);
   putI32(bytes.data(), 8, closingNumber);
   std::memcpy(bytes.data() + 12, closing, line::kSize);
-  putText(bytes.data(), 108, kPathField, target);
+  // The target by its place in the data folder, so that a data folder
+  // moved or mounted elsewhere still finds it.
+  const std::string folder = platform::mapPath(dataFolder_);
+  putText(bytes.data(), 108, kPathField,
+          target.compare(0, folder.size(), folder) == 0 ? target.substr(folder.size()) : target);
   putU16(bytes.data(), 368, static_cast<uint16_t>(staged_.size()));
   for (const StagedRecord& s : staged_) {
     uint8_t head[10];
@@ -342,6 +347,8 @@ int32_t CRegCom::RecoverCommits() {
     const uint32_t length = readEntry(journal, at, size, entry);
     if (length == 0) break;
     at += length;
+    if (!entry.target.empty() && entry.target[0] != '/')
+      entry.target = platform::mapPath(dataFolder_) + entry.target;
     if (!committed(entry)) continue;
     ++replayed;
     for (const Entry::Image& image : entry.images) {
