@@ -201,7 +201,11 @@ FileProjHandle CRegCom::Open() {
   project_ = FileProjOpen(catalog.c_str(), kProjectId, owner_);
   if (!project_ || g_nMsgRefExt == 0) {
     closeAll();
-    showBox(kProjectMissing, platform::kMbIconError);
+    // A catalog that is there but does not open is a damaged project (a
+    // table or index cut short), not a missing one: the files stay as they
+    // are for the index check or the engineer.
+    showBox(platform::fileExists(platform::mapPath(catalog)) ? kProjectBroken : kProjectMissing,
+            platform::kMbIconError);
     return 0;
   }
   auto broken = [&]() -> FileProjHandle {
