@@ -14,8 +14,8 @@
 //   3. the after-images are written to the tables, without syncing them.
 // Every CRegCom::kCheckpointInterval sales (and at close and after a
 // recovery) the checkpoint forces every file of the data folder written since
-// the last checkpoint to disk (tables, indexes, receipt CSV) and empties the
-// journal:
+// the last checkpoint to disk (tables, indexes, and the receipt CSV wherever
+// it lies) and empties the journal:
 // the journal therefore always covers every table change that may not be on
 // disk yet.
 //
@@ -307,6 +307,13 @@ int32_t CRegCom::checkpoint() {
   // file systems that keep whole seconds).
   const int64_t started = platform::unixSecondsOf(platform::localTime()) - 1;
   if (!platform::syncChangedFiles(platform::mapPath(dataFolder_), checkpointSince_)) return -1;
+  for (const std::string& other : syncAtCheckpoint_) {
+    platform::File file = platform::File::open(
+        other, platform::kFileRead, platform::kShareRead | platform::kShareWrite | platform::kShareDelete,
+        platform::kOpenExisting);
+    if (file.isOpen() && !file.syncData()) return -1;
+  }
+  syncAtCheckpoint_.clear();
   checkpointSince_ = started;
   commitsSinceCheckpoint_ = 0;
   if (!platform::fileExists(path)) return 0;
@@ -314,6 +321,11 @@ int32_t CRegCom::checkpoint() {
   if (!journal.isOpen()) return -1;
   if (journal.size() > 0 && (!journal.setEndOfFile() || !journal.syncData())) return -1;
   return 0;
+}
+
+void CRegCom::syncAtCheckpoint(const std::string& nativePath) {
+  if (std::find(syncAtCheckpoint_.begin(), syncAtCheckpoint_.end(), nativePath) == syncAtCheckpoint_.end())
+    syncAtCheckpoint_.push_back(nativePath);
 }
 
 int32_t CRegCom::RecoverCommits() {

@@ -370,6 +370,9 @@ class CRegCom {
   void journalForget();
   int32_t applyStaged();
   int32_t checkpoint();
+  // A file outside the data folder that the next checkpoint syncs too.
+  void syncAtCheckpoint(const std::string& nativePath);
+  std::vector<std::string> syncAtCheckpoint_;
   std::string journalPath() const;
   void noteInErrorLog(const std::string& text) const;
   bool staging_ = false;
