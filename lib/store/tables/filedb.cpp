@@ -91,10 +91,14 @@ std::string makeDisplayName(const char* title, const std::string& path) {
 
 // Opens or keeps the own index B-trees for a change: mode 3 unless held by
 // FileDBOpenEx; the dirty magic replaces the clean one. A tree already marked
-// dirty by a crashed writer is refused (0x20000004) and left as it is.
+// dirty by a crashed writer is refused (0x20000004) and left as it is. Under
+// FileDBOpenEx an index is marked once, at its first change, and stays marked
+// until the hold ends: a crash inside the hold leaves it dirty for the next
+// check all the same.
 bool markIndexesDirty(Table& t) {
   for (auto& e : t.indexes) {
     if (!e.own() || e.handle < 0) continue;
+    if ((e.state & kIndexHeldEx) && (e.state & kIndexDirty)) continue;
     if (!(e.state & kIndexHeldEx)) {
       if (BtreeOpen(e.handle, BTREE_MODE_READ_WRITE) < 0) return false;
       e.state = BTREE_MODE_READ_WRITE;
@@ -111,8 +115,14 @@ bool markIndexesDirty(Table& t) {
   return true;
 }
 
-// Writes the clean magic back into one index and ends the call's open.
+// Writes the clean magic back into one index and ends the call's open. A
+// held index keeps its mark until the hold ends (closeTable cleans it),
+// unless its keys could not be changed: then the dirty magic stays for good.
 bool finishIndex(IndexEntry& e, bool clean) {
+  if (e.state & kIndexHeldEx) {
+    if (!clean) e.state &= ~kIndexDirty;
+    return true;
+  }
   bool ok = true;
   if (clean && BtreeWrite(e.handle, kCleanMagic, kMagicLen) < 0) ok = false;
   e.state &= ~kIndexDirty;
