@@ -207,7 +207,8 @@ int main(int argc, char** argv) {
   std::printf("one fsync of the folder:      %.1f us (median of %zu)\n", fsyncFolder, folderSyncs.size());
   std::printf("commit / fdatasync:           %.2f\n", fdatasyncFile > 0 ? perCommit / fdatasyncFile : 0.0);
 #ifdef BENCH_HAS_SQLITE
-  const double sqlite = sqliteCommit(platform::joinPath(folder, "commit_bench.sqlite"), sales < 2000 ? sales : 2000);
+  const double sqlite =
+      sqliteCommit(platform::mapPath(platform::joinPath(folder, "commit_bench.sqlite")), sales < 2000 ? sales : 2000);
   if (sqlite > 0) {
     std::printf("SQLite, same changes (WAL, synchronous=FULL): %.1f us per sale\n", sqlite);
     std::printf("commit / SQLite:              %.2f\n", perCommit / sqlite);
