@@ -2,7 +2,7 @@
 // memory block of 96-byte line records in entry order) is posted to the
 // masters and counters, its totals to the 36 fixed totalizers, and its lines
 // with a closing record are appended to today's daily receipt file, as one
-// unit: a failure on the way undoes what was posted and appended.
+// unit: a failure before the commit point leaves nothing of it anywhere.
 //
 // The closing record (a line record appended after the lines):
 //
@@ -21,8 +21,8 @@
 //   84     i32    the caller's value
 //   88      8     zero
 //
-// The receipt number is one more than that of the file's last record, modulo
-// 10000, so each day's file numbers from 1 and 9999 is followed by 0.
+// The receipt number is one more than that of the file's last closing record,
+// modulo 10000, so each day's file numbers from 1 and 9999 is followed by 0.
 //
 // How the commit stays whole through a crash or a power cut (the staging of
 // the posting, the journal, the commit point and the checkpoints) is written

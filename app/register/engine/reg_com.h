@@ -254,12 +254,12 @@ class CRegCom {
                      uint8_t* customer);
   int32_t UpdateTotalizers(int32_t slot, int32_t* totals, int32_t reverse);
 
-  // ---- the transaction commit (commit.cpp) ----
-  // 0 committed, -1 nothing of it remains, 1 committed but the temporary file
-  // stayed, 2 committed but a follow-up step (settlement row, link commit,
-  // closing a table, receipt CSV) failed after its message, -2 failed and
-  // taking it back failed too (after the message): counters or the daily
-  // file may hold part of it.
+  // ---- the transaction commit (commit.cpp, commit_journal.cpp) ----
+  // 0 committed, -1 nothing of it was written (the posting is worked out
+  // before anything is written), 1 committed but the temporary file stayed,
+  // 2 committed but a follow-up step (writing the tables, which the next
+  // start then finishes from the journal, the link's commit, closing a
+  // table, the receipt CSV, the checkpoint) failed after its message.
   int32_t PrfUpdate(uint32_t modeCode, MemoryBlockHandle lines, void* closing, FileDBHandle* temporary,
                     int32_t callerValue);
   int32_t OpenForUpdate(FileDBHandle receipt);
