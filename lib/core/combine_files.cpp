@@ -36,6 +36,7 @@
 #include <string_view>
 #include <vector>
 
+#include "lib/core/combine_internal.h"
 #include "lib/core/little_endian.h"
 #include "lib/core/report.h"
 #include "platform/base/file.h"
@@ -407,6 +408,11 @@ ZEMTA_API int32_t CombineFiles(int32_t count, const char* const* names, const ch
 }
 
 ZEMTA_API int32_t ApartFile(const char* combinedPath, const char* baseFolder) {
+  return zemta::apartFileOf(combinedPath, baseFolder, nullptr);
+}
+
+int32_t zemta::apartFileOf(const char* combinedPath, const char* baseFolder,
+                           const std::function<bool(const std::string&)>& allowed) {
   using namespace zemta;
   std::string base;
   if (!combinedPath) {
@@ -424,6 +430,14 @@ ZEMTA_API int32_t ApartFile(const char* combinedPath, const char* baseFolder) {
     closeQuietly(combined);
     return -1;
   }
+  // A member the caller does not expect refuses the whole file.
+  if (allowed)
+    for (const Member& member : members)
+      if (!allowed(joinParts("", member.parts, member.parts.size()))) {
+        closeQuietly(combined);
+        ZEMTA_REPORT(ZEMTA_ERR_FILE_FORMAT);
+        return -1;
+      }
   bool done;
   {
     const std::string root = makeTemporaryFolder(base);

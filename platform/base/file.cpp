@@ -25,6 +25,7 @@
 #include "platform/base/file.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -36,8 +37,17 @@
 
 #include "platform/base/last_error.h"
 #include "platform/base/path.h"
+#include "platform/base/shared_state.h"
 
 namespace platform {
+
+// The crash tests' interposer, once per process (every copy of this layer
+// binds to one definition).
+PLATFORM_SHARED_STATE WriteInterposer& sharedWriteInterposer() {
+  static WriteInterposer interposer = nullptr;
+  return interposer;
+}
+
 namespace {
 
 constexpr off_t kShareRegion = 0x7FFF000000000000LL;
@@ -105,7 +115,31 @@ bool deletionRefused(const std::string& native) {
   return refused;
 }
 
+// Data files and folders belong to the shop: its users share one group, and
+// nobody else may read them (a table can hold a password or customers'
+// names), whatever the umask of whoever started the program.
+constexpr mode_t kFileMode = 0660;
+constexpr mode_t kFolderMode = 0770;
+
+// Lets the interposer see a write (or, with no data, a cut) before it
+// happens. Told to stop, the process dies there, after writing the part of
+// the data it was told to write.
+void interposeWrite(int fd, const std::string& path, int64_t position, const char* data, uint32_t count) {
+  WriteInterposer interposer = sharedWriteInterposer();
+  if (!interposer) return;
+  const int32_t keep = interposer(path, count);
+  if (keep < 0) return;
+  if (data && keep > 0) {
+    const uint32_t part = static_cast<uint32_t>(keep) < count ? static_cast<uint32_t>(keep) : count;
+    ssize_t ignored = pwrite(fd, data, part, position);
+    (void)ignored;
+  }
+  kill(getpid(), SIGKILL);
+}
+
 }  // namespace
+
+void setWriteInterposer(WriteInterposer interposer) { sharedWriteInterposer() = interposer; }
 
 File::~File() { close(); }
 
@@ -154,8 +188,9 @@ File File::open(const std::string& path, uint32_t access, uint32_t share, uint32
     mode |= extra;
     switch (disposition) {
       case kCreateNew: {
-        int fd = ::open(native.c_str(), mode | O_CREAT | O_EXCL, 0666);
+        int fd = ::open(native.c_str(), mode | O_CREAT | O_EXCL, kFileMode);
         created = fd >= 0;
+        if (created) fchmod(fd, kFileMode);
         return fd;
       }
       case kOpenExisting:
@@ -167,8 +202,9 @@ File File::open(const std::string& path, uint32_t access, uint32_t share, uint32
         for (int attempt = 0; attempt < 16; ++attempt) {
           int fd = ::open(native.c_str(), mode);
           if (fd >= 0 || errno != ENOENT) return fd;
-          fd = ::open(native.c_str(), mode | O_CREAT | O_EXCL, 0666);
+          fd = ::open(native.c_str(), mode | O_CREAT | O_EXCL, kFileMode);
           if (fd >= 0) {
+            fchmod(fd, kFileMode);
             created = true;
             return fd;
           }
@@ -298,6 +334,7 @@ bool File::writeAt(int64_t position, const void* data, uint32_t count, uint32_t*
   if (!canTransfer(kFileWrite, position)) return false;
   const auto* in = static_cast<const char*>(data);
   uint32_t put = 0;
+  interposeWrite(fd_, path_, position, in, count);
   while (put < count) {
     ssize_t n = pwrite(fd_, in + put, count - put, position + put);
     if (n < 0) {
@@ -370,11 +407,24 @@ bool File::setEndOfFile() {
     setLastError(kErrorAccessDenied);
     return false;
   }
+  interposeWrite(fd_, path_, position_, nullptr, 0);
   if (ftruncate(fd_, position_) != 0) {
     setLastErrorFromErrno();
     return false;
   }
   if ((flags_ & kFileWriteThrough) && fsync(fd_) != 0) {
+    setLastErrorFromErrno();
+    return false;
+  }
+  return true;
+}
+
+bool File::syncData() {
+  if (fd_ < 0) {
+    setLastError(kErrorInvalidHandle);
+    return false;
+  }
+  if (fdatasync(fd_) != 0) {
     setLastErrorFromErrno();
     return false;
   }
@@ -500,13 +550,14 @@ bool moveFile(const std::string& from, const std::string& to, bool replace) {
 
 bool createDirectory(const std::string& path) {
   std::string native = mapPath(path);
-  if (mkdir(native.c_str(), 0777) != 0) {
+  if (mkdir(native.c_str(), kFolderMode) != 0) {
     int err = errno;
     if (err == EEXIST) setLastError(kErrorAlreadyExists);
     else if (err == ENOENT || err == ENOTDIR) setLastError(kErrorPathNotFound);
     else setLastError(errorFromErrno(err));
     return false;
   }
+  chmod(native.c_str(), kFolderMode);
   return true;
 }
 
@@ -521,7 +572,10 @@ bool createDirectories(const std::string& path) {
   for (size_t i = 1; i <= native.size(); ++i) {
     if (i < native.size() && native[i] != '/') continue;
     std::string prefix = native.substr(0, i);
-    if (mkdir(prefix.c_str(), 0777) == 0) continue;
+    if (mkdir(prefix.c_str(), kFolderMode) == 0) {
+      chmod(prefix.c_str(), kFolderMode);
+      continue;
+    }
     int err = errno;
     if (err == EEXIST && existsAsDirectory(prefix)) continue;
     if (err == EEXIST) setLastError(i == native.size() ? kErrorAlreadyExists : kErrorPathNotFound);
@@ -529,6 +583,15 @@ bool createDirectories(const std::string& path) {
     return false;
   }
   return true;
+}
+
+int64_t fileWriteTime(const std::string& path) {
+  struct stat st;
+  if (stat(mapPath(path).c_str(), &st) != 0) {
+    setLastErrorFromErrno();
+    return -1;
+  }
+  return static_cast<int64_t>(st.st_mtime);
 }
 
 bool removeDirectory(const std::string& path) {

@@ -82,6 +82,9 @@ class File {
   int64_t size() const;
   // Cuts or extends the file at the pointer.
   bool setEndOfFile();
+  // Forces the file's data (and the size it needs) to the disk: fdatasync.
+  bool syncData();
+  // Forces the data and every attribute to the disk: fsync.
   bool flush();
   void close();
 
@@ -112,5 +115,16 @@ bool createDirectory(const std::string& path);       // one level; 183 when it e
 bool createDirectories(const std::string& path);     // every missing level; true when it exists
 bool removeDirectory(const std::string& path);
 bool isDirectory(const std::string& path);
+// The time of a file's last write in seconds since 1970 (UTC), or -1 with
+// the thread's last error set.
+int64_t fileWriteTime(const std::string& path);
+
+// For crash tests only: called before every write and every cut of a File
+// with the native path and the byte count (0 for a cut). A result below 0
+// lets the write go ahead; 0 or more kills the process at once with SIGKILL,
+// after writing that many bytes of the data first (a torn write). Null
+// removes it.
+using WriteInterposer = int32_t (*)(const std::string& path, uint32_t count);
+void setWriteInterposer(WriteInterposer interposer);
 
 }  // namespace platform

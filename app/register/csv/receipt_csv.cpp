@@ -165,6 +165,8 @@ int32_t CRegCom::ExportReceiptCsv(uint32_t modeCode, MemoryBlockHandle block, in
   }
   if (file.seek(0, platform::kSeekEnd) < 0) return -1;
   const bool empty = file.size() == 0;
+  // The commit's receipt CSV reaches the disk with the commit's next checkpoint.
+  if (!pathBuffer) syncAtCheckpoint(file.path());
 
   CsvHandle csv = CsvCreate(nullptr, 0, ',', 0);
   if (!csv) return -1;

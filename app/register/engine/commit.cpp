@@ -2,7 +2,7 @@
 // memory block of 96-byte line records in entry order) is posted to the
 // masters and counters, its totals to the 36 fixed totalizers, and its lines
 // with a closing record are appended to today's daily receipt file, as one
-// unit: a failure on the way undoes what was posted and appended.
+// unit: a failure before the commit point leaves nothing of it anywhere.
 //
 // The closing record (a line record appended after the lines):
 //
@@ -21,11 +21,15 @@
 //   84     i32    the caller's value
 //   88      8     zero
 //
-// The receipt number is one more than that of the file's last record, modulo
-// 10000, so each day's file numbers from 1 and 9999 is followed by 0.
+// The receipt number is one more than that of the file's last closing record,
+// modulo 10000, so each day's file numbers from 1 and 9999 is followed by 0.
+//
+// How the commit stays whole through a crash or a power cut (the staging of
+// the posting, the journal, the commit point and the checkpoints) is written
+// at the top of commit_journal.cpp.
 //
 // Once the daily file holds the sale the sale is committed: a step after that
-// which fails (the settlement row, the link's commit, closing a table, the
+// which fails (writing the tables, the link's commit, closing a table, the
 // receipt CSV) shows its message and the result still says committed, so
 // that the caller never commits the same sale twice.
 #include <cstring>
@@ -33,7 +37,9 @@
 #include <vector>
 
 #include "app/register/engine/reg_com.h"
+#include "app/register/engine/journal.h"
 #include "platform/base/file.h"
+#include "platform/base/folder_sync.h"
 #include "platform/base/last_error.h"
 #include "platform/base/path.h"
 #include "zemta/date.h"
@@ -45,9 +51,12 @@ namespace {
 
 const char kOperation[] = "PrfUpdate";
 constexpr int32_t kAppend = 0x7FFFFFFF;
-constexpr int32_t kMonthlySlot = 4;
 
 // The tables a commit holds, in the order they are opened.
+// The commit's tables are held without write-through: the journal and the
+// daily file carry the sale to disk, the tables follow at the checkpoint.
+constexpr uint32_t kHoldMode = FILEDB_MODE_READ_WRITE | FILEDB_MODE_NO_WRITE_THROUGH;
+
 const TableIndex kAlwaysHeld[] = {kSettingsTable, kClerkTable, kGroupTable, kTrans2Table, kFixedTotalTable,
                                   kOdbcLinkTable};
 const TableIndex kHeldUnlessKept[] = {kDepartmentTable, kPluTable, kTrans1Table};
@@ -62,33 +71,37 @@ int32_t CRegCom::OpenForUpdate(FileDBHandle receipt) {
     return -1;
   };
   for (TableIndex t : kAlwaysHeld) {
-    if (FileDBOpenEx(tables_[t], FILEDB_MODE_READ_WRITE) != 0) return fail();
+    if (FileDBOpenEx(tables_[t], kHoldMode) != 0) return fail();
     opened.push_back(tables_[t]);
   }
+  // The customers are posted too (a heading line, points).
+  if (FileDBOpenEx(tables_[kCustomerTable], kHoldMode) != 0) return fail();
+  opened.push_back(tables_[kCustomerTable]);
   if (!keepInTemporary_) {
     for (TableIndex t : kHeldUnlessKept) {
-      if (FileDBOpenEx(tables_[t], FILEDB_MODE_READ_WRITE) != 0) return fail();
+      if (FileDBOpenEx(tables_[t], kHoldMode) != 0) return fail();
       opened.push_back(tables_[t]);
     }
-    if (FileDBOpenEx(receipt, FILEDB_MODE_READ_WRITE) != 0) return fail();
+    // The daily file is written by the commit itself (one write per sale).
+    if (receipt && FileDBOpenEx(receipt, FILEDB_MODE_READ_WRITE) != 0) return fail();
   }
   return 0;
 }
 
 int32_t CRegCom::CloseAfterUpdate(FileDBHandle receipt) {
   if (!keepInTemporary_) {
-    if (FileDBCloseEx(receipt) != 0) return -1;
+    if (receipt && FileDBCloseEx(receipt) != 0) return -1;
     for (int i = static_cast<int>(std::size(kHeldUnlessKept)) - 1; i >= 0; --i)
       if (FileDBCloseEx(tables_[kHeldUnlessKept[i]]) != 0) return -1;
   }
+  if (FileDBCloseEx(tables_[kCustomerTable]) != 0) return -1;
   for (int i = static_cast<int>(std::size(kAlwaysHeld)) - 1; i >= 0; --i)
     if (FileDBCloseEx(tables_[kAlwaysHeld[i]]) != 0) return -1;
-  if (!keepInTemporary_ && FileDBDelete(receipt) != 0) return -1;
+  if (!keepInTemporary_ && receipt && FileDBDelete(receipt) != 0) return -1;
   return 0;
 }
 
-// One commit under way: the sale's lines, its totals, where it goes and how
-// much of it has been posted and appended.
+// One commit under way: the sale's lines, its totals, where it goes.
 struct CRegCom::CommitRun {
   uint32_t modeCode = 0;
   int32_t callerValue = 0;
@@ -98,148 +111,123 @@ struct CRegCom::CommitRun {
   int32_t totals[saletotal::kWords] = {};
   uint8_t customerBuffer[256] = {};
   OdbcPostContext context;
-  FileDBHandle target = 0;
-  int32_t oldCount = 0;       // the target's records before the commit
-  uint16_t lastReceipt = 0;   // receipt number of the target's last record
-  uint8_t monthlyImage[48] = {};
-  bool monthlyKept = false;   // the monthly slot's record as it was
+  bool kept = false;           // the sale's temporary file is the target
+  FileDBHandle target = 0;     // that file, when kept
+  std::string targetPath;      // native path of the target
+  platform::File daily;        // the daily file, held while the sale goes in
+  int32_t oldCount = 0;        // the target's records before the commit
+  uint16_t lastReceipt = 0;    // receipt number of the target's last closing record
   uint8_t closing[line::kSize] = {};
 
   const uint8_t* lineAt(int32_t i) const { return lines.data() + static_cast<size_t>(i) * line::kSize; }
   int32_t reverse() const { return refund ? 1 : 0; }
-  int32_t undoReverse() const { return refund ? 0 : 1; }
 };
 
-// Takes back what a failed commit posted and appended: every line up to the
-// one that failed posted again with the other sign (that one stops again at
-// the same place, so only what it posted is taken back), the fixed
-// totalizers likewise, the customers' records as they were, and the records
-// appended to the target. Whatever of that fails is remembered, so that the
-// commit never reports "nothing remains" when something does.
-class CRegCom::CommitUndo {
- public:
-  CommitUndo(CRegCom& engine, CommitRun& run) : engine_(engine), run_(run) {}
-
-  // Lines 0 to through; failed: the last of them is the one that failed.
-  void lines(int32_t through, bool failed) {
-    using namespace saletotal;
-    engine_.undoing_ = true;
-    int32_t scratch[kWords] = {};
-    scratch[kRefund] = run_.totals[kRefund];
-    scratch[kSettlement] = run_.totals[kSettlement];
-    scratch[kReading] = run_.totals[kReading];
-    for (int32_t i = 0; i <= through && i < run_.lineCount; ++i) {
-      const int32_t reposted =
-          engine_.CommitLine(run_.lineAt(i), scratch, run_.undoReverse(), &run_.context, run_.customerBuffer);
-      if (reposted != 0 && !(failed && i == through)) failed_ = true;
-    }
-    if (engine_.restoreCustomers() != 0) failed_ = true;
-    engine_.undoing_ = false;
-  }
-
-  // Slots 0 to through, likewise.
-  void slots(int32_t through, bool failed) {
-    for (int32_t slot = 0; slot <= through && slot < fixedtotal::kSlots; ++slot) {
-      if (slot == kMonthlySlot) continue;
-      const int32_t reposted = engine_.UpdateTotalizers(slot, run_.totals, run_.undoReverse());
-      if (reposted != 0 && !(failed && slot == through)) failed_ = true;
-    }
-    // The monthly slot may have started a new month: its record comes back whole.
-    if (through >= kMonthlySlot && run_.monthlyKept && !run_.totals[saletotal::kReading] &&
-        FileDBRecWrite(engine_.tables_[kFixedTotalTable], kMonthlySlot, run_.monthlyImage) != 0)
-      failed_ = true;
-  }
-
-  void appended() {
-    const int32_t count = FileDBRecGetSize(run_.target);
-    if (count < 0 || (count > run_.oldCount && FileDBRecDelete(run_.target, run_.oldCount, count - 1, nullptr) != 0))
-      failed_ = true;
-  }
-
-  // -1 when everything was taken back, -2 (after the message) when not.
-  int32_t result() const {
-    if (!failed_) return -1;
-    engine_.ReportError(kOperation, ZEMTA_ERR_FILE_ACCESS);
-    return -2;
-  }
-
- private:
-  CRegCom& engine_;
-  CommitRun& run_;
-  bool failed_ = false;
-};
-
-// Posts every line, then the totals to the fixed totalizers. 0, or the
-// undo's result.
+// Works out the posting of every line, then of the totals to the fixed
+// totalizers, into the staging: 0, or -1 with nothing written anywhere.
 int32_t CRegCom::commitPost(CommitRun& run) {
   using namespace saletotal;
-  CommitUndo undo(*this, run);
   for (int32_t i = 0; i < run.lineCount; ++i) {
     const uint8_t* l = run.lineAt(i);
     if (keyType(getU16(l, line::kKeyCode)) == kKeyCustomer) {
       std::memset(run.context.customerCode, 0, sizeof run.context.customerCode);
       std::memcpy(run.context.customerCode, l + line::kCode, line::kCodeLen);
     }
-    if (CommitLine(l, run.totals, run.reverse(), &run.context, run.customerBuffer) != 0) {
-      undo.lines(i, true);
-      return undo.result();
-    }
+    if (CommitLine(l, run.totals, run.reverse(), &run.context, run.customerBuffer) != 0) return -1;
   }
   if (run.totals[kGuests] == 0) run.totals[kGuests] = 1;
-  for (int32_t slot = 0; slot < fixedtotal::kSlots; ++slot) {
-    if (UpdateTotalizers(slot, run.totals, run.reverse()) != 0) {
-      undo.slots(slot, true);
-      undo.lines(run.lineCount - 1, false);
-      return undo.result();
-    }
-  }
+  for (int32_t slot = 0; slot < fixedtotal::kSlots; ++slot)
+    if (UpdateTotalizers(slot, run.totals, run.reverse()) != 0) return -1;
   return 0;
 }
 
-// Appends the lines (refund lines flagged void) and the closing record to the
-// target. 0, or the undo's result after taking the whole commit back.
-int32_t CRegCom::commitAppend(CommitRun& run) {
+void CRegCom::buildClosing(CommitRun& run) {
   using namespace saletotal;
-  bool written = true;
-  for (int32_t i = 0; i < run.lineCount && written; ++i) {
-    uint8_t copy[line::kSize];
-    std::memcpy(copy, run.lineAt(i), line::kSize);
-    if (run.refund) putU16(copy, line::kFlags, static_cast<uint16_t>(getU16(copy, line::kFlags) | line::kVoid));
-    written = FileDBRecWrite(run.target, kAppend, copy) == 0;
-  }
-  if (written) {
-    uint8_t* closing = run.closing;
-    std::memcpy(closing + line::kPrintName, manager_ + 16, 8);
-    std::memcpy(closing + line::kCode, settings_, line::kCodeLen);
-    putU16(closing, line::kFlags, static_cast<uint16_t>(line::kClct | (run.refund ? line::kVoid : 0)));
-    putU16(closing, line::kKeyCode, closingKey(static_cast<uint16_t>(run.modeCode)));
-    putI32(closing, line::kUnit, run.totals[kQuantity]);
-    uint16_t date = 0, time = 0;
-    GetDate(&date, &time);
-    putU32(closing, line::kUnitPrice, (static_cast<uint32_t>(date) << 16) | time);
-    const uint16_t receipt = static_cast<uint16_t>((run.lastReceipt + 1u) % 10000u);
-    putU32(closing, line::kPrice, (static_cast<uint32_t>(getU16(manager_, clerk::kNumber.offset)) << 16) | receipt);
-    putI32(closing, line::kUnitNet, getI32(settings_, settings::kReceiptNumberAdd.offset));
-    putI32(closing, line::kNetPrice, run.callerValue);
-    written = FileDBRecWrite(run.target, kAppend, closing) == 0;
-  }
-  if (written) return 0;
-  // A failed append: everything goes back, appended records included.
-  CommitUndo undo(*this, run);
-  undo.slots(fixedtotal::kSlots - 1, false);
-  undo.lines(run.lineCount - 1, false);
-  undo.appended();
-  return undo.result();
+  uint8_t* closing = run.closing;
+  std::memset(closing, 0, line::kSize);
+  std::memcpy(closing + line::kPrintName, manager_ + 16, 8);
+  std::memcpy(closing + line::kCode, settings_, line::kCodeLen);
+  putU16(closing, line::kFlags, static_cast<uint16_t>(line::kClct | (run.refund ? line::kVoid : 0)));
+  putU16(closing, line::kKeyCode, closingKey(static_cast<uint16_t>(run.modeCode)));
+  putI32(closing, line::kUnit, run.totals[kQuantity]);
+  uint16_t date = 0, time = 0;
+  GetDate(&date, &time);
+  putU32(closing, line::kUnitPrice, (static_cast<uint32_t>(date) << 16) | time);
+  const uint16_t receipt = static_cast<uint16_t>((run.lastReceipt + 1u) % 10000u);
+  putU32(closing, line::kPrice, (static_cast<uint32_t>(getU16(manager_, clerk::kNumber.offset)) << 16) | receipt);
+  putI32(closing, line::kUnitNet, getI32(settings_, settings::kReceiptNumberAdd.offset));
+  putI32(closing, line::kNetPrice, run.callerValue);
 }
 
-// The steps after the sale is in the target: the settlement row, the link's
-// commit (or its rollback when the sale is not committed) and its
-// statements. True when one of them failed (each shows its own message).
+// The daily file, held for the commit: cut back to whole sales, its record
+// count and last receipt number read. 0 or -1.
+int32_t CRegCom::openDaily(CommitRun& run) {
+  FileDBHandle daily = PrfOpen(3, nullptr);
+  if (!daily) return -1;
+  char path[300] = {};
+  FileDBGetPathName(daily, path);
+  FileDBDelete(daily);
+  run.targetPath = platform::mapPath(path);
+  run.daily = platform::File::open(run.targetPath, platform::kFileRead | platform::kFileWrite,
+                                   platform::kShareRead, platform::kOpenAlways);
+  if (!run.daily.isOpen()) {
+    ReportError(kOperation, platform::lastError());
+    return -1;
+  }
+  const DailyTail tail = TrimToWholeSales(run.daily);
+  if (tail.count < 0) {
+    ReportError(kOperation, platform::lastError());
+    return -1;
+  }
+  if (tail.cutBytes > 0)
+    noteInErrorLog(std::string(kOperation) + ": " + std::to_string(tail.cutBytes) +
+                   " bytes after the last whole sale cut off " + run.targetPath);
+  run.oldCount = tail.count;
+  run.lastReceipt = tail.lastReceipt;
+  return 0;
+}
+
+// The commit point: the lines (refund lines flagged void) and the closing
+// record reach the target. The daily file takes them in one write and one
+// sync; a kept temporary file record by record. 0, or -1 with the target as
+// it was.
+int32_t CRegCom::commitAppend(CommitRun& run) {
+  std::vector<uint8_t> block(static_cast<size_t>(run.lineCount + 1) * line::kSize);
+  for (int32_t i = 0; i < run.lineCount; ++i) {
+    uint8_t* copy = block.data() + static_cast<size_t>(i) * line::kSize;
+    std::memcpy(copy, run.lineAt(i), line::kSize);
+    if (run.refund) putU16(copy, line::kFlags, static_cast<uint16_t>(getU16(copy, line::kFlags) | line::kVoid));
+  }
+  std::memcpy(block.data() + static_cast<size_t>(run.lineCount) * line::kSize, run.closing, line::kSize);
+  if (run.kept) {
+    bool written = true;
+    for (int32_t i = 0; i <= run.lineCount && written; ++i)
+      written = FileDBRecWrite(run.target, kAppend, block.data() + static_cast<size_t>(i) * line::kSize) == 0;
+    if (written) return 0;
+    const int32_t count = FileDBRecGetSize(run.target);
+    if (count > run.oldCount) FileDBRecDelete(run.target, run.oldCount, count - 1, nullptr);
+    return -1;
+  }
+  const int64_t at = static_cast<int64_t>(run.oldCount) * line::kSize;
+  uint32_t done = 0;
+  // The first sale of a day makes the file: its folder entry must reach the
+  // disk with it.
+  if (run.daily.writeAt(at, block.data(), static_cast<uint32_t>(block.size()), &done) && done == block.size() &&
+      run.daily.syncData() &&
+      (run.oldCount > 0 ||
+       platform::syncFolder(run.targetPath.substr(0, run.targetPath.find_last_of('/') + 1))))
+    return 0;
+  ReportError(kOperation, platform::lastError());
+  // Whatever of the sale reached the file goes again.
+  if (run.daily.seek(at, platform::kSeekBegin) >= 0) run.daily.setEndOfFile();
+  return -1;
+}
+
+// The link's steps after the local commit: its commit when the sale is
+// committed, else its rollback, and its statements. True when one of them
+// failed (each shows its own message).
 bool CRegCom::commitFollowUp(CommitRun& run, bool committed) {
   bool failed = false;
-  if (committed && run.totals[saletotal::kSettlement] && run.context.settlementInsert &&
-      OdbcInsertSettlement(&run.context) < 0)
-    failed = true;
   if (committed) {
     if (OdbcCommit() < 0) failed = true;
   } else {
@@ -274,27 +262,38 @@ int32_t CRegCom::PrfUpdate(uint32_t modeCode, MemoryBlockHandle block, void* clo
 
   // The target: the sale's temporary file when it keeps the sale, else
   // today's daily receipt file.
-  const bool kept = keepInTemporary_ && temporary && *temporary;
-  run.target = kept ? *temporary : PrfOpen(3, nullptr);
-  if (!run.target) return -1;
+  run.kept = keepInTemporary_ && temporary && *temporary;
+  if (run.kept) {
+    run.target = *temporary;
+    char path[300] = {};
+    FileDBGetPathName(run.target, path);
+    run.targetPath = platform::mapPath(path);
+  } else if (openDaily(run) != 0) {
+    return -1;
+  }
   if (OpenForUpdate(run.target) != 0) return -1;
   auto closeAll = [&]() { return CloseAfterUpdate(run.target); };
   if (FileDBRecRead(tables_[kSettingsTable], 0, settings_) != 0) {
     closeAll();
     return -1;
   }
-  run.oldCount = FileDBRecGetSize(run.target);
-  if (run.oldCount < 0) {
-    closeAll();
-    return -1;
-  }
-  if (run.oldCount > 0) {
-    uint8_t last[line::kSize];
-    if (FileDBRecRead(run.target, run.oldCount - 1, last) != 0) {
+  if (run.kept) {
+    run.oldCount = FileDBRecGetSize(run.target);
+    if (run.oldCount < 0) {
       closeAll();
       return -1;
     }
-    run.lastReceipt = getU16(last, line::kPrice);
+    uint8_t last[line::kSize];
+    for (int32_t n = run.oldCount - 1; n >= 0; --n) {
+      if (FileDBRecRead(run.target, n, last) != 0) {
+        closeAll();
+        return -1;
+      }
+      if (keyType(getU16(last, line::kKeyCode)) == kKeyClosing) {
+        run.lastReceipt = getU16(last, line::kPrice);
+        break;
+      }
+    }
   }
 
   run.refund = modeCode == kModeRefund;
@@ -308,20 +307,47 @@ int32_t CRegCom::PrfUpdate(uint32_t modeCode, MemoryBlockHandle block, void* clo
     closeAll();
     return -1;
   }
-  inCommit_ = true;
-  undoing_ = false;
-  customerImages_.clear();
-  customerCount_ = FileDBRecGetSize(tables_[kCustomerTable]);
-  run.monthlyKept = FileDBRecRead(tables_[kFixedTotalTable], kMonthlySlot, run.monthlyImage) == 0;
-
+  staged_.clear();
+  stagedAt_.clear();
+  staging_ = true;
   int32_t result = commitPost(run);
-  if (result == 0) result = commitAppend(run);
+  staging_ = false;
+  // The settlement row belongs to the outside transaction: it goes in
+  // before the local commit, so that either both hold the settlement or
+  // neither does.
+  if (result == 0 && run.totals[kSettlement] && run.context.settlementInsert &&
+      OdbcInsertSettlement(&run.context) < 0)
+    result = -1;
+  if (result == 0) {
+    buildClosing(run);
+    if (journalWrite(run.oldCount + run.lineCount, run.closing, run.targetPath) != 0) {
+      ReportError(kOperation, platform::lastError());
+      result = -1;
+    } else if (commitAppend(run) != 0) {
+      journalForget();
+      result = -1;
+    }
+  }
+  journalEntryStart_ = -1;
   const bool committed = result == 0;
-  if (committed && closingOut) std::memcpy(closingOut, run.closing, line::kSize);
-  inCommit_ = false;
-  customerImages_.clear();
+  bool followUpFailed = false;
+  if (committed) {
+    if (closingOut) std::memcpy(closingOut, run.closing, line::kSize);
+    // The tables follow the committed sale; should a write fail, the next
+    // start finishes it from the journal.
+    if (applyStaged() != 0) {
+      ReportError(kOperation, ZEMTA_ERR_FILE_ACCESS);
+      followUpFailed = true;
+    }
+    ++commitsSinceCheckpoint_;
+  } else {
+    // The settings buffer forgets what the staged posting did to it.
+    FileDBRecRead(tables_[kSettingsTable], 0, settings_);
+  }
+  dropStaged();
+  run.daily.close();
 
-  bool followUpFailed = commitFollowUp(run, committed);
+  if (commitFollowUp(run, committed)) followUpFailed = true;
   if (closeAll() != 0) {
     if (!committed) return result;
     ReportError(kOperation, 0xFFFFFFFFu);
@@ -334,16 +360,22 @@ int32_t CRegCom::PrfUpdate(uint32_t modeCode, MemoryBlockHandle block, void* clo
     ReportError(kOperation, 0xFFFFFFFFu);
     followUpFailed = true;
   }
+  if (commitsSinceCheckpoint_ >= kCheckpointInterval && checkpoint() != 0) {
+    ReportError(kOperation, 0xFFFFFFFFu);
+    followUpFailed = true;
+  }
 
   int32_t outcome = followUpFailed ? 2 : 0;
-  if (kept || !temporary || !*temporary) return outcome;
+  if (run.kept || !temporary || !*temporary) return outcome;
   // The sale is in the daily file: its temporary file must go, or the next
-  // start would offer to resume a sale already committed.
+  // start would offer to resume a sale already committed (the scan asks the
+  // daily file first, should the removal not reach the disk).
   char path[300] = {};
   FileDBGetPathName(*temporary, path);
   FileDBDelete(*temporary);
   *temporary = 0;
-  if (!platform::deleteFile(platform::mapPath(path))) {
+  const std::string native = platform::mapPath(path);
+  if (!platform::deleteFile(native) || !platform::syncFolder(native.substr(0, native.find_last_of('/') + 1))) {
     ReportError(kOperation, platform::lastError());
     return 1;
   }

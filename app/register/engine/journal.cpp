@@ -3,6 +3,13 @@
 // file. Both files are library tables without a header and with 96-byte
 // records, one line record each (records.h, namespace line).
 //
+// A daily receipt file holds whole sales only: each sale's lines and its
+// closing record reach it in one write (commit.cpp), and a crash in the middle
+// of that write leaves a tail that is no sale (a record cut short, or lines
+// without their closing record); the tail is cut off before the next sale
+// goes in and at start, and the receipt number always comes from the last
+// closing record.
+//
 // The scan needs "now" on the file system's own clock, so that a file
 // written by another instance after the scan began is never taken for a
 // left-over one. The register makes a probe file and takes its time: here the
@@ -13,10 +20,13 @@
 #include <cstdio>
 #include <filesystem>
 #include <string>
+#include <vector>
 
+#include "app/register/engine/key_codes.h"
 #include "app/register/engine/reg_com.h"
 #include "platform/base/clock.h"
 #include "platform/base/file.h"
+#include "platform/base/folder_sync.h"
 #include "platform/base/last_error.h"
 #include "platform/base/message_box.h"
 #include "platform/base/path.h"
@@ -47,7 +57,80 @@ const char* saleModeName(char letter) {
   }
 }
 
+bool readRecords(const std::string& path, std::vector<uint8_t>& bytes) {
+  platform::File file = platform::File::open(path, platform::kFileRead,
+                                             platform::kShareRead | platform::kShareWrite | platform::kShareDelete,
+                                             platform::kOpenExisting);
+  if (!file.isOpen()) return false;
+  const int64_t size = file.size();
+  if (size < 0) return false;
+  bytes.resize(static_cast<size_t>(size));
+  uint32_t done = 0;
+  if (size > 0 && (!file.readAt(0, bytes.data(), static_cast<uint32_t>(size), &done) || done != size)) return false;
+  bytes.resize(bytes.size() / kJournalRecordLen * kJournalRecordLen);
+  return true;
+}
+
+bool isClosing(const uint8_t* record) { return keyType(getU16(record, line::kKeyCode)) == kKeyClosing; }
+
+// Two line records alike but for the void bit a refund's commit sets.
+bool sameLine(const uint8_t* a, const uint8_t* b) {
+  for (uint32_t i = 0; i < kJournalRecordLen; ++i) {
+    const uint8_t mask = i == line::kFlags ? static_cast<uint8_t>(~line::kVoid) : 0xFF;
+    if ((a[i] & mask) != (b[i] & mask)) return false;
+  }
+  return true;
+}
+
 }  // namespace
+
+DailyTail TrimToWholeSales(platform::File& file) {
+  DailyTail tail;
+  const int64_t size = file.size();
+  if (size < 0) return tail;
+  int64_t whole = size / kJournalRecordLen;
+  int64_t keep = whole;
+  // Back to the last closing record, one record at a time.
+  uint8_t record[kJournalRecordLen];
+  while (keep > 0) {
+    uint32_t done = 0;
+    if (!file.readAt((keep - 1) * kJournalRecordLen, record, kJournalRecordLen, &done) || done != kJournalRecordLen)
+      return tail;
+    if (isClosing(record)) {
+      tail.lastReceipt = getU16(record, line::kPrice);
+      break;
+    }
+    --keep;
+  }
+  tail.cutBytes = size - keep * kJournalRecordLen;
+  if (tail.cutBytes > 0) {
+    if (file.seek(keep * kJournalRecordLen, platform::kSeekBegin) < 0 || !file.setEndOfFile() || !file.syncData())
+      return tail;
+  }
+  tail.count = static_cast<int32_t>(keep);
+  return tail;
+}
+
+bool SaleInDailyFile(const std::string& temporaryPath, int64_t writtenAt, const std::string& dailyPath) {
+  std::vector<uint8_t> sale, daily;
+  if (!readRecords(temporaryPath, sale) || !readRecords(dailyPath, daily)) return false;
+  size_t lines = sale.size() / kJournalRecordLen;
+  if (lines > 0 && isClosing(sale.data() + (lines - 1) * kJournalRecordLen)) --lines;
+  if (lines == 0) return false;
+  const platform::LocalTime t = platform::localTimeOf(writtenAt);
+  const uint32_t written = (static_cast<uint32_t>(dosDate(t.year, t.month, t.day)) << 16) |
+                           static_cast<uint32_t>((t.hour << 11) | (t.minute << 5) | (t.second / 2));
+  const size_t records = daily.size() / kJournalRecordLen;
+  for (size_t c = records; c-- > lines;) {
+    const uint8_t* closing = daily.data() + c * kJournalRecordLen;
+    if (!isClosing(closing) || getU32(closing, line::kUnitPrice) < written) continue;
+    bool same = true;
+    for (size_t i = 0; i < lines && same; ++i)
+      same = sameLine(daily.data() + (c - lines + i) * kJournalRecordLen, sale.data() + i * kJournalRecordLen);
+    if (same) return true;
+  }
+  return false;
+}
 
 char TempFileLetter(uint16_t saleMode) {
   switch (saleMode) {
@@ -125,6 +208,21 @@ FileDBHandle CRegCom::PrfOpen(int32_t kind, uint16_t* modeOrDate) {
   return FileDBCreate(path, kJournalTableId, 0, kJournalRecordLen, kReceiptTitle, owner_);
 }
 
+bool CRegCom::saleCommitted(const std::string& path) {
+  const int64_t seconds = platform::fileWriteTime(nativePath(path));
+  if (seconds < 0) return false;
+  const platform::LocalTime now = platform::localTime(), then = platform::localTimeOf(seconds);
+  // The day the sale was last written, and today (a sale left over midnight).
+  const uint16_t days[2] = {dosDate(then.year, then.month, then.day), dosDate(now.year, now.month, now.day)};
+  for (int i = 0; i < 2; ++i) {
+    if (i == 1 && days[1] == days[0]) break;
+    char daily[300];
+    if (FileProjGetPathName(project_, daily, 3, ReceiptFileName(days[i]).c_str()) != 0) continue;
+    if (SaleInDailyFile(nativePath(path), seconds, nativePath(daily))) return true;
+  }
+  return false;
+}
+
 FileDBHandle CRegCom::scanInterrupted(uint16_t* mode) {
   *mode = kSaleNone;
   char folderText[300];
@@ -193,6 +291,16 @@ FileDBHandle CRegCom::scanInterrupted(uint16_t* mode) {
           return 0;
         }
       }
+      // A sale already in the daily file was committed before the crash
+      // took its temporary file with it: removed, never offered again.
+      if (saleCommitted(path)) {
+        *mode = kSaleNone;
+        if (!platform::deleteFile(nativePath(path)) || !platform::syncFolder(nativeFolder)) {
+          ReportError(kOperation, platform::lastError());
+          return 0;
+        }
+        continue;
+      }
       char text[400];
       std::snprintf(text, sizeof text,
                     "モード '%s' で、中断された取引が見つかりました。取引を継続しますか?\n"
@@ -204,7 +312,7 @@ FileDBHandle CRegCom::scanInterrupted(uint16_t* mode) {
         return table;
       }
       *mode = kSaleNone;
-      if (!platform::deleteFile(nativePath(path))) {
+      if (!platform::deleteFile(nativePath(path)) || !platform::syncFolder(nativeFolder)) {
         ReportError(kOperation, platform::lastError());
         return 0;
       }

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/base/file.h"
+
 namespace varnex::reg {
 
 inline constexpr uint32_t kJournalRecordLen = 96;
@@ -21,5 +23,20 @@ std::string TempFileName(char letter, uint32_t number);
 // file in folder has; empty when all 100000 are taken.
 std::string NextFreeTempFile(const std::string& folder, char letter, uint32_t start = 1);
 std::string ReceiptFileName(uint16_t dosDate);
+
+// What is left of a daily receipt file once it holds whole sales only.
+struct DailyTail {
+  int32_t count = -1;        // records left; -1 when the file could not be read or cut
+  uint16_t lastReceipt = 0;  // receipt number of the last closing record, 0 without one
+  int64_t cutBytes = 0;      // bytes cut off its end
+};
+// Cuts an open daily receipt file (or a temporary file kept as the target)
+// back to whole sales: a record cut short by a crash, and the lines of a
+// sale that never got its closing record, go.
+DailyTail TrimToWholeSales(platform::File& file);
+// Whether the lines of an interrupted sale's temporary file (at path,
+// written last at unixSeconds) are already in a daily receipt file, followed
+// by a closing record made no earlier than that.
+bool SaleInDailyFile(const std::string& temporaryPath, int64_t writtenAt, const std::string& dailyPath);
 
 }  // namespace varnex::reg

@@ -7,11 +7,9 @@
 // departments, PLU items and groups is the grand total: each addition to an
 // item is made again on record 0.
 //
-// Customer records are the exception: the heading line sets a balance and a
-// name, which no sign can take back. While a commit runs, the first change to
-// each customer keeps the record's image; an undo leaves customers alone while
-// it reposts and then writes those images back (and removes customers the
-// commit added).
+// Inside a commit every read and write of a record goes through the commit's
+// staging (commit_journal.cpp): nothing reaches a table until the sale is
+// committed, so a line that fails leaves nothing to take back.
 #include <cmath>
 #include <cstring>
 #include <vector>
@@ -68,16 +66,15 @@ int32_t CRegCom::postItem(TableIndex table, int32_t record, const FieldPlace* co
 // Adds to the first count counters of one record, read then written.
 int32_t CRegCom::postCounters(TableIndex table, int32_t record, const FieldPlace* const* fields, const int32_t* adds,
                               int count) {
-  FileDBHandle t = tables_[table];
   std::vector<uint8_t> image(kTables[table].recordLen, 0);
-  if (record < 0 || FileDBRecRead(t, record, image.data()) != 0) return -1;
+  if (record < 0 || readForPosting(table, record, image.data()) != 0) return -1;
   for (int i = 0; i < count; ++i) addField(image.data(), *fields[i], adds[i]);
-  return FileDBRecWrite(t, record, image.data()) == 0 ? 0 : -1;
+  return writeForPosting(table, record, image.data());
 }
 
 int32_t CRegCom::postSettings(uint16_t offset, int32_t add) {
   putI32(settings_, offset, add32(getI32(settings_, offset), add));
-  return FileDBRecWrite(tables_[kSettingsTable], 0, settings_) == 0 ? 0 : -1;
+  return writeForPosting(kSettingsTable, 0, settings_);
 }
 
 // The count and amount of a key of "取引１" (type 2), "取引２" (type 3) or
@@ -94,39 +91,23 @@ int32_t CRegCom::postTransKey(uint16_t keyCode, int32_t countAdd, int32_t amount
 }
 
 int32_t CRegCom::changeCustomer(const char* code, bool create, const std::function<void(uint8_t*)>& change) {
-  // An undo leaves customers to the images taken before the commit.
-  if (undoing_) return 0;
   if (!code || !*code) return 0;
-  FileDBHandle t = tables_[kCustomerTable];
   std::vector<uint8_t> image(kTables[kCustomerTable].recordLen, 0);
   int32_t n = GetCustomerRecord(code, image.data());
+  if (n >= 0) {
+    if (readForPosting(kCustomerTable, n, image.data()) != 0) return -1;
+  } else {
+    // A customer this commit has already added is found among its staged records.
+    n = findStagedAppend(kCustomerTable, customer::kCode, code, image.data());
+  }
   if (n < 0) {
     if (!create) return 0;
     std::memset(image.data(), 0, image.size());
     putText(image.data(), customer::kCode.offset, customer::kCode.size, code);
-    n = FileDBRecGetSize(t);
-    if (n < 0) return -1;
-  } else if (inCommit_) {
-    bool kept = false;
-    for (const auto& saved : customerImages_)
-      if (saved.first == n) kept = true;
-    if (!kept) customerImages_.emplace_back(n, image);
+    n = kAppend;
   }
   change(image.data());
-  return FileDBRecWrite(t, n, image.data()) == 0 ? 0 : -1;
-}
-
-int32_t CRegCom::restoreCustomers() {
-  FileDBHandle t = tables_[kCustomerTable];
-  int32_t result = 0;
-  for (const auto& saved : customerImages_)
-    if (FileDBRecWrite(t, saved.first, saved.second.data()) != 0) result = -1;
-  const int32_t count = FileDBRecGetSize(t);
-  if (customerCount_ >= 0 && count > customerCount_ &&
-      FileDBRecDelete(t, customerCount_, count - 1, nullptr) != 0)
-    result = -1;
-  customerImages_.clear();
-  return result;
+  return writeForPosting(kCustomerTable, n, image.data());
 }
 
 // One line as the posting reads it.
@@ -146,7 +127,7 @@ struct CRegCom::LinePost {
 // A failed update of the outside database fails the line; while an undo
 // reposts, the link's transaction is rolled back anyway, and the register's
 // own counters must come back whatever the link answers.
-bool CRegCom::linkFailed(int32_t result) const { return result < 0 && !undoing_; }
+bool CRegCom::linkFailed(int32_t result) const { return result < 0; }
 
 int32_t CRegCom::CommitLine(const void* record, int32_t* t, int32_t reverse, OdbcPostContext* context,
                             uint8_t* customerBuffer) {
@@ -229,6 +210,7 @@ int32_t CRegCom::postItemLine(const LinePost& post) {
   if (!itemCode.empty() && MatchPriceCodeMasks(itemCode.c_str()) == 1) {
     std::vector<uint8_t> item(kTables[kPluTable].recordLen);
     int32_t k = GetPluRecord(itemCode.c_str(), item.data());
+    if (k < 0) k = findStagedAppend(kPluTable, plu::kCode, itemCode, item.data());
     if (k < 0) {
       if (!keepInTemporary_) return -1;
       // A sale kept in its temporary file brings its own items.
@@ -237,8 +219,11 @@ int32_t CRegCom::postItemLine(const LinePost& post) {
       putText(item.data(), plu::kCode.offset, plu::kCode.size, itemCode);
       putU16(item.data(), plu::kDepartment.offset, code);
       putU16(item.data(), plu::kAttributes.offset, LineFlagsToItemFlags(post.f));
-      k = FileDBRecGetSize(tables_[kPluTable]);
-      if (k < 1 || FileDBRecWrite(tables_[kPluTable], kAppend, item.data()) != 0) return -1;
+      if (FileDBRecGetSize(tables_[kPluTable]) < 1 || writeForPosting(kPluTable, kAppend, item.data()) != 0)
+        return -1;
+      k = findStagedAppend(kPluTable, plu::kCode, itemCode, item.data());
+      if (k < 0) k = GetPluRecord(itemCode.c_str(), item.data());
+      if (k < 0) return -1;
     }
     const int32_t unitPrice = getI32(item.data(), plu::kUnitPrice.offset);
     if (unitPrice != 0)
@@ -458,26 +443,20 @@ int32_t CRegCom::postTransKeyTotal(const LinePost& post) {
   // Codes below the first of "取引２" are tenders of "取引１".
   const uint16_t type = code < kTrans2First ? kKeyTrans1 : kKeyTrans2;
   if (postTransKey(makeKeyCode(type, code), -post.q * s, -post.p * s) != 0) return -1;
-  if (code != kTrans2PointsEarned || undoing_) return 0;
+  if (code != kTrans2PointsEarned) return 0;
   // Every customer's waiting points join the balance.
   FileDBHandle customers = tables_[kCustomerTable];
   const int32_t count = FileDBRecGetSize(customers);
   std::vector<uint8_t> image(kTables[kCustomerTable].recordLen);
   for (int32_t k = 0; k < count; ++k) {
-    if (FileDBRecRead(customers, k, image.data()) != 0) return -1;
+    if (readForPosting(kCustomerTable, k, image.data()) != 0) return -1;
     const int32_t waiting = getI32(image.data(), customer::kPointsGranted.offset);
     if (waiting == 0) continue;
     const std::string who = getText(image.data(), customer::kCode.offset, customer::kCode.size);
     if (OdbcLinePoints(who.c_str(), waiting, 0) < 0) return -1;
-    if (inCommit_) {
-      bool kept = false;
-      for (const auto& saved : customerImages_)
-        if (saved.first == k) kept = true;
-      if (!kept) customerImages_.emplace_back(k, image);
-    }
     addField(image.data(), customer::kPointBalance, waiting);
     putI32(image.data(), customer::kPointsGranted.offset, 0);
-    if (FileDBRecWrite(customers, k, image.data()) != 0) return -1;
+    if (writeForPosting(kCustomerTable, k, image.data()) != 0) return -1;
   }
   return 0;
 }
@@ -508,9 +487,8 @@ int32_t CRegCom::UpdateTotalizers(int32_t slot, int32_t* t, int32_t reverse) {
   using namespace saletotal;
   if (t[kReading]) return 0;
   const int64_t s = reverse ? -1 : 1;
-  FileDBHandle table = tables_[kFixedTotalTable];
   std::vector<uint8_t> image(kTables[kFixedTotalTable].recordLen);
-  if (FileDBRecRead(table, slot, image.data()) != 0) return -1;
+  if (readForPosting(kFixedTotalTable, slot, image.data()) != 0) return -1;
   const uint16_t word = getU16(settings_, settings::kTaxWord);
   const int32_t outer = word & 3, inner = (word >> 2) & 3;
   int64_t countAdd = 0, amountAdd = 0;
@@ -523,10 +501,10 @@ int32_t CRegCom::UpdateTotalizers(int32_t slot, int32_t* t, int32_t reverse) {
     if (number == 0) return 0;
     std::vector<uint8_t> clerkImage(kTables[kClerkTable].recordLen);
     const int32_t k = GetClerkRecord(number, clerkImage.data());
-    if (k < 0) return -1;
+    if (k < 0 || readForPosting(kClerkTable, k, clerkImage.data()) != 0) return -1;
     addField(clerkImage.data(), countField, countBy);
     addField(clerkImage.data(), amountField, amountBy);
-    return FileDBRecWrite(tables_[kClerkTable], k, clerkImage.data()) == 0 ? 0 : -1;
+    return writeForPosting(kClerkTable, k, clerkImage.data());
   };
 
   if (slot == 0) {
@@ -551,7 +529,7 @@ int32_t CRegCom::UpdateTotalizers(int32_t slot, int32_t* t, int32_t reverse) {
     const uint16_t stored = getU16(image.data(), fixedtotal::kDate.offset);
     if (stored != 0 && (stored >> 5) != (today >> 5)) {
       std::vector<uint8_t> slot0(image.size());
-      if (FileDBRecRead(table, 0, slot0.data()) != 0) return -1;
+      if (readForPosting(kFixedTotalTable, 0, slot0.data()) != 0) return -1;
       putI32(image.data(), fixedtotal::kCount.offset, 0);
       putI32(image.data(), fixedtotal::kAmount.offset, getI32(slot0.data(), fixedtotal::kAmount.offset));
     } else {
@@ -591,7 +569,7 @@ int32_t CRegCom::UpdateTotalizers(int32_t slot, int32_t* t, int32_t reverse) {
   if (!posted) return 0;
   addField(image.data(), fixedtotal::kCount, countAdd);
   addField(image.data(), fixedtotal::kAmount, amountAdd);
-  return FileDBRecWrite(table, slot, image.data()) == 0 ? 0 : -1;
+  return writeForPosting(kFixedTotalTable, slot, image.data());
 }
 
 }  // namespace varnex::reg

@@ -105,6 +105,8 @@ CRegCom::CRegCom() {
 CRegCom::~CRegCom() { closeAll(); }
 
 void CRegCom::closeAll() {
+  // What the last sales posted goes to disk before the project closes.
+  if (project_ && commitsSinceCheckpoint_ > 0) checkpoint();
   // The link is closed first, then the buffers, then the project.
   if (odbc_.database) {
     if (odbc_.database->IsOpen()) odbc_.database->Close();
@@ -199,7 +201,11 @@ FileProjHandle CRegCom::Open() {
   project_ = FileProjOpen(catalog.c_str(), kProjectId, owner_);
   if (!project_ || g_nMsgRefExt == 0) {
     closeAll();
-    showBox(kProjectMissing, platform::kMbIconError);
+    // A catalog that is there but does not open is a damaged project (a
+    // table or index cut short), not a missing one: the files stay as they
+    // are for the index check or the engineer.
+    showBox(platform::fileExists(platform::mapPath(catalog)) ? kProjectBroken : kProjectMissing,
+            platform::kMbIconError);
     return 0;
   }
   auto broken = [&]() -> FileProjHandle {
@@ -227,6 +233,13 @@ FileProjHandle CRegCom::Open() {
     const TableIndex t = kEngineFields[f].table;
     indexes_[f] = FileGetIndexPos(tables_[t], fields_[f].offset, fields_[f].size, 1);
     if (indexes_[f] < 0) return broken();
+  }
+  // Sales committed before a crash are posted whole before anything reads
+  // a counter; a journal that cannot be replayed keeps the register shut.
+  if (RecoverCommits() != 0) {
+    ReportError(kEngineName, ZEMTA_ERR_FILE_ACCESS);
+    closeAll();
+    return 0;
   }
   settings_ = static_cast<uint8_t*>(FileDBRecBufAllocEx(tables_[kSettingsTable], 1));
   manager_ = static_cast<uint8_t*>(FileDBRecBufAllocEx(tables_[kClerkTable], 1));

@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <string>
 #include <utility>
 #include <vector>
@@ -260,12 +261,12 @@ class CRegCom {
                      uint8_t* customer);
   int32_t UpdateTotalizers(int32_t slot, int32_t* totals, int32_t reverse);
 
-  // ---- the transaction commit (commit.cpp) ----
-  // 0 committed, -1 nothing of it remains, 1 committed but the temporary file
-  // stayed, 2 committed but a follow-up step (settlement row, link commit,
-  // closing a table, receipt CSV) failed after its message, -2 failed and
-  // taking it back failed too (after the message): counters or the daily
-  // file may hold part of it.
+  // ---- the transaction commit (commit.cpp, commit_journal.cpp) ----
+  // 0 committed, -1 nothing of it was written (the posting is worked out
+  // before anything is written), 1 committed but the temporary file stayed,
+  // 2 committed but a follow-up step (writing the tables, which the next
+  // start then finishes from the journal, the link's commit, closing a
+  // table, the receipt CSV, the checkpoint) failed after its message.
   int32_t PrfUpdate(uint32_t modeCode, MemoryBlockHandle lines, void* closing, FileDBHandle* temporary,
                     int32_t callerValue);
   int32_t OpenForUpdate(FileDBHandle receipt);
@@ -338,6 +339,7 @@ class CRegCom {
   // journal helpers (journal.cpp)
   FileDBHandle openTemporary(const std::string& path);
   FileDBHandle scanInterrupted(uint16_t* mode);
+  bool saleCommitted(const std::string& path);
 
   // commit helpers (posting.cpp, commit.cpp)
   int32_t postCounters(TableIndex table, int32_t record, const FieldPlace* const* fields, const int32_t* adds,
@@ -347,13 +349,58 @@ class CRegCom {
   int32_t postSettings(uint16_t offset, int32_t add);
   int32_t postTransKey(uint16_t keyCode, int32_t countAdd, int32_t amountAdd);
   int32_t changeCustomer(const char* code, bool create, const std::function<void(uint8_t*)>& change);
-  int32_t restoreCustomers();
   // The steps of a commit (commit.cpp).
   struct CommitRun;
-  class CommitUndo;
   int32_t commitPost(CommitRun& run);
+  void buildClosing(CommitRun& run);
   int32_t commitAppend(CommitRun& run);
+  int32_t openDaily(CommitRun& run);
   bool commitFollowUp(CommitRun& run, bool committed);
+
+  // Staged posting and the commit journal (commit_journal.cpp). While a
+  // commit posts, record changes are kept here instead of being written:
+  // reads see them, and they reach the tables only once the sale is
+  // committed. Outside a commit both go straight to the table.
+  struct StagedRecord {
+    TableIndex table;
+    int32_t number;
+    bool appended;
+    std::vector<uint8_t> before, after;
+  };
+  int32_t readForPosting(TableIndex table, int32_t n, uint8_t* image);
+  int32_t writeForPosting(TableIndex table, int32_t n, const uint8_t* image);
+  // A record appended by this commit whose text field holds code: its
+  // number (and image), or -1.
+  int32_t findStagedAppend(TableIndex table, const FieldPlace& field, const std::string& code, uint8_t* image);
+  void dropStaged();
+  int32_t journalWrite(int32_t closingNumber, const uint8_t* closing, const std::string& target);
+  void journalForget();
+  int32_t applyStaged();
+  int32_t checkpoint();
+  // A file outside the data folder that the next checkpoint syncs too.
+  void syncAtCheckpoint(const std::string& nativePath);
+  std::vector<std::string> syncAtCheckpoint_;
+  std::string journalPath() const;
+  void noteInErrorLog(const std::string& text) const;
+  bool staging_ = false;
+  std::vector<StagedRecord> staged_;
+  std::map<std::pair<int32_t, int32_t>, size_t> stagedAt_;
+  int64_t journalEntryStart_ = -1;  // where this commit's journal entry begins
+  int32_t commitsSinceCheckpoint_ = 0;
+  int64_t checkpointSince_ = 0;  // files written since then are synced at the checkpoint
+
+ public:
+  // Finishes the posting of every sale committed before a crash, by its
+  // journal entry and its closing record, and cuts the daily file back to
+  // whole sales: 0, or -1 after the message. Open runs it.
+  int32_t RecoverCommits();
+  // Forces the tables, the journal files and the receipt CSV to the disk
+  // and empties the commit journal: 0 or -1.
+  int32_t Checkpoint() { return checkpoint(); }
+  // Sales committed between two checkpoints.
+  static constexpr int32_t kCheckpointInterval = 32;
+
+ private:
   // The posting of one line, by key family.
   bool linkFailed(int32_t result) const;
   struct LinePost;
@@ -369,10 +416,6 @@ class CRegCom {
   int32_t postClerkTotal(const LinePost& post);
   int32_t postTransKeyTotal(const LinePost& post);
   int32_t postFixedTotal(const LinePost& post);
-  bool undoing_ = false;   // reposting a failed commit
-  bool inCommit_ = false;  // customer images are kept while set
-  int32_t customerCount_ = -1;  // customer records before the commit
-  std::vector<std::pair<int32_t, std::vector<uint8_t>>> customerImages_;
 
   std::string receiptCsvPathFormat_;
   std::string target_;

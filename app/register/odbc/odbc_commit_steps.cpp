@@ -57,17 +57,17 @@ int32_t CRegCom::OdbcDropStatements(OdbcPostContext* context) {
 }
 
 int32_t CRegCom::OdbcLinePoints(const char* customerCode, int32_t points, int32_t reverse) {
-  if (!OdbcIsOpen() || undoing_) return 0;
+  if (!OdbcIsOpen()) return 0;
   return OdbcPostCustomerPoints(customerCode, points, reverse);
 }
 
 int32_t CRegCom::OdbcLinePluSale(OdbcPostContext* context, const void* line, int32_t reverse) {
-  if (!OdbcIsOpen() || undoing_) return 0;
+  if (!OdbcIsOpen()) return 0;
   return OdbcPostPluSale(context, line, reverse);
 }
 
 int32_t CRegCom::OdbcLineSales(OdbcPostContext* context, const void* line, int32_t reverse) {
-  if (!OdbcIsOpen() || undoing_) return 0;
+  if (!OdbcIsOpen()) return 0;
   return OdbcPostSalesLine(context, line, reverse);
 }
 

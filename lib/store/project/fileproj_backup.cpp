@@ -6,9 +6,10 @@
 // files are not kept: after a restore they are checked against the restored
 // records and rebuilt when they no longer agree.
 //
-// A restore unpacks through ApartFile, which checks the whole backup and
+// A restore unpacks as ApartFile does, which checks the whole backup and
 // unpacks it into a temporary folder first, so a damaged or cut backup leaves
-// every current file as it was. Afterwards every table forgets what it had
+// every current file as it was; a backup holding any file that is not one
+// of the project's tables or indexes is refused whole. Afterwards every table forgets what it had
 // cached of the old files (record image, header, record count) and its index
 // trees re-read their header and root.
 #include <cstdio>
@@ -16,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "lib/core/combine_internal.h"
 #include "lib/core/report.h"
 #include "lib/store/tables/filedb_internal.h"
 #include "lib/store/project/fileproj_internal.h"
@@ -110,18 +112,12 @@ bool reloadTable(Table& t) {
   return ok;
 }
 
-}  // namespace
-
-ZEMTA_API int32_t FileProjBackup(FileProjHandle handle, const char* targetPath) {
-  if (FileProjCheckHandle(handle) < 0) return -1;
-  Project* p = findProject(handle);
-  if (!p) return -1;
-  if (p->tables.empty()) return 0;
-  const std::string tableFolder = p->folder + p->folderText(1);
-
-  // A file named by two catalog entries is packed once.
+// The project's own files, as its catalog names them: each table and the
+// index file of each indexed field, relative to the table folder. A file
+// named by two catalog entries comes once.
+std::vector<std::string> backupMembers(const Project& p) {
   std::vector<std::string> names;
-  for (const auto& entry : p->tables) {
+  for (const auto& entry : p.tables) {
     std::string table = entry.fileName();
     if (!platform::hasExtension(table)) table += ".dbf";
     addOnce(names, table);
@@ -132,6 +128,19 @@ ZEMTA_API int32_t FileProjBackup(FileProjHandle handle, const char* targetPath) 
       addOnce(names, index);
     }
   }
+  return names;
+}
+
+}  // namespace
+
+ZEMTA_API int32_t FileProjBackup(FileProjHandle handle, const char* targetPath) {
+  if (FileProjCheckHandle(handle) < 0) return -1;
+  Project* p = findProject(handle);
+  if (!p) return -1;
+  if (p->tables.empty()) return 0;
+  const std::string tableFolder = p->folder + p->folderText(1);
+
+  const std::vector<std::string> names = backupMembers(*p);
   std::vector<const char*> list;
   for (const auto& n : names) list.push_back(n.c_str());
   const std::string target = targetPath && *targetPath ? std::string(targetPath) : defaultBackupName(tableFolder);
@@ -160,8 +169,15 @@ ZEMTA_API int32_t FileProjRestore(FileProjHandle handle, const char* backupPath,
     chosen = answer;
   }
 
-  // ApartFile checks the whole backup before it replaces anything.
-  int32_t restored = ApartFile(chosen.c_str(), restoreFolder.c_str());
+  // The whole backup is checked before anything is replaced, and it holds
+  // the project's own tables and indexes only: anything else (a temporary
+  // transaction file, a program) refuses it.
+  const std::vector<std::string> members = backupMembers(*p);
+  int32_t restored = apartFileOf(chosen.c_str(), restoreFolder.c_str(), [&](const std::string& name) {
+    for (const auto& m : members)
+      if (platform::sameName(m, name)) return true;
+    return false;
+  });
   if (restored < 0) return -1;
 
   if (callback) callback(p->folder.c_str());

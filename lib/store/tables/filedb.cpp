@@ -91,10 +91,14 @@ std::string makeDisplayName(const char* title, const std::string& path) {
 
 // Opens or keeps the own index B-trees for a change: mode 3 unless held by
 // FileDBOpenEx; the dirty magic replaces the clean one. A tree already marked
-// dirty by a crashed writer is refused (0x20000004) and left as it is.
+// dirty by a crashed writer is refused (0x20000004) and left as it is. Under
+// FileDBOpenEx an index is marked once, at its first change, and stays marked
+// until the hold ends: a crash inside the hold leaves it dirty for the next
+// check all the same.
 bool markIndexesDirty(Table& t) {
   for (auto& e : t.indexes) {
     if (!e.own() || e.handle < 0) continue;
+    if ((e.state & kIndexHeldEx) && (e.state & kIndexDirty)) continue;
     if (!(e.state & kIndexHeldEx)) {
       if (BtreeOpen(e.handle, BTREE_MODE_READ_WRITE) < 0) return false;
       e.state = BTREE_MODE_READ_WRITE;
@@ -111,8 +115,14 @@ bool markIndexesDirty(Table& t) {
   return true;
 }
 
-// Writes the clean magic back into one index and ends the call's open.
+// Writes the clean magic back into one index and ends the call's open. A
+// held index keeps its mark until the hold ends (closeTable cleans it),
+// unless its keys could not be changed: then the dirty magic stays for good.
 bool finishIndex(IndexEntry& e, bool clean) {
+  if (e.state & kIndexHeldEx) {
+    if (!clean) e.state &= ~kIndexDirty;
+    return true;
+  }
   bool ok = true;
   if (clean && BtreeWrite(e.handle, kCleanMagic, kMagicLen) < 0) ok = false;
   e.state &= ~kIndexDirty;
@@ -249,8 +259,22 @@ int32_t recordWrite(Table& t, int32_t n, const uint8_t* data, AfterLock& after) 
     if (std::memcmp(data, t.cachedImage(), t.recordLen) == 0) return closeTable(t) ? 0 : -1;
   }
 
+  // An overwrite that changes no key of any index (a counter posting) leaves
+  // the indexes alone: they stay clean, and nothing of them is written.
+  std::vector<uint8_t> oldKey, newKey;
+  bool keysChange = append;
+  for (auto& e : t.indexes) {
+    if (keysChange) break;
+    if (!e.own() || e.handle < 0) continue;
+    oldKey.assign(e.keyLen, 0);
+    newKey.assign(e.keyLen, 0);
+    buildKey(e, data, newKey.data());
+    buildKey(e, t.cachedImage(), oldKey.data());
+    keysChange = oldKey != newKey;
+  }
+
   t.count = kCountUnknown;
-  if (!markIndexesDirty(t)) return fail();
+  if (keysChange && !markIndexesDirty(t)) return fail();
   uint32_t done;
   if (!writeAt(t, offset, data, t.recordLen, done)) return fail();
   if (done != t.recordLen) {
@@ -261,8 +285,8 @@ int32_t recordWrite(Table& t, int32_t n, const uint8_t* data, AfterLock& after) 
   // The record is on disk: from here each index is brought in step on its
   // own, and one whose keys could not be changed keeps its dirty magic.
   int32_t result = 0;
-  std::vector<uint8_t> oldKey, newKey;
   for (auto& e : t.indexes) {
+    if (!keysChange) break;
     if (!e.own() || e.handle < 0) continue;
     oldKey.assign(e.keyLen, 0);
     newKey.assign(e.keyLen, 0);

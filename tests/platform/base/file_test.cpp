@@ -1,6 +1,7 @@
 #include "platform/base/file.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -349,6 +350,32 @@ TEST(FileHelpers, CopyMoveDeleteAndFolders) {
   EXPECT_FALSE(isDirectory(folder / "x/y/z"));
   EXPECT_FALSE(deleteFile(folder / "x"));
   EXPECT_EQ(lastError(), kErrorAccessDenied);
+}
+
+// Data files are the shop's alone whatever the umask: files 0660, folders
+// 0770 (the shop's users share a group; nobody else may read a customer or
+// the link's password, nor write the rights of the clerks).
+TEST(FileModes, ShopOnlyWhateverTheUmask) {
+  TempFolder folder;
+  for (mode_t mask : {mode_t{0}, mode_t{022}, mode_t{077}}) {
+    const mode_t old = umask(mask);
+    const std::string name = "m" + std::to_string(mask);
+    File made = File::open(folder / (name + ".dat"), kReadWrite, kShareNone, kCreateNew);
+    File always = File::open(folder / (name + "a.dat"), kReadWrite, kShareNone, kOpenAlways);
+    const bool one = createDirectory(folder / (name + "d"));
+    const bool all = createDirectories(folder / (name + "x/y"));
+    umask(old);
+    ASSERT_TRUE(made.isOpen() && always.isOpen() && one && all);
+    struct stat st;
+    for (const char* file : {".dat", "a.dat"}) {
+      ASSERT_EQ(stat((folder / (name + file)).c_str(), &st), 0);
+      EXPECT_EQ(st.st_mode & 0777, 0660u) << name << file;
+    }
+    for (const char* sub : {"d", "x", "x/y"}) {
+      ASSERT_EQ(stat((folder / (name + sub)).c_str(), &st), 0);
+      EXPECT_EQ(st.st_mode & 0777, 0770u) << name << sub;
+    }
+  }
 }
 
 }  // namespace

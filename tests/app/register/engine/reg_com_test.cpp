@@ -225,7 +225,7 @@ TEST_F(OpenTest, DamagedProjects) {
   };
   auto truncate = [](const fs::path& file, uintmax_t size) { fs::resize_file(file, size); };
   const Damage damages[] = {
-      {"catalog cut short", [&](const fs::path& f) { truncate(f / "Res/Varnex.dbf", 1000); }, kMissing},
+      {"catalog cut short", [&](const fs::path& f) { truncate(f / "Res/Varnex.dbf", 1000); }, kBroken},
       {"catalog of garbage", [&](const fs::path& f) {
          std::FILE* out = std::fopen((f / "Res/Varnex.dbf").c_str(), "r+b");
          std::fseek(out, 1152, SEEK_SET);
@@ -233,7 +233,10 @@ TEST_F(OpenTest, DamagedProjects) {
          std::fclose(out);
        }, nullptr},
       {"no settings record", [&](const fs::path& f) { truncate(f / "LocDat/POS_BAS.DBF", 0); }, kBroken},
-      {"table file torn", [&](const fs::path& f) { truncate(f / "LocDat/POS_PLU.DBF", 100); }, nullptr},
+      {"table file torn", [&](const fs::path& f) { truncate(f / "LocDat/POS_PLU.DBF", 100); }, kBroken},
+      {"one byte cut off a table",
+       [&](const fs::path& f) { truncate(f / "LocDat/POS_DPT.DBF", fs::file_size(f / "LocDat/POS_DPT.DBF") - 1); },
+       kBroken},
       {"seventeen totalizers", [&](const fs::path& f) { truncate(f / "LocDat/POS_FIX.DBF", 17 * 48); }, kBroken},
       {"link header cut", [&](const fs::path& f) { truncate(f / "LocDat/POS_ODBC.DBF", 100); }, nullptr},
   };

@@ -17,6 +17,7 @@
 #include "lib/store/department_project.h"
 #include "lib/store/store_test_support.h"
 #include "support/cp932_names.h"
+#include "zemta/combine.h"
 #include "zemta/date.h"
 #include "zemta/errors.h"
 #include "zemta/fileproj.h"
@@ -124,6 +125,25 @@ TEST_F(BackupTest, DamagedBackupIsRefusedAndNothingChanges) {
   EXPECT_EQ(findNumber(99), 0);
   EXPECT_EQ(FileProjRestore(project_, folder_.file("missing.dbk").c_str(), 0, nullptr), -1);
   EXPECT_EQ(snapshot(), changed);
+}
+
+// A backup holding anything besides the project's own tables and indexes (a
+// temporary transaction file the next start would offer to commit) is
+// refused whole.
+TEST_F(BackupTest, BackupWithAForeignMemberIsRefused) {
+  const std::string tableFolder = folder_.file("App/Res/Data/Tab/");
+  store_test::writeFileBytes(tableFolder + "R1N00001.log", std::string(96, 'x'));
+  const char* names[] = {"DEPT.dbf", "NO.bxx", "NAME.BXX", "R1N00001.log"};
+  const std::string backup = folder_.file("planted.dbk");
+  ASSERT_EQ(CombineFiles(4, names, backup.c_str(), tableFolder.c_str()), 0);
+  std::filesystem::remove(tableFolder + "R1N00001.log");
+  changeRecords();
+  const auto changed = snapshot();
+
+  EXPECT_EQ(FileProjRestore(project_, backup.c_str(), 0, rememberFolder), -1);
+  EXPECT_EQ(snapshot(), changed);
+  EXPECT_FALSE(std::filesystem::exists(tableFolder + "R1N00001.log"));
+  EXPECT_TRUE(restoredFolder.empty());
 }
 
 TEST_F(BackupTest, DefaultNameAndFileDialog) {

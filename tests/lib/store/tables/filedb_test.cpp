@@ -345,8 +345,12 @@ TEST_F(FileDBTest, HeldOpenTableWritesAndClosesClean) {
   for (int i = 0; i < 20; ++i) {
     model.push_back(makeRecord(20 - i, static_cast<int16_t>(i * 7 - 50), "HOLD", static_cast<uint16_t>(i), 1));
     ASSERT_EQ(FileDBRecWrite(h, i, model.back().data()), 0);
+    // Marked dirty from the first change to the end of the hold, so that a
+    // crash inside it leaves the indexes to be checked.
+    for (const auto& p : indexPaths_) EXPECT_EQ(store_test::fileBytes(p).substr(0, 12), "RXBTA MTZE\r\n") << p;
   }
   ASSERT_EQ(FileDBCloseEx(h), 0);
+  for (const auto& p : indexPaths_) EXPECT_EQ(store_test::fileBytes(p).substr(0, 12), "ZEMTA BTRX\r\n") << p;
   EXPECT_EQ(FileDBIsAccess(h, 1), 1);
   expectMatches(h, model);
 }
