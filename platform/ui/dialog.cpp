@@ -227,10 +227,20 @@ DialogWidget* buildDialog(const DialogTemplate& tmpl, HWND parent, DialogProc pr
   if (!parent) d->move(outer.topLeft());
   HWND self = attach(d, "#32770", std::move(proc));
   bool focusSet = false;
+  // A static text's mnemonic ("&O") leads to the next control that takes the
+  // focus, as on the desktop the program was written for; without a partner
+  // the label would show the "&" itself.
+  QLabel* pendingLabel = nullptr;
   for (const ControlTemplate& c : tmpl.controls) {
     QWidget* w = makeControl(d, c);
     w->setGeometry(pixelsOf(c.rect, metrics));
     attach(w, classNameOf(c.kind));
+    if (auto* label = qobject_cast<QLabel*>(w)) {
+      if (label->text().contains(u'&')) pendingLabel = label;
+    } else if (pendingLabel && w->focusPolicy() != Qt::NoFocus) {
+      pendingLabel->setBuddy(w);
+      pendingLabel = nullptr;
+    }
     if (!focusSet && w->focusPolicy() != Qt::NoFocus && w->isEnabled()) {
       w->setFocus();
       focusSet = true;

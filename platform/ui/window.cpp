@@ -19,6 +19,10 @@
 #include <QPixmap>
 #include <QPushButton>
 #include <QScreen>
+#include <QPainter>
+#include <QStyle>
+#include <QStyleOptionButton>
+#include <QColor>
 #include <QThread>
 
 #include <algorithm>
@@ -494,6 +498,33 @@ bool setWindowFont(HWND window, const std::string& face, int32_t pixelHeight) {
   return true;
 }
 
+namespace {
+QString withoutMnemonics(QString text) {
+  for (qsizetype i = 0; i < text.size(); ++i)
+    if (text[i] == u'&') text.remove(i, 1);  // "&&" keeps one
+  return text;
+}
+}  // namespace
+
+int32_t textWidth(HWND window, const std::string& text) {
+  QWidget* w = widgetOf(window);
+  if (!w) return 0;
+  return w->fontMetrics().horizontalAdvance(withoutMnemonics(fromCp932(text)));
+}
+
+int32_t textRoom(HWND window) {
+  QWidget* w = widgetOf(window);
+  if (!w) return 0;
+  if (auto* b = qobject_cast<QPushButton*>(w)) {
+    QStyleOptionButton option;
+    option.initFrom(b);
+    option.text = b->text();
+    option.rect = b->rect();
+    return b->style()->subElementRect(QStyle::SE_PushButtonContents, &option, b).width();
+  }
+  return w->contentsRect().width();
+}
+
 bool isMinimized(HWND window) {
   QWidget* w = widgetOf(window);
   return w && w->window() && w->window()->isMinimized();
@@ -523,6 +554,41 @@ bool grabWindowToPng(HWND window, const std::string& path) {
   }
   QPixmap pixmap = w->grab();
   if (!pixmap.save(QString::fromStdString(path), "PNG")) {
+    setLastError(kErrorWriteFault);
+    return false;
+  }
+  return true;
+}
+
+bool grabScreenToPng(const std::string& path) {
+  ensureApplication();
+  QScreen* screen = QGuiApplication::primaryScreen();
+  if (!screen) {
+    setLastError(kErrorInvalidHandle);
+    return false;
+  }
+  QPixmap shot;
+  if (QGuiApplication::platformName() != QStringLiteral("offscreen")) {
+    shot = screen->grabWindow(0);
+  } else {
+    // Without a display server there is no screen to read: paint each shown
+    // top-level window at its place, plain windows first and dialogs and
+    // tool windows above them, the active window last of its kind.
+    shot = QPixmap(screen->geometry().size());
+    shot.fill(QColor(0x30, 0x40, 0x58));
+    QList<QWidget*> order;
+    for (QWidget* top : QApplication::topLevelWidgets())
+      if (top->isVisible() && !top->isMinimized()) order.append(top);
+    auto rank = [](QWidget* top) {
+      const Qt::WindowType type = top->windowType();
+      const int kind = type == Qt::Dialog || type == Qt::Tool || type == Qt::Popup ? 2 : 1;
+      return kind * 2 + (top->isActiveWindow() ? 1 : 0);
+    };
+    std::stable_sort(order.begin(), order.end(), [&](QWidget* a, QWidget* b) { return rank(a) < rank(b); });
+    QPainter painter(&shot);
+    for (QWidget* top : order) painter.drawPixmap(top->geometry().topLeft(), top->grab());
+  }
+  if (shot.isNull() || !shot.save(QString::fromStdString(path), "PNG")) {
     setLastError(kErrorWriteFault);
     return false;
   }

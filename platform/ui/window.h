@@ -140,10 +140,18 @@ bool isMinimized(HWND window);
 // and height in pixels; a face the machine lacks falls back to its Japanese
 // fonts.
 bool setWindowFont(HWND window, const std::string& face, int32_t pixelHeight);
+// The width in pixels a text takes in the window's own font (the '&' of a
+// mnemonic not counted), and the width a button or other control leaves for
+// its caption inside its frame and padding.
+int32_t textWidth(HWND window, const std::string& text);
+int32_t textRoom(HWND window);
 bool isMaximized(HWND window);
 void updateWindow(HWND window);  // repaints now
 // Renders the window (and its children) into a PNG file.
 bool grabWindowToPng(HWND window, const std::string& path);
+// Renders the whole screen as the user sees it (every shown top-level window
+// at its place, dialogs above the windows they belong to) into a PNG file.
+bool grabScreenToPng(const std::string& path);
 
 // --- messages ----------------------------------------------------------------
 

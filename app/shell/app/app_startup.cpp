@@ -170,6 +170,8 @@ bool CREGApp::InitInstance() {
   const ScreenFont fonts[5] = {{"ＭＳ ゴシック", 16}, {"ＭＳ ゴシック", 24}, {"ＭＳ Ｐゴシック", 12},
                                {"ＭＳゴシック", m_nListFontHeight}, {"ＭＳ Ｐゴシック", 10}};
   for (int i = 0; i < 5; ++i) m_Fonts[i] = fonts[i];
+  // The first bar was made before the fonts were known.
+  m_pMainFrame->ApplyBarFonts();
   // 23: printer settings and fonts.
   LoadReceiptSettings();
   ReadDeviceSettings();  // the receipt settings share keys with the device words

@@ -1,5 +1,6 @@
 #include "app/shell/frames/main_frame.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -235,15 +236,28 @@ void CMainFrame::SetFunctionKeyFont(HWND control, const std::string& label) {
   const size_t n = label.size();
   const int32_t font = m_app.m_bBigDialog ? (n <= 11 ? 1 : 3) : (n <= 9 ? 3 : 5);
   auto it = m_keyFonts.find(control);
-  if (it != m_keyFonts.end() && it->second == font) return;
-  m_keyFonts[control] = font;
-  SetBarFont(control, font);
+  if (it != m_keyFonts.end() && it->second.first == font && it->second.second == label) return;
+  m_keyFonts[control] = {font, label};
+  FitBarFont(control, font, label);
 }
 
 void CMainFrame::SetBarFont(HWND control, int32_t font) {
   if (!control || font < 1 || font > 5) return;
   const CREGApp::ScreenFont& f = m_app.m_Fonts[font - 1];
   if (f.height > 0) ui::setWindowFont(control, f.face, f.height);
+}
+
+// A button shows its caption whole: the screen font asked for, made smaller a
+// pixel at a time (not below kMinBarFontHeight) while the caption is wider
+// than the room the button leaves for it.
+void CMainFrame::FitBarFont(HWND control, int32_t font, const std::string& caption) {
+  if (!control || font < 1 || font > 5) return;
+  const CREGApp::ScreenFont& f = m_app.m_Fonts[font - 1];
+  if (f.height <= 0) return;
+  int32_t height = f.height;
+  ui::setWindowFont(control, f.face, height);
+  while (height > kMinBarFontHeight && ui::textWidth(control, caption) > ui::textRoom(control))
+    ui::setWindowFont(control, f.face, --height);
 }
 
 int32_t CMainFrame::UpdateModeButton(ui::CommandState& s, int32_t mode) {
@@ -326,7 +340,7 @@ void CMainFrame::SetBarFonts(int32_t barId) {
   HWND bar = m_frame->dialogBar();
   if (!bar) return;
   auto set = [&](uint32_t id) {
-    if (HWND c = ui::dialogItem(bar, static_cast<int32_t>(id))) SetBarFont(c, 1);
+    if (HWND c = ui::dialogItem(bar, static_cast<int32_t>(id))) FitBarFont(c, 1, ui::windowText(c));
   };
   if (barId == 120 || barId == 122)
     for (uint32_t id : kModeButtons) set(id);
@@ -546,6 +560,15 @@ LRESULT CMainFrame::OnTenKeyPad() {
       // Until the manager screens exist the lock shows the sign-on notice.
       // A window of its own (not inside the disabled frame).
       dialog = ui::createDialog(105, nullptr, [](HWND, uint32_t, WPARAM, LPARAM) -> LRESULT { return 0; });
+    }
+    if (dialog) {
+      // The dialog is a window of its own: put it in the middle of the
+      // locked register and above it, where the clerk looks.
+      const ui::Rect outer = ui::windowRect(self), own = ui::windowRect(dialog);
+      const int32_t left = outer.left + std::max(0, (outer.width() - own.width()) / 2);
+      const int32_t top = outer.top + std::max(0, (outer.height() - own.height()) / 2);
+      ui::moveWindow(dialog, {left, top, left + own.width(), top + own.height()});
+      ui::bringToFront(dialog);
     }
     m_hAccountDlg = dialog;
     m_app.m_hAccountDlg = dialog;

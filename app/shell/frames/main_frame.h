@@ -20,6 +20,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "platform/ui/dialog.h"
 #include "platform/ui/frame.h"
@@ -62,6 +63,9 @@ inline constexpr uint32_t kTopPaneId = 0xE8FD, kRightPaneId = 0xE8FE, kBottomPan
 inline constexpr int32_t kTimerIdle = 101, kTimerAck = 103, kTimerNak = 104, kTimerEot = 105;
 // Idle limits in 200 ms ticks: register screens (or none) and the others.
 inline constexpr uint32_t kIdleLimitRegister = 150, kIdleLimitOther = 900;
+// The smallest pixel height a bar button's caption is shrunk to so that it
+// fits its button.
+inline constexpr int32_t kMinBarFontHeight = 9;
 
 // What the main frame reads of a mode frame. The mode frames implement it.
 class CModeFrameInfo {
@@ -99,6 +103,8 @@ class CMainFrame {
 
   // ---- bars and panes ----
   void RebuildModeLayout(int32_t barId);
+  // Gives the buttons of the bar shown the screen font (once the fonts are read).
+  void ApplyBarFonts() { SetBarFonts(m_nBarId); }
   void SelectBar();
   int32_t CurrentBarId() const { return m_nBarId; }
   // The dialog bar template shown for a bar id.
@@ -152,6 +158,7 @@ class CMainFrame {
   void MakeClerkCode();
   void SetBarFont(HWND control, int32_t font);
   void SetFunctionKeyFont(HWND control, const std::string& label);
+  void FitBarFont(HWND control, int32_t font, const std::string& caption);
 
   CREGApp& m_app;
   std::unique_ptr<platform::ui::Frame> m_frame;
@@ -163,7 +170,8 @@ class CMainFrame {
   HWND m_hDateField = nullptr;
   HWND m_hAccountDlg = nullptr;
   int32_t m_nPendingBar = 0;
-  std::map<HWND, int32_t> m_keyFonts;  // the font last set on each function-key button
+  // The font and the label last fitted to each function-key button.
+  std::map<HWND, std::pair<int32_t, std::string>> m_keyFonts;
   std::unique_ptr<CCtrlBar> m_pTopPane, m_pBottomPane, m_pRightPane;
   CBottomView* m_pBottomView = nullptr;
   platform::ui::View* m_pTopView = nullptr;

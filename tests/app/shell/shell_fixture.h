@@ -47,6 +47,12 @@ inline void screenshot(HWND window, const std::string& name) {
   EXPECT_TRUE(ui::grabWindowToPng(window, testOutput(name + ".png"))) << name;
 }
 
+// The whole screen as the clerk sees it: every window at its place.
+inline void screenshotScreen(const std::string& name) {
+  ui::processPendingMessages();
+  EXPECT_TRUE(ui::grabScreenToPng(testOutput(name + ".png"))) << name;
+}
+
 // A mode frame as the mode screens will make it: a child frame of the main
 // frame with a mode number and the flags the main frame reads.
 class TestModeFrame : public ui::ChildFrame, public shell::CModeFrameInfo {

@@ -272,6 +272,25 @@ TEST_F(WindowTest, EscapeCancelsADialogWhoseProcedureLeavesIt) {
   EXPECT_EQ(ui::dialogBox(9999, nullptr, nullptr), -1);
 }
 
+// A static text's "&V" is a mnemonic of the control after it: Alt+V takes
+// the focus there (and the label shows no "&").
+TEST_F(WindowTest, StaticMnemonicLeadsToTheNextControl) {
+  std::string error;
+  ASSERT_TRUE(ui::loadResourceText(kUiTestResources, &error)) << error;
+  HWND d = ui::createDialog(103, nullptr, [](HWND, uint32_t, WPARAM, LPARAM) -> LRESULT { return 0; });
+  ASSERT_NE(d, nullptr);
+  ui::bringToFront(d);
+  ASSERT_TRUE(QTest::qWaitFor([] { return QApplication::activeWindow() != nullptr; }, 30000));
+  EXPECT_EQ(ui::focusWindow(), ui::dialogItem(d, 1202));
+  QTest::keyClick(QApplication::activeWindow(), Qt::Key_V, Qt::AltModifier);
+  ASSERT_TRUE(ui::isWindow(d));
+  EXPECT_EQ(ui::focusWindow(), ui::dialogItem(d, 1204));
+  QTest::keyClick(QApplication::activeWindow(), Qt::Key_N, Qt::AltModifier);
+  EXPECT_EQ(ui::focusWindow(), ui::dialogItem(d, 1202));
+  EXPECT_EQ(ui::dialogItemText(d, 1203), cp("確認(&V):"));  // the text itself is kept
+  ui::destroyWindow(d);
+}
+
 TEST_F(WindowTest, StandardControlsByIdInAModelessDialog) {
   std::string error;
   ASSERT_TRUE(ui::loadResourceText(kUiTestResources, &error)) << error;

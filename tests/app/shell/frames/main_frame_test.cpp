@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -37,6 +38,13 @@ TEST_F(MainFrameTest, IdleLockAfterItsCountOfTicks) {
   EXPECT_TRUE(frame().IsLocked());
   screenshot(main, "sign_on_lock");
   if (app->m_hAccountDlg) screenshot(app->m_hAccountDlg, "sign_on_lock_dialog");
+  // The sign-on dialog sits in the middle of the locked register, above it.
+  ASSERT_NE(app->m_hAccountDlg, nullptr);
+  const ui::Rect outer = ui::windowRect(main), dialog = ui::windowRect(app->m_hAccountDlg);
+  EXPECT_LE(std::abs((dialog.left + dialog.right) - (outer.left + outer.right)), 2);
+  EXPECT_LE(std::abs((dialog.top + dialog.bottom) - (outer.top + outer.bottom)), 2);
+  EXPECT_TRUE(ui::isWindowVisible(app->m_hAccountDlg));
+  screenshotScreen("sign_on_lock_screen");
   signOn();
   EXPECT_FALSE(frame().IsLocked());
   EXPECT_TRUE(ui::isWindowEnabled(main));
@@ -177,6 +185,53 @@ TEST_F(MainFrameTest, FunctionKeyLabels) {
   ASSERT_EQ(frame().CurrentBarId(), 126);
   EXPECT_EQ(ui::windowText(barItem(shell::ID_FKEY_FIRST)), "F1: 小計");
   EXPECT_EQ(ui::windowText(barItem(shell::ID_FKEY_FIRST + 11)), "F12:切換");
+}
+
+// Every bar fits the register's 640 x 480 window and shows each caption
+// whole: no bar widens the window, and no caption is wider than the room its
+// button leaves (the font shrinks where the screen font would not fit).
+TEST_F(MainFrameTest, BarCaptionsFitTheirButtons) {
+  HWND main = frame().GetSafeHwnd();
+  EXPECT_EQ(ui::windowRect(main).width(), 640);
+  EXPECT_EQ(ui::windowRect(main).height(), 480);
+  auto checkBar = [&](int32_t bar) {
+    SCOPED_TRACE(bar);
+    ui::processPendingMessages();
+    EXPECT_EQ(frame().CurrentBarId(), bar);
+    EXPECT_EQ(ui::windowRect(main).width(), 640);
+    HWND dialogBar = frame().Frame().dialogBar();
+    ASSERT_NE(dialogBar, nullptr);
+    EXPECT_LE(ui::windowRect(dialogBar).right, ui::windowRect(main).width());
+    int32_t buttons = 0;
+    for (int32_t id : {1002, 1003, 32777, 1004, 1005, 1006, 1007, 1594, 1595, 1587, 1086, 1085, 1083, 1401, 1402,
+                       1403, 1404, 1405, 1406, 1407, 1408, 1409, 1410, 1201, 1202, 1203, 1204, 1205, 1206, 1207,
+                       1208, 1209, 1210, 1211, 1212}) {
+      HWND button = barItem(id);
+      if (!button || !ui::isWindowVisible(button)) continue;
+      const std::string caption = ui::windowText(button);
+      if (caption.empty()) continue;
+      ++buttons;
+      EXPECT_LE(ui::textWidth(button, caption), ui::textRoom(button)) << id << " " << caption;
+      EXPECT_GE(ui::textWidth(button, caption), 9) << id;  // a font was found, the text drawn
+    }
+    EXPECT_GE(buttons, 3);
+  };
+  app->m_bTenKey = 1;
+  checkBar(120);
+  signOn();
+  const struct {
+    int32_t mode, registerView, modal, bar;
+  } cases[] = {{4, 0, 0, 122}, {7, 1, 0, 122}, {7, 1, 1, 126}, {103, 0, 0, 124}, {38, 0, 0, 128}};
+  for (const auto& c : cases) {
+    auto* f = new TestModeFrame(frame().Frame(), c.mode, c.registerView);
+    f->modal = c.modal;
+    idle();
+    checkBar(c.bar);
+    screenshot(main, "bar_" + std::to_string(c.bar) + "_mode_" + std::to_string(c.mode));
+    f->close();
+    ui::processPendingMessages();
+    idle();
+  }
 }
 
 // Receipt on/off, the manual and the clerk code.
