@@ -13,6 +13,7 @@
 #include "app/register/view/reg_view.h"
 #include "app/register/view/top_view.h"
 #include "app/shell/app/reg_app.h"
+#include "app/shell/frames/main_frame.h"
 #include "platform/base/file.h"
 #include "platform/base/path.h"
 #include "platform/base/profile.h"
@@ -444,7 +445,8 @@ bool CDptView::onMouse(uint32_t message, int32_t x, int32_t y, uint32_t) {
       }
       return true;
     case ui::kWmLButtonDblClk:
-      if (frame_ && !embedded_) frame_->CloseWith(0, "CLEAR", false);
+      // Closing: the cancel key follows unless a pick was delivered already.
+      if (frame_ && !embedded_) frame_->CloseWith(0, "CLEAR", sent_);
       return true;
     default:
       return false;
@@ -561,6 +563,7 @@ void CDptView::Commit(bool delivery) {
   if (delivery && frame_ && frame_->Target() && ui::isWindow(frame_->Target())) {
     const LRESULT kept = ui::sendMessage(frame_->Target(), reg::WM_REG_DPTSELECT, static_cast<WPARAM>(kind_),
                                          reinterpret_cast<LPARAM>(picked.c_str()));
+    sent_ = true;
     if (kept) {
       // Taken: the picker stays for the next item.
       ui::messageBeep(kBeepAsterisk);
@@ -627,7 +630,7 @@ LRESULT CDptView::onMessage(uint32_t message, WPARAM wParam, LPARAM lParam) {
     case ui::kWmCreate:
       if (embedded_) Load(false);
       break;
-    case 0x0400 + 0x67:  // WM_DPT_REFRESH
+    case WM_DPT_REFRESH:
       Load(true);
       return 1;
     case ui::kWmMouseWheel: {

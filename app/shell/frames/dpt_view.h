@@ -101,6 +101,7 @@ class CDptView : public platform::ui::View {
   bool pictureFound_ = false;
   bool entryShowsSelection_ = false;
   bool textOnly_ = false;
+  bool sent_ = false;  // a pick went to the register view by message
   std::vector<Item> items_;
   std::vector<platform::ui::Image> pictures_;
   int32_t columns_ = 1, rows_ = 0;

@@ -319,6 +319,26 @@ TEST_F(TouchTest, PickInAModeThatForbidsTheDepartment) {
   EXPECT_TRUE(ui::isWindowEnabled(frame->handle()));
 }
 
+// A department without a price of its own leads to its items; a double
+// click closes the picker and gives the main window back.
+TEST_F(TouchTest, DepartmentWithoutPriceLeadsToItsItems) {
+  const std::string link = std::to_string(kFunctionDepartmentLink);
+  ui::sendMessage(view->handle(), WM_REG_PANELKEY, kKeyFunction, reinterpret_cast<LPARAM>(link.c_str()));
+  ASSERT_NE(CDptFrm::Current(), nullptr);
+  ASSERT_EQ(CDptFrm::Current()->View()->Kind(), 0);
+  touchCell(0);  // 青果, department 1
+  ASSERT_NE(CDptFrm::Current(), nullptr);
+  EXPECT_EQ(CDptFrm::Current()->View()->Kind(), 1);
+  EXPECT_EQ(view->Sale().LineCount(), 0);
+  CDptView* picker = CDptFrm::Current()->View();
+  const ui::Rect r = picker->CellRect(0);
+  ASSERT_TRUE(ui::sendMouseInput(picker->handle(), ui::kWmLButtonDblClk, r.left + 20, r.top + 20));
+  ui::processPendingMessages();
+  EXPECT_EQ(CDptFrm::Current(), nullptr);
+  EXPECT_TRUE(ui::isWindowEnabled(frame->handle()));
+  EXPECT_EQ(view->Sale().LineCount(), 0);
+}
+
 // Items dragged in the display-order picker keep their new order in the PLU
 // table: a new picker after the engine was opened again shows it.
 TEST_F(TouchTest, DisplayOrderByDragIsStored) {
