@@ -72,7 +72,16 @@ CRegView::CRegView(CRegCom* engine, shell::CREGApp* app, int32_t viewMode)
 }
 
 CRegView::~CRegView() {
+  closing_ = true;
   platform::ui::removeInputHook(keyHook_);
+  // A pad that serves this view goes with it.
+  if (app_ && app_->m_hTenKeyDlg && platform::ui::isWindow(app_->m_hTenKeyDlg)) {
+    CTenKeyDlg* pad = CTenKeyDlg::FromHandle(app_->m_hTenKeyDlg);
+    if (pad && pad->Target() == handle()) {
+      platform::ui::destroyWindow(app_->m_hTenKeyDlg);
+      app_->m_hTenKeyDlg = nullptr;
+    }
+  }
   sale_.reset();
 }
 
@@ -241,7 +250,7 @@ void CRegView::OpenTenKeyPad() {
 }
 
 void CRegView::onSetFocus() {
-  if (!app_) return;
+  if (!app_ || closing_) return;
   // The pad serves the view that has the focus.
   if (app_->m_hTenKeyDlg && platform::ui::isWindow(app_->m_hTenKeyDlg)) {
     CTenKeyDlg* pad = CTenKeyDlg::FromHandle(app_->m_hTenKeyDlg);

@@ -142,6 +142,7 @@ class CRegView : public platform::ui::View, public SaleScreen {
   shell::CBottomView* bottom_ = nullptr;
   HWND list_ = nullptr;
   int keyHook_ = 0;
+  bool closing_ = false;  // the view is being destroyed: no new pad
   int32_t paneItems_ = 0, paneAmount_ = 0;
   std::string paneMessage_;
   std::string status_;
