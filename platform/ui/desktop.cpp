@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QFileDialog>
 #include <QKeyEvent>
+#include <QMouseEvent>
 #include <QScrollBar>
 #include <QWheelEvent>
 
@@ -206,6 +207,43 @@ bool sendWheelInput(HWND target, int32_t delta) {
   QPointF at(receiver->width() / 2.0, receiver->height() / 2.0);
   QWheelEvent event(at, receiver->mapToGlobal(at), QPoint(), QPoint(0, delta), Qt::NoButton, Qt::NoModifier,
                     Qt::NoScrollPhase, false);
+  QApplication::sendEvent(receiver, &event);
+  return true;
+}
+
+bool sendMouseInput(HWND window, uint32_t message, int32_t x, int32_t y, uint32_t keys) {
+  ensureApplication();
+  QWidget* top = window ? widgetOf(window) : nullptr;
+  if (!top) {
+    setLastError(kErrorInvalidHandle);
+    return false;
+  }
+  QEvent::Type type;
+  Qt::MouseButton button = Qt::NoButton;
+  switch (message) {
+    case kWmMouseMove: type = QEvent::MouseMove; break;
+    case kWmLButtonDown: type = QEvent::MouseButtonPress; button = Qt::LeftButton; break;
+    case kWmLButtonUp: type = QEvent::MouseButtonRelease; button = Qt::LeftButton; break;
+    case kWmLButtonDblClk: type = QEvent::MouseButtonDblClick; button = Qt::LeftButton; break;
+    case kWmRButtonDown: type = QEvent::MouseButtonPress; button = Qt::RightButton; break;
+    case kWmRButtonUp: type = QEvent::MouseButtonRelease; button = Qt::RightButton; break;
+    default:
+      setLastError(kErrorInvalidParameter);
+      return false;
+  }
+  Qt::MouseButtons held;
+  if (keys & 0x01) held |= Qt::LeftButton;
+  if (keys & 0x02) held |= Qt::RightButton;
+  if (type == QEvent::MouseButtonPress || type == QEvent::MouseButtonDblClick) held |= button;
+  if (type == QEvent::MouseButtonRelease) held &= ~Qt::MouseButtons(button);
+  Qt::KeyboardModifiers modifiers;
+  if (keys & 0x04) modifiers |= Qt::ShiftModifier;
+  if (keys & 0x08) modifiers |= Qt::ControlModifier;
+  QWidget* receiver = top->childAt(QPoint(x, y));
+  if (!receiver) receiver = top;
+  const QPointF global = top->mapToGlobal(QPointF(x, y));
+  const QPointF local = receiver->mapFromGlobal(global);
+  QMouseEvent event(type, local, local, global, button, held, modifiers);
   QApplication::sendEvent(receiver, &event);
   return true;
 }

@@ -21,6 +21,12 @@ namespace platform::ui {
 bool sendKeyInput(HWND target, uint32_t virtualKey, bool down, bool shift, bool ctrl, bool alt);
 // Turns the mouse wheel over the window (delta 120 one notch away from the user).
 bool sendWheelInput(HWND target, int32_t delta);
+// A mouse event at (x, y) of the window's client area, as the mouse would make
+// it: it goes to the deepest window there (a button inside a dialog, say),
+// through the application-wide filter and the capture. message is
+// WM_MOUSEMOVE or a button's down, up or double click; keys the MK_ flags
+// held. False when the window is dead or the message is no mouse message.
+bool sendMouseInput(HWND window, uint32_t message, int32_t x, int32_t y, uint32_t keys = 0);
 
 // --- windows -------------------------------------------------------------------
 

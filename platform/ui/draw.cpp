@@ -8,6 +8,7 @@
 #include <QPainter>
 #include <QPrinter>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 
@@ -162,6 +163,46 @@ void DrawContext::line(int32_t x1, int32_t y1, int32_t x2, int32_t y2) {
 }
 
 void DrawContext::rectangle(const Rect& rect) { impl_->painter.drawRect(impl_->rect(rect)); }
+
+void DrawContext::roundRectangle(const Rect& rect, int32_t ellipseWidth, int32_t ellipseHeight) {
+  impl_->painter.drawRoundedRect(impl_->rect(rect), impl_->device(ellipseWidth) / 2.0,
+                                 impl_->device(ellipseHeight) / 2.0);
+}
+
+int32_t DrawContext::drawText(const Rect& box, const std::string& text, uint32_t flags) {
+  const QRect area = impl_->rect(box);
+  QString shown = fromCp932(text);
+  QFontMetrics metrics(impl_->painter.font(), impl_->painter.device());
+  int qtFlags = (flags & kTextCentre) ? Qt::AlignHCenter : (flags & kTextRight) ? Qt::AlignRight : Qt::AlignLeft;
+  qtFlags |= (flags & kTextVerticalCentre) ? Qt::AlignVCenter : (flags & kTextBottom) ? Qt::AlignBottom : Qt::AlignTop;
+  if (flags & kTextSingleLine) {
+    qtFlags |= Qt::TextSingleLine;
+  } else if (flags & kTextWordBreak) {
+    // Japanese has no blanks between words: any character may break a line.
+    qtFlags |= Qt::TextWrapAnywhere;
+    if (flags & kTextWordEllipsis) {
+      // Lines that do not fit the box end in an ellipsis on the last one.
+      const QRect needed = metrics.boundingRect(area, qtFlags, shown);
+      if (needed.height() > area.height()) {
+        const int lines = std::max(1, area.height() / std::max(1, metrics.lineSpacing()));
+        while (!shown.isEmpty() &&
+               metrics.boundingRect(area, qtFlags, shown + QStringLiteral("…")).height() >
+                   lines * metrics.lineSpacing())
+          shown.chop(1);
+        shown += QStringLiteral("…");
+      }
+    }
+  }
+  QPen saved = impl_->painter.pen();
+  impl_->painter.setPen(impl_->textColour);
+  impl_->painter.save();
+  impl_->painter.setClipRect(area, Qt::IntersectClip);
+  QRect used;
+  impl_->painter.drawText(area, qtFlags, shown, &used);
+  impl_->painter.restore();
+  impl_->painter.setPen(saved);
+  return impl_->fromDevice(used.height());
+}
 
 void DrawContext::fillRect(const Rect& rect, uint32_t colour) {
   impl_->painter.fillRect(impl_->rect(rect), colourOf(colour));

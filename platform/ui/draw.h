@@ -46,6 +46,14 @@ class Image {
 
 enum class DrawUnits { Device, HundredthMm };
 
+// Flags of DrawContext::drawText, as DrawText takes them.
+enum TextBox : uint32_t {
+  kTextLeft = 0x0000, kTextCentre = 0x0001, kTextRight = 0x0002,
+  kTextTop = 0x0000, kTextVerticalCentre = 0x0004, kTextBottom = 0x0008,
+  kTextWordBreak = 0x0010, kTextSingleLine = 0x0020,
+  kTextWordEllipsis = 0x40000,
+};
+
 class DrawContext {
  public:
   // Draws into an image (for tests and off-screen pictures).
@@ -66,6 +74,11 @@ class DrawContext {
   int32_t textWidth(const std::string& text) const;
   void line(int32_t x1, int32_t y1, int32_t x2, int32_t y2);
   void rectangle(const Rect& rect);                 // pen outline, brush inside
+  // A rectangle whose corners are quarter ellipses of the given size.
+  void roundRectangle(const Rect& rect, int32_t ellipseWidth, int32_t ellipseHeight);
+  // Text laid out in a box (DrawText): the TextBox flags say where; the text
+  // is clipped to the box. The height the text took.
+  int32_t drawText(const Rect& box, const std::string& text, uint32_t flags);
   void fillRect(const Rect& rect, uint32_t colour);
   void drawImage(const Rect& rect, const Image& image);
   void setClip(const Rect& rect);

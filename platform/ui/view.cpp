@@ -7,12 +7,14 @@
 #include <QPointer>
 #include <QResizeEvent>
 #include <QSplitter>
+#include <QWheelEvent>
 
 #include "platform/base/last_error.h"
 #include "platform/ui/class_internal.h"
 #include "platform/ui/frame.h"
 #include "platform/ui/input.h"
 #include "platform/ui/internal.h"
+#include "platform/ui/paint.h"
 
 namespace platform::ui {
 
@@ -87,6 +89,22 @@ class ViewWidget : public QWidget {
   void mouseReleaseEvent(QMouseEvent* m) override { mouse(m); }
   void mouseDoubleClickEvent(QMouseEvent* m) override { mouse(m); }
   void mouseMoveEvent(QMouseEvent* m) override { mouse(m); }
+  void wheelEvent(QWheelEvent* w) override {
+    HWND h = handleOfWidget(this);
+    if (!h) return;
+    // WM_MOUSEWHEEL: the delta in the high word, the MK_ flags in the low
+    // one, the screen position in lParam.
+    uint32_t keys = 0;
+    if (w->buttons() & Qt::LeftButton) keys |= kMkLButton;
+    if (w->buttons() & Qt::RightButton) keys |= kMkRButton;
+    if (w->modifiers() & Qt::ShiftModifier) keys |= kMkShift;
+    if (w->modifiers() & Qt::ControlModifier) keys |= kMkControl;
+    const int delta = w->angleDelta().y();
+    const QPoint at = w->globalPosition().toPoint();
+    sendMessage(h, kWmMouseWheel, static_cast<WPARAM>((static_cast<uint32_t>(static_cast<uint16_t>(delta)) << 16) | keys),
+                static_cast<LPARAM>((at.x() & 0xFFFF) | ((at.y() & 0xFFFF) << 16)));
+    w->accept();
+  }
 
  private:
   void key(QKeyEvent* k, bool down) {

@@ -388,6 +388,13 @@ void CRegSale::EntryDigit(uint16_t keyCode) {
   putU16(current_, line::kKeyCode, makeKeyCode(kKeyEntry, keyNumber(keyCode)));
 }
 
+void CRegSale::ReplaceEntry(const std::string& text) {
+  entry_.clear();
+  for (char c : text)
+    if (c >= '0' && c <= '9') entry_ += c;
+  if (entry_.size() > static_cast<size_t>(kEntryDigits)) entry_.erase(0, entry_.size() - kEntryDigits);
+}
+
 bool CRegSale::EntryValue(int64_t* value) const {
   if (entry_.empty()) return false;
   int64_t v = 0;
@@ -415,6 +422,13 @@ int32_t CRegSale::DepartmentKey(uint16_t keyCode) {
   const uint32_t mask = (listSelection ? 0x4D9u : 0x14D9u) & ~static_cast<uint32_t>(kCheckSkipMode);
   uint8_t target[line::kSize];
   if (!CheckKeyEntry(attributes, mask, target)) return kRefused;
+  // A department of the list without a price of its own: its items are
+  // picked from the picker.
+  // (A screen without a picker goes on as with any department.)
+  if (listSelection) {
+    const int32_t opened = screen_->OpenDepartmentPicker(keyNumber(keyCode));
+    if (opened >= 0) return opened > 0 ? kShown : kRefused;
+  }
 
   int64_t unitPrice = 0;
   if (!EntryValue(&unitPrice)) {
@@ -458,8 +472,12 @@ int32_t CRegSale::DepartmentLinkKey(uint16_t code) {
   const uint16_t attributes = getU16(record, department::kAttributes.offset);
   uint8_t target[line::kSize];
   if (!CheckKeyEntry(attributes, 0x4C0, target)) return kRefused;
-  // Picking from the department's list comes with the department picker.
-  if (!entered) return ShowRegError(kErrUnsupported);
+  // Without an entry the department is picked from the list.
+  if (!entered) {
+    const int32_t opened = screen_->OpenDepartmentPicker(0);
+    if (opened > 0) return kShown;
+    return opened == 0 ? kRefused : ShowRegError(kErrNoListDepartment);
+  }
   if (entry_.size() > 4) return ShowRegError(kErrDigitLimit);
   const uint16_t department = static_cast<uint16_t>(number);
   const int32_t price = DepartmentPrice(department, record, target);
@@ -751,7 +769,10 @@ int32_t CRegSale::FunctionKey(uint16_t keyCode, const uint8_t* keyRecord) {
     case kFunctionDepartmentLink: return DepartmentLinkKey(code);
     case kFunctionLinkAmount: return LinkAmountKey();
     case kFunctionPriceChange: return PriceChangeKey(code, attributes);
-    case kFunctionTenKeyPad: return check(0x2000) ? ShowRegError(kErrUnsupported) : kRefused;
+    case kFunctionTenKeyPad:
+      if (!check(0x2000)) return kRefused;
+      screen_->OpenTenKeyPad();
+      return kShown;
     case kFunctionPlu: return PluKey();
     case kFunctionTaxExempt:
     case kFunctionTaxReduction: return check(0x5C2) ? ShowRegError(kErrUnsupported) : kRefused;
@@ -838,6 +859,10 @@ int32_t CRegSale::CheckKeyEntry(uint32_t attributes, uint32_t mask, void* target
   } else if (keyOf(current_) == makeKeyCode(kKeyFunction, kFunctionPlu)) {
     if ((mask & kCheckOverride) && state_.priceChange && (attributes & attribute::kNoPriceOverride))
       return ShowRegError(kErrNoOverride);
+  } else if (keyOf(current_) == makeKeyCode(kKeyFunction, kFunctionClear) ||
+             keyOf(current_) == makeKeyCode(kKeyFunction, kFunctionBackspace)) {
+    // The keys that edit the entry take any entry, however long: a code
+    // left by a refused PLU key or scan must be clearable.
   } else {
     // Up to 13 digits times a quantity or a price: worked out in 64 bits, and
     // what the line's 32-bit fields cannot hold is refused whatever the mask.

@@ -68,6 +68,7 @@ enum RegError : int32_t {
   kErrUnknownOrder = 120,
   kErrOrderDigits = 121,
   kErrNonTaxable = 122,
+  kErrNoListDepartment = 123,
   kErrPoints = 126,
   kErrSaleExists = 201,
   kErrNoTarget = 202,
@@ -127,6 +128,12 @@ class SaleScreen {
   virtual void RaiseDeviceRequest(uint32_t bits) {}
   // The customer-display window: a line switches it to the sale, null to idle.
   virtual void RefreshCustomerDisplay(const void* line) {}
+  // The department and PLU picker: department 0 its department list, n the
+  // items of department n. 1 when it opened, 0 when it could not (the error
+  // line is up), -1 when no department may be picked from the list.
+  virtual int32_t OpenDepartmentPicker(uint16_t department) { return -1; }
+  // The floating ten-key pad for this screen.
+  virtual void OpenTenKeyPad() {}
 };
 
 // Device request bits the sale raises.
@@ -174,6 +181,9 @@ class CRegSale {
   int32_t DispatchKey(uint16_t keyCode);
   // Shows the error line; returns 0.
   int32_t ShowRegError(int32_t code);
+  // The entry register becomes the digits of text (a pick of the picker),
+  // the last 13 when there are more.
+  void ReplaceEntry(const std::string& text);
 
   // ---- items by code (reg_plu.cpp) ----
   // What the scanned-code routine gives back to the PLU key.

@@ -8,6 +8,11 @@
 #include "app/shell/app/reg_app.h"
 #include "app/shell/frames/bottom_view.h"
 #include "platform/base/clock.h"
+#include "app/shell/frames/dpt_view.h"
+#include "app/shell/frames/main_frame.h"
+#include "app/register/view/ten_key_dlg.h"
+#include "platform/base/profile.h"
+#include "platform/ui/paint.h"
 #include "platform/ui/dialog.h"
 #include "platform/ui/frame.h"
 #include "platform/ui/input.h"
@@ -68,7 +73,16 @@ CRegView::CRegView(CRegCom* engine, shell::CREGApp* app, int32_t viewMode)
 }
 
 CRegView::~CRegView() {
+  closing_ = true;
   platform::ui::removeInputHook(keyHook_);
+  // A pad that serves this view goes with it.
+  if (app_ && app_->m_hTenKeyDlg && platform::ui::isWindow(app_->m_hTenKeyDlg)) {
+    CTenKeyDlg* pad = CTenKeyDlg::FromHandle(app_->m_hTenKeyDlg);
+    if (pad && pad->Target() == handle()) {
+      platform::ui::destroyWindow(app_->m_hTenKeyDlg);
+      app_->m_hTenKeyDlg = nullptr;
+    }
+  }
   sale_.reset();
 }
 
@@ -205,16 +219,107 @@ LRESULT CRegView::OnDptSelect(WPARAM selector, LPARAM textParam) {
   scannedDigits_ = 0;
   const char* text = reinterpret_cast<const char*>(textParam);
   if (!text) return 0;
-  if (!sale_->SaleOpen() && !sale_->OpenSale(makeKeyCode(kKeyEntry, 0))) return 0;
   const intptr_t s = static_cast<intptr_t>(selector);
-  if (s == 0)
-    return sale_->EnterKey(kKeyDepartment, static_cast<uint16_t>(std::strtol(text, nullptr, 10)));
-  // The picked text goes into the entry, then (when asked) a key follows.
-  for (int32_t i = 0; text[i]; ++i) {
-    if (text[i] >= '0' && text[i] <= '9') sale_->DispatchKey(digitKey(text[i]));
-  }
+  // A pick is a key like any other: the mode gate first, then the sale.
+  if (s == 0) return sale_->EnterKey(kKeyDepartment, static_cast<uint16_t>(std::strtol(text, nullptr, 10) & 0xFFF));
+  if (s > 0) return EnterPlu(text);
+  if (!sale_->SaleOpen() && !sale_->OpenSale(makeKeyCode(kKeyEntry, 0))) return 0;
+  SetEntry(text);
   if (s == -2) return 1;
-  return sale_->EnterKey(kKeyFunction, s == -1 ? kFunctionQuantity : kFunctionPlu);
+  return sale_->EnterKey(kKeyFunction, kFunctionQuantity);
+}
+
+void CRegView::SetEntry(const std::string& text) {
+  // The picked text replaces the entry and is keyed in as typed digits.
+  sale_->ReplaceEntry(std::string());
+  for (char c : text)
+    if (c >= '0' && c <= '9') sale_->DispatchKey(digitKey(c));
+}
+
+int32_t CRegView::EnterPlu(const std::string& code) {
+  if (!sale_->SaleOpen() && !sale_->OpenSale(makeKeyCode(kKeyEntry, 0))) return 0;
+  SetEntry(code);
+  return sale_->EnterKey(kKeyFunction, kFunctionPlu);
+}
+
+int32_t CRegView::DeliverPickerResult(int32_t kind, const std::string& text) {
+  if (text == "CLEAR") return sale_->EnterKey(kKeyFunction, kFunctionCancelLine);
+  if (kind != 0) return EnterPlu(text);
+  if (!sale_->SaleOpen() && !sale_->OpenSale(makeKeyCode(kKeyEntry, 0))) return 0;
+  SetEntry(text);
+  return sale_->EnterKey(kKeyFunction, kFunctionDepartmentLink);
+}
+
+bool CRegView::AnyListDepartment() const {
+  FileDBHandle table = engine_->Table(kDepartmentTable);
+  if (!table || FileDBOpenEx(table, FILEDB_MODE_READ) != 0) return false;
+  bool found = false;
+  uint8_t record[64];
+  const int32_t count = FileDBRecGetSize(table);
+  for (int32_t n = 1; n < count && !found; ++n) {
+    if (FileDBRecRead(table, n, record) != 0) break;
+    found = getU16(record, department::kListSelect.offset) == 1 && getU16(record, department::kNumber.offset) != 0;
+  }
+  FileDBCloseEx(table);
+  return found;
+}
+
+HWND CRegView::OwnerWindow() const {
+  if (app_ && app_->m_pMainFrame) return app_->m_pMainFrame->GetSafeHwnd();
+  HWND top = handle();
+  while (HWND up = platform::ui::parentWindow(top)) top = up;
+  return top;
+}
+
+int32_t CRegView::OpenDepartmentPicker(uint16_t department) {
+  if (department == 0 && !AnyListDepartment()) return -1;
+  if (!shell::CDptFrm::Open(*app_, engine_, department, false, handle(), OwnerWindow()))
+    return sale_->ShowRegError(kErrBadHandle);
+  return 1;
+}
+
+void CRegView::OpenTenKeyPad() {
+  if (!app_) return;
+  if (app_->m_hTenKeyDlg && platform::ui::isWindow(app_->m_hTenKeyDlg)) {
+    // One pad: a pad of another view goes, this view's stays.
+    CTenKeyDlg* pad = CTenKeyDlg::FromHandle(app_->m_hTenKeyDlg);
+    if (pad && pad->Target() == handle()) {
+      platform::ui::setFocus(app_->m_hTenKeyDlg);
+      return;
+    }
+    platform::ui::destroyWindow(app_->m_hTenKeyDlg);
+  }
+  app_->m_hTenKeyDlg = nullptr;
+  const CTenKeyDlg::Kind kind = viewMode_ == 5 || viewMode_ == 7 || viewMode_ == 8 ? CTenKeyDlg::kRegister
+                                                                                    : CTenKeyDlg::kNavigation;
+  HWND pad = CTenKeyDlg::Create(OwnerWindow(), handle(), kind);
+  if (!pad) return;
+  app_->m_hTenKeyDlg = pad;
+  // Where the clerk left it; the first time in the bottom right corner of
+  // the screen's work area.
+  platform::ui::Rect work{0, 0, 1024, 768};
+  for (const platform::ui::ScreenInfo& screen : platform::ui::screens())
+    if (screen.primary) work = screen.workArea;
+  const platform::ui::Rect at = platform::ui::windowRect(pad);
+  const auto& profile = platform::Profile::of(platform::ProfileScope::User);
+  const int32_t left = static_cast<int32_t>(profile.getInt(kSettingsSection, "Ten Key LeftPt", work.right - at.width()));
+  const int32_t top = static_cast<int32_t>(profile.getInt(kSettingsSection, "Ten Key TopPt", work.bottom - at.height()));
+  platform::ui::moveWindow(pad, {left, top, left + at.width(), top + at.height()});
+  platform::ui::setFocus(pad);
+  app_->m_bPadShown = 1;
+}
+
+void CRegView::onSetFocus() {
+  if (!app_ || closing_) return;
+  // The pad serves the view that has the focus.
+  if (app_->m_hTenKeyDlg && platform::ui::isWindow(app_->m_hTenKeyDlg)) {
+    CTenKeyDlg* pad = CTenKeyDlg::FromHandle(app_->m_hTenKeyDlg);
+    if (pad && pad->Target() != handle() && pad->PadKind() != CTenKeyDlg::kDialog) {
+      platform::ui::destroyWindow(app_->m_hTenKeyDlg);
+      app_->m_hTenKeyDlg = nullptr;
+    }
+  }
+  if (app_->m_bPadShown && !(app_->m_hTenKeyDlg && platform::ui::isWindow(app_->m_hTenKeyDlg))) OpenTenKeyPad();
 }
 
 LRESULT CRegView::onMessage(uint32_t message, WPARAM wParam, LPARAM lParam) {

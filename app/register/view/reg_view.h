@@ -94,6 +94,19 @@ class CRegView : public platform::ui::View, public SaleScreen {
   int32_t OnKeyDown(uint32_t virtualKey, int32_t character);
   LRESULT OnPanelKey(WPARAM type, LPARAM codeText);
   LRESULT OnDptSelect(WPARAM selector, LPARAM text);
+  // A PLU item chosen by its code (the picker): the code is the entry and
+  // the PLU key follows, through the mode gate as a typed key.
+  int32_t EnterPlu(const std::string& code);
+  // What the picker leaves when it closes without having delivered by
+  // message: "CLEAR" is the cancel key 4:79; any other text is the entry of
+  // the PLU key (kind n) or of the department key 4:60 (kind 0).
+  int32_t DeliverPickerResult(int32_t kind, const std::string& text);
+
+  // The department and PLU picker (department 0: its department list):
+  // 1 opened, 0 failed (error line up), -1 no department may be listed.
+  int32_t OpenDepartmentPicker(uint16_t department) override;
+  // The floating ten-key pad, attached to this view, where the clerk left it.
+  void OpenTenKeyPad() override;
 
   // What the view last gave its totals pane.
   int32_t PaneItems() const { return paneItems_; }
@@ -140,12 +153,16 @@ class CRegView : public platform::ui::View, public SaleScreen {
   void onInitialUpdate() override;
   void onSize(int32_t width, int32_t height) override;
   bool onKeyDown(uint32_t virtualKey, LPARAM flags) override;
+  void onSetFocus() override;
   LRESULT onMessage(uint32_t message, WPARAM wParam, LPARAM lParam) override;
   platform::ui::Size sizeHint() const override { return {640, 360}; }
 
  private:
   void CreateList();
   void ShowJournal();
+  void SetEntry(const std::string& text);
+  bool AnyListDepartment() const;
+  HWND OwnerWindow() const;
   int32_t RowOfNumber(int32_t number) const;
   uint16_t Modifiers() const;
   bool IsScannedCodeEnd(uint32_t virtualKey, int32_t character);
@@ -158,6 +175,7 @@ class CRegView : public platform::ui::View, public SaleScreen {
   shell::CBottomView* bottom_ = nullptr;
   HWND list_ = nullptr;
   int keyHook_ = 0;
+  bool closing_ = false;  // the view is being destroyed: no new pad
   int32_t paneItems_ = 0, paneAmount_ = 0;
   std::string paneMessage_;
   std::string status_;

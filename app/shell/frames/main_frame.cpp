@@ -9,6 +9,8 @@
 #include "app/shell/app/reg_app.h"
 #include "app/shell/frames/bottom_view.h"
 #include "app/shell/frames/ctrl_bar.h"
+#include "app/shell/frames/dpt_view.h"
+#include "app/register/view/top_view.h"
 #include "platform/base/clock.h"
 #include "platform/base/file.h"
 #include "platform/base/message_box.h"
@@ -96,7 +98,28 @@ bool CMainFrame::Create(const ui::Rect& rect) {
   m_frame->showStatusBar(profile().getInt(reg::kSettingsSection, "IsStatusBar", 1) != 0);
   // 6: the idle lock's tick.
   ui::setTimer(h, kTimerIdle, 200);
+  // The registration screen's touch keys and department pane send their
+  // keys to the view of the active mode frame.
+  auto activeView = [this]() -> HWND {
+    ui::ChildFrame* child = m_frame ? m_frame->activeChild() : nullptr;
+    ui::View* view = child ? child->activeView() : nullptr;
+    return view ? view->handle() : nullptr;
+  };
+  if (!m_fnMakeTopView)
+    m_fnMakeTopView = [this, activeView]() -> std::unique_ptr<ui::View> {
+      return std::make_unique<reg::CTopView>(m_app.m_pRegCom, &m_app, activeView);
+    };
+  if (!m_fnMakeRightView)
+    m_fnMakeRightView = [this, activeView]() -> std::unique_ptr<ui::View> {
+      auto view = std::make_unique<CDptView>(&m_app, m_app.m_pRegCom, 0, true, false);
+      view->SetActiveView(activeView);
+      return view;
+    };
   return true;
+}
+
+CDptFrm* CMainFrame::OpenDptFrame(int32_t kind, int32_t displayOrder, HWND target) {
+  return CDptFrm::Open(m_app, m_app.m_pRegCom, kind, displayOrder != 0, target, GetSafeHwnd());
 }
 
 LRESULT CMainFrame::WindowProc(HWND window, uint32_t message, WPARAM wParam, LPARAM lParam) {

@@ -31,6 +31,7 @@ namespace varnex::shell {
 class CREGApp;
 class CCtrlBar;
 class CBottomView;
+class CDptFrm;
 
 // Program window messages.
 inline constexpr uint32_t WM_TENKEY_PAD = 0x0400 + 0x65;
@@ -114,6 +115,11 @@ class CMainFrame {
   void UpdateReceiptOffText();
   CBottomView* BottomView() const { return m_pBottomView; }
   CCtrlBar* Pane(uint32_t id) const;
+  platform::ui::View* TopView() const { return m_pTopView; }
+  platform::ui::View* RightView() const { return m_pRightView; }
+  // The department and PLU picker over the main frame (which it disables
+  // while it is open), kind 0 the department list; null when it cannot open.
+  CDptFrm* OpenDptFrame(int32_t kind, int32_t displayOrder, HWND target);
   // The label of a function-key button for a virtual key (F1 = 0x70).
   std::string FormatFunctionKeyButton(uint32_t command, uint32_t virtualKey);
 
@@ -138,8 +144,8 @@ class CMainFrame {
   // The mode frame behind the active child frame, or null.
   CModeFrameInfo* ActiveModeFrame() const;
 
-  // The views of the right and top panes come with the department picker and
-  // the touch-key panel; until then the panes are left out.
+  // Makers of the views of the top pane (the touch keys) and the right pane
+  // (the department list); Create sets them unless a test did.
   std::function<std::unique_ptr<platform::ui::View>()> m_fnMakeTopView;
   std::function<std::unique_ptr<platform::ui::View>()> m_fnMakeRightView;
 

@@ -274,6 +274,10 @@ TEST_F(RegViewTest, EntryKeepsTheLastThirteenDigits) {
 }
 
 TEST_F(RegViewTest, DepartmentWithoutPriceOrEntry) {
+  // (A department of the picker's list would open its items instead.)
+  auto d = read(kDepartmentTable, 1);
+  putU16(d.data(), department::kListSelect.offset, 0);
+  write(kDepartmentTable, 1, d);
   const uint32_t beeps = ui::beepCount();
   type("5");
   panel(kKeyFunction, kFunctionClear);
@@ -281,6 +285,16 @@ TEST_F(RegViewTest, DepartmentWithoutPriceOrEntry) {
   EXPECT_EQ(view->PaneMessage(), "置数がありません。先ず置数を入力して下さい。");
   EXPECT_GT(ui::beepCount(), beeps);
   EXPECT_EQ(view->Sale().LineCount(), 0);
+}
+
+// A code of 13 digits (a scan or a PLU code the register refused) stays in
+// the entry; the keys that edit the entry still take it away.
+TEST_F(RegViewTest, LongEntryCanBeEditedAndCleared) {
+  type("4912345000019");
+  press(ui::kVkBack);
+  EXPECT_EQ(view->Sale().Entry(), "491234500001");
+  press(ui::kVkEscape);
+  EXPECT_EQ(view->Sale().Entry(), "");
 }
 
 TEST_F(RegViewTest, DigitLimitOfTheDepartment) {
