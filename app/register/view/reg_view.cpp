@@ -2,7 +2,10 @@
 #include "app/register/view/reg_view.h"
 
 #include <cstdlib>
+#include <cstdio>
 #include <cstring>
+#include <iterator>
+#include <vector>
 
 #include "app/register/engine/reg_com.h"
 #include "app/shell/app/reg_app.h"
@@ -79,13 +82,52 @@ void CRegView::CreateList() {
   const platform::ui::Rect client = clientRect();
   t.rect = {0, 0, client.width() > 0 ? client.width() : 640, client.height() > 0 ? client.height() : 360};
   list_ = platform::ui::createControl(handle(), t);
-  platform::ui::addReportColumn(list_, "取引名", 220);
-  platform::ui::addReportColumn(list_, "数量", 80);
-  platform::ui::addReportColumn(list_, "単価", 120);
-  platform::ui::addReportColumn(list_, "金額", 160);
+  // Each column is as wide as a run of full-width dashes of its width, and
+  // a little more; the name's title stands near the middle of its column.
+  struct Column {
+    const char* title;
+    int32_t dashes;
+  };
+  static const Column kRegistration[] = {{"商  品  名", 12}, {"個数", 4}, {"単  価", 7}, {"金    額", 12}};
+  static const Column kReport[] = {{"商  品  名", 12}, {"売  上  個  数", 11}, {"売  上  金  額", 12}};
+  static const Column kJournal[] = {{"項目", 35}};
+  const Column* columns = kRegistration;
+  size_t count = std::size(kRegistration);
+  if (sale_->IsRegistrationView() || viewMode_ < 31) {
+  } else if (viewMode_ == 38) {
+    columns = kJournal;
+    count = std::size(kJournal);
+  } else {
+    columns = kReport;
+    count = std::size(kReport);
+  }
+  constexpr int32_t kDashPixels = 16;
+  for (size_t i = 0; i < count; ++i) {
+    std::string title = columns[i].title;
+    if (i == 0) {
+      const int width = static_cast<int>((title.size() + 24) / 2);
+      char field[64];
+      std::snprintf(field, sizeof field, "%*s", width, title.c_str());
+      title = field;
+    }
+    platform::ui::addReportColumn(list_, title, columns[i].dashes * kDashPixels + 12);
+  }
 }
 
-void CRegView::onInitialUpdate() { CreateList(); }
+void CRegView::onInitialUpdate() {
+  CreateList();
+  if (sale_->IsReadingView()) sale_->SetUpReading(journalDate_);
+}
+
+void CRegView::OnListClick(int32_t row) {
+  if (!list_ || row < 0) return;
+  const int32_t number = static_cast<int32_t>(platform::ui::reportRowData(list_, row));
+  if (sale_->CashCountOpen()) {
+    sale_->ClickReadingRow(number);
+    return;
+  }
+  platform::ui::setListSelection(list_, row);
+}
 
 void CRegView::onSize(int32_t width, int32_t height) {
   CreateList();
@@ -121,12 +163,20 @@ int32_t CRegView::OnKeyDown(uint32_t virtualKey, int32_t character) {
   if (virtualKey == platform::ui::kVkShift || virtualKey == platform::ui::kVkControl ||
       virtualKey == platform::ui::kVkMenu)
     return 0;
-  // The reading views have key handlers of their own.
-  if (!sale_->IsRegistrationView() && !sale_->IsCashBalanceView()) return 0;
+  // The reading views print with F9 and give a formal receipt with F8 (the
+  // function keys of the layout belong to an open sale).
+  if (sale_->IsReadingView() && !sale_->CashCountOpen()) {
+    if (virtualKey == platform::ui::kVkF1 + 7) return sale_->OnJournalKey(makeKeyCode(kKeyFunction, kFunctionFormalReceipt));
+    if (virtualKey == platform::ui::kVkF1 + 8)
+      return sale_->OnJournalKey(makeKeyCode(kKeyFunction, kFunctionReprintOrReserve));
+  }
   if (character == 0) character = ZemtaVKeyToChar(virtualKey);
   uint16_t key = 0;
   if (!sale_->TranslateKeyboardKey(virtualKey, character, Modifiers(), &key)) return 0;
-  if (!sale_->IsRegistrationView()) return 0;
+  if (!sale_->IsRegistrationView()) {
+    sale_->ReadingKey(key);
+    return 1;
+  }
   sale_->DispatchKey(key);
   return 1;
 }
@@ -227,18 +277,25 @@ int32_t CRegView::RowOfNumber(int32_t number) const {
 int32_t CRegView::SetListRow(const void* line, int32_t number) {
   CreateList();
   if (!list_) return number;
-  std::string name, quantity, unitPrice, amount;
-  if (line) app_->GetLineColumns(line, &name, &quantity, &unitPrice, &amount);
+  std::vector<std::string> cells;
+  if (sale_->IsRegistrationView() || viewMode_ < 31) {
+    cells.resize(4);
+    if (line) app_->GetLineColumns(line, &cells[0], &cells[1], &cells[2], &cells[3]);
+  } else if (viewMode_ == 38) {
+    cells.resize(1);
+    if (line) app_->GetLineColumns(line, &cells[0], nullptr, nullptr, nullptr);
+  } else {
+    // Readings: name, count and amount.
+    cells.resize(3);
+    if (line) app_->GetLineColumns(line, &cells[0], &cells[1], &cells[2], nullptr);
+  }
   int32_t row = RowOfNumber(number);
   if (row < 0) {
-    row = platform::ui::addReportRow(list_, {name, quantity, unitPrice, amount});
+    row = platform::ui::addReportRow(list_, cells);
     platform::ui::setReportRowData(list_, row, number);
     return number;
   }
-  platform::ui::setReportCell(list_, row, 0, name);
-  platform::ui::setReportCell(list_, row, 1, quantity);
-  platform::ui::setReportCell(list_, row, 2, unitPrice);
-  platform::ui::setReportCell(list_, row, 3, amount);
+  for (size_t c = 0; c < cells.size(); ++c) platform::ui::setReportCell(list_, row, static_cast<int32_t>(c), cells[c]);
   return number;
 }
 
@@ -278,8 +335,12 @@ bool CRegView::MoveListFocus(int32_t step) {
 
 int32_t CRegView::FocusedListNumber() const {
   if (!list_) return -1;
-  const int32_t row = platform::ui::listSelection(list_);
-  return row < 0 ? -1 : static_cast<int32_t>(platform::ui::reportRowData(list_, row));
+  // An empty row stands for the line of the row above it.
+  for (int32_t row = platform::ui::listSelection(list_); row >= 0; --row) {
+    const int32_t number = static_cast<int32_t>(platform::ui::reportRowData(list_, row));
+    if (number >= 0) return number;
+  }
+  return -1;
 }
 
 void CRegView::Beep(uint32_t type) { platform::ui::messageBeep(type); }
@@ -290,6 +351,33 @@ void CRegView::RaiseDeviceRequest(uint32_t bits) {
 
 void CRegView::RefreshCustomerDisplay(const void* line) {
   if (host_.refreshCustomerDisplay) host_.refreshCustomerDisplay(line);
+}
+
+void CRegView::AddEmptyListRow() {
+  CreateList();
+  if (!list_) return;
+  const size_t columns = sale_->IsRegistrationView() || viewMode_ < 31 ? 4 : viewMode_ == 38 ? 1 : 3;
+  const int32_t row = platform::ui::addReportRow(list_, std::vector<std::string>(columns));
+  platform::ui::setReportRowData(list_, row, -1);
+}
+
+bool CRegView::FocusListNumber(int32_t number) {
+  if (!list_) return false;
+  const int32_t row = RowOfNumber(number);
+  if (row < 0) return false;
+  // The rows below come into view with it (the rest of a cash count).
+  platform::ui::showReportRow(list_, platform::ui::listItemCount(list_) - 1);
+  platform::ui::setListSelection(list_, row);
+  platform::ui::showReportRow(list_, row);
+  return true;
+}
+
+void CRegView::CloseFrame() {
+  if (host_.closeFrame) {
+    host_.closeFrame();
+  } else if (platform::ui::ChildFrame* frame = parentFrame()) {
+    platform::ui::postMessage(frame->handle(), platform::ui::kWmClose, 0, 0);
+  }
 }
 
 }  // namespace varnex::reg

@@ -72,7 +72,9 @@ bool CChildFrame::CreateModeView() {
         host.setStatusText = [&app](const std::string& text) {
           if (app.m_pMainFrame) app.m_pMainFrame->m_strStatusText = text;
         };
+        host.closeFrame = [this]() { ui::postMessage(handle(), ui::kWmClose, 0, 0); };
         reg->SetHost(std::move(host));
+        reg->SetJournalDate(reg::dosDate(m_FrameDate.year, m_FrameDate.month, m_FrameDate.day));
         m_pRegView = reg.get();
         view = std::move(reg);
       }
@@ -115,6 +117,8 @@ bool CChildFrame::CreateModeView() {
 }
 
 reg::CRegView* CChildFrame::RegView() const { return m_pRegView; }
+
+int32_t CChildFrame::CashCountOpen() const { return m_pRegView && m_pRegView->Sale().CashCountOpen() ? 1 : 0; }
 
 int32_t CChildFrame::ModalDialogFlag() const {
   if (m_bModalDialog) return 1;

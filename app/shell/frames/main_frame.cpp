@@ -106,7 +106,10 @@ LRESULT CMainFrame::WindowProc(HWND window, uint32_t message, WPARAM wParam, LPA
     case ui::kWmClose:
       // The close button: the screens are asked first; a refusal keeps the
       // program open.
-      if (!m_app.SaveAllModified()) return 0;
+      if (!m_app.SaveAllModified()) {
+        m_app.m_bPowerOffAtExit = 0;  // the day goes on: no power-off later
+        return 0;
+      }
       m_defaultProc(window, message, wParam, lParam);
       ui::postQuitMessage(0);
       return 0;
