@@ -268,9 +268,14 @@ void CRegView::SetSaleMenus(bool saleOpen) {
 
 int32_t CRegView::RowOfNumber(int32_t number) const {
   const int32_t rows = platform::ui::listItemCount(list_);
-  // Rows are kept in line order: the row of a line is found from the end.
-  for (int32_t r = rows - 1; r >= 0; --r)
-    if (platform::ui::reportRowData(list_, r) == number) return r;
+  // Rows are kept in line order (rows without a line keep -1): the row of a
+  // line is found from the end, and a line past the last row's has none, so
+  // appending a line costs no search through a long report.
+  for (int32_t r = rows - 1; r >= 0; --r) {
+    const intptr_t kept = platform::ui::reportRowData(list_, r);
+    if (kept == number) return r;
+    if (kept >= 0 && kept < number) return -1;
+  }
   return -1;
 }
 

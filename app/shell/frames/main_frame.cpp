@@ -172,6 +172,16 @@ void CMainFrame::MapCommands() {
   }
   f.mapCommand(ID_BAR_RECEIPT, [this](uint32_t) { SendKeyToActiveView(ui::kVkF1 + 7); });
   f.mapCommand(ID_BAR_PRINT, [this](uint32_t) { SendKeyToActiveView(ui::kVkF1 + 8); });
+  // A report prints once its cash count is done; the formal receipt is the
+  // receipt journal's.
+  f.mapUpdate(ID_BAR_PRINT, [this](uint32_t, ui::CommandState& s) {
+    CModeFrameInfo* frame = ActiveModeFrame();
+    s.enabled = frame && !frame->CashCountOpen() && frame->ViewMode() >= 31 && frame->ViewMode() <= 46;
+  });
+  f.mapUpdate(ID_BAR_RECEIPT, [this](uint32_t, ui::CommandState& s) {
+    CModeFrameInfo* frame = ActiveModeFrame();
+    s.enabled = frame && frame->ViewMode() == 38;
+  });
   f.mapCommand(ID_BAR_CLOSE, [this](uint32_t) {
     if (ui::ChildFrame* child = m_frame->activeChild()) ui::postMessage(child->handle(), ui::kWmClose, 0, 0);
   });

@@ -79,7 +79,10 @@ TEST_F(ReadingsShellTest, ReadingsFromTheirMenus) {
   shell::CChildFrame* cash = modeFrame(37);
   ASSERT_NE(cash, nullptr);
   EXPECT_EQ(cash->CashCountOpen(), 1);
+  EXPECT_TRUE(cash->isActive());
   idle();
+  frame().Frame().updateCommands();
+  ui::processPendingMessages();
   screenshot(frame().GetSafeHwnd(), "shell_reading_cash_count");
 }
 
