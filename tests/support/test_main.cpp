@@ -11,6 +11,8 @@
 #include <filesystem>
 #include <string>
 
+#include "platform/base/power.h"
+
 namespace {
 
 // CTest runs test programs side by side. Each gets folders of its own for
@@ -49,6 +51,12 @@ int main(int argc, char** argv) {
   setenv("XDG_DATA_HOME", VARNEX_TEST_DATA_DIR, 1);
   useOwnFolders();
   tzset();
+  // No test powers the machine off: the request is refused unless a test
+  // answers it itself.
+  platform::setPowerOffRunner([](std::string* reason) {
+    *reason = "a test program never powers the machine off";
+    return false;
+  });
   testing::InitGoogleTest(&argc, argv);
   return RUN_ALL_TESTS();
 }

@@ -463,6 +463,9 @@ int32_t CRegCom::postTransKeyTotal(const LinePost& post) {
 
 int32_t CRegCom::postFixedTotal(const LinePost& post) {
   const uint16_t slot = post.code;
+  // The report's average sale (客平均) is worked out from slots 0 and 1,
+  // not kept in a slot of its own: it takes nothing off.
+  if (slot == kFunctionPersons) return 0;
   if (slot >= fixedtotal::kSlots) return -1;
   using C = OdbcPostContext;
   const int32_t q = post.q, p = post.p, s = post.s;

@@ -320,6 +320,8 @@ void CRegCom::BuildReportHeader(void* record, uint16_t kind, int32_t printForm, 
           platform::fileExists(platform::mapPath(path))) {
         FileDBHandle file = FileDBCreate(path, kJournalTableId, 0, kJournalRecordLen, "ﾚｼｰﾄ ﾃﾞｰﾀﾍﾞｰｽ", owner_);
         if (file) {
+          // Held open for the scan: a day holds many thousands of lines.
+          const bool held = FileDBOpenEx(file, FILEDB_MODE_READ) == 0;
           const int32_t count = FileDBRecGetSize(file);
           uint8_t image[line::kSize];
           for (int32_t n = 0; n < count; ++n) {
@@ -327,6 +329,7 @@ void CRegCom::BuildReportHeader(void* record, uint16_t kind, int32_t printForm, 
             if (getU16(image, line::kKeyCode) == key && (getU16(image, line::kFlags) & line::kCcts) == 0)
               number = getI32(image, line::kPrice) + 1;
           }
+          if (held) FileDBCloseEx(file);
           FileDBDelete(file);
         }
       }

@@ -90,11 +90,11 @@ void CRegSale::SetupModes(int32_t viewMode) {
   xReadingView_ = viewMode >= 31 && viewMode <= 37;
   zReadingView_ = viewMode >= 39 && viewMode <= 46;
   cashBalanceView_ = viewMode == 37 || viewMode == 45;
-  receiptJournalView_ = viewMode == 38;
+  journalView_ = viewMode == 38;
   if (viewMode == 5) modeCode_ = kModeRefund;
   else if (viewMode == 7) modeCode_ = kModeRegister1;
   else if (viewMode == 8) modeCode_ = kModeRegister2;
-  else if (xReadingView_ || receiptJournalView_) modeCode_ = kModeXReading;
+  else if (xReadingView_ || journalView_) modeCode_ = kModeXReading;
   else if (zReadingView_) modeCode_ = kModeSettlement;
   else modeCode_ = 196;
 }
@@ -120,7 +120,7 @@ int32_t CRegSale::EnterKeyCode(uint16_t keyCode) {
   if (CheckModeGate(&keyCode) < 0) return 0;
   if (!temporary_ && !OpenSale(keyCode)) return 0;
   // The reading views have key handlers of their own.
-  if (!registrationView_) return 0;
+  if (!registrationView_) return ReadingKey(keyCode);
   return DispatchKey(keyCode);
 }
 
@@ -174,6 +174,10 @@ int32_t CRegSale::IsNoSaleKey(uint16_t keyCode) {
 }
 
 int32_t CRegSale::CheckModeGate(uint16_t* keyCode) {
+  // A reading's frame opens only after the manager's rights (and the
+  // settlement's question) were checked: its keys browse, print and close
+  // what was read, and asking again at every key would repeat the question.
+  if (IsReadingView()) return 0;
   // Within a sale whose rights were checked, keys pass. A sale taken over at
   // start-up had no check yet: its first key asks for the manager's rights.
   if (lineCount_ > 0 && (temporary_ || cashBalanceView_) && (rightsChecked_ || cashBalanceView_)) return 0;
@@ -201,7 +205,8 @@ int32_t CRegSale::CheckModeGate(uint16_t* keyCode) {
 }
 
 int32_t CRegSale::OpenSale(uint16_t keyCode) {
-  if (temporary_ || cashBalanceView_) return 1;
+  // A reading view never opens a sale: its keys act on the report.
+  if (temporary_ || cashBalanceView_ || IsReadingView()) return 1;
   if (IsNoSaleKey(keyCode)) return 1;
   if (engine_->ReloadSettings() != 0) return 0;
   uint16_t mode = modeCode_ == kModeRegister2 ? kSaleRegister2 : modeCode_ == kModeRegister1 ? kSaleRegister1
@@ -1238,7 +1243,14 @@ void CRegSale::CloseTransaction(int32_t close) {
 }
 
 int32_t CRegSale::PrintLine() {
-  if (!app_->m_bPrintEachLine || !app_->m_bReceiptOn) return 0;
+  if (!app_->m_bPrintEachLine) return 0;
+  // A settlement step prints whatever the receipt switch says, unless its
+  // step word keeps it off the paper.
+  const bool step = settlementStep_ >= 0 && settlementStep_ < 8;
+  if (step && (StepWord(settlementStep_) & 0x4000)) return 0;
+  if (!step && !app_->m_bReceiptOn) return 0;
+  // The rows of an open cash count are printed with their counts when it ends.
+  if (cashCount_ && keyType(keyOf(current_)) == kKeySystemLine) return 0;
   std::string text;
   if (lineCount_ == 1) {
     uint16_t date = 0;
@@ -1317,6 +1329,8 @@ void CRegSale::ShowModifierStatus() {
     text = digits ? "売価変更, 桁解除" : "売価変更";
   } else if (digits) {
     text = "桁解除（ＯＰＥＮ）";
+  } else if (cashCount_) {
+    text = countCursor_ >= lineCount_ - 3 ? "金額を入力して下さい" : "枚数を入力して下さい";
   }
   screen_->SetStatusText(text);
 }
@@ -1350,38 +1364,7 @@ int32_t CRegSale::ResumeSale(FileDBHandle file) {
   return 1;
 }
 
-int32_t CRegSale::OpenJournal(uint16_t dosDate) {
-  if (journal_ || temporary_) return 0;
-  if (engine_->ReloadSettings() != 0) return 0;
-  uint16_t date = dosDate;
-  FileDBHandle file = engine_->PrfOpen(3, &date);
-  if (!file) return 0;
-  const int32_t count = FileDBRecGetSize(file);
-  MemoryBlockHandle block = CreateMemory(nullptr, 0, 4096);
-  if (!block || count < 0) {
-    if (block) DeleteMemory(block);
-    FileDBDelete(file);
-    return 0;
-  }
-  uint8_t l[line::kSize];
-  int32_t copied = 0;
-  // A short read or write stops the copy: what was read stays listed.
-  for (; copied < count; ++copied)
-    if (FileDBRecRead(file, copied, l) != 0 ||
-        WriteDataMemory(block, l, line::kSize) != static_cast<int32_t>(line::kSize))
-      break;
-  if (block_) DeleteMemory(block_);
-  block_ = block;
-  lineCount_ = copied;
-  journal_ = file;
-  return 1;
-}
-
 void CRegSale::Release() {
-  if (journal_) {
-    FileDBDelete(journal_);
-    journal_ = 0;
-  }
   if (block_) DeleteMemory(block_);
   block_ = nullptr;
   if (temporary_) {

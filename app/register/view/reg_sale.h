@@ -134,6 +134,15 @@ class SaleScreen {
   virtual int32_t OpenDepartmentPicker(uint16_t department) { return -1; }
   // The floating ten-key pad for this screen.
   virtual void OpenTenKeyPad() {}
+  // ---- what the reading views need besides ----
+  // Appends a row that shows nothing and keeps no line (between a report's
+  // sections and after its last line).
+  virtual void AddEmptyListRow() {}
+  // Puts the cursor on the row keeping line number `number` and scrolls it
+  // into view; false when no row keeps it.
+  virtual bool FocusListNumber(int32_t number) { return false; }
+  // Closes the frame of the view (a reading's close key).
+  virtual void CloseFrame() {}
 };
 
 // Device request bits the sale raises.
@@ -224,18 +233,46 @@ class CRegSale {
   // holds no records (an interrupted sale stays for the next start).
   void Release();
 
+  // ---- readings: X and Z reports, the cash count, the settlement run and
+  //      the receipt journal (reg_readings.cpp) ----
+  // Sets a reading view up (view modes 31 to 46): the settings reloaded, a
+  // line block made, then the report built (and, but for the cash count,
+  // committed and printed) or the settlement run started; mode 38 lists the
+  // day's receipt file of journalDate (a DOS date; 0 today). 1, or 0 when the
+  // set-up stopped (the view keeps what it got).
+  int32_t SetUpReading(uint16_t journalDate);
+  // Builds report `number` (31-37 X, 39-45 Z) into the view: 0, or -1 on the
+  // first failed write, print or read. Other numbers build nothing.
+  int32_t BuildReport(int32_t number);
+  // After a PLU Z report: empties the PLU table when it is linked to the
+  // outside database. 1 done or nothing to do, 0 on a file error.
+  int32_t ClearLinkedPlu();
+  // Runs or resumes the settlement run: 1 when it ended or paused, 0 on failure.
+  int32_t RunSettlement();
+  // Keys of the cash count (while it is open) and of a report or receipt
+  // journal view: 1 when the key was used.
+  int32_t OnCashCountKey(uint16_t keyCode);
+  int32_t OnJournalKey(uint16_t keyCode);
+  // The key of a reading view, to the handler of the moment.
+  int32_t ReadingKey(uint16_t keyCode);
+  // A click on line `number` of a reading view (-1: a row without a line).
+  void ClickReadingRow(int32_t number);
+  bool CashCountOpen() const { return cashCount_; }
+  int32_t SettlementStep() const { return settlementStep_; }
+  // The line of the cash count the cursor is on (-1 when none is open).
+  int32_t CountCursor() const { return cashCount_ ? countCursor_ : -1; }
+  bool IsReadingView() const { return xReadingView_ || zReadingView_ || journalView_; }
+
   // ---- what the view and the tests read ----
   uint16_t ModeCode() const { return modeCode_; }
   int32_t ViewMode() const { return viewMode_; }
   bool IsRegistrationView() const { return registrationView_; }
   bool IsRefundView() const { return refundView_; }
   bool IsCashBalanceView() const { return cashBalanceView_; }
-  bool IsReceiptJournalView() const { return receiptJournalView_; }
   // The receipt journal of a day (view mode 38): the day's receipt file is
   // opened and its records become the view's lines. 0 when the day has no
   // file or it cannot be read (an empty view).
-  int32_t OpenJournal(uint16_t dosDate);
-  bool JournalOpen() const { return journal_ != 0; }
+  bool JournalOpen() const { return journalView_; }
   bool SaleOpen() const { return temporary_ != 0; }
   bool SaleBegun() const { return saleBegun_; }
   int32_t LineCount() const { return lineCount_; }
@@ -248,6 +285,8 @@ class CRegSale {
   FileDBHandle TemporaryFile() const { return temporary_; }
   // Line n of the block (96 bytes); false when it cannot be read.
   bool ReadLine(int32_t n, uint8_t* out) const;
+  // The report step word of settlement step i (general settings).
+  uint16_t StepWord(int32_t step) const;
   int32_t AmountTendered() const { return amountTendered_; }
   const std::string& PolePending() const { return poleText_; }
   const std::string& CustomerDisplayText() const { return displayText_; }
@@ -314,6 +353,27 @@ class CRegSale {
   bool EntryValue(int64_t* value) const;
   int32_t LastLiveLine(uint8_t* out, bool* found) const;
   void NameFromRecord(const uint8_t* record);
+  // readings
+  int32_t WriteReportLine();
+  int32_t ReportHeading(uint16_t kind);
+  int32_t ReportLabel(uint16_t code, int32_t value);
+  int32_t ItemReport(int32_t kind);
+  int32_t ClerkReport();
+  int32_t TransKeyReport();
+  int32_t FixedTotalReport(int32_t number);
+  int32_t CashBalanceReport();
+  int32_t FinishCashCount();
+  int32_t RewriteCountLines(int32_t row, int64_t value);
+  void MoveCountCursor(int32_t line);
+  int32_t CommitReading();
+  int32_t PrintBlock();
+  void PrintRange(int32_t first, int32_t end);
+  void PrintText(const std::string& text);
+  void PrintSettlementSteps(uint16_t bit, bool whenSet);
+  int32_t AskShutdown();
+  int32_t ListJournal(uint16_t date);
+  int32_t PrintJournal();
+  bool TransactionAt(int32_t number, int32_t* first, int32_t* last) const;
 
   CRegCom* engine_;
   shell::CREGApp* app_;
@@ -327,8 +387,6 @@ class CRegSale {
   bool xReadingView_ = false;
   bool zReadingView_ = false;
   bool cashBalanceView_ = false;
-  bool receiptJournalView_ = false;
-  FileDBHandle journal_ = 0;  // the day's receipt file a journal view shows
   int32_t lineCount_ = 0;
   uint16_t modeCode_ = 196;
   int32_t itemCount_ = 0, amount_ = 0;
@@ -348,6 +406,17 @@ class CRegSale {
   int32_t pointsAvailable_ = 0;
   std::string poleText_;
   std::string displayText_;
+
+  // readings
+  bool journalView_ = false;
+  int32_t settlementStep_ = -1;  // -1 no run, else the next step (8 all done)
+  int32_t stepFirst_[8] = {}, stepEnd_[8] = {};
+  bool earlierStep_ = false;     // a step of the run has been built
+  bool cashCount_ = false;       // the cash balance waits for the counted cash
+  int64_t countedTotal_ = 0;     // the cash counted so far
+  int64_t expected_ = 0;         // minus the balance the settings expect
+  bool resetJetSequence_ = false;  // a Z reading of the fixed totalizers is in the block
+  int32_t countCursor_ = -1;     // line of the count row the cursor is on
 };
 
 }  // namespace varnex::reg

@@ -2,7 +2,10 @@
 #include "app/register/view/reg_view.h"
 
 #include <cstdlib>
+#include <cstdio>
 #include <cstring>
+#include <iterator>
+#include <vector>
 
 #include "app/register/engine/reg_com.h"
 #include "app/shell/app/reg_app.h"
@@ -94,40 +97,54 @@ void CRegView::CreateList() {
   const platform::ui::Rect client = clientRect();
   t.rect = {0, 0, client.width() > 0 ? client.width() : 640, client.height() > 0 ? client.height() : 360};
   list_ = platform::ui::createControl(handle(), t);
-  platform::ui::addReportColumn(list_, "取引名", 220);
-  platform::ui::addReportColumn(list_, "数量", 80);
-  platform::ui::addReportColumn(list_, "単価", 120);
-  platform::ui::addReportColumn(list_, "金額", 160);
+  // Each column is as wide as a run of full-width dashes of its width, and
+  // a little more; the name's title stands near the middle of its column.
+  struct Column {
+    const char* title;
+    int32_t dashes;
+  };
+  static const Column kRegistration[] = {{"商  品  名", 12}, {"個数", 4}, {"単  価", 7}, {"金    額", 12}};
+  static const Column kReport[] = {{"商  品  名", 12}, {"売  上  個  数", 11}, {"売  上  金  額", 12}};
+  static const Column kJournal[] = {{"項目", 35}};
+  const Column* columns = kRegistration;
+  size_t count = std::size(kRegistration);
+  if (sale_->IsRegistrationView() || viewMode_ < 31) {
+  } else if (viewMode_ == 38) {
+    columns = kJournal;
+    count = std::size(kJournal);
+  } else {
+    columns = kReport;
+    count = std::size(kReport);
+  }
+  constexpr int32_t kDashPixels = 16;
+  for (size_t i = 0; i < count; ++i) {
+    std::string title = columns[i].title;
+    if (i == 0) {
+      const int width = static_cast<int>((title.size() + 24) / 2);
+      char field[64];
+      std::snprintf(field, sizeof field, "%*s", width, title.c_str());
+      title = field;
+    }
+    platform::ui::addReportColumn(list_, title, columns[i].dashes * kDashPixels + 12);
+  }
 }
 
 void CRegView::onInitialUpdate() {
   CreateList();
-  if (sale_->IsReceiptJournalView()) ShowJournal();
+  if (sale_->IsReadingView()) {
+    const platform::ui::Date day = ReportDate();
+    sale_->SetUpReading(dosDate(day.year, day.month, day.day));
+  }
 }
 
-// The receipt journal: every record of the day's receipt file, a closing
-// record and a closing separator each between two empty rows.
-void CRegView::ShowJournal() {
-  const platform::ui::Date day = ReportDate();
-  if (!list_ || !sale_->OpenJournal(dosDate(day.year, day.month, day.day))) return;
-  auto emptyRow = [this]() {
-    const int32_t row = platform::ui::addReportRow(list_, {"", "", "", ""});
-    platform::ui::setReportRowData(list_, row, -1);
-  };
-  uint8_t l[line::kSize];
-  for (int32_t n = 0; n < sale_->LineCount(); ++n) {
-    if (!sale_->ReadLine(n, l)) break;
-    const uint16_t key = getU16(l, line::kKeyCode);
-    const bool boxed = keyType(key) == kKeyClosing ||
-                       (keyType(key) == kKeySeparator && (getU16(l, line::kFlags) & line::kClct));
-    if (boxed) emptyRow();
-    std::string name, quantity, unitPrice, amount;
-    app_->GetLineColumns(l, &name, &quantity, &unitPrice, &amount);
-    const int32_t row = platform::ui::addReportRow(list_, {name, quantity, unitPrice, amount});
-    platform::ui::setReportRowData(list_, row, n);
-    if (boxed) emptyRow();
+void CRegView::OnListClick(int32_t row) {
+  if (!list_ || row < 0) return;
+  const int32_t number = static_cast<int32_t>(platform::ui::reportRowData(list_, row));
+  if (sale_->CashCountOpen()) {
+    sale_->ClickReadingRow(number);
+    return;
   }
-  ShowLastListRow();
+  platform::ui::setListSelection(list_, row);
 }
 
 void CRegView::onSize(int32_t width, int32_t height) {
@@ -169,8 +186,13 @@ int32_t CRegView::OnKeyDown(uint32_t virtualKey, int32_t character) {
   if (virtualKey == platform::ui::kVkShift || virtualKey == platform::ui::kVkControl ||
       virtualKey == platform::ui::kVkMenu)
     return 0;
-  // The reading views have key handlers of their own.
-  if (!sale_->IsRegistrationView() && !sale_->IsCashBalanceView()) return 0;
+  // The reading views print with F9 and give a formal receipt with F8 (the
+  // function keys of the layout belong to an open sale).
+  if (sale_->IsReadingView() && !sale_->CashCountOpen()) {
+    if (virtualKey == platform::ui::kVkF1 + 7) return sale_->OnJournalKey(makeKeyCode(kKeyFunction, kFunctionFormalReceipt));
+    if (virtualKey == platform::ui::kVkF1 + 8)
+      return sale_->OnJournalKey(makeKeyCode(kKeyFunction, kFunctionReprintOrReserve));
+  }
   if (character == 0) character = ZemtaVKeyToChar(virtualKey);
   if (sale_->IsRegistrationView() && IsScannedCodeEnd(virtualKey, character)) {
     sale_->EnterKeyCode(makeKeyCode(kKeyFunction, kFunctionPlu));
@@ -178,7 +200,10 @@ int32_t CRegView::OnKeyDown(uint32_t virtualKey, int32_t character) {
   }
   uint16_t key = 0;
   if (!sale_->TranslateKeyboardKey(virtualKey, character, Modifiers(), &key)) return 0;
-  if (!sale_->IsRegistrationView()) return 0;
+  if (!sale_->IsRegistrationView()) {
+    sale_->ReadingKey(key);
+    return 1;
+  }
   sale_->DispatchKey(key);
   return 1;
 }
@@ -472,27 +497,39 @@ void CRegView::SetSaleMenus(bool saleOpen) {
 
 int32_t CRegView::RowOfNumber(int32_t number) const {
   const int32_t rows = platform::ui::listItemCount(list_);
-  // Rows are kept in line order: the row of a line is found from the end.
-  for (int32_t r = rows - 1; r >= 0; --r)
-    if (platform::ui::reportRowData(list_, r) == number) return r;
+  // Rows are kept in line order (rows without a line keep -1): the row of a
+  // line is found from the end, and a line past the last row's has none, so
+  // appending a line costs no search through a long report.
+  for (int32_t r = rows - 1; r >= 0; --r) {
+    const intptr_t kept = platform::ui::reportRowData(list_, r);
+    if (kept == number) return r;
+    if (kept >= 0 && kept < number) return -1;
+  }
   return -1;
 }
 
 int32_t CRegView::SetListRow(const void* line, int32_t number) {
   CreateList();
   if (!list_) return number;
-  std::string name, quantity, unitPrice, amount;
-  if (line) app_->GetLineColumns(line, &name, &quantity, &unitPrice, &amount);
+  std::vector<std::string> cells;
+  if (sale_->IsRegistrationView() || viewMode_ < 31) {
+    cells.resize(4);
+    if (line) app_->GetLineColumns(line, &cells[0], &cells[1], &cells[2], &cells[3]);
+  } else if (viewMode_ == 38) {
+    cells.resize(1);
+    if (line) app_->GetLineColumns(line, &cells[0], nullptr, nullptr, nullptr);
+  } else {
+    // Readings: name, count and amount.
+    cells.resize(3);
+    if (line) app_->GetLineColumns(line, &cells[0], &cells[1], &cells[2], nullptr);
+  }
   int32_t row = RowOfNumber(number);
   if (row < 0) {
-    row = platform::ui::addReportRow(list_, {name, quantity, unitPrice, amount});
+    row = platform::ui::addReportRow(list_, cells);
     platform::ui::setReportRowData(list_, row, number);
     return number;
   }
-  platform::ui::setReportCell(list_, row, 0, name);
-  platform::ui::setReportCell(list_, row, 1, quantity);
-  platform::ui::setReportCell(list_, row, 2, unitPrice);
-  platform::ui::setReportCell(list_, row, 3, amount);
+  for (size_t c = 0; c < cells.size(); ++c) platform::ui::setReportCell(list_, row, static_cast<int32_t>(c), cells[c]);
   return number;
 }
 
@@ -532,8 +569,12 @@ bool CRegView::MoveListFocus(int32_t step) {
 
 int32_t CRegView::FocusedListNumber() const {
   if (!list_) return -1;
-  const int32_t row = platform::ui::listSelection(list_);
-  return row < 0 ? -1 : static_cast<int32_t>(platform::ui::reportRowData(list_, row));
+  // An empty row stands for the line of the row above it.
+  for (int32_t row = platform::ui::listSelection(list_); row >= 0; --row) {
+    const int32_t number = static_cast<int32_t>(platform::ui::reportRowData(list_, row));
+    if (number >= 0) return number;
+  }
+  return -1;
 }
 
 void CRegView::Beep(uint32_t type) { platform::ui::messageBeep(type); }
@@ -544,6 +585,33 @@ void CRegView::RaiseDeviceRequest(uint32_t bits) {
 
 void CRegView::RefreshCustomerDisplay(const void* line) {
   if (host_.refreshCustomerDisplay) host_.refreshCustomerDisplay(line);
+}
+
+void CRegView::AddEmptyListRow() {
+  CreateList();
+  if (!list_) return;
+  const size_t columns = sale_->IsRegistrationView() || viewMode_ < 31 ? 4 : viewMode_ == 38 ? 1 : 3;
+  const int32_t row = platform::ui::addReportRow(list_, std::vector<std::string>(columns));
+  platform::ui::setReportRowData(list_, row, -1);
+}
+
+bool CRegView::FocusListNumber(int32_t number) {
+  if (!list_) return false;
+  const int32_t row = RowOfNumber(number);
+  if (row < 0) return false;
+  // The rows below come into view with it (the rest of a cash count).
+  platform::ui::showReportRow(list_, platform::ui::listItemCount(list_) - 1);
+  platform::ui::setListSelection(list_, row);
+  platform::ui::showReportRow(list_, row);
+  return true;
+}
+
+void CRegView::CloseFrame() {
+  if (host_.closeFrame) {
+    host_.closeFrame();
+  } else if (platform::ui::ChildFrame* frame = parentFrame()) {
+    platform::ui::postMessage(frame->handle(), platform::ui::kWmClose, 0, 0);
+  }
 }
 
 }  // namespace varnex::reg

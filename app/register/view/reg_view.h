@@ -10,8 +10,10 @@
 // the sale itself are CRegSale's; this class does the windowing: the list,
 // the totals pane, the status text and the menu swap of its frame.
 //
-// The view is made for one view mode (5 戻し, 7 登録１, 8 登録２); a mode frame
-// hosts it with its mode, a test hosts it in a plain frame.
+// The view is made for one view mode (5 戻し, 7 登録１, 8 登録２, and the
+// readings 31 to 46); a mode frame hosts it with its mode, a test hosts it in
+// a plain frame. A reading view sets itself up (builds its report, starts
+// the settlement run, lists the receipt journal) in onInitialUpdate.
 #pragma once
 
 #include <cstdint>
@@ -69,6 +71,7 @@ class CRegView : public platform::ui::View, public SaleScreen {
     // The date the frame holds (readings, the receipt journal); today when
     // empty.
     std::function<platform::ui::Date()> frameDate;
+    std::function<void()> closeFrame;
   };
 
   CRegView(CRegCom* engine, shell::CREGApp* app, int32_t viewMode);
@@ -79,6 +82,10 @@ class CRegView : public platform::ui::View, public SaleScreen {
   void SetBottomView(shell::CBottomView* bottom) { bottom_ = bottom; }
 
   CRegSale& Sale() { return *sale_; }
+  // The day the receipt journal (mode 38) shows: a DOS date, 0 today. Set
+  // before the view is set up.
+  // A left click on list row `row` (the list's click notification).
+  void OnListClick(int32_t row);
   HWND ListControl() const { return list_; }
 
   // The interrupted-sale scan of the engine: a sale the clerk chooses to
@@ -128,6 +135,9 @@ class CRegView : public platform::ui::View, public SaleScreen {
   void Beep(uint32_t type) override;
   void RaiseDeviceRequest(uint32_t bits) override;
   void RefreshCustomerDisplay(const void* line) override;
+  void AddEmptyListRow() override;
+  bool FocusListNumber(int32_t number) override;
+  void CloseFrame() override;
 
   // ---- commands ----
   bool handleCommand(uint32_t command) override;
@@ -159,7 +169,6 @@ class CRegView : public platform::ui::View, public SaleScreen {
 
  private:
   void CreateList();
-  void ShowJournal();
   void SetEntry(const std::string& text);
   bool AnyListDepartment() const;
   HWND OwnerWindow() const;

@@ -11,7 +11,9 @@
 #include "platform/base/last_error.h"
 #include "platform/base/local_channel.h"
 #include "platform/base/message_box.h"
+#include "platform/base/cp932.h"
 #include "platform/base/path.h"
+#include "platform/base/power.h"
 #include "platform/base/profile.h"
 #include "platform/base/system_info.h"
 #include "platform/ui/instance_link.h"
@@ -276,6 +278,11 @@ bool CREGApp::CloseMainWindow() {
   return true;
 }
 
+void CREGApp::CloseMainWindowLater(int32_t powerOff) {
+  m_bPowerOffAtExit = powerOff ? 1 : 0;
+  if (m_pMainFrame) ui::postMessage(m_pMainFrame->GetSafeHwnd(), ui::kWmClose, 0, 0);
+}
+
 int CREGApp::ExitInstance() {
   // 2: a print job still open.
   AbortPrintJob();
@@ -298,6 +305,17 @@ int CREGApp::ExitInstance() {
     delete *p.port;
     *p.port = nullptr;
     *p.open = 0;
+  }
+  // 6: the power-off the day's settlement asked for, now that every file
+  // of the day is closed.
+  if (m_bPowerOffAtExit) {
+    m_bPowerOffAtExit = 0;
+    std::string reason;
+    if (!platform::powerOffSystem(&reason)) {
+      std::string text = "システムをシャットダウンできませんでした\nＶａｒｎｅｘ は終了しています";
+      if (!reason.empty()) text += "\n\n" + platform::toCp932Lossy(reason);
+      ui::messageBox(nullptr, text, "", platform::kMbIconWarning);
+    }
   }
   return 0;
 }

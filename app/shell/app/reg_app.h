@@ -79,6 +79,13 @@ class CREGApp : public reg::CReceiptPrinter {
   // Closes the main window as its close button does: SaveAllModified, then
   // the window goes. False when the close was refused.
   bool CloseMainWindow();
+  // Asks the main window to close once the current message is done (the end
+  // of the day's settlement); powerOff: the machine powers off after the
+  // program has closed down in order (ExitInstance). A refused close
+  // forgets the power-off.
+  void CloseMainWindowLater(int32_t powerOff);
+  // Set by CloseMainWindowLater: ExitInstance powers the machine off last.
+  int32_t m_bPowerOffAtExit = 0;
 
   // ---- settings (app_settings.cpp) ----
   // Steps of start-up that read the profile: every key with its default.

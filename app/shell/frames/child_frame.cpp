@@ -76,6 +76,7 @@ bool CChildFrame::CreateModeView() {
         host.resumeInMode = [this](int32_t mode, FileDBHandle file) {
           return m_screens.ResumeSaleInMode(mode, file);
         };
+        host.closeFrame = [this]() { ui::postMessage(handle(), ui::kWmClose, 0, 0); };
         reg->SetHost(std::move(host));
         m_pRegView = reg.get();
         view = std::move(reg);
@@ -124,6 +125,8 @@ bool CChildFrame::CreateModeView() {
 }
 
 reg::CRegView* CChildFrame::RegView() const { return m_pRegView; }
+
+int32_t CChildFrame::CashCountOpen() const { return m_pRegView && m_pRegView->Sale().CashCountOpen() ? 1 : 0; }
 
 int32_t CChildFrame::ModalDialogFlag() const {
   if (m_bModalDialog) return 1;

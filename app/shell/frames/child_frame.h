@@ -52,6 +52,7 @@ class CChildFrame : public platform::ui::ChildFrame, public CModeFrameInfo {
   platform::ui::Date FrameDate() const override { return m_FrameDate; }
   void SetFrameDate(const platform::ui::Date& date) override { m_FrameDate = date; }
   bool OpenSale(int32_t* count, int32_t* amount, std::string* message) const override;
+  int32_t CashCountOpen() const override;
 
   // Saves the record view's current record (append: as a new record). The
   // project must be open and the manager allowed 設定 with programming level

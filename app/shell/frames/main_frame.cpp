@@ -130,7 +130,10 @@ LRESULT CMainFrame::WindowProc(HWND window, uint32_t message, WPARAM wParam, LPA
     case ui::kWmClose:
       // The close button: the screens are asked first; a refusal keeps the
       // program open.
-      if (!m_app.SaveAllModified()) return 0;
+      if (!m_app.SaveAllModified()) {
+        m_app.m_bPowerOffAtExit = 0;  // the day goes on: no power-off later
+        return 0;
+      }
       m_defaultProc(window, message, wParam, lParam);
       ui::postQuitMessage(0);
       return 0;
@@ -193,6 +196,16 @@ void CMainFrame::MapCommands() {
   }
   f.mapCommand(ID_BAR_RECEIPT, [this](uint32_t) { SendKeyToActiveView(ui::kVkF1 + 7); });
   f.mapCommand(ID_BAR_PRINT, [this](uint32_t) { SendKeyToActiveView(ui::kVkF1 + 8); });
+  // A report prints once its cash count is done; the formal receipt is the
+  // receipt journal's.
+  f.mapUpdate(ID_BAR_PRINT, [this](uint32_t, ui::CommandState& s) {
+    CModeFrameInfo* frame = ActiveModeFrame();
+    s.enabled = frame && !frame->CashCountOpen() && frame->ViewMode() >= 31 && frame->ViewMode() <= 46;
+  });
+  f.mapUpdate(ID_BAR_RECEIPT, [this](uint32_t, ui::CommandState& s) {
+    CModeFrameInfo* frame = ActiveModeFrame();
+    s.enabled = frame && frame->ViewMode() == 38;
+  });
   f.mapCommand(ID_BAR_CLOSE, [this](uint32_t) {
     if (ui::ChildFrame* child = m_frame->activeChild()) ui::postMessage(child->handle(), ui::kWmClose, 0, 0);
   });
