@@ -362,6 +362,8 @@ LRESULT CRegView::onMessage(uint32_t message, WPARAM wParam, LPARAM lParam) {
           int32_t x = 0, y = 0;
           platform::ui::listClickPoint(list_, &x, &y);
           OnListRightClick(platform::ui::listClickRow(list_) >= 0, x, y);
+        } else if (platform::ui::highWord(wParam) == platform::ui::kNmClick) {
+          OnListClick(platform::ui::listClickRow(list_));
         }
         return 0;
       }
