@@ -119,7 +119,8 @@ class ReadingsTest : public varnex_test::DemoProject {
     auto files = varnex_test::snapshot(folder);
     for (auto it = files.begin(); it != files.end();) {
       const std::string& name = it->first;
-      const bool journal = name.size() > 4 && (name.substr(name.size() - 4) == ".prf" || name.substr(name.size() - 4) == ".log");
+      const bool journal = name.size() > 4 && (name.substr(name.size() - 4) == ".prf" || name.substr(name.size() - 4) == ".log" ||
+                                                   name.substr(name.size() - 4) == ".jnl");
       if (journal || name.rfind("receipts", 0) == 0)
         it = files.erase(it);
       else
