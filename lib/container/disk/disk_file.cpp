@@ -92,8 +92,6 @@ int64_t diskSize(Disk& disk) { return fileSize64(disk.file); }
 
 namespace {
 
-int sign(int64_t v) { return v < 0 ? -1 : (v > 0 ? 1 : 0); }
-
 int64_t signedValue(const uint8_t* p, uint32_t width) {
   if (width > 8) width = 8;
   uint64_t v = 0;

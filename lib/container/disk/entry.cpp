@@ -81,12 +81,6 @@ void report(const Failure& failure) {
   if (failure.code != 0) ReportError(failure.line, __FILE__, failure.code);
 }
 
-Disk& diskOf(const Entry& entry) {
-  Disk* disk = diskAt(entry.diskSlot);
-  if (!disk || disk->check != kDiskCheck) ENTRY_FAIL(ZEMTA_ERR_BAD_DISK_HANDLE);
-  return *disk;
-}
-
 }  // namespace
 
 bool isLiveEntry(const void* handle) { return handle && liveEntries().count(handle) != 0; }
