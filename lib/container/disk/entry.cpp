@@ -1172,6 +1172,20 @@ int32_t setField(FileExHandle handle, Change&& change) {
   });
 }
 
+// Reads a field of an entry (or of the disk's header) into out: a bad handle
+// or no place to put it is refused.
+template <typename Read>
+int32_t getField(FileExHandle handle, const void* out, Read&& read) {
+  Target target;
+  if (!container::resolveHandle(handle, &target)) return -1;
+  if (!out) {
+    ZEMTA_REPORT(ZEMTA_ERR_BAD_PARAMETER);
+    return -1;
+  }
+  read(target);
+  return 0;
+}
+
 }  // namespace
 
 ZEMTA_API int32_t FileExIsTemp(FileExHandle handle) {
@@ -1181,36 +1195,21 @@ ZEMTA_API int32_t FileExIsTemp(FileExHandle handle) {
 }
 
 ZEMTA_API int32_t FileExGetID(FileExHandle handle, uint64_t* id) {
-  Target target;
-  if (!container::resolveHandle(handle, &target)) return -1;
-  if (!id) {
-    ZEMTA_REPORT(ZEMTA_ERR_BAD_PARAMETER);
-    return -1;
-  }
-  *id = target.entry ? target.entry->id() : 0;
-  return 0;
+  return getField(handle, id, [&](const Target& target) {
+    *id = target.entry ? target.entry->id() : 0;
+  });
 }
 
 ZEMTA_API int32_t FileExGetParentID(FileExHandle handle, uint64_t* id) {
-  Target target;
-  if (!container::resolveHandle(handle, &target)) return -1;
-  if (!id) {
-    ZEMTA_REPORT(ZEMTA_ERR_BAD_PARAMETER);
-    return -1;
-  }
-  *id = target.entry ? get_u64le(target.entry->record + container::kFieldParentId) : 0;
-  return 0;
+  return getField(handle, id, [&](const Target& target) {
+    *id = target.entry ? get_u64le(target.entry->record + container::kFieldParentId) : 0;
+  });
 }
 
 ZEMTA_API int32_t FileExGetCLSID(FileExHandle handle, void* clsid) {
-  Target target;
-  if (!container::resolveHandle(handle, &target)) return -1;
-  if (!clsid) {
-    ZEMTA_REPORT(ZEMTA_ERR_BAD_PARAMETER);
-    return -1;
-  }
-  std::memcpy(clsid, recordOf(target) + container::kFieldClsid, 16);
-  return 0;
+  return getField(handle, clsid, [&](const Target& target) {
+    std::memcpy(clsid, recordOf(target) + container::kFieldClsid, 16);
+  });
 }
 
 ZEMTA_API int32_t FileExSetCLSID(FileExHandle handle, const void* clsid) {
@@ -1225,17 +1224,12 @@ ZEMTA_API int32_t FileExSetCLSID(FileExHandle handle, const void* clsid) {
 }
 
 ZEMTA_API int32_t FileExGetDescr(FileExHandle handle, char* buffer, int32_t size) {
-  Target target;
-  if (!container::resolveHandle(handle, &target)) return -1;
-  if (!buffer || size < 1) {
-    ZEMTA_REPORT(ZEMTA_ERR_BAD_PARAMETER);
-    return -1;
-  }
-  const char* text = reinterpret_cast<const char*>(recordOf(target) + container::kFieldDescription);
-  const size_t n = std::min(strnlen(text, 128), static_cast<size_t>(size - 1));
-  std::memcpy(buffer, text, n);
-  buffer[n] = 0;
-  return 0;
+  return getField(handle, size >= 1 ? buffer : nullptr, [&](const Target& target) {
+    const char* text = reinterpret_cast<const char*>(recordOf(target) + container::kFieldDescription);
+    const size_t n = std::min(strnlen(text, 128), static_cast<size_t>(size - 1));
+    std::memcpy(buffer, text, n);
+    buffer[n] = 0;
+  });
 }
 
 ZEMTA_API int32_t FileExSetDescr(FileExHandle handle, const char* text) {
@@ -1251,14 +1245,9 @@ ZEMTA_API int32_t FileExSetDescr(FileExHandle handle, const char* text) {
 }
 
 ZEMTA_API int32_t FileExGetAttribute(FileExHandle handle, uint32_t* attributes) {
-  Target target;
-  if (!container::resolveHandle(handle, &target)) return -1;
-  if (!attributes) {
-    ZEMTA_REPORT(ZEMTA_ERR_BAD_PARAMETER);
-    return -1;
-  }
-  *attributes = get_u32le(recordOf(target) + container::kFieldAttributes);
-  return 0;
+  return getField(handle, attributes, [&](const Target& target) {
+    *attributes = get_u32le(recordOf(target) + container::kFieldAttributes);
+  });
 }
 
 ZEMTA_API int32_t FileExSetAttribute(FileExHandle handle, uint32_t attributes) {
