@@ -222,10 +222,10 @@ void installInputFilter() {
   QCoreApplication::instance()->installEventFilter(new InputFilter(QCoreApplication::instance()));
 }
 
-int addKeyHook(KeyHook hook) {
+int addKeyHook(KeyHook hook, bool first) {
   Hooks& h = hooks();
   std::lock_guard<std::mutex> guard(h.mutex);
-  h.keys.emplace_back(h.nextId, std::move(hook));
+  h.keys.emplace(first ? h.keys.begin() : h.keys.end(), h.nextId, std::move(hook));
   return h.nextId++;
 }
 

@@ -45,7 +45,9 @@ struct MouseInput {
 // A hook answers true to swallow the event. Hooks run in the order added.
 using KeyHook = std::function<bool(const KeyInput&)>;
 using MouseHook = std::function<bool(const MouseInput&)>;
-int addKeyHook(KeyHook hook);       // returns an id for removeInputHook
+// Returns an id for removeInputHook. first: the hook runs before those
+// added so far (one that must see a key before any screen does).
+int addKeyHook(KeyHook hook, bool first = false);
 int addMouseHook(MouseHook hook);
 void removeInputHook(int id);
 

@@ -589,6 +589,8 @@ LRESULT CMainFrame::OnTenKeyPad() {
   HWND self = m_frame->handle();
   if (!m_app.m_bManagerSelected) {
     if (m_hAccountDlg || !m_app.m_pRegCom) return 1;
+    ui::ChildFrame* front = m_frame->activeChild();
+    m_hLockedFrame = front ? front->handle() : nullptr;
     ShowModeFrames(false);
     ui::enableWindow(self, false);
     HWND dialog = m_app.m_fnCreateAccountDialog ? m_app.m_fnCreateAccountDialog(self) : nullptr;
@@ -620,6 +622,12 @@ LRESULT CMainFrame::OnTenKeyPad() {
   m_hAccountDlg = nullptr;
   m_app.m_hAccountDlg = nullptr;
   ShowModeFrames(true);
+  // Hiding the screens handed the front and the keyboard to another one: the
+  // clerk comes back to the screen left, with its keys.
+  for (ui::ChildFrame* child : m_frame->childFrames())
+    if (child->handle() == m_hLockedFrame) child->activate();
+  m_hLockedFrame = nullptr;
+  if (ui::ChildFrame* child = m_frame->activeChild(); child && child->activeView()) child->activeView()->setFocus();
   return 1;
 }
 

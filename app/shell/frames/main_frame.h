@@ -175,6 +175,7 @@ class CMainFrame {
   int32_t m_bStatusFont = 0, m_bManagerFont = 0;
   HWND m_hDateField = nullptr;
   HWND m_hAccountDlg = nullptr;
+  HWND m_hLockedFrame = nullptr;  // the screen in front when the lock came
   int32_t m_nPendingBar = 0;
   // The font and the label last fitted to each function-key button.
   std::map<HWND, std::pair<int32_t, std::string>> m_keyFonts;

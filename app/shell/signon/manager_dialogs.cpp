@@ -103,6 +103,66 @@ int Box(HWND owner, const char* text, uint32_t style) { return ui::messageBox(ow
 
 // ---- the sign-on dialog ---------------------------------------------------------
 
+// The fourth digit of a PIN signs on at once, yet clerks confirm a PIN with
+// Enter out of habit. That Enter comes while the lock lifts or once the
+// register shows, where it is a tender key (an empty sale opened and
+// refused) or runs a menu item. It is the sign-on's: the first Enter after a
+// typed sign-on is swallowed. Any other key or a mouse click first means the
+// clerk has moved on, and Enter is the screen's again.
+class ConfirmingEnter {
+ public:
+  static ConfirmingEnter& Instance() {
+    static ConfirmingEnter instance;
+    return instance;
+  }
+
+  // owner: the main frame; the swallow ends with it.
+  void Expect(HWND owner) {
+    Drop();
+    owner_ = owner;
+    // Before every screen's own key hook, which may be older.
+    keyHook_ = ui::addKeyHook([this](const ui::KeyInput& key) { return OnKey(key); }, true);
+    mouseHook_ = ui::addMouseHook([this](const ui::MouseInput& mouse) {
+      if (mouse.message == 0x201) Drop();  // any button pressed
+      return false;
+    });
+  }
+
+  void Drop() {
+    if (keyHook_) ui::removeInputHook(keyHook_);
+    if (mouseHook_) ui::removeInputHook(mouseHook_);
+    keyHook_ = mouseHook_ = 0;
+    held_ = false;
+  }
+
+ private:
+  bool OnKey(const ui::KeyInput& key) {
+    if (!ui::isWindow(owner_)) {
+      Drop();
+      return false;
+    }
+    if (key.virtualKey == ui::kVkShift || key.virtualKey == ui::kVkControl || key.virtualKey == ui::kVkMenu)
+      return false;
+    if (key.virtualKey != ui::kVkReturn) {
+      // The release of the last PIN digit comes after the sign-on.
+      if (key.down) Drop();
+      return false;
+    }
+    if (key.down) {
+      held_ = true;  // its repeats too, until it is let go
+      return true;
+    }
+    if (!held_) return false;
+    Drop();
+    return true;
+  }
+
+  HWND owner_ = nullptr;
+  int keyHook_ = 0, mouseHook_ = 0;
+  bool held_ = false;
+};
+
+
 struct AccountDialog {
   CREGApp& app;
   HWND owner;
@@ -117,6 +177,7 @@ struct AccountDialog {
   HWND Item(int32_t id) const { return ui::dialogItem(self, id); }
 
   void Init() {
+    ConfirmingEnter::Instance().Drop();
     HWND combo = Item(IDC_MANAGER_NAME);
     FillManagerList(Engine(), combo, &items);
     ui::checkButton(Item(IDC_NO_TIMEOUT), app.m_bCasNoTimeout ? 1 : 0);
@@ -207,6 +268,13 @@ struct AccountDialog {
     Select(clerk);
   }
 
+  // OK run by the typing itself: the Enter that may follow is the sign-on's.
+  void OnTyped() {
+    const bool before = app.m_bManagerSelected != 0;
+    OnOK();
+    if (!before && app.m_bManagerSelected) ConfirmingEnter::Instance().Expect(owner);
+  }
+
   void OnClerkCode() {
     if (!CaptureIsCode()) return;
     uint32_t p = 0, century = 0;
@@ -294,10 +362,10 @@ struct AccountDialog {
             return 1;
           case IDC_MANAGER_NAME:
             // Four characters typed as a name (a clerk number, say) sign on at once.
-            if (code == ui::kCbnEditChange && ui::windowText(Item(IDC_MANAGER_NAME)).size() == 4) OnOK();
+            if (code == ui::kCbnEditChange && ui::windowText(Item(IDC_MANAGER_NAME)).size() == 4) OnTyped();
             return 1;
           case IDC_MANAGER_PIN:
-            if (code == ui::kEnChange && ui::windowText(Item(IDC_MANAGER_PIN)).size() >= 4) OnOK();
+            if (code == ui::kEnChange && ui::windowText(Item(IDC_MANAGER_PIN)).size() >= 4) OnTyped();
             return 1;
           default: return 0;
         }

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "app/register/view/reg_view.h"
 #include "app/shell/signon/clerk_code.h"
 #include "app/shell/signon/manager_dialogs.h"
 #include "app/shell/modes/mode_shell.h"
@@ -144,6 +145,56 @@ TEST_F(SignOnTest, FirstRunPinOfTheSystemManager) {
   ui::destroyWindow(dialog);
 }
 
+// A clerk types the PIN and Enter out of habit, but the sign-on happens at
+// the fourth digit: that Enter is the sign-on's, whether it arrives while the
+// dialog is still up or after the register has opened. It must not reach the
+// register (there it is a tender key that opens an empty sale and refuses);
+// the next Enter is the register's again. Signed on again after a sign-off,
+// the clerk is back at the same screen, with its keys.
+TEST_F(SignOnTest, EnterAfterTypedPinStaysWithTheSignOn) {
+  for (const bool beforeUnlock : {false, true}) {
+    SCOPED_TRACE(beforeUnlock ? "Enter typed before the lock lifts" : "Enter typed after the register opened");
+    if (beforeUnlock) {
+      ui::setFocus(item(shell::IDC_MANAGER_PIN));
+      type("628", item(shell::IDC_MANAGER_PIN));
+      // The last digit and Enter in one burst, before the unlock message runs.
+      for (uint32_t vk : {static_cast<uint32_t>('4'), static_cast<uint32_t>(ui::kVkReturn)}) {
+        ui::sendKeyInput(ui::focusWindow(), vk, true, false, false, false);
+        ui::sendKeyInput(ui::focusWindow(), vk, false, false, false, false);
+      }
+      ui::processPendingMessages();
+    } else {
+      typePin("6284");
+      idle();
+      press(ui::kVkReturn);
+    }
+    ASSERT_EQ(app->m_bManagerSelected, 1);
+    idle();
+    shell::CChildFrame* registration = modeFrame(7);
+    ASSERT_NE(registration, nullptr);
+    ASSERT_NE(registration->RegView(), nullptr);
+    varnex::reg::CRegView& view = *registration->RegView();
+    // The screen in front before the lock is in front again.
+    EXPECT_EQ(activeModeFrame(), registration);
+    if (!beforeUnlock) screenshotScreen("signed_on_register");
+    EXPECT_EQ(view.PaneMessage(), "");
+    EXPECT_FALSE(view.Sale().SaleOpen());
+    EXPECT_EQ(frame().CurrentBarId(), 122);
+    EXPECT_TRUE(ui::focusWindow() == view.handle() || ui::focusWindow() == view.ListControl());
+
+    if (beforeUnlock) {
+      press(ui::kVkReturn);
+      EXPECT_EQ(view.PaneMessage(), varnex::reg::RegErrorText(varnex::reg::kErrNoSale));
+      break;
+    }
+    // Signed off, the register locks again for the second round.
+    ASSERT_TRUE(frame().Frame().runCommand(shell::ID_SIGN_OFF));
+    ui::processPendingMessages();
+    dialog = app->m_hAccountDlg;
+    ASSERT_NE(dialog, nullptr);
+  }
+}
+
 // With no name chosen, the PIN change is the system manager's: its first-run
 // PIN is asked, the new one stored in its record, and "6284" no longer works.
 TEST_F(SignOnTest, SystemManagerChangesItsPin) {
@@ -244,3 +295,4 @@ TEST_F(SignOnTest, MakeClerkCodeCopiesAndRefusesCollisions) {
 
 }  // namespace
 }  // namespace varnex_test
+
