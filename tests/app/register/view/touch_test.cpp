@@ -162,10 +162,14 @@ class TouchTest : public varnex_test::DemoProject {
   }
   // A key typed as on a keyboard; with ctrl, Ctrl is held around it.
   void press(uint32_t virtualKey, bool ctrl = false) {
-    if (ctrl) ASSERT_TRUE(ui::sendKeyInput(view->handle(), ui::kVkControl, true, false, true, false));
+    if (ctrl) {
+      ASSERT_TRUE(ui::sendKeyInput(view->handle(), ui::kVkControl, true, false, true, false));
+    }
     ASSERT_TRUE(ui::sendKeyInput(view->handle(), virtualKey, true, false, ctrl, false));
     ASSERT_TRUE(ui::sendKeyInput(view->handle(), virtualKey, false, false, ctrl, false));
-    if (ctrl) ASSERT_TRUE(ui::sendKeyInput(view->handle(), ui::kVkControl, false, false, false, false));
+    if (ctrl) {
+      ASSERT_TRUE(ui::sendKeyInput(view->handle(), ui::kVkControl, false, false, false, false));
+    }
   }
   void type(const std::string& digits) {
     for (char c : digits) press(static_cast<uint32_t>(c));
