@@ -204,7 +204,7 @@ void writePlu(Shop& shop) {
     named(r, plu::kName, plu::kPrintName, item.name);
     // JAN-13 of the shop's own maker prefix: 12 digits and the check digit.
     char code[16];
-    std::snprintf(code, sizeof code, "4912345%05dC", n);
+    std::snprintf(code, sizeof code, "4912345%05dC", n % 100000);
     BccMake(code, 13);
     putText(r.data(), plu::kCode.offset, plu::kCode.size, code);
     putU16(r.data(), plu::kDepartment.offset, item.department);

@@ -16,7 +16,8 @@
 
 #include "lib/core/report.h"
 
-ZEMTA_API uint32_t g_nTaxRate[4] = {800, 0, 0, 0};
+// Declared with its linkage in the header; defined here without "extern".
+uint32_t g_nTaxRate[4] = {800, 0, 0, 0};
 
 namespace zemta {
 namespace {

@@ -141,9 +141,10 @@ TEST(FindData, FindsForwardAndBackward) {
   for (const auto& c : cases) {
     const auto size = static_cast<int32_t>(c.data.size());
     const auto patternSize = static_cast<int32_t>(c.pattern.size());
-    if (c.start >= 0)
+    if (c.start >= 0) {
       EXPECT_EQ(FindData(size, c.data.data(), patternSize, c.pattern.data(), c.start, c.doubleByte), c.forward)
           << c.data << " / " << c.pattern;
+    }
     EXPECT_EQ(ReverseFindData(size, c.data.data(), patternSize, c.pattern.data(), c.start, c.doubleByte),
               c.reverse)
         << c.data << " / " << c.pattern << " from " << c.start;

@@ -277,7 +277,9 @@ TEST_P(BtreeExRandomTest, MatchesAnOrderedSetAfterEveryStep) {
   int32_t tree = BtreeExCreate(path.c_str(), 0, 0, c.order, 2, 8, nullptr, nullptr, 0, c.userData ? &space : nullptr,
                                0, c.setup);
   ASSERT_NE(tree, -1);
-  if (c.held) ASSERT_EQ(BtreeExOpen(tree, 0x100003), 0);
+  if (c.held) {
+    ASSERT_EQ(BtreeExOpen(tree, 0x100003), 0);
+  }
   std::set<std::pair<uint64_t, uint64_t>> model;  // key, ID
   std::mt19937_64 random(20261211);
   const int messages = ZemtaEnableLastErrorMessage(0);
@@ -303,7 +305,9 @@ TEST_P(BtreeExRandomTest, MatchesAnOrderedSetAfterEveryStep) {
     ASSERT_EQ(zemta::BtreeExValidate(tree), "") << "step " << step;
     if (step % 25 == 0 || model.size() < 3) {
       // The walk both ways gives the model.
-      if (!c.held) ASSERT_EQ(BtreeExOpen(tree, 3), 0);
+      if (!c.held) {
+        ASSERT_EQ(BtreeExOpen(tree, 3), 0);
+      }
       uint64_t foundId = 0;
       char foundKey[8];
       auto expected = model.begin();
@@ -322,7 +326,9 @@ TEST_P(BtreeExRandomTest, MatchesAnOrderedSetAfterEveryStep) {
         ++back;
       }
       EXPECT_EQ(back, model.rend()) << step;
-      if (!c.held) ASSERT_EQ(BtreeExClose(tree), 0);
+      if (!c.held) {
+        ASSERT_EQ(BtreeExClose(tree), 0);
+      }
     }
   }
   ZemtaEnableLastErrorMessage(messages);
@@ -330,7 +336,9 @@ TEST_P(BtreeExRandomTest, MatchesAnOrderedSetAfterEveryStep) {
   for (auto [key, id] : std::set<std::pair<uint64_t, uint64_t>>(model))
     ASSERT_EQ(BtreeExDel(tree, static_cast<uint32_t>(id), 0, key8(key).data()), 0);
   ASSERT_EQ(zemta::BtreeExValidate(tree), "");
-  if (c.held) ASSERT_EQ(BtreeExClose(tree), 0);
+  if (c.held) {
+    ASSERT_EQ(BtreeExClose(tree), 0);
+  }
   const size_t size = fileBytes(path).size();
   if (c.setup == setupWithBoth) {
     EXPECT_EQ(space.allocations - space.frees, 1) << "every node but the root was given back";
