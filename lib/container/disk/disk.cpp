@@ -468,7 +468,7 @@ ZEMTA_API FileExDiskHandle FileExDiskCreate(const char* path, const char* title,
     container::FileExDiskCloseFile(*disk, true);
     return fail();
   }
-  struct TreeSpec {
+  struct TreeLayout {
     int32_t* handle;
     uint32_t slot, order, keyType, keyLen;
     BtreeExCompareFunc compare;
@@ -477,11 +477,11 @@ ZEMTA_API FileExDiskHandle FileExDiskCreate(const char* path, const char* title,
       {&disk->spaceTree, container::kFieldSpaceRoot, 10, 0x42, 8, container::FileExCmpBlockID},
       {&disk->idTree, container::kFieldSecondRoot, 10, 2, 8, container::FileExCmpUnsigned},
   };
-  for (const TreeSpec& spec : trees) {
-    *spec.handle = BtreeExCreate(spec.handle == &disk->rootTree ? disk->path.c_str() : nullptr, spec.slot, 0,
-                                 spec.order, spec.keyType, spec.keyLen, ownerWindow, spec.compare, 0, disk, disk->file,
-                                 container::FileExGetFuncOf);
-    if (*spec.handle == -1) {
+  for (const TreeLayout& layout : trees) {
+    *layout.handle = BtreeExCreate(layout.handle == &disk->rootTree ? disk->path.c_str() : nullptr, layout.slot, 0,
+                                   layout.order, layout.keyType, layout.keyLen, ownerWindow, layout.compare, 0, disk,
+                                   disk->file, container::FileExGetFuncOf);
+    if (*layout.handle == -1) {
       container::FileExDiskCloseFile(*disk, true);
       return fail();
     }
