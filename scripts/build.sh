@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Configures and builds the whole tree into build/ (or $BUILD_DIR).
+# Configures and builds the whole tree into build/ (or $BUILD_DIR), with
+# $JOBS compile jobs (all cores unless set).
 #
 # With --sanitize first: the checking build instead, Debug with asserts and
 # AddressSanitizer and UndefinedBehaviorSanitizer (-DVARNEX_SANITIZE=ON), into
@@ -19,4 +20,4 @@ fi
 generator=()
 command -v ninja >/dev/null && [[ ! -f "$build_dir/CMakeCache.txt" ]] && generator=(-G Ninja)
 cmake -S . -B "$build_dir" "${generator[@]}" "${config[@]}" >/dev/null
-cmake --build "$build_dir" --parallel "$(nproc)" "${targets[@]}" "$@"
+cmake --build "$build_dir" --parallel "${JOBS:-$(nproc)}" "${targets[@]}" "$@"
