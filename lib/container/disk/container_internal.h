@@ -151,8 +151,11 @@ struct Entry {
   AttrList saved;
   std::vector<Entry*> indexes;
   Entry* table = nullptr;
-  Entry* ownerHandle = nullptr;
+  Entry* ownerHandle = nullptr;  // a record's table; a result set's or temporary index's owner entry
   std::string ownerName;
+  std::vector<uint8_t> indexDef;  // a temporary index's definition
+  bool deleting = false;          // the record writer logs a deletion
+  std::vector<int64_t> valueSlots;  // a table's value slots for column actions
 
   uint32_t typeFlags() const { return get_u32le(record + kFieldTypeFlags); }
   uint64_t id() const { return get_u64le(record + kFieldId); }
@@ -219,6 +222,8 @@ void releaseEntryObject(Disk& disk, Entry* entry);
 bool isLiveEntry(const void* handle);
 // The system folder and tables of a new disk (kept when they exist).
 int32_t initSystemEntries(Disk& disk);
+// The columns of a system table (and the configuration record) when first made.
+int32_t setUpSystemTable(const char* path, FileExHandle table);
 
 // Times.
 uint64_t fileTimeNow();

@@ -17,16 +17,15 @@ namespace zemta::container {
 namespace {
 
 constexpr uint32_t kLogCreateWord = 1027;
-constexpr uint16_t kConfigGroup = 10;
 constexpr uint16_t kLogFilePathKey = 1;
 
 // A text configuration value of the disk's one configuration record; empty
 // while the record holds none.
 std::string configText(Disk& disk, uint16_t key) {
   if (!disk.config) return std::string();
-  const AttrItem* item = findItem(disk.config->attributes, kConfigGroup, key);
-  if (!item || item->length == 0) return std::string();
-  return std::string(reinterpret_cast<const char*>(item->bytes), strnlen(reinterpret_cast<const char*>(item->bytes), item->length));
+  char text[261] = {};
+  if (FileExReadCfgFldStr(&disk, key, text, sizeof text) <= 0) return std::string();
+  return text;
 }
 
 // Faults of a disk's trees: 0 sound, above 0 faults found, -1 the check failed.
@@ -96,6 +95,11 @@ ZEMTA_API int32_t FileExStartLog(FileExDiskHandle handle, int32_t check) {
   auto* table = static_cast<container::Entry*>(
       FileExCreate(&target, "\\SYSTEM\\LOG", -1, nullptr, container::kLogCreateWord, 0, 0, nullptr));
   if (!table) {
+    if (logDisk) FileExDiskRelease(logDisk);
+    return -1;
+  }
+  if (container::setUpSystemTable("\\SYSTEM\\LOG", table) < 0) {
+    FileExRelease(table, nullptr);
     if (logDisk) FileExDiskRelease(logDisk);
     return -1;
   }

@@ -56,13 +56,14 @@
 #include <set>
 
 #include "lib/container/disk/container_internal.h"
+#include "lib/container/disk/entry_access.h"
 #include "lib/container/disk/entry_model.h"
+#include "lib/container/tables/table_internal.h"
 #include "lib/core/report.h"
 #include "platform/base/last_error.h"
 
 namespace zemta::container {
 
-namespace {
 
 std::set<const void*>& liveEntries() {
   static std::set<const void*> live;
@@ -71,29 +72,17 @@ std::set<const void*>& liveEntries() {
 
 constexpr uint32_t kMaxName = 127;
 
-struct Failure {
-  uint32_t code;  // 0: already reported
-  int32_t line;
-};
-#define ENTRY_FAIL(code) throw Failure{static_cast<uint32_t>(code), __LINE__}
 
 void report(const Failure& failure) {
   if (failure.code != 0) ReportError(failure.line, __FILE__, failure.code);
 }
 
-}  // namespace
 
 bool isLiveEntry(const void* handle) { return handle && liveEntries().count(handle) != 0; }
 
 // --- handles -------------------------------------------------------------------
 
-namespace {
 
-// What a handle argument stands for: the disk (root folder) or an entry.
-struct Target {
-  Disk* disk = nullptr;
-  Entry* entry = nullptr;  // null for the root
-};
 
 bool resolveHandle(const void* handle, Target* target) {
   if (Disk* disk = findDisk(handle)) {
@@ -140,7 +129,6 @@ void dropTree(Disk& disk, int32_t* tree) {
   *tree = -1;
 }
 
-}  // namespace
 
 void releaseEntryObject(Disk& disk, Entry* entry) {
   for (Entry* index : entry->indexes)
@@ -160,36 +148,28 @@ void releaseEntryObject(Disk& disk, Entry* entry) {
 
 // --- the access bracket --------------------------------------------------------
 
-namespace {
 
 constexpr uint32_t kAccessBits = 0x3 | kStatePlainAccess;
 
 bool accessed(const Entry& entry) { return (entry.state & kAccessBits) != 0; }
 
-// Every entry of a handle: itself, its record store, its indexes.
-template <typename Visit>
-void forFamily(Entry& entry, Visit&& visit) {
-  visit(entry);
-  if (entry.store) visit(*entry.store);
-  for (Entry* index : entry.indexes)
-    if (index) visit(*index);
-}
 
-void beginAccess(Disk& disk, Entry* entry, uint32_t mode) {
-  if (entry && (entry->state & (kAccessBits | kStateOpen | kStateHeld))) return;
+bool beginAccess(Disk& disk, Entry* entry, uint32_t mode) {
+  if (entry && (entry->state & (kAccessBits | kStateOpen | kStateHeld))) return false;
   if (!entry && disk.accessed > 0 && disk.file != 0) {
     ++disk.accessed;
-    return;
+    return true;
   }
   if (disk.file == 0 && FileExDiskOpenFile(disk, mode, nullptr) != 0) ENTRY_FAIL(0);
   if (!entry) {
     ++disk.accessed;
-    return;
+    return true;
   }
   forFamily(*entry, [&](Entry& e) {
     e.state |= mode & kAccessBits;
     ++disk.accessed;
   });
+  return true;
 }
 
 // Ends access; failures are remembered in *result and every step still runs.
@@ -207,32 +187,7 @@ void endAccess(Disk& disk, Entry* entry, int32_t* result) {
   if (disk.accessed == 0 && FileExDiskCloseFile(disk, false) != 0) *result = -1;
 }
 
-// Runs body inside the access bracket of a handle; failures are reported
-// after the bracket ends.
-template <typename Body>
-int32_t withAccess(Disk& disk, Entry* entry, Body&& body) {
-  int32_t result = 0;
-  try {
-    beginAccess(disk, entry, kImplicitMode);
-  } catch (const Failure& failure) {
-    report(failure);
-    return -1;
-  }
-  int32_t value = -1;
-  try {
-    value = body();
-  } catch (const Failure& failure) {
-    report(failure);
-    result = -1;
-  } catch (const std::bad_alloc&) {
-    ZEMTA_REPORT(ZEMTA_ERR_NO_MEMORY);
-    result = -1;
-  }
-  endAccess(disk, entry, &result);
-  return result == 0 ? value : -1;
-}
 
-}  // namespace
 
 void FileExEntryFlush(Disk& disk, Entry& entry, int32_t* result) {
   if (entry.store) FileExEntryFlush(disk, *entry.store, result);
@@ -253,7 +208,6 @@ void FileExEntryFlush(Disk& disk, Entry& entry, int32_t* result) {
 
 // --- trees of an entry ---------------------------------------------------------
 
-namespace {
 
 int32_t FileExGetFuncHere(void* userData, BtreeExAllocFunc* alloc, BtreeExFreeFunc* release, int32_t* shared) {
   return FileExGetFunc(userData, reinterpret_cast<void*>(alloc), reinterpret_cast<void*>(release), shared);
@@ -345,11 +299,9 @@ void emptyTree(Disk& disk, int32_t tree, bool freeIds) {
     ENTRY_FAIL(0);
 }
 
-}  // namespace
 
 // --- creation ------------------------------------------------------------------
 
-namespace {
 
 struct KindSpec {
   uint32_t attributes;
@@ -376,6 +328,15 @@ void cutData(Disk& disk, Entry& entry);
 
 Entry* createAt(Disk& disk, const std::string& pathText, const char* path, int32_t length, const char* description,
                 uint32_t flags, uint32_t keyType, uint32_t keyLength, const char* ownerName);
+
+// A table or record that holds data has its attribute list loaded; a
+// table also opens its indexes.
+void loadOpenedEntry(Disk& disk, Entry& entry) {
+  const uint32_t flags = entry.typeFlags();
+  if (!(flags & (kTypeTable | kTypeRecord))) return;
+  if (get_u64le(entry.record + kFieldDataSize) != 0) loadAttributes(disk, entry);
+  if (flags & kTypeTable) openTableIndexes(disk, entry, false);
+}
 
 void openRecordStore(Disk& disk, Entry& table) {
   std::string tablePath = fullPathOf(disk, table.record);
@@ -498,6 +459,7 @@ Entry* createAt(Disk& disk, const std::string& pathText, const char* path, int32
     }
     if (entry->typeFlags() & kTypeTable) openRecordStore(disk, *entry);
     setOwnerName(*entry, ownerName);
+    loadOpenedEntry(disk, *entry);
   } catch (...) {
     releaseEntryObject(disk, entry);
     FileExDiskDropDirTree(disk);
@@ -507,11 +469,9 @@ Entry* createAt(Disk& disk, const std::string& pathText, const char* path, int32
   return entry;
 }
 
-}  // namespace
 
 // --- paths of entries ----------------------------------------------------------
 
-namespace {
 
 std::string fullPathOf(Disk& disk, const uint8_t* record) {
   std::vector<std::string> parts;
@@ -539,11 +499,9 @@ std::string fullPathOf(Disk& disk, const uint8_t* record) {
   return path;
 }
 
-}  // namespace
 
 // --- removal -------------------------------------------------------------------
 
-namespace {
 
 void removeEntryAt(Disk& disk, int32_t folderTree, int64_t position, bool fromRecordDeletion) {
   uint8_t record[kBlock];
@@ -599,19 +557,70 @@ void removeEntryAt(Disk& disk, int32_t folderTree, int64_t position, bool fromRe
   if (BtreeExSpaceFlush(&disk, 0) < 0) ENTRY_FAIL(0);
 }
 
-}  // namespace
 
 // --- data cut (entry_data.cpp) --------------------------------------------------
-
-namespace {
 
 void cutData(Disk& disk, Entry& entry) {
   if (setDataSize(disk, entry, 0) != 0) ENTRY_FAIL(0);
 }
 
+// --- the system entries --------------------------------------------------------
+
+namespace {
+
+struct SystemColumn {
+  const char* table;
+  uint16_t number;
+  const char* name;
+  uint16_t size, type, third;
+  uint32_t fifth;
+};
+
+// The columns of the system tables, as (size, type word, third value).
+const SystemColumn kSystemColumns[] = {
+    {"\\SYSTEM\\CONFIG", 1, "Log File Path", 12, 32, 40, 0},
+    {"\\SYSTEM\\CONFIG", 2, "Backup File Path", 12, 32, 40, 0},
+    {"\\SYSTEM\\CONFIG", 3, "Log Backup File Path", 12, 32, 40, 0},
+    {"\\SYSTEM\\CONFIG", 4, "Lib Backup File Path", 12, 32, 40, 0},
+    {"\\SYSTEM\\CONFIG", 5, "Backup Count", 2, 2, 2, 0},
+    {"\\SYSTEM\\CONFIG", 6, "Log Backup Count", 2, 2, 2, 0},
+    {"\\SYSTEM\\CONFIG", 7, "Lib Backup Count", 2, 2, 2, 0},
+    {"\\SYSTEM\\CONFIG", 8, "Backup Schedule", 4, 2111, 16, 0},
+    {"\\SYSTEM\\CONFIG", 9, "Check Log File Path", 12, 32, 40, 0},
+    {"\\SYSTEM\\ERROR", 1, "Line", 4, 1, 5, 0},
+    {"\\SYSTEM\\ERROR", 2, "File", 12, 0, 28, 0},
+    {"\\SYSTEM\\ERROR", 3, "Error", 4, 2, 8, 32},
+    {"\\SYSTEM\\ERROR", 4, "Description", 12, 32, 12, 0},
+    {"\\SYSTEM\\ERROR", 5, "Name", 16, 32, 14, 0},
+    {"\\SYSTEM\\HISTORY\\DATA", 1, "Backup File Path", 12, 0, 40, 0},
+    {"\\SYSTEM\\HISTORY\\LOG", 1, "Backup File Path", 12, 0, 40, 0},
+    {"\\SYSTEM\\HISTORY\\LIB", 1, "Backup File Path", 12, 0, 40, 0},
+    {"\\SYSTEM\\LOG", 1, "Action", 32, 287, 80, 0},
+    {"\\SYSTEM\\LOG", 2, "Name", 16, 32, 14, 0},
+};
+
 }  // namespace
 
-// --- the system entries --------------------------------------------------------
+int32_t setUpSystemTable(const char* path, FileExHandle table) {
+  if (!isTable(static_cast<Entry*>(table))) return 0;
+  if (FileExAllocOdr(table, 1, nullptr) > 0) return 0;  // made before
+  int32_t made = 0;
+  bool any = false;
+  for (const SystemColumn& c : kSystemColumns) {
+    if (std::strcmp(c.table, path) != 0) continue;
+    if (FileExInsColumn(table, c.number, c.name, c.size, c.type, c.third, 0, c.fifth, -1) != 0) return -1;
+    any = true;
+    made = 1;
+  }
+  if (any && FileExFldWrite(table, nullptr, 1) != 0) return -1;
+  // The configuration table holds its one record from the start.
+  uint64_t records = 0;
+  if (std::strcmp(path, "\\SYSTEM\\CONFIG") == 0 && FileExGetRecCount(table, &records) == 0 && records == 0) {
+    FileExHandle record = FileExRecInsert(table, 0xFFFFFFFFu, 0xFFFFFFFFu, nullptr, 0, nullptr);
+    if (!record || FileExRelease(record, nullptr) != 0) return -1;
+  }
+  return made;
+}
 
 int32_t initSystemEntries(Disk& disk) {
   struct SystemEntry {
@@ -629,10 +638,17 @@ int32_t initSystemEntries(Disk& disk) {
       {"\\SYSTEM\\HISTORY\\LIB", 24579},
   };
   const size_t count = disk.logDisk ? 1 : std::size(entries);
+  bool madeTables = false;
   for (size_t i = 0; i < count; ++i) {
     Entry* entry = static_cast<Entry*>(
         FileExCreate(&disk, entries[i].path, -1, nullptr, entries[i].flags | FILEEX_CREATE_OPEN, 0, 0, nullptr));
     if (!entry) return -1;
+    const int32_t setUp = setUpSystemTable(entries[i].path, entry);
+    if (setUp < 0) {
+      FileExRelease(entry, nullptr);
+      return -1;
+    }
+    madeTables = madeTables || setUp > 0;
     if (i == 0 && !(get_u32le(entry->record + kFieldAttributes) & kAttrSetUp)) {
       // Marked set up when made.
       put_u32le(entry->record + kFieldAttributes, get_u32le(entry->record + kFieldAttributes) | kAttrSetUp);
@@ -645,6 +661,12 @@ int32_t initSystemEntries(Disk& disk) {
       continue;
     }
     if (FileExRelease(entry, nullptr) != 0) return -1;
+  }
+  if (madeTables) {
+    // A fresh disk shows its creation time in all three stamps.
+    std::memcpy(disk.header + kFieldAccessed, disk.header + kFieldCreated, 8);
+    std::memcpy(disk.header + kFieldWritten, disk.header + kFieldCreated, 8);
+    disk.markDirty();
   }
   return 0;
 }
@@ -775,6 +797,7 @@ ZEMTA_API FileExHandle FileExCreateByID(FileExDiskHandle handle, uint32_t idLow,
       container::attachTrees(*disk, *entry);
       if (entry->typeFlags() & container::kTypeTable) container::openRecordStore(*disk, *entry);
       container::setOwnerName(*entry, ownerName);
+      container::loadOpenedEntry(*disk, *entry);
     } catch (...) {
       container::releaseEntryObject(*disk, entry);
       throw;
@@ -833,7 +856,15 @@ ZEMTA_API int32_t FileExRelease(FileExHandle handle, FileExDiskHandle) {
     if (!other || other == entry) continue;
     if (other->ownerHandle == entry) other->ownerHandle = nullptr;
     if (other->table == entry) {
+      // A temporary index or result set made on the table goes with it.
+      const bool temporaryResult = (other->typeFlags() & container::kTypeIndex) != 0;
+      const uint64_t id = other->id();
       if (FileExRelease(other, nullptr) != 0) result = -1;
+      if (temporaryResult && container::withAccess(disk, nullptr, [&]() -> int32_t {
+            container::removeEntryById(disk, id, false);
+            return 0;
+          }) != 0)
+        result = -1;
     }
   }
   container::forFamily(*entry, [](Entry& e) { e.state &= ~(container::kStateOpen | container::kStateHeld); });

@@ -94,7 +94,100 @@ ZEMTA_API uint64_t FileExSetPointer(FileExHandle entry, int64_t distance, int32_
 ZEMTA_API int32_t FileExWrite(FileExHandle entry, const void* data, uint32_t length);
 ZEMTA_API int32_t FileExRead(FileExHandle entry, void* buffer, uint32_t length, uint32_t* count);
 
+// --- table records (numbered 1 to n; number all ones appends) --------------------
+ZEMTA_API FileExHandle FileExRecInsert(FileExHandle table, uint32_t numberLow, uint32_t numberHigh, const char* description,
+                                       int32_t holdOpen, void* info);
+// Puts a logged record back with its ID (the 32-byte log information block).
+ZEMTA_API FileExHandle FileExRecInsByFlif(FileExHandle table, const void* logInfo, int32_t holdOpen);
+ZEMTA_API FileExHandle FileExRecOpen(FileExHandle table, uint32_t numberLow, uint32_t numberHigh, int32_t holdOpen,
+                                     void* info);
+ZEMTA_API FileExHandle FileExRecOpenByID(FileExHandle table, uint32_t idLow, uint32_t idHigh, int32_t holdOpen, void* info);
+ZEMTA_API int32_t FileExRecDelete(FileExHandle table, uint32_t numberLow, uint32_t numberHigh);
+ZEMTA_API int32_t FileExRecDelByID(FileExHandle table, uint32_t idLow, uint32_t idHigh);
+ZEMTA_API int32_t FileExGetRecCount(FileExHandle table, uint64_t* count);
+
+// --- fields (item keys: group in the low word, item in the high word) -------------
+#define FILEEX_FIELD_KEY(group, item) ((uint32_t)(group) | ((uint32_t)(item) << 16))
+ZEMTA_API int32_t FileExGetFld(FileExHandle entry, uint32_t key, void* buffer, int32_t size, uint16_t* type);
+ZEMTA_API int32_t FileExSetFld(FileExHandle entry, uint32_t* key, const void* data, int32_t length, uint16_t type);
+ZEMTA_API int32_t FileExClrFld(FileExHandle entry);
+ZEMTA_API int32_t FileExGetFldCount(FileExHandle entry, uint16_t group, uint16_t* items, int32_t capacity);
+// Blocks are length-prefixed: a u16 length counting itself, then the bytes.
+ZEMTA_API int32_t FileExSetFldByLog(FileExHandle entry, uint16_t group, const void* block);
+ZEMTA_API int32_t FileExSetLogInfo(FileExHandle record, const void* info, const void* name);
+ZEMTA_API int32_t FileExSetLogData(FileExHandle record, uint16_t group, const void* before, const void* after);
+ZEMTA_API int32_t FileExGetLogInfo(FileExHandle record, void* info, void* name);
+ZEMTA_API int32_t FileExGetLogData(FileExHandle record, uint16_t group, void* before, void* after);
+ZEMTA_API int32_t FileExWriteCfgFldStr(FileExDiskHandle disk, uint32_t key, const char* text);
+ZEMTA_API int32_t FileExWriteCfgFldInt(FileExDiskHandle disk, uint32_t key, int32_t value);
+ZEMTA_API int32_t FileExWriteCfgFldSch(FileExDiskHandle disk, uint32_t key, const void* schedule);
+ZEMTA_API int32_t FileExReadCfgFldStr(FileExDiskHandle disk, uint32_t key, char* buffer, int32_t size);
+ZEMTA_API int32_t FileExReadCfgFldInt(FileExDiskHandle disk, uint32_t key);
+// 1 with the 4-byte value, 0 when absent, -1.
+ZEMTA_API int32_t FileExReadCfgFldSch(FileExDiskHandle disk, uint32_t key, void* schedule);
 // Appends one row (line, file, error, description, name) to the disk's
 // "\SYSTEM\ERROR" table; 0, or -1 (a bad disk is reported as 0x20000106).
 ZEMTA_API int32_t FileExRecInsErr(void* disk, int32_t line, const char* file, uint32_t code,
                                   const char* description, const char* name);
+
+// --- field text, the change check and the record writer ----------------------------
+// Text of an item: bytes written with the NUL (the size needed for a null
+// buffer), 0 when absent or empty.
+ZEMTA_API int32_t FileExGetFldStr(FileExHandle entry, uint32_t key, char* buffer, int32_t size, uint32_t format);
+// The items' texts joined by commas; a text holding a comma, a quote or a
+// line break is quoted as CSV quotes it.
+ZEMTA_API int32_t FileExGetFldCsv(FileExHandle entry, uint16_t group, uint16_t count, const uint16_t* items, char* buffer,
+                                  int32_t size);
+// Change lists: u16 capacity (0 asks for the size), entries of u16 column,
+// u16 type, u16 length and the bytes, a closing u16 0. 1 changed, 0 not, -1.
+ZEMTA_API int32_t FileExFldModifyCheck(FileExHandle record, FileExHandle table, void* before, void* after);
+ZEMTA_API int32_t FileExFldWrite(FileExHandle entry, FileExHandle table, int32_t noLog);
+ZEMTA_API int32_t FileExFldRead(FileExHandle entry);
+
+// --- columns, column order, indexes and structure reports -------------------------
+// Position -1 (or beyond the end) appends the column to the order.
+ZEMTA_API int32_t FileExInsColumn(FileExHandle table, uint16_t column, const char* name, uint16_t size, uint16_t type,
+                                  uint16_t third, uint16_t fourth, uint32_t fifth, int32_t position);
+ZEMTA_API int32_t FileExAllocOdr(FileExHandle table, int32_t kind, uint16_t** order);
+ZEMTA_API int32_t FileExFreeOdr(FileExHandle table, uint16_t** order);
+// Progress: [0] 10 at the start, [1] the percentage done.
+ZEMTA_API FileExHandle FileExTempIdxCreate(FileExHandle table, uint16_t count, const uint16_t* columns, FileExHandle folder,
+                                           FileExHandle idSet, int32_t* progress);
+// Column definitions, links, action lists and order in column order; the
+// number of columns. Arrays belong to the caller: FileExFreeOdr for the
+// order, FileExFreeTblStruct for the others.
+ZEMTA_API int32_t FileExGetTblStruct(FileExHandle table, uint8_t** columns, uint8_t** links, uint8_t** actions,
+                                     uint16_t** order);
+ZEMTA_API int32_t FileExGetTblIdxStruct(FileExHandle table, uint8_t** definitions, uint16_t** numbers);
+// Frees an array of a structure report and sets the pointer to null.
+ZEMTA_API int32_t FileExFreeTblStruct(void** array);
+
+// --- record search and result sets -------------------------------------------------
+ZEMTA_API int32_t FileExGetTblRecID(FileExHandle table, uint32_t numberLow, uint32_t numberHigh, uint64_t* id);
+ZEMTA_API int32_t FileExGetTblRecNo(FileExHandle table, uint32_t idLow, uint32_t idHigh, uint64_t* number);
+ZEMTA_API int32_t FileExIsIndex(FileExHandle table, int32_t count, const uint16_t* columns);
+// Match class 0 none, 1 one, 2 several. With a number pointer the first
+// match's number is given and null returned; else the record is opened.
+ZEMTA_API FileExHandle FileExRecEqu(FileExHandle table, uint16_t count, const uint16_t* columns, const void* key,
+                                    int32_t* matchClass, uint64_t* number);
+// A to key of 0 (dashes and case ignored) or -1 (case ignored) asks for a
+// pattern search with the from key as the pattern.
+#define FILEEX_PATTERN_LOOSE ((const void*)0)
+#define FILEEX_PATTERN_STRICT ((const void*)-1)
+ZEMTA_API FileExHandle FileExRecSear(FileExHandle table, uint16_t count, const uint16_t* columns, const void* from,
+                                     const void* to, FileExHandle owner);
+ZEMTA_API int32_t FileExRecOrSear(FileExHandle table, uint16_t count, const uint16_t* columns, const void* from,
+                                  const void* to, FileExHandle set);
+ZEMTA_API int32_t FileExRecAndSear(FileExHandle table, uint16_t count, const uint16_t* columns, const void* from,
+                                   const void* to, FileExHandle set);
+ZEMTA_API FileExHandle FileExRecRefSearByIdx(FileExHandle tableA, FileExHandle tableB, uint16_t count,
+                                             const uint16_t* columnsA, const uint16_t* columnsB, FileExHandle setB);
+ZEMTA_API int32_t FileExRecCombine(FileExHandle setA, FileExHandle setB, int32_t mode);
+ZEMTA_API int32_t FileExRecOrder(FileExHandle table, uint16_t count, const uint16_t* columns, int32_t ascending,
+                                 FileExHandle set);
+ZEMTA_API int32_t FileExGetSearCount(FileExHandle set, uint64_t* count);
+// 1 found, 0 at the end, -1.
+ZEMTA_API int32_t FileExFetchNextID(FileExHandle table, FileExHandle set, uint64_t* position, uint64_t* id);
+ZEMTA_API int32_t FileExFetchNextRec(FileExHandle table, FileExHandle set, uint64_t* position, uint64_t* number);
+ZEMTA_API FileExHandle FileExFetchNext(FileExHandle table, FileExHandle set, uint64_t* position);
+ZEMTA_API int32_t FileExIdxRemove(FileExHandle set);

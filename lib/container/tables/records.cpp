@@ -1,0 +1,303 @@
+// The records of a table: inserted, opened and deleted by number or ID, and
+// counted.
+//
+// A record is an entry of kind 4 under its table, named by its ID key (u16
+// 0, u64 ID, u16 4, u16 0); its fields live in its attribute list (group
+// 10, item = column number), stored in its data. Records are numbered 1 to
+// n without gaps: the table's record store (a kind-5 entry) holds the
+// record-number tree (u64 number -> record ID) and the ID tree (record ID ->
+// number); the count is the u64 at 384 of the table's entry record.
+// Inserting or deleting in the middle renumbers the records after it.
+#include <cstring>
+#include <string>
+
+#include "lib/container/tables/table_internal.h"
+#include "platform/base/last_error.h"
+#include "zemta/fileex.h"
+
+namespace zemta::container {
+
+namespace {
+
+uint64_t countOf(const Entry& table) { return get_u64le(table.record + kFieldRecordCount); }
+
+void setCount(Entry& table, uint64_t count) {
+  put_u64le(table.record + kFieldRecordCount, count);
+  table.state |= kStateDirty;
+}
+
+std::string recordPath(Disk& disk, Entry& table, uint64_t id) {
+  uint8_t key[14] = {};
+  put_u64le(key + 2, id);
+  put_u16le(key + 10, FILEEX_KIND_RECORD);
+  return fullPathOf(disk, table.record) + "\\" + std::string(reinterpret_cast<char*>(key), 14);
+}
+
+void holdOrLeave(Disk& disk, Entry& record, bool holdOpen) {
+  if (!holdOpen) return;
+  beginAccess(disk, &record, 1 | kStatePlainAccess);
+  record.state |= kStateOpen;
+}
+
+// Puts a new record's (number, ID) into the store, renumbering those after it.
+uint64_t placeRecord(Disk& disk, Entry& table, uint64_t wanted, uint64_t id) {
+  const uint64_t count = countOf(table) + 1;
+  setCount(table, count);
+  const uint64_t number = wanted < count ? wanted : count;
+  if (number < count) {
+    for (int32_t tree : {table.storeNumberTree, table.storeIdTree})
+      if (BtreeExChgRecKey(tree, static_cast<uint32_t>(number), static_cast<uint32_t>(number >> 32),
+                           static_cast<uint32_t>(count - 1), static_cast<uint32_t>((count - 1) >> 32),
+                           static_cast<uint32_t>(number + 1), static_cast<uint32_t>((number + 1) >> 32)) != 0)
+        ENTRY_FAIL(0);
+  }
+  uint8_t key[8];
+  put_u64le(key, number);
+  treeInsert(table.storeNumberTree, id, key, 8);
+  treeInsert(table.storeIdTree, id, key, 8);
+  if (BtreeExSpaceFlush(&disk, 0) < 0) ENTRY_FAIL(0);
+  return number;
+}
+
+Entry* makeRecord(Disk& disk, Entry& table, uint64_t id, const char* description) {
+  const std::string path = recordPath(disk, table, id);
+  Entry* record = createAt(disk, path.substr(0, path.size() - 14), path.data(), static_cast<int32_t>(path.size()),
+                           description, FILEEX_KIND_RECORD, 0, 0, table.ownerName.c_str());
+  record->ownerHandle = &table;
+  return record;
+}
+
+}  // namespace
+
+bool isTable(const Entry* entry) { return entry && (entry->typeFlags() & kTypeTable) && entry->store; }
+
+uint64_t recordIdAt(Entry& table, uint64_t number) {
+  uint8_t key[8];
+  put_u64le(key, number);
+  uint64_t id = 0;
+  const int32_t found = BtreeExEqu(table.storeNumberTree, &id, key);
+  if (found < 0) ENTRY_FAIL(0);
+  return found == 1 ? id : 0;
+}
+
+uint64_t recordNumberOf(Entry& table, uint64_t id) {
+  uint8_t key[8] = {};
+  if (!treeKeyOfId(table.storeIdTree, id, key, 8)) return 0;
+  return get_u64le(key);
+}
+
+Entry* openRecordEntry(Disk& disk, Entry& table, uint64_t id) {
+  uint8_t idKey[8];
+  put_u64le(idKey, id);
+  uint64_t position = 0;
+  const int32_t found = BtreeExEqu(disk.idTree, &position, idKey);
+  if (found < 0) ENTRY_FAIL(0);
+  if (found == 0) ENTRY_FAIL(ZEMTA_ERR_BAD_PARAMETER);
+  Entry* record = newEntry(disk);
+  try {
+    readRecord(disk, static_cast<int64_t>(position), record->record);
+    if (!(record->typeFlags() & kTypeRecord)) ENTRY_FAIL(ZEMTA_ERR_FILE_FORMAT);
+    record->position = static_cast<int64_t>(position);
+    attachTrees(disk, *record);
+    record->ownerHandle = &table;
+    setOwnerName(*record, table.ownerName.c_str());
+    if (get_u64le(record->record + kFieldDataSize) != 0) loadAttributes(disk, *record);
+  } catch (...) {
+    releaseEntryObject(disk, record);
+    throw;
+  }
+  return record;
+}
+
+Entry* insertRecord(Disk& disk, Entry& table, uint64_t number, const char* description, bool holdOpen) {
+  if (!isTable(&table)) ENTRY_FAIL(ZEMTA_ERR_BAD_FILE_NAME);
+  if (number == 0) ENTRY_FAIL(ZEMTA_ERR_BAD_PARAMETER);
+  Entry* record = makeRecord(disk, table, ~0ull, description);
+  try {
+    placeRecord(disk, table, number, record->id());
+    holdOrLeave(disk, *record, holdOpen);
+  } catch (...) {
+    releaseEntryObject(disk, record);
+    throw;
+  }
+  return record;
+}
+
+}  // namespace zemta::container
+
+namespace container = zemta::container;
+using container::Disk;
+using container::Entry;
+using container::Target;
+
+namespace {
+
+bool tableOf(FileExHandle handle, Target* target) {
+  if (!container::resolveHandle(handle, target)) return false;
+  if (!container::isTable(target->entry)) {
+    ZEMTA_REPORT(ZEMTA_ERR_BAD_FILE_NAME);
+    return false;
+  }
+  return true;
+}
+
+uint64_t join(uint32_t low, uint32_t high) { return low | (static_cast<uint64_t>(high) << 32); }
+
+void fillInfo(Entry* record, void* info) {
+  if (info && record) FileExDescriptor(record, info, 8);
+}
+
+// Opens a record by ID for the caller: refused while another handle has it.
+Entry* openForCaller(Disk& disk, Entry& table, uint64_t id, bool holdOpen) {
+  if (container::openHandleWithId(disk, id, nullptr))
+    throw container::Failure{platform::kErrorSharingViolation, __LINE__};
+  Entry* record = container::openRecordEntry(disk, table, id);
+  try {
+    container::holdOrLeave(disk, *record, holdOpen);
+  } catch (...) {
+    container::releaseEntryObject(disk, record);
+    throw;
+  }
+  return record;
+}
+
+int32_t deleteRecord(Disk& disk, Entry& table, uint64_t number, uint64_t id) {
+  if (number == 0) number = container::recordNumberOf(table, id);
+  if (id == 0) id = container::recordIdAt(table, number);
+  if (number == 0 || id == 0) throw container::Failure{ZEMTA_ERR_BAD_PARAMETER, __LINE__};
+  if (container::openHandleWithId(disk, id, nullptr)) throw container::Failure{ZEMTA_ERR_FILE_IN_USE, __LINE__};
+  Entry* record = container::openRecordEntry(disk, table, id);
+  const int64_t position = record->position;
+  try {
+    if (zemta::container::get_u64le(record->record + container::kFieldDataSize) != 0) {
+      record->deleting = true;
+      container::writeEntry(disk, *record, &table, false);
+    }
+  } catch (...) {
+    container::releaseEntryObject(disk, record);
+    throw;
+  }
+  container::releaseEntryObject(disk, record);
+  uint8_t key[8];
+  zemta::container::put_u64le(key, number);
+  container::treeDelete(table.storeNumberTree, id, key, 8);
+  container::treeDelete(table.storeIdTree, id, key, 8);
+  const uint64_t count = container::countOf(table);
+  if (number < count) {
+    for (int32_t tree : {table.storeNumberTree, table.storeIdTree})
+      if (BtreeExChgRecKey(tree, static_cast<uint32_t>(number + 1), static_cast<uint32_t>((number + 1) >> 32),
+                           static_cast<uint32_t>(count), static_cast<uint32_t>(count >> 32), static_cast<uint32_t>(number),
+                           static_cast<uint32_t>(number >> 32)) != 0)
+        throw container::Failure{0, __LINE__};
+  }
+  container::setCount(table, count - 1);
+  container::removeEntryAt(disk, table.firstTree, position, true);
+  return 0;
+}
+
+}  // namespace
+
+ZEMTA_API FileExHandle FileExRecInsert(FileExHandle handle, uint32_t numberLow, uint32_t numberHigh, const char* description,
+                                       int32_t holdOpen, void* info) {
+  Target target;
+  if (!tableOf(handle, &target)) return nullptr;
+  Entry* made = nullptr;
+  if (container::withAccess(*target.disk, target.entry, [&]() -> int32_t {
+        made = container::insertRecord(*target.disk, *target.entry, join(numberLow, numberHigh), description, holdOpen != 0);
+        return 0;
+      }) != 0)
+    return nullptr;
+  fillInfo(made, info);
+  return made;
+}
+
+ZEMTA_API FileExHandle FileExRecInsByFlif(FileExHandle handle, const void* logInfo, int32_t holdOpen) {
+  Target target;
+  if (!tableOf(handle, &target)) return nullptr;
+  container::LogInfo info;
+  if (!logInfo || !container::readLogInfo(static_cast<const uint8_t*>(logInfo), 32, &info) ||
+      info.kind != FILEEX_KIND_RECORD || info.recordNumber == 0 || info.entryId == 0 || info.entryId == ~0ull) {
+    ZEMTA_REPORT(ZEMTA_ERR_BAD_PARAMETER);
+    return nullptr;
+  }
+  Entry* made = nullptr;
+  if (container::withAccess(*target.disk, target.entry, [&]() -> int32_t {
+        Disk& disk = *target.disk;
+        Entry& table = *target.entry;
+        Entry* record = container::makeRecord(disk, table, info.entryId, nullptr);
+        try {
+          container::placeRecord(disk, table, info.recordNumber, record->id());
+          container::holdOrLeave(disk, *record, holdOpen != 0);
+        } catch (...) {
+          container::releaseEntryObject(disk, record);
+          throw;
+        }
+        made = record;
+        return 0;
+      }) != 0)
+    return nullptr;
+  return made;
+}
+
+ZEMTA_API FileExHandle FileExRecOpen(FileExHandle handle, uint32_t numberLow, uint32_t numberHigh, int32_t holdOpen,
+                                     void* info) {
+  Target target;
+  if (!tableOf(handle, &target)) return nullptr;
+  const uint64_t number = join(numberLow, numberHigh);
+  Entry* made = nullptr;
+  if (container::withAccess(*target.disk, target.entry, [&]() -> int32_t {
+        if (number == 0 || number > container::countOf(*target.entry))
+          throw container::Failure{ZEMTA_ERR_BAD_PARAMETER, __LINE__};
+        const uint64_t id = container::recordIdAt(*target.entry, number);
+        if (id == 0) throw container::Failure{ZEMTA_ERR_BAD_PARAMETER, __LINE__};
+        made = openForCaller(*target.disk, *target.entry, id, holdOpen != 0);
+        return 0;
+      }) != 0)
+    return nullptr;
+  fillInfo(made, info);
+  return made;
+}
+
+ZEMTA_API FileExHandle FileExRecOpenByID(FileExHandle handle, uint32_t idLow, uint32_t idHigh, int32_t holdOpen, void* info) {
+  Target target;
+  if (!tableOf(handle, &target)) return nullptr;
+  const uint64_t id = join(idLow, idHigh);
+  Entry* made = nullptr;
+  if (container::withAccess(*target.disk, target.entry, [&]() -> int32_t {
+        if (id == 0 || container::recordNumberOf(*target.entry, id) == 0)
+          throw container::Failure{ZEMTA_ERR_BAD_PARAMETER, __LINE__};
+        made = openForCaller(*target.disk, *target.entry, id, holdOpen != 0);
+        return 0;
+      }) != 0)
+    return nullptr;
+  fillInfo(made, info);
+  return made;
+}
+
+ZEMTA_API int32_t FileExRecDelete(FileExHandle handle, uint32_t numberLow, uint32_t numberHigh) {
+  Target target;
+  if (!tableOf(handle, &target)) return -1;
+  const uint64_t number = join(numberLow, numberHigh);
+  return container::withAccess(*target.disk, target.entry, [&]() -> int32_t {
+    if (number == 0 || number > container::countOf(*target.entry)) throw container::Failure{ZEMTA_ERR_BAD_PARAMETER, __LINE__};
+    return deleteRecord(*target.disk, *target.entry, number, 0);
+  });
+}
+
+ZEMTA_API int32_t FileExRecDelByID(FileExHandle handle, uint32_t idLow, uint32_t idHigh) {
+  Target target;
+  if (!tableOf(handle, &target)) return -1;
+  const uint64_t id = join(idLow, idHigh);
+  return container::withAccess(*target.disk, target.entry, [&]() -> int32_t {
+    if (id == 0 || container::recordNumberOf(*target.entry, id) == 0)
+      throw container::Failure{ZEMTA_ERR_BAD_PARAMETER, __LINE__};
+    return deleteRecord(*target.disk, *target.entry, 0, id);
+  });
+}
+
+ZEMTA_API int32_t FileExGetRecCount(FileExHandle handle, uint64_t* count) {
+  Target target;
+  if (!tableOf(handle, &target)) return -1;
+  if (count) *count = container::countOf(*target.entry);
+  return 0;
+}
