@@ -10,6 +10,7 @@
 #include "platform/base/serial_line.h"
 #include "platform/base/sync.h"
 #include "comm/settings_words.h"
+#include "comm/sock/socket_port.h"
 
 namespace {
 
@@ -68,7 +69,10 @@ CCommCtrl::CCommCtrl()
       sendAddressText_(addressText(0x7F000001)),
       logFileName_("LOG.TXT") {}
 
-CCommCtrl::~CCommCtrl() { CommClose(); }
+CCommCtrl::~CCommCtrl() {
+  CommClose();
+  RetireSocketPort();
+}
 
 std::string CCommCtrl::GetPortName() const { return portName_; }
 void CCommCtrl::SetPortName(const char* name) { portName_ = textOf(name); }

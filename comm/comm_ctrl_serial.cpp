@@ -2,6 +2,7 @@
 #include <cstdlib>
 
 #include "comm/settings_words.h"
+#include "comm/sock/socket_port.h"
 #include "comm/window_link.h"
 #include "platform/base/clock.h"
 #include "platform/base/last_error.h"
@@ -54,11 +55,8 @@ int32_t CCommCtrl::CommOpen(HWND owner, CommCallback callback) {
   if (!owner) return 0;
   const quorex::WindowLink& link = quorex::windowLink();
   if (!callback && !link.isWindow(owner)) return 0;
-  if (socketMode_) {
-    // The socket side opens sockets; this object opens serial lines only.
-    platform::setLastError(platform::kErrorNotSupported);
-    return 0;
-  }
+  if (socketMode_) return SockOpen(owner, callback);
+  if (!RetireSocketPort()) return 0;
 
   if (logging_) {
     if (!OpenLog(false)) return 0;
@@ -154,6 +152,10 @@ void CCommCtrl::CommClose() {
   }
   CloseLog();
   if (!open_.load()) return;
+  if (socketPort_) {
+    SockClose();
+    return;
+  }
   callback_ = nullptr;
   owner_ = nullptr;
   open_ = 0;
@@ -165,7 +167,10 @@ void CCommCtrl::CommClose() {
   platform::sleepMilliseconds(100);
 }
 
-int32_t CCommCtrl::IsPortValid() const { return open_.load() && line_->isUsable() ? 1 : 0; }
+int32_t CCommCtrl::IsPortValid() const {
+  if (socketPort_) return open_.load() ? 1 : 0;
+  return open_.load() && line_->isUsable() ? 1 : 0;
+}
 
 uint32_t CCommCtrl::CommEvent(uint32_t event) {
   if (CommCallback callback = callback_.load()) return static_cast<uint32_t>(callback(event, callbackOwner_.load()));
@@ -177,6 +182,7 @@ uint32_t CCommCtrl::CommEvent(uint32_t event) {
 }
 
 int32_t CCommCtrl::CommRead(void* buffer, int32_t size, uint32_t* errors) {
+  if (socketPort_) return SockRead(buffer, size, errors);
   if (!open_.load()) {
     platform::setLastError(platform::kErrorInvalidHandle);
     return -1;
@@ -194,6 +200,7 @@ int32_t CCommCtrl::CommRead(void* buffer, int32_t size, uint32_t* errors) {
 }
 
 int32_t CCommCtrl::CommWrite(const void* data, int32_t length, uint32_t* errors) {
+  if (socketPort_) return SockWrite(data, length, errors);
   if (!open_.load()) {
     platform::setLastError(platform::kErrorInvalidHandle);
     return -1;
@@ -220,6 +227,7 @@ int32_t CCommCtrl::CommWrite(const void* data, int32_t length, uint32_t* errors)
 
 int32_t CCommCtrl::GetInQue() {
   if (!open_.load()) return -1;
+  if (socketPort_) return GetSockInQue();
   int32_t n = line_->inQueue();
   if (n < 0) return -1;
   gatheredErrors_ |= line_->takeLineErrors();

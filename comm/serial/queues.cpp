@@ -216,6 +216,7 @@ void CSerial::OutQueCheck(int32_t txEmpty) {
 
 void CSerial::OnOutTimer(uint32_t id, int32_t index) {
   OutQueueEntry& e = outQueue_[index];
+  if (N114WaitTimer(index)) return;
   e.timerExpired = 1;
   if (e.sendCount <= e.retryLimit) {
     if (e.answered) {

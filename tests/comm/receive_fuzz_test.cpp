@@ -122,4 +122,138 @@ TEST_F(ReceiveFuzzTest, RandomAndMutatedFramesInEveryFraming) {
   owner_->pumpNow();
 }
 
+// An N114 frame of a random command of the table (or any byte), with a
+// length field that mostly fits, good check bytes most of the time.
+std::string n114Frame(std::mt19937& random) {
+  static const uint8_t kCommands[] = {0x02, 0x04, 0x05, 0x06, 0x15, 0xA1, 0xA2, 0xA5, 0xA8,
+                                      0xA9, 0xAA, 0xAB, 0xAD, 0xAE, 0xB1, 0xB5, 0xBE, 0xFC};
+  const uint8_t command = random() % 10 ? kCommands[random() % sizeof kCommands] : static_cast<uint8_t>(random());
+  const uint16_t to = random() % 2 ? 0x2001 : static_cast<uint16_t>(random());
+  std::string f = {static_cast<char>(to >> 8), static_cast<char>(to), 0x20, 0x05, static_cast<char>(random()),
+                   static_cast<char>(command)};
+  if (command == 0x06 || command == 0x15) {
+    if (command == 0x15) f += static_cast<char>(random() % 8);
+    return f;
+  }
+  const uint16_t n = static_cast<uint16_t>(random() % 4 ? random() % 24 : random());
+  f += static_cast<char>(n >> 8);
+  f += static_cast<char>(n);
+  std::string data = randomBytes(random, random() % 2 ? n & 0xFF : random() % 40);
+  if (command == 0x02 && data.size() >= 6) {
+    data[4] = static_cast<char>((data.size() - 6) >> 8);
+    data[5] = static_cast<char>(data.size() - 6);
+  }
+  f += data;
+  std::vector<uint8_t> b(f.begin(), f.end());
+  b.resize(b.size() + 2);
+  int32_t length = static_cast<int32_t>(f.size());
+  CSerial::MakeCheck(b.data(), &length);
+  if (random() % 6 == 0) b[static_cast<size_t>(length) - 1] ^= 0x5A;
+  return std::string(b.begin(), b.begin() + length);
+}
+
+std::string le32(uint32_t v) {
+  return {static_cast<char>(v), static_cast<char>(v >> 8), static_cast<char>(v >> 16), static_cast<char>(v >> 24)};
+}
+
+uint32_t crc32(const std::string& s) {
+  uint32_t reg = 0xFFFFFFFFu;
+  for (size_t i = 1; i < s.size(); ++i) {
+    reg ^= static_cast<uint8_t>(s[i]);
+    for (int k = 0; k < 8; ++k) reg = (reg & 1) ? (reg >> 1) ^ 0xEDB88320u : reg >> 1;
+  }
+  return ~reg;
+}
+
+// An N143 frame from the host or another link: a data frame of random
+// elements whose sizes may lie, or a link command, with a good CRC-32 most
+// of the time.
+std::string n143Frame(std::mt19937& random, uint8_t* hostNumber) {
+  static const uint8_t kTypes[] = {0x01, 0x02, 0x03, 0xFE, 0x52, 0x5E, 0x55, 0xAE,
+                                   0xF6, 0x56, 0xA7, 0xA2, 0xAF, 0xFC, 0x77};
+  static const uint8_t kLinks[] = {0x82, 0x95, 0x9C, 0xC0, 0xCA, 0xCB, 0xCC, 0xCD, 0xCE, 0xCF, 0xA0};
+  const uint8_t command = random() % 2 ? 0x82 : kLinks[random() % sizeof kLinks];
+  std::string data;
+  if (command == 0x82) {
+    const int count = static_cast<int>(random() % 5);
+    data += static_cast<char>(random() % 8 ? count : random());
+    for (int i = 0; i < count; ++i) {
+      data += static_cast<char>(kTypes[random() % sizeof kTypes]);
+      data += randomBytes(random, random() % 30);
+    }
+  } else {
+    data = randomBytes(random, random() % 3 == 0 ? 6 : random() % 20);
+  }
+  const uint32_t from = random() % 3 ? 0xAABBCCDD : static_cast<uint32_t>(random());
+  const uint8_t number = random() % 4 ? static_cast<uint8_t>(++*hostNumber) : static_cast<uint8_t>(random());
+  std::string f = std::string("\x16", 1) + le32(from) + static_cast<char>(command) + static_cast<char>(number) +
+                  static_cast<char>(random()) + static_cast<char>(data.size()) +
+                  static_cast<char>((data.size() >> 8) | ((random() % 16) << 4)) + data;
+  uint32_t crc = crc32(f);
+  if (random() % 8 == 0) crc ^= 1;
+  return f + le32(crc);
+}
+
+TEST_F(ReceiveFuzzTest, RandomAndMutatedN114AndN143Frames) {
+  serial_->SetHostAddress(0x2001);
+  serial_->SetPLinkID(0x11223344);
+  serial_->SetHostID(0xAABBCCDD, 0);
+  serial_->SetDefaultTimeOut(60000);
+  open();
+  std::mt19937 random(20261211);
+  uint8_t hostNumber = 0;
+  int32_t tag = 1;
+  struct {
+    const char* name;
+    uint32_t n114, n143;
+  } const kFramings[] = {
+      {"N114 on", 0x01000000, 0x10000000},
+      {"N114 on with HDLC", 0x00000000, 0x10000000},
+      {"N143 on", 0x11000000, 0x00000000},
+      {"both off, frames pending", 0x11000000, 0x10000000},
+  };
+  for (const auto& framing : kFramings) {
+    SCOPED_TRACE(framing.name);
+    serial_->SetN114Mode(framing.n114);
+    serial_->SetN143Mode(framing.n143);
+    for (int run = 0; run < 400; ++run) {
+      if (queueEmpty()) {
+        const std::string data = randomBytes(random, random() % 12);
+        const uint16_t n = static_cast<uint16_t>(data.size());
+        serial_->N114L1Write(0x2005, 0xFFFF, 0xA8, tag++, n, data.data());
+        serial_->N114L2Write(0x2005, 0xFFFF, 0x02, 0x40, tag++, n, data.data());
+        serial_->N143L2Write(random() % 2 ? 0xFE : 0x55, tag++, n, data.data(), 0, static_cast<uint8_t>(random()),
+                             random() % 2 ? 0 : 7);
+        serial_->N143L1Write(tag++, 0, nullptr, 0xCC, 0, 0);
+      }
+      std::string input;
+      switch (random() % 5) {
+        case 0: input = n114Frame(random); break;
+        case 1:
+        case 2: input = n143Frame(random, &hostNumber); break;
+        case 3: input = hdlcFrame(random, random() % 2 ? n114Frame(random) : n143Frame(random, &hostNumber)); break;
+        default: input = randomBytes(random, random() % 600); break;
+      }
+      if (random() % 2) input = mutate(random, input);
+      if (random() % 5 == 0) input += random() % 2 ? n114Frame(random) : n143Frame(random, &hostNumber);
+      size_t at = 0;
+      while (at < input.size()) {
+        const size_t piece = 1 + random() % (input.size() - at);
+        serial_->ReceiveBytes(input.data() + at, static_cast<int32_t>(piece), 0);
+        ASSERT_GE(serial_->receiveCount_, 0);
+        ASSERT_LE(serial_->receiveCount_, CSerial::kReceiveBufferSize);
+        at += piece;
+      }
+      if (random() % 8 == 0 && serial_->receiveTimerId_) serial_->OnInTimer(serial_->receiveTimerId_);
+      readAll();
+      for (const Entry& e : entries_) ASSERT_LE(e.data.size(), static_cast<size_t>(CSerial::kReceiveBufferSize));
+      entries_.clear();
+      if (random() % 40 == 0) {
+        for (int32_t t = tag - 4; t < tag; ++t) serial_->CommCueDelete(t);
+      }
+      owner_->pumpNow();
+    }
+  }
+}
+
 }  // namespace

@@ -153,6 +153,26 @@ class QUOREX_API CCommCtrl {
   // The device path a port name stands for.
   std::string DevicePathOf(const std::string& portName) const;
 
+  // --- socket mode -------------------------------------------------------------
+  // With the socket-mode switch on, CommOpen, CommClose, CommRead, CommWrite
+  // and GetInQue reach these. One UDP socket (the send address and port
+  // follow the last sender), a TCP client (connect request 1) or a TCP
+  // server (connect request 0) that serves one client at a time and takes
+  // the next when it leaves. Received packets wait in a ring of 255; a full
+  // ring drops its oldest packet, and the next read reports 0x1 (receive
+  // overflow) in *errors. A passing receive error (a refused datagram, a
+  // reset) is reported the same way and the port keeps receiving.
+  int32_t SockOpen(HWND owner, CommCallback callback);
+  void SockClose();
+  // Bytes of the oldest packet copied (one read never spans two packets), 0
+  // when nothing waits, -1 for a null buffer or size <= 0.
+  int32_t SockRead(void* buffer, int32_t size, uint32_t* errors);
+  // The bytes handed to the socket, as the serial write counts them; -1 on
+  // failure, for no data or a length of 0.
+  int32_t SockWrite(const void* data, int32_t length, uint32_t* errors);
+  // The unread bytes of the oldest waiting packet, 0 when none.
+  int32_t GetSockInQue();
+
   // --- the traffic log ----------------------------------------------------------
   // The log operations return 1 on success and 0 on failure, with the
   // thread's last error set (platform/base/last_error.h); a log that is
@@ -180,11 +200,17 @@ class QUOREX_API CCommCtrl {
   bool WriteLogBytes(const std::string& bytes);
   bool LogIsOpen() const;
   void ReleasePort();
+  struct SocketPort;
+  void SocketThread();
+  bool SocketReport(uint32_t event);
+  // Ends what is left of an earlier socket open; false when that cannot be
+  // done from this thread.
+  bool RetireSocketPort();
   int32_t ModemControlBit(uint32_t bit, int32_t on);
 
   // The open flag and the event thread.
   std::atomic<int32_t> open_{0};
-  int32_t socketConnected_ = 0;
+  std::atomic<int32_t> socketConnected_{0};
   uint32_t eventMask_ = kCommEventReceived;
   double characterTime_ = 0.0;
   std::unique_ptr<platform::SerialLine> line_;
@@ -229,6 +255,7 @@ class QUOREX_API CCommCtrl {
   uint32_t protocol_ = 0;
   uint32_t sendAddress_ = 0x7F000001;
   std::string sendAddressText_;
+  std::unique_ptr<SocketPort> socketPort_;
 
   // The traffic log; the lock keeps lines whole when both threads log.
   std::string logFileName_;

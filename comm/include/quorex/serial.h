@@ -88,11 +88,9 @@ class QUOREX_API CSerial {
   void SetReceiveTimeOut(uint32_t ms) { receiveTimeout_ = ms == 0 ? 1 : ms; }
   void SetRetry(int32_t retry) { retryCount_ = retry < 0 ? 0 : retry; }
   void SetMaxTimer(int32_t count) { maxTimers_ = count < 1 ? 1 : count; }
-  // NOT YET WORKING: the N114 and N143 framings are not built. Their modes
-  // and settings are stored and the output queue keeps frames queued in
-  // those modes as it should, but N114Check and N143Check never claim
-  // received bytes (they go on to the binary and text framings), so no N114
-  // or N143 frame is ever received.
+  // N114 is on when its mode word lacks 0x10000000 (the default 0x11000000
+  // has it); N143 likewise. Off, their frames are still recognised but never
+  // treated as errors.
   void SetN114Mode(uint32_t mode) { n114Mode_ = mode; }
   void SetN143Mode(uint32_t mode) { n143Mode_ = mode; }
   void SetBinMode(uint32_t mode, uint32_t header, uint32_t mask, int32_t seqPos, int32_t nakPos, int32_t lenPos,
@@ -182,9 +180,9 @@ class QUOREX_API CSerial {
   // Each looks at the receive buffer and answers 0 (not mine, or not
   // complete yet), -1 (broken: drop the buffer) or the bytes it consumed
   // after queueing what they carry.
-  int32_t N143Check(uint32_t status);  // not yet working: always 0
+  int32_t N143Check(uint32_t status);
   int32_t BinCheck(uint32_t status);
-  int32_t N114Check(uint32_t status);  // not yet working: always 0
+  int32_t N114Check(uint32_t status);
   int32_t TextCheck(uint32_t status);
   // Skipping leading line feeds: the position after the first other byte
   // when it equals value, else 0.
@@ -199,6 +197,50 @@ class QUOREX_API CSerial {
   // default time-out; immediate sends it without waiting for a free line.
   // 0 queued, -1 refused (nothing queued).
   int32_t BinWrite(int32_t tag, uint16_t length, const void* data, int32_t immediate = 0);
+
+  // --- N114 frames (big-endian; see n114.cpp) -------------------------------------------
+  // Source 0xFFFF means the host address. 0 queued, -1 refused.
+  int32_t N114L1Write(uint16_t destination, uint16_t source, uint8_t command, int32_t tag, uint16_t length,
+                      const void* data, int32_t immediate = 0);
+  // l2Destination 0xFF means the low byte of the L1 destination.
+  int32_t N114L2Write(uint16_t destination, uint16_t source, uint8_t l1Command, uint8_t l2Command, int32_t tag,
+                      uint16_t length, const void* data, uint8_t l2Destination = 0xFF, int32_t immediate = 0);
+  // The 8-byte L1 header; raises sequence counter A.
+  void MakeN114L1Header(uint8_t* out, uint16_t destination, uint16_t source, uint8_t command, uint16_t length);
+  // Appends S and R (frame must have room for two more bytes) and adds 2 to *length.
+  static void MakeCheck(uint8_t* frame, int32_t* length);
+  // 1 when the last two bytes are S and R of the bytes before them.
+  static int32_t CalCheck(const uint8_t* frame, int32_t length);
+  // Answer the frame at the start of the receive buffer; result back, or -1
+  // when the answer cannot be queued.
+  int32_t N114L1Ack(int32_t result);
+  int32_t N114L1Nak(uint8_t code, int32_t result);
+  // 1 paired (its tag in *tag), 0 only an answered request matched, -1 none.
+  int32_t N114OutQueCheck(int32_t* tag);
+
+  // --- N143 frames (little-endian; see n143.cpp) -------------------------------------------
+  // Each fails (-1) without a link ID.
+  int32_t N143L1Write(int32_t tag, uint16_t length, const void* data, uint8_t command, uint8_t byte7,
+                      uint8_t priority);
+  int32_t N143L1Nak(uint16_t value);
+  int32_t N143L2Write(uint8_t element, int32_t tag, uint16_t length, const void* data, uint32_t destination,
+                      uint8_t priority, uint32_t value);
+  // The 10-byte L1 header with the link ID; advances the frame counter as the command says.
+  void MakeL1Header(uint8_t* out, uint16_t length, uint8_t command, uint8_t byte7, uint8_t priority);
+  // Appends the CRC-32 of *length bytes from data and adds 4.
+  void MakeCrc32(uint8_t* data, int32_t* length) const;
+  // The element after a body of the type, or null for an unknown type. Only
+  // for element lists already checked by N143ElementsValid.
+  static uint8_t* N143L2NextFrame(uint8_t type, uint8_t* body);
+  // Size of the element body at body (of the type) when it fits in the room
+  // left, else -1 (unknown type, or a size the frame cannot hold).
+  static int32_t N143ElementBodySize(uint8_t type, const uint8_t* body, int32_t room);
+  // True when the data frame's element list lies wholly inside the frame.
+  static bool N143ElementsValid(const uint8_t* frame, int32_t length);
+  // 1 paired (tag), 2 paired and completed, -1 none.
+  int32_t N143OutQueCheck(int32_t* tag);
+  // 0 when an N143 frame with data waits unsent, else 1.
+  int32_t N143IsEmpty();
 
   // The queue state, for the framings and tests (read under the locks).
   const OutQueueEntry& OutEntry(int32_t index) const { return outQueue_[index & 0xFFF]; }
@@ -237,6 +279,11 @@ class QUOREX_API CSerial {
   };
   PendingFlags Pending();
   int32_t BinOutQueCheckFrame(int32_t length, int32_t* tag);
+  int32_t N114OutQueCheckFrame(int32_t length, int32_t* tag);
+  int32_t N114Answer(bool nak, uint8_t code, int32_t result);
+  bool N114WaitTimer(int32_t index);
+  int32_t N143OutQueCheckFrame(int32_t length, int32_t* tag);
+  uint32_t Crc32(const uint8_t* data, int32_t length) const;
   void UpdatePendingFlags();
   static uint64_t FileTimeNow();
 
@@ -267,6 +314,9 @@ class QUOREX_API CSerial {
   uint16_t hostNumber_ = 0;
   uint32_t crc32Table_[256] = {};
   uint32_t linkId_ = 0;
+  // The link configuration a 0xC0 frame from the configuration link gives.
+  uint8_t linkConfiguration_[16] = {};
+  int32_t linkConfigurationReceived_ = 0;
   uint32_t hostId_ = 0;
   uint32_t receiveTimerId_ = 0;
   uint32_t settleTimerId_ = 0;
