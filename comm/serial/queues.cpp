@@ -139,6 +139,7 @@ int32_t CSerial::CommWrite(uint32_t mode, int32_t length, const void* data, int3
     e.completionTime = kNotCompleted;
     e.timerExpired = (mode & kModeStartExpired) ? 1 : 0;
     outTail_ = next;
+    OutQuePriorityCheck();
   }
   OutQueCheck(0);
   return 0;
@@ -182,6 +183,8 @@ void CSerial::OutQueCheck(int32_t txEmpty) {
       if ((!n143 && !hold && runningTimers_ == 0) || e.timerExpired) {
         delay = e.timeout;
         if (independent && delay) delay += ((static_cast<uint32_t>(std::rand()) & 0xFFFF) % delay) / 2;
+      } else if (n143) {
+        delay = N143SendDelay(e);
       } else {
         delay = (static_cast<uint32_t>(std::rand()) & 0xFFFF) % 27 + 1;
       }
@@ -208,6 +211,7 @@ void CSerial::OutQueCheck(int32_t txEmpty) {
     if (!e.timerId && !n143) DeleteOutQue(i, 0);
     busy = true;
   }
+  N143KeepReserve();
   if (completed >= 0 && outQueue_[completed].data) {
     outQueue_[completed].completionTime = now;
     if (completionReport_) PostNotice(0x1000, outQueue_[completed].tag, false);
