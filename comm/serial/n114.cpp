@@ -323,6 +323,10 @@ int32_t CSerial::N114Check(uint32_t status) {
     return -1;
   }
   if (held < length) return 0;
+  // Off, with nothing of its own waiting, N114 takes only what is plainly
+  // its frame: an answer (no check bytes) answers nothing here, and bytes
+  // that fail the check belong to the text framing behind it.
+  if (!on && !pending.n114 && (!checked || !CalCheck(b, length))) return 0;
 
   const uint32_t type = layer2 ? 0x10250000 : 0x10150000;
   if (checked && !CalCheck(b, length)) {

@@ -301,6 +301,7 @@ int32_t CSerial::N143Check(uint32_t status) {
   if (length > kReceiveBufferSize) return strict ? -1 : 0;
   if (held < length) return 0;
   if (!ChkCrc32(b + 1, length - 1)) {
+    if (!strict) return 0;  // not an N143 frame after all: the later framings may take it
     InQueWrite(0x20114000, length, b, status, 0);
     commCtrl_->LogWrite("N143 Check Error");
     return length;
@@ -308,6 +309,7 @@ int32_t CSerial::N143Check(uint32_t status) {
   const uint8_t command = b[5];
   uint32_t type = linkCommand(command) && command >= 0x90 ? 0x20110000 : (command == kData ? 0x20210000 : 0x20000000);
   if (command == kData && !N143ElementsValid(b, length)) {
+    if (!strict) return 0;
     // Elements that run past the frame: a format error, handed over as such.
     InQueWrite(0x20004000, length, b, status, 0);
     commCtrl_->LogWrite("N143 Check Error");

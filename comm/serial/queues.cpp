@@ -184,7 +184,10 @@ void CSerial::OutQueCheck(int32_t txEmpty) {
         delay = e.timeout;
         if (independent && delay) delay += ((static_cast<uint32_t>(std::rand()) & 0xFFFF) % delay) / 2;
       } else if (n143) {
-        delay = N143SendDelay(e);
+        // A frame that goes out now waits its time-out for the answer; one
+        // held back waits its send delay first.
+        const bool sendsNow = runningTimers_ + (e.answered ? 0 : 1) <= 1 && !busy;
+        delay = sendsNow ? e.timeout : N143SendDelay(e);
       } else {
         delay = (static_cast<uint32_t>(std::rand()) & 0xFFFF) % 27 + 1;
       }
@@ -222,6 +225,16 @@ void CSerial::OnOutTimer(uint32_t id, int32_t index) {
   OutQueueEntry& e = outQueue_[index];
   if (N114WaitTimer(index)) return;
   e.timerExpired = 1;
+  if ((e.mode & kModeN143) && e.sendCount > e.retryLimit) {
+    // Out of retries: the owner hears of it once, and the frame stays
+    // queued (within the reserve) for the host to ask for again.
+    KillOutTimer(index);
+    if (!e.answered) {
+      e.answered = 1;
+      InQueWrite(0x8000, 0, nullptr, 0, e.tag);
+    }
+    return;
+  }
   if (e.sendCount <= e.retryLimit) {
     if (e.answered) {
       ++e.sendCount;

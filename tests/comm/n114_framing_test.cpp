@@ -135,3 +135,17 @@ TEST_F(N114Test, L2RequestWaitsAfterItsL1AckAndPairsWithTheL2Answer) {
 }
 
 }  // namespace
+
+namespace {
+
+// Off, N114 leaves text alone even where a byte looks like its command.
+TEST_F(N114Test, OffItLeavesTextWithAnAckByteToTheTextFraming) {
+  serial_->SetHostAddress(kHost);
+  open();
+  feed(std::string("ABCDE\x06", 6) + "FGHIJ\r");
+  ASSERT_EQ(entries_.size(), 1u);
+  EXPECT_NE(entries_[0].type & 0x10000000u, 0x10000000u);
+  EXPECT_EQ(entries_[0].data.substr(0, 6), std::string("ABCDE\x06", 6));
+}
+
+}  // namespace
