@@ -179,6 +179,25 @@ TEST_F(CommSetTest, EnglishDialogShowsEnglishWordsAndStoresJapaneseOnes) {
   EXPECT_EQ(port_.GetSettings(), "COM12,115200,8,ﾏｰｸ,1,なし");
 }
 
+TEST_F(CommSetTest, ALongPortNameWidensTheDialogAndItsPortChoice) {
+  const std::string longName = "/dev/serial/by-id/usb-Prolific_Technology_Inc._USB-Serial_Controller-if00-port0";
+  CCommSet dialog;
+  ASSERT_EQ(dialog.AddPortList(1, longName.c_str()), 1);
+  dialog.m_Setting[0] = longName;
+  bool fits = false, buttonsRight = false;
+  withDialog("通信ﾎﾟｰﾄの設定", [&](HWND d) {
+    HWND port = ui::dialogItem(d, 21486);
+    const ui::Rect combo = ui::windowRect(port);
+    fits = combo.right - combo.left >= ui::textWidth(port, longName);
+    buttonsRight = ui::windowRect(ui::dialogItem(d, 1)).left > combo.right &&
+                   ui::windowRect(ui::dialogItem(d, 2)).right <= ui::windowRect(d).right - ui::windowRect(d).left;
+    screenshot(d, "comm_set_long_port");
+    ui::clickButton(ui::dialogItem(d, 2));
+  }, [&] { return static_cast<int32_t>(dialog.doModal()); });
+  EXPECT_TRUE(fits);
+  EXPECT_TRUE(buttonsRight);
+}
+
 TEST_F(CommSetTest, PortOnlyModeAndCancel) {
   bool othersHidden = false;
   const int32_t result = withDialog("通信ﾎﾟｰﾄの設定", [&](HWND d) {
