@@ -15,9 +15,12 @@
 #include <vector>
 
 #include "lib/container/container_test_support.h"
+#include "lib/container/disk_writer_rounds.h"
 #include "lib/container/disk/container_internal.h"
 #include "lib/container/tables/table_internal.h"
+#include "platform/base/process.h"
 #include "support/temp_folder.h"
+#include "support/wait_until.h"
 #include "zemta/btreeex.h"
 #include "zemta/csr.h"
 #include "zemta/fileex.h"
@@ -789,5 +792,59 @@ TEST_F(TableTest, RandomizedRunAgreesWithAModel) {
   EXPECT_EQ(FileExDiskClose(disk_), 0);
   EXPECT_EQ(FileExStopLog(disk_), 0);
 }
+
+#ifdef VARNEX_DISK_WRITER
+// A writer appending and changing records is killed inside a round, again
+// and again: every finished round's record is there with its code, the
+// index agrees with every record, and the trees are sound.
+TEST(TableKill, AWriterKilledInsideARecordWriteLeavesTheTableWhole) {
+  BtreeExNew();
+  TempFolder folder;
+  const std::string path = folder / "sales.ifs", progress = folder / "progress";
+  std::mt19937 random(47);
+  for (int kill = 0; kill < 5; ++kill) {
+    testing_support::writeFileBytes(progress, "");
+    int32_t writer = 0;
+    ASSERT_TRUE(platform::startProcess(std::string(VARNEX_DISK_WRITER) + " \"" + path + "\" \"" + progress + "\" T",
+                                       platform::ProcessPriority::Normal, "", writer));
+    const int target = 2 + static_cast<int>(random() % 6);
+    ASSERT_TRUE(testing_support::waitUntil(
+        [&] { return std::atoi(testing_support::fileBytes(progress).c_str()) >= target; }));
+    ASSERT_TRUE(platform::killProcess(writer));
+    FileExDiskHandle disk = nullptr;
+    ASSERT_TRUE(testing_support::waitUntil([&] {
+      const int32_t messages = ZemtaEnableLastErrorMessage(0);
+      disk = FileExDiskCreate(path.c_str(), nullptr, nullptr, 0);
+      ZemtaEnableLastErrorMessage(messages);
+      return disk != nullptr;
+    }));
+    const int whole = std::atoi(testing_support::fileBytes(progress).c_str());
+    FileExHandle table = disk_writer::openSales(disk);
+    ASSERT_NE(table, nullptr);
+    uint64_t count = 0;
+    ASSERT_EQ(FileExGetRecCount(table, &count), 0);
+    EXPECT_GE(count, uint64_t(whole));
+    ASSERT_EQ(FileExDiskOpen(disk, 3), 0);
+    checkTable(table);
+    // Each finished round of this run is found by its code (the first
+    // record of the disk carries changed codes).
+    const uint16_t code[] = {1};
+    for (int round = 2; round <= whole; ++round) {
+      int32_t kind = -1;
+      uint64_t number = 0;
+      const auto key = u32(uint32_t(round));
+      FileExRecEqu(table, 1, code, key.data(), &kind, &number);
+      EXPECT_GE(kind, 1) << "round " << round << " of run " << kill;
+    }
+    ASSERT_EQ(FileExDiskClose(disk), 0);
+    ASSERT_EQ(FileExRelease(table, nullptr), 0);
+    // The disk takes more work.
+    ASSERT_TRUE(disk_writer::runTableRound(disk, 1));
+    ASSERT_EQ(FileExDiskRelease(disk), 0);
+    if (HasFailure()) break;
+  }
+  BtreeExDelete();
+}
+#endif
 
 }  // namespace
