@@ -515,6 +515,36 @@ TEST_F(TableTest, StructureReportsComeInColumnOrderAndAreFreedByTheLibrary) {
   EXPECT_TRUE(reports.last(ZEMTA_ERR_FILE_FORMAT));
 }
 
+TEST_F(TableTest, ColumnActionsRunWhenARecordIsOpened) {
+  FileExHandle table = makeItems("\\Items", false);
+  ASSERT_EQ(FileExInsColumn(table, 3, "Total", 4, 2, 0, 0, 0, -1), 0);
+  // Total = Code + 10: the code into the list's slot, then 10 added and stored.
+  std::vector<uint8_t> list(8 + 2 * 16, 0);
+  list[0] = uint8_t(list.size());
+  list[4] = 1;  // one slot of its own
+  list[6] = 2;
+  uint8_t* first = list.data() + 8;
+  first[0] = 0x04;  // at opening
+  first[1] = 0x80;  // operand: a field of the record
+  first[3] = 1;     // set
+  first[6] = 1;     // column 1
+  uint8_t* second = list.data() + 24;
+  second[0] = 0x04;
+  second[1] = 0x40;  // store into the column
+  second[3] = 3;     // add
+  second[8] = 10;
+  uint32_t key = FILEEX_FIELD_KEY(5, 3);
+  ASSERT_EQ(FileExSetFld(table, &key, list.data(), int32_t(list.size()), 0xA1F), 0);
+  ASSERT_EQ(FileExFldWrite(table, nullptr, 0), 0);
+  insert(table, ~0ull, 32, "x");
+  FileExHandle record = FileExRecOpen(table, 1, 0, 0, nullptr);
+  ASSERT_NE(record, nullptr);
+  uint8_t total[4] = {};
+  EXPECT_EQ(FileExGetFld(record, FILEEX_FIELD_KEY(kFields, 3), total, 4, nullptr), 4);
+  EXPECT_EQ(total[0], 42);
+  EXPECT_EQ(FileExRelease(record, nullptr), 0);
+}
+
 // --- index keys and searches -------------------------------------------------------
 
 TEST_F(TableTest, AnUnsignedAndTextKeyIsBigEndianThenTheText) {
