@@ -323,6 +323,10 @@ int32_t CSerial::N114Check(uint32_t status) {
     return -1;
   }
   if (held < length) return 0;
+  // Off, with nothing of its own waiting, N114 takes only what is plainly
+  // its frame: an answer (no check bytes) answers nothing here, and bytes
+  // that fail the check belong to the text framing behind it.
+  if (!on && !pending.n114 && (!checked || !CalCheck(b, length))) return 0;
 
   const uint32_t type = layer2 ? 0x10250000 : 0x10150000;
   if (checked && !CalCheck(b, length)) {
@@ -355,6 +359,18 @@ int32_t CSerial::N114Check(uint32_t status) {
 // taken here.
 bool CSerial::N114WaitTimer(int32_t index) {
   OutQueueEntry& e = outQueue_[index];
+  if ((e.mode & kModeN114) && e.length >= 6 && word(e.data) == 0xFFFF && e.data[5] == 0xA5) {
+    // A broadcast poll collects answers for ten periods; the owner hears at
+    // the second that the poll is still open.
+    if (!e.inProgress) {
+      KillOutTimer(index);
+      return true;
+    }
+    ++e.waitCounter;
+    if (e.waitCounter == 2) InQueWrite(0x8000, 0, nullptr, 0, e.tag);
+    if (e.waitCounter >= 10) DeleteOutQue(index, 1);
+    return true;
+  }
   if (!(e.mode & kModeN114) || !(e.mode & kModeLayer2) || !e.resendState || e.length < 16) return false;
   ++e.waitCounter;
   if (e.timeout == 0 || e.waitCounter <= static_cast<int32_t>(5000 / e.timeout)) return true;

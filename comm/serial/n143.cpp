@@ -21,6 +21,7 @@
 //
 // Frame numbers are 8 bits and wrap: the host's numbers are compared by
 // their signed 8-bit difference, so 0x00 follows 0xFF.
+#include <cstdlib>
 #include <cstring>
 
 #include "comm/serial/locks.h"
@@ -300,6 +301,7 @@ int32_t CSerial::N143Check(uint32_t status) {
   if (length > kReceiveBufferSize) return strict ? -1 : 0;
   if (held < length) return 0;
   if (!ChkCrc32(b + 1, length - 1)) {
+    if (!strict) return 0;  // not an N143 frame after all: the later framings may take it
     InQueWrite(0x20114000, length, b, status, 0);
     commCtrl_->LogWrite("N143 Check Error");
     return length;
@@ -307,6 +309,7 @@ int32_t CSerial::N143Check(uint32_t status) {
   const uint8_t command = b[5];
   uint32_t type = linkCommand(command) && command >= 0x90 ? 0x20110000 : (command == kData ? 0x20210000 : 0x20000000);
   if (command == kData && !N143ElementsValid(b, length)) {
+    if (!strict) return 0;
     // Elements that run past the frame: a format error, handed over as such.
     InQueWrite(0x20004000, length, b, status, 0);
     commCtrl_->LogWrite("N143 Check Error");
@@ -358,6 +361,7 @@ int32_t CSerial::N143Check(uint32_t status) {
           e.inProgress = 0;
           e.answered = 0;
           e.timerExpired = 0;
+          e.minimumDelay = (v & 0x80) ? ((v & 0x7F) + 8u) * 16u : (v & 0x7Fu);
         }
       }
       if (!found && v != 0) {
@@ -408,4 +412,128 @@ int32_t CSerial::N143Check(uint32_t status) {
   N143L1Nak(0x800);
   InQueWrite(type, length, b, status, 0);
   return length;
+}
+
+// --- the output queue's N143 order ------------------------------------------------------
+
+namespace {
+
+int32_t priorityOf(const OutQueueEntry& e) { return e.length >= 10 ? (e.data[9] >> 4) : 0; }
+
+bool waitingN143(const OutQueueEntry& e) {
+  return e.data && (e.mode & kModeN143) && e.length >= 14 && !e.sent && !e.inProgress;
+}
+
+}  // namespace
+
+// The CRC-32 of a queued frame after a change to it.
+void CSerial::N143Reseal(OutQueueEntry& e) {
+  int32_t crcLength = e.length - 5;
+  MakeCrc32(e.data + 1, &crcLength);
+}
+
+int32_t CSerial::OutQueCombineCheck(int32_t earlier, int32_t newest) {
+  OutQueueEntry& a = outQueue_[earlier & 0xFFF];
+  const OutQueueEntry& b = outQueue_[newest & 0xFFF];
+  if (!a.data || !b.data || a.length < 15 || b.length < 15 || a.data[5] != kData || b.data[5] != kData) return 0;
+  if (!N143ElementsValid(a.data, a.length) || !N143ElementsValid(b.data, b.length)) return 0;
+  const int32_t countA = a.data[10], countB = b.data[10];
+  // The new frame's elements, without a destination the earlier frame already names.
+  const uint8_t* from = b.data + 11;
+  const uint8_t* end = b.data + b.length - 4;
+  int32_t count = countB;
+  const uint32_t destination = destinationOf(a.data, a.length);
+  if (from < end && from[0] == 0x01 && destination != 0 && dword(from + 1) == destination) {
+    from += 5;
+    --count;
+  }
+  const int32_t added = static_cast<int32_t>(end - from);
+  const int32_t length = a.length + added;
+  if (countA + count > 16 || length > 270) return 0;
+  uint8_t* frame = CommWriteBufAlloc(static_cast<uint32_t>(length));
+  if (!frame) return 0;
+  std::memcpy(frame, a.data, static_cast<size_t>(a.length - 4));
+  std::memcpy(frame + a.length - 4, from, static_cast<size_t>(added));
+  frame[10] = static_cast<uint8_t>(countA + count);
+  const int32_t n = length - 14;
+  frame[8] = static_cast<uint8_t>(n & 0xFF);
+  frame[9] = static_cast<uint8_t>((frame[9] & 0xF0) | ((n >> 8) & 0x0F));
+  Free(a.data);
+  a.data = frame;
+  a.length = length;
+  N143Reseal(a);
+  a.combined = 1;
+  --n143FrameCounter_;  // the new frame's number is given back
+  return 1;
+}
+
+void CSerial::OutQuePriorityCheck() {
+  if (outHead_ == outTail_) return;
+  const int32_t newest = (outTail_ - 1) & 0xFFF;
+  OutQueueEntry& fresh = outQueue_[newest];
+  if (!fresh.data || !(fresh.mode & kModeN143) || fresh.length < 14) return;
+  const int32_t priority = priorityOf(fresh);
+  int32_t lessUrgent = -1, sameKind = -1;
+  for (int32_t i = outHead_; i != newest; i = (i + 1) & 0xFFF) {
+    const OutQueueEntry& e = outQueue_[i];
+    if (!waitingN143(e)) continue;
+    if (lessUrgent < 0 && e.length > 14 && priorityOf(e) > priority) lessUrgent = i;
+    if (priorityOf(e) == priority && e.tag == fresh.tag) sameKind = i;
+  }
+  if (!(fresh.mode & kNeverCombine) && sameKind >= 0 && OutQueCombineCheck(sameKind, newest)) {
+    Free(fresh.data);
+    Free(fresh.reply);
+    fresh = OutQueueEntry{};
+    outTail_ = newest;
+    return;
+  }
+  if (lessUrgent < 0) return;
+  // The urgent frame goes in front of the first less urgent one and takes its
+  // number; those behind it move back one place and one number.
+  OutQueueEntry moved = fresh;
+  moved.data[6] = outQueue_[lessUrgent].data[6];
+  N143Reseal(moved);
+  for (int32_t i = newest; i != lessUrgent; i = (i - 1) & 0xFFF) {
+    const int32_t previous = (i - 1) & 0xFFF;
+    outQueue_[i] = outQueue_[previous];
+    OutQueueEntry& e = outQueue_[i];
+    if (e.timerId) KillOutTimer(i);
+    if (e.data && (e.mode & kModeN143) && e.length >= 14) {
+      ++e.data[6];
+      N143Reseal(e);
+    }
+  }
+  outQueue_[lessUrgent] = moved;
+}
+
+// How long a waiting N143 frame waits before it goes: a smaller priority
+// value is more urgent and waits less.
+uint32_t CSerial::N143SendDelay(const OutQueueEntry& e) const {
+  const uint32_t base = e.fixedDelay ? 16u : static_cast<uint32_t>(e.length >= 10 ? (e.data[9] & 0xF0) : 0);
+  uint32_t delay;
+  if (n143Delay_) {
+    uint32_t r = static_cast<uint32_t>(std::rand()) & 0x3F;
+    if (r > 0x2F) r &= 0x2F;
+    delay = r + 4 * base + 32;
+  } else {
+    delay = base + (static_cast<uint32_t>(std::rand()) & 0x0F);
+  }
+  return delay < e.minimumDelay ? e.minimumDelay : delay;
+}
+
+// At most the reserve of sent N143 frames are kept ahead of the first unsent
+// one, for the host to ask for again; the oldest go first.
+void CSerial::N143KeepReserve() {
+  int32_t sent = 0;
+  for (int32_t i = outHead_; i != outTail_; i = (i + 1) & 0xFFF) {
+    const OutQueueEntry& e = outQueue_[i];
+    if (!e.data) continue;
+    if (!(e.mode & kModeN143) || !e.sent) break;
+    ++sent;
+  }
+  for (int32_t i = outHead_; sent > outReserve_ && i != outTail_; i = (i + 1) & 0xFFF) {
+    if (!outQueue_[i].data) continue;
+    DeleteOutQue(i, 1);
+    --sent;
+  }
 }

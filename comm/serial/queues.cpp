@@ -139,6 +139,7 @@ int32_t CSerial::CommWrite(uint32_t mode, int32_t length, const void* data, int3
     e.completionTime = kNotCompleted;
     e.timerExpired = (mode & kModeStartExpired) ? 1 : 0;
     outTail_ = next;
+    OutQuePriorityCheck();
   }
   OutQueCheck(0);
   return 0;
@@ -182,6 +183,11 @@ void CSerial::OutQueCheck(int32_t txEmpty) {
       if ((!n143 && !hold && runningTimers_ == 0) || e.timerExpired) {
         delay = e.timeout;
         if (independent && delay) delay += ((static_cast<uint32_t>(std::rand()) & 0xFFFF) % delay) / 2;
+      } else if (n143) {
+        // A frame that goes out now waits its time-out for the answer; one
+        // held back waits its send delay first.
+        const bool sendsNow = runningTimers_ + (e.answered ? 0 : 1) <= 1 && !busy;
+        delay = sendsNow ? e.timeout : N143SendDelay(e);
       } else {
         delay = (static_cast<uint32_t>(std::rand()) & 0xFFFF) % 27 + 1;
       }
@@ -208,6 +214,7 @@ void CSerial::OutQueCheck(int32_t txEmpty) {
     if (!e.timerId && !n143) DeleteOutQue(i, 0);
     busy = true;
   }
+  N143KeepReserve();
   if (completed >= 0 && outQueue_[completed].data) {
     outQueue_[completed].completionTime = now;
     if (completionReport_) PostNotice(0x1000, outQueue_[completed].tag, false);
@@ -218,6 +225,16 @@ void CSerial::OnOutTimer(uint32_t id, int32_t index) {
   OutQueueEntry& e = outQueue_[index];
   if (N114WaitTimer(index)) return;
   e.timerExpired = 1;
+  if ((e.mode & kModeN143) && e.sendCount > e.retryLimit) {
+    // Out of retries: the owner hears of it once, and the frame stays
+    // queued (within the reserve) for the host to ask for again.
+    KillOutTimer(index);
+    if (!e.answered) {
+      e.answered = 1;
+      InQueWrite(0x8000, 0, nullptr, 0, e.tag);
+    }
+    return;
+  }
   if (e.sendCount <= e.retryLimit) {
     if (e.answered) {
       ++e.sendCount;

@@ -135,3 +135,41 @@ TEST_F(N114Test, L2RequestWaitsAfterItsL1AckAndPairsWithTheL2Answer) {
 }
 
 }  // namespace
+
+namespace {
+
+// Off, N114 leaves text alone even where a byte looks like its command.
+TEST_F(N114Test, OffItLeavesTextWithAnAckByteToTheTextFraming) {
+  serial_->SetHostAddress(kHost);
+  open();
+  feed(std::string("ABCDE\x06", 6) + "FGHIJ\r");
+  ASSERT_EQ(entries_.size(), 1u);
+  EXPECT_NE(entries_[0].type & 0x10000000u, 0x10000000u);
+  EXPECT_EQ(entries_[0].data.substr(0, 6), std::string("ABCDE\x06", 6));
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(N114Test, ABroadcastPollNoticesAtItsSecondPeriodAndEndsAfterTheTenth) {
+  serial_->SetDefaultTimeOut(100);  // the poll waits half of it a period
+  openN114();
+  ASSERT_EQ(serial_->N114L1Write(0xFFFF, 0xFFFF, 0xA5, 55, 0, nullptr), 0);
+  ASSERT_TRUE(waitDeviceBytes(10));
+  // Answers from stations do not end the poll.
+  device_->send(ack(kHost, kStation, static_cast<uint8_t>(device_->received()[4])));
+  ASSERT_TRUE(waitEntries(2));
+  EXPECT_TRUE(owner_->pumpUntil([&] { return queueEmpty(); }));
+  ASSERT_EQ(entries_.size(), 2u);
+  int notices = 0, answers = 0;
+  for (const Entry& e : entries_) {
+    EXPECT_EQ(e.tag, 55);
+    notices += e.type == 0x8000u;
+    answers += e.type == 0x10150000u;
+  }
+  EXPECT_EQ(notices, 1);
+  EXPECT_EQ(answers, 1);
+}
+
+}  // namespace

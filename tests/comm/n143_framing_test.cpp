@@ -119,3 +119,57 @@ TEST_F(N143Test, HostFrameNumbersWrapFrom255To0) {
 }
 
 }  // namespace
+
+namespace {
+
+class N143QueueTest : public N143Test {
+ protected:
+  // Indexes of the frames in the output queue, oldest first.
+  std::vector<int32_t> queued() const {
+    std::vector<int32_t> list;
+    for (int32_t i = serial_->OutHead(); i != serial_->OutTail(); i = (i + 1) & 0xFFF)
+      if (serial_->OutEntry(i).data) list.push_back(i);
+    return list;
+  }
+  static bool crcGood(const OutQueueEntry& e) {
+    const std::string f(reinterpret_cast<const char*>(e.data), static_cast<size_t>(e.length));
+    return f.substr(f.size() - 4) == le32(crc32(f, 1, f.size() - 4));
+  }
+};
+
+TEST_F(N143QueueTest, SmallDataFramesOfOnePriorityAndTagAreCombined) {
+  openN143();
+  ASSERT_EQ(serial_->N143L2Write(0xFE, 1, 4, "aaaa", 0, 3, 0), 0);  // goes out at once
+  ASSERT_EQ(serial_->N143L2Write(0xFE, 2, 4, "bbbb", 0, 3, 0), 0);  // waits behind it
+  ASSERT_EQ(serial_->N143L2Write(0xFE, 2, 4, "cccc", 0, 3, 0), 0);  // joins the waiting one
+  const std::vector<int32_t> list = queued();
+  ASSERT_EQ(list.size(), 2u);
+  const OutQueueEntry& joined = serial_->OutEntry(list[1]);
+  EXPECT_EQ(joined.combined, 1);
+  EXPECT_EQ(joined.data[10], 3);  // destination, two requests: the repeated destination is dropped
+  EXPECT_EQ(joined.length, 14 + 1 + 5 + 5 + 5);
+  EXPECT_EQ(joined.data[6], 1);   // its own number; the joined frame's was given back
+  EXPECT_TRUE(crcGood(joined));
+  // The next frame takes the number given back.
+  ASSERT_EQ(serial_->N143L2Write(0xFE, 9, 4, "dddd", 0, 3, 0), 0);
+  EXPECT_EQ(serial_->OutEntry(queued().back()).data[6], 2);
+}
+
+TEST_F(N143QueueTest, AnUrgentFrameGoesInFrontOfLessUrgentOnes) {
+  openN143();
+  ASSERT_EQ(serial_->N143L2Write(0xFE, 1, 4, "aaaa", 0, 5, 0), 0);
+  ASSERT_EQ(serial_->N143L2Write(0xFE, 2, 4, "bbbb", 0, 5, 0), 0);
+  ASSERT_EQ(serial_->N143L2Write(0xFE, 3, 4, "cccc", 0, 1, 0), 0);
+  const std::vector<int32_t> list = queued();
+  ASSERT_EQ(list.size(), 3u);
+  const OutQueueEntry& urgent = serial_->OutEntry(list[1]);
+  const OutQueueEntry& later = serial_->OutEntry(list[2]);
+  EXPECT_EQ(urgent.tag, 3);
+  EXPECT_EQ(urgent.data[6], 1);
+  EXPECT_EQ(later.tag, 2);
+  EXPECT_EQ(later.data[6], 2);
+  EXPECT_TRUE(crcGood(urgent));
+  EXPECT_TRUE(crcGood(later));
+}
+
+}  // namespace

@@ -173,6 +173,16 @@ class QUOREX_API CCommCtrl {
   // The unread bytes of the oldest waiting packet, 0 when none.
   int32_t GetSockInQue();
 
+  // --- settings dialogs ----------------------------------------------------------
+  // The serial dialogs: flags 0x2..0x40 enable the six choices, 0x20000 adds
+  // the modem lines, 0x40000 the COM ports, 0x100000 reads the profile keys
+  // before and writes them after OK, 0x10000000 shows the port choice only.
+  // 1 OK, 2 Cancel, 3 when a list cannot be made or added.
+  int32_t CommSet(uint32_t flags, HWND parent = nullptr);
+  int32_t CommSetEn(uint32_t flags, HWND parent = nullptr);
+  // The socket dialog; 0x100000 reads and writes the socket profile keys.
+  int32_t SockSet(uint32_t flags, HWND parent = nullptr);
+
   // --- the traffic log ----------------------------------------------------------
   // The log operations return 1 on success and 0 on failure, with the
   // thread's last error set (platform/base/last_error.h); a log that is
@@ -193,6 +203,7 @@ class QUOREX_API CCommCtrl {
  private:
   enum Direction : int32_t { kDirectionNone = 0, kDirectionReceived = 1, kDirectionSent = 2 };
   void EventThread();
+  int32_t RunSerialDialog(uint32_t flags, HWND parent, bool english);
   bool OpenLog(bool truncate);
   void CloseLog();
   bool WriteLogDate();

@@ -54,6 +54,8 @@ struct OutQueueEntry {
   int32_t fetched = 0;
   int32_t deleteOnFetch = 0;
   int32_t fixedDelay = 0;
+  uint32_t minimumDelay = 0;  // N143: the least send delay a host NAK asked for (ms)
+  int32_t combined = 0;       // N143: later data frames were combined into this one
 };
 
 // One received frame or notice waiting for the owner.
@@ -241,6 +243,14 @@ class QUOREX_API CSerial {
   int32_t N143OutQueCheck(int32_t* tag);
   // 0 when an N143 frame with data waits unsent, else 1.
   int32_t N143IsEmpty();
+  // Run on every new frame (output lock held): a new N143 frame is combined
+  // into an earlier unsent data frame of its priority and tag, or moved in
+  // front of the first less urgent unsent one.
+  void OutQuePriorityCheck();
+  // Appends the newest data frame's elements to the earlier one: 1, or 0
+  // when either is no data frame or the result would pass 16 elements or
+  // 270 bytes.
+  int32_t OutQueCombineCheck(int32_t earlier, int32_t newest);
 
   // The queue state, for the framings and tests (read under the locks).
   const OutQueueEntry& OutEntry(int32_t index) const { return outQueue_[index & 0xFFF]; }
@@ -283,6 +293,9 @@ class QUOREX_API CSerial {
   int32_t N114Answer(bool nak, uint8_t code, int32_t result);
   bool N114WaitTimer(int32_t index);
   int32_t N143OutQueCheckFrame(int32_t length, int32_t* tag);
+  void N143Reseal(OutQueueEntry& e);
+  uint32_t N143SendDelay(const OutQueueEntry& e) const;
+  void N143KeepReserve();
   uint32_t Crc32(const uint8_t* data, int32_t length) const;
   void UpdatePendingFlags();
   static uint64_t FileTimeNow();

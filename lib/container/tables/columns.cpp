@@ -241,9 +241,18 @@ void closeTableIndexes(Disk& disk, Entry& table) {
 
 void openTableIndexes(Disk& disk, Entry& table, bool mayBuild) {
   try {
-    for (const AttrItem& found : itemsOf(table.attributes, kGroupIndexes)) {
+    // Copies: building an index rewrites its definition in the list.
+    struct Definition {
+      uint16_t item;
+      uint16_t type;
+      std::vector<uint8_t> bytes;
+    };
+    std::vector<Definition> definitions;
+    for (const AttrItem& found : itemsOf(table.attributes, kGroupIndexes))
+      definitions.push_back({found.item, found.type, std::vector<uint8_t>(found.bytes, found.bytes + found.length)});
+    for (const Definition& found : definitions) {
       if (found.type != kValueIndexDef) ENTRY_FAIL(ZEMTA_ERR_FILE_FORMAT);
-      std::vector<uint8_t> def(found.bytes, found.bytes + found.length);
+      std::vector<uint8_t> def = found.bytes;
       if (def.size() < kIndexDefColumns + 2) def.resize(kIndexDefColumns + 2, 0);
       const uint16_t item = found.item;
       const uint64_t id = get_u64le(def.data() + kIndexDefEntry);
@@ -258,7 +267,7 @@ void openTableIndexes(Disk& disk, Entry& table, bool mayBuild) {
       } else {
         if (!mayBuild) ENTRY_FAIL(ZEMTA_ERR_FILE_FORMAT);
         index = buildIndex(disk, table, def, &table, nullptr, nullptr);
-        def.resize(std::max<size_t>(found.length, kIndexDefColumns));
+        def.resize(std::max<size_t>(found.bytes.size(), kIndexDefColumns));
         if (setItem(table.attributes, table.record, kGroupIndexes, item, kValueIndexDef, static_cast<int32_t>(def.size()),
                     def.data()) < 0) {
           releaseEntryObject(disk, index);

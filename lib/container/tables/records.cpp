@@ -8,12 +8,15 @@
 // record-number tree (u64 number -> record ID) and the ID tree (record ID ->
 // number); the count is the u64 at 384 of the table's entry record.
 // Inserting or deleting in the middle renumbers the records after it.
+#include <algorithm>
 #include <cstring>
 #include <string>
 
 #include "lib/container/tables/table_internal.h"
+#include "lib/core/typed_data.h"
 #include "platform/base/last_error.h"
 #include "zemta/fileex.h"
+#include "zemta/typed.h"
 
 namespace zemta::container {
 
@@ -123,6 +126,110 @@ Entry* insertRecord(Disk& disk, Entry& table, uint64_t number, const char* descr
   return record;
 }
 
+// Column actions: per column an action list (item (5, column), 0xA1F):
+//   u16 total size (2 when empty, else 8 + 16 per action), two bytes, i16
+//   value-slot base, u16 action count; each action: u16 flags, i8 value
+//   slot, u8 operation, i16 skip count, i16 column, 8-byte operand.
+// Flags: 0x40 the operand is a value slot, 0x8000 a field (the operand a
+// table ID, 0 for the record's own table; column 0 the record ID), 0x4000
+// the result is stored into the list's column; the low bits name the
+// events at which the action runs (4: a record is opened).
+int32_t runColumnActions(Entry& table, Entry& record, uint16_t events) {
+  std::vector<uint16_t> order;
+  if (const AttrItem* found = findItem(table.attributes, kGroupColumnOrder, 1))
+    for (uint16_t i = 0; i + 1 < found->length; i += 2) order.push_back(get_u16le(found->bytes + i));
+  struct List {
+    uint16_t column;
+    std::vector<uint8_t> bytes;
+  };
+  std::vector<List> lists;
+  size_t slotCount = 128;
+  for (uint16_t column : order) {
+    const AttrItem* found = findItem(table.attributes, kGroupActions, column);
+    if (!found || found->length <= 2) continue;
+    if (found->length < 8 || found->length != 8u + 16u * get_u16le(found->bytes + 6)) ENTRY_FAIL(ZEMTA_ERR_FILE_FORMAT);
+    lists.push_back({column, std::vector<uint8_t>(found->bytes, found->bytes + found->length)});
+    if (!(found->bytes[2] & 0x80)) slotCount += get_u16le(found->bytes + 4);
+  }
+  if (lists.empty()) return 0;
+  table.valueSlots.assign(slotCount, 0);
+  std::vector<int64_t>& slots = table.valueSlots;
+  int32_t verdict = (events & 0x3000) ? -1 : 0;
+  int32_t base = 0;
+  for (const List& list : lists) {
+    const uint16_t count = get_u16le(list.bytes.data() + 6);
+    bool stored = false;
+    for (uint16_t a = 0; a < count; ++a) {
+      const uint8_t* action = list.bytes.data() + 8 + 16 * a;
+      const uint16_t flags = get_u16le(action);
+      const auto slot = static_cast<int8_t>(action[2]);
+      const uint8_t operation = action[3];
+      const auto skip = static_cast<int16_t>(get_u16le(action + 4));
+      const auto column = static_cast<int16_t>(get_u16le(action + 6));
+      if (!(flags & events)) continue;
+      if (verdict == -1 && (flags & 0x0400)) verdict = 0;
+      if (verdict == -1 && (flags & 0x0800)) verdict = 1;
+      const int32_t index = (flags & 0xFF) < 0x80 ? slot + base + 128 : slot;
+      int64_t operand = static_cast<int64_t>(get_u64le(action + 8));
+      if (flags & 0x40) {
+        if (index < 0 || static_cast<size_t>(index) >= slots.size()) ENTRY_FAIL(ZEMTA_ERR_BAD_PARAMETER);
+        operand = slots[static_cast<size_t>(index)];
+      } else if (flags & 0x8000) {
+        const uint64_t tableId = static_cast<uint64_t>(operand);
+        // Linked tables' fields are not kept by this store: only the record's own.
+        if (tableId != 0 && tableId != table.id()) ENTRY_FAIL(ZEMTA_ERR_BAD_PARAMETER);
+        if (column == 0) {
+          operand = static_cast<int64_t>(record.id());
+        } else {
+          const AttrItem* field = findItem(record.attributes, kGroupFields, static_cast<uint16_t>(column));
+          operand = 0;
+          if (field && field->length > 0 && TypeDataToCalcData(&operand, field->type, field->length, field->bytes) != 0)
+            ENTRY_FAIL(ZEMTA_ERR_FILE_FORMAT);
+        }
+      }
+      const int32_t result = ActionExecVal(flags, operation, static_cast<int32_t>(slots.size()), slots.data(),
+                                           static_cast<uint16_t>(base), slot, operand);
+      if (result < 0) ENTRY_FAIL(ZEMTA_ERR_BAD_PARAMETER);
+      if (flags & 0x4000) {
+        if (stored) ENTRY_FAIL(ZEMTA_ERR_BAD_PARAMETER);
+        stored = true;
+        const AttrItem* def = columnDefOf(table.attributes, list.column);
+        if (!def || def->length < kColumnDefType + 2) ENTRY_FAIL(ZEMTA_ERR_BAD_PARAMETER);
+        const uint16_t width = get_u16le(def->bytes + kColumnDefWidth), type = get_u16le(def->bytes + kColumnDefType);
+        std::vector<uint8_t> value(std::max<uint16_t>(width, 1), 0);
+        if (operation == 223) {
+          // Text from the operands of this and the following actions, 8 bytes each.
+          std::string text;
+          for (uint16_t t = a; t < count && text.size() < static_cast<size_t>(std::max<int8_t>(slot, 0)); ++t) {
+            const uint8_t* part = list.bytes.data() + 8 + 16 * t;
+            if (part[3] != 223) ENTRY_FAIL(ZEMTA_ERR_BAD_PARAMETER);
+            text.append(reinterpret_cast<const char*>(part + 8), 8);
+          }
+          text.resize(static_cast<size_t>(std::max<int8_t>(slot, 0)));
+          std::memcpy(value.data(), text.data(), std::min(text.size(), value.size()));
+        } else {
+          if (index < 0 || static_cast<size_t>(index) >= slots.size()) ENTRY_FAIL(ZEMTA_ERR_BAD_PARAMETER);
+          if (CalcDataToTypeData(type, width, value.data(), &slots[static_cast<size_t>(index)]) < 0)
+            ENTRY_FAIL(ZEMTA_ERR_FILE_FORMAT);
+        }
+        if (setItem(record.attributes, record.record, kGroupFields, list.column, type, width, value.data()) < 0)
+          ENTRY_FAIL(0);
+      }
+      if (result != 0) {
+        if (skip == 0) {
+          if ((operation == 247 || operation == 248) && (flags & 0x0800)) verdict = 0;
+          else if (flags & 0x3400) verdict |= 1;
+          else if (flags & 0x0800) verdict &= 1;
+          break;
+        }
+        a = static_cast<uint16_t>(a + skip);
+      }
+    }
+    base += static_cast<int16_t>(get_u16le(list.bytes.data() + 4));
+  }
+  return verdict != 0 ? 1 : 0;
+}
+
 }  // namespace zemta::container
 
 namespace container = zemta::container;
@@ -131,6 +238,8 @@ using container::Entry;
 using container::Target;
 
 namespace {
+
+constexpr uint16_t kEventOpen = 4;
 
 bool tableOf(FileExHandle handle, Target* target) {
   if (!container::resolveHandle(handle, target)) return false;
@@ -153,6 +262,7 @@ Entry* openForCaller(Disk& disk, Entry& table, uint64_t id, bool holdOpen) {
     throw container::Failure{platform::kErrorSharingViolation, __LINE__};
   Entry* record = container::openRecordEntry(disk, table, id);
   try {
+    container::runColumnActions(table, *record, kEventOpen);
     container::holdOrLeave(disk, *record, holdOpen);
   } catch (...) {
     container::releaseEntryObject(disk, record);

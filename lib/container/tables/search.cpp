@@ -363,6 +363,13 @@ ZEMTA_API FileExHandle FileExRecEqu(FileExHandle handle, uint16_t count, const u
     if (container::openHandleWithId(disk, first, nullptr))
       throw container::Failure{platform::kErrorSharingViolation, __LINE__};
     opened = container::openRecordEntry(disk, *table, first);
+    try {
+      container::runColumnActions(*table, *opened, 4);
+    } catch (...) {
+      container::releaseEntryObject(disk, opened);
+      opened = nullptr;
+      throw;
+    }
     return 0;
   });
   return opened;
@@ -703,6 +710,13 @@ ZEMTA_API FileExHandle FileExFetchNext(FileExHandle tableHandle, FileExHandle se
         if (container::openHandleWithId(disk, id, nullptr))
           throw container::Failure{platform::kErrorSharingViolation, __LINE__};
         opened = container::openRecordEntry(disk, *table, id);
+    try {
+      container::runColumnActions(*table, *opened, 4);
+    } catch (...) {
+      container::releaseEntryObject(disk, opened);
+      opened = nullptr;
+      throw;
+    }
         return 0;
       }) != 0) {
     *position = 0;

@@ -79,6 +79,9 @@ Entry* openRecordEntry(Disk& disk, Entry& table, uint64_t id);
 // Appends or inserts a new record (number all ones: append); throws Failure.
 Entry* insertRecord(Disk& disk, Entry& table, uint64_t number, const char* description, bool holdOpen);
 bool isTable(const Entry* entry);
+// Runs the table's column actions of the events on an opened record: 1 or
+// 0 (the verdict); throws Failure.
+int32_t runColumnActions(Entry& table, Entry& record, uint16_t events);
 
 // --- columns and indexes (columns.cpp) -------------------------------------------
 const AttrItem* columnDefOf(const AttrList& table, uint16_t column);

@@ -15,9 +15,12 @@
 #include <vector>
 
 #include "lib/container/container_test_support.h"
+#include "lib/container/disk_writer_rounds.h"
 #include "lib/container/disk/container_internal.h"
 #include "lib/container/tables/table_internal.h"
+#include "platform/base/process.h"
 #include "support/temp_folder.h"
+#include "support/wait_until.h"
 #include "zemta/btreeex.h"
 #include "zemta/csr.h"
 #include "zemta/fileex.h"
@@ -512,6 +515,36 @@ TEST_F(TableTest, StructureReportsComeInColumnOrderAndAreFreedByTheLibrary) {
   EXPECT_TRUE(reports.last(ZEMTA_ERR_FILE_FORMAT));
 }
 
+TEST_F(TableTest, ColumnActionsRunWhenARecordIsOpened) {
+  FileExHandle table = makeItems("\\Items", false);
+  ASSERT_EQ(FileExInsColumn(table, 3, "Total", 4, 2, 0, 0, 0, -1), 0);
+  // Total = Code + 10: the code into the list's slot, then 10 added and stored.
+  std::vector<uint8_t> list(8 + 2 * 16, 0);
+  list[0] = uint8_t(list.size());
+  list[4] = 1;  // one slot of its own
+  list[6] = 2;
+  uint8_t* first = list.data() + 8;
+  first[0] = 0x04;  // at opening
+  first[1] = 0x80;  // operand: a field of the record
+  first[3] = 1;     // set
+  first[6] = 1;     // column 1
+  uint8_t* second = list.data() + 24;
+  second[0] = 0x04;
+  second[1] = 0x40;  // store into the column
+  second[3] = 3;     // add
+  second[8] = 10;
+  uint32_t key = FILEEX_FIELD_KEY(5, 3);
+  ASSERT_EQ(FileExSetFld(table, &key, list.data(), int32_t(list.size()), 0xA1F), 0);
+  ASSERT_EQ(FileExFldWrite(table, nullptr, 0), 0);
+  insert(table, ~0ull, 32, "x");
+  FileExHandle record = FileExRecOpen(table, 1, 0, 0, nullptr);
+  ASSERT_NE(record, nullptr);
+  uint8_t total[4] = {};
+  EXPECT_EQ(FileExGetFld(record, FILEEX_FIELD_KEY(kFields, 3), total, 4, nullptr), 4);
+  EXPECT_EQ(total[0], 42);
+  EXPECT_EQ(FileExRelease(record, nullptr), 0);
+}
+
 // --- index keys and searches -------------------------------------------------------
 
 TEST_F(TableTest, AnUnsignedAndTextKeyIsBigEndianThenTheText) {
@@ -730,11 +763,14 @@ void checkTable(FileExHandle handle) {
 TEST_F(TableTest, RandomizedRunAgreesWithAModel) {
   ASSERT_EQ(FileExStartLog(disk_, 0), 0);
   FileExHandle table = makeItems();
+  // Open for the whole run without waiting for each write to reach the
+  // platter: the run checks the logic, the writer tests check the syncing.
+  ASSERT_EQ(FileExDiskOpen(disk_, 3 | 0x100000), 0);
   std::mt19937 random(2035);
   std::vector<uint32_t> model;  // codes by record number - 1
   const uint16_t code[] = {1};
-  for (int batch = 0; batch < 12; ++batch) {
-    for (int step = 0; step < 25; ++step) {
+  for (int batch = 0; batch < 8; ++batch) {
+    for (int step = 0; step < 20; ++step) {
       const int what = int(random() % 10);
       if (what < 5 || model.empty()) {
         const uint64_t at = random() % (model.size() + 3) + 1;
@@ -780,12 +816,65 @@ TEST_F(TableTest, RandomizedRunAgreesWithAModel) {
       EXPECT_EQ(codeOf(record), model[n - 1]) << n;
       FileExRelease(record, nullptr);
     }
-    ASSERT_EQ(FileExDiskOpen(disk_, 3), 0);
     checkTable(table);
-    ASSERT_EQ(FileExDiskClose(disk_), 0);
-    if (HasFatalFailure()) return;
+    if (HasFatalFailure()) break;
   }
+  EXPECT_EQ(FileExDiskClose(disk_), 0);
   EXPECT_EQ(FileExStopLog(disk_), 0);
 }
+
+#ifdef VARNEX_DISK_WRITER
+// A writer appending and changing records is killed inside a round, again
+// and again: every finished round's record is there with its code, the
+// index agrees with every record, and the trees are sound.
+TEST(TableKill, AWriterKilledInsideARecordWriteLeavesTheTableWhole) {
+  BtreeExNew();
+  TempFolder folder;
+  const std::string path = folder / "sales.ifs", progress = folder / "progress";
+  std::mt19937 random(47);
+  for (int kill = 0; kill < 5; ++kill) {
+    testing_support::writeFileBytes(progress, "");
+    int32_t writer = 0;
+    ASSERT_TRUE(platform::startProcess(std::string(VARNEX_DISK_WRITER) + " \"" + path + "\" \"" + progress + "\" T",
+                                       platform::ProcessPriority::Normal, "", writer));
+    const int target = 2 + static_cast<int>(random() % 6);
+    ASSERT_TRUE(testing_support::waitUntil(
+        [&] { return std::atoi(testing_support::fileBytes(progress).c_str()) >= target; }));
+    ASSERT_TRUE(platform::killProcess(writer));
+    FileExDiskHandle disk = nullptr;
+    ASSERT_TRUE(testing_support::waitUntil([&] {
+      const int32_t messages = ZemtaEnableLastErrorMessage(0);
+      disk = FileExDiskCreate(path.c_str(), nullptr, nullptr, 0);
+      ZemtaEnableLastErrorMessage(messages);
+      return disk != nullptr;
+    }));
+    const int whole = std::atoi(testing_support::fileBytes(progress).c_str());
+    FileExHandle table = disk_writer::openSales(disk);
+    ASSERT_NE(table, nullptr);
+    uint64_t count = 0;
+    ASSERT_EQ(FileExGetRecCount(table, &count), 0);
+    EXPECT_GE(count, uint64_t(whole));
+    ASSERT_EQ(FileExDiskOpen(disk, 3), 0);
+    checkTable(table);
+    // Each finished round of this run is found by its code (the first
+    // record of the disk carries changed codes).
+    const uint16_t code[] = {1};
+    for (int round = 2; round <= whole; ++round) {
+      int32_t kind = -1;
+      uint64_t number = 0;
+      const auto key = u32(uint32_t(round));
+      FileExRecEqu(table, 1, code, key.data(), &kind, &number);
+      EXPECT_GE(kind, 1) << "round " << round << " of run " << kill;
+    }
+    ASSERT_EQ(FileExDiskClose(disk), 0);
+    ASSERT_EQ(FileExRelease(table, nullptr), 0);
+    // The disk takes more work.
+    ASSERT_TRUE(disk_writer::runTableRound(disk, 1));
+    ASSERT_EQ(FileExDiskRelease(disk), 0);
+    if (HasFailure()) break;
+  }
+  BtreeExDelete();
+}
+#endif
 
 }  // namespace
