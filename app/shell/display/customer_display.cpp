@@ -66,6 +66,20 @@ void sendToWindowAndDescendants(HWND window, uint32_t message, WPARAM wParam, LP
 
 }  // namespace
 
+ui::Rect ChooseCustomerMonitor(const std::vector<ui::ScreenInfo>& monitors) {
+  // The monitor furthest to the right (the first of equals), when it lies
+  // right of 0; else the primary one.
+  const ui::ScreenInfo* chosen = nullptr;
+  for (const ui::ScreenInfo& m : monitors)
+    if (m.geometry.right > 0 && (!chosen || m.geometry.right > chosen->geometry.right)) chosen = &m;
+  if (chosen) return chosen->geometry;
+  if (monitors.empty()) return {};
+  const ui::ScreenInfo* primary = &monitors.front();
+  for (const ui::ScreenInfo& m : monitors)
+    if (m.primary) primary = &m;
+  return {0, 0, primary->geometry.width(), primary->geometry.height()};
+}
+
 // Fills the list from the picture folder; names that do not follow the
 // pattern are left out.
 void BuildCustomerPictureList(const std::string& folder, SortedRecordList& list) {
@@ -116,19 +130,8 @@ void CREGApp::OpenCustomerDisplay(int32_t bUpdate, WPARAM wParam, LPARAM lParam)
     platform::showMessageBox(request);
     return;
   }
-  // 3: the monitor furthest to the right, when it lies right of 0; else
-  // the primary one.
-  const ui::ScreenInfo* chosen = nullptr;
-  for (const ui::ScreenInfo& m : monitors)
-    if (m.geometry.right > 0 && (!chosen || m.geometry.right > chosen->geometry.right)) chosen = &m;
-  if (chosen) {
-    m_rcCdMonitor = chosen->geometry;
-  } else {
-    const ui::ScreenInfo* primary = &monitors.front();
-    for (const ui::ScreenInfo& m : monitors)
-      if (m.primary) primary = &m;
-    m_rcCdMonitor = {0, 0, primary->geometry.width(), primary->geometry.height()};
-  }
+  // 3.
+  m_rcCdMonitor = ChooseCustomerMonitor(monitors);
   // 4: in this mode the window exists only while a sale line is shown.
   if (m_Display.idleOption == 2 && (bUpdate == 0 || lParam == 0)) {
     if (m_pCdFrm) ui::sendMessage(m_pCdFrm->GetSafeHwnd(), ui::kWmClose, 0, 0);

@@ -158,6 +158,31 @@ TEST(CustomerDisplayLinesTest, TwentyBytesWithoutCuttingACharacter) {
   EXPECT_EQ(second, "円です");
 }
 
+TEST(CustomerMonitorTest, TheMonitorFurthestRight) {
+  const ui::ScreenInfo primary{"counter", {0, 0, 800, 600}, {}, true};
+  const ui::ScreenInfo right{"right", {800, 0, 1440, 480}, {}, false};
+  const ui::ScreenInfo left{"left", {-640, 0, 0, 480}, {}, false};
+  const ui::ScreenInfo twin{"twin", {0, 600, 800, 1200}, {}, false};
+  const ui::ScreenInfo leftOnly{"far left", {-1280, 0, -640, 480}, {}, true};
+  struct Case {
+    std::vector<ui::ScreenInfo> monitors;
+    ui::Rect chosen;
+  };
+  const Case cases[] = {
+      {{primary, right}, {800, 0, 1440, 480}},
+      {{right, primary}, {800, 0, 1440, 480}},
+      {{primary, left}, {0, 0, 800, 600}},        // left of the primary: the primary
+      {{twin, primary}, {0, 600, 800, 1200}},     // equal right edges: the first
+      {{left, leftOnly}, {0, 0, 640, 480}},       // none right of 0: the primary, from 0, 0
+  };
+  for (const Case& c : cases) {
+    const ui::Rect r = varnex::shell::ChooseCustomerMonitor(c.monitors);
+    EXPECT_EQ(std::vector<int32_t>({r.left, r.top, r.right, r.bottom}),
+              std::vector<int32_t>({c.chosen.left, c.chosen.top, c.chosen.right, c.chosen.bottom}))
+        << c.monitors.front().name;
+  }
+}
+
 class OneScreenTest : public ::testing::Test {
  protected:
   void SetUp() override {
