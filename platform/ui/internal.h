@@ -42,6 +42,18 @@ struct UiState {
   Dispatcher* dispatcher = nullptr;
   bool initialized = false;
   std::vector<CursorShape> cursorStack;
+  // Timers on the clock a test moves (useManualTimerClock): by window and
+  // id, each with its period, the clock reading it falls due at and the
+  // order it was set in (which breaks ties).
+  struct ManualTimer {
+    uint32_t period = 0;
+    uint64_t due = 0;
+    uint64_t order = 0;
+  };
+  bool manualTimers = false;
+  uint64_t manualNow = 0;
+  uint64_t manualOrder = 0;
+  std::map<std::pair<uintptr_t, uint32_t>, ManualTimer> manualTimerList;
 };
 
 UiState& state();

@@ -305,6 +305,13 @@ HWND createWindow(const WindowSpec& windowSpec, WindowProc proc) {
     return nullptr;
   }
   auto* widget = new HostWidget(parent);
+  if (!parent && (windowSpec.frameless || windowSpec.topmost)) {
+    Qt::WindowFlags flags = Qt::Window;
+    if (windowSpec.frameless) flags |= Qt::FramelessWindowHint;
+    if (windowSpec.topmost) flags |= Qt::WindowStaysOnTopHint;
+    widget->setWindowFlags(flags);
+    if (windowSpec.topmost) widget->setAttribute(Qt::WA_ShowWithoutActivating);
+  }
   widget->setWindowTitle(fromCp932(windowSpec.title));
   widget->setGeometry(windowSpec.rect.left, windowSpec.rect.top, std::max(1, windowSpec.rect.width()), std::max(1, windowSpec.rect.height()));
   HWND h = attach(widget, windowSpec.className, std::move(proc));
@@ -340,6 +347,8 @@ bool destroyWindow(HWND window) {
       for (auto& [id, timer] : it->second.timers)
         if (timer) timer->stop();
       s.windows.erase(it);
+      for (auto m = s.manualTimerList.begin(); m != s.manualTimerList.end();)
+        m = m->first.first == key(h) ? s.manualTimerList.erase(m) : std::next(m);
     }
   }
   if (auto* host = dynamic_cast<HostWidget*>(widget)) host->destroying = true;
@@ -535,6 +544,16 @@ bool isMaximized(HWND window) {
   return w && w->window() && w->window()->isMaximized();
 }
 
+bool isFrameless(HWND window) {
+  QWidget* w = widgetOf(window);
+  return w && w->isWindow() && (w->windowFlags() & Qt::FramelessWindowHint);
+}
+
+bool isTopmost(HWND window) {
+  QWidget* w = widgetOf(window);
+  return w && w->isWindow() && (w->windowFlags() & Qt::WindowStaysOnTopHint);
+}
+
 bool showWindowState(HWND window, WindowShow how) {
   QWidget* w = widgetOf(window);
   if (!w) return false;
@@ -696,6 +715,13 @@ bool setTimer(HWND window, uint32_t id, uint32_t periodMs) {
   }
   UiState& s = state();
   std::lock_guard<std::recursive_mutex> guard(s.mutex);
+  if (s.manualTimers) {
+    UiState::ManualTimer& t = s.manualTimerList[{key(window), id}];
+    t.period = std::max<uint32_t>(1, periodMs);
+    t.due = s.manualNow + t.period;
+    t.order = ++s.manualOrder;
+    return true;
+  }
   WindowEntry& entry = s.windows[key(window)];
   QPointer<QTimer>& timer = entry.timers[id];
   if (!timer) {
@@ -715,6 +741,7 @@ bool killTimer(HWND window, uint32_t id) {
     setLastError(kErrorInvalidHandle);
     return false;
   }
+  if (s.manualTimerList.erase({key(window), id})) return true;
   auto t = it->second.timers.find(id);
   if (t == it->second.timers.end()) return false;
   if (t->second) {
@@ -723,6 +750,44 @@ bool killTimer(HWND window, uint32_t id) {
   }
   it->second.timers.erase(t);
   return true;
+}
+
+void useManualTimerClock(bool manual) {
+  UiState& s = state();
+  std::lock_guard<std::recursive_mutex> guard(s.mutex);
+  s.manualTimers = manual;
+  s.manualTimerList.clear();
+}
+
+void advanceTimerClock(uint32_t ms) {
+  UiState& s = state();
+  uint64_t until;
+  {
+    std::lock_guard<std::recursive_mutex> guard(s.mutex);
+    until = s.manualNow + ms;
+  }
+  for (;;) {
+    std::pair<uintptr_t, uint32_t> next;
+    {
+      std::lock_guard<std::recursive_mutex> guard(s.mutex);
+      auto first = s.manualTimerList.end();
+      for (auto it = s.manualTimerList.begin(); it != s.manualTimerList.end(); ++it) {
+        if (it->second.due > until) continue;
+        if (first == s.manualTimerList.end() || it->second.due < first->second.due ||
+            (it->second.due == first->second.due && it->second.order < first->second.order))
+          first = it;
+      }
+      if (first == s.manualTimerList.end()) {
+        s.manualNow = until;
+        return;
+      }
+      s.manualNow = first->second.due;
+      first->second.due += first->second.period;
+      next = first->first;
+    }
+    // The handler may kill or restart any timer, its own too.
+    deliver(handleOf(next.first), kWmTimer, next.second, 0);
+  }
 }
 
 bool setClipboardText(const std::string& cp932) {

@@ -98,6 +98,10 @@ struct WindowSpec {
   HWND parent = nullptr;    // null: a top-level window
   Rect rect{0, 0, 320, 240};
   bool visible = true;
+  // Top-level windows only: no caption or sizing border; kept above every
+  // other window and shown without taking the activation.
+  bool frameless = false;
+  bool topmost = false;
 };
 
 // Creates a plain window whose messages go to proc (WM_CREATE is sent before
@@ -146,6 +150,9 @@ bool setWindowFont(HWND window, const std::string& face, int32_t pixelHeight);
 int32_t textWidth(HWND window, const std::string& text);
 int32_t textRoom(HWND window);
 bool isMaximized(HWND window);
+// What createWindow made of the spec's frameless and topmost.
+bool isFrameless(HWND window);
+bool isTopmost(HWND window);
 void updateWindow(HWND window);  // repaints now
 // Renders the window (and its children) into a PNG file.
 bool grabWindowToPng(HWND window, const std::string& path);
@@ -188,6 +195,13 @@ bool pumpUntil(const std::function<bool()>& done, int timeoutMs);
 // timers: the register's 200 ms ticks must not drift.
 bool setTimer(HWND window, uint32_t id, uint32_t periodMs);
 bool killTimer(HWND window, uint32_t id);
+// Tests: with the manual clock on, timers set from then on run on a clock
+// that only advanceTimerClock moves (real time never fires them);
+// turning it off drops them.
+void useManualTimerClock(bool manual);
+// Moves the manual clock forward by ms, delivering WM_TIMER for every timer
+// that falls due on the way, in the order of their due times.
+void advanceTimerClock(uint32_t ms);
 
 // --- the clipboard, cursors, screens -------------------------------------------
 

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <string>
@@ -45,7 +46,10 @@ void useOwnFolders() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  // Always offscreen; a program may give the offscreen platform its own
+  // screens ("offscreen:configfile=...", set by CTest).
+  const char* platformSpec = std::getenv("QT_QPA_PLATFORM");
+  if (!platformSpec || std::strncmp(platformSpec, "offscreen:", 10) != 0) setenv("QT_QPA_PLATFORM", "offscreen", 1);
   setenv("TZ", "Asia/Tokyo", 1);
   setenv("LC_ALL", "C.UTF-8", 1);
   setenv("XDG_DATA_HOME", VARNEX_TEST_DATA_DIR, 1);

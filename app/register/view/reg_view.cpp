@@ -13,6 +13,7 @@
 #include "platform/base/clock.h"
 #include "app/shell/frames/dpt_view.h"
 #include "app/shell/frames/main_frame.h"
+#include "app/register/view/sale_display.h"
 #include "app/register/view/ten_key_dlg.h"
 #include "platform/base/profile.h"
 #include "platform/ui/paint.h"
@@ -586,6 +587,7 @@ void CRegView::RaiseDeviceRequest(uint32_t bits) {
 }
 
 void CRegView::RefreshCustomerDisplay(const void* line) {
+  SaleDisplaysChanged(line, sale_ ? sale_->PolePending() : std::string());
   if (host_.refreshCustomerDisplay) host_.refreshCustomerDisplay(line);
 }
 

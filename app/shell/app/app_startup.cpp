@@ -179,6 +179,8 @@ bool CREGApp::InitInstance() {
   ReadDeviceSettings();  // the receipt settings share keys with the device words
   LoadPrinterSettings();
   if (!m_bUseSA) m_bPrnSA = 0;  // without the device its print word stays 0
+  // 24.
+  CreateDisplayFonts();
   // 25: the picture folder.
   m_strPicturePath = m_strWorkFolderInUse + "Thumbnails";
   if (!platform::isDirectory(m_strPicturePath) && !platform::createDirectories(m_strPicturePath)) {
@@ -191,6 +193,8 @@ bool CREGApp::InitInstance() {
   m_bUchiHen = readInt("Uchi Hen", 0);
   // 27-29: the serial devices.
   OpenSerialPorts();
+  // 30.
+  OpenCustomerDisplay(0, 0, 0);
   // 31: the two registration screens, before anybody signs on.
   m_bStartupOpening = 1;
   OpenModeView(7, 0);
@@ -284,6 +288,9 @@ void CREGApp::CloseMainWindowLater(int32_t powerOff) {
 }
 
 int CREGApp::ExitInstance() {
+  // 1: the customer display's pictures (and its window, before the main
+  // frame that owns it goes).
+  CloseCustomerDisplay();
   // 2: a print job still open.
   AbortPrintJob();
   // 3: the dialogs of the lock and the engine.

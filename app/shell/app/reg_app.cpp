@@ -4,6 +4,7 @@
 #include "app/shell/app/reg_app.h"
 
 #include "app/register/engine/reg_com.h"
+#include "app/shell/display/sorted_record_list.h"
 #include "app/shell/frames/main_frame.h"
 #include "quorex/serial.h"
 
@@ -14,11 +15,16 @@ CREGApp* g_instance = nullptr;
 }
 
 CREGApp::CREGApp() {
-  if (!g_instance) g_instance = this;
+  if (!g_instance) {
+    g_instance = this;
+    m_saleDisplay.app = this;
+    reg::AddSaleDisplay(&m_saleDisplay);
+  }
 }
 
 CREGApp::~CREGApp() {
   ExitInstance();
+  reg::RemoveSaleDisplay(&m_saleDisplay);
   if (g_instance == this) g_instance = nullptr;
 }
 

@@ -16,9 +16,12 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/register/print/receipt_printer.h"
+#include "app/register/view/sale_display.h"
 #include "platform/ui/types.h"
+#include "platform/ui/window.h"
 
 class CSerial;
 
@@ -41,6 +44,8 @@ inline constexpr size_t kRowUnitPriceEnd = 46;
 inline constexpr size_t kRowWidth = 70;
 
 class CMainFrame;
+class CCdFrm;
+class SortedRecordList;
 
 // The device flags that "CD Device" selects.
 struct DisplayDevice {
@@ -180,6 +185,30 @@ class CREGApp : public reg::CReceiptPrinter {
 
   // The data engine (owned by the shell; null before it is made).
   reg::CRegCom* m_pRegCom = nullptr;
+
+  // ---- the customer display (app/shell/display/customer_display.cpp) ----
+  // Opens, feeds or closes the window on the second monitor and rebuilds
+  // its picture list (bUpdate 0); bUpdate 1 with lParam a line record shows
+  // the sale, with lParam 0 the idle state.
+  void OpenCustomerDisplay(int32_t bUpdate, WPARAM wParam, LPARAM lParam);
+  // The DM-D display's device fonts (names kept, see the README).
+  void CreateDisplayFonts();
+  // At shut-down: the window and the picture list.
+  void CloseCustomerDisplay();
+  CCdFrm* m_pCdFrm = nullptr;                       // the window, null while none is open
+  std::unique_ptr<SortedRecordList> m_pCdPictures;  // idle pictures in order
+  platform::ui::Rect m_rcCdMonitor;                 // the monitor the window went to
+  std::string m_strCdText;                          // pending pole-display text (two 20-byte lines)
+  std::vector<std::string> m_DisplayFonts;          // the DM-D device fonts made
+
+ private:
+  // The register's sale changes reach the display through this hook.
+  struct SaleDisplayHook : reg::SaleDisplay {
+    CREGApp* app = nullptr;
+    void SaleChanged(const void* line, const std::string& poleText) override;
+  } m_saleDisplay;
+
+ public:
 
  private:
   bool FirstRunRestore();

@@ -137,6 +137,46 @@ TEST_F(WindowTest, TwoTimersTickWithTheirIdsAtTheirPeriods) {
   EXPECT_EQ(count(101), before);
 }
 
+TEST_F(WindowTest, TimersOnTheManualClockFireOnlyWhenItIsMoved) {
+  ui::useManualTimerClock(true);
+  RecordingWindow w;
+  ASSERT_TRUE(ui::setTimer(w.handle, 106, 2000));
+  ASSERT_TRUE(ui::setTimer(w.handle, 7, 500));
+  auto ticks = [&] {
+    std::vector<WPARAM> ids;
+    for (auto& r : w.only(ui::kWmTimer)) ids.push_back(r.wParam);
+    return ids;
+  };
+  ui::pumpUntil([] { return false; }, 50);
+  EXPECT_TRUE(ticks().empty());
+  ui::advanceTimerClock(1999);
+  EXPECT_EQ(ticks(), (std::vector<WPARAM>{7, 7, 7}));
+  ui::advanceTimerClock(1);  // 2000: both fall due, the one set first goes first
+  EXPECT_EQ(ticks(), (std::vector<WPARAM>{7, 7, 7, 106, 7}));
+  EXPECT_TRUE(ui::killTimer(w.handle, 7));
+  EXPECT_FALSE(ui::killTimer(w.handle, 7));
+  ui::advanceTimerClock(2000);
+  EXPECT_EQ(ticks().size(), 6u);
+  EXPECT_EQ(ticks().back(), 106u);
+  ui::useManualTimerClock(false);
+  ui::advanceTimerClock(10000);
+  EXPECT_EQ(ticks().size(), 6u);
+}
+
+TEST_F(WindowTest, AFramelessTopmostWindowSaysSo) {
+  ui::WindowSpec spec;
+  spec.className = "Plain";
+  HWND plain = ui::createWindow(spec, ui::defaultWindowProc);
+  spec.frameless = spec.topmost = true;
+  HWND bare = ui::createWindow(spec, ui::defaultWindowProc);
+  EXPECT_FALSE(ui::isFrameless(plain));
+  EXPECT_FALSE(ui::isTopmost(plain));
+  EXPECT_TRUE(ui::isFrameless(bare));
+  EXPECT_TRUE(ui::isTopmost(bare));
+  ui::destroyWindow(plain);
+  ui::destroyWindow(bare);
+}
+
 TEST_F(WindowTest, RegisteredMessageIdsAreOnePerName) {
   uint32_t a = ui::registerWindowMessage("ZEMTA_REF_EXTERN");
   uint32_t b = ui::registerWindowMessage("zemta_ref_extern");
