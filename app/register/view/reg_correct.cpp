@@ -123,4 +123,38 @@ int32_t CRegSale::CorrectLine(int32_t* index, int32_t* more) {
   return 1;
 }
 
+void CRegSale::MarkCorrectedLines() {
+  std::vector<LineImage> lines;
+  if (!ReadAllLines(&lines)) return;
+  // The line a counter-line cancels: the same but for the counter's bit and
+  // the signs of its quantity and amount.
+  auto cancels = [](const uint8_t* counter, const uint8_t* l) {
+    return std::memcmp(counter, l, line::kFlags) == 0 && keyOf(counter) == keyOf(l) &&
+           flagsOf(counter) == (flagsOf(l) | line::kCcts | line::kClct) &&
+           getI32(counter, line::kUnit) == -getI32(l, line::kUnit) &&
+           getI32(counter, line::kUnitPrice) == getI32(l, line::kUnitPrice) &&
+           getI32(counter, line::kPrice) == -getI32(l, line::kPrice);
+  };
+  std::vector<bool> taken(lines.size(), false);
+  bool marked = false;
+  for (size_t c = 0; c < lines.size(); ++c) {
+    const uint8_t* counter = lines[c].data();
+    if ((flagsOf(counter) & (line::kCcts | line::kClct)) != (line::kCcts | line::kClct)) continue;
+    size_t found = c;
+    for (size_t o = 0; o < c && found == c; ++o)
+      if (!taken[o] && (flagsOf(lines[o].data()) & 0x600) == line::kCcts && cancels(counter, lines[o].data()))
+        found = o;
+    for (size_t o = c; found == c && o-- > 0;) {
+      uint8_t* l = lines[o].data();
+      if (!taken[o] && (flagsOf(l) & 0x600) == 0 && cancels(counter, l)) {
+        putU16(l, line::kFlags, static_cast<uint16_t>(flagsOf(l) | line::kCcts));
+        found = o;
+        marked = true;
+      }
+    }
+    if (found != c) taken[found] = true;
+  }
+  if (marked) ReplaceLines(lines);
+}
+
 }  // namespace varnex::reg

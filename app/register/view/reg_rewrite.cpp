@@ -51,16 +51,17 @@ int32_t CRegSale::ReplaceLines(const std::vector<LineImage>& lines) {
   // The file first. New records go on the end before the records in place
   // change: a sale cut off in between keeps whole lines (a counter-line
   // before the mark on the line it cancels).
-  int32_t appended = 0;
   std::vector<int32_t> changed;
   auto undoFile = [&]() {
     for (int32_t n : changed) FileDBRecWrite(temporary_, n, old[static_cast<size_t>(n)].data());
-    if (appended > 0) FileDBRecDelete(temporary_, oldCount, oldCount + appended - 1, nullptr);
+    // A refused write leaves the table's count unknown: it is read again
+    // from the file, and whatever lies past the sale's lines goes.
+    const int32_t now = FileDBRecGetSize(temporary_);
+    if (now > oldCount) FileDBRecDelete(temporary_, oldCount, now - 1, nullptr);
     return 0;
   };
   for (int32_t n = oldCount; n < newCount; ++n) {
     if (FileDBRecWrite(temporary_, n, lines[static_cast<size_t>(n)].data()) != 0) return undoFile();
-    ++appended;
   }
   for (int32_t n = common - 1; n >= 0; --n) {
     if (!differs(n)) continue;

@@ -1346,6 +1346,7 @@ int32_t CRegSale::ResumeSale(FileDBHandle file) {
   refundConfirmed_ = 0;
   for (int32_t n = 0; n < count; ++n)
     if (ReadLine(n, l)) screen_->SetListRow(l, n);
+  MarkCorrectedLines();
   WriteLine(0, 0);
   return 1;
 }

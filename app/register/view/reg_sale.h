@@ -394,6 +394,9 @@ class CRegSale {
                      int32_t percent);
   int32_t SubtotalKey(const uint8_t* keyRecord);
   int32_t CorrectionKey(const uint8_t* keyRecord);
+  // A sale cut off inside a correction holds a counter-line whose line has
+  // no mark yet (the counter-line is written first): the mark is made.
+  void MarkCorrectedLines();
   int32_t QuantityKey(const uint8_t* keyRecord);
   int32_t SubEntryKey(uint16_t keyCode);
   int32_t TaxSwitchKey(uint16_t code, uint16_t keyAttributes);

@@ -5,6 +5,11 @@
 // the totalizers the commit moved are checked against its lines.
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+
+#include <csignal>
+#include <filesystem>
+#include <fstream>
 #include <memory>
 #include <numeric>
 #include <string>
@@ -12,6 +17,7 @@
 
 #include "app/register/demo_project.h"
 #include "app/register/view/register_screen.h"
+#include "platform/base/path.h"
 #include "platform/ui/dialog.h"
 
 namespace {
@@ -25,6 +31,27 @@ uint16_t flagsOf(const Line& l) { return getU16(l.data(), line::kFlags); }
 int32_t priceOf(const Line& l) { return getI32(l.data(), line::kPrice); }
 int32_t unitOf(const Line& l) { return getI32(l.data(), line::kUnit); }
 int32_t slotOf(const Line& l) { return (flagsOf(l) >> line::kRateShift) & 3; }
+
+// Files of this process cannot grow past a size while it lives (a full
+// disk); a write beyond fails instead of ending the process.
+class FileSizeLimit {
+ public:
+  explicit FileSizeLimit(uintmax_t bytes) {
+    getrlimit(RLIMIT_FSIZE, &saved_);
+    previousSignal_ = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limit = saved_;
+    limit.rlim_cur = static_cast<rlim_t>(bytes);
+    setrlimit(RLIMIT_FSIZE, &limit);
+  }
+  ~FileSizeLimit() {
+    setrlimit(RLIMIT_FSIZE, &saved_);
+    std::signal(SIGXFSZ, previousSignal_);
+  }
+
+ private:
+  rlimit saved_{};
+  void (*previousSignal_)(int) = nullptr;
+};
 
 class ChangeSaleTest : public varnex_test::DemoProject {
  protected:
@@ -188,6 +215,19 @@ TEST_F(ChangeSaleTest, PercentDiscountAndItsRefusals) {
   payAndCheckTotals();
 }
 
+// With prices entered with their tax, an amount discount on an outer-tax
+// item takes off its tax-exclusive part.
+TEST_F(ChangeSaleTest, AmountDiscountEnteredWithItsTax) {
+  screen->app->m_bInputIncludPrice = 1;
+  item("1000", 5);
+  key("110", kKeyTrans2, kTrans2AmountDiscount);
+  const auto l = lines();
+  ASSERT_EQ(l.size(), 2u) << view().PaneMessage();
+  EXPECT_EQ(priceOf(l[1]), -100);
+  EXPECT_EQ(view().Sale().Amount(), 990);
+  payAndCheckTotals();
+}
+
 // A surcharge shared out by a subtotal of 0 has no proportions: refused,
 // never divided by zero.
 TEST_F(ChangeSaleTest, SplitSurchargeOnASubtotalOfZeroIsRefused) {
@@ -297,6 +337,80 @@ TEST_F(ChangeSaleTest, FailedCorrectionChangesNothing) {
   EXPECT_EQ(ui::listItemCount(view().ListControl()), 3);
 }
 
+// The disk fills up between the two counter-lines of an item and its
+// discount: the first is taken back, and the sale is as it was.
+TEST_F(ChangeSaleTest, CorrectionCutOffHalfWayIsTakenBack) {
+  item("300", 5);
+  key("10", kKeyTrans2, kTrans2PercentDiscount);
+  const auto before = lines();
+  char path[300] = {};
+  FileDBGetPathName(view().Sale().TemporaryFile(), path);
+  const auto size = std::filesystem::file_size(platform::mapPath(path));
+  focusLine(0);
+  {
+    // Room for one more line record, not for two.
+    FileSizeLimit limit(size + line::kSize);
+    key(kKeyTrans2, kTrans2Correction);
+  }
+  EXPECT_TRUE(refused(kErrBadHandle)) << view().PaneMessage();
+  EXPECT_EQ(lines(), before);
+  EXPECT_EQ(FileDBRecGetSize(view().Sale().TemporaryFile()), 2);
+  for (int32_t n = 0; n < 2; ++n) {
+    Line record(line::kSize);
+    ASSERT_EQ(FileDBRecRead(view().Sale().TemporaryFile(), n, record.data()), 0);
+    EXPECT_EQ(record, before[static_cast<size_t>(n)]) << n;
+  }
+  EXPECT_EQ(ui::listItemCount(view().ListControl()), 3);
+  // With room again the same key corrects both.
+  key(kKeyTrans2, kTrans2Correction);
+  EXPECT_EQ(view().Sale().LineCount(), 4);
+  payAndCheckTotals();
+}
+
+// A program stopped between the two writes of a correction leaves the
+// counter-line on disk and its line without the mark; taking the sale over
+// at the next start makes the mark, so the line cannot be corrected twice.
+TEST_F(ChangeSaleTest, ResumedSaleMarksTheLineItsCounterLineCancels) {
+  item("1000", 5);
+  item("500", 1);
+  focusLine(0);
+  key(kKeyTrans2, kTrans2Correction);
+  ASSERT_EQ(view().Sale().LineCount(), 3);
+  char path[300] = {};
+  FileDBGetPathName(view().Sale().TemporaryFile(), path);
+  const std::string file = platform::mapPath(path);
+  screen.reset();
+  ASSERT_TRUE(std::filesystem::exists(file));
+  {
+    // Records lie at the end of the file, 96 bytes each.
+    std::fstream f(file, std::ios::in | std::ios::out | std::ios::binary);
+    const auto at = static_cast<std::streamoff>(std::filesystem::file_size(file) - 3 * line::kSize + line::kFlags);
+    char flags[2];
+    f.seekg(at);
+    f.read(flags, 2);
+    ASSERT_EQ(flags[1] & 0x02, 0x02);
+    flags[1] = static_cast<char>(flags[1] & ~0x02);
+    f.seekp(at);
+    f.write(flags, 2);
+  }
+  // Written before the next start, as a file left by an earlier run is.
+  std::filesystem::last_write_time(file, std::filesystem::last_write_time(file) - std::chrono::seconds(2));
+  startScreen();
+  boxes->answer(platform::kIdYes);
+  ASSERT_EQ(view().ResumeInterruptedSale(), 1);
+  const auto l = lines();
+  ASSERT_EQ(l.size(), 3u);
+  EXPECT_EQ(flagsOf(l[0]) & 0x600, line::kCcts);
+  Line record(line::kSize);
+  ASSERT_EQ(FileDBRecRead(view().Sale().TemporaryFile(), 0, record.data()), 0);
+  EXPECT_EQ(record, l[0]);
+  focusLine(0);
+  key(kKeyTrans2, kTrans2Correction);
+  EXPECT_TRUE(refused(kErrCorrected)) << view().PaneMessage();
+  EXPECT_EQ(view().Sale().Amount(), 540);
+  payAndCheckTotals();
+}
+
 // ---- quantity sub-entry and repeated items ---------------------------------
 
 TEST_F(ChangeSaleTest, QuantityTypedIntoTheRow) {
@@ -310,6 +424,7 @@ TEST_F(ChangeSaleTest, QuantityTypedIntoTheRow) {
   EXPECT_EQ(ui::reportCell(list, 0, 1), "");
   EXPECT_EQ(ui::reportCell(list, 0, 3), "");
   screen->type("12");
+  screen->grab("change_sale_quantity.png");
   EXPECT_EQ(unitOf(lines()[0]), 12);
   EXPECT_EQ(priceOf(lines()[0]), 2400);
   EXPECT_EQ(view().Sale().Amount(), 2592);
