@@ -7,6 +7,7 @@
 // over the rate slots in use by SplitAdjustByTaxSlot, one line per slot.
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "app/register/engine/reg_com.h"
@@ -40,6 +41,13 @@ uint16_t slotFlags(uint16_t flags, int32_t slot, bool inner) {
 constexpr uint16_t kSplitBySlot = 0x0400;
 
 }  // namespace
+
+void CRegSale::DropLinesFrom(int32_t first) {
+  std::vector<std::array<uint8_t, line::kSize>> kept;
+  if (lineCount_ <= first || !ReadAllLines(&kept)) return;
+  kept.resize(static_cast<size_t>(first));
+  ReplaceLines(kept);
+}
 
 int32_t CRegSale::TaxRateOfSlot(int32_t slot) const {
   static const FieldPlace* const kRates[4] = {&settings::kRate0, &settings::kRate1, &settings::kRate2,
@@ -147,12 +155,7 @@ int32_t CRegSale::SplitAdjustByTaxSlot(uint16_t keyCode, const uint8_t* target, 
       uint8_t aside[line::kSize];
       std::memcpy(aside, current_, sizeof aside);
       if (!WriteLine(1, 0)) {
-        if (lineCount_ > linesBefore) {
-          std::vector<std::array<uint8_t, line::kSize>> kept;
-          ReadAllLines(&kept);
-          kept.resize(static_cast<size_t>(linesBefore));
-          ReplaceLines(kept);
-        }
+        DropLinesFrom(linesBefore);
         return ShowRegError(kErrBadHandle);
       }
       std::memcpy(current_, aside, sizeof aside);
@@ -194,9 +197,23 @@ int32_t CRegSale::AdjustKey(uint16_t keyCode, const uint8_t* keyRecord) {
 
   const uint16_t taxWord = getU16(engine_->Settings(), settings::kTaxWord);
   if (state_.subtotalTaken && (taxWord & kSplitBySlot)) {
-    if (!SplitAdjustByTaxSlot(keyCode, target, static_cast<int32_t>(value), &attributes)) return kRefused;
-    entry_.clear();
-    return kWritten;
+    const int32_t linesBefore = lineCount_;
+    const std::string entry = entry_;
+    if (!SplitAdjustByTaxSlot(keyCode, target, static_cast<int32_t>(value), &attributes)) {
+      entry_ = entry;
+      state_.subtotalTaken = 1;
+      return kRefused;
+    }
+    // The last line is written here, so that a failure takes back the lines
+    // of the slots before it too: the adjustment goes in whole or not at all.
+    if (!WriteLine(1, 0)) {
+      DropLinesFrom(linesBefore);
+      entry_ = entry;
+      state_.subtotalTaken = 1;
+      return ShowRegError(kErrBadHandle);
+    }
+    message_.clear();
+    return kEnded;
   }
 
   int32_t mixed = 0, inner = 0;

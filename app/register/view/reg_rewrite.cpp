@@ -68,7 +68,11 @@ int32_t CRegSale::ReplaceLines(const std::vector<LineImage>& lines) {
     if (FileDBRecWrite(temporary_, n, lines[static_cast<size_t>(n)].data()) != 0) return undoFile();
     changed.push_back(n);
   }
-  if (newCount < oldCount && FileDBRecDelete(temporary_, newCount, oldCount - 1, nullptr) != 0) return undoFile();
+  // The file's own count, read again: a write refused before (a full disk)
+  // may have left the table unsure of it.
+  const int32_t onDisk = FileDBRecGetSize(temporary_);
+  if (onDisk < 0) return undoFile();
+  if (onDisk > newCount && FileDBRecDelete(temporary_, newCount, onDisk - 1, nullptr) != 0) return undoFile();
 
   // Then the block, from the first line that differs.
   auto writeBlock = [&](const std::vector<LineImage>& from, int32_t count) {

@@ -406,6 +406,8 @@ class CRegSale {
   // the line count and the list together, or (0) none of them.
   int32_t ReplaceLines(const std::vector<std::array<uint8_t, line::kSize>>& lines);
   bool ReadAllLines(std::vector<std::array<uint8_t, line::kSize>>* lines) const;
+  // Takes the lines from `first` on out of the sale again.
+  void DropLinesFrom(int32_t first);
   void RebuildList();
   // The sale totals again from every line of the block, and the tax.
   void TotalsFromLines();

@@ -228,6 +228,35 @@ TEST_F(ChangeSaleTest, AmountDiscountEnteredWithItsTax) {
   payAndCheckTotals();
 }
 
+// The disk fills up after the line of the first slot: the discount is
+// taken back whole, and goes in whole once there is room again.
+TEST_F(ChangeSaleTest, SplitCutOffByAFullDiskIsTakenBack) {
+  setTaxWord(1 | 0x400);
+  startScreen();
+  item("600", 5);
+  item("400", 1);
+  key(kKeyFunction, kFunctionSubtotal);
+  const auto before = lines();
+  const int32_t amount = view().Sale().Amount();
+  char path[300] = {};
+  FileDBGetPathName(view().Sale().TemporaryFile(), path);
+  const auto size = std::filesystem::file_size(platform::mapPath(path));
+  {
+    FileSizeLimit limit(size + line::kSize);
+    key("100", kKeyTrans2, kTrans2AmountDiscount);
+  }
+  EXPECT_TRUE(refused(kErrBadHandle)) << view().PaneMessage();
+  EXPECT_EQ(lines(), before);
+  EXPECT_EQ(FileDBRecGetSize(view().Sale().TemporaryFile()), 3);
+  EXPECT_EQ(view().Sale().Amount(), amount);
+  EXPECT_EQ(ui::listItemCount(view().ListControl()), 4);
+  key(kKeyTrans2, kTrans2AmountDiscount);
+  const auto l = lines();
+  ASSERT_EQ(l.size(), 5u) << view().PaneMessage();
+  EXPECT_EQ(priceOf(l[3]) + priceOf(l[4]), -100);
+  payAndCheckTotals();
+}
+
 // A surcharge shared out by a subtotal of 0 has no proportions: refused,
 // never divided by zero.
 TEST_F(ChangeSaleTest, SplitSurchargeOnASubtotalOfZeroIsRefused) {
