@@ -151,6 +151,7 @@ inline constexpr FieldPlace kUnitRounding{"単位端数処理", 32, 2, FieldKind
 inline constexpr FieldPlace kRate0{"標準税率", 34, 2, FieldKind::Unsigned};
 inline constexpr FieldPlace kSpecialRounding{"特地税端数処理", 36, 2, FieldKind::Bits, 2, 0};
 inline constexpr FieldPlace kSpecialRate{"特地税税率", 38, 2, FieldKind::Unsigned};
+inline constexpr FieldPlace kSpecialThreshold{"特地税免税点", 42, 4, FieldKind::Signed};  // per person
 inline constexpr FieldPlace kReportKind1{"レポート種別1", 46, 2, FieldKind::Unsigned};
 inline constexpr FieldPlace kPriceMask1{"２段値札の設定", 62, 12, FieldKind::Text};
 inline constexpr FieldPlace kPriceMask2{"２段値札の設定2", 78, 12, FieldKind::Text};

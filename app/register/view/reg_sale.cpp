@@ -302,6 +302,7 @@ int32_t CRegSale::DispatchKey(uint16_t keyCode) {
                            (keyType(keyCode) == kKeyFunction && keyNumber(keyCode) >= kFunctionDoubleZero &&
                             keyNumber(keyCode) <= kFunctionCancelLine);
   if (state_.subEntry && !subEntryKey) {
+    if (!SetLineQuantity(0, -3)) return 0;
     state_.subEntry = 0;
     if (!message_.empty()) {
       message_.clear();
@@ -321,6 +322,10 @@ int32_t CRegSale::DispatchKey(uint16_t keyCode) {
   uint8_t keyRecord[64] = {};
   switch (type) {
     case kKeyEntry:
+      if (state_.subEntry) {
+        result = SubEntryKey(keyCode);
+        break;
+      }
       EntryDigit(keyCode);
       result = kShown;
       break;
@@ -449,14 +454,16 @@ int32_t CRegSale::DepartmentKey(uint16_t keyCode) {
 
 // The current line becomes an item line of the department at the unit
 // price, taxed with the attribute word of its master (department or item).
-int32_t CRegSale::DepartmentLine(uint16_t number, const uint8_t* record, int32_t unitPrice, uint16_t attributes) {
+int32_t CRegSale::DepartmentLine(uint16_t number, const uint8_t* record, int32_t unitPrice, uint16_t attributes,
+                                 int32_t forceMerge) {
   putU16(current_, line::kKeyCode, makeKeyCode(kKeyDepartment, number));
   if (isBlank(current_, line::kDisplayName, line::kDisplayNameLen)) NameFromRecord(record);
   putI32(current_, line::kUnitPrice, unitPrice);
   uint16_t source = attributes;
   ApplyTaxToUnitPrice(&source);
   SetLineTaxFlags(&source);
-  return kWritten;
+  // A repeat of an earlier item raises that line's quantity instead.
+  return MergeRepeatedLine(forceMerge) == 0 ? kEnded : kWritten;
 }
 
 // The price of the department: the last line's when that is the same
@@ -527,7 +534,7 @@ int32_t CRegSale::PriceChangeKey(uint16_t code, uint16_t keyAttributes) {
     int64_t unitPrice = 0;
     if (!EntryValue(&unitPrice)) return ShowRegError(kErrEntryMissing);
     return DepartmentLine(static_cast<uint16_t>(state_.pendingDepartment), record, static_cast<int32_t>(unitPrice),
-                          attributes);
+                          attributes, 1);
   }
   if (!CheckKeyEntry(keyAttributes, 0xC8, nullptr)) return kRefused;
   if (!entry_.empty()) return ShowRegError(kErrEntryPresent);
@@ -617,17 +624,15 @@ int32_t CRegSale::Trans2Key(uint16_t keyCode, const uint8_t* keyRecord) {
       ApplyTaxToUnitPrice(&source);
       SetLineTaxFlags(&source);
       pointsAvailable_ += getI32(current_, line::kPrice);
-      return kWritten;
+      return MergeRepeatedLine(0) == 0 ? kEnded : kWritten;
     }
     case kTrans2AmountDiscount:
     case kTrans2PercentDiscount:
     case kTrans2AmountSurcharge:
     case kTrans2PercentSurcharge:
-      if (!CheckKeyEntry(attributes, 0x15FC, nullptr)) return kRefused;
-      return ShowRegError(kErrUnsupported);
+      return AdjustKey(keyCode, keyRecord);
     case kTrans2Correction:
-      if (!CheckKeyEntry(attributes, 0x1542, nullptr)) return kRefused;
-      return ShowRegError(kErrUnsupported);
+      return CorrectionKey(keyRecord);
     case kTrans2RefundShownSale:
       if (refundView_) return ShowRegError(kErrModeRefund);
       if (!CheckKeyEntry(attributes, settings_.rollback ? 0x2000 : 0x6000, nullptr)) return kRefused;
@@ -639,7 +644,10 @@ int32_t CRegSale::Trans2Key(uint16_t keyCode, const uint8_t* keyRecord) {
 
 int32_t CRegSale::MoveCursor(int32_t step) {
   if (!screen_->MoveListFocus(step)) screen_->Beep(platform::ui::kBeepPlain);
-  return kShown;
+  // The cursor stays where it went: showing the line being built again
+  // would put it back on the last row, and the correction and the quantity
+  // keys act on the row it is on.
+  return kEnded;
 }
 
 int32_t CRegSale::FunctionKey(uint16_t keyCode, const uint8_t* keyRecord) {
@@ -648,6 +656,8 @@ int32_t CRegSale::FunctionKey(uint16_t keyCode, const uint8_t* keyRecord) {
   auto check = [&](uint32_t mask) { return CheckKeyEntry(attributes, mask, nullptr) != 0; };
   auto placeholder = [&]() { putU16(current_, line::kKeyCode, makeKeyCode(kKeyEntry, code)); };
   int64_t value = 0;
+  // While a quantity is typed into a list row, its keys edit that quantity.
+  if (state_.subEntry && code >= kFunctionDoubleZero && code <= kFunctionCancelLine) return SubEntryKey(keyCode);
   switch (code) {
     case kFunctionCursorUp: return check(0x1D42) ? MoveCursor(-1) : kRefused;
     case kFunctionCursorDown: return check(0x1D42) ? MoveCursor(1) : kRefused;
@@ -660,42 +670,14 @@ int32_t CRegSale::FunctionKey(uint16_t keyCode, const uint8_t* keyRecord) {
       screen_->Beep(platform::ui::kBeepPlain);
       placeholder();
       return kShown;
-    case kFunctionSubtotal: {
-      if (!check(0x1DC2)) return kRefused;
-      if (state_.subtotalTaken) return ShowRegError(kErrTwice);
-      int32_t outer[4], inner = 0, outerSum = 0;
-      for (int s = 0; s < 4; ++s) {
-        outer[s] = totals_[saletotal::kOuterTaxable + s];
-        outerSum += outer[s];
-        inner += totals_[saletotal::kInner + s];
-      }
-      const bool mixed = outerSum != 0 && inner != 0;
-      NameFromRecord(keyRecord);
-      putI32(current_, line::kPrice, mixed ? amount_ : amount_ - engine_->OuterTaxOfRates(outer));
-      if (mixed || (inner != 0 && outerSum == 0))
-        putU16(current_, line::kFlags, static_cast<uint16_t>(flagsOf(current_) | line::kInnerTax));
-      state_.subtotalTaken = 1;
-      return kWritten;
-    }
+    case kFunctionSubtotal: return SubtotalKey(keyRecord);
     case kFunctionDigitRelease:
       if (!check(0x1C2)) return kRefused;
       state_.digitRelease = !state_.digitRelease;
       ShowModifierStatus();
       placeholder();
       return kShown;
-    case kFunctionQuantity:
-      if (entry_.empty()) {
-        // Typing the quantity into a list row comes with the row sub-entry.
-        if (!check(0x1C4)) return kRefused;
-      }
-      if (!check(0x1C0)) return kRefused;
-      if (entry_.size() > 6) return ShowRegError(kErrDigitLimit);
-      EntryValue(&value);
-      putI32(current_, line::kUnit, static_cast<int32_t>(value));
-      state_.fixedTail = 0;
-      entry_.clear();
-      placeholder();
-      return kShown;
+    case kFunctionQuantity: return QuantityKey(keyRecord);
     case kFunctionFixedTail:
       if (!check(0x500)) return kRefused;
       if (!state_.fixedTail) {
@@ -780,8 +762,8 @@ int32_t CRegSale::FunctionKey(uint16_t keyCode, const uint8_t* keyRecord) {
       return kShown;
     case kFunctionPlu: return PluKey();
     case kFunctionTaxExempt:
-    case kFunctionTaxReduction: return check(0x5C2) ? ShowRegError(kErrUnsupported) : kRefused;
-    case kFunctionSpecialTax: return check(0x15C2) ? ShowRegError(kErrUnsupported) : kRefused;
+    case kFunctionTaxReduction: return TaxSwitchKey(code, attributes);
+    case kFunctionSpecialTax: return SpecialTaxKey(attributes);
     case kFunctionEditNames:
     case kFunctionCustomer: return check(0x1542) ? ShowRegError(kErrUnsupported) : kRefused;
     case kFunctionFormalReceipt:
@@ -1097,6 +1079,10 @@ int32_t CRegSale::WriteLine(int32_t write, int32_t keep) {
       }
       if (keyType(key) == kKeySeparator) state_.totalLinesWritten = 1;
       if (isKey(key, kKeyTrans2, kTrans2PointsEarned)) pointsAvailable_ += getI32(l, line::kPrice);
+      const bool live = (flagsOf(l) & (line::kCcts | line::kClct)) == 0;
+      if (live && isKey(key, kKeyFunction, kFunctionPersons)) state_.persons = getI32(l, line::kPrice);
+      if (live && (key == systemLineKey(kLineSpecialTax) || key == systemLineKey(kLineServiceCharge)))
+        state_.taxService = 1;
       if (key == systemLineKey(kLineChange)) state_.hasChangeLine = 1;
     }
     ComputeSaleTax();
@@ -1360,6 +1346,7 @@ int32_t CRegSale::ResumeSale(FileDBHandle file) {
   refundConfirmed_ = 0;
   for (int32_t n = 0; n < count; ++n)
     if (ReadLine(n, l)) screen_->SetListRow(l, n);
+  MarkCorrectedLines();
   WriteLine(0, 0);
   return 1;
 }

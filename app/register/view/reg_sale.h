@@ -17,8 +17,10 @@
 // window that implements it.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "app/register/engine/key_codes.h"
 #include "app/register/engine/records.h"
@@ -69,9 +71,12 @@ enum RegError : int32_t {
   kErrOrderDigits = 121,
   kErrNonTaxable = 122,
   kErrNoListDepartment = 123,
+  kErrReducedRate = 125,
   kErrPoints = 126,
   kErrSaleExists = 201,
   kErrNoTarget = 202,
+  kErrCorrected = 203,
+  kErrNotCorrectable = 204,
   kErrSaleStarted = 205,
   kErrNoSale = 206,
 };
@@ -123,6 +128,8 @@ class SaleScreen {
   virtual bool MoveListFocus(int32_t step) { return false; }
   // The number kept in the focused row, -1 when none is focused.
   virtual int32_t FocusedListNumber() const { return -1; }
+  // Empties one column of the row keeping number `number`.
+  virtual void ClearListCell(int32_t number, int32_t column) {}
   virtual void Beep(uint32_t type) {}
   // Request bits of the main frame's device status word.
   virtual void RaiseDeviceRequest(uint32_t bits) {}
@@ -213,6 +220,37 @@ class CRegSale {
   void SetLineTaxFlags(const uint16_t* attributes);
   // 0 when a line could not be written.
   int32_t WriteTotalAndTaxLines(int32_t tendered);
+
+  // ---- changing a sale: adjustments by tax rate (reg_adjust.cpp), line
+  //      correction (reg_correct.cpp), quantity sub-entry and repeated items
+  //      (reg_qty.cpp), sale-wide tax switches (reg_taxswitch.cpp) ----
+  // The tax class and rate slot of an adjustment line, from the sale's item
+  // lines (slot: in, the amount of the amount test; out, the slot). 1, or 0
+  // when the sale has no item line to take them from (error 202 shown).
+  int32_t FindAdjustTaxSlot(int32_t* mixed, int32_t* inner, int32_t* slot, int32_t amountTest, int32_t pointsOnly);
+  // A subtotal adjustment as one line per rate slot in use, each booked; all
+  // but the last written, the last left as the current line. 1, or 0 when a
+  // line could not be written (the sale is as before).
+  int32_t SplitAdjustByTaxSlot(uint16_t keyCode, const uint8_t* target, int32_t value, const uint16_t* attributes);
+  // Cancels the line at *index and the lines that hang on it: counter-lines
+  // written (history kept) or the lines removed (history hidden). 1, or 0
+  // when refused or failed (the error line is up; the sale is as before).
+  int32_t CorrectLine(int32_t* index, int32_t* more);
+  // The quantity typed into a list row (request 3 start, 1 a digit, -1 the
+  // last digit off, 0 set, -3 finish). 1, or 0 when refused or failed.
+  int32_t SetLineQuantity(int32_t value, int32_t request);
+  // Folds the current (booked, unwritten) item line into an earlier equal
+  // line: 0 when it was merged, 1 otherwise.
+  int32_t MergeRepeatedLine(int32_t force);
+  // 免税 and 減税 over the whole sale: 1 done, 0 failed (the sale and the
+  // switch are as before).
+  int32_t ToggleTaxExempt();
+  int32_t ToggleReducedRate();
+  // The special local tax line as the current line: 1 when one is due.
+  int32_t AddSpecialLocalTax();
+  bool SubEntryActive() const { return state_.subEntry != 0; }
+  bool TaxExempt() const { return taxFree_ != 0; }
+  bool TaxReduced() const { return taxReduced_ != 0; }
 
   // ---- the sale ----
   // write: the current line is written (1) or only shown (0); keep: begin
@@ -335,7 +373,8 @@ class CRegSale {
   void ClearSaleEnd();
   void EntryDigit(uint16_t keyCode);
   int32_t DepartmentKey(uint16_t keyCode);
-  int32_t DepartmentLine(uint16_t number, const uint8_t* record, int32_t unitPrice, uint16_t attributes);
+  int32_t DepartmentLine(uint16_t number, const uint8_t* record, int32_t unitPrice, uint16_t attributes,
+                         int32_t forceMerge = 0);
   int32_t DepartmentPrice(uint16_t number, const uint8_t* record, const uint8_t* target) const;
   int32_t DepartmentLinkKey(uint16_t code);
   int32_t LinkAmountKey();
@@ -349,6 +388,30 @@ class CRegSale {
   int32_t Trans2Key(uint16_t keyCode, const uint8_t* keyRecord);
   int32_t FunctionKey(uint16_t keyCode, const uint8_t* keyRecord);
   int32_t CancelSale();
+  // changing a sale
+  int32_t AdjustKey(uint16_t keyCode, const uint8_t* keyRecord);
+  int32_t AdjustLine(uint16_t keyCode, const uint8_t* target, int32_t amount, int32_t slot, int32_t inner,
+                     int32_t percent);
+  int32_t SubtotalKey(const uint8_t* keyRecord);
+  int32_t CorrectionKey(const uint8_t* keyRecord);
+  // A sale cut off inside a correction holds a counter-line whose line has
+  // no mark yet (the counter-line is written first): the mark is made.
+  void MarkCorrectedLines();
+  int32_t QuantityKey(const uint8_t* keyRecord);
+  int32_t SubEntryKey(uint16_t keyCode);
+  int32_t TaxSwitchKey(uint16_t code, uint16_t keyAttributes);
+  int32_t SpecialTaxKey(uint16_t keyAttributes);
+  int32_t ToggleSaleTax(bool reduced);
+  // Makes the sale's lines exactly `lines`: the temporary file, the block,
+  // the line count and the list together, or (0) none of them.
+  int32_t ReplaceLines(const std::vector<std::array<uint8_t, line::kSize>>& lines);
+  bool ReadAllLines(std::vector<std::array<uint8_t, line::kSize>>* lines) const;
+  // Takes the lines from `first` on out of the sale again.
+  void DropLinesFrom(int32_t first);
+  void RebuildList();
+  // The sale totals again from every line of the block, and the tax.
+  void TotalsFromLines();
+  int32_t TaxRateOfSlot(int32_t slot) const;
   int32_t MoveCursor(int32_t by);
   bool EntryValue(int64_t* value) const;
   int32_t LastLiveLine(uint8_t* out, bool* found) const;
@@ -417,6 +480,10 @@ class CRegSale {
   int64_t expected_ = 0;         // minus the balance the settings expect
   bool resetJetSequence_ = false;  // a Z reading of the fixed totalizers is in the block
   int32_t countCursor_ = -1;     // line of the count row the cursor is on
+
+  // the quantity sub-entry of a list row
+  int32_t subEntryLine_ = -1;    // the line being edited
+  int32_t subEntrySaved_ = 0;    // its quantity when the sub-entry started
 };
 
 }  // namespace varnex::reg

@@ -580,6 +580,11 @@ int32_t CRegView::FocusedListNumber() const {
   return -1;
 }
 
+void CRegView::ClearListCell(int32_t number, int32_t column) {
+  const int32_t row = list_ ? RowOfNumber(number) : -1;
+  if (row >= 0) platform::ui::setReportCell(list_, row, column, "");
+}
+
 void CRegView::Beep(uint32_t type) { platform::ui::messageBeep(type); }
 
 void CRegView::RaiseDeviceRequest(uint32_t bits) {

@@ -132,6 +132,7 @@ class CRegView : public platform::ui::View, public SaleScreen {
   void ShowLastListRow() override;
   bool MoveListFocus(int32_t step) override;
   int32_t FocusedListNumber() const override;
+  void ClearListCell(int32_t number, int32_t column) override;
   void Beep(uint32_t type) override;
   void RaiseDeviceRequest(uint32_t bits) override;
   void RefreshCustomerDisplay(const void* line) override;
