@@ -215,6 +215,34 @@ int32_t CRegSale::ReserveKey(int32_t print) {
 
 // ---- bringing a sale back -----------------------------------------------------------
 
+// With no sale open, the put-aside key brings back a held sale chosen in a
+// file dialog. Under class 0 the file is then held for this register alone
+// until the sale is put aside again or completed.
+int32_t CRegSale::BringBackHeldSale() {
+  char folder[260] = {};
+  if (!app_->GetReservePath(folder, "*.csv")) return ShowRegError(kErrBadHandle);
+  std::string path;
+  if (!screen_->ChooseHeldSaleFile(false, folder, &path)) return 1;
+  const bool numbered = settings_.reserveNameClass >= 1;
+  if (!numbered && !platform::fileExists(platform::mapPath(path))) {
+    // A new name: an empty held sale of that name.
+    platform::File made = platform::File::open(path, platform::kFileWrite, platform::kShareRead, platform::kCreateNew);
+    if (!made.isOpen()) return ShowRegError(kErrBadHandle);
+  }
+  if (!ImportReserveFile(path, 1)) return 0;
+  if (numbered) {
+    const uint8_t* manager = engine_->Manager();
+    const uint8_t confirm = manager ? manager[clerk::kConfirmLevel.offset] : 2;
+    if (confirm >= 2 || platform::ui::messageBox(nullptr, "参照したファイルを削除しますか？", "",
+                                                 platform::kMbYesNo | platform::kMbIconQuestion) == platform::kIdYes)
+      platform::deleteFile(platform::mapPath(path));
+    return 1;
+  }
+  if (!app_->HoldReserveFile(path)) return ShowRegError(kErrBadHandle);
+  screen_->ShowHeldSaleTitle(path);
+  return 1;
+}
+
 int32_t CRegSale::PressKey(uint16_t keyCode, const std::string& entry) {
   entry_ = entry;
   const int32_t done = DispatchKey(keyCode);

@@ -775,6 +775,7 @@ int32_t CRegSale::FunctionKey(uint16_t keyCode, const uint8_t* keyRecord) {
     // checks run, then they are refused as not available yet.
     case kFunctionReserve:
       if (!check(0x40)) return kRefused;
+      if (!temporary_) return BringBackHeldSale() ? kShown : kRefused;
       return ReserveKey(0) ? kEnded : kRefused;
     case kFunctionOtherRegisterMode: return ShowRegError(kErrUnsupported);
     case kFunctionDepartmentLink: return DepartmentLinkKey(code);
@@ -1203,6 +1204,7 @@ void CRegSale::EndOfSale(char* kind, int32_t* displayAmount) {
   screen_->RaiseDeviceRequest(kRequestSaleCommitted);
   if (!app_->m_bPrintEachLine && app_->PrintReceipt(block_, 0, 0, -1, 0, 0, nullptr) != 0) return;
   if (app_->m_pPrinterDC) app_->PrintReceiptText("");
+  app_->CloseReserveFile(modeCode_, [this](const std::string& title) { screen_->ShowHeldSaleTitle(title); });
   ClearSaleEnd();
 }
 

@@ -263,6 +263,8 @@ class CRegSale {
   // Brings a held sale back: name is a held-sale number (keepFile 0: the
   // file goes after a successful replay) or a full path (keepFile 1).
   int32_t ImportReserveFile(const std::string& name, int32_t keepFile);
+  // With no sale open: a held sale chosen in a file dialog comes back.
+  int32_t BringBackHeldSale();
   // Whether the PLU key's entry names a held sale rather than an item.
   bool IsHeldSaleNumber(const std::string& code) const;
   // The clock the held-sale names are made from (tests set their own).

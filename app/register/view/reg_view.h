@@ -72,6 +72,8 @@ class CRegView : public platform::ui::View, public SaleScreen {
     // empty.
     std::function<platform::ui::Date()> frameDate;
     std::function<void()> closeFrame;
+    // The frame's title: a held sale's file name, or (empty) the mode's own.
+    std::function<void(const std::string& name)> setTitle;
   };
 
   CRegView(CRegCom* engine, shell::CREGApp* app, int32_t viewMode);

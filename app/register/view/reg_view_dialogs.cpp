@@ -58,8 +58,14 @@ void CRegView::BroadcastCustomerLine(int32_t receipt, const void* line) {
 }
 
 void CRegView::ShowHeldSaleTitle(const std::string& path) {
-  HWND frame = platform::ui::parentWindow(handle());
-  if (!frame) return;
+  if (host_.setTitle) {
+    host_.setTitle(path.empty() ? std::string() : platform::fileNameOf(path));
+    return;
+  }
+  // Without a mode frame: the window the view lives in.
+  HWND frame = handle();
+  while (HWND up = platform::ui::parentWindow(frame)) frame = up;
+  if (frame == handle()) return;
   if (!path.empty()) {
     heldTitle_ = platform::ui::windowText(frame);
     platform::ui::setWindowText(frame, platform::fileNameOf(path));

@@ -101,6 +101,10 @@ class CREGApp : public reg::CReceiptPrinter {
   // in the project's file folder when that setting is empty. out holds 260
   // bytes. 1, or 0 when no path can be built.
   int32_t GetReservePath(char* out, const char* name);
+  // Holds a held-sale file brought back under class 0 open for this
+  // register alone (no other may read or write it) and remembers its path.
+  // false when it cannot be held.
+  bool HoldReserveFile(const std::string& path);
   // Lets go of the held-sale file the register keeps open (class 0).
   void ReleaseReserveFile();
   // At the end of a held sale brought back under class 0: the held file is

@@ -46,6 +46,16 @@ int32_t CREGApp::GetReservePath(char* out, const char* name) {
   return 1;
 }
 
+bool CREGApp::HoldReserveFile(const std::string& path) {
+  ReleaseReserveFile();
+  auto held = std::make_unique<platform::File>(platform::File::open(
+      path, platform::kFileRead | platform::kFileWrite, platform::kShareNone, platform::kOpenExisting));
+  if (!held->isOpen()) return false;
+  m_pReserveHeld = std::move(held);
+  m_strReserveFile = path;
+  return true;
+}
+
 void CREGApp::ReleaseReserveFile() {
   if (m_pReserveHeld) m_pReserveHeld->close();
   m_pReserveHeld.reset();

@@ -247,6 +247,34 @@ TEST_F(CustomerTest, CustomerIntoAStoredSaleRewritesTheDailyFile) {
   EXPECT_NE(text.find(utf8(u8"山田商店")), std::string::npos) << text;
 }
 
+// Another register view showing the same finished sale mirrors a customer
+// put into it, with its code and name, and leaves the day's file alone.
+TEST_F(CustomerTest, FinishedSaleMirrorsACustomerLine) {
+  sell("1000");
+  payCash();
+  const auto lines = screen->lines();
+  const Line closing = lines.back();
+  ASSERT_EQ(keyType(getU16(closing.data(), line::kKeyCode)), kKeyClosing);
+  const int32_t receipt = static_cast<int32_t>(getU32(closing.data(), line::kPrice) & 0xFFFF);
+  const std::string daily = testing_support::readFileBytes(dailyFile());
+  Line customerLine(line::kSize, 0);
+  putText(customerLine.data(), line::kDisplayName, line::kCustomerNameLen, "株式会社　山田商店　本店営業部　御中");
+  putText(customerLine.data(), line::kCode, line::kCodeLen, "1001");
+  putU16(customerLine.data(), line::kKeyCode, makeKeyCode(kKeyCustomer, 0));
+  putI32(customerLine.data(), line::kPrice, 500);
+  putI32(customerLine.data(), line::kUnitPrice, 200);
+  // Another sale's number: nothing changes.
+  ui::sendMessage(screen->view->handle(), WM_REG_CASTINPUT, static_cast<WPARAM>(receipt + 1),
+                  reinterpret_cast<LPARAM>(customerLine.data()));
+  EXPECT_EQ(screen->lines(), lines);
+  ui::sendMessage(screen->view->handle(), WM_REG_CASTINPUT, static_cast<WPARAM>(receipt),
+                  reinterpret_cast<LPARAM>(customerLine.data()));
+  const auto mirrored = screen->lines();
+  ASSERT_EQ(mirrored.size(), lines.size() + 1);
+  EXPECT_EQ(mirrored[0], customerLine);
+  EXPECT_EQ(testing_support::readFileBytes(dailyFile()), daily);
+}
+
 // Points given to the customer cannot be given again by a replay: such a
 // sale stays on the register rather than go into a held-sale file that
 // could never be brought back.

@@ -12,6 +12,7 @@
 
 #include "app/register/demo_project.h"
 #include "app/register/view/register_screen.h"
+#include "platform/base/file.h"
 #include "platform/ui/common_dialogs.h"
 #include "support/pdf_tools.h"
 #include "zemta/memory.h"
@@ -21,6 +22,7 @@ namespace {
 
 using namespace varnex::reg;
 namespace fs = std::filesystem;
+namespace ui = platform::ui;
 using Line = varnex_test::RegisterScreen::Line;
 
 // The held-sale number of class 1 for a minute.
@@ -254,9 +256,31 @@ TEST_F(HeldSaleTest, ClassZeroWritesTheChosenFile) {
   ringUp();
   screen->panel(kKeyFunction, kFunctionReprintOrReserve);
   platform::ui::setFileDialogAnswerer(nullptr);
-  EXPECT_TRUE(fs::exists(hold / "table 4.csv"));
+  const fs::path file = hold / "table 4.csv";
+  EXPECT_TRUE(fs::exists(file));
   EXPECT_FALSE(screen->view->Sale().SaleOpen());
   EXPECT_NE(asked.find(hold.string()), std::string::npos) << asked;
+
+  // The same key with no sale open brings it back, and the register holds
+  // the file for itself while the sale is on screen.
+  const std::string title = ui::windowText(screen->frame->handle());
+  ui::setFileDialogAnswerer([&](const ui::FileDialogRequest& r, std::string& answer) {
+    EXPECT_EQ(r.kind, ui::FileDialogKind::Open);
+    answer = file.string();
+    return true;
+  });
+  screen->panel(kKeyFunction, kFunctionReserve);
+  ui::setFileDialogAnswerer(nullptr);
+  ASSERT_EQ(screen->lines().size(), 2u) << screen->view->PaneMessage();
+  EXPECT_EQ(ui::windowText(screen->frame->handle()), "table 4.csv");
+  EXPECT_FALSE(platform::File::open(file.string(), platform::kFileRead, platform::kShareRead | platform::kShareWrite,
+                                    platform::kOpenExisting)
+                   .isOpen());
+  // Completed: the held file goes and the frame has its title again.
+  screen->panel(kKeyTrans1, kTenderCash);
+  EXPECT_FALSE(screen->view->Sale().SaleOpen());
+  EXPECT_FALSE(fs::exists(file));
+  EXPECT_EQ(ui::windowText(screen->frame->handle()), title);
 }
 
 }  // namespace
