@@ -251,7 +251,8 @@ int32_t CRegSale::PressKey(uint16_t keyCode, const std::string& entry) {
 }
 
 int32_t CRegSale::ImportReserveFile(const std::string& name, int32_t keepFile) {
-  if (lineCount_ > 0 &&
+  // A finished sale still on the screen is no sale to add to.
+  if (temporary_ && lineCount_ > 0 &&
       platform::ui::messageBox(nullptr, "既に取引が存在しています\n\n追加しますか？", "",
                                platform::kMbYesNo | platform::kMbIconQuestion) != platform::kIdYes)
     return 0;

@@ -247,9 +247,9 @@ TEST_F(HeldSaleTest, ClassZeroWritesTheChosenFile) {
   screen.reset();
   screen = makeScreen(7);
   screen->app->m_nReserveNameClass = 0;
-  std::string asked;
+  std::string folderAsked;
   platform::ui::setFileDialogAnswerer([&](const platform::ui::FileDialogRequest& r, std::string& answer) {
-    asked = r.folder;
+    folderAsked = r.folder;
     answer = (hold / "table 4").string();
     return true;
   });
@@ -259,7 +259,7 @@ TEST_F(HeldSaleTest, ClassZeroWritesTheChosenFile) {
   const fs::path file = hold / "table 4.csv";
   EXPECT_TRUE(fs::exists(file));
   EXPECT_FALSE(screen->view->Sale().SaleOpen());
-  EXPECT_NE(asked.find(hold.string()), std::string::npos) << asked;
+  EXPECT_NE(folderAsked.find(hold.string()), std::string::npos) << folderAsked;
 
   // The same key with no sale open brings it back, and the register holds
   // the file for itself while the sale is on screen.
@@ -281,6 +281,20 @@ TEST_F(HeldSaleTest, ClassZeroWritesTheChosenFile) {
   EXPECT_FALSE(screen->view->Sale().SaleOpen());
   EXPECT_FALSE(fs::exists(file));
   EXPECT_EQ(ui::windowText(screen->frame->handle()), title);
+
+  // A new name starts an empty held sale; the finished sale on the screen
+  // is nothing to add to, so nothing is asked.
+  const size_t asked = boxes->count();
+  ui::setFileDialogAnswerer([&](const ui::FileDialogRequest&, std::string& answer) {
+    answer = (hold / "table 5.csv").string();
+    return true;
+  });
+  screen->panel(kKeyFunction, kFunctionReserve);
+  ui::setFileDialogAnswerer(nullptr);
+  EXPECT_EQ(boxes->count(), asked) << boxes->lastText();
+  EXPECT_TRUE(fs::exists(hold / "table 5.csv"));
+  EXPECT_TRUE(screen->view->Sale().SaleOpen());
+  EXPECT_EQ(ui::windowText(screen->frame->handle()), "table 5.csv");
 }
 
 }  // namespace
