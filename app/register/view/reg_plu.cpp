@@ -91,11 +91,9 @@ int32_t CRegSale::PluKey() {
 }
 
 int32_t CRegSale::PluLine() {
-  // 1. A held-sale code brings a held sale back; held-sale files are not kept
-  // here yet, so such a code is refused rather than taken for an item.
-  if (settings_.reserveNameClass >= 1 && entry_.size() >= 2 && !app_->m_strReserveClassCode.empty() &&
-      entry_.compare(0, 2, app_->m_strReserveClassCode.substr(0, 2)) == 0)
-    return ShowRegError(kErrUnsupported);
+  // 1. A held-sale number brings its held sale back (never while one is
+  // being replayed: its item codes are items).
+  if (!replaying_ && IsHeldSaleNumber(entry_)) return ImportReserveFile(std::string(entry_), 0) ? kShown : kRefused;
 
   // 2. In-store codes.
   ScannedCode scanned;

@@ -557,6 +557,9 @@ int32_t CRegSale::TenderKey(uint16_t keyCode, const uint8_t* keyRecord) {
   const bool entered = EntryValue(&value);
   int32_t amount = entered ? static_cast<int32_t>(value) : DueAmount();
   if (code == kTenderPoints) {
+    uint8_t first[line::kSize];
+    if ((!ReadLine(0, first) || keyType(keyOf(first)) != kKeyCustomer) && !InsertCustomerLine(-1, -1, nullptr))
+      return kRefused;
     if (!entered) amount = DueAmount() < pointsAvailable_ ? DueAmount() : pointsAvailable_;
     if (amount > pointsAvailable_ || amount <= 0) return ShowRegError(kErrPoints);
     pointsAvailable_ -= amount;
@@ -569,7 +572,7 @@ int32_t CRegSale::TenderKey(uint16_t keyCode, const uint8_t* keyRecord) {
           "取引先が入力されていません\n売上伝票処理を行うには、取引先が入力されている必要があります\n\n取引先を入力しますか?",
           "", platform::kMbYesNo | platform::kMbIconQuestion);
       // The customer entry comes with the customer lines.
-      if (answer == platform::kIdYes) return ShowRegError(kErrUnsupported);
+      if (answer == platform::kIdYes && !InsertCustomerLine(-1, -1, nullptr)) return kRefused;
     }
   }
   if (!WriteTotalAndTaxLines(amount)) return ShowRegError(kErrBadHandle);
@@ -616,8 +619,9 @@ int32_t CRegSale::Trans2Key(uint16_t keyCode, const uint8_t* keyRecord) {
         value = preset;
       }
       uint8_t first[line::kSize];
-      // Points go to a customer: the customer entry comes with the customer lines.
-      if (!ReadLine(0, first) || keyType(keyOf(first)) != kKeyCustomer) return ShowRegError(kErrUnsupported);
+      // Points go to a customer: one is asked for when the sale has none.
+      if ((!ReadLine(0, first) || keyType(keyOf(first)) != kKeyCustomer) && !InsertCustomerLine(-1, -1, nullptr))
+        return kRefused;
       NameFromRecord(keyRecord);
       putI32(current_, line::kUnitPrice, static_cast<int32_t>(value));
       uint16_t source = static_cast<uint16_t>(attributes | attribute::kNonTaxable);
@@ -697,7 +701,7 @@ int32_t CRegSale::FunctionKey(uint16_t keyCode, const uint8_t* keyRecord) {
       return kShown;
     case kFunctionReprintOrReserve:
       if (!check(0x4040)) return kRefused;
-      if (temporary_) return ShowRegError(kErrUnsupported);  // held sales come with their files
+      if (temporary_) return ReserveKey(1) ? kEnded : kRefused;
       if (app_->PrintReceipt(block_, 1, 0, -1, 0, 1, nullptr) != 0) return ShowRegError(kErrBadHandle);
       placeholder();
       return kShown;
@@ -751,7 +755,10 @@ int32_t CRegSale::FunctionKey(uint16_t keyCode, const uint8_t* keyRecord) {
       return CancelSale();
     // Keys whose functions come with their own screens and files: their
     // checks run, then they are refused as not available yet.
-    case kFunctionReserve: return check(0x40) ? ShowRegError(kErrUnsupported) : kRefused;
+    case kFunctionReserve:
+      if (!check(0x40)) return kRefused;
+      if (!temporary_) return BringBackHeldSale() ? kShown : kRefused;
+      return ReserveKey(0) ? kEnded : kRefused;
     case kFunctionOtherRegisterMode: return ShowRegError(kErrUnsupported);
     case kFunctionDepartmentLink: return DepartmentLinkKey(code);
     case kFunctionLinkAmount: return LinkAmountKey();
@@ -764,9 +771,23 @@ int32_t CRegSale::FunctionKey(uint16_t keyCode, const uint8_t* keyRecord) {
     case kFunctionTaxExempt:
     case kFunctionTaxReduction: return TaxSwitchKey(code, attributes);
     case kFunctionSpecialTax: return SpecialTaxKey(attributes);
-    case kFunctionEditNames:
-    case kFunctionCustomer: return check(0x1542) ? ShowRegError(kErrUnsupported) : kRefused;
-    case kFunctionFormalReceipt:
+    case kFunctionEditNames: {
+      if (!check(0x1542)) return kRefused;
+      const int32_t focused = screen_->FocusedListNumber();
+      const int32_t n = focused < lineCount_ ? focused : lineCount_ - 1;
+      if (focused < 0 || n < 0) return ShowRegError(kErrBadHandle);
+      placeholder();
+      return EditLineNames(-1, n) ? kShown : kRefused;
+    }
+    case kFunctionCustomer: {
+      if (!check(0x1542)) return kRefused;
+      placeholder();
+      uint8_t first[line::kSize];
+      if (lineCount_ == 0) return EditLineNames(-1, -1) ? kShown : kRefused;
+      if (ReadLine(0, first) && keyType(keyOf(first)) == kKeyCustomer) return ShowRegError(kErrCustomerPresent);
+      return InsertCustomerLine(-1, -1, nullptr) ? kShown : kRefused;
+    }
+    case kFunctionFormalReceipt: return check(0x6000) ? FormalReceiptKey() : kRefused;
     case kFunctionSalesSlip: return check(0x6000) ? ShowRegError(kErrUnsupported) : kRefused;
     default:
       return ShowRegError(kErrUnsupported);
@@ -1169,6 +1190,7 @@ void CRegSale::EndOfSale(char* kind, int32_t* displayAmount) {
   screen_->RaiseDeviceRequest(kRequestSaleCommitted);
   if (!app_->m_bPrintEachLine && app_->PrintReceipt(block_, 0, 0, -1, 0, 0, nullptr) != 0) return;
   if (app_->m_pPrinterDC) app_->PrintReceiptText("");
+  app_->CloseReserveFile(modeCode_, [this](const std::string& title) { screen_->ShowHeldSaleTitle(title); });
   ClearSaleEnd();
 }
 

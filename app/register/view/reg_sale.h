@@ -19,6 +19,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -71,8 +72,10 @@ enum RegError : int32_t {
   kErrOrderDigits = 121,
   kErrNonTaxable = 122,
   kErrNoListDepartment = 123,
+  kErrNoHeldSale = 124,
   kErrReducedRate = 125,
   kErrPoints = 126,
+  kErrCustomerPresent = 127,
   kErrSaleExists = 201,
   kErrNoTarget = 202,
   kErrCorrected = 203,
@@ -102,6 +105,15 @@ enum KeyCheckMask : uint32_t {
   kCheckLineBlock = 0x04000,
   kCheckNoRange = 0x08000,
   kCheckRecords = 0x10000,
+};
+
+// What the customer dialog works on: the customer's code and name, and its
+// point balance and point rate.
+struct CustomerChoice {
+  std::string code;
+  std::string name;
+  int32_t pointBalance = 0;
+  int32_t pointRate = 0;
 };
 
 // What the sale needs of the screen around it. Every member has a harmless
@@ -150,7 +162,27 @@ class SaleScreen {
   virtual bool FocusListNumber(int32_t number) { return false; }
   // Closes the frame of the view (a reading's close key).
   virtual void CloseFrame() {}
+  // ---- dialogs of customers, line names, formal receipts and held sales
+  //      (reg_customer.cpp, reg_hold.cpp) ----
+  // The customer dialog: in, what the line holds; out, the clerk's choice.
+  // insert: a customer is being added to a sale. false when cancelled.
+  virtual bool ChooseCustomer(CustomerChoice* choice, bool insert) { return false; }
+  // The name dialog of an item line: 1 OK, 6 the customer-insert button
+  // (offered when offerCustomer), 0 cancelled.
+  virtual int32_t EditNames(std::string* displayName, std::string* printName, bool offerCustomer) { return 0; }
+  // The formal receipt dialog: kind (1 to 3, 0x100 with a note) and note.
+  // false when cancelled.
+  virtual bool AskFormalReceipt(int32_t* kind, std::string* note) { return false; }
+  // A held-sale file chosen in a file dialog (save: a name to write under,
+  // initial: the suggested path). false when cancelled.
+  virtual bool ChooseHeldSaleFile(bool save, const std::string& initial, std::string* path) { return false; }
+  // A customer line put into a finished sale: every other register view
+  // showing that sale mirrors it (WM_REG_CASTINPUT).
+  virtual void BroadcastCustomerLine(int32_t receipt, const void* line) {}
+  // The frame's title: the held sale's file name, or the mode's own when empty.
+  virtual void ShowHeldSaleTitle(const std::string& path) {}
 };
+
 
 // Device request bits the sale raises.
 inline constexpr uint32_t kRequestDisplay = 0x80, kRequestPrint = 0x100, kRequestSaleCommitted = 0x80000,
@@ -213,6 +245,38 @@ class CRegSale {
   // Order codes, two-stage price tags and check digits of the entry: 1, or
   // 0 when the code was refused (the error line is up).
   int32_t ProcessScannedCode(ScannedCode* scanned);
+
+  // ---- customers and line names (reg_customer.cpp) ----
+  // Puts a customer line at position (-1: first) of the open sale, or of
+  // the finished sale shown (row: a line of it). preset: the line to insert
+  // as it is; null asks the clerk. 1 done or cancelled, 0 failed.
+  int32_t InsertCustomerLine(int32_t position, int32_t row, const uint8_t* preset);
+  // Changes the names of line `index` (-1: a new line at the end). 1 done or
+  // cancelled, 0 failed.
+  int32_t EditLineNames(int32_t row, int32_t index);
+  // WM_REG_CASTINPUT: a customer put into the finished sale of receipt
+  // number `receipt` elsewhere; this view mirrors it when it shows that sale.
+  int32_t OnCastInput(int32_t receipt, const uint8_t* customerLine);
+  // For crash tests: runs when the copy of the day's receipt file has been
+  // made, before the customer line goes into it (null: none).
+  static void SetStoredSaleRewriteProbe(std::function<void(const std::string& copyPath)> probe);
+  // The formal receipt dialog: 1 OK with kind and note, 0 cancelled.
+  int32_t RunFormalReceiptDialog(int32_t* kind, std::string* note);
+
+  // ---- held sales (reg_hold.cpp) ----
+  // Puts the open sale aside into a held-sale file; print: with its slip.
+  // 1 done or cancelled, 0 failed.
+  int32_t ReserveKey(int32_t print);
+  // Brings a held sale back: name is a held-sale number (keepFile 0: the
+  // file goes after a successful replay) or a full path (keepFile 1).
+  int32_t ImportReserveFile(const std::string& name, int32_t keepFile);
+  // With no sale open: a held sale chosen in a file dialog comes back.
+  int32_t BringBackHeldSale();
+  // Whether the PLU key's entry names a held sale rather than an item.
+  bool IsHeldSaleNumber(const std::string& code) const;
+  // The clock the held-sale names are made from (tests set their own).
+  using HeldSaleClock = std::function<void(int* year, int* month, int* day, int* hour, int* minute)>;
+  static void SetHeldSaleClock(HeldSaleClock clock);
 
   // ---- key checks, tax class and price of item lines ----
   int32_t CheckKeyEntry(uint32_t attributes, uint32_t mask, void* target);
@@ -416,6 +480,17 @@ class CRegSale {
   bool EntryValue(int64_t* value) const;
   int32_t LastLiveLine(uint8_t* out, bool* found) const;
   void NameFromRecord(const uint8_t* record);
+  // customers and held sales
+  int32_t WriteLineAt(int32_t n, const uint8_t* record);
+  int32_t FormalReceiptKey();
+  void ReshowList();
+  int32_t InsertIntoStoredSale(int32_t receipt, const uint8_t* customerLine);
+  int32_t ReplayHeldSale(MemoryBlockHandle rows, int32_t count, int32_t sign);
+  int32_t MendReplayedLine(int32_t n, const uint8_t* stored);
+  int32_t VoidReplayedLine(const uint8_t* stored, int32_t from, const uint8_t* next, int32_t* consumed);
+  void TakeBackLines(int32_t from, int32_t reducedBefore);
+  bool HeldSaleFileExists(const std::string& number) const;
+  int32_t PressKey(uint16_t keyCode, const std::string& entry);
   // readings
   int32_t WriteReportLine();
   int32_t ReportHeading(uint16_t kind);
@@ -467,6 +542,8 @@ class CRegSale {
   int32_t rightsChecked_ = 0;   // the manager's rights passed for this sale
   int32_t amountTendered_ = 0;
   int32_t pointsAvailable_ = 0;
+  int32_t lastCustomerPoints_ = 0;
+  bool replaying_ = false;         // a held sale is being replayed  // the balance the last customer edit added
   std::string poleText_;
   std::string displayText_;
 

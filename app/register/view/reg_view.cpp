@@ -370,8 +370,7 @@ LRESULT CRegView::onMessage(uint32_t message, WPARAM wParam, LPARAM lParam) {
       }
       return View::onMessage(message, wParam, lParam);
     case WM_REG_CASTINPUT:
-      // Customer lines of a committed sale come with the customer entry.
-      return 1;
+      return sale_->OnCastInput(static_cast<int32_t>(wParam), reinterpret_cast<const uint8_t*>(lParam));
     default:
       return View::onMessage(message, wParam, lParam);
   }

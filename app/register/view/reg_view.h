@@ -72,6 +72,8 @@ class CRegView : public platform::ui::View, public SaleScreen {
     // empty.
     std::function<platform::ui::Date()> frameDate;
     std::function<void()> closeFrame;
+    // The frame's title: a held sale's file name, or (empty) the mode's own.
+    std::function<void(const std::string& name)> setTitle;
   };
 
   CRegView(CRegCom* engine, shell::CREGApp* app, int32_t viewMode);
@@ -139,6 +141,13 @@ class CRegView : public platform::ui::View, public SaleScreen {
   void AddEmptyListRow() override;
   bool FocusListNumber(int32_t number) override;
   void CloseFrame() override;
+  // ---- dialogs of the sale (reg_view_dialogs.cpp) ----
+  bool ChooseCustomer(CustomerChoice* choice, bool insert) override;
+  int32_t EditNames(std::string* displayName, std::string* printName, bool offerCustomer) override;
+  bool AskFormalReceipt(int32_t* kind, std::string* note) override;
+  bool ChooseHeldSaleFile(bool save, const std::string& initial, std::string* path) override;
+  void BroadcastCustomerLine(int32_t receipt, const void* line) override;
+  void ShowHeldSaleTitle(const std::string& path) override;
 
   // ---- commands ----
   bool handleCommand(uint32_t command) override;
@@ -191,6 +200,7 @@ class CRegView : public platform::ui::View, public SaleScreen {
   std::string status_;
   int32_t menu_ = kIdleMenu;
   int32_t scannedDigits_ = 0;  // digits typed in a row on the keyboard
+  std::string heldTitle_;      // the frame's title while a held sale's name shows
 };
 
 }  // namespace varnex::reg

@@ -20,6 +20,7 @@
 
 #include "app/register/print/receipt_printer.h"
 #include "app/register/view/sale_display.h"
+#include "platform/base/file.h"
 #include "platform/ui/types.h"
 #include "platform/ui/window.h"
 
@@ -99,6 +100,31 @@ class CREGApp : public reg::CReceiptPrinter {
   void ReadFileSettings();
   void ReadReserveSettings();
   void MakeReserveClassCode();
+
+  // ---- services for the views (view_services.cpp) ----
+  // The path of a held-sale file: "Reserve Path" and the name, or the name
+  // in the project's file folder when that setting is empty. out holds 260
+  // bytes. 1, or 0 when no path can be built.
+  int32_t GetReservePath(char* out, const char* name);
+  // Holds a held-sale file brought back under class 0 open for this
+  // register alone (no other may read or write it) and remembers its path.
+  // false when it cannot be held.
+  bool HoldReserveFile(const std::string& path);
+  // Lets go of the held-sale file the register keeps open (class 0).
+  void ReleaseReserveFile();
+  // At the end of a held sale brought back under class 0: the held file is
+  // closed and deleted, or emptied to its heading ("Reserve Trancate"); the
+  // frame gets its mode title again (titled: called with the new title).
+  void CloseReserveFile(uint16_t modeCode, const std::function<void(const std::string&)>& titled);
+  // The in-store code of a PLU record being added: "02" (or the two digits
+  // typed) + the next free ten-digit number + check digit, when the code has
+  // at most two characters. 1 numbered, 0 left alone, -1 no number is left
+  // (after the message).
+  int32_t AssignPluCode(void* record);
+  // Whether a point (screen coordinates when screen, else the view's client
+  // coordinates) lies over the floating ten-key pad, or the view is not the
+  // input target: a click there is not the view's.
+  int32_t IsOverTenKeyPad(HWND view, int32_t screen, int32_t x, int32_t y);
 
   // ---- general settings, tax rates, link state (general_settings.cpp) ----
   // 1 on success, 0 on failure (reported through the engine).
@@ -216,6 +242,8 @@ class CREGApp : public reg::CReceiptPrinter {
   void OpenSerialPorts();
   std::string m_strWorkFolderInUse;
   std::unique_ptr<reg::CRegCom> m_engine;
+  // The held-sale file kept open while its sale is on screen (class 0).
+  std::unique_ptr<platform::File> m_pReserveHeld;
 };
 
 }  // namespace varnex::shell

@@ -77,6 +77,9 @@ bool CChildFrame::CreateModeView() {
           return m_screens.ResumeSaleInMode(mode, file);
         };
         host.closeFrame = [this]() { ui::postMessage(handle(), ui::kWmClose, 0, 0); };
+        host.setTitle = [this, modeTitle = title()](const std::string& name) {
+          setTitle(name.empty() ? modeTitle : name);
+        };
         reg->SetHost(std::move(host));
         m_pRegView = reg.get();
         view = std::move(reg);
