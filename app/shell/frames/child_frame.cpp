@@ -77,6 +77,15 @@ bool CChildFrame::CreateModeView() {
           return m_screens.ResumeSaleInMode(mode, file);
         };
         host.closeFrame = [this]() { ui::postMessage(handle(), ui::kWmClose, 0, 0); };
+        // The serial devices of the main frame: the SA device's requests,
+        // and the pole display's line.
+        host.raiseDeviceRequest = [&app](uint32_t bits) {
+          if (app.m_pMainFrame) app.m_pMainFrame->RaiseSaRequest(bits);
+        };
+        reg::CRegView* regView = reg.get();
+        host.refreshCustomerDisplay = [&app, regView](const void* line) {
+          if (app.m_pMainFrame) app.m_pMainFrame->UpdateCustomerDisplay(line ? regView->Sale().PolePending() : "");
+        };
         reg->SetHost(std::move(host));
         m_pRegView = reg.get();
         view = std::move(reg);

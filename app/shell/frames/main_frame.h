@@ -22,6 +22,10 @@
 #include <string>
 #include <utility>
 
+#include "app/register/devices/comm_guard.h"
+#include "app/register/devices/jet_link.h"
+#include "app/register/devices/pole_display.h"
+#include "app/register/devices/sa_device.h"
 #include "platform/ui/dialog.h"
 #include "platform/ui/frame.h"
 #include "platform/ui/view.h"
@@ -134,10 +138,24 @@ class CMainFrame {
   int32_t SimulateKeyStrokeAt(int32_t position);
   int32_t SimulateKeyStrokeChar(int32_t character);
 
+  // ---- the serial devices (main_frame_devices.cpp) ----
+  // Hands the ports that start-up opened to the device objects.
+  void AttachDevices();
+  void SendSaCommand() { m_sa.SendSaCommand(); }
+  void RaiseSaRequest(uint32_t bits) { m_sa.m_nSaRequest |= bits; }
+  uint32_t SaRequest() const { return m_sa.m_nSaRequest; }
+  // Shows the pending customer-display line, or the "Msg CD" idle text.
+  void UpdateCustomerDisplay(const std::string& pending);
+  LRESULT OnCommSa(WPARAM wParam);
+  LRESULT OnCommCd(WPARAM wParam);
+  LRESULT OnCommJet(WPARAM wParam);
+  reg::CJetLink& JetLink() { return m_jet; }
+  reg::CSaDevice& SaDevice() { return m_sa; }
+  reg::CPoleDisplay& PoleDisplay() { return m_cd; }
+
   // ---- state other screens set or read ----
   int32_t m_bDialogOpen = 0;
   int32_t m_bMinimized = 0;
-  int32_t m_bJetAck = 0;
   uint32_t m_nDeviceStatus = 0;
   std::string m_strStatusText;
 
@@ -183,6 +201,11 @@ class CMainFrame {
   CBottomView* m_pBottomView = nullptr;
   platform::ui::View* m_pTopView = nullptr;
   platform::ui::View* m_pRightView = nullptr;
+  // The three serial devices and the guard their receive handlers share.
+  reg::CCommGuard m_commGuard;
+  reg::CSaDevice m_sa;
+  reg::CJetLink m_jet;
+  reg::CPoleDisplay m_cd;
   // The pane views; their windows go with their panes.
   std::unique_ptr<platform::ui::View> m_topView, m_rightView, m_bottomView;
 };
