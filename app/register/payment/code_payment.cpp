@@ -340,9 +340,9 @@ void CCodeDlg::SetUnknown(const std::string& reason) {
   m_state = State::Unknown;
   m_bUnknown = true;
   m_bRefundingUnknown = false;
-  SetText(format("決済の結果を確認できませんでした。お客様に請求された可能性があります。\n（%s）\n\n"
-                 "「再照会」で同じオーダーIDの結果をサーバーに問い合わせるか、"
-                 "「返金して取消」で取り消して下さい。\n\nオーダーID: %s",
+  SetText(format("決済の結果を確認できませんでした。\n（%s）\nお客様に請求された可能性があります。\n\n"
+                 "「再照会」：同じオーダーIDの結果をサーバーに問い合わせます。\n"
+                 "「返金して取消」：決済を取り消します。\n\nオーダーID: %s",
                  reason.c_str(), m_strOrderId.c_str()));
   ui::setEditReadOnly(Item(kEntry), true);
   ui::enableWindow(Item(kIdCancel), false);
