@@ -59,6 +59,12 @@ class CJetLink {
   void OnCommJet(WPARAM wParam);
   // One received frame, as the port hands it over.
   void HandleFrame(const uint8_t* data, int32_t length);
+  // After the card-terminal dialog: the link ignores the terminal again, and
+  // a payment made moves the sequence number on (past 9999 to 1).
+  void AfterDialog(bool paid) {
+    m_nJetState = -1;
+    if (paid) m_nSequence = NextJetSequence(m_nSequence);
+  }
   // Timers 103-105 of the owner: true when the id was one of them.
   bool OnTimer(uint32_t id);
   // Arms one of the answer timers.

@@ -232,14 +232,14 @@ void CCodeDlg::End(intptr_t result) {
 }
 
 std::string CCodeDlg::Setting(size_t offset) const {
-  if (!m_pSettings) return {};
+  if (!m_pSettings || offset + 128 > m_nSettingsSize) return {};
   const char* field = reinterpret_cast<const char*>(m_pSettings) + offset;
   return trimBlanks(std::string(field, strnlen(field, 128)));
 }
 
 void CCodeDlg::OnInitDialog() {
   char storeMachine[25] = {};
-  if (m_pSettings) std::memcpy(storeMachine, m_pSettings, 24);
+  if (m_pSettings && m_nSettingsSize >= 24) std::memcpy(storeMachine, m_pSettings, 24);
   m_ids = CodeStoreIdsOf(storeMachine, m_strFallbackPosId);
   if (!m_bTimeGiven) {
     m_RequestTime = platform::localTime();

@@ -83,7 +83,8 @@ class CCodeDlg {
   uint32_t m_nReceipt = 1;
   int32_t m_nAmount = 0;
   int32_t m_nTenderNumber = 1;       // which barcode tender of the receipt
-  const uint8_t* m_pSettings = nullptr;  // general settings record 0 (1024 bytes)
+  const uint8_t* m_pSettings = nullptr;  // general settings record 0
+  size_t m_nSettingsSize = 1024;         // its length: fields beyond it read as empty
   std::string m_strFallbackPosId = "1";
   // The request time; unset: now, when the dialog opens.
   bool m_bTimeGiven = false;

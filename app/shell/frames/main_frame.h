@@ -146,6 +146,12 @@ class CMainFrame {
   uint32_t SaRequest() const { return m_sa.m_nSaRequest; }
   // Shows the pending customer-display line, or the "Msg CD" idle text.
   void UpdateCustomerDisplay(const std::string& pending);
+  // The card-terminal dialog for one card payment (kind 1) or return (3):
+  // 1 paid, 0 not. The sequence number moves on and is stored when paid.
+  int32_t RunCardPayment(int32_t business, int32_t kind, int32_t receipt, int32_t amount);
+  // The barcode payment dialog (kind 1 payment, 3 refund; tenderNumber: the
+  // how-manieth barcode tender of the receipt): 1 paid or refunded, 0 not.
+  int32_t RunCodePayment(int32_t kind, uint32_t receipt, int32_t amount, int32_t tenderNumber);
   LRESULT OnCommSa(WPARAM wParam);
   LRESULT OnCommCd(WPARAM wParam);
   LRESULT OnCommJet(WPARAM wParam);

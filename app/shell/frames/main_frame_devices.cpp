@@ -1,7 +1,11 @@
 // The main frame's serial devices: the "SA" device, the customer display on
 // a pole and the card-payment terminal. Their receive handlers share one
 // guard, held only while a port's queue is drained.
+#include "app/register/devices/jet_dialog.h"
+#include "app/register/engine/reg_com.h"
+#include "app/register/payment/code_payment.h"
 #include "app/shell/app/reg_app.h"
+#include "zemta/filedb.h"
 #include "app/shell/frames/main_frame.h"
 #include "platform/base/cp932.h"
 #include "platform/base/profile.h"
@@ -43,6 +47,36 @@ void CMainFrame::AttachDevices() {
 void CMainFrame::UpdateCustomerDisplay(const std::string& pending) {
   std::string line = pending;
   m_cd.Update(m_app.m_bUseCD, line, m_app.m_strMsgCD);
+}
+
+int32_t CMainFrame::RunCardPayment(int32_t business, int32_t kind, int32_t receipt, int32_t amount) {
+  reg::CJetDlg dialog(m_jet);
+  dialog.m_nBusiness = business;
+  dialog.m_nKind = kind;
+  dialog.m_nReceipt = receipt;
+  dialog.m_nAmount = amount;
+  const bool paid = dialog.DoModal(GetSafeHwnd()) == 1;
+  m_jet.AfterDialog(paid);
+  if (paid) {
+    m_app.m_nJetSequenceNumber = m_jet.m_nSequence;
+    platform::Profile::of(platform::ProfileScope::User)
+        .setInt(reg::kSettingsSection, "JET Sequence Number", m_jet.m_nSequence);
+  }
+  return paid ? 1 : 0;
+}
+
+int32_t CMainFrame::RunCodePayment(int32_t kind, uint32_t receipt, int32_t amount, int32_t tenderNumber) {
+  reg::CCodeDlg dialog;
+  dialog.m_nKind = kind;
+  dialog.m_nReceipt = receipt;
+  dialog.m_nAmount = amount;
+  dialog.m_nTenderNumber = tenderNumber;
+  if (reg::CRegCom* engine = m_app.m_pRegCom; engine && engine->Settings()) {
+    dialog.m_pSettings = engine->Settings();
+    const int32_t size = FileDBRecGetSize(engine->Table(reg::kSettingsTable));
+    dialog.m_nSettingsSize = size > 0 ? static_cast<size_t>(size) : 0;
+  }
+  return dialog.DoModal(GetSafeHwnd()) == 1 ? 1 : 0;
 }
 
 LRESULT CMainFrame::OnCommSa(WPARAM wParam) {

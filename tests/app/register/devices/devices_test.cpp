@@ -185,7 +185,15 @@ TEST(JetRequest, FramesOfBothProtocolsAndTheirRanges) {
     EXPECT_TRUE(frame.empty());
   }
   EXPECT_EQ(NextJetSequence(9998), 9999);
-  EXPECT_EQ(NextJetSequence(9999), 1);
+  // A payment with sequence 9999 is followed by 1; one not made keeps it.
+  CJetLink link;
+  link.m_nSequence = 9999;
+  link.m_nJetState = 0;
+  link.AfterDialog(false);
+  EXPECT_EQ(link.m_nSequence, 9999);
+  link.AfterDialog(true);
+  EXPECT_EQ(link.m_nSequence, 1);
+  EXPECT_EQ(link.m_nJetState, -1);
 }
 
 TEST(JetReceive, RepliesAreCheckedAndAnswered) {
