@@ -5,6 +5,7 @@
 // while the SA device and the display go on talking.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -306,6 +307,53 @@ TEST_F(DevicesTest, ErrorReplyIsShownAndEscapeNeverCancelsAPaidOne) {
   ASSERT_TRUE(ui::grabWindowToPng(dialog.Handle(), outputFolder() + "/jet_error.png"));
   ui::sendMessage(dialog.Handle(), ui::kWmClose, 0, 0);
   EXPECT_EQ(dialog.Result(), 2);  // nothing out any more: the close box cancels
+}
+
+// A newer-protocol reply: the check header (status and result in bytes 5
+// and 6, the sequence in 7-10, the data length in 11-13), the data, ETX, BCC.
+std::string newerReply(char status, const std::string& sequence, const std::string& data) {
+  char length[4];
+  std::snprintf(length, sizeof length, "%03zu", data.size());
+  return withBcc(std::string("\x02") + "20111" + status + "0" + sequence + length + "  " + data + "\x03");
+}
+
+// Two-step protocol: the status inquiry, the terminal's status with its
+// sequence number taken over, the amount request, 取引成立, OK once the
+// link is idle. A status "00" with no data ends unpaid without a message.
+TEST_F(DevicesTest, TwoStepProtocolTakesTheSequenceAndEndsPaid) {
+  openJet(2);
+  jet_.m_nSequence = 7;
+  std::string inquiry, amount, error;
+  ASSERT_TRUE(BuildJetRequest(2, 1, 1, 7, 5, -1, &inquiry, &error));
+  ASSERT_TRUE(BuildJetRequest(2, 1, 1, 42, 5, 3000, &amount, &error));
+  jetDevice_->onReceive(inquiry, "\x06");
+  jetDevice_->onReceive(amount, "\x06");
+  CJetDlg dialog(jet_);
+  dialog.m_nAmount = 3000;
+  dialog.m_nReceipt = 5;
+  dialog.m_nTickMs = 20;
+  ASSERT_NE(dialog.Create(owner_), nullptr);
+  ASSERT_TRUE(pumpUntil([&] { return jetDevice_->countOf("\x04") == 1 && jet_.m_nJetState == 0; }));
+  jetDevice_->send(newerReply('1', "0042", ""));
+  ASSERT_TRUE(pumpUntil([&] {
+    return ui::dialogItemText(dialog.Handle(), CJetDlg::kText).rfind("カード決済端末に売上金額を送信しました。", 0) == 0;
+  }));
+  EXPECT_EQ(jet_.m_nSequence, 42);
+  EXPECT_FALSE(ui::isWindowEnabled(ui::dialogItem(dialog.Handle(), 1)));  // interface 2: no confirming by hand
+  jetDevice_->send(newerReply('3', "0042", "000010" + std::string(5, '0')));
+  ASSERT_TRUE(pumpUntil([&] { return dialog.Result() != 0; }));
+  EXPECT_EQ(dialog.Result(), 1);
+
+  ASSERT_TRUE(BuildJetRequest(2, 1, 1, 42, 5, -1, &inquiry, &error));
+  jetDevice_->onReceive(inquiry, "\x06");
+  CJetDlg second(jet_);
+  second.m_nTickMs = 20;
+  ASSERT_NE(second.Create(owner_), nullptr);
+  // Each bare ACK of the terminal is followed by an EOT: the third is this inquiry's.
+  ASSERT_TRUE(pumpUntil([&] { return jetDevice_->countOf("\x04") == 3 && jet_.m_nJetState == 0; }));
+  jetDevice_->send(newerReply('0', "0042", ""));
+  ASSERT_TRUE(pumpUntil([&] { return second.Result() != 0; }));
+  EXPECT_EQ(second.Result(), 2);
 }
 
 TEST_F(DevicesTest, SaFramesPrintLinesAndKeys) {
