@@ -1,3 +1,29 @@
+// The card terminal's messages. ASCII digits and spaces unless stated; STX
+// 02, ETX 03; BCC = XOR of the bytes after STX up to and including ETX.
+//
+// Request, bytes 0-5 common: STX, "1", "0" business / "1" practice, "1",
+// the kind "10" sale, "20", "21" return.
+//   older ("JET Interface" < 2), 63 bytes:
+//     6 " " | 7-10 sequence %04d | 11-18 amount %08d | 19-25 "0000000" |
+//     26-60 spaces | 61 ETX | 62 BCC
+//   newer status inquiry (amount < 0), 20 bytes:
+//     6-7 "11" | 8-11 sequence | 12-14 "001" | 15-16 "  " | 17 "1" | 18 ETX | 19 BCC
+//   newer payment, 40 bytes (interface 2) / 39 (3 and up):
+//     6-7 "20" | 8-11 sequence | 12-13 "02" | 14 "1" (2) / "0" | 15-16 "  " |
+//     17-24 amount %08d | 25-32 "00000000" / 25-31 "0000000" | reference %04d |
+//     "0" | ETX | BCC
+//
+// Reply (after its STX):
+//   older: 0 "2" | 1 "0"-"1" | 2 "1"-"3" | 3 "1"-"4" | 4 "0"-"1" | 5 " " |
+//     6-9 digits | ... | 60 ETX | 61 BCC (or 186 bytes when 60 is no ETX)
+//   newer: 0 "2" | 1 "0"-"1" | 2 "1"-"3" | 3 "1"-"4" | 4 "0"-"1" | 5 "0"-"3" |
+//     6 "0" | 7-13 digits (11-13 the data length n) | 14-15 " " or "0" |
+//     16.. n data bytes | ETX | BCC
+// The dialog reads the reply from byte 6 (older) or 5 (newer) on: the
+// outcome fields after the check header.
+//
+// Answers: ACK 10 06 (older) / 06, NAK 10 15 / 15, EOT 04, each 40 ms after
+// the event that asks for it.
 #include "app/register/devices/jet_link.h"
 
 #include <algorithm>

@@ -1,3 +1,21 @@
+// The SA device's frames, as handed to and from the binary framing (which
+// adds the running sequence byte at 2, the length minus 3 at 3 and the XOR
+// check byte of bytes 1.. at the end):
+//
+//   to the device:   02 | command | 00 (sequence) | 00 (length) | 00 | data
+//     C9 "0"        the sale ended (the device asked with "=", or a sale line
+//                   was rewritten or closed)
+//     C3            a sale or a report was opened
+//     C0 text       the SA display text
+//     C1 "400"      the receipt head
+//     C1 "100" line one print line of at most 46 columns, or C1 "3" mark "0"
+//                   for an empty line ended by CR/LF ("1") or FF ("A")
+//     80            poll: nothing pending
+//   from the device: 02 | kind | sequence | length | status | keys.. | check
+//     kind "="      asks for the sale's end
+//     kind 80       key report, bytes 5 to the check byte: 00 digits.. FF (a
+//                   run of digit keys), 01-72 key n of 114, C0-C6 the mode
+//                   key (精算 点検 登録２ 登録１ OFF 戻し 設定), FF
 #include "app/register/devices/sa_device.h"
 
 #include "platform/base/cp932.h"

@@ -7,6 +7,7 @@
 #include "platform/base/cp932.h"
 #include "platform/base/profile.h"
 #include "platform/ui/dialog.h"
+#include "app/register/engine/records.h"
 #include "app/register/print/receipt_printer.h"
 
 namespace varnex::reg {
@@ -231,15 +232,16 @@ void CCodeDlg::End(intptr_t result) {
   ui::endDialog(self, result);
 }
 
-std::string CCodeDlg::Setting(size_t offset) const {
-  if (!m_pSettings || offset + 128 > m_nSettingsSize) return {};
-  const char* field = reinterpret_cast<const char*>(m_pSettings) + offset;
-  return trimBlanks(std::string(field, strnlen(field, 128)));
+std::string CCodeDlg::Setting(const FieldPlace& place) const {
+  if (!m_pSettings || static_cast<size_t>(place.offset) + place.size > m_nSettingsSize) return {};
+  const char* field = reinterpret_cast<const char*>(m_pSettings) + place.offset;
+  return trimBlanks(std::string(field, strnlen(field, place.size)));
 }
 
 void CCodeDlg::OnInitDialog() {
   char storeMachine[25] = {};
-  if (m_pSettings && m_nSettingsSize >= 24) std::memcpy(storeMachine, m_pSettings, 24);
+  if (m_pSettings && m_nSettingsSize >= settings::kStoreText.size)
+    std::memcpy(storeMachine, m_pSettings + settings::kStoreText.offset, settings::kStoreText.size);
   m_ids = CodeStoreIdsOf(storeMachine, m_strFallbackPosId);
   if (!m_bTimeGiven) {
     m_RequestTime = platform::localTime();
@@ -282,14 +284,14 @@ void CCodeDlg::OnOK() {
   if (entry.empty()) return;
   CodeRequest request;
   request.kind = m_nKind;
-  request.merchantId = Setting(768);
+  request.merchantId = Setting(settings::kMerchantId);
   request.orderId = m_strOrderId;
   request.entry = entry;
   request.amount = m_nAmount;
   request.ids = m_ids;
   request.receipt = m_nReceipt;
   request.requestTime = m_strRequestTime;
-  request.productName = Setting(896);
+  request.productName = Setting(settings::kProductName);
   Send(CodeRequestBody(request), m_nKind);
 }
 
@@ -322,7 +324,7 @@ void CCodeDlg::Send(const std::string& body, int32_t kind) {
     ShowFailure("送信できない文字が含まれています。", kind);
     return;
   }
-  request.headers = {"X-Auth-Token: " + Setting(512), "X-Auth-Key: " + Setting(640),
+  request.headers = {"X-Auth-Token: " + Setting(settings::kXAuthToken), "X-Auth-Key: " + Setting(settings::kXAuthKey),
                      "Content-Type: application/json;charset=UTF-8",
                      "Content-Length: " + std::to_string(request.body.size()), "Connection: close"};
   ShowReply(platform::httpsSend(request), kind);
@@ -356,7 +358,7 @@ void CCodeDlg::SetUnknown(const std::string& reason) {
 void CCodeDlg::RefundToCancel() {
   CodeRequest request;
   request.kind = kCodeKindRefund;
-  request.merchantId = Setting(768);
+  request.merchantId = Setting(settings::kMerchantId);
   request.orderId = m_strOrderId + "-R";
   request.entry = m_strOrderId;
   request.ids = m_ids;

@@ -24,6 +24,8 @@
 
 namespace varnex::reg {
 
+struct FieldPlace;
+
 inline constexpr int32_t kCodeKindPayment = 1, kCodeKindRefund = 3;
 
 // The store id and POS id of the first 24 bytes of the general settings
@@ -117,7 +119,7 @@ class CCodeDlg {
   void SetText(const std::string& text);
   void End(intptr_t result);
   HWND Item(int32_t id) const;
-  std::string Setting(size_t offset) const;
+  std::string Setting(const FieldPlace& place) const;
 
   HWND m_hWnd = nullptr;
   State m_state = State::Entry;
