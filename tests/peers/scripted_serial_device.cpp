@@ -159,7 +159,15 @@ void ScriptedSerialDevice::run() {
       if (rule.delayMs) std::this_thread::sleep_for(std::chrono::milliseconds(rule.delayMs));
       send(rule.reply);
     }
+    if (responder_) {
+      const std::string reply = responder_(std::string(buffer, static_cast<size_t>(n)));
+      if (!reply.empty()) send(reply);
+    }
   }
+}
+
+void ScriptedSerialDevice::setResponder(std::function<std::string(const std::string& burst)> responder) {
+  responder_ = std::move(responder);
 }
 
 }  // namespace testing_support

@@ -12,6 +12,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -40,6 +41,11 @@ class ScriptedSerialDevice {
   void onReceive(const std::string& expected, const std::string& reply, uint32_t delayMs = 0);
   // Sends bytes now.
   void send(const std::string& bytes);
+  // Called on the device's thread with each burst of bytes as it arrives
+  // (after the rules); what it returns is sent at once. For devices whose
+  // answers depend on what came (a sequence byte to echo). Set before the
+  // code under test writes.
+  void setResponder(std::function<std::string(const std::string& burst)> responder);
 
   // Everything received since the start (or clearReceived).
   std::string received() const;
@@ -76,6 +82,7 @@ class ScriptedSerialDevice {
   std::string received_;
   size_t consumed_ = 0;
   std::deque<Rule> rules_;
+  std::function<std::string(const std::string&)> responder_;
 };
 
 }  // namespace testing_support

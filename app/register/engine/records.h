@@ -167,6 +167,11 @@ inline constexpr FieldPlace kRate1{"税率1", 342, 2, FieldKind::Unsigned};
 inline constexpr FieldPlace kRate2{"税率2", 344, 2, FieldKind::Unsigned};
 inline constexpr FieldPlace kRate3{"税率3", 346, 2, FieldKind::Unsigned};
 inline constexpr FieldPlace kStampThreshold{"印紙税基準額", 348, 4, FieldKind::Signed};
+// The barcode payment service's account (records upgraded for it).
+inline constexpr FieldPlace kXAuthToken{"X-Auth-Token", 512, 128, FieldKind::Text};
+inline constexpr FieldPlace kXAuthKey{"X-Auth-Key", 640, 128, FieldKind::Text};
+inline constexpr FieldPlace kMerchantId{"加盟店ID", 768, 128, FieldKind::Text};
+inline constexpr FieldPlace kProductName{"商品名", 896, 128, FieldKind::Text};
 }  // namespace settings
 
 // Customers.

@@ -592,7 +592,6 @@ void CRegView::RaiseDeviceRequest(uint32_t bits) {
 
 void CRegView::RefreshCustomerDisplay(const void* line) {
   SaleDisplaysChanged(line, sale_ ? sale_->PolePending() : std::string());
-  if (host_.refreshCustomerDisplay) host_.refreshCustomerDisplay(line);
 }
 
 void CRegView::AddEmptyListRow() {

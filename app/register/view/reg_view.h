@@ -63,7 +63,6 @@ class CRegView : public platform::ui::View, public SaleScreen {
     std::function<void(int32_t menuAndAccelerators)> setMenus;
     std::function<void(const std::string&)> setStatusText;
     std::function<void(uint32_t)> raiseDeviceRequest;
-    std::function<void(const void* line)> refreshCustomerDisplay;
     // An interrupted sale of another mode: the frame of that mode takes the
     // open temporary file over; false when it could not (the file is then
     // closed and stays for a later start).

@@ -250,6 +250,9 @@ void CREGApp::OpenSerialPorts() {
     m_bOpenCD = m_pSerialCD->CommOpen(frame) ? 1 : 0;
     if (!m_bOpenCD) showBox(frame, kCdOpenFailed, platform::kMbIconWarning);
   }
+  m_pMainFrame->AttachDevices();
+  m_pMainFrame->SendSaCommand();
+  m_pMainFrame->UpdateCustomerDisplay("");
 }
 
 bool CREGApp::SaveAllModified() {

@@ -196,6 +196,9 @@ void CREGApp::CloseCustomerDisplay() {
 void CREGApp::SaleDisplayHook::SaleChanged(const void* line, const std::string& poleText) {
   app->m_strCdText = poleText;
   app->OpenCustomerDisplay(1, 0, reinterpret_cast<LPARAM>(line));
+  // The pole display on its serial port shows the same two lines; at idle
+  // it goes back to its own idle text.
+  if (app->m_pMainFrame) app->m_pMainFrame->UpdateCustomerDisplay(line ? poleText : std::string());
 }
 
 }  // namespace varnex::shell

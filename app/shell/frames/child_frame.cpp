@@ -80,6 +80,10 @@ bool CChildFrame::CreateModeView() {
         host.setTitle = [this, modeTitle = title()](const std::string& name) {
           setTitle(name.empty() ? modeTitle : name);
         };
+        // The SA device of the main frame takes the view's requests.
+        host.raiseDeviceRequest = [&app](uint32_t bits) {
+          if (app.m_pMainFrame) app.m_pMainFrame->RaiseSaRequest(bits);
+        };
         reg->SetHost(std::move(host));
         m_pRegView = reg.get();
         view = std::move(reg);

@@ -126,6 +126,9 @@ LRESULT CMainFrame::WindowProc(HWND window, uint32_t message, WPARAM wParam, LPA
   switch (message) {
     case WM_TENKEY_PAD: return OnTenKeyPad();
     case ui::kWmTimer: OnTimer(static_cast<uint32_t>(wParam)); return 0;
+    case WM_COMM_SA: return OnCommSa(wParam);
+    case WM_COMM_CD: return OnCommCd(wParam);
+    case WM_COMM_JET: return OnCommJet(wParam);
     case kWmRebuildBars: RebuildModeLayout(static_cast<int32_t>(wParam)); return 0;
     case ui::kWmClose:
       // The close button: the screens are asked first; a refusal keeps the
@@ -658,27 +661,9 @@ void CMainFrame::OnTimer(uint32_t id) {
     }
     case kTimerAck:
     case kTimerNak:
-    case kTimerEot: {
-      ui::killTimer(m_frame->handle(), id);
-      uint8_t bytes[2] = {0x10, 0};
-      int32_t length = 0;
-      if (id == kTimerEot) {
-        bytes[0] = 0x04;
-        length = 1;
-      } else {
-        const uint8_t code = id == kTimerAck ? 0x06 : 0x15;
-        if (m_app.m_nJetInterface < 2) {
-          bytes[1] = code;
-          length = 2;
-        } else {
-          bytes[0] = code;
-          length = 1;
-        }
-        m_bJetAck = id == kTimerAck ? 1 : 0;
-      }
-      if (m_app.m_pSerialJET && m_app.m_bOpenJET) m_app.m_pSerialJET->CommWrite(0, length, bytes);
+    case kTimerEot:
+      m_jet.OnTimer(id);
       return;
-    }
     default:
       for (CSerial* port : {m_app.m_pSerialSA, m_app.m_pSerialJET, m_app.m_pSerialCD})
         if (port && port->TimerProc(id)) return;

@@ -22,6 +22,10 @@
 #include <string>
 #include <utility>
 
+#include "app/register/devices/comm_guard.h"
+#include "app/register/devices/jet_link.h"
+#include "app/register/devices/pole_display.h"
+#include "app/register/devices/sa_device.h"
 #include "platform/ui/dialog.h"
 #include "platform/ui/frame.h"
 #include "platform/ui/view.h"
@@ -134,10 +138,30 @@ class CMainFrame {
   int32_t SimulateKeyStrokeAt(int32_t position);
   int32_t SimulateKeyStrokeChar(int32_t character);
 
+  // ---- the serial devices (main_frame_devices.cpp) ----
+  // Hands the ports that start-up opened to the device objects.
+  void AttachDevices();
+  void SendSaCommand() { m_sa.SendSaCommand(); }
+  void RaiseSaRequest(uint32_t bits) { m_sa.m_nSaRequest |= bits; }
+  uint32_t SaRequest() const { return m_sa.m_nSaRequest; }
+  // Shows the pending customer-display line, or the "Msg CD" idle text.
+  void UpdateCustomerDisplay(const std::string& pending);
+  // The card-terminal dialog for one card payment (kind 1) or return (3):
+  // 1 paid, 0 not. The sequence number moves on and is stored when paid.
+  int32_t RunCardPayment(int32_t business, int32_t kind, int32_t receipt, int32_t amount);
+  // The barcode payment dialog (kind 1 payment, 3 refund; tenderNumber: the
+  // how-manieth barcode tender of the receipt): 1 paid or refunded, 0 not.
+  int32_t RunCodePayment(int32_t kind, uint32_t receipt, int32_t amount, int32_t tenderNumber);
+  LRESULT OnCommSa(WPARAM wParam);
+  LRESULT OnCommCd(WPARAM wParam);
+  LRESULT OnCommJet(WPARAM wParam);
+  reg::CJetLink& JetLink() { return m_jet; }
+  reg::CSaDevice& SaDevice() { return m_sa; }
+  reg::CPoleDisplay& PoleDisplay() { return m_cd; }
+
   // ---- state other screens set or read ----
   int32_t m_bDialogOpen = 0;
   int32_t m_bMinimized = 0;
-  int32_t m_bJetAck = 0;
   uint32_t m_nDeviceStatus = 0;
   std::string m_strStatusText;
 
@@ -183,6 +207,11 @@ class CMainFrame {
   CBottomView* m_pBottomView = nullptr;
   platform::ui::View* m_pTopView = nullptr;
   platform::ui::View* m_pRightView = nullptr;
+  // The three serial devices and the guard their receive handlers share.
+  reg::CCommGuard m_commGuard;
+  reg::CSaDevice m_sa;
+  reg::CJetLink m_jet;
+  reg::CPoleDisplay m_cd;
   // The pane views; their windows go with their panes.
   std::unique_ptr<platform::ui::View> m_topView, m_rightView, m_bottomView;
 };
