@@ -157,6 +157,9 @@ class CREGApp : public reg::CReceiptPrinter {
 
   // ---- flags ----
   int32_t m_bStartupOpening = 0;
+  // The mode whose frame took an interrupted sale over while the program
+  // started (0: none): that frame is the one in front when start-up ends.
+  int32_t m_nResumedMode = 0;
   int32_t m_bManagerSelected = 0;
   int32_t m_bHistory = 1;
   int32_t m_bJetInterface = 0;
