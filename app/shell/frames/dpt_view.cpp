@@ -827,6 +827,17 @@ void CDptView::MoveItem(int32_t from, int32_t to) {
 }
 
 bool CDptView::WriteOrders(int32_t first, int32_t last) {
+  if (engine_ && engine_->OdbcPluLinked() && engine_->OdbcIsOpen()) {
+    // The items are the outside database's: their numbers go there.
+    ui::overrideCursor(ui::CursorShape::Wait);
+    bool ok = true;
+    reg::OdbcStmt statement;
+    for (int32_t i = first; i <= last && ok; ++i)
+      if (!IsEmpty(ItemAt(i))) ok = engine_->OdbcExecText(&statement, ItemAt(i).data()) == 1;
+    reg::OdbcDrop(&statement);
+    ui::restoreCursor();
+    return ok;
+  }
   FileDBHandle table = engine_ ? engine_->Table(reg::kPluTable) : 0;
   if (!table || FileDBOpenEx(table, FILEDB_MODE_READ_WRITE) != 0) return false;
   bool ok = true;

@@ -67,6 +67,9 @@ class CDptView : public platform::ui::View {
   // The client rectangle of cell i (scrolled).
   platform::ui::Rect CellRect(int32_t i) const;
   std::string PaneText(int32_t pane) const;
+  // Display-order mode: the item of cell `from` moved to cell `to`, as a
+  // drag does it, written back and listed again.
+  void MoveItemTo(int32_t from, int32_t to) { MoveItem(from, to); }
 
   // The right-button menu's commands.
   enum Command : uint32_t {

@@ -95,6 +95,16 @@ TEST_P(OdbcLookupTest, PickerListsTheOutsideItems) {
   EXPECT_EQ(picker.CodeOf(0), "4900000000024");
   EXPECT_EQ(getI32(picker.ItemAt(0).data(), 60), 480);
   EXPECT_EQ(boxes->count(), 0u);
+
+  // Display-order editing writes the numbers back outside: みかん dragged
+  // before ぶどう.
+  varnex::shell::CDptView order(nullptr, engine.get(), 1, false, true);
+  order.Load(false);
+  ASSERT_EQ(order.CodeOf(1), "4900000000017");
+  order.MoveItemTo(1, 0);
+  EXPECT_EQ(one("SELECT listorder FROM plu WHERE code = '4900000000017'"), "1");
+  EXPECT_EQ(one("SELECT listorder FROM plu WHERE code = '4900000000024'"), "2");
+  EXPECT_EQ(order.CodeOf(0), "4900000000017");
 }
 
 TEST_P(OdbcLookupTest, FindsTheNewestOrderOfANumber) {
