@@ -654,6 +654,7 @@ TEST_F(TouchTest, DisplayOrderMenuOpensClosesAndMoves) {
     std::vector<ui::PopupItem> shown;
     ui::setPopupMenuAnswerer([&](const std::vector<ui::PopupItem>& items) -> uint32_t {
       shown = items;
+      EXPECT_TRUE(ui::grabPopupMenuToPng(items, outputFolder() + "/picker_menu.png"));
       for (const auto& i : items)
         if (!i.separator && i.text == choose && i.enabled) return i.command;
       return 0;
