@@ -23,6 +23,8 @@
 #include <QSpinBox>
 #include <QTreeWidget>
 
+#include <algorithm>
+
 #include "platform/base/last_error.h"
 #include "platform/ui/internal.h"
 
@@ -366,6 +368,11 @@ bool setWindowText(HWND window, const std::string& text) {
   else if (auto* l = qobject_cast<QLabel*>(w)) l->setText(t);
   else if (auto* g = qobject_cast<QGroupBox*>(w)) g->setTitle(t);
   else if (auto* c = qobject_cast<QComboBox*>(w)) c->setEditText(t);
+  else if (auto* s = qobject_cast<QSpinBox*>(w)) {
+    bool number = false;
+    const int value = t.trimmed().toInt(&number);
+    if (number) s->setValue(value);  // kept within its range
+  }
   else w->setWindowTitle(t);
   return true;
 }
@@ -522,6 +529,22 @@ bool showReportRow(HWND control, int32_t row) {
   auto* t = qobject_cast<QTreeWidget*>(widgetOf(control));
   if (!t || !t->topLevelItem(row)) return false;
   t->scrollToItem(t->topLevelItem(row));
+  return true;
+}
+
+int32_t reportTopRow(HWND control) {
+  auto* t = qobject_cast<QTreeWidget*>(widgetOf(control));
+  if (!t) return -1;
+  QTreeWidgetItem* top = t->itemAt(QPoint(1, 1));
+  return top ? t->indexOfTopLevelItem(top) : -1;
+}
+
+bool scrollReportRows(HWND control, int32_t rows) {
+  auto* t = qobject_cast<QTreeWidget*>(widgetOf(control));
+  if (!t || t->topLevelItemCount() == 0) return false;
+  const int32_t top = std::max(0, reportTopRow(control));
+  const int32_t to = std::clamp(top + rows, 0, t->topLevelItemCount() - 1);
+  t->scrollToItem(t->topLevelItem(to), QAbstractItemView::PositionAtTop);
   return true;
 }
 

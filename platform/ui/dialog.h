@@ -65,6 +65,9 @@ intptr_t reportRowData(HWND control, int32_t row);
 bool deleteReportRow(HWND control, int32_t row);
 // Scrolls the list so the row is in view.
 bool showReportRow(HWND control, int32_t row);
+// The first row in view, and scrolling by whole rows (negative: up).
+int32_t reportTopRow(HWND control);
+bool scrollReportRows(HWND control, int32_t rows);
 // The row of the last click on a report list (-1: none was hit) and its
 // screen point; a click is sent to the parent as WM_COMMAND with kNmClick or
 // kNmRClick.

@@ -1,6 +1,8 @@
 #include "platform/ui/draw.h"
 
 #include <QApplication>
+#include <QBuffer>
+#include <QByteArray>
 #include <QFont>
 #include <QFontMetrics>
 #include <QImage>
@@ -45,18 +47,47 @@ Image& Image::operator=(const Image& other) {
   return *this;
 }
 
+// Paths are the bytes the file system holds (a folder named in code page 932
+// is no UTF-8): the file is read and written here, and Qt only decodes and
+// encodes the picture.
 bool Image::load(const std::string& path) {
+  QByteArray bytes;
+  if (std::FILE* f = std::fopen(path.c_str(), "rb")) {
+    char chunk[65536];
+    size_t n = 0;
+    while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0) bytes.append(chunk, static_cast<qsizetype>(n));
+    std::fclose(f);
+  } else {
+    setLastError(kErrorFileNotFound);
+    return false;
+  }
   QImage loaded;
-  if (!loaded.load(QString::fromStdString(path))) {
-    setLastError(std::filesystem::exists(path) ? kErrorInvalidData : kErrorFileNotFound);
+  if (!loaded.loadFromData(bytes)) {
+    setLastError(kErrorInvalidData);
     return false;
   }
   data_->image = loaded.convertToFormat(QImage::Format_RGB32);
   return true;
 }
 
+namespace {
+
+bool writeImage(const QImage& image, const std::string& path, const char* format, int quality) {
+  QByteArray bytes;
+  QBuffer buffer(&bytes);
+  buffer.open(QIODevice::WriteOnly);
+  if (!image.save(&buffer, format, quality)) return false;
+  std::FILE* f = std::fopen(path.c_str(), "wb");
+  if (!f) return false;
+  const bool whole = std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), f) ==
+                     static_cast<size_t>(bytes.size());
+  return std::fclose(f) == 0 && whole;
+}
+
+}  // namespace
+
 bool Image::saveJpeg(const std::string& path, int32_t quality) const {
-  if (!data_->image.save(QString::fromStdString(path), "JPEG", quality)) {
+  if (!writeImage(data_->image, path, "JPEG", quality)) {
     setLastError(kErrorWriteFault);
     return false;
   }
@@ -64,7 +95,7 @@ bool Image::saveJpeg(const std::string& path, int32_t quality) const {
 }
 
 bool Image::savePng(const std::string& path) const {
-  if (!data_->image.save(QString::fromStdString(path), "PNG")) {
+  if (!writeImage(data_->image, path, "PNG", -1)) {
     setLastError(kErrorWriteFault);
     return false;
   }

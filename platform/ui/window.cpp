@@ -456,6 +456,20 @@ Rect windowRect(HWND window) {
   return {g.left(), g.top(), g.left() + g.width(), g.top() + g.height()};
 }
 
+Point clientToScreen(HWND window, int32_t x, int32_t y) {
+  QWidget* w = widgetOf(window);
+  if (!w) return {x, y};
+  const QPoint at = w->mapToGlobal(QPoint(x, y));
+  return {at.x(), at.y()};
+}
+
+Rect screenRect(HWND window) {
+  QWidget* w = widgetOf(window);
+  if (!w) return {};
+  const QPoint at = w->mapToGlobal(QPoint(0, 0));
+  return {at.x(), at.y(), at.x() + w->width(), at.y() + w->height()};
+}
+
 bool setFocus(HWND window) {
   QWidget* w = widgetOf(window);
   if (!w) return false;

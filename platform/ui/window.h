@@ -128,6 +128,12 @@ bool enableWindow(HWND window, bool enable);
 bool isWindowEnabled(HWND window);
 bool moveWindow(HWND window, const Rect& rect);
 Rect windowRect(HWND window);    // position in its parent (screen for top level)
+// A point of the window's client area, and the whole window, on the screen.
+struct Point {
+  int32_t x = 0, y = 0;
+};
+Point clientToScreen(HWND window, int32_t x, int32_t y);
+Rect screenRect(HWND window);
 bool setFocus(HWND window);
 HWND focusWindow();
 HWND activeWindow();

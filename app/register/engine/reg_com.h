@@ -194,6 +194,8 @@ class CRegCom {
   int32_t OdbcSelectByCode(const char* code, void* customer, OdbcStmt* statement);
   int32_t OdbcFetchNextByCode(void* customer, OdbcStmt* statement);
   int32_t OdbcSelectPlu(const char* code, void* plu);
+  // The PLU table is linked to the outside database (its link has fields).
+  bool OdbcPluLinked() const;
   int32_t OdbcSelectByNumber(int32_t department, void* plu, OdbcStmt* statement);
   int32_t OdbcFetchNextByNumber(void* plu, OdbcStmt* statement);
   int32_t OdbcSelectOrder(const char* number, void* order);

@@ -144,6 +144,8 @@ int32_t CRegCom::OdbcSelectPlu(const char* code, void* plu) {
   return rows;
 }
 
+bool CRegCom::OdbcPluLinked() const { return odbc_.kinds[kPluSlot].count > 0; }
+
 int32_t CRegCom::OdbcSelectByNumber(int32_t department, void* plu, OdbcStmt* statement) {
   const OdbcKindMap& map = odbc_.kinds[kPluSlot];
   if (map.count == 0 || department == 0) return 0;

@@ -296,6 +296,21 @@ void CRegSale::ShowTenderMessage(bool completed) {
   message_ = text;
 }
 
+bool CRegSale::FinishRowSubEntryByClick() {
+  if (!state_.subEntry) return true;
+  state_.subEntry = 0;
+  if (!message_.empty()) {
+    message_.clear();
+    RefreshPane();
+  }
+  // The customer display stops showing the quantity being typed.
+  if (!displayText_.empty()) {
+    displayText_.clear();
+    screen_->RefreshCustomerDisplay(nullptr);
+  }
+  return true;
+}
+
 int32_t CRegSale::DispatchKey(uint16_t keyCode) {
   // A quantity typed into a list row ends with any other key.
   const bool subEntryKey = keyType(keyCode) == kKeyEntry ||

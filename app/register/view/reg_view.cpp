@@ -74,11 +74,24 @@ CRegView::CRegView(CRegCom* engine, shell::CREGApp* app, int32_t viewMode)
     OnKeyDown(input.virtualKey, character);
     return true;
   });
+  // The wheel over the list moves it one row a notch (the list's own wheel
+  // would move three); over the panel or the pane it stays theirs.
+  mouseHook_ = platform::ui::addMouseHook([this](const platform::ui::MouseInput& input) {
+    if (input.message != platform::ui::kWmMouseWheel || !list_ || input.target != list_) return false;
+    OnListWheel(input.wheelDelta);
+    return true;
+  });
+}
+
+void CRegView::OnListWheel(int32_t delta) {
+  if (platform::ui::isShiftDown() || platform::ui::isControlDown() || delta == 0) return;
+  platform::ui::scrollReportRows(list_, delta > 0 ? -1 : 1);
 }
 
 CRegView::~CRegView() {
   closing_ = true;
   platform::ui::removeInputHook(keyHook_);
+  platform::ui::removeInputHook(mouseHook_);
   // A pad that serves this view goes with it.
   if (app_ && app_->m_hTenKeyDlg && platform::ui::isWindow(app_->m_hTenKeyDlg)) {
     CTenKeyDlg* pad = CTenKeyDlg::FromHandle(app_->m_hTenKeyDlg);
@@ -145,6 +158,7 @@ void CRegView::OnListClick(int32_t row) {
     sale_->ClickReadingRow(number);
     return;
   }
+  if (!sale_->FinishRowSubEntryByClick()) return;
   platform::ui::setListSelection(list_, row);
 }
 
@@ -337,6 +351,8 @@ void CRegView::OpenTenKeyPad() {
 
 void CRegView::onSetFocus() {
   if (!app_ || closing_) return;
+  // The customer sees what this view's sale shows.
+  RefreshCustomerDisplay(nullptr);
   // The pad serves the view that has the focus.
   if (app_->m_hTenKeyDlg && platform::ui::isWindow(app_->m_hTenKeyDlg)) {
     CTenKeyDlg* pad = CTenKeyDlg::FromHandle(app_->m_hTenKeyDlg);

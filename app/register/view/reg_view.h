@@ -87,6 +87,8 @@ class CRegView : public platform::ui::View, public SaleScreen {
   // before the view is set up.
   // A left click on list row `row` (the list's click notification).
   void OnListClick(int32_t row);
+  // The mouse wheel over the list: one row a notch, up for a positive delta.
+  void OnListWheel(int32_t delta);
   HWND ListControl() const { return list_; }
 
   // The interrupted-sale scan of the engine: a sale the clerk chooses to
@@ -192,7 +194,7 @@ class CRegView : public platform::ui::View, public SaleScreen {
   Host host_;
   shell::CBottomView* bottom_ = nullptr;
   HWND list_ = nullptr;
-  int keyHook_ = 0;
+  int keyHook_ = 0, mouseHook_ = 0;
   bool closing_ = false;  // the view is being destroyed: no new pad
   int32_t paneItems_ = 0, paneAmount_ = 0;
   std::string paneMessage_;

@@ -176,6 +176,11 @@ void CTenKeyDlg::KeyToDialog(char character) {
   HWND entry = ui::dialogItem(target_, entryId_);
   ui::setFocus(entry);
   ui::setCaretPosition(entry, static_cast<int32_t>(text.size()));
+  // The dialog hears of the change as of one typed (a PIN field signs on
+  // at its fourth digit).
+  if (entry && ui::isWindow(target_))
+    ui::sendMessage(target_, ui::kWmCommand,
+                    ui::makeWParam(static_cast<uint32_t>(entryId_), ui::kEnChange), reinterpret_cast<LPARAM>(entry));
 }
 
 }  // namespace varnex::reg

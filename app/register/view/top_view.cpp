@@ -64,8 +64,11 @@ void CTopView::onInitialUpdate() {
 void CTopView::LoadKeys() {
   keys_.assign(static_cast<size_t>(KeyNumber()), Key{});
   if (!engine_ || !engine_->IsOpen()) return;
-  // Key pictures lie in the image folder the settings name.
-  const std::string folder = profile().getString(kSettingsSection, "Image Folder", "");
+  // Key pictures lie with the other pictures in the register's picture
+  // folder; a shop that keeps them in the folder it imports pictures from
+  // ("Image Folder") finds them there too.
+  const std::string pictures = app_ ? app_->m_strPicturePath : std::string();
+  const std::string source = profile().getString(kSettingsSection, "Image Folder", "");
   for (int32_t i = 0; i < KeyNumber(); ++i) {
     Key& key = keys_[static_cast<size_t>(i)];
     const int32_t position = PositionOfIndex(i);
@@ -84,9 +87,12 @@ void CTopView::LoadKeys() {
     } else if (engine_->GetTransKeyRecord(key.keyCode, record) >= 0) {
       key.name = receipt::trimRight(getText(record, transkey::kName.offset, transkey::kName.size));
     }
-    if (!folder.empty()) {
-      const std::string path = platform::mapPath(platform::withSeparator(folder) + "KEY" + std::to_string(position) + ".jpg");
-      if (platform::fileExists(path) && !key.picture.load(path)) key.picture = ui::Image();
+    for (const std::string& folder : {pictures, source}) {
+      if (folder.empty()) continue;
+      const std::string path =
+          platform::mapPath(platform::withSeparator(folder) + "KEY" + std::to_string(position) + ".jpg");
+      if (platform::fileExists(path) && key.picture.load(path)) break;
+      key.picture = ui::Image();
     }
   }
 }
@@ -226,6 +232,10 @@ void CTopView::PressKey(int32_t x, int32_t y) {
 }
 
 bool CTopView::onMouse(uint32_t message, int32_t x, int32_t y, uint32_t) {
+  // A touch on the floating pad above the panel is the pad's.
+  if ((message == ui::kWmMouseMove || message == ui::kWmLButtonDown) && app_ &&
+      app_->IsOverTenKeyPad(handle(), false, x, y))
+    return true;
   switch (message) {
     case ui::kWmMouseMove: {
       const ui::Rect client = clientRect();

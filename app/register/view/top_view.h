@@ -46,6 +46,10 @@ class CTopView : public platform::ui::View {
   int32_t PositionAt(int32_t x, int32_t y) const;
   static int32_t PositionOfIndex(int32_t index) { return index / kColumns + 100 * (index % kColumns) + 101; }
   int32_t Highlight() const { return highlight_; }
+  // Whether key i was given a picture.
+  bool HasPicture(int32_t index) const {
+    return index >= 0 && index < static_cast<int32_t>(keys_.size()) && !keys_[static_cast<size_t>(index)].picture.isNull();
+  }
   int32_t Rows() const;
   int32_t ScrollY() const { return scrollY_; }
   void onInitialUpdate() override;

@@ -197,8 +197,12 @@ bool CREGApp::InitInstance() {
   OpenCustomerDisplay(0, 0, 0);
   // 31: the two registration screens, before anybody signs on.
   m_bStartupOpening = 1;
+  m_nResumedMode = 0;
   OpenModeView(7, 0);
   OpenModeView(8, 0);
+  // A sale taken up again is what the clerk goes on with: its frame in front.
+  if (m_nResumedMode != 0) OpenModeView(m_nResumedMode, 1);
+  m_nResumedMode = 0;
   m_bStartupOpening = 0;
   // 32: the sign-on lock.
   m_bCasNoTimeout = readInt("Cas No Timeout", 0);

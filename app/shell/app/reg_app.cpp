@@ -6,6 +6,7 @@
 #include "app/register/engine/reg_com.h"
 #include "app/shell/display/sorted_record_list.h"
 #include "app/shell/frames/main_frame.h"
+#include "platform/ui/window.h"
 #include "quorex/serial.h"
 
 namespace varnex::shell {
@@ -29,5 +30,23 @@ CREGApp::~CREGApp() {
 }
 
 CREGApp* CREGApp::Instance() { return g_instance; }
+
+bool CREGApp::IsOverTenKeyPad(HWND view, bool screen, int32_t x, int32_t y) const {
+  namespace ui = platform::ui;
+  // A touch meant for a dialog or another program is not the view's.
+  // (The picker is a window of its own: its own window counts as inside.)
+  if (HWND focus = ui::focusWindow(); focus && m_pMainFrame) {
+    const HWND main = m_pMainFrame->GetSafeHwnd();
+    HWND own = view;
+    while (HWND up = ui::parentWindow(own)) own = up;
+    bool inside = false;
+    for (HWND w = focus; w && !inside; w = ui::parentWindow(w)) inside = w == main || w == own;
+    if (!inside && !(m_hTenKeyDlg && focus == m_hTenKeyDlg)) return true;
+  }
+  if (!m_hTenKeyDlg || !ui::isWindow(m_hTenKeyDlg) || !ui::isWindowVisible(m_hTenKeyDlg)) return false;
+  const ui::Point at = screen ? ui::Point{x, y} : ui::clientToScreen(view, x, y);
+  const ui::Rect pad = ui::screenRect(m_hTenKeyDlg);
+  return at.x >= pad.left && at.x < pad.right && at.y >= pad.top && at.y < pad.bottom;
+}
 
 }  // namespace varnex::shell

@@ -167,6 +167,11 @@ class CREGApp : public reg::CReceiptPrinter {
   int32_t m_bOpenSA = 0, m_bOpenJET = 0, m_bOpenCD = 0;
   HWND m_hAccountDlg = nullptr;   // the modeless manager-selection dialog
   HWND m_hTenKeyDlg = nullptr;    // the floating ten-key pad
+  // Whether a touch at (x, y) of the view (screen coordinates when screen is
+  // set) is to be left alone: it lies over the floating pad, which floats
+  // above the view while the view holds the mouse, or the view is not where
+  // the clerk is typing (the focus is in another window).
+  bool IsOverTenKeyPad(HWND view, bool screen, int32_t x, int32_t y) const;
   // The screen fonts 1 to 5: face (code page 932) and height in pixels.
   struct ScreenFont {
     std::string face;
@@ -183,6 +188,9 @@ class CREGApp : public reg::CReceiptPrinter {
 
   // ---- flags ----
   int32_t m_bStartupOpening = 0;
+  // The mode whose frame took an interrupted sale over while the program
+  // started (0: none): that frame is the one in front when start-up ends.
+  int32_t m_nResumedMode = 0;
   int32_t m_bManagerSelected = 0;
   int32_t m_bHistory = 1;
   int32_t m_bJetInterface = 0;

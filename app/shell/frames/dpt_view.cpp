@@ -14,10 +14,12 @@
 #include "app/register/view/top_view.h"
 #include "app/shell/app/reg_app.h"
 #include "app/shell/frames/main_frame.h"
+#include "app/shell/frames/sel_adj_dlg.h"
 #include "platform/base/file.h"
 #include "platform/base/path.h"
 #include "platform/base/profile.h"
 #include "platform/ui/input.h"
+#include "platform/ui/menu.h"
 #include "platform/ui/paint.h"
 #include "platform/ui/window.h"
 #include "zemta/filedb.h"
@@ -40,6 +42,10 @@ constexpr uint32_t kPictureCell = 0xC8E8E8, kPlainCell = 0xE0FFFF, kBlack = 0, k
 constexpr int32_t kEntryDigits = 13;
 constexpr int32_t kLastOrder = 255;
 constexpr uint32_t kBeepAsterisk = 0x40;
+// The frame's status panes and its button strip.
+constexpr uint32_t kPaneList = 59395, kPaneEntry = 59396;
+constexpr int32_t kDialogBar = 130;
+constexpr uint32_t kBarClose = 1083;
 
 platform::Profile& profile() { return platform::Profile::of(platform::ProfileScope::User); }
 
@@ -165,19 +171,36 @@ void CDptView::LoadDepartments(bool allWhenNone) {
 }
 
 void CDptView::LoadPlu() {
-  FileDBHandle table = engine_->Table(reg::kPluTable);
-  if (!table || FileDBOpenEx(table, FILEDB_MODE_READ) != 0) return;
   std::vector<Item> found;
-  const int32_t count = FileDBRecGetSize(table);
-  for (int32_t n = 1; n < count; ++n) {
-    Item item{};
-    if (FileDBRecRead(table, n, item.data()) != 0) break;
-    if (getU16(item.data(), reg::plu::kDepartment.offset) != kind_) continue;
-    if (textOf(item, kCode, 14).empty()) continue;
-    putU16(item.data(), kFlags, static_cast<uint16_t>(getU16(item.data(), kFlags) & ~0x000F));
-    found.push_back(item);
+  if (engine_->OdbcPluLinked() && engine_->OdbcIsOpen()) {
+    // The shop's items live in its own database: the rows of the department.
+    ui::overrideCursor(ui::CursorShape::Wait);
+    uint8_t row[reg::odbcplu::kLen] = {};
+    reg::OdbcStmt statement;
+    for (int32_t r = engine_->OdbcSelectByNumber(kind_, row, &statement); r == 1;
+         r = engine_->OdbcFetchNextByNumber(row, &statement)) {
+      Item item{};
+      std::memcpy(item.data(), row, item.size());
+      if (textOf(item, kCode, 14).empty()) continue;
+      putU16(item.data(), kFlags, static_cast<uint16_t>(getU16(item.data(), kFlags) & ~0x000F));
+      found.push_back(item);
+    }
+    reg::OdbcDrop(&statement);
+    ui::restoreCursor();
+  } else {
+    FileDBHandle table = engine_->Table(reg::kPluTable);
+    if (!table || FileDBOpenEx(table, FILEDB_MODE_READ) != 0) return;
+    const int32_t count = FileDBRecGetSize(table);
+    for (int32_t n = 1; n < count; ++n) {
+      Item item{};
+      if (FileDBRecRead(table, n, item.data()) != 0) break;
+      if (getU16(item.data(), reg::plu::kDepartment.offset) != kind_) continue;
+      if (textOf(item, kCode, 14).empty()) continue;
+      putU16(item.data(), kFlags, static_cast<uint16_t>(getU16(item.data(), kFlags) & ~0x000F));
+      found.push_back(item);
+    }
+    FileDBCloseEx(table);
   }
-  FileDBCloseEx(table);
   // In display order, then by name.
   std::stable_sort(found.begin(), found.end(), [](const Item& a, const Item& b) {
     const uint16_t oa = getU16(a.data(), kOrder), ob = getU16(b.data(), kOrder);
@@ -202,6 +225,12 @@ void CDptView::Layout() {
   rows_ = (count + columns_ - 1) / columns_;
   const int32_t most = std::max(0, rows_ * cellHeight_ - client.height());
   scrollY_ = std::clamp(scrollY_, 0, most);
+}
+
+void CDptView::ScrollBy(int32_t pixels) {
+  const int32_t most = std::max(0, rows_ * cellHeight_ - clientRect().height());
+  scrollY_ = std::clamp(scrollY_ + pixels, 0, most);
+  invalidate();
 }
 
 void CDptView::onSize(int32_t, int32_t) {
@@ -253,7 +282,7 @@ void CDptView::ShowTexts() {
       name = reg::receipt::trimRight(reg::getText(record, 0, 24));
     title = std::string(displayOrder_ ? "Varnex - PLU 表示順設定 - [" : "Varnex - PLU 選択 - [") + name + "]";
   }
-  frame_->ShowTexts(title, PaneText(1), PaneText(2));
+  frame_->ShowTexts(title);
 }
 
 // ---- drawing ----------------------------------------------------------------------------
@@ -378,6 +407,10 @@ void CDptView::Refuse() {
 }
 
 bool CDptView::onMouse(uint32_t message, int32_t x, int32_t y, uint32_t) {
+  // A touch on the floating pad above the picker is the pad's.
+  if ((message == ui::kWmMouseMove || message == ui::kWmLButtonDown) && app_ &&
+      app_->IsOverTenKeyPad(handle(), false, x, y))
+    return true;
   const ui::Rect client = clientRect();
   const bool inside = x >= 0 && y >= 0 && x < client.width() && y < client.height();
   const int32_t index = inside ? IndexAt(x, y) : -1;
@@ -444,6 +477,14 @@ bool CDptView::onMouse(uint32_t message, int32_t x, int32_t y, uint32_t) {
         else Layout(), invalidate();
       }
       return true;
+    case ui::kWmRButtonDown: {
+      // The embedded department list has no menu.
+      if (embedded_ && kind_ == 0) return true;
+      const ui::Point at = ui::clientToScreen(handle(), x, y);
+      if (const uint32_t chosen = ui::trackPopupMenu(BuildPopupMenu(), handle(), at.x, at.y, false))
+        RunCommand(chosen);
+      return true;
+    }
     case ui::kWmLButtonDblClk:
       // Closing: the cancel key follows unless a pick was delivered already.
       if (frame_ && !embedded_) frame_->CloseWith(0, "CLEAR", sent_);
@@ -499,6 +540,35 @@ bool CDptView::onKeyDown(uint32_t virtualKey, LPARAM) {
     case reg::kFunctionCursorDown: move(selection_ + columns_); break;
     case reg::kFunctionCursorLeft: move(selection_ + 1); break;
     case reg::kFunctionCursorRight: move(selection_ - 1); break;
+    case reg::kFunctionPageUp:
+    case reg::kFunctionPageDown: {
+      // A page is the rows the view shows; the selection moves as far.
+      const int32_t page = std::max(1, clientRect().height() / std::max(1, cellHeight_));
+      const int32_t step = code == reg::kFunctionPageUp ? -page : page;
+      int32_t to = selection_ + step * columns_;
+      if (code == reg::kFunctionPageUp) to = std::max(selection_ % std::max(1, columns_), to);
+      else if (to >= Count()) to = Count() - 1;
+      if (selection_ < 0 || to == selection_) return Refuse(), true;
+      ScrollBy(step * cellHeight_);
+      move(to);
+      break;
+    }
+    case reg::kFunctionQuantity: {
+      // The typed digits go to the register as an entry with the quantity key.
+      if (displayOrder_ || !frame_ || !frame_->Target() || !ui::isWindow(frame_->Target())) return Refuse(), true;
+      const std::string typed = entry_;
+      const LRESULT kept = ui::sendMessage(frame_->Target(), reg::WM_REG_DPTSELECT, static_cast<WPARAM>(-1),
+                                           reinterpret_cast<LPARAM>(typed.c_str()));
+      if (kept == 0) {
+        sent_ = true;
+        frame_->CloseWith(kind_, typed, true);
+      } else {
+        const int32_t at = selection_;
+        selection_ = -1;
+        Select(at);
+      }
+      break;
+    }
     case reg::kFunctionFirstRow: move(0); break;
     case reg::kFunctionLastRow: move(Count() - 1); break;
     case reg::kFunctionDepartmentLink: {
@@ -577,7 +647,158 @@ void CDptView::Commit(bool delivery) {
   if (frame_) frame_->CloseWith(kind_, picked, sent);
 }
 
+// ---- the right-button menu -------------------------------------------------------------
+
+std::vector<ui::PopupItem> CDptView::BuildPopupMenu() const {
+  std::vector<ui::PopupItem> items;
+  auto add = [&items](uint32_t command, const char* text, bool enabled) {
+    ui::PopupItem i;
+    i.command = command;
+    i.text = text;
+    i.enabled = enabled;
+    items.push_back(i);
+  };
+  const bool selected = selection_ >= 0 && selection_ < Count() && !IsEmpty(ItemAt(selection_));
+  add(kCmdCancel, "ｷｬﾝｾﾙ", true);
+  add(kCmdClose, "閉じる", true);
+  if (displayOrder_) {
+    ui::PopupItem separator;
+    separator.separator = true;
+    items.push_back(separator);
+    add(kCmdOpenOrder, "表示順を空ける...", selected && selection_ > 0);
+    add(kCmdCloseOrder, "表示順を詰める...", selected && selection_ > 0 && IsEmpty(ItemAt(selection_ - 1)));
+    add(kCmdChangeOrder, "表示順を変える...", selected);
+  } else if (kind_ != 0) {
+    add(kCmdBackToDepartments, "部門一覧選択に戻る", true);
+  }
+  return items;
+}
+
+void CDptView::RunCommand(uint32_t command) {
+  switch (command) {
+    case kCmdClose:
+      if (frame_ && !embedded_) frame_->CloseWith(0, "CLEAR", sent_);
+      break;
+    case kCmdBackToDepartments:
+      if (!displayOrder_ && kind_ != 0) SwitchKind(0);
+      break;
+    case kCmdChangeOrder:
+      ChangeOrder();
+      break;
+    case kCmdOpenOrder:
+      OpenOrder();
+      break;
+    case kCmdCloseOrder:
+      CloseOrder();
+      break;
+    default:  // ｷｬﾝｾﾙ: the menu goes, nothing else
+      break;
+  }
+}
+
 // ---- display order ----------------------------------------------------------------------
+
+int32_t CDptView::OrderAt(int32_t i) const { return getU16(ItemAt(i).data(), kOrder); }
+
+void CDptView::SetOrderAt(int32_t i, int32_t order) {
+  putU16(items_[static_cast<size_t>(i)].data(), kOrder, static_cast<uint16_t>(std::clamp(order, 1, kLastOrder)));
+}
+
+int32_t CDptView::LastOrder() const {
+  for (int32_t i = Count() - 1; i >= 0; --i)
+    if (!IsEmpty(ItemAt(i))) return OrderAt(i);
+  return 0;
+}
+
+bool CDptView::WriteChanged(const std::vector<Item>& before) {
+  // Only the items whose number moved are written.
+  int32_t first = -1, last = -1;
+  for (int32_t i = 0; i < Count(); ++i)
+    if (!IsEmpty(ItemAt(i)) && getU16(before[static_cast<size_t>(i)].data(), kOrder) != OrderAt(i)) {
+      if (first < 0) first = i;
+      last = i;
+    }
+  if (first < 0) return true;
+  return WriteOrders(first, last);
+}
+
+void CDptView::ChangeOrder() {
+  const int32_t sel = selection_;
+  if (!displayOrder_ || sel < 0 || sel >= Count() || IsEmpty(ItemAt(sel))) return Refuse();
+  const int32_t n = CSelAdjDlg::Ask(handle(), CSelAdjDlg::kMove, std::min(kLastOrder, LastOrder() + 1));
+  if (n <= 0) return;
+  const int32_t current = OrderAt(sel);
+  if (n == current) return;
+  const std::vector<Item> before = items_;
+  // The non-empty neighbours: a number shared with one of them means the
+  // item leaves no gap behind.
+  int32_t previous = -1, next = -1;
+  for (int32_t i = sel - 1; i >= 0 && previous < 0; --i)
+    if (!IsEmpty(ItemAt(i))) previous = i;
+  for (int32_t i = sel + 1; i < Count() && next < 0; ++i)
+    if (!IsEmpty(ItemAt(i))) next = i;
+  const bool shared = (previous >= 0 && OrderAt(previous) == current) || (next >= 0 && OrderAt(next) == current);
+  int32_t holder = -1;  // the first other item numbered n
+  for (int32_t i = 0; i < Count() && holder < 0; ++i)
+    if (i != sel && !IsEmpty(ItemAt(i)) && OrderAt(i) == n) holder = i;
+  auto shift = [this](int32_t from, int32_t to, int32_t by, int32_t skip) {
+    for (int32_t i = from; i < to; ++i)
+      if (i != skip && !IsEmpty(ItemAt(i))) SetOrderAt(i, OrderAt(i) + by);
+  };
+  if (holder >= 0) {
+    if (shared) {
+      shift(holder, Count(), 1, sel);
+    } else if (n > current) {
+      int32_t above = sel + 1;
+      while (above < Count() && (IsEmpty(ItemAt(above)) || OrderAt(above) <= n)) ++above;
+      shift(sel + 1, above, -1, sel);
+    } else {
+      shift(holder, sel, 1, sel);
+    }
+    SetOrderAt(sel, n);
+  } else if (shared) {
+    SetOrderAt(sel, n);
+  } else {
+    SetOrderAt(sel, n > current && current != n - 1 ? n - 1 : n);
+    shift(sel + 1, Count(), -1, sel);
+  }
+  if (!WriteChanged(before)) ui::messageBeep(ui::kBeepPlain);
+  Load(true);
+}
+
+void CDptView::OpenOrder() {
+  const int32_t sel = selection_;
+  if (!displayOrder_ || sel <= 0 || sel >= Count() || IsEmpty(ItemAt(sel))) return Refuse();
+  const int32_t count = CSelAdjDlg::Ask(handle(), CSelAdjDlg::kOpen, kLastOrder - LastOrder());
+  if (count <= 0) return;
+  const std::vector<Item> before = items_;
+  bool capped = false;
+  for (int32_t i = sel; i < Count(); ++i) {
+    if (IsEmpty(ItemAt(i))) continue;
+    capped = capped || OrderAt(i) + count > kLastOrder;
+    SetOrderAt(i, OrderAt(i) + count);
+  }
+  if (!WriteChanged(before)) ui::messageBeep(ui::kBeepPlain);
+  Load(true);
+  // The free numbers stand before the item, which stays selected.
+  if (!capped && sel + count < Count()) Select(sel + count);
+}
+
+void CDptView::CloseOrder() {
+  const int32_t sel = selection_;
+  if (!displayOrder_ || sel <= 0 || sel >= Count() || IsEmpty(ItemAt(sel))) return Refuse();
+  int32_t free = 0;
+  for (int32_t i = sel - 1; i >= 0 && IsEmpty(ItemAt(i)); --i) ++free;
+  if (free == 0) return Refuse();
+  const int32_t count = CSelAdjDlg::Ask(handle(), CSelAdjDlg::kClose, free);
+  if (count <= 0) return;
+  const std::vector<Item> before = items_;
+  for (int32_t i = sel; i < Count(); ++i)
+    if (!IsEmpty(ItemAt(i))) SetOrderAt(i, OrderAt(i) - count);
+  if (!WriteChanged(before)) ui::messageBeep(ui::kBeepPlain);
+  Load(true);
+  Select(sel - count);
+}
 
 void CDptView::MoveItem(int32_t from, int32_t to) {
   // The moved item takes the number of the cell it lands on; the items in
@@ -606,6 +827,17 @@ void CDptView::MoveItem(int32_t from, int32_t to) {
 }
 
 bool CDptView::WriteOrders(int32_t first, int32_t last) {
+  if (engine_ && engine_->OdbcPluLinked() && engine_->OdbcIsOpen()) {
+    // The items are the outside database's: their numbers go there.
+    ui::overrideCursor(ui::CursorShape::Wait);
+    bool ok = true;
+    reg::OdbcStmt statement;
+    for (int32_t i = first; i <= last && ok; ++i)
+      if (!IsEmpty(ItemAt(i))) ok = engine_->OdbcExecText(&statement, ItemAt(i).data()) == 1;
+    reg::OdbcDrop(&statement);
+    ui::restoreCursor();
+    return ok;
+  }
   FileDBHandle table = engine_ ? engine_->Table(reg::kPluTable) : 0;
   if (!table || FileDBOpenEx(table, FILEDB_MODE_READ_WRITE) != 0) return false;
   bool ok = true;
@@ -637,9 +869,7 @@ LRESULT CDptView::onMessage(uint32_t message, WPARAM wParam, LPARAM lParam) {
       const uint32_t keys = static_cast<uint32_t>(wParam & 0xFFFF);
       if (keys & (ui::kMkControl | ui::kMkShift)) return 0;
       const int16_t delta = static_cast<int16_t>((wParam >> 16) & 0xFFFF);
-      const int32_t most = std::max(0, rows_ * cellHeight_ - clientRect().height());
-      scrollY_ = std::clamp(scrollY_ + (delta < 0 ? cellHeight_ : delta > 0 ? -cellHeight_ : 0), 0, most);
-      invalidate();
+      ScrollBy(delta < 0 ? cellHeight_ : delta > 0 ? -cellHeight_ : 0);
       return 0;
     }
     case ui::kWmCaptureChanged:
@@ -680,6 +910,28 @@ CDptFrm* CDptFrm::Open(CREGApp& app, reg::CRegCom* engine, int32_t kind, bool di
   self->defaultProc_ = ui::setWindowProc(h, [self](HWND w, uint32_t m, WPARAM wp, LPARAM lp) {
     return self->WindowProc(w, m, wp, lp);
   });
+  // The status bar's two panes: the list shown and the entry (or the
+  // display order); the button strip when the shop wants one.
+  self->frame_->setStatusIndicators({kPaneList, kPaneEntry});
+  self->frame_->mapUpdate(kPaneList, [self](uint32_t, ui::CommandState& s) {
+    s.enabled = true;
+    s.hasText = true;
+    s.text = self->view_ ? self->view_->PaneText(1) : std::string();
+  });
+  self->frame_->mapUpdate(kPaneEntry, [self](uint32_t, ui::CommandState& s) {
+    s.enabled = true;
+    s.hasText = true;
+    s.text = self->view_ ? self->view_->PaneText(2) : std::string();
+  });
+  if (!displayOrder && profile().getInt(reg::kSettingsSection, "Dpt Dialog Bar", 0) != 0) {
+    if (!self->frame_->setDialogBar(kDialogBar)) {
+      self->frame_.reset();
+      delete self;
+      return nullptr;
+    }
+    self->frame_->mapCommand(kBarClose, [self](uint32_t) { self->Close(); });
+    self->frame_->mapUpdate(kBarClose, [](uint32_t, ui::CommandState& s) { s.enabled = true; });
+  }
   auto view = std::make_unique<CDptView>(&app, engine, kind, false, displayOrder);
   view->SetFrame(self);
   self->view_ = static_cast<CDptView*>(self->frame_->setView(std::move(view)));
@@ -698,10 +950,10 @@ CDptFrm* CDptFrm::Open(CREGApp& app, reg::CRegCom* engine, int32_t kind, bool di
 
 HWND CDptFrm::handle() const { return frame_ ? frame_->handle() : nullptr; }
 
-void CDptFrm::ShowTexts(const std::string& title, const std::string& pane1, const std::string& pane2) {
+void CDptFrm::ShowTexts(const std::string& title) {
   if (!frame_) return;
   ui::setWindowText(frame_->handle(), title);
-  frame_->setStatusText(pane1 + "    " + pane2);
+  frame_->updateCommands();
 }
 
 void CDptFrm::CloseWith(int32_t kind, const std::string& result, bool sent) {

@@ -26,6 +26,7 @@
 
 #include "platform/ui/draw.h"
 #include "platform/ui/frame.h"
+#include "platform/ui/menu.h"
 #include "platform/ui/view.h"
 
 namespace varnex::reg {
@@ -66,6 +67,18 @@ class CDptView : public platform::ui::View {
   // The client rectangle of cell i (scrolled).
   platform::ui::Rect CellRect(int32_t i) const;
   std::string PaneText(int32_t pane) const;
+  // Display-order mode: the item of cell `from` moved to cell `to`, as a
+  // drag does it, written back and listed again.
+  void MoveItemTo(int32_t from, int32_t to) { MoveItem(from, to); }
+
+  // The right-button menu's commands.
+  enum Command : uint32_t {
+    kCmdCancel = 32792, kCmdClose = 57602, kCmdBackToDepartments = 32796,
+    kCmdOpenOrder = 32812, kCmdCloseOrder = 32813, kCmdChangeOrder = 32814,
+  };
+  // The menu built for the picker's state now, and what its choice does.
+  std::vector<platform::ui::PopupItem> BuildPopupMenu() const;
+  void RunCommand(uint32_t command);
 
  protected:
   void onPaint(platform::ui::DrawContext& dc) override;
@@ -79,6 +92,7 @@ class CDptView : public platform::ui::View {
   void LoadDepartments(bool allWhenNone);
   void LoadPlu();
   void Layout();
+  void ScrollBy(int32_t pixels);
   int32_t IndexAt(int32_t x, int32_t y) const;
   void Select(int32_t index);
   void DrawCell(platform::ui::DrawContext& dc, int32_t index);
@@ -87,6 +101,16 @@ class CDptView : public platform::ui::View {
   void SwitchKind(int32_t kind);
   void MoveItem(int32_t from, int32_t to);
   bool WriteOrders(int32_t first, int32_t last);
+  // Display-order editing in the frame (numbers 1 to 255; empty cells are
+  // free numbers and are skipped): move the selected item to a number the
+  // clerk gives, open free numbers before it, or close those before it.
+  void ChangeOrder();
+  void OpenOrder();
+  void CloseOrder();
+  int32_t OrderAt(int32_t i) const;
+  void SetOrderAt(int32_t i, int32_t order);
+  int32_t LastOrder() const;
+  bool WriteChanged(const std::vector<Item>& before);
   void Refuse();
   void ShowTexts();
   std::string ImagePath(const std::string& code) const;
@@ -133,7 +157,8 @@ class CDptFrm {
   void CloseWith(int32_t kind, const std::string& result, bool sent);
   // Closes without a result (F10).
   void Close();
-  void ShowTexts(const std::string& title, const std::string& pane1, const std::string& pane2);
+  // The title; the status panes follow the view's texts.
+  void ShowTexts(const std::string& title);
 
  private:
   CDptFrm() = default;

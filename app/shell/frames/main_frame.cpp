@@ -10,7 +10,9 @@
 #include "app/shell/frames/bottom_view.h"
 #include "app/shell/frames/ctrl_bar.h"
 #include "app/shell/frames/dpt_view.h"
+#include "app/register/view/ten_key_dlg.h"
 #include "app/register/view/top_view.h"
+#include "app/shell/signon/manager_dialogs.h"
 #include "platform/base/clock.h"
 #include "platform/base/file.h"
 #include "platform/base/message_box.h"
@@ -220,6 +222,11 @@ void CMainFrame::MapCommands() {
     CModeFrameInfo* frame = ActiveModeFrame();
     if (!m_app.m_bManagerSelected || !frame) return;
     m_app.m_bPadShown = m_app.m_bPadShown ? 0 : 1;
+    // Switched off, the pad goes now; switched on, the screen opens it.
+    if (!m_app.m_bPadShown && m_app.m_hTenKeyDlg && ui::isWindow(m_app.m_hTenKeyDlg)) {
+      ui::destroyWindow(m_app.m_hTenKeyDlg);
+      m_app.m_hTenKeyDlg = nullptr;
+    }
     m_app.OpenModeView(frame->ViewMode(), 1);
   });
   f.mapUpdate(ID_TENKEY, [this](uint32_t, ui::CommandState& s) {
@@ -613,6 +620,7 @@ LRESULT CMainFrame::OnTenKeyPad() {
     }
     m_hAccountDlg = dialog;
     m_app.m_hAccountDlg = dialog;
+    if (dialog && m_app.m_bTenKey) OpenSignOnPad(dialog);
     m_app.m_strSaText.clear();
     m_nDeviceStatus |= 0x80;
     return 1;
@@ -632,6 +640,20 @@ LRESULT CMainFrame::OnTenKeyPad() {
   m_hLockedFrame = nullptr;
   if (ui::ChildFrame* child = m_frame->activeChild(); child && child->activeView()) child->activeView()->setFocus();
   return 1;
+}
+
+// A touch screen has no keyboard to type the PIN with: the pad stands beside
+// the sign-on dialog and types into its PIN field (its ▲▼ move the names).
+void CMainFrame::OpenSignOnPad(HWND dialog) {
+  if (m_app.m_hTenKeyDlg && ui::isWindow(m_app.m_hTenKeyDlg)) ui::destroyWindow(m_app.m_hTenKeyDlg);
+  m_app.m_hTenKeyDlg = reg::CTenKeyDlg::Create(dialog, dialog, reg::CTenKeyDlg::kDialog, IDC_MANAGER_PIN,
+                                               IDC_MANAGER_NAME);
+  if (!m_app.m_hTenKeyDlg) return;
+  const ui::Rect beside = ui::windowRect(dialog), pad = ui::windowRect(m_app.m_hTenKeyDlg);
+  const int32_t left = beside.right + 12;
+  ui::moveWindow(m_app.m_hTenKeyDlg, {left, beside.top, left + pad.width(), beside.top + pad.height()});
+  ui::showWindow(m_app.m_hTenKeyDlg, true);
+  if (HWND entry = ui::dialogItem(dialog, IDC_MANAGER_PIN)) ui::setFocus(entry);
 }
 
 void CMainFrame::OnTimer(uint32_t id) {

@@ -128,6 +128,7 @@ class CMainFrame {
   std::string FormatFunctionKeyButton(uint32_t command, uint32_t virtualKey);
 
   // ---- locks ----
+  void OpenSignOnPad(HWND dialog);
   LRESULT OnTenKeyPad();
   void OnTimer(uint32_t id);
   bool IsLocked() const { return m_hAccountDlg != nullptr; }

@@ -93,10 +93,16 @@ bool CModeScreens::ResumeSaleInMode(int32_t mode, FileDBHandle file) {
   // A frame of the mode made now has taken it; one that was open already
   // takes it when it holds no sale of its own.
   FileDBHandle left = TakePendingResume(mode);
-  if (!left) return true;
+  if (!left) {
+    m_app.m_nResumedMode = mode;
+    return true;
+  }
   CChildFrame* frame = FindModeFrame(mode, nullptr);
-  if (frame && frame->RegView() && !frame->RegView()->Sale().SaleOpen())
-    return frame->RegView()->TakeOverSale(left) != 0;
+  if (frame && frame->RegView() && !frame->RegView()->Sale().SaleOpen()) {
+    if (frame->RegView()->TakeOverSale(left) == 0) return false;
+    m_app.m_nResumedMode = mode;
+    return true;
+  }
   FileDBCloseEx(left);
   FileDBDelete(left);
   return false;

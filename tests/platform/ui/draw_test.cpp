@@ -8,6 +8,7 @@
 
 #include "platform/base/cp932.h"
 #include "platform/ui/draw.h"
+#include "tests/support/cp932_names.h"
 #include "tests/platform/ui/ui_fixture.h"
 
 namespace ui = platform::ui;
@@ -105,6 +106,26 @@ TEST_F(DrawTest, HundredthMillimetresScaleWithTheSurface) {
   EXPECT_EQ(small.width(), 100);
   EXPECT_EQ(small.height(), 50);
   EXPECT_FALSE(loaded.load((folder_ / "missing.png").string()));
+}
+
+// Folders named in code page 932 hold pictures too: the name's bytes are no
+// UTF-8, and the picture must still be written and read back whole.
+TEST_F(DrawTest, PicturesInCodePage932FoldersLoadAndSave) {
+  const ui::Image red = ui::Image::blank(8, 8, 0x0000FF);
+  for (const auto& n : testing_support::cp932Names()) {
+    SCOPED_TRACE(n.label);
+    const std::string dir = folder_.string() + "/" + n.name;
+    fs::create_directories(fs::path(dir));
+    for (const char* name : {"/KEY101.jpg", "/KEY101.png"}) {
+      const std::string path = dir + name;
+      ASSERT_TRUE(std::string(name).ends_with("jpg") ? red.saveJpeg(path, 95) : red.savePng(path));
+      ASSERT_TRUE(fs::exists(fs::path(path)));
+      ui::Image loaded;
+      ASSERT_TRUE(loaded.load(path));
+      EXPECT_EQ(loaded.width(), 8);
+      EXPECT_EQ(loaded.pixel(4, 4) & 0xF0, 0xF0u);
+    }
+  }
 }
 
 }  // namespace

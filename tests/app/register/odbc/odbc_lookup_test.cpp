@@ -3,6 +3,7 @@
 #include <map>
 
 #include "app/register/odbc/odbc_fixture.h"
+#include "app/shell/frames/dpt_view.h"
 
 using namespace varnex::reg;
 using varnex_test::OdbcLinkTest;
@@ -80,6 +81,30 @@ TEST_P(OdbcLookupTest, ListsADepartmentInDisplayOrder) {
   EXPECT_EQ(names, (std::vector<std::string>{"ぶどう", "みかん"}));
   EXPECT_EQ(engine->OdbcSelectByNumber(9, item, &statement), 0);
   EXPECT_EQ(engine->OdbcSelectByNumber(0, item, &statement), 0);
+}
+
+// The picker lists a department's items from the outside database, in its
+// display order, not the register's own (empty) copy of them.
+TEST_P(OdbcLookupTest, PickerListsTheOutsideItems) {
+  varnex::shell::CDptView picker(nullptr, engine.get(), 1, false, false);
+  picker.Load(false);
+  std::vector<std::string> names;
+  for (int32_t i = 0; i < picker.Count(); ++i)
+    if (!varnex::shell::CDptView::IsEmpty(picker.ItemAt(i))) names.push_back(getText(picker.ItemAt(i).data(), 0, 24));
+  EXPECT_EQ(names, (std::vector<std::string>{"ぶどう", "みかん"}));
+  EXPECT_EQ(picker.CodeOf(0), "4900000000024");
+  EXPECT_EQ(getI32(picker.ItemAt(0).data(), 60), 480);
+  EXPECT_EQ(boxes->count(), 0u);
+
+  // Display-order editing writes the numbers back outside: みかん dragged
+  // before ぶどう.
+  varnex::shell::CDptView order(nullptr, engine.get(), 1, false, true);
+  order.Load(false);
+  ASSERT_EQ(order.CodeOf(1), "4900000000017");
+  order.MoveItemTo(1, 0);
+  EXPECT_EQ(one("SELECT listorder FROM plu WHERE code = '4900000000017'"), "1");
+  EXPECT_EQ(one("SELECT listorder FROM plu WHERE code = '4900000000024'"), "2");
+  EXPECT_EQ(order.CodeOf(0), "4900000000017");
 }
 
 TEST_P(OdbcLookupTest, FindsTheNewestOrderOfANumber) {

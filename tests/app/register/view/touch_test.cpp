@@ -27,8 +27,10 @@
 #include "platform/ui/dialog.h"
 #include "platform/ui/frame.h"
 #include "platform/ui/input.h"
+#include "platform/ui/menu.h"
 #include "platform/ui/paint.h"
 #include "platform/ui/window.h"
+#include "tests/support/cp932_names.h"
 #include "zemta/filedb.h"
 
 namespace {
@@ -54,6 +56,37 @@ void click(HWND window, int32_t x, int32_t y) {
   ASSERT_TRUE(ui::sendMouseInput(window, ui::kWmLButtonDown, x, y));
   ASSERT_TRUE(ui::sendMouseInput(window, ui::kWmLButtonUp, x, y, 0));
 }
+
+// Answers the next modal dialog with the caption from inside its loop: the
+// number goes into its value field and OK is pressed.
+class AnswerDialog {
+ public:
+  AnswerDialog(std::string caption, int32_t valueId, std::string value) {
+    window_ = ui::createWindow({"DialogAnswerer", "", nullptr, {0, 0, 1, 1}, false},
+                               [this, caption, valueId, value](HWND h, uint32_t m, WPARAM wp, LPARAM lp) -> LRESULT {
+                                 if (m != ui::kWmTimer || done_) return ui::defaultWindowProc(h, m, wp, lp);
+                                 for (HWND t : ui::topLevelWindows())
+                                   if (ui::isWindowVisible(t) && ui::windowText(t) == caption) {
+                                     done_ = true;
+                                     ui::killTimer(h, 1);
+                                     prompt_ = ui::dialogItemText(t, 1544);
+                                     ui::setDialogItemText(t, valueId, value);
+                                     ui::clickButton(ui::dialogItem(t, 1));
+                                     break;
+                                   }
+                                 return 0;
+                               });
+    ui::setTimer(window_, 1, 20);
+  }
+  ~AnswerDialog() { ui::destroyWindow(window_); }
+  bool done() const { return done_; }
+  const std::string& prompt() const { return prompt_; }
+
+ private:
+  HWND window_ = nullptr;
+  bool done_ = false;
+  std::string prompt_;
+};
 
 class TouchTest : public varnex_test::DemoProject {
  protected:
@@ -190,6 +223,36 @@ class TouchTest : public varnex_test::DemoProject {
   void grab(HWND window, const std::string& name) {
     ui::processPendingMessages();
     EXPECT_TRUE(ui::grabWindowToPng(window, outputFolder() + "/" + name));
+  }
+  // The keyboard key (a key word of the layout) of a key code.
+  void assignKey(uint16_t keyCode, uint16_t word) {
+    FileDBHandle t = engine->Table(kKeyLayoutTable);
+    for (int32_t n = 0; n < FileDBRecGetSize(t); ++n) {
+      auto r = read(kKeyLayoutTable, n);
+      if (getU16(r.data(), keylayout::kKeyWord.offset) == word) {
+        putU16(r.data(), keylayout::kKeyWord.offset, 0);
+        write(kKeyLayoutTable, n, r);
+      }
+    }
+    for (int32_t n = 0; n < FileDBRecGetSize(t); ++n) {
+      auto r = read(kKeyLayoutTable, n);
+      if (getU16(r.data(), keylayout::kFunction.offset) == keyCode) {
+        putU16(r.data(), keylayout::kKeyWord.offset, word);
+        write(kKeyLayoutTable, n, r);
+      }
+    }
+  }
+  // A key of the layout pressed on the picker as the keyboard gives it.
+  void pressPickerKey(uint16_t keyCode) {
+    uint8_t layout[8] = {};
+    ASSERT_GE(engine->FindKeyByCode(keyCode, layout), 0) << keyCode;
+    const uint16_t word = getU16(layout, keylayout::kKeyWord.offset);
+    const bool shift = word & keylayout::kShift, ctrl = word & keylayout::kCtrl, alt = word & keylayout::kAlt;
+    HWND h = CDptFrm::Current()->View()->handle();
+    const uint32_t vk = word & 0xFF;
+    ASSERT_TRUE(ui::sendKeyInput(h, vk, true, shift, ctrl, alt)) << std::hex << word;
+    ASSERT_TRUE(ui::sendKeyInput(h, vk, false, shift, ctrl, alt)) << std::hex << word;
+    ui::processPendingMessages();
   }
   std::vector<std::string> pickerCodes() {
     std::vector<std::string> codes;
@@ -443,6 +506,196 @@ TEST_F(TouchTest, PickerWithPictures) {
   EXPECT_TRUE(getU16(picker->ItemAt(0).data(), CDptView::kFlags) & CDptView::kHasPicture);
   EXPECT_FALSE(getU16(picker->ItemAt(2).data(), CDptView::kFlags) & CDptView::kHasPicture);
   grab(CDptFrm::Current()->handle(), "picker_pictures.png");
+}
+
+// Pictures are found in the register's picture folder even when the
+// folder's name is Japanese (code page 932 bytes on disk): the panel's key
+// pictures and the picker's item pictures alike.
+TEST_F(TouchTest, PicturesInAJapaneseNamedFolder) {
+  const std::string name = testing_support::cp932Names().front().name;
+  const std::string pictures = folder.string() + "/" + name + "/";
+  fs::create_directories(fs::path(pictures));
+  app->m_strPicturePath = pictures;
+  ASSERT_TRUE(ui::Image::blank(90, 40, 0x3080F0).saveJpeg(pictures + "KEY101.jpg"));
+  top->LoadKeys();
+  EXPECT_TRUE(top->HasPicture(0));
+  EXPECT_FALSE(top->HasPicture(1));
+
+  std::string code;
+  FileDBHandle t = engine->Table(kPluTable);
+  for (int32_t n = 1; n < FileDBRecGetSize(t) && code.empty(); ++n) {
+    auto r = read(kPluTable, n);
+    if (getU16(r.data(), plu::kDepartment.offset) == 1) code = getText(r.data(), plu::kCode.offset, plu::kCode.size);
+  }
+  while (!code.empty() && (code.back() == ' ' || code.back() == '\0')) code.pop_back();
+  ASSERT_TRUE(ui::Image::blank(133, 100, 0x2040E0).saveJpeg(pictures + code + ".jpg"));
+  ASSERT_NE(CDptFrm::Open(*app, engine.get(), 1, false, view->handle(), frame->handle()), nullptr);
+  EXPECT_TRUE(CDptFrm::Current()->View()->PictureFound());
+  EXPECT_TRUE(getU16(CDptFrm::Current()->View()->ItemAt(0).data(), CDptView::kFlags) & CDptView::kHasPicture);
+}
+
+// The pad floats above the panel and the picker: a touch that lands where
+// the pad is (the view holding the mouse still sees it) is the pad's. With
+// no pad every point is the view's.
+TEST_F(TouchTest, TouchesOverThePadAreThePads) {
+  EXPECT_FALSE(app->IsOverTenKeyPad(top->handle(), false, 50, 30));
+  view->OpenTenKeyPad();
+  HWND pad = app->m_hTenKeyDlg;
+  ASSERT_NE(pad, nullptr);
+  // The pad over the panel's first key.
+  const ui::Point key = ui::clientToScreen(top->handle(), 50, 30);
+  const ui::Rect at = ui::windowRect(pad);
+  ui::moveWindow(pad, {key.x - 20, key.y - 20, key.x - 20 + at.width(), key.y - 20 + at.height()});
+  view->setFocus();
+  EXPECT_TRUE(app->IsOverTenKeyPad(top->handle(), false, 50, 30));
+  EXPECT_TRUE(app->IsOverTenKeyPad(top->handle(), true, key.x, key.y));
+  EXPECT_FALSE(app->IsOverTenKeyPad(top->handle(), false, 550, 30));
+  ASSERT_TRUE(ui::sendMouseInput(top->handle(), ui::kWmMouseMove, 50, 30));
+  EXPECT_EQ(top->Highlight(), -1);
+  ASSERT_TRUE(ui::sendMouseInput(top->handle(), ui::kWmLButtonDown, 50, 30));
+  EXPECT_FALSE(view->Sale().SaleOpen());
+  // Away from the pad the panel answers.
+  ASSERT_TRUE(ui::sendMouseInput(top->handle(), ui::kWmMouseMove, 250, 30));
+  EXPECT_EQ(top->Highlight(), 2);
+}
+
+// The picker's page keys move by the rows in view, and 4:65 hands the typed
+// digits to the register with the quantity key and closes the picker.
+TEST_F(TouchTest, PickerPageKeysAndTheQuantityKey) {
+  // Enough items in department 1 for several pages.
+  std::vector<uint8_t> base = read(kPluTable, 1);
+  for (int32_t i = 0; i < 40; ++i) {
+    std::vector<uint8_t> r = base;
+    const std::string code = "20000000" + std::to_string(10000 + i);
+    putText(r.data(), plu::kCode.offset, plu::kCode.size, code.substr(0, 13));
+    putU16(r.data(), plu::kDepartment.offset, 1);
+    putU16(r.data(), plu::kDisplayOrder.offset, static_cast<uint16_t>(100 + i));
+    write(kPluTable, FileDBRecGetSize(engine->Table(kPluTable)), r);
+  }
+  assignKey(makeKeyCode(kKeyFunction, kFunctionPageUp), keylayout::kVirtual | ui::kVkPrior);
+  assignKey(makeKeyCode(kKeyFunction, kFunctionPageDown), keylayout::kVirtual | ui::kVkNext);
+  assignKey(makeKeyCode(kKeyFunction, kFunctionQuantity), keylayout::kVirtual | ui::kVkMultiply);
+  ASSERT_NE(CDptFrm::Open(*app, engine.get(), 1, false, view->handle(), frame->handle()), nullptr);
+  CDptView* picker = CDptFrm::Current()->View();
+  ASSERT_EQ(picker->Selection(), 0);
+  const int32_t page = std::max(1, picker->clientRect().height() / picker->CellHeight()) * picker->Columns();
+  pressPickerKey(makeKeyCode(kKeyFunction, kFunctionPageDown));
+  EXPECT_EQ(picker->Selection(), page);
+  pressPickerKey(makeKeyCode(kKeyFunction, kFunctionPageUp));
+  EXPECT_EQ(picker->Selection(), 0);
+  // Page up in the first row: nothing to move to, a beep.
+  const uint32_t beeps = ui::beepCount();
+  pressPickerKey(makeKeyCode(kKeyFunction, kFunctionPageUp));
+  EXPECT_GT(ui::beepCount(), beeps);
+  EXPECT_EQ(picker->Selection(), 0);
+
+  // Typed digits and 4:65: the register gets them with its quantity key;
+  // kept there, the picker shows its selection again for the item.
+  for (char c : std::string("3")) {
+    ASSERT_TRUE(ui::sendKeyInput(picker->handle(), static_cast<uint32_t>(c), true, false, false, false));
+    ASSERT_TRUE(ui::sendKeyInput(picker->handle(), static_cast<uint32_t>(c), false, false, false, false));
+  }
+  EXPECT_EQ(picker->Entry(), "3");
+  pressPickerKey(makeKeyCode(kKeyFunction, kFunctionQuantity));
+  ui::processPendingMessages();
+  EXPECT_TRUE(view->Sale().SaleOpen());
+  if (CDptFrm::Current()) EXPECT_EQ(picker->Entry(), picker->CodeOf(picker->Selection()));
+  else EXPECT_TRUE(ui::isWindowEnabled(frame->handle()));
+}
+
+// The wheel over the sales list moves it one row a notch.
+TEST_F(TouchTest, WheelMovesTheListARowANotch) {
+  setDepartment(2, 6, 100);
+  for (int32_t i = 0; i < 30; ++i)
+    ui::sendMessage(view->handle(), WM_REG_PANELKEY, kKeyDepartment, reinterpret_cast<LPARAM>("2"));
+  ASSERT_GT(view->Sale().LineCount(), 20);
+  HWND list = view->ListControl();
+  ui::showReportRow(list, 0);
+  ui::processPendingMessages();
+  ASSERT_EQ(ui::reportTopRow(list), 0);
+  ASSERT_TRUE(ui::sendWheelInput(list, -120));
+  EXPECT_EQ(ui::reportTopRow(list), 1);
+  ASSERT_TRUE(ui::sendWheelInput(list, -120));
+  EXPECT_EQ(ui::reportTopRow(list), 2);
+  ASSERT_TRUE(ui::sendWheelInput(list, 120));
+  EXPECT_EQ(ui::reportTopRow(list), 1);
+}
+
+// The display-order picker's right-button menu opens free numbers before an
+// item, closes them again and moves an item to a number the clerk types;
+// every change is in the PLU table.
+TEST_F(TouchTest, DisplayOrderMenuOpensClosesAndMoves) {
+  // Department 1's items numbered 1, 2, 3.
+  std::vector<int32_t> records;
+  FileDBHandle t = engine->Table(kPluTable);
+  for (int32_t n = 1; n < FileDBRecGetSize(t); ++n)
+    if (getU16(read(kPluTable, n).data(), plu::kDepartment.offset) == 1) records.push_back(n);
+  ASSERT_GE(records.size(), 3u);
+  records.resize(3);
+  std::vector<std::string> codes;
+  for (size_t i = 0; i < records.size(); ++i) {
+    auto r = read(kPluTable, records[i]);
+    putU16(r.data(), plu::kDisplayOrder.offset, static_cast<uint16_t>(i + 1));
+    write(kPluTable, records[i], r);
+    std::string code = getText(r.data(), plu::kCode.offset, plu::kCode.size);
+    while (!code.empty() && (code.back() == ' ' || code.back() == '\0')) code.pop_back();
+    codes.push_back(code);
+  }
+  auto orderOf = [&](size_t i) { return getU16(read(kPluTable, records[i]).data(), plu::kDisplayOrder.offset); };
+  ASSERT_NE(CDptFrm::Open(*app, engine.get(), 1, true, nullptr, nullptr), nullptr);
+  CDptView* picker = CDptFrm::Current()->View();
+  ASSERT_EQ(pickerCodes(), codes);
+  auto hover = [&](int32_t cell) {
+    const ui::Rect r = picker->CellRect(cell);
+    ASSERT_TRUE(ui::sendMouseInput(picker->handle(), ui::kWmMouseMove, r.left + 20, r.top + 20));
+  };
+  // The right button on a cell; the menu is kept and answered with `choose`.
+  auto menu = [&](int32_t cell, const std::string& choose, const std::string& value) {
+    std::vector<ui::PopupItem> shown;
+    ui::setPopupMenuAnswerer([&](const std::vector<ui::PopupItem>& items) -> uint32_t {
+      shown = items;
+      EXPECT_TRUE(ui::grabPopupMenuToPng(items, outputFolder() + "/picker_menu.png"));
+      for (const auto& i : items)
+        if (!i.separator && i.text == choose && i.enabled) return i.command;
+      return 0;
+    });
+    AnswerDialog answer("表示順の調整", 1543, value);
+    const ui::Rect r = picker->CellRect(cell);
+    EXPECT_TRUE(ui::sendMouseInput(picker->handle(), ui::kWmRButtonDown, r.left + 20, r.top + 20));
+    ui::processPendingMessages();
+    ui::setPopupMenuAnswerer({});
+    return shown;
+  };
+  auto enabledOf = [](const std::vector<ui::PopupItem>& items, const std::string& text) {
+    for (const auto& i : items)
+      if (i.text == text) return i.enabled;
+    return false;
+  };
+
+  // 空ける: two free numbers before the second item.
+  hover(1);
+  const auto first = menu(1, "表示順を空ける...", "2");
+  EXPECT_TRUE(enabledOf(first, "表示順を空ける..."));
+  EXPECT_FALSE(enabledOf(first, "表示順を詰める..."));
+  EXPECT_EQ(pickerCodes(), (std::vector<std::string>{codes[0], "", "", codes[1], codes[2]}));
+  EXPECT_EQ(orderOf(1), 4);
+  EXPECT_EQ(orderOf(2), 5);
+  grab(CDptFrm::Current()->handle(), "picker_display_order.png");
+
+  // 詰める: one of them closed again.
+  hover(3);
+  const auto second = menu(3, "表示順を詰める...", "1");
+  EXPECT_TRUE(enabledOf(second, "表示順を詰める..."));
+  EXPECT_EQ(pickerCodes(), (std::vector<std::string>{codes[0], "", codes[1], codes[2]}));
+  EXPECT_EQ(orderOf(1), 3);
+
+  // 変える: the last item to number 1; the first moves up behind it.
+  hover(3);
+  menu(3, "表示順を変える...", "1");
+  EXPECT_EQ(orderOf(2), 1);
+  EXPECT_EQ(orderOf(0), 2);
+  EXPECT_EQ(orderOf(1), 4);
+  EXPECT_EQ(pickerCodes(), (std::vector<std::string>{codes[2], codes[0], "", codes[1]}));
 }
 
 }  // namespace

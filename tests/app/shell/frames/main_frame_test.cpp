@@ -234,6 +234,35 @@ TEST_F(MainFrameTest, BarCaptionsFitTheirButtons) {
   }
 }
 
+// "Big Dialog" bars fit a 1024-pixel screen: none widens the window.
+TEST_F(MainFrameTest, BigBarsFitA1024PixelScreen) {
+  HWND main = frame().GetSafeHwnd();
+  ui::moveWindow(main, {0, 0, 1024, 768});
+  app->m_bTenKey = 1;
+  app->m_bBigDialog = 1;
+  signOn();
+  const struct {
+    int32_t mode, registerView, modal, bar;
+  } cases[] = {{4, 0, 0, 123}, {7, 1, 1, 127}, {103, 0, 0, 125}, {38, 0, 0, 129}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.bar);
+    auto* f = new TestModeFrame(frame().Frame(), c.mode, c.registerView);
+    f->modal = c.modal;
+    idle();
+    EXPECT_EQ(frame().CurrentBarId(), c.bar - 1);  // its big form
+    EXPECT_EQ(ui::windowRect(main).width(), 1024);
+    HWND dialogBar = frame().Frame().dialogBar();
+    ASSERT_NE(dialogBar, nullptr);
+    EXPECT_LE(ui::windowRect(dialogBar).right, 1024);
+    for (HWND child : ui::childWindows(dialogBar))
+      if (ui::isWindowVisible(child)) EXPECT_LE(ui::windowRect(child).right, 1024) << ui::windowText(child);
+    screenshot(main, "big_bar_" + std::to_string(c.bar));
+    f->close();
+    ui::processPendingMessages();
+    idle();
+  }
+}
+
 // Receipt on/off, the manual and the clerk code.
 TEST_F(MainFrameTest, ReceiptSwitchManualAndClerkCodeRights) {
   signOn();

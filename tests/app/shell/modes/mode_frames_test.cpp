@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 
 #include "app/register/engine/key_codes.h"
@@ -211,6 +212,38 @@ TEST_F(ModeFramesTest, MenuItemsByDigitAndMoves) {
 
 // Closing a registration frame with a sale open keeps the sale's temporary
 // file, and the next start takes the sale up again.
+// The registration frame's menu bar carries the register's commands: the
+// idle ones without a sale, the line ones during it, each enabled by the
+// view's rules and run as the key it stands for.
+TEST_F(ModeFramesTest, RegisterCommandsFromTheMenuBar) {
+  press(0x76);
+  idle();
+  reg::CRegView* view = modeFrame(7)->RegView();
+  ASSERT_NE(view, nullptr);
+  ui::Frame& bar = frame().Frame();
+  bar.updateCommands();
+  const auto titles = bar.menuTitles();
+  EXPECT_NE(std::find(titles.begin(), titles.end(), "登録(&R)"), titles.end());
+  // No lines yet: nothing to print again; the line keys are not offered.
+  EXPECT_FALSE(bar.chooseMenuItem(reg::kCmdReprint));
+  EXPECT_FALSE(bar.chooseMenuItem(reg::kCmdCancelSale));
+
+  type("1000", view->handle());
+  const std::string code = "1";
+  ui::sendMessage(view->handle(), reg::WM_REG_PANELKEY, reg::kKeyDepartment, reinterpret_cast<LPARAM>(code.c_str()));
+  ASSERT_TRUE(view->Sale().SaleOpen());
+  idle();
+  bar.updateCommands();
+  EXPECT_EQ(bar.currentMenu(), reg::kSaleMenu);
+  // 取消 from the menu bar cancels the sale as the key would.
+  EXPECT_TRUE(bar.chooseMenuItem(reg::kCmdCancelSale));
+  ui::processPendingMessages();
+  EXPECT_FALSE(view->Sale().SaleOpen()) << view->PaneMessage();
+  idle();
+  bar.updateCommands();
+  EXPECT_EQ(bar.currentMenu(), reg::kIdleMenu);
+}
+
 TEST_F(ModeFramesTest, ClosedFrameKeepsItsOpenSale) {
   press(0x76);
   shell::CChildFrame* f = modeFrame(7);

@@ -72,6 +72,8 @@ TEST_F(ResumeSaleTest, RefundSaleResumesInTheRefundFrame) {
   EXPECT_TRUE(again->RegView()->Sale().SaleOpen());
   EXPECT_EQ(again->RegView()->Sale().LineCount(), 1);
   EXPECT_EQ(again->RegView()->Sale().ModeCode(), reg::kModeRefund);
+  // It is the frame in front, where the clerk goes on.
+  EXPECT_EQ(activeModeFrame(), again);
   for (int32_t mode : {7, 8}) {
     SCOPED_TRACE(mode);
     ASSERT_EQ(countFrames(mode), 1);

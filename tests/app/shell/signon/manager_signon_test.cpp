@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "app/register/view/reg_view.h"
+#include "app/register/view/ten_key_dlg.h"
 #include "app/shell/signon/clerk_code.h"
 #include "app/shell/signon/manager_dialogs.h"
 #include "app/shell/modes/mode_shell.h"
@@ -110,6 +111,32 @@ TEST_F(SignOnTest, NameAndPin) {
   EXPECT_EQ(app->m_bManagerSelected, 1);
   EXPECT_EQ(managerNumber(), 7);
   ui::destroyWindow(dialog);
+}
+
+// With "Ten Key" on, a touch screen signs on by the pad beside the dialog:
+// its digits go into the PIN field, and the pad goes with the lock.
+TEST_F(SignOnTest, PadBesideTheSignOnDialog) {
+  typePin("6284");
+  ASSERT_EQ(app->m_bManagerSelected, 1);
+  app->m_bTenKey = 1;
+  ASSERT_TRUE(frame().Frame().runCommand(shell::ID_SIGN_OFF));
+  ui::processPendingMessages();
+  dialog = app->m_hAccountDlg;
+  ASSERT_NE(dialog, nullptr);
+  HWND pad = app->m_hTenKeyDlg;
+  ASSERT_NE(pad, nullptr);
+  const ui::Rect beside = ui::windowRect(dialog), at = ui::windowRect(pad);
+  EXPECT_EQ(at.left, beside.right + 12);
+  EXPECT_EQ(at.top, beside.top);
+  screenshotScreen("sign_on_with_pad");
+  for (int32_t id : {reg::CTenKeyDlg::kButton6, reg::CTenKeyDlg::kButton2, reg::CTenKeyDlg::kButton8,
+                     reg::CTenKeyDlg::kButton4}) {
+    ASSERT_TRUE(ui::clickButton(ui::dialogItem(pad, id)));
+    ui::processPendingMessages();
+  }
+  EXPECT_EQ(app->m_bManagerSelected, 1);
+  EXPECT_EQ(app->m_hTenKeyDlg, nullptr);
+  EXPECT_FALSE(ui::isWindow(pad));
 }
 
 // Four digits typed as the name are a clerk number; without a PIN that
