@@ -296,17 +296,15 @@ void CRegSale::ShowTenderMessage(bool completed) {
   message_ = text;
 }
 
-bool CRegSale::FinishRowSubEntryByClick() {
+bool CRegSale::FinishSubEntry() {
   if (!state_.subEntry) return true;
+  // An emptied quantity goes back to what it was; the customer display
+  // shows the sale's total again.
+  if (!SetLineQuantity(0, -3)) return false;
   state_.subEntry = 0;
   if (!message_.empty()) {
     message_.clear();
     RefreshPane();
-  }
-  // The customer display stops showing the quantity being typed.
-  if (!displayText_.empty()) {
-    displayText_.clear();
-    screen_->RefreshCustomerDisplay(nullptr);
   }
   return true;
 }
@@ -316,14 +314,7 @@ int32_t CRegSale::DispatchKey(uint16_t keyCode) {
   const bool subEntryKey = keyType(keyCode) == kKeyEntry ||
                            (keyType(keyCode) == kKeyFunction && keyNumber(keyCode) >= kFunctionDoubleZero &&
                             keyNumber(keyCode) <= kFunctionCancelLine);
-  if (state_.subEntry && !subEntryKey) {
-    if (!SetLineQuantity(0, -3)) return 0;
-    state_.subEntry = 0;
-    if (!message_.empty()) {
-      message_.clear();
-      RefreshPane();
-    }
-  }
+  if (!subEntryKey && !FinishSubEntry()) return 0;
   // A refused key leaves the line being built as it was.
   uint8_t before[line::kSize];
   std::memcpy(before, current_, sizeof before);

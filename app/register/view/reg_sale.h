@@ -392,10 +392,10 @@ class CRegSale {
   int32_t AmountTendered() const { return amountTendered_; }
   const std::string& PolePending() const { return poleText_; }
   const std::string& CustomerDisplayText() const { return displayText_; }
-  // A click on the list ends a quantity being typed into a list row, as
-  // another key would: false when it could not be finished (the click then
-  // leaves the cursor where it is).
-  bool FinishRowSubEntryByClick();
+  // Ends a quantity being typed into a list row, as any other key or a
+  // click on the list does: false when it could not be finished (the click
+  // then leaves the cursor where it is).
+  bool FinishSubEntry();
 
  private:
   // Results of the register functions inside the dispatcher.

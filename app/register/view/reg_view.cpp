@@ -158,7 +158,7 @@ void CRegView::OnListClick(int32_t row) {
     sale_->ClickReadingRow(number);
     return;
   }
-  if (!sale_->FinishRowSubEntryByClick()) return;
+  if (!sale_->FinishSubEntry()) return;
   platform::ui::setListSelection(list_, row);
 }
 

@@ -121,10 +121,6 @@ class CREGApp : public reg::CReceiptPrinter {
   // at most two characters. 1 numbered, 0 left alone, -1 no number is left
   // (after the message).
   int32_t AssignPluCode(void* record);
-  // Whether a point (screen coordinates when screen, else the view's client
-  // coordinates) lies over the floating ten-key pad, or the view is not the
-  // input target: a click there is not the view's.
-  int32_t IsOverTenKeyPad(HWND view, int32_t screen, int32_t x, int32_t y);
 
   // ---- general settings, tax rates, link state (general_settings.cpp) ----
   // 1 on success, 0 on failure (reported through the engine).

@@ -140,42 +140,4 @@ int32_t CREGApp::AssignPluCode(void* recordIn) {
   return 1;
 }
 
-int32_t CREGApp::IsOverTenKeyPad(HWND view, int32_t screen, int32_t x, int32_t y) {
-  // A view that is not the input target takes no click.
-  HWND focus = platform::ui::focusWindow();
-  if (!focus) return 1;
-  HWND main = m_pMainFrame ? m_pMainFrame->GetSafeHwnd() : nullptr;
-  bool inside = false;
-  for (HWND w = focus; w; w = platform::ui::parentWindow(w)) {
-    if (w == view) {
-      inside = true;
-      break;
-    }
-    if (!platform::ui::parentWindow(w)) {
-      // The top of the focus chain: the main window (or, without a main
-      // frame, the view's own top-level window).
-      HWND top = view;
-      while (platform::ui::parentWindow(top)) top = platform::ui::parentWindow(top);
-      inside = w == top || (main && w == main);
-    }
-  }
-  if (!inside) return 1;
-  if (!m_hTenKeyDlg || !platform::ui::isWindow(m_hTenKeyDlg) || !platform::ui::isWindowVisible(m_hTenKeyDlg))
-    return 0;
-  if (platform::ui::parentWindow(view) && platform::ui::parentWindow(view) == platform::ui::activeWindow()) return 0;
-  int32_t px = x, py = y;
-  if (!screen) {
-    // The view's origin on the screen: its position in each parent upward.
-    for (HWND w = view; w; w = platform::ui::parentWindow(w)) {
-      const platform::ui::Rect r = platform::ui::windowRect(w);
-      px += r.left;
-      py += r.top;
-    }
-    px += 1;
-    py += 1;
-  }
-  const platform::ui::Rect pad = platform::ui::windowRect(m_hTenKeyDlg);
-  return px >= pad.left && px < pad.right && py >= pad.top && py < pad.bottom ? 1 : 0;
-}
-
 }  // namespace varnex::shell

@@ -107,15 +107,15 @@ TEST_F(ViewServicesTest, TenKeyPadHitTest) {
   ui::processPendingMessages();
   ASSERT_EQ(ui::focusWindow(), view);
   // No pad: no point is over it.
-  EXPECT_EQ(app->IsOverTenKeyPad(view, 1, 50, 50), 0);
-  EXPECT_EQ(app->IsOverTenKeyPad(view, 0, 5, 5), 0);
+  EXPECT_FALSE(app->IsOverTenKeyPad(view, true, 50, 50));
+  EXPECT_FALSE(app->IsOverTenKeyPad(view, false, 5, 5));
   // The focus elsewhere: the view is not the input target.
   HWND other = ui::createWindow({"Other", "other", nullptr, {500, 0, 600, 100}, true},
                                 [](HWND h, uint32_t m, WPARAM w, LPARAM l) { return ui::defaultWindowProc(h, m, w, l); });
   ui::setFocus(other);
   ui::processPendingMessages();
   if (ui::focusWindow() == other) {
-    EXPECT_EQ(app->IsOverTenKeyPad(view, 1, 50, 50), 1);
+    EXPECT_TRUE(app->IsOverTenKeyPad(view, true, 50, 50));
   }
   ui::destroyWindow(other);
   ui::destroyWindow(top);
