@@ -71,15 +71,6 @@ constexpr uint32_t kPathField = 260;
 constexpr uint32_t kEntryHead = 370;
 constexpr int32_t kAppend = 0x7FFFFFFF;
 
-uint32_t crc32(const uint8_t* data, size_t length) {
-  uint32_t crc = 0xFFFFFFFFu;
-  for (size_t i = 0; i < length; ++i) {
-    crc ^= data[i];
-    for (int bit = 0; bit < 8; ++bit) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
-  }
-  return ~crc;
-}
-
 platform::File openJournal(const std::string& path) {
   return platform::File::open(path, platform::kFileRead | platform::kFileWrite, platform::kShareNone,
                               platform::kOpenAlways);
@@ -109,7 +100,7 @@ uint32_t readEntry(platform::File& file, int64_t offset, int64_t size, Entry& en
   if (length < kEntryHead + 4 || length > size - offset) return 0;
   std::vector<uint8_t> bytes(length);
   if (!file.readAt(offset, bytes.data(), length, &done) || done != length) return 0;
-  if (crc32(bytes.data(), length - 4) != getU32(bytes.data(), length - 4)) return 0;
+  if (JournalCrc32(bytes.data(), length - 4) != getU32(bytes.data(), length - 4)) return 0;
   entry.closingNumber = getI32(bytes.data(), 8);
   std::memcpy(entry.closing, bytes.data() + 12, line::kSize);
   entry.target = getText(bytes.data(), 108, kPathField);
@@ -133,17 +124,7 @@ uint32_t readEntry(platform::File& file, int64_t offset, int64_t size, Entry& en
   return length;
 }
 
-// Whether the entry's closing record is in its target file, at its place.
-bool committed(const Entry& entry) {
-  platform::File target = platform::File::open(
-      entry.target, platform::kFileRead, platform::kShareRead | platform::kShareWrite | platform::kShareDelete,
-      platform::kOpenExisting);
-  if (!target.isOpen()) return false;
-  uint8_t record[line::kSize];
-  uint32_t done = 0;
-  return target.readAt(static_cast<int64_t>(entry.closingNumber) * line::kSize, record, line::kSize, &done) &&
-         done == line::kSize && std::memcmp(record, entry.closing, line::kSize) == 0;
-}
+bool committed(const Entry& entry) { return ClosingRecordIsAt(entry.target, entry.closingNumber, entry.closing); }
 
 // Whether a record holds the before-image, or the start of the after-image
 // and the rest of the before-image (a write the crash cut short).
@@ -156,6 +137,35 @@ bool tornBetween(const std::vector<uint8_t>& current, const std::vector<uint8_t>
 }
 
 }  // namespace
+
+uint32_t JournalCrc32(const uint8_t* data, size_t length) {
+  uint32_t crc = 0xFFFFFFFFu;
+  for (size_t i = 0; i < length; ++i) {
+    crc ^= data[i];
+    for (int bit = 0; bit < 8; ++bit) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+  }
+  return ~crc;
+}
+
+bool ClosingRecordIsAt(const std::string& target, int32_t number, const uint8_t* closing) {
+  platform::File file = platform::File::open(
+      target, platform::kFileRead, platform::kShareRead | platform::kShareWrite | platform::kShareDelete,
+      platform::kOpenExisting);
+  if (!file.isOpen() || number < 0) return false;
+  uint8_t record[line::kSize];
+  uint32_t done = 0;
+  return file.readAt(static_cast<int64_t>(number) * line::kSize, record, line::kSize, &done) &&
+         done == line::kSize && std::memcmp(record, closing, line::kSize) == 0;
+}
+
+std::string CRegCom::dataRelative(const std::string& nativePath) const {
+  const std::string folder = platform::mapPath(dataFolder_);
+  return nativePath.compare(0, folder.size(), folder) == 0 ? nativePath.substr(folder.size()) : nativePath;
+}
+
+std::string CRegCom::dataNative(const std::string& stored) const {
+  return !stored.empty() && stored[0] != '/' ? platform::mapPath(dataFolder_) + stored : stored;
+}
 
 std::string CRegCom::journalPath() const {
   char path[300];
@@ -239,9 +249,7 @@ int32_t CRegCom::journalWrite(int32_t closingNumber, const uint8_t* closing, con
   std::memcpy(bytes.data() + 12, closing, line::kSize);
   // The target by its place in the data folder, so that a data folder
   // moved or mounted elsewhere still finds it.
-  const std::string folder = platform::mapPath(dataFolder_);
-  putText(bytes.data(), 108, kPathField,
-          target.compare(0, folder.size(), folder) == 0 ? target.substr(folder.size()) : target);
+  putText(bytes.data(), 108, kPathField, dataRelative(target));
   putU16(bytes.data(), 368, static_cast<uint16_t>(staged_.size()));
   for (const StagedRecord& s : staged_) {
     uint8_t head[10];
@@ -255,7 +263,7 @@ int32_t CRegCom::journalWrite(int32_t closingNumber, const uint8_t* closing, con
   }
   bytes.resize(bytes.size() + 4);
   putU32(bytes.data(), 4, static_cast<uint32_t>(bytes.size()));
-  putU32(bytes.data(), bytes.size() - 4, crc32(bytes.data(), bytes.size() - 4));
+  putU32(bytes.data(), bytes.size() - 4, JournalCrc32(bytes.data(), bytes.size() - 4));
 
   platform::File journal = openJournal(journalPath());
   if (!journal.isOpen()) return -1;
@@ -359,8 +367,7 @@ int32_t CRegCom::RecoverCommits() {
     const uint32_t length = readEntry(journal, at, size, entry);
     if (length == 0) break;
     at += length;
-    if (!entry.target.empty() && entry.target[0] != '/')
-      entry.target = platform::mapPath(dataFolder_) + entry.target;
+    entry.target = dataNative(entry.target);
     if (!committed(entry)) continue;
     ++replayed;
     for (const Entry::Image& image : entry.images) {

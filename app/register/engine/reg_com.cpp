@@ -287,6 +287,10 @@ FileProjHandle CRegCom::Open() {
   }
   // 8. Upkeep of older projects.
   if (AddPointAndTaxKeys() != 1 || AddPaymentKeys() != 1 || CheckTransKeys() != 1) return broken();
+  // 9. Sales committed before a failed link commit or a crash reach the
+  //    outside database now; those the link refuses again wait for the next
+  //    commit (the link shows why).
+  if (OdbcIsOpen()) RepostOutside();
   return project_;
 }
 

@@ -381,6 +381,16 @@ class CRegCom {
   void syncAtCheckpoint(const std::string& nativePath);
   std::vector<std::string> syncAtCheckpoint_;
   std::string journalPath() const;
+  // A path in the journals: relative to the data folder when it lies in it
+  // (a data folder moved or mounted elsewhere still finds it), and back.
+  std::string dataRelative(const std::string& nativePath) const;
+  std::string dataNative(const std::string& stored) const;
+  // Sales committed here whose outside posting waits (commit_outside.cpp).
+  std::string outsidePath() const;
+  int32_t outsideNote(const CommitRun& run);
+  void outsideForget();
+  int32_t outsidePosted();
+  int64_t outsideEntryStart_ = -1;  // where this commit's note begins
   void noteInErrorLog(const std::string& text) const;
   bool staging_ = false;
   std::vector<StagedRecord> staged_;
@@ -397,6 +407,11 @@ class CRegCom {
   // Forces the tables, the journal files and the receipt CSV to the disk
   // and empties the commit journal: 0 or -1.
   int32_t Checkpoint() { return checkpoint(); }
+  // Posts again, each in one transaction of the link, every sale committed
+  // here whose outside posting was lost (the link's commit failed, or the
+  // register stopped before it): the number of sales posted, or -1 when the
+  // link failed (after its message; those sales wait for the next try).
+  int32_t RepostOutside();
   // Sales committed between two checkpoints.
   static constexpr int32_t kCheckpointInterval = 32;
 
