@@ -50,6 +50,7 @@
 // An entry cut short or failing its CRC ends the journal (the crash came
 // while it was written; its sale's daily write had not begun).
 #include <algorithm>
+#include <array>
 #include <cstring>
 
 #include "app/register/engine/journal.h"
@@ -139,11 +140,17 @@ bool tornBetween(const std::vector<uint8_t>& current, const std::vector<uint8_t>
 }  // namespace
 
 uint32_t JournalCrc32(const uint8_t* data, size_t length) {
+  static const auto table = [] {
+    std::array<uint32_t, 256> t{};
+    for (uint32_t n = 0; n < 256; ++n) {
+      uint32_t c = n;
+      for (int bit = 0; bit < 8; ++bit) c = (c >> 1) ^ (0xEDB88320u & (0u - (c & 1u)));
+      t[n] = c;
+    }
+    return t;
+  }();
   uint32_t crc = 0xFFFFFFFFu;
-  for (size_t i = 0; i < length; ++i) {
-    crc ^= data[i];
-    for (int bit = 0; bit < 8; ++bit) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
-  }
+  for (size_t i = 0; i < length; ++i) crc = (crc >> 8) ^ table[(crc ^ data[i]) & 0xFFu];
   return ~crc;
 }
 
@@ -267,13 +274,20 @@ int32_t CRegCom::journalWrite(int32_t closingNumber, const uint8_t* closing, con
 
   platform::File journal = openJournal(journalPath());
   if (!journal.isOpen()) return -1;
-  // A torn entry of an earlier crash ends the journal: the new one replaces it.
+  // A torn entry of an earlier crash ends the journal: the new one replaces
+  // it. The end this engine wrote last stands while the file still ends
+  // there (no one else wrote to it since); else the entries are read to
+  // find it.
   int64_t end = 0;
   const int64_t size = journal.size();
-  for (Entry entry; size >= 0; entry = Entry()) {
-    const uint32_t length = readEntry(journal, end, size, entry);
-    if (length == 0) break;
-    end += length;
+  if (size >= 0 && size == journalEnd_) {
+    end = size;
+  } else {
+    for (Entry entry; size >= 0; entry = Entry()) {
+      const uint32_t length = readEntry(journal, end, size, entry);
+      if (length == 0) break;
+      end += length;
+    }
   }
   uint32_t done = 0;
   if (size < 0 || !journal.writeAt(end, bytes.data(), static_cast<uint32_t>(bytes.size()), &done) ||
@@ -285,6 +299,7 @@ int32_t CRegCom::journalWrite(int32_t closingNumber, const uint8_t* closing, con
     if (!platform::syncFolder(native.substr(0, native.find_last_of('/') + 1))) return -1;
   }
   journalEntryStart_ = end;
+  journalEnd_ = end + static_cast<int64_t>(bytes.size());
   return 0;
 }
 
@@ -298,6 +313,7 @@ void CRegCom::journalForget() {
   }
   // A journal that held nothing else goes with it: the sale leaves no file behind.
   if (journalEntryStart_ == 0) platform::deleteFile(path);
+  journalEnd_ = -1;
   journalEntryStart_ = -1;
 }
 
@@ -327,7 +343,9 @@ int32_t CRegCom::checkpoint() {
   if (!platform::fileExists(path)) return 0;
   platform::File journal = openJournal(path);
   if (!journal.isOpen()) return -1;
+  journalEnd_ = -1;
   if (journal.size() > 0 && (!journal.setEndOfFile() || !journal.syncData())) return -1;
+  journalEnd_ = 0;
   return 0;
 }
 

@@ -396,6 +396,7 @@ class CRegCom {
   std::vector<StagedRecord> staged_;
   std::map<std::pair<int32_t, int32_t>, size_t> stagedAt_;
   int64_t journalEntryStart_ = -1;  // where this commit's journal entry begins
+  int64_t journalEnd_ = -1;         // where this engine's last entry ended, -1 unknown
   int32_t commitsSinceCheckpoint_ = 0;
   int64_t checkpointSince_ = 0;  // files written since then are synced at the checkpoint
 
