@@ -31,7 +31,8 @@
 // Once the daily file holds the sale the sale is committed: a step after that
 // which fails (writing the tables, the link's commit, closing a table, the
 // receipt CSV) shows its message and the result still says committed, so
-// that the caller never commits the same sale twice.
+// that the caller never commits the same sale twice. A sale whose link
+// commit failed is posted outside again later (commit_outside.cpp).
 #include <cstring>
 #include <iterator>
 #include <vector>
