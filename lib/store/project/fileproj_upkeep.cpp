@@ -269,7 +269,6 @@ ZEMTA_API int32_t FileProjDeleteDB(FileProjHandle handle, int32_t fdbId) {
     t.cached = -1;
     if (!openTable(t, FILEDB_MODE_WRITE)) return -1;
     std::vector<uint8_t> zeros(t.headerLen, 0);
-    t.knownSize = kSizeUnknown;
     uint32_t done = 0;
     bool ok = (t.headerLen == 0 ||
                (ZemtaWriteFile(t.file, zeros.data(), t.headerLen, &done, 0, ZEMTA_FILE_BEGIN) &&

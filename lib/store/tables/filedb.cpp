@@ -74,11 +74,9 @@ bool readAt(Table& t, uint32_t offset, void* buffer, uint32_t length, uint32_t& 
 bool writeAt(Table& t, uint32_t offset, const void* data, uint32_t length, uint32_t& done) {
   done = 0;
   if (!ZemtaWriteFile(t.file, data, length, &done, static_cast<int32_t>(offset), ZEMTA_FILE_BEGIN)) {
-    t.knownSize = kSizeUnknown;
     ZEMTA_REPORT(lastErrorCode());
     return false;
   }
-  if (t.knownSize != kSizeUnknown) t.knownSize = std::max(t.knownSize, offset + done);
   return true;
 }
 
@@ -417,7 +415,6 @@ int32_t recordDelete(Table& t, int32_t first, int32_t last, const char* savePath
       return fail();
     }
   }
-  t.knownSize = kSizeUnknown;
   if (!ZemtaSetEndOfFile(t.file, static_cast<int32_t>(t.recordOffset(first + tailRecords)))) {
     ZEMTA_REPORT(lastErrorCode());
     return fail();
@@ -494,7 +491,6 @@ bool openTable(Table& t, uint32_t mode) {
   }
   t.file = file;
   t.mode = mode;
-  t.knownSize = kSizeUnknown;
   return true;
 }
 
@@ -514,7 +510,6 @@ bool closeTable(Table& t) {
     }
     t.file = 0;
     t.mode = 0;
-    t.knownSize = kSizeUnknown;
   }
   return ok;
 }
@@ -532,14 +527,11 @@ void releaseHold(Table& t) {
 }
 
 bool fileRecordCount(Table& t, uint32_t& count) {
-  const bool exclusive = t.file && (t.mode & FILEDB_MODE_WRITE);
-  uint32_t size = exclusive ? t.knownSize : kSizeUnknown;
-  if (size == kSizeUnknown) size = ZemtaGetFileSize(t.file);
+  uint32_t size = ZemtaGetFileSize(t.file);
   if (size == 0xFFFFFFFFu) {
     ZEMTA_REPORT(lastErrorCode());
     return false;
   }
-  if (exclusive) t.knownSize = size;
   if (size < t.headerLen || (size - t.headerLen) % t.recordLen != 0) {
     ZEMTA_REPORT(ZEMTA_ERR_FILE_FORMAT);
     return false;

@@ -23,7 +23,6 @@ constexpr size_t kMaxCallerBuffers = 8;
 constexpr size_t kMaxPath = 259;
 constexpr size_t kDisplayNameSize = 128;
 constexpr uint32_t kCountUnknown = 0xFFFFFFFFu;
-constexpr uint32_t kSizeUnknown = 0xFFFFFFFFu;
 
 // Table open-state bits beside the open mode.
 constexpr uint32_t kModeNoWait = 0x100;
@@ -72,11 +71,6 @@ struct Table {
   uint16_t recordLen = 0;
   ZemtaFileHandle file = 0;
   uint32_t mode = 0;    // current open mode, 0 closed
-  // The file's size as this process last set or read it, while the file is
-  // open for writing: then no other process may open it (the write modes
-  // share nothing), so the size changes only through this table and need
-  // not be asked of the system before every record. kSizeUnknown otherwise.
-  uint32_t knownSize = kSizeUnknown;
   bool held = false;    // internal hold
   bool heldEx = false;  // FileDBOpenEx
   int32_t cached = -1;
