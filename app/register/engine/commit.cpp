@@ -31,13 +31,15 @@
 // Once the daily file holds the sale the sale is committed: a step after that
 // which fails (writing the tables, the link's commit, closing a table, the
 // receipt CSV) shows its message and the result still says committed, so
-// that the caller never commits the same sale twice.
+// that the caller never commits the same sale twice. A sale whose link
+// commit failed is posted outside again later (commit_outside.cpp).
 #include <cstring>
 #include <iterator>
 #include <vector>
 
-#include "app/register/engine/reg_com.h"
+#include "app/register/engine/commit_run.h"
 #include "app/register/engine/journal.h"
+#include "app/register/engine/reg_com.h"
 #include "platform/base/file.h"
 #include "platform/base/folder_sync.h"
 #include "platform/base/last_error.h"
@@ -100,28 +102,6 @@ int32_t CRegCom::CloseAfterUpdate(FileDBHandle receipt) {
   if (!keepInTemporary_ && receipt && FileDBDelete(receipt) != 0) return -1;
   return 0;
 }
-
-// One commit under way: the sale's lines, its totals, where it goes.
-struct CRegCom::CommitRun {
-  uint32_t modeCode = 0;
-  int32_t callerValue = 0;
-  std::vector<uint8_t> lines;
-  int32_t lineCount = 0;
-  bool refund = false;
-  int32_t totals[saletotal::kWords] = {};
-  uint8_t customerBuffer[256] = {};
-  OdbcPostContext context;
-  bool kept = false;           // the sale's temporary file is the target
-  FileDBHandle target = 0;     // that file, when kept
-  std::string targetPath;      // native path of the target
-  platform::File daily;        // the daily file, held while the sale goes in
-  int32_t oldCount = 0;        // the target's records before the commit
-  uint16_t lastReceipt = 0;    // receipt number of the target's last closing record
-  uint8_t closing[line::kSize] = {};
-
-  const uint8_t* lineAt(int32_t i) const { return lines.data() + static_cast<size_t>(i) * line::kSize; }
-  int32_t reverse() const { return refund ? 1 : 0; }
-};
 
 // Works out the posting of every line, then of the totals to the fixed
 // totalizers, into the staging: 0, or -1 with nothing written anywhere.
@@ -229,7 +209,14 @@ int32_t CRegCom::commitAppend(CommitRun& run) {
 bool CRegCom::commitFollowUp(CommitRun& run, bool committed) {
   bool failed = false;
   if (committed) {
-    if (OdbcCommit() < 0) failed = true;
+    const int32_t outside = OdbcCommit();
+    if (outside < 0) failed = true;
+    // Posted outside: the note of the sale goes; kept, it posts the sale
+    // again at the next commit or start.
+    if (outside > 0 && outsidePosted() != 0) {
+      ReportError(kOperation, platform::lastError());
+      failed = true;
+    }
   } else {
     OdbcRollback();
   }
@@ -296,13 +283,11 @@ int32_t CRegCom::PrfUpdate(uint32_t modeCode, MemoryBlockHandle block, void* clo
     }
   }
 
-  run.refund = modeCode == kModeRefund;
-  run.totals[kRefund] = run.refund ? 1 : 0;
-  run.totals[kSettlement] = modeCode == kModeSettlement ? 1 : 0;
-  run.totals[kReading] = modeCode == kModeSettlement || modeCode == kModeXReading ? 1 : 0;
-  if (run.lineCount > 0 && keyType(getU16(run.lineAt(0), line::kKeyCode)) == kKeyCustomer)
-    std::memcpy(run.customerBuffer, run.lineAt(0) + line::kCode, line::kCodeLen);
+  run.start();
 
+  // Sales committed here whose outside posting was lost go out first, each
+  // in its own transaction of the link.
+  if (OdbcIsOpen()) RepostOutside();
   if (OdbcBeginTrans() < 0) {
     closeAll();
     return -1;
@@ -318,15 +303,23 @@ int32_t CRegCom::PrfUpdate(uint32_t modeCode, MemoryBlockHandle block, void* clo
   if (result == 0 && run.totals[kSettlement] && run.context.settlementInsert &&
       OdbcInsertSettlement(&run.context) < 0)
     result = -1;
+  // With the link's transaction open the sale is noted as waiting for its
+  // outside commit before the local commit point: should the link's commit
+  // fail or the register die before it, the note posts it again later.
+  const bool linked = OdbcIsOpen() && odbc_.database->InTransaction();
   if (result == 0) {
     buildClosing(run);
-    if (journalWrite(run.oldCount + run.lineCount, run.closing, run.targetPath) != 0) {
+    if (linked && outsideNote(run) != 0) {
+      ReportError(kOperation, platform::lastError());
+      result = -1;
+    } else if (journalWrite(run.oldCount + run.lineCount, run.closing, run.targetPath) != 0) {
       ReportError(kOperation, platform::lastError());
       result = -1;
     } else if (commitAppend(run) != 0) {
       journalForget();
       result = -1;
     }
+    if (result != 0) outsideForget();
   }
   journalEntryStart_ = -1;
   const bool committed = result == 0;

@@ -50,6 +50,7 @@
 // An entry cut short or failing its CRC ends the journal (the crash came
 // while it was written; its sale's daily write had not begun).
 #include <algorithm>
+#include <array>
 #include <cstring>
 
 #include "app/register/engine/journal.h"
@@ -70,15 +71,6 @@ const char kEntryMagic[4] = {'V', 'X', 'J', '1'};
 constexpr uint32_t kPathField = 260;
 constexpr uint32_t kEntryHead = 370;
 constexpr int32_t kAppend = 0x7FFFFFFF;
-
-uint32_t crc32(const uint8_t* data, size_t length) {
-  uint32_t crc = 0xFFFFFFFFu;
-  for (size_t i = 0; i < length; ++i) {
-    crc ^= data[i];
-    for (int bit = 0; bit < 8; ++bit) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
-  }
-  return ~crc;
-}
 
 platform::File openJournal(const std::string& path) {
   return platform::File::open(path, platform::kFileRead | platform::kFileWrite, platform::kShareNone,
@@ -109,7 +101,7 @@ uint32_t readEntry(platform::File& file, int64_t offset, int64_t size, Entry& en
   if (length < kEntryHead + 4 || length > size - offset) return 0;
   std::vector<uint8_t> bytes(length);
   if (!file.readAt(offset, bytes.data(), length, &done) || done != length) return 0;
-  if (crc32(bytes.data(), length - 4) != getU32(bytes.data(), length - 4)) return 0;
+  if (JournalCrc32(bytes.data(), length - 4) != getU32(bytes.data(), length - 4)) return 0;
   entry.closingNumber = getI32(bytes.data(), 8);
   std::memcpy(entry.closing, bytes.data() + 12, line::kSize);
   entry.target = getText(bytes.data(), 108, kPathField);
@@ -133,17 +125,7 @@ uint32_t readEntry(platform::File& file, int64_t offset, int64_t size, Entry& en
   return length;
 }
 
-// Whether the entry's closing record is in its target file, at its place.
-bool committed(const Entry& entry) {
-  platform::File target = platform::File::open(
-      entry.target, platform::kFileRead, platform::kShareRead | platform::kShareWrite | platform::kShareDelete,
-      platform::kOpenExisting);
-  if (!target.isOpen()) return false;
-  uint8_t record[line::kSize];
-  uint32_t done = 0;
-  return target.readAt(static_cast<int64_t>(entry.closingNumber) * line::kSize, record, line::kSize, &done) &&
-         done == line::kSize && std::memcmp(record, entry.closing, line::kSize) == 0;
-}
+bool committed(const Entry& entry) { return ClosingRecordIsAt(entry.target, entry.closingNumber, entry.closing); }
 
 // Whether a record holds the before-image, or the start of the after-image
 // and the rest of the before-image (a write the crash cut short).
@@ -156,6 +138,41 @@ bool tornBetween(const std::vector<uint8_t>& current, const std::vector<uint8_t>
 }
 
 }  // namespace
+
+uint32_t JournalCrc32(const uint8_t* data, size_t length) {
+  static const auto table = [] {
+    std::array<uint32_t, 256> t{};
+    for (uint32_t n = 0; n < 256; ++n) {
+      uint32_t c = n;
+      for (int bit = 0; bit < 8; ++bit) c = (c >> 1) ^ (0xEDB88320u & (0u - (c & 1u)));
+      t[n] = c;
+    }
+    return t;
+  }();
+  uint32_t crc = 0xFFFFFFFFu;
+  for (size_t i = 0; i < length; ++i) crc = (crc >> 8) ^ table[(crc ^ data[i]) & 0xFFu];
+  return ~crc;
+}
+
+bool ClosingRecordIsAt(const std::string& target, int32_t number, const uint8_t* closing) {
+  platform::File file = platform::File::open(
+      target, platform::kFileRead, platform::kShareRead | platform::kShareWrite | platform::kShareDelete,
+      platform::kOpenExisting);
+  if (!file.isOpen() || number < 0) return false;
+  uint8_t record[line::kSize];
+  uint32_t done = 0;
+  return file.readAt(static_cast<int64_t>(number) * line::kSize, record, line::kSize, &done) &&
+         done == line::kSize && std::memcmp(record, closing, line::kSize) == 0;
+}
+
+std::string CRegCom::dataRelative(const std::string& nativePath) const {
+  const std::string folder = platform::mapPath(dataFolder_);
+  return nativePath.compare(0, folder.size(), folder) == 0 ? nativePath.substr(folder.size()) : nativePath;
+}
+
+std::string CRegCom::dataNative(const std::string& stored) const {
+  return !stored.empty() && stored[0] != '/' ? platform::mapPath(dataFolder_) + stored : stored;
+}
 
 std::string CRegCom::journalPath() const {
   char path[300];
@@ -239,9 +256,7 @@ int32_t CRegCom::journalWrite(int32_t closingNumber, const uint8_t* closing, con
   std::memcpy(bytes.data() + 12, closing, line::kSize);
   // The target by its place in the data folder, so that a data folder
   // moved or mounted elsewhere still finds it.
-  const std::string folder = platform::mapPath(dataFolder_);
-  putText(bytes.data(), 108, kPathField,
-          target.compare(0, folder.size(), folder) == 0 ? target.substr(folder.size()) : target);
+  putText(bytes.data(), 108, kPathField, dataRelative(target));
   putU16(bytes.data(), 368, static_cast<uint16_t>(staged_.size()));
   for (const StagedRecord& s : staged_) {
     uint8_t head[10];
@@ -255,17 +270,24 @@ int32_t CRegCom::journalWrite(int32_t closingNumber, const uint8_t* closing, con
   }
   bytes.resize(bytes.size() + 4);
   putU32(bytes.data(), 4, static_cast<uint32_t>(bytes.size()));
-  putU32(bytes.data(), bytes.size() - 4, crc32(bytes.data(), bytes.size() - 4));
+  putU32(bytes.data(), bytes.size() - 4, JournalCrc32(bytes.data(), bytes.size() - 4));
 
   platform::File journal = openJournal(journalPath());
   if (!journal.isOpen()) return -1;
-  // A torn entry of an earlier crash ends the journal: the new one replaces it.
+  // A torn entry of an earlier crash ends the journal: the new one replaces
+  // it. The end this engine wrote last stands while the file still ends
+  // there (no one else wrote to it since); else the entries are read to
+  // find it.
   int64_t end = 0;
   const int64_t size = journal.size();
-  for (Entry entry; size >= 0; entry = Entry()) {
-    const uint32_t length = readEntry(journal, end, size, entry);
-    if (length == 0) break;
-    end += length;
+  if (size >= 0 && size == journalEnd_) {
+    end = size;
+  } else {
+    for (Entry entry; size >= 0; entry = Entry()) {
+      const uint32_t length = readEntry(journal, end, size, entry);
+      if (length == 0) break;
+      end += length;
+    }
   }
   uint32_t done = 0;
   if (size < 0 || !journal.writeAt(end, bytes.data(), static_cast<uint32_t>(bytes.size()), &done) ||
@@ -277,6 +299,7 @@ int32_t CRegCom::journalWrite(int32_t closingNumber, const uint8_t* closing, con
     if (!platform::syncFolder(native.substr(0, native.find_last_of('/') + 1))) return -1;
   }
   journalEntryStart_ = end;
+  journalEnd_ = end + static_cast<int64_t>(bytes.size());
   return 0;
 }
 
@@ -290,6 +313,7 @@ void CRegCom::journalForget() {
   }
   // A journal that held nothing else goes with it: the sale leaves no file behind.
   if (journalEntryStart_ == 0) platform::deleteFile(path);
+  journalEnd_ = -1;
   journalEntryStart_ = -1;
 }
 
@@ -319,7 +343,9 @@ int32_t CRegCom::checkpoint() {
   if (!platform::fileExists(path)) return 0;
   platform::File journal = openJournal(path);
   if (!journal.isOpen()) return -1;
+  journalEnd_ = -1;
   if (journal.size() > 0 && (!journal.setEndOfFile() || !journal.syncData())) return -1;
+  journalEnd_ = 0;
   return 0;
 }
 
@@ -359,8 +385,7 @@ int32_t CRegCom::RecoverCommits() {
     const uint32_t length = readEntry(journal, at, size, entry);
     if (length == 0) break;
     at += length;
-    if (!entry.target.empty() && entry.target[0] != '/')
-      entry.target = platform::mapPath(dataFolder_) + entry.target;
+    entry.target = dataNative(entry.target);
     if (!committed(entry)) continue;
     ++replayed;
     for (const Entry::Image& image : entry.images) {

@@ -39,4 +39,10 @@ DailyTail TrimToWholeSales(platform::File& file);
 // by a closing record made no earlier than that.
 bool SaleInDailyFile(const std::string& temporaryPath, int64_t writtenAt, const std::string& dailyPath);
 
+// CRC-32 (the polynomial of zip) of the commit's own files.
+uint32_t JournalCrc32(const uint8_t* data, size_t length);
+// Whether the closing record `closing` (96 bytes) is record `number` of the
+// target file: the sale it closes is committed.
+bool ClosingRecordIsAt(const std::string& target, int32_t number, const uint8_t* closing);
+
 }  // namespace varnex::reg

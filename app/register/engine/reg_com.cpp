@@ -42,6 +42,13 @@ namespace {
 
 const char kProjectMissing[] = "プロジェクトデータベースが見つかりません\nアプリケーションの起動に失敗しました";
 const char kProjectBroken[] = "プロジェクトデータベースが壊れています\nアプリケーションの起動に失敗しました";
+
+// The start's message of a damaged project, with the damaged file on a line
+// of its own when one is known.
+std::string brokenText(const std::string& file) {
+  if (file.empty()) return kProjectBroken;
+  return "プロジェクトデータベースが壊れています\n" + file + "\nアプリケーションの起動に失敗しました";
+}
 const char kEngineName[] = "CRegCom";
 
 // The fields the lookups search by; each must have an index.
@@ -204,13 +211,21 @@ FileProjHandle CRegCom::Open() {
     // A catalog that is there but does not open is a damaged project (a
     // table or index cut short), not a missing one: the files stay as they
     // are for the index check or the engineer.
-    showBox(platform::fileExists(platform::mapPath(catalog)) ? kProjectBroken : kProjectMissing,
+    // The library says at which file it stopped.
+    char damaged[300] = {};
+    FileProjGetPathName(0, damaged, FILEPROJ_PATH_FAILED_OPEN, nullptr);
+    showBox(platform::fileExists(platform::mapPath(catalog))
+                ? brokenText(damaged[0] ? platform::mapPath(damaged) : std::string())
+                : kProjectMissing,
             platform::kMbIconError);
     return 0;
   }
-  auto broken = [&]() -> FileProjHandle {
+  // The message names the damaged file when one is to blame.
+  auto broken = [&](FileDBHandle damaged = 0) -> FileProjHandle {
+    char path[300] = {};
+    if (damaged) FileDBGetPathName(damaged, path);
     closeAll();
-    showBox(kProjectBroken, platform::kMbIconError);
+    showBox(brokenText(path[0] ? platform::mapPath(path) : std::string()), platform::kMbIconError);
     return 0;
   };
   // 4. Tables by type name, fields by name, the tables' handles and buffers.
@@ -227,12 +242,17 @@ FileProjHandle CRegCom::Open() {
     tables_[t] = FileProjGetFdb(project_, typeIds_[t]);
     if (!tables_[t]) return broken();
     const int32_t length = FileDBRecGetFieldSize(tables_[t]);
-    if (t == kSettingsTable ? length < kOldSettingsLen : length != kTables[t].recordLen) return broken();
+    if (t == kSettingsTable ? length < kOldSettingsLen : length != kTables[t].recordLen) return broken(tables_[t]);
   }
+  // A table cut short (not a whole number of records) cannot be repaired
+  // without losing what its last record held: the register stays shut and
+  // the file stays as it is for the engineer.
+  for (int t = kKeyLayoutTable; t < kTableCount; ++t)
+    if (FileDBRecGetSize(tables_[t]) < 0) return broken(tables_[t]);
   for (EngineField f : kSearchedFields) {
     const TableIndex t = kEngineFields[f].table;
     indexes_[f] = FileGetIndexPos(tables_[t], fields_[f].offset, fields_[f].size, 1);
-    if (indexes_[f] < 0) return broken();
+    if (indexes_[f] < 0) return broken(tables_[t]);
   }
   // Sales committed before a crash are posted whole before anything reads
   // a counter; a journal that cannot be replayed keeps the register shut.
@@ -243,17 +263,18 @@ FileProjHandle CRegCom::Open() {
   }
   settings_ = static_cast<uint8_t*>(FileDBRecBufAllocEx(tables_[kSettingsTable], 1));
   manager_ = static_cast<uint8_t*>(FileDBRecBufAllocEx(tables_[kClerkTable], 1));
-  if (!settings_ || !manager_ || FileDBRecRead(tables_[kSettingsTable], 0, settings_) != 0) return broken();
+  if (!settings_ || !manager_) return broken();
+  if (FileDBRecRead(tables_[kSettingsTable], 0, settings_) != 0) return broken(tables_[kSettingsTable]);
   // 5. The link's records brought up to date, then its header: the
   //    connection string and the order-code block.
   if (CheckOdbcLinkRecords() != 0) return broken();
   char linkText[512];
   if (FileDBRead(tables_[kOdbcLinkTable], 0, linkText, sizeof linkText) != static_cast<int32_t>(sizeof linkText))
-    return broken();
+    return broken(tables_[kOdbcLinkTable]);
   const uint16_t orderAt = fields_[kFieldOrderCode].offset;
   if (FileDBRead(tables_[kOdbcLinkTable], orderAt, orderBlock_, sizeof orderBlock_) !=
       static_cast<int32_t>(sizeof orderBlock_))
-    return broken();
+    return broken(tables_[kOdbcLinkTable]);
   // 6. Tax rates.
   SetTaxRate(getU16(settings_, settings::kRate0.offset), getU16(settings_, settings::kRate1.offset),
              getU16(settings_, settings::kRate2.offset), getU16(settings_, settings::kRate3.offset));
@@ -266,6 +287,10 @@ FileProjHandle CRegCom::Open() {
   }
   // 8. Upkeep of older projects.
   if (AddPointAndTaxKeys() != 1 || AddPaymentKeys() != 1 || CheckTransKeys() != 1) return broken();
+  // 9. Sales committed before a failed link commit or a crash reach the
+  //    outside database now; those the link refuses again wait for the next
+  //    commit (the link shows why).
+  if (OdbcIsOpen()) RepostOutside();
   return project_;
 }
 

@@ -383,11 +383,22 @@ class CRegCom {
   void syncAtCheckpoint(const std::string& nativePath);
   std::vector<std::string> syncAtCheckpoint_;
   std::string journalPath() const;
+  // A path in the journals: relative to the data folder when it lies in it
+  // (a data folder moved or mounted elsewhere still finds it), and back.
+  std::string dataRelative(const std::string& nativePath) const;
+  std::string dataNative(const std::string& stored) const;
+  // Sales committed here whose outside posting waits (commit_outside.cpp).
+  std::string outsidePath() const;
+  int32_t outsideNote(const CommitRun& run);
+  void outsideForget();
+  int32_t outsidePosted();
+  int64_t outsideEntryStart_ = -1;  // where this commit's note begins
   void noteInErrorLog(const std::string& text) const;
   bool staging_ = false;
   std::vector<StagedRecord> staged_;
   std::map<std::pair<int32_t, int32_t>, size_t> stagedAt_;
   int64_t journalEntryStart_ = -1;  // where this commit's journal entry begins
+  int64_t journalEnd_ = -1;         // where this engine's last entry ended, -1 unknown
   int32_t commitsSinceCheckpoint_ = 0;
   int64_t checkpointSince_ = 0;  // files written since then are synced at the checkpoint
 
@@ -399,6 +410,11 @@ class CRegCom {
   // Forces the tables, the journal files and the receipt CSV to the disk
   // and empties the commit journal: 0 or -1.
   int32_t Checkpoint() { return checkpoint(); }
+  // Posts again, each in one transaction of the link, every sale committed
+  // here whose outside posting was lost (the link's commit failed, or the
+  // register stopped before it): the number of sales posted, or -1 when the
+  // link failed (after its message; those sales wait for the next try).
+  int32_t RepostOutside();
   // Sales committed between two checkpoints.
   static constexpr int32_t kCheckpointInterval = 32;
 

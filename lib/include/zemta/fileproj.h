@@ -52,6 +52,10 @@ ZEMTA_API int32_t FileProjGetType(FileProjHandle project, int32_t fdbId, const c
                                   const char* fieldName, FileProjTypeInfo* info, int32_t* outFieldId,
                                   int32_t quiet);
 // kind 0..4: project folder + catalog folder kind + suffix; -1: the catalog path.
+// With project 0 and kind -2 (FILEPROJ_PATH_FAILED_OPEN): the catalog, table
+// or index file at which the last failed FileProjOpen of the process stopped,
+// empty when none.
+#define FILEPROJ_PATH_FAILED_OPEN (-2)
 ZEMTA_API int32_t FileProjGetPathName(FileProjHandle project, char* out, int32_t kind, const char* suffix);
 ZEMTA_API int32_t FileProjGetTableQualifier(FileProjHandle project, char* out, int32_t length);
 // on 0 stops the refresh timer's work for this project; non-zero resumes it.

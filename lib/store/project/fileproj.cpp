@@ -226,6 +226,14 @@ bool readCatalog(Project& p) {
   return true;
 }
 
+// The file the last failed FileProjOpen of this process stopped at: the
+// catalog, a table or an index (empty when it opened, or stopped before any
+// file). The start names it in its message.
+std::string& failedOpenFile() {
+  static std::string path;
+  return path;
+}
+
 bool openTables(Project& p) {
   const std::string folder1 = p.folderText(1);
   for (auto& e : p.tables) {
@@ -244,7 +252,10 @@ bool openTables(Project& p) {
     e.local = local;
     const std::string name = e.name();
     e.table = FileDBCreate(path.c_str(), e.tableId(), e.headerLen(), e.recordLen(), name.c_str(), p.owner);
-    if (!e.table) return false;
+    if (!e.table) {
+      failedOpenFile() = path;
+      return false;
+    }
     for (const auto& f : e.fields) {
       const std::string file = f.indexFile();
       if (file.empty()) continue;
@@ -253,8 +264,10 @@ bool openTables(Project& p) {
       BtreeCompareFunc compare = filedb::projectIndexCompare(static_cast<uint32_t>(f.indexFlags()), f.typeCode(),
                                                              f.typeCode(), f.size());
       if (FileAddIndex(e.table, index.c_str(), 8, f.typeCode(), f.offset(), f.size(), f.fieldWord(), compare,
-                       nullptr, title.c_str()) != 0)
+                       nullptr, title.c_str()) != 0) {
+        failedOpenFile() = index;
         return false;
+      }
     }
     for (const auto& c : e.composites()) {
       if (c.file.empty()) continue;
@@ -274,8 +287,10 @@ bool openTables(Project& p) {
       title += "]";
       std::string index = indexPath(p.folder, folder1, c.file, e.local);
       if (FileAddIndex(e.table, index.c_str(), 8, 0, -static_cast<int32_t>(c.fields.size()), keyLen, 0,
-                       filedb::compareBytes, parts, title.c_str()) != 0)
+                       filedb::compareBytes, parts, title.c_str()) != 0) {
+        failedOpenFile() = index;
         return false;
+      }
     }
     e.work.assign(e.recordLen(), 0);
   }
@@ -540,6 +555,7 @@ ZEMTA_API FileProjHandle FileProjOpen(const char* catalogPath, uint32_t projectI
     ZEMTA_REPORT(platform::kErrorFileNotFound);
     return 0;
   }
+  failedOpenFile().clear();
   const bool first = registry().count() == 0;
   if (first && !startMachinery()) {
     stopMachinery();
@@ -574,7 +590,10 @@ ZEMTA_API FileProjHandle FileProjOpen(const char* catalogPath, uint32_t projectI
     return 0;
   };
   p.catalog = FileDBCreate(catalogPath, projectId, kCatalogHeaderLen, kCatalogRecordLen, kCatalogTitle, owner);
-  if (!p.catalog || !readCatalog(p)) return fail();
+  if (!p.catalog || !readCatalog(p)) {
+    failedOpenFile() = catalogPath;
+    return fail();
+  }
   if (!resolveProjectFolder(p.catalogPath, p.dataFolder(), p.folder)) {
     uint32_t code = platform::lastError();
     if (code != platform::kErrorPathNotFound && code != platform::kErrorFileNotFound) ZEMTA_REPORT(lastErrorCode());
@@ -645,6 +664,13 @@ ZEMTA_API int32_t FileProjGetType(FileProjHandle handle, int32_t fdbId, const ch
 }
 
 ZEMTA_API int32_t FileProjGetPathName(FileProjHandle handle, char* out, int32_t kind, const char* suffix) {
+  if (handle == 0 && kind == FILEPROJ_PATH_FAILED_OPEN) {
+    if (!out) return -1;
+    const std::string& path = failedOpenFile();
+    if (path.size() > kMaxPathLen) return -1;
+    std::memcpy(out, path.c_str(), path.size() + 1);
+    return 0;
+  }
   Project* p = checkedProject(handle);
   if (!p) return -1;
   if (!out) {

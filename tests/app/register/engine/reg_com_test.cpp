@@ -4,9 +4,11 @@
 
 #include "app/register/engine/records.h"
 #include "app/register/demo_project.h"
+#include "app/register/sale_lines.h"
 #include "platform/base/path.h"
 #include "platform/base/profile.h"
 #include "zemta/fileproj.h"
+#include "zemta/fileproj_upkeep.h"
 #include "zemta/tax.h"
 
 using namespace varnex::reg;
@@ -217,46 +219,94 @@ TEST_F(OpenTest, MissingProject) {
   EXPECT_NE(boxes->shown()[2].text.find("POS System Function: PrfOpen"), std::string::npos);
 }
 
-TEST_F(OpenTest, DamagedProjects) {
+TEST_F(OpenTest, DamagedProjectsNameTheDamagedFile) {
   struct Damage {
     const char* what;
     std::function<void(const fs::path&)> apply;
-    const char* message;
+    const char* file;  // named in the message; null: the generic message or "missing"
   };
   auto truncate = [](const fs::path& file, uintmax_t size) { fs::resize_file(file, size); };
   const Damage damages[] = {
-      {"catalog cut short", [&](const fs::path& f) { truncate(f / "Res/Varnex.dbf", 1000); }, kBroken},
+      {"catalog cut short", [&](const fs::path& f) { truncate(f / "Res/Varnex.dbf", 1000); }, "Res/Varnex.dbf"},
       {"catalog of garbage", [&](const fs::path& f) {
          std::FILE* out = std::fopen((f / "Res/Varnex.dbf").c_str(), "r+b");
          std::fseek(out, 1152, SEEK_SET);
          for (int i = 0; i < 128; ++i) std::fputc(0xFF, out);
          std::fclose(out);
        }, nullptr},
-      {"no settings record", [&](const fs::path& f) { truncate(f / "LocDat/POS_BAS.DBF", 0); }, kBroken},
-      {"table file torn", [&](const fs::path& f) { truncate(f / "LocDat/POS_PLU.DBF", 100); }, kBroken},
+      {"no settings record", [&](const fs::path& f) { truncate(f / "LocDat/POS_BAS.DBF", 0); }, "LocDat/POS_BAS.DBF"},
+      {"table file torn", [&](const fs::path& f) { truncate(f / "LocDat/POS_PLU.DBF", 100); }, "LocDat/POS_PLU.DBF"},
       {"one byte cut off a table",
        [&](const fs::path& f) { truncate(f / "LocDat/POS_DPT.DBF", fs::file_size(f / "LocDat/POS_DPT.DBF") - 1); },
-       kBroken},
-      {"seventeen totalizers", [&](const fs::path& f) { truncate(f / "LocDat/POS_FIX.DBF", 17 * 48); }, kBroken},
-      {"link header cut", [&](const fs::path& f) { truncate(f / "LocDat/POS_ODBC.DBF", 100); }, nullptr},
+       "LocDat/POS_DPT.DBF"},
+      {"seventeen totalizers", [&](const fs::path& f) { truncate(f / "LocDat/POS_FIX.DBF", 17 * 48); }, nullptr},
+      {"link header cut", [&](const fs::path& f) { truncate(f / "LocDat/POS_ODBC.DBF", 100); }, "LocDat/POS_ODBC.DBF"},
   };
   for (const Damage& d : damages) {
     SCOPED_TRACE(d.what);
     fs::remove_all(folder);
     fs::copy(varnex_test::demoTemplate(), folder, fs::copy_options::recursive);
     d.apply(folder);
+    const uintmax_t size = d.file ? fs::file_size(folder / d.file) : 0;
     boxes->clear();
     engine = std::make_unique<CRegCom>();
     engine->SetDataFolder(folder.string());
     EXPECT_FALSE(open());
     EXPECT_FALSE(engine->IsOpen());
     ASSERT_GE(boxes->count(), 1u);
-    if (d.message) {
-      EXPECT_EQ(boxes->lastText(), d.message);
+    if (d.file) {
+      EXPECT_EQ(boxes->lastText(), "プロジェクトデータベースが壊れています\n" + (folder / d.file).string() +
+                                       "\nアプリケーションの起動に失敗しました");
+      // The damaged file stays as it was, for the engineer.
+      EXPECT_EQ(fs::file_size(folder / d.file), size);
     } else {
-      EXPECT_TRUE(boxes->lastText() == kMissing || boxes->lastText() == kBroken) << boxes->lastText();
+      EXPECT_TRUE(boxes->lastText() == kMissing || boxes->lastText().rfind("プロジェクトデータベースが壊れています", 0) == 0)
+          << boxes->lastText();
     }
     EXPECT_EQ(boxes->shown().back().style, static_cast<uint32_t>(platform::kMbIconError));
+  }
+}
+
+// A damaged index loses nothing: the records are all in the table. Cut short
+// it is rebuilt as the project opens; with sound header and size but garbage
+// in its nodes the index check of a start after an abnormal end rebuilds it.
+TEST_F(OpenTest, DamagedIndexesAreRebuiltFromTheirTables) {
+  const fs::path index = folder / "LocDat" / "PLU_CODE.BXX";
+  const std::string code = varnex_test::demoJan(1);
+  uint8_t plu[80];
+  {
+    ASSERT_TRUE(open()) << boxes->lastText();
+    ASSERT_GE(engine->GetPluRecord(code.c_str(), plu), 0);
+    engine.reset();
+  }
+  struct Damage {
+    const char* what;
+    std::function<void()> apply;
+    int32_t foundByCheck;
+  };
+  const uintmax_t size = fs::file_size(index);
+  const Damage damages[] = {
+      {"cut short", [&] { fs::resize_file(index, size / 2); }, 0},
+      {"garbage in its nodes", [&] {
+         std::FILE* out = std::fopen(index.c_str(), "r+b");
+         std::fseek(out, 64, SEEK_SET);
+         for (uintmax_t i = 64; i + 4 < size; ++i) std::fputc(0x5A, out);
+         std::fclose(out);
+       }, 1},
+  };
+  for (const Damage& d : damages) {
+    SCOPED_TRACE(d.what);
+    d.apply();
+    boxes->clear();
+    engine = std::make_unique<CRegCom>();
+    engine->SetDataFolder(folder.string());
+    ASSERT_TRUE(open()) << boxes->lastText();
+    EXPECT_EQ(FileProjIdxCheck(engine->Project(), 0, 4), d.foundByCheck);
+    uint8_t found[80];
+    EXPECT_GE(engine->GetPluRecord(code.c_str(), found), 0);
+    EXPECT_EQ(std::memcmp(found, plu, sizeof plu), 0);
+    EXPECT_EQ(FileProjIdxCheck(engine->Project(), 0, 4), 0);
+    engine.reset();
   }
 }
 
