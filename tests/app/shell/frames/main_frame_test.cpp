@@ -254,8 +254,11 @@ TEST_F(MainFrameTest, BigBarsFitA1024PixelScreen) {
     HWND dialogBar = frame().Frame().dialogBar();
     ASSERT_NE(dialogBar, nullptr);
     EXPECT_LE(ui::windowRect(dialogBar).right, 1024);
-    for (HWND child : ui::childWindows(dialogBar))
-      if (ui::isWindowVisible(child)) EXPECT_LE(ui::windowRect(child).right, 1024) << ui::windowText(child);
+    for (HWND child : ui::childWindows(dialogBar)) {
+      if (ui::isWindowVisible(child)) {
+        EXPECT_LE(ui::windowRect(child).right, 1024) << ui::windowText(child);
+      }
+    }
     screenshot(main, "big_bar_" + std::to_string(c.bar));
     f->close();
     ui::processPendingMessages();
