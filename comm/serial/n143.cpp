@@ -560,6 +560,11 @@ int32_t CSerial::N143Check(uint32_t status) {
           e.readsAnswered = 0;
           e.timerExpired = 0;
           e.minimumDelay = (v & 0x80) ? ((v & 0x7F) + 8u) * 16u : (v & 0x7Fu);
+          if (e.data[5] == 0x95 && wholeFrame(e)) {
+            // A NAK of ours sent again asks for what is expected by then.
+            e.data[7] = static_cast<uint8_t>(hostNumber_ + 1);
+            N143Reseal(e);
+          }
         }
       }
       if (!found && v != 0) {

@@ -261,6 +261,18 @@ TEST_F(N143Test, AnAnswerPairsWithTheRequestItAnswers) {
   EXPECT_EQ(entries_[3].tag, 8);
 }
 
+// The host's NAK names the first frame it missed: that frame goes out again.
+TEST_F(N143Test, TheHostsNakHasTheFrameSentAgain) {
+  openN143();
+  const std::string value = le32(0x01020304);
+  ASSERT_EQ(serial_->N143L2Write(0xFE, 5, 4, value.data(), 0, 0, 0), 0);
+  ASSERT_TRUE(waitDeviceBytes(25));
+  const std::string frame = device_->received();
+  device_->send(hostFrame(0x95, 1, frame[6], le32(kLink) + le16(0)));
+  ASSERT_TRUE(waitDeviceBytes(50));
+  EXPECT_EQ(device_->received(), frame + frame);
+}
+
 // While completion reporting keeps sent frames queued, the N143 link timer
 // ends the N143-pending state that would otherwise last until they are
 // fetched; each write starts it anew.
