@@ -21,8 +21,11 @@
 //
 // Frame numbers are 8 bits and wrap: the host's numbers are compared by
 // their signed 8-bit difference, so 0x00 follows 0xFF.
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
+#include <vector>
 
 #include "comm/serial/locks.h"
 #include "quorex/serial.h"
@@ -68,6 +71,46 @@ uint32_t destinationOf(const uint8_t* frame, int32_t length) {
     p += 1 + size;
   }
   return 0;
+}
+
+// A queued frame whose header length fits the bytes it holds.
+bool wholeFrame(const OutQueueEntry& e) { return e.data && e.length >= 14 && dataLength(e.data) + 14 <= e.length; }
+
+// True when the frame (of its header's length) holds an element list to walk.
+bool hasElements(const uint8_t* frame) {
+  if (!frame) return false;
+  const uint8_t command = frame[5];
+  if (command == 0x95 || command == 0x9C || (command >= 0xCA && command <= 0xCC)) return false;
+  const int32_t n = dataLength(frame);
+  return n > 0 && CSerial::N143ElementsValid(frame, n + 14);
+}
+
+// One element with the addressing in force where it stands.
+struct Element {
+  int32_t index;
+  uint8_t type;
+  uint8_t* body;
+  uint32_t to;    // destination
+  uint32_t from;  // source
+};
+
+// Calls visit for each element of a list that hasElements accepted, until it
+// returns true. Before any 0x01 element a frame of this link goes to the
+// host and another's to this link; ID 0 in an element is the host.
+template <class Visit>
+void walkElements(uint8_t* frame, uint32_t linkId, uint32_t hostId, Visit visit) {
+  const uint32_t sender = dword(frame + 1);
+  uint32_t to = sender == linkId ? hostId : linkId;
+  uint32_t from = sender;
+  uint8_t* p = frame + 11;
+  for (int32_t i = 0; i < frame[10] && p; ++i) {
+    const uint8_t type = p[0];
+    uint8_t* body = p + 1;
+    if (type == 0x01) to = dword(body) ? dword(body) : hostId;
+    if (type == 0x02) from = dword(body) ? dword(body) : hostId;
+    if (visit(Element{i, type, body, to, from})) return;
+    p = CSerial::N143L2NextFrame(type, body);
+  }
 }
 
 }  // namespace
@@ -237,41 +280,195 @@ int32_t CSerial::N143IsEmpty() {
   return 1;
 }
 
+// --- searching elements -----------------------------------------------------------------
+
+int32_t CSerial::N143L2Search(uint8_t* frame, int32_t after, int32_t type, uint32_t id, int32_t last,
+                              uint8_t** body) {
+  if (!hasElements(frame)) return -1;
+  if (id == 0) id = hostId_;
+  int32_t found = -1;
+  walkElements(frame, linkId_, hostId_, [&](const Element& e) {
+    if (e.index <= after || e.to != id || (type != -1 && e.type != type)) return false;
+    found = e.index;
+    if (body) *body = e.body;
+    return last == 0;
+  });
+  return found;
+}
+
+int32_t CSerial::N143SrcMultiFrameCheck(uint32_t id, uint8_t* frame) {
+  if (!hasElements(frame)) return -1;
+  if (id == 0) id = hostId_;
+  bool named = false, another = false;
+  walkElements(frame, linkId_, hostId_, [&](const Element& e) {
+    if (e.type != 0x01) return false;
+    if (e.to == id) named = true;
+    else if (named) another = true;
+    return false;
+  });
+  return !named ? -1 : (another ? 0 : 1);
+}
+
+int32_t CSerial::N143ReadFrameCheck(uint8_t* reply, uint32_t source, uint32_t address, int32_t kind,
+                                    uint8_t** body) {
+  if (!hasElements(reply)) return -1;
+  if (source == 0) source = hostId_;
+  const uint8_t wanted = static_cast<uint8_t>(static_cast<uint32_t>(kind) >> 16);
+  const uint64_t begin = address;
+  const uint64_t end = begin + ((kind & 0xFFFF) ? static_cast<uint64_t>(kind & 0xFFFF) : 0x10000u);
+  bool whole = false, partial = false;
+  uint8_t* first = nullptr;
+  // Data elements wholly inside the range; together they may fill it.
+  std::vector<std::pair<uint64_t, uint64_t>> pieces;
+  walkElements(reply, linkId_, hostId_, [&](const Element& e) {
+    if (e.to != linkId_ || e.from != source || e.type != wanted) return false;
+    if (wanted == 0xA7 || (wanted == 0xF6 && dword(e.body) == address)) {
+      whole = true;
+      first = e.body;
+      return true;
+    }
+    if (wanted != 0x52) return false;
+    const uint64_t from = dword(e.body);
+    const uint64_t to = from + word(e.body + 4);
+    if (to <= begin || from >= end || from == to) return false;  // not of this range
+    if (!first) first = e.body;
+    if (from >= begin && to <= end) pieces.emplace_back(from, to);
+    else partial = true;  // runs past the range: not the answer asked for
+    return false;
+  });
+  if (!whole && !pieces.empty()) {
+    std::sort(pieces.begin(), pieces.end());
+    uint64_t covered = begin;
+    for (const auto& [from, to] : pieces) {
+      if (from > covered) break;
+      if (to > covered) covered = to;
+    }
+    whole = covered >= end && !partial;
+    partial = true;
+  }
+  if (body) *body = first;
+  return whole ? 1 : (partial ? 0 : -1);
+}
+
+int32_t CSerial::N143ReadMultiFrameCheck(uint8_t* reply, uint8_t* request, uint32_t* answered) {
+  if (!reply || !hasElements(request)) return -1;
+  uint32_t bits = answered ? *answered : 0;
+  int32_t reads = 0;
+  bool all = true, some = false;
+  walkElements(request, linkId_, hostId_, [&](const Element& e) {
+    uint32_t address = 0;
+    int32_t kind;
+    switch (e.type) {
+      case 0x55:
+        address = dword(e.body);
+        kind = (0x52 << 16) | word(e.body + 4);
+        break;
+      case 0xAF: kind = 0xA7 << 16; break;
+      case 0xFE:
+        address = dword(e.body);
+        kind = 0xF6 << 16;
+        break;
+      default: return false;
+    }
+    // Answers to read elements past the 32nd are not remembered: they must
+    // come with the reply that completes the request.
+    const int32_t ordinal = reads++;
+    const uint32_t bit = ordinal < 32 ? 1u << ordinal : 0u;
+    if (bits & bit) return false;
+    const int32_t r = N143ReadFrameCheck(reply, e.to, address, kind, nullptr);
+    if (r == 1) {
+      bits |= bit;
+      some = true;
+    } else {
+      all = false;
+      if (r == 0) some = true;
+    }
+    return false;
+  });
+  if (reads == 0) return -1;
+  if (answered) *answered = bits;
+  if (!some) return 0;
+  return all ? 2 : 1;
+}
+
 // --- pairing --------------------------------------------------------------------------
 
 int32_t CSerial::N143OutQueCheck(int32_t* tag) { return N143OutQueCheckFrame(receiveCount_, tag); }
 
 // The newest sent, unanswered frame that the received one answers: a 0x9C
-// or 0xCA frame answers a 0xCC; a data frame answers the newest data frame
-// sent to its sender (its link ID, or the host for the host's frames).
+// or 0xCA frame answers a 0xCC. A data frame answers a read request sent to
+// its sender element by element, the request being answered when all its
+// read elements are; a data frame that answers no read request answers the
+// newest other data frame sent to its sender.
 int32_t CSerial::N143OutQueCheckFrame(int32_t length, int32_t* tag) {
-  const uint8_t* r = receiveBuffer_;
+  uint8_t* r = receiveBuffer_;
   if (length < 14) return -1;
   const uint32_t sender = dword(r + 1);
   const uint8_t command = r[5];
+  if (command != 0x9C && command != 0xCA && command != kData) return -1;
   Hold output(*outputLock_);
   if (outHead_ == outTail_) return -1;
+  int32_t other = -1;  // the newest data frame without read elements sent to the sender
+  int32_t paired = -1, result = -1;
   for (int32_t i = (outTail_ - 1) & 0xFFF;; i = (i - 1) & 0xFFF) {
     OutQueueEntry& e = outQueue_[i];
-    if (e.data && (e.mode & kModeN143) && e.sent && !e.answered && e.length >= 14) {
-      bool match = false;
-      if (command == 0x9C || command == 0xCA) {
-        match = e.data[5] == 0xCC;
-      } else if (command == kData && e.data[5] == kData) {
-        const uint32_t to = destinationOf(e.data, e.length);
-        match = to == sender || (to == 0 && sender == hostId_);
-      }
-      if (match) {
-        if (tag) *tag = e.tag;
-        e.answered = 1;
-        e.resendState = 0;
-        if (e.timerId && runningTimers_ > 0) --runningTimers_;
-        return 2;
+    if ((e.mode & kModeN143) && e.sent && !e.answered && wholeFrame(e)) {
+      if (command != kData) {
+        if (e.data[5] == 0xCC) {
+          paired = i;
+          result = 2;
+          break;
+        }
+      } else if (e.data[5] == kData && N143L2Search(e.data, -1, -1, sender, 0, nullptr) >= 0) {
+        const int32_t check = N143ReadMultiFrameCheck(r, e.data, &e.readsAnswered);
+        if (check > 0) {
+          paired = i;
+          result = check == 2 ? 2 : 1;
+          break;
+        }
+        if (check < 0 && other < 0) other = i;
       }
     }
     if (i == outHead_) break;
   }
-  return -1;
+  if (paired < 0 && other >= 0) {
+    paired = other;
+    result = 2;
+  }
+  if (paired < 0) return -1;
+  OutQueueEntry& e = outQueue_[paired];
+  if (tag) *tag = e.tag;
+  if (result == 2) {
+    e.answered = 1;
+    e.resendState = 0;
+    if (e.timerId && runningTimers_ > 0) --runningTimers_;
+  }
+  return result;
+}
+
+bool CSerial::N143NewestSentTo(uint32_t link, int32_t* tag) {
+  Hold output(*outputLock_);
+  if (outHead_ == outTail_) return false;
+  for (int32_t i = (outTail_ - 1) & 0xFFF;; i = (i - 1) & 0xFFF) {
+    OutQueueEntry& e = outQueue_[i];
+    if ((e.mode & kModeN143) && e.sent && wholeFrame(e) && N143L2Search(e.data, -1, -1, link, 0, nullptr) >= 0) {
+      *tag = e.tag;
+      return true;
+    }
+    if (i == outHead_) break;
+  }
+  return false;
+}
+
+void CSerial::N143RestartLinkTimer() {
+  if (n143TimerId_) StopTimer(n143TimerId_);
+  n143TimerId_ = 0;
+  if (!completionReport_ || !(n143Mode_ & kOff)) return;
+  uint64_t period = static_cast<uint64_t>(retryCount_) * defaultTimeout_ * 10;
+  if (period == 0) period = 1;
+  if (period > 0x7FFFFFFF) period = 0x7FFFFFFF;
+  const uint32_t id = timerBase_ + 0x1200 + n143TimerCounter_++;
+  if (StartTimer(id, static_cast<uint32_t>(period))) n143TimerId_ = id;
 }
 
 // --- receiving ------------------------------------------------------------------------
@@ -360,25 +557,19 @@ int32_t CSerial::N143Check(uint32_t status) {
           e.sent = 0;
           e.inProgress = 0;
           e.answered = 0;
+          e.readsAnswered = 0;
           e.timerExpired = 0;
           e.minimumDelay = (v & 0x80) ? ((v & 0x7F) + 8u) * 16u : (v & 0x7Fu);
+          if (e.data[5] == 0x95 && wholeFrame(e)) {
+            // A NAK of ours sent again asks for what is expected by then.
+            e.data[7] = static_cast<uint8_t>(hostNumber_ + 1);
+            N143Reseal(e);
+          }
         }
       }
       if (!found && v != 0) {
         int32_t newest = 0;
-        {
-          Hold output(*outputLock_);
-          if (outHead_ != outTail_) {
-            for (int32_t i = (outTail_ - 1) & 0xFFF;; i = (i - 1) & 0xFFF) {
-              const OutQueueEntry& e = outQueue_[i];
-              if (e.data && (e.mode & kModeN143) && e.sent && destinationOf(e.data, e.length) == sender) {
-                newest = e.tag;
-                break;
-              }
-              if (i == outHead_) break;
-            }
-          }
-        }
+        N143NewestSentTo(sender, &newest);
         InQueWrite(0x20, 0, nullptr, 0, newest);
         N143L1Write(0, 0, nullptr, 0xCE, b[7], 0);
       }
@@ -392,7 +583,7 @@ int32_t CSerial::N143Check(uint32_t status) {
       return length;
     }
     hostNumber_ = static_cast<uint8_t>(number - 1);
-    if (N143OutQueCheckFrame(length, &tag) >= 0) type |= 0x40;
+    if (N143NewestSentTo(sender, &tag)) type |= 0x40;
     InQueWrite(type, length, b, status, tag);
     return length;
   }
@@ -400,7 +591,6 @@ int32_t CSerial::N143Check(uint32_t status) {
     hostNumber_ = number;
     if (command == 0xCB || command == 0xCD) hostId_ = 0;
     if (N143OutQueCheckFrame(length, &tag) == 2) type |= 0x20;
-    else if (tag == 0) tag = 0;
     InQueWrite(type, length, b, status, tag);
     return length;
   }

@@ -122,7 +122,10 @@ int32_t CSerial::CommWrite(uint32_t mode, int32_t length, const void* data, int3
     }
     mode |= defaultMode_;
     if (mode & kModeN114) n114Pending_ = 1;
-    if (mode & kModeN143) n143Pending_ = 1;
+    if (mode & kModeN143) {
+      n143Pending_ = 1;
+      N143RestartLinkTimer();
+    }
     if (!(mode & kModeBinary)) textPending_ = 1;
     if (mode & kModeHdlc) hdlcPending_ = 1;
 

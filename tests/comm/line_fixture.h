@@ -22,6 +22,8 @@ class SerialProbe : public CSerial {
   using CSerial::receiveBuffer_;
   using CSerial::receiveCount_;
   using CSerial::receiveTimerId_;
+  using CSerial::n143Pending_;
+  using CSerial::n143TimerId_;
 };
 
 struct Entry {

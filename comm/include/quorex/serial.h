@@ -56,6 +56,7 @@ struct OutQueueEntry {
   int32_t fixedDelay = 0;
   uint32_t minimumDelay = 0;  // N143: the least send delay a host NAK asked for (ms)
   int32_t combined = 0;       // N143: later data frames were combined into this one
+  uint32_t readsAnswered = 0;  // N143: a bit for each read element answered so far
 };
 
 // One received frame or notice waiting for the owner.
@@ -239,7 +240,34 @@ class QUOREX_API CSerial {
   static int32_t N143ElementBodySize(uint8_t type, const uint8_t* body, int32_t room);
   // True when the data frame's element list lies wholly inside the frame.
   static bool N143ElementsValid(const uint8_t* frame, int32_t length);
-  // 1 paired (tag), 2 paired and completed, -1 none.
+  // Searching a data frame's element list. The list reads in parts: elements
+  // before any 0x01 element go to the host when the frame is this link's own,
+  // else to this link, and come from the frame's sender; each 0x01 (0x02)
+  // element names the destination (source) of the elements from it on. An
+  // ID of 0 stands for the host. Frame lengths are taken from their headers.
+  //
+  // Index of the first (with last, the final) element of the type (any type
+  // for -1) after index after in the part addressed to id, its body in
+  // *body; -1 when none, and for empty frames and the link commands 0x95,
+  // 0x9C and 0xCA to 0xCC.
+  int32_t N143L2Search(uint8_t* frame, int32_t after, int32_t type, uint32_t id, int32_t last, uint8_t** body);
+  // Whether the reply answers a request for address of kind (the answer's
+  // element type in the high 16 bits, the length in the low 16, 0 meaning
+  // 0x10000) in its part addressed to this link from source: 1 fully (0x52
+  // elements covering [address, address + length) exactly, a 0xA7 element,
+  // or a 0xF6 element with the value address), 0 in part, -1 not at all.
+  // *body: the first element of the answer.
+  int32_t N143ReadFrameCheck(uint8_t* reply, uint32_t source, uint32_t address, int32_t kind, uint8_t** body);
+  // 1 when a 0x01 element of the frame names id, 0 when a later 0x01 element
+  // names another as well, -1 when none names id.
+  int32_t N143SrcMultiFrameCheck(uint32_t id, uint8_t* frame);
+  // Checks every read element (0x55, 0xAF, 0xFE) of a sent request against
+  // the reply; *answered keeps a bit for each of the first 32 answered. 2
+  // when all are answered now, 1 when this reply answers some, 0 none, -1
+  // when the request holds no read element.
+  int32_t N143ReadMultiFrameCheck(uint8_t* reply, uint8_t* request, uint32_t* answered);
+  // Pairs the received frame with the newest sent N143 frame it answers: 1
+  // paired (its tag in *tag), 2 paired and answered whole, -1 none.
   int32_t N143OutQueCheck(int32_t* tag);
   // 0 when an N143 frame with data waits unsent, else 1.
   int32_t N143IsEmpty();
@@ -293,6 +321,11 @@ class QUOREX_API CSerial {
   int32_t N114Answer(bool nak, uint8_t code, int32_t result);
   bool N114WaitTimer(int32_t index);
   int32_t N143OutQueCheckFrame(int32_t length, int32_t* tag);
+  // The newest sent N143 frame addressed to the link: true with its tag.
+  bool N143NewestSentTo(uint32_t link, int32_t* tag);
+  // Stops the running N143 link timer and, while completion reporting is on
+  // with N143 off, starts a new one (output lock held).
+  void N143RestartLinkTimer();
   void N143Reseal(OutQueueEntry& e);
   uint32_t N143SendDelay(const OutQueueEntry& e) const;
   void N143KeepReserve();
