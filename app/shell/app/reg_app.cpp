@@ -35,12 +35,12 @@ bool CREGApp::IsOverTenKeyPad(HWND view, bool screen, int32_t x, int32_t y) cons
   namespace ui = platform::ui;
   // A touch meant for a dialog or another program is not the view's.
   // (The picker is a window of its own: its own window counts as inside.)
-  if (HWND focus = ui::focusWindow(); focus && m_pMainFrame) {
-    const HWND main = m_pMainFrame->GetSafeHwnd();
+  if (HWND focus = ui::focusWindow()) {
+    const HWND main = m_pMainFrame ? m_pMainFrame->GetSafeHwnd() : nullptr;
     HWND own = view;
     while (HWND up = ui::parentWindow(own)) own = up;
     bool inside = false;
-    for (HWND w = focus; w && !inside; w = ui::parentWindow(w)) inside = w == main || w == own;
+    for (HWND w = focus; w && !inside; w = ui::parentWindow(w)) inside = (main && w == main) || w == own;
     if (!inside && !(m_hTenKeyDlg && focus == m_hTenKeyDlg)) return true;
   }
   if (!m_hTenKeyDlg || !ui::isWindow(m_hTenKeyDlg) || !ui::isWindowVisible(m_hTenKeyDlg)) return false;
