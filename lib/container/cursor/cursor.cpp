@@ -116,6 +116,17 @@ ZEMTA_API int32_t CsrSetTblLink(void* link, uint16_t kind, uint16_t field, uint1
 
 namespace {
 
+// Whether a stored name (at most 128 bytes) equals the text, ASCII case ignored.
+bool sameNameIgnoringCase(const uint8_t* stored, const char* text) {
+  for (size_t i = 0; i < 128; ++i) {
+    const auto a = static_cast<unsigned char>(stored[i]), b = static_cast<unsigned char>(text[i]);
+    const auto lower = [](unsigned char c) { return c >= 'A' && c <= 'Z' ? static_cast<unsigned char>(c + 32) : c; };
+    if (lower(a) != lower(b)) return false;
+    if (a == 0) return true;
+  }
+  return text[128] == 0;
+}
+
 // The number of the table's column whose name is the given one (case
 // ignored); reported and 0 when there is none.
 uint16_t columnByName(Entry& table, const char* name) {
@@ -124,29 +135,44 @@ uint16_t columnByName(Entry& table, const char* name) {
       ZEMTA_REPORT(ZEMTA_ERR_FILE_FORMAT);
       return 0;
     }
-    if (def.length > container::kColumnDefName &&
-        strncasecmp(reinterpret_cast<const char*>(def.bytes + container::kColumnDefName), name, 128) == 0)
+    if (def.length >= container::kColumnDefName + 128 && sameNameIgnoringCase(def.bytes + container::kColumnDefName, name))
       return def.item;
   }
   ZEMTA_REPORT(ZEMTA_ERR_BAD_PARAMETER);
   return 0;
 }
 
-// Opens an existing table of the disk by path; null after a report.
-Entry* openTable(FileExDiskHandle disk, const char* path, int32_t length) {
+// Opens an existing table of the disk by path, or borrows the handle that
+// has it open already; null after a report.
+Entry* openTable(FileExDiskHandle disk, const char* path, int32_t length, bool* borrowed) {
+  *borrowed = false;
   if (!path) {
     ZEMTA_REPORT(ZEMTA_ERR_BAD_FILE_NAME);
     return nullptr;
   }
-  auto* table = static_cast<Entry*>(FileExCreate(disk, path, length, nullptr, 0, 0, 0, nullptr));
+  uint8_t info[FILEEX_ENTRY_INFO_SIZE] = {};
+  const int32_t exists = FileExIsExist(disk, path, length, info);
+  if (exists < 0) return nullptr;
+  if (exists == 0 || !(get_u32le(info + 328) & container::kTypeTable)) {
+    ZEMTA_REPORT(ZEMTA_ERR_BAD_FILE_NAME);
+    return nullptr;
+  }
+  const uint64_t id = zemta::container::get_u64le(info + 336);
+  int32_t already = 0;
+  auto* table = static_cast<Entry*>(FileExCreateByID(disk, static_cast<uint32_t>(id), static_cast<uint32_t>(id >> 32),
+                                                     nullptr, &already));
   if (!table) return nullptr;
+  *borrowed = already != 0;
   if (!container::isTable(table)) {
-    FileExRelease(table, nullptr);
+    if (!*borrowed) FileExRelease(table, nullptr);
     ZEMTA_REPORT(ZEMTA_ERR_BAD_FILE_NAME);
     return nullptr;
   }
   return table;
 }
+
+// Releases a table that openTable opened.
+int32_t closeTable(Entry* table, bool borrowed) { return borrowed ? 0 : FileExRelease(table, nullptr); }
 
 }  // namespace
 
@@ -160,7 +186,8 @@ ZEMTA_API int32_t CsrSetTblLinkByName(void* link, FileExDiskHandle disk, const c
     ZEMTA_REPORT(ZEMTA_ERR_BAD_PARAMETER);
     return -1;
   }
-  Entry* table = openTable(disk, tablePath, -1);
+  bool borrowed = false;
+  Entry* table = openTable(disk, tablePath, -1, &borrowed);
   if (!table) return -1;
   int32_t result = 0;
   const uint16_t field = columnByName(*table, fieldName);
@@ -168,8 +195,7 @@ ZEMTA_API int32_t CsrSetTblLinkByName(void* link, FileExDiskHandle disk, const c
   if (field == 0) result = -1;
   if (result == 0 && indexName) {
     for (const AttrItem& def : container::itemsOf(table->attributes, container::kGroupIndexes))
-      if (def.length > container::kIndexDefName &&
-          strncasecmp(reinterpret_cast<const char*>(def.bytes + container::kIndexDefName), indexName, 128) == 0) {
+      if (def.length >= container::kIndexDefName + 128 && sameNameIgnoringCase(def.bytes + container::kIndexDefName, indexName)) {
         index = def.item;
         break;
       }
@@ -187,7 +213,7 @@ ZEMTA_API int32_t CsrSetTblLinkByName(void* link, FileExDiskHandle disk, const c
     const uint64_t id = table->id();
     CsrSetTblLink(link, 0, field, index, static_cast<uint32_t>(id), static_cast<uint32_t>(id >> 32));
   }
-  if (FileExRelease(table, nullptr) != 0) result = -1;
+  if (closeTable(table, borrowed) != 0) result = -1;
   return result;
 }
 
@@ -203,10 +229,11 @@ ZEMTA_API int32_t CsrSetColFldByName(int32_t count, uint16_t** fields, FileExDis
     ZEMTA_REPORT(ZEMTA_ERR_BAD_PARAMETER);
     return -1;
   }
-  Entry* table = openTable(disk, tablePath, -1);
+  bool borrowed = false;
+  Entry* table = openTable(disk, tablePath, -1, &borrowed);
   if (!table) return -1;
   const uint16_t field = columnByName(*table, fieldName);
-  FileExRelease(table, nullptr);
+  closeTable(table, borrowed);
   if (field == 0) return -1;
   void* buffer = *fields;
   if (!grow(&buffer, static_cast<size_t>(count) * 2, static_cast<size_t>(count + 1) * 2)) return -1;
@@ -443,12 +470,13 @@ ZEMTA_API FileExHandle CsrCopyCreate(FileExDiskHandle disk, const char* name, in
   }
   Entry* set = found.entry;
   Entry* opened = nullptr;
+  bool borrowed = false;
   if (sourcePath && (sourceLength != 0)) {
     if (set->table) {
       ZEMTA_REPORT(ZEMTA_ERR_BAD_PARAMETER);
       return nullptr;
     }
-    opened = openTable(sourceDisk, sourcePath, sourceLength);
+    opened = openTable(sourceDisk, sourcePath, sourceLength, &borrowed);
     if (!opened) return nullptr;
     set->table = opened;
   } else if (sourcePath || sourceLength != 0 || !container::isLiveEntry(set->table)) {
@@ -480,7 +508,7 @@ ZEMTA_API FileExHandle CsrCopyCreate(FileExDiskHandle disk, const char* name, in
   if (order) FileExFreeOdr(source, &order);
   if (opened) {
     set->table = nullptr;
-    FileExRelease(opened, nullptr);
+    closeTable(opened, borrowed);
   }
   return made;
 }

@@ -730,6 +730,22 @@ TEST_F(TableTest, CursorTablesCopyAStructureAndTheRowsOfASearch) {
   EXPECT_EQ(FileExIdxRemove(set), 0);
 }
 
+TEST_F(TableTest, TableLinksAreFoundByColumnAndIndexNames) {
+  FileExHandle items = makeItems();
+  uint8_t link[16] = {}, column[270] = {};
+  ASSERT_EQ(CsrSetTblLinkByName(link, disk_, "\\Items", "name", sizeof column, column, "bycode"), 0);
+  EXPECT_EQ(link[0], 16);
+  EXPECT_EQ(link[4], 2) << "the field number";
+  EXPECT_EQ(link[6], 1) << "the index number";
+  uint64_t id = 0;
+  std::memcpy(&id, link + 8, 8);
+  EXPECT_EQ(id, idOf(items));
+  EXPECT_STREQ(reinterpret_cast<char*>(column + 2), "Name");
+  container_test::Reports reports;
+  EXPECT_EQ(CsrSetTblLinkByName(link, disk_, "\\Items", "Price", 0, nullptr, nullptr), -1);
+  EXPECT_TRUE(reports.last(ZEMTA_ERR_BAD_PARAMETER));
+}
+
 // --- a randomized run against a model ----------------------------------------------
 
 // Every record's index keys agree with its fields, and every tree is sound.
