@@ -126,6 +126,135 @@ Entry* insertRecord(Disk& disk, Entry& table, uint64_t number, const char* descr
   return record;
 }
 
+// Link slots come from the table's column links (item (4, column), 0x91F,
+// 16 bytes: two bytes, u16 key column of this table, u16 column of the
+// linked table, u16 link word = index number in the linked table, u64 ID of
+// the linked table): one slot per distinct pair of table ID and link word,
+// the slot of link word 0 first, the others in ascending order of table ID.
+// A slot that still names the same link keeps its current record.
+void syncLinkSlots(Entry& table) {
+  std::vector<LinkSlot> wanted;
+  for (const AttrItem& link : itemsOf(table.saved, kGroupLinks)) {
+    if (link.length < 16) continue;
+    LinkSlot slot;
+    slot.keyColumn = get_u16le(link.bytes + 2);
+    slot.index = get_u16le(link.bytes + 6);
+    slot.tableId = get_u64le(link.bytes + 8);
+    if (slot.tableId == 0) continue;
+    const bool known = std::any_of(wanted.begin(), wanted.end(), [&](const LinkSlot& w) {
+      return w.tableId == slot.tableId && w.index == slot.index;
+    });
+    if (!known) wanted.push_back(std::move(slot));
+  }
+  std::stable_sort(wanted.begin(), wanted.end(), [](const LinkSlot& a, const LinkSlot& b) {
+    if ((a.index == 0) != (b.index == 0)) return a.index == 0;
+    return a.tableId < b.tableId;
+  });
+  for (LinkSlot& slot : wanted)
+    for (LinkSlot& old : table.linkSlots)
+      if (old.tableId == slot.tableId && old.index == slot.index && old.keyColumn == slot.keyColumn) slot = std::move(old);
+  table.linkSlots = std::move(wanted);
+}
+
+namespace {
+
+void clearSlot(LinkSlot& slot) {
+  slot.currentId = 0;
+  slot.written = 0;
+  slot.list.groups.clear();
+  slot.keyValue.clear();
+  slot.keyType = 0;
+}
+
+// The first record ID of the key in an index's key tree, 0 when none.
+uint64_t firstWithKey(int32_t keyTree, const uint8_t* key) {
+  uint64_t last = 0;
+  int32_t found = BtreeExLEqu(keyTree, &last, key);
+  if (found < 0) ENTRY_FAIL(0);
+  if (found != 1) return 0;
+  uint64_t before = 0;
+  found = BtreeExLess(keyTree, &before, key);
+  if (found < 0) ENTRY_FAIL(0);
+  if (found == 1 && before == last) return 0;
+  uint64_t first = 0;
+  if (BtreeExNext(keyTree, &first, nullptr) != 1) ENTRY_FAIL(ZEMTA_ERR_FILE_FORMAT);
+  return first;
+}
+
+// Finds the record of the linked table for the slot's key value.
+void searchSlot(Disk& disk, Entry& linked, LinkSlot& slot, const AttrItem& value) {
+  const std::vector<AttrItem> defs = itemsOf(linked.saved, kGroupIndexes);
+  size_t position = 0;
+  while (position < defs.size() && defs[position].item != slot.index) ++position;
+  if (position == defs.size() || defs[position].type != 0x61F || defs[position].length < kIndexDefColumns + 2)
+    ENTRY_FAIL(ZEMTA_ERR_BAD_PARAMETER);
+  const AttrItem& def = defs[position];
+  if (position >= linked.indexes.size() || !linked.indexes[position] || linked.indexes[position]->firstTree == -1)
+    ENTRY_FAIL(ZEMTA_ERR_FILE_FORMAT);
+  // The key is built as the linked record's would be, from the value in the
+  // index's first key column.
+  AttrList probe;
+  uint8_t scratch[kBlock] = {};
+  const uint16_t firstColumn = get_u16le(def.bytes + kIndexDefColumns);
+  if (setItem(probe, scratch, kGroupFields, firstColumn, value.type, value.length, value.bytes) < 0) ENTRY_FAIL(0);
+  const std::vector<uint8_t> key = buildKey(linked.saved, def.bytes, def.length, probe);
+  const uint64_t id = firstWithKey(linked.indexes[position]->firstTree, key.data());
+  slot.keyType = value.type;
+  slot.keyValue.assign(value.bytes, value.bytes + value.length);
+  if (id == 0) return;
+  Entry* found = openRecordEntry(disk, linked, id);
+  slot.currentId = id;
+  slot.written = get_u64le(found->record + kFieldWritten);
+  slot.list = found->saved;
+  releaseEntryObject(disk, found);
+}
+
+}  // namespace
+
+void refreshLinks(Disk& disk, Entry& table, Entry* record) {
+  syncLinkSlots(table);
+  Entry* linked = nullptr;
+  bool borrowed = false;
+  auto letGo = [&]() {
+    if (linked && !borrowed) FileExRelease(linked, nullptr);
+    linked = nullptr;
+  };
+  try {
+    for (LinkSlot& slot : table.linkSlots) {
+      if (slot.index == 0) continue;
+      if (!record) {
+        clearSlot(slot);
+        continue;
+      }
+      // Consecutive slots of one table share its handle.
+      if (!linked || linked->id() != slot.tableId) {
+        letGo();
+        int32_t already = 0;
+        linked = static_cast<Entry*>(FileExCreateByID(&disk, static_cast<uint32_t>(slot.tableId),
+                                                      static_cast<uint32_t>(slot.tableId >> 32),
+                                                      table.ownerName.c_str(), &already));
+        if (!linked) ENTRY_FAIL(0);
+        borrowed = already != 0;
+        if (!isTable(linked)) ENTRY_FAIL(ZEMTA_ERR_BAD_PARAMETER);
+      }
+      const AttrItem* value = findItem(record->saved, kGroupFields, slot.keyColumn);
+      if (!value || value->length == 0) {
+        clearSlot(slot);
+        continue;
+      }
+      if (slot.currentId != 0 && slot.keyType == value->type && slot.keyValue.size() == value->length &&
+          std::equal(slot.keyValue.begin(), slot.keyValue.end(), value->bytes))
+        continue;
+      clearSlot(slot);
+      searchSlot(disk, *linked, slot, *value);
+    }
+  } catch (...) {
+    letGo();
+    throw;
+  }
+  letGo();
+}
+
 // Column actions: per column an action list (item (5, column), 0xA1F):
 //   u16 total size (2 when empty, else 8 + 16 per action), two bytes, i16
 //   value-slot base, u16 action count; each action: u16 flags, i8 value
@@ -176,12 +305,21 @@ int32_t runColumnActions(Entry& table, Entry& record, uint16_t events) {
         operand = slots[static_cast<size_t>(index)];
       } else if (flags & 0x8000) {
         const uint64_t tableId = static_cast<uint64_t>(operand);
-        // Linked tables' fields are not kept by this store: only the record's own.
-        if (tableId != 0 && tableId != table.id()) ENTRY_FAIL(ZEMTA_ERR_BAD_PARAMETER);
+        // A field of a linked table comes from its slot's current record.
+        const LinkSlot* slotOf = nullptr;
+        if (tableId != 0 && tableId != table.id()) {
+          for (const LinkSlot& link : table.linkSlots)
+            if (link.index != 0 && link.tableId == tableId) {
+              slotOf = &link;
+              break;
+            }
+          if (!slotOf) ENTRY_FAIL(ZEMTA_ERR_BAD_PARAMETER);
+        }
         if (column == 0) {
-          operand = static_cast<int64_t>(record.id());
+          operand = static_cast<int64_t>(slotOf ? slotOf->currentId : record.id());
         } else {
-          const AttrItem* field = findItem(record.attributes, kGroupFields, static_cast<uint16_t>(column));
+          const AttrList& from = slotOf ? slotOf->list : record.attributes;
+          const AttrItem* field = findItem(from, kGroupFields, static_cast<uint16_t>(column));
           operand = 0;
           if (field && field->length > 0 && TypeDataToCalcData(&operand, field->type, field->length, field->bytes) != 0)
             ENTRY_FAIL(ZEMTA_ERR_FILE_FORMAT);
@@ -262,6 +400,7 @@ Entry* openForCaller(Disk& disk, Entry& table, uint64_t id, bool holdOpen) {
     throw container::Failure{platform::kErrorSharingViolation, __LINE__};
   Entry* record = container::openRecordEntry(disk, table, id);
   try {
+    container::refreshLinks(disk, table, record);
     container::runColumnActions(table, *record, kEventOpen);
     container::holdOrLeave(disk, *record, holdOpen);
   } catch (...) {

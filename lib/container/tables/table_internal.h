@@ -82,6 +82,11 @@ bool isTable(const Entry* entry);
 // Runs the table's column actions of the events on an opened record: 1 or
 // 0 (the verdict); throws Failure.
 int32_t runColumnActions(Entry& table, Entry& record, uint16_t events);
+// Rebuilds the table's link slots from its column links and finds, for each,
+// the linked record whose key is the opened record's value (every slot
+// cleared without a record); throws Failure.
+void syncLinkSlots(Entry& table);
+void refreshLinks(Disk& disk, Entry& table, Entry* record);
 
 // --- columns and indexes (columns.cpp) -------------------------------------------
 const AttrItem* columnDefOf(const AttrList& table, uint16_t column);

@@ -746,6 +746,101 @@ TEST_F(TableTest, TableLinksAreFoundByColumnAndIndexNames) {
   EXPECT_TRUE(reports.last(ZEMTA_ERR_BAD_PARAMETER));
 }
 
+// A sales table linked to the items by code: opening a sale finds the item
+// through the items' code index, and a column action reads the item's price.
+TEST_F(TableTest, ActionsReadFieldsOfTheLinkedRecordFoundByKey) {
+  FileExHandle items = makeItems();
+  ASSERT_EQ(FileExInsColumn(items, 3, "Price", 4, 2, 0, 0, 0, -1), 0);
+  ASSERT_EQ(FileExFldWrite(items, nullptr, 0), 0);
+  for (auto [code, price] : {std::pair{7u, 300u}, std::pair{8u, 450u}}) {
+    FileExHandle record = FileExRecInsert(items, ~0u, ~0u, nullptr, 0, nullptr);
+    ASSERT_NE(record, nullptr);
+    setCode(record, code);
+    uint32_t key = FILEEX_FIELD_KEY(kFields, 3);
+    const auto bytes = u32(price);
+    ASSERT_EQ(FileExSetFld(record, &key, bytes.data(), 4, 2), 0);
+    ASSERT_EQ(FileExFldWrite(record, items, 0), 0);
+    ASSERT_EQ(FileExRelease(record, nullptr), 0);
+  }
+  const uint64_t itemsId = idOf(items);
+
+  FileExHandle sales = FileExCreate(disk_, "\\Sales", -1, nullptr, FILEEX_KIND_TABLE, 0, 0, "clerk");
+  ASSERT_NE(sales, nullptr);
+  open_.push_back(sales);
+  ASSERT_EQ(FileExInsColumn(sales, 1, "Code", 4, 2, 0, 0, 0, -1), 0);
+  ASSERT_EQ(FileExInsColumn(sales, 2, "Qty", 4, 2, 0, 0, 0, -1), 0);
+  ASSERT_EQ(FileExInsColumn(sales, 3, "Amount", 4, 2, 0, 0, 0, -1), 0);
+  // Column 3 links to the items' price through their code index (number 1),
+  // keyed by this table's column 1.
+  uint8_t link[16] = {};
+  link[2] = 1;
+  link[4] = 3;
+  link[6] = 1;
+  std::memcpy(link + 8, &itemsId, 8);
+  uint32_t key = FILEEX_FIELD_KEY(4, 3);
+  ASSERT_EQ(FileExSetFld(sales, &key, link, 16, 0x91F), 0);
+  // Amount = the item's price + the quantity.
+  auto actions = [&](uint64_t table) {
+    std::vector<uint8_t> list(8 + 2 * 16, 0);
+    list[0] = uint8_t(list.size());
+    list[4] = 1;
+    list[6] = 2;
+    uint8_t* first = list.data() + 8;
+    first[0] = 0x04;
+    first[1] = 0x80;
+    first[3] = 1;
+    first[6] = 3;
+    std::memcpy(first + 8, &table, 8);
+    uint8_t* second = list.data() + 24;
+    second[0] = 0x04;
+    second[1] = 0xC0;  // a field of the record itself, stored into the column
+    second[3] = 3;
+    second[6] = 2;
+    return list;
+  };
+  auto list = actions(itemsId);
+  key = FILEEX_FIELD_KEY(5, 3);
+  ASSERT_EQ(FileExSetFld(sales, &key, list.data(), int32_t(list.size()), 0xA1F), 0);
+  ASSERT_EQ(FileExFldWrite(sales, nullptr, 0), 0);
+
+  auto sell = [&](uint32_t code, uint32_t qty) {
+    FileExHandle record = FileExRecInsert(sales, ~0u, ~0u, nullptr, 0, nullptr);
+    ASSERT_NE(record, nullptr);
+    setCode(record, code);
+    uint32_t k = FILEEX_FIELD_KEY(kFields, 2);
+    const auto bytes = u32(qty);
+    ASSERT_EQ(FileExSetFld(record, &k, bytes.data(), 4, 2), 0);
+    ASSERT_EQ(FileExFldWrite(record, sales, 0), 0);
+    ASSERT_EQ(FileExRelease(record, nullptr), 0);
+  };
+  sell(7, 2);
+  sell(8, 1);
+  sell(8, 5);
+  sell(99, 4);  // no such item: the link finds nothing and the price reads as 0
+  auto amountOf = [&](uint64_t number) -> int64_t {
+    FileExHandle record = FileExRecOpen(sales, uint32_t(number), 0, 0, nullptr);
+    if (!record) return -1;
+    uint8_t amount[4] = {};
+    EXPECT_EQ(FileExGetFld(record, FILEEX_FIELD_KEY(kFields, 3), amount, 4, nullptr), 4);
+    EXPECT_EQ(FileExRelease(record, nullptr), 0);
+    return amount[0] | amount[1] << 8 | amount[2] << 16 | int64_t(amount[3]) << 24;
+  };
+  EXPECT_EQ(amountOf(1), 302);
+  EXPECT_EQ(amountOf(2), 451);
+  EXPECT_EQ(amountOf(3), 455);
+  EXPECT_EQ(amountOf(4), 4);
+  EXPECT_EQ(amountOf(1), 302) << "after the slot moved on to other items";
+
+  // An action naming a table the sales table has no link to fails the open.
+  list = actions(itemsId + 1000);
+  key = FILEEX_FIELD_KEY(5, 3);
+  ASSERT_EQ(FileExSetFld(sales, &key, list.data(), int32_t(list.size()), 0xA1F), 0);
+  ASSERT_EQ(FileExFldWrite(sales, nullptr, 0), 0);
+  container_test::Reports reports;
+  EXPECT_EQ(FileExRecOpen(sales, 1, 0, 0, nullptr), nullptr);
+  EXPECT_TRUE(reports.last(ZEMTA_ERR_BAD_PARAMETER));
+}
+
 // --- a randomized run against a model ----------------------------------------------
 
 // Every record's index keys agree with its fields, and every tree is sound.
