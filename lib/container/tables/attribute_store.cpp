@@ -154,6 +154,7 @@ void loadAttributes(Disk& disk, Entry& entry) {
     ENTRY_FAIL(ZEMTA_ERR_FILE_FORMAT);
   }
   entry.saved = entry.attributes;
+  if (isTable(&entry)) syncLinkSlots(entry);
 }
 
 // --- the change check ----------------------------------------------------------
@@ -432,6 +433,17 @@ int32_t writeEntry(Disk& disk, Entry& entry, Entry* table, bool noLog) {
   if (entry.deleting) return 0;
   storeList(entry);
   entry.saved = entry.attributes;
+  if (entryIsTable) {
+    // A table whose first link has no index shows the records of that table.
+    syncLinkSlots(entry);
+    const bool linked = !entry.linkSlots.empty() && entry.linkSlots[0].index == 0;
+    const uint32_t flags = entry.typeFlags();
+    const uint32_t wanted = linked ? (flags | kTypeLinked) : (flags & ~kTypeLinked);
+    if (wanted != flags) {
+      put_u32le(entry.record + kFieldTypeFlags, wanted);
+      entry.state |= kStateDirty;
+    }
+  }
   return 0;
 }
 

@@ -209,10 +209,54 @@ void searchSlot(Disk& disk, Entry& linked, LinkSlot& slot, const AttrItem& value
   releaseEntryObject(disk, found);
 }
 
+// The columns of a linked table, each copied from the current record of the
+// slot its column link names (the base record for slot 0) into slot 0's list,
+// from which the linked table's fields are read.
+void fillLinkedColumns(Entry& table, Entry& record) {
+  LinkSlot& base = table.linkSlots[0];
+  uint8_t scratch[kBlock] = {};
+  std::vector<uint16_t> order;
+  if (const AttrItem* found = findItem(table.saved, kGroupColumnOrder, 1))
+    for (uint16_t i = 0; i + 1 < found->length; i += 2) order.push_back(get_u16le(found->bytes + i));
+  AttrList filled;
+  for (uint16_t column : order) {
+    const AttrItem* link = findItem(table.saved, kGroupLinks, column);
+    if (!link || link->length < 16 || get_u64le(link->bytes + 8) == 0) continue;
+    const uint64_t tableId = get_u64le(link->bytes + 8);
+    const uint16_t word = get_u16le(link->bytes + 6);
+    const LinkSlot* slot = nullptr;
+    for (const LinkSlot& s : table.linkSlots)
+      if (s.tableId == tableId && s.index == word) slot = &s;
+    if (!slot) ENTRY_FAIL(ZEMTA_ERR_BAD_PARAMETER);
+    if (slot->currentId == 0) continue;
+    const AttrList& from = slot == &base ? record.saved : slot->list;
+    const AttrItem* value = findItem(from, kGroupFields, get_u16le(link->bytes + 4));
+    if (value && value->length > 0 &&
+        setItem(filled, scratch, kGroupFields, column, value->type, value->length, value->bytes) < 0)
+      ENTRY_FAIL(0);
+  }
+  base.list = std::move(filled);
+}
+
 }  // namespace
+
+bool isLinkedTable(const Entry& table) {
+  return (table.typeFlags() & kTypeLinked) && !table.linkSlots.empty() && table.linkSlots[0].index == 0;
+}
 
 void refreshLinks(Disk& disk, Entry& table, Entry* record) {
   syncLinkSlots(table);
+  const bool linkedTable = isLinkedTable(table);
+  if (linkedTable) {
+    // Slot 0 is the base table: it takes the opened record itself.
+    LinkSlot& base = table.linkSlots[0];
+    clearSlot(base);
+    if (record) {
+      base.currentId = record->id();
+      base.written = get_u64le(record->record + kFieldWritten);
+      record->ownerHandle = &table;
+    }
+  }
   Entry* linked = nullptr;
   bool borrowed = false;
   auto letGo = [&]() {
@@ -253,6 +297,7 @@ void refreshLinks(Disk& disk, Entry& table, Entry* record) {
     throw;
   }
   letGo();
+  if (linkedTable && record) fillLinkedColumns(table, *record);
 }
 
 // Column actions: per column an action list (item (5, column), 0xA1F):
@@ -282,6 +327,12 @@ int32_t runColumnActions(Entry& table, Entry& record, uint16_t events) {
   }
   if (lists.empty()) return 0;
   table.valueSlots.assign(slotCount, 0);
+  // A linked table's own fields are those of slot 0's list.
+  const bool linkedTable = isLinkedTable(table);
+  AttrList& ownFields = linkedTable ? table.linkSlots[0].list : record.attributes;
+  uint8_t* ownCounters = record.record;
+  uint8_t scratch[kBlock] = {};
+  if (linkedTable) ownCounters = scratch;
   std::vector<int64_t>& slots = table.valueSlots;
   int32_t verdict = (events & 0x3000) ? -1 : 0;
   int32_t base = 0;
@@ -307,18 +358,22 @@ int32_t runColumnActions(Entry& table, Entry& record, uint16_t events) {
         const uint64_t tableId = static_cast<uint64_t>(operand);
         // A field of a linked table comes from its slot's current record.
         const LinkSlot* slotOf = nullptr;
-        if (tableId != 0 && tableId != table.id()) {
+        bool own = tableId == 0 || tableId == table.id();
+        if (!own) {
           for (const LinkSlot& link : table.linkSlots)
-            if (link.index != 0 && link.tableId == tableId) {
+            if (link.tableId == tableId && (link.index != 0 || linkedTable)) {
               slotOf = &link;
               break;
             }
           if (!slotOf) ENTRY_FAIL(ZEMTA_ERR_BAD_PARAMETER);
         }
+        // The base table of a linked table: its fields are the opened record's.
+        const bool baseRecord = slotOf && linkedTable && slotOf == &table.linkSlots[0];
+        if (baseRecord && column == 0) ENTRY_FAIL(ZEMTA_ERR_FILE_FORMAT);
         if (column == 0) {
           operand = static_cast<int64_t>(slotOf ? slotOf->currentId : record.id());
         } else {
-          const AttrList& from = slotOf ? slotOf->list : record.attributes;
+          const AttrList& from = baseRecord ? record.attributes : slotOf ? slotOf->list : ownFields;
           const AttrItem* field = findItem(from, kGroupFields, static_cast<uint16_t>(column));
           operand = 0;
           if (field && field->length > 0 && TypeDataToCalcData(&operand, field->type, field->length, field->bytes) != 0)
@@ -350,7 +405,7 @@ int32_t runColumnActions(Entry& table, Entry& record, uint16_t events) {
           if (CalcDataToTypeData(type, width, value.data(), &slots[static_cast<size_t>(index)]) < 0)
             ENTRY_FAIL(ZEMTA_ERR_FILE_FORMAT);
         }
-        if (setItem(record.attributes, record.record, kGroupFields, list.column, type, width, value.data()) < 0)
+        if (setItem(ownFields, ownCounters, kGroupFields, list.column, type, width, value.data()) < 0)
           ENTRY_FAIL(0);
       }
       if (result != 0) {
@@ -394,11 +449,43 @@ void fillInfo(Entry* record, void* info) {
   if (info && record) FileExDescriptor(record, info, 8);
 }
 
+// Runs the body on the table that really holds the records: for a linked
+// table its base table (opened by the ID of link slot 0, or the handle that
+// has it open, under the linked table's owner name, and accessed), else the
+// table itself.
+template <typename Body>
+auto onDataTable(Disk& disk, Entry& table, Body&& body) {
+  if (!container::isLinkedTable(table)) return body(table);
+  const uint64_t baseId = table.linkSlots[0].tableId;
+  int32_t already = 0;
+  auto* base = static_cast<Entry*>(FileExCreateByID(&disk, static_cast<uint32_t>(baseId),
+                                                    static_cast<uint32_t>(baseId >> 32), table.ownerName.c_str(), &already));
+  if (!base) throw container::Failure{0, __LINE__};
+  bool began = false;
+  auto done = [&](bool failed) {
+    int32_t ended = 0;
+    if (began) container::endAccess(disk, base, &ended);
+    if (!already && FileExRelease(base, nullptr) != 0) ended = -1;
+    if (ended != 0 && !failed) throw container::Failure{0, __LINE__};
+  };
+  try {
+    if (!container::isTable(base)) throw container::Failure{ZEMTA_ERR_BAD_FILE_NAME, __LINE__};
+    began = container::beginAccess(disk, base, container::kImplicitMode);
+    auto result = body(*base);
+    done(false);
+    return result;
+  } catch (...) {
+    done(true);
+    throw;
+  }
+}
+
 // Opens a record by ID for the caller: refused while another handle has it.
-Entry* openForCaller(Disk& disk, Entry& table, uint64_t id, bool holdOpen) {
+// The record comes from the data table; links and actions are the table's.
+Entry* openForCaller(Disk& disk, Entry& table, Entry& data, uint64_t id, bool holdOpen) {
   if (container::openHandleWithId(disk, id, nullptr))
     throw container::Failure{platform::kErrorSharingViolation, __LINE__};
-  Entry* record = container::openRecordEntry(disk, table, id);
+  Entry* record = container::openRecordEntry(disk, data, id);
   try {
     container::refreshLinks(disk, table, record);
     container::runColumnActions(table, *record, kEventOpen);
@@ -452,7 +539,9 @@ ZEMTA_API FileExHandle FileExRecInsert(FileExHandle handle, uint32_t numberLow, 
   if (!tableOf(handle, &target)) return nullptr;
   Entry* made = nullptr;
   if (container::withAccess(*target.disk, target.entry, [&]() -> int32_t {
-        made = container::insertRecord(*target.disk, *target.entry, join(numberLow, numberHigh), description, holdOpen != 0);
+        made = onDataTable(*target.disk, *target.entry, [&](Entry& data) {
+          return container::insertRecord(*target.disk, data, join(numberLow, numberHigh), description, holdOpen != 0);
+        });
         return 0;
       }) != 0)
     return nullptr;
@@ -495,11 +584,12 @@ ZEMTA_API FileExHandle FileExRecOpen(FileExHandle handle, uint32_t numberLow, ui
   const uint64_t number = join(numberLow, numberHigh);
   Entry* made = nullptr;
   if (container::withAccess(*target.disk, target.entry, [&]() -> int32_t {
-        if (number == 0 || number > container::countOf(*target.entry))
-          throw container::Failure{ZEMTA_ERR_BAD_PARAMETER, __LINE__};
-        const uint64_t id = container::recordIdAt(*target.entry, number);
-        if (id == 0) throw container::Failure{ZEMTA_ERR_BAD_PARAMETER, __LINE__};
-        made = openForCaller(*target.disk, *target.entry, id, holdOpen != 0);
+        made = onDataTable(*target.disk, *target.entry, [&](Entry& data) {
+          if (number == 0 || number > container::countOf(data)) throw container::Failure{ZEMTA_ERR_BAD_PARAMETER, __LINE__};
+          const uint64_t id = container::recordIdAt(data, number);
+          if (id == 0) throw container::Failure{ZEMTA_ERR_BAD_PARAMETER, __LINE__};
+          return openForCaller(*target.disk, *target.entry, data, id, holdOpen != 0);
+        });
         return 0;
       }) != 0)
     return nullptr;
@@ -513,9 +603,10 @@ ZEMTA_API FileExHandle FileExRecOpenByID(FileExHandle handle, uint32_t idLow, ui
   const uint64_t id = join(idLow, idHigh);
   Entry* made = nullptr;
   if (container::withAccess(*target.disk, target.entry, [&]() -> int32_t {
-        if (id == 0 || container::recordNumberOf(*target.entry, id) == 0)
-          throw container::Failure{ZEMTA_ERR_BAD_PARAMETER, __LINE__};
-        made = openForCaller(*target.disk, *target.entry, id, holdOpen != 0);
+        made = onDataTable(*target.disk, *target.entry, [&](Entry& data) {
+          if (id == 0 || container::recordNumberOf(data, id) == 0) throw container::Failure{ZEMTA_ERR_BAD_PARAMETER, __LINE__};
+          return openForCaller(*target.disk, *target.entry, data, id, holdOpen != 0);
+        });
         return 0;
       }) != 0)
     return nullptr;
@@ -528,8 +619,10 @@ ZEMTA_API int32_t FileExRecDelete(FileExHandle handle, uint32_t numberLow, uint3
   if (!tableOf(handle, &target)) return -1;
   const uint64_t number = join(numberLow, numberHigh);
   return container::withAccess(*target.disk, target.entry, [&]() -> int32_t {
-    if (number == 0 || number > container::countOf(*target.entry)) throw container::Failure{ZEMTA_ERR_BAD_PARAMETER, __LINE__};
-    return deleteRecord(*target.disk, *target.entry, number, 0);
+    return onDataTable(*target.disk, *target.entry, [&](Entry& data) {
+      if (number == 0 || number > container::countOf(data)) throw container::Failure{ZEMTA_ERR_BAD_PARAMETER, __LINE__};
+      return deleteRecord(*target.disk, data, number, 0);
+    });
   });
 }
 
@@ -538,15 +631,24 @@ ZEMTA_API int32_t FileExRecDelByID(FileExHandle handle, uint32_t idLow, uint32_t
   if (!tableOf(handle, &target)) return -1;
   const uint64_t id = join(idLow, idHigh);
   return container::withAccess(*target.disk, target.entry, [&]() -> int32_t {
-    if (id == 0 || container::recordNumberOf(*target.entry, id) == 0)
-      throw container::Failure{ZEMTA_ERR_BAD_PARAMETER, __LINE__};
-    return deleteRecord(*target.disk, *target.entry, 0, id);
+    return onDataTable(*target.disk, *target.entry, [&](Entry& data) {
+      if (id == 0 || container::recordNumberOf(data, id) == 0) throw container::Failure{ZEMTA_ERR_BAD_PARAMETER, __LINE__};
+      return deleteRecord(*target.disk, data, 0, id);
+    });
   });
 }
 
 ZEMTA_API int32_t FileExGetRecCount(FileExHandle handle, uint64_t* count) {
   Target target;
   if (!tableOf(handle, &target)) return -1;
-  if (count) *count = container::countOf(*target.entry);
-  return 0;
+  if (!count) return 0;
+  if (!container::isLinkedTable(*target.entry)) {
+    *count = container::countOf(*target.entry);
+    return 0;
+  }
+  // A linked table counts the records of its base table.
+  return container::withAccess(*target.disk, target.entry, [&]() -> int32_t {
+    *count = onDataTable(*target.disk, *target.entry, [](Entry& data) { return container::countOf(data); });
+    return 0;
+  });
 }

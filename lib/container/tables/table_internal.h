@@ -87,6 +87,8 @@ int32_t runColumnActions(Entry& table, Entry& record, uint16_t events);
 // cleared without a record); throws Failure.
 void syncLinkSlots(Entry& table);
 void refreshLinks(Disk& disk, Entry& table, Entry* record);
+// A table that shows the records of the base table of its first link slot.
+bool isLinkedTable(const Entry& table);
 
 // --- columns and indexes (columns.cpp) -------------------------------------------
 const AttrItem* columnDefOf(const AttrList& table, uint16_t column);

@@ -841,6 +841,79 @@ TEST_F(TableTest, ActionsReadFieldsOfTheLinkedRecordFoundByKey) {
   EXPECT_TRUE(reports.last(ZEMTA_ERR_BAD_PARAMETER));
 }
 
+// A linked table shows the records of its base table (the link without an
+// index) and adds columns from other tables found by key.
+TEST_F(TableTest, ALinkedTableShowsItsBaseRecordsWithColumnsOfOtherTables) {
+  FileExHandle items = makeItems();
+  insert(items, ~0ull, 7, "tea");
+  insert(items, ~0ull, 8, "rice");
+  FileExHandle sales = makeItems("\\Sales", false);  // code and quantity-as-name
+  insert(sales, ~0ull, 8, "s1");
+  insert(sales, ~0ull, 7, "s2");
+  insert(sales, ~0ull, 9, "s3");
+
+  FileExHandle view = FileExCreate(disk_, "\\SaleView", -1, nullptr, FILEEX_KIND_TABLE, 0, 0, "clerk");
+  ASSERT_NE(view, nullptr);
+  open_.push_back(view);
+  ASSERT_EQ(FileExInsColumn(view, 1, "Code", 4, 2, 0, 0, 0, -1), 0);
+  ASSERT_EQ(FileExInsColumn(view, 2, "Item", 8, 0, 0, 0, 0, -1), 0);
+  auto setLink = [&](uint16_t column, uint16_t keyColumn, uint16_t linkedColumn, uint16_t index, uint64_t table) {
+    uint8_t link[16] = {};
+    link[2] = uint8_t(keyColumn);
+    link[4] = uint8_t(linkedColumn);
+    link[6] = uint8_t(index);
+    std::memcpy(link + 8, &table, 8);
+    uint32_t key = FILEEX_FIELD_KEY(4, column);
+    ASSERT_EQ(FileExSetFld(view, &key, link, 16, 0x91F), 0);
+  };
+  setLink(1, 0, 1, 0, idOf(sales));  // the sale's code
+  setLink(2, 1, 2, 1, idOf(items));  // the item's name, by the sale's code
+  ASSERT_EQ(FileExFldWrite(view, nullptr, 0), 0);
+  EXPECT_TRUE(static_cast<Entry*>(view)->typeFlags() & zemta::container::kTypeLinked);
+  // The view opens the other tables itself when no handle has them.
+  const uint64_t salesId = idOf(sales);
+  for (FileExHandle h : {items, sales}) {
+    EXPECT_EQ(FileExRelease(h, nullptr), 0);
+    open_.erase(std::find(open_.begin(), open_.end(), h));
+  }
+
+  EXPECT_EQ(countOf(view), 3u);
+  struct Row {
+    uint64_t number;
+    uint32_t code;
+    const char* item;
+  };
+  for (const Row& row : {Row{1, 8, "rice"}, Row{2, 7, "tea"}, Row{3, 9, ""}, Row{1, 8, "rice"}}) {
+    FileExHandle record = FileExRecOpen(view, uint32_t(row.number), 0, 0, nullptr);
+    ASSERT_NE(record, nullptr) << row.number;
+    EXPECT_EQ(codeOf(record), row.code) << row.number;
+    char name[9] = {};
+    const int32_t length = FileExGetFld(record, FILEEX_FIELD_KEY(kFields, 2), name, 8, nullptr);
+    EXPECT_EQ(length, *row.item ? 8 : 0) << row.number;
+    EXPECT_STREQ(name, row.item) << row.number;
+    EXPECT_EQ(FileExRelease(record, nullptr), 0);
+  }
+  {
+    container_test::Reports reports;
+    EXPECT_EQ(FileExRecOpen(view, 4, 0, 0, nullptr), nullptr);
+    EXPECT_TRUE(reports.last(ZEMTA_ERR_BAD_PARAMETER));
+  }
+  // Records inserted and deleted through the view are the base table's.
+  FileExHandle added = FileExRecInsert(view, 1, 0, nullptr, 0, nullptr);
+  ASSERT_NE(added, nullptr);
+  EXPECT_EQ(FileExRelease(added, nullptr), 0);
+  EXPECT_EQ(countOf(view), 4u);
+  EXPECT_EQ(FileExRecDelete(view, 1, 0), 0);
+  sales = FileExCreateByID(disk_, uint32_t(salesId), uint32_t(salesId >> 32), "clerk", nullptr);
+  ASSERT_NE(sales, nullptr);
+  open_.push_back(sales);
+  EXPECT_EQ(countOf(sales), 3u);
+  FileExHandle record = FileExRecOpen(sales, 1, 0, 0, nullptr);
+  ASSERT_NE(record, nullptr);
+  EXPECT_EQ(codeOf(record), 8u) << "the base table's own record reads its own fields";
+  EXPECT_EQ(FileExRelease(record, nullptr), 0);
+}
+
 // --- a randomized run against a model ----------------------------------------------
 
 // Every record's index keys agree with its fields, and every tree is sound.
