@@ -310,6 +310,50 @@ struct SearchOf {
 
 }  // namespace
 
+namespace {
+
+// Where a cursor column's value comes from: a field of the searched record,
+// or, through a table link (or a column link's chain) naming another table,
+// the field of the record that the searched table's link to it has found.
+struct RowSource {
+  uint16_t column = 0;
+  uint16_t field = 0;
+  uint16_t index = 0;
+  uint64_t table = 0;
+  std::vector<std::pair<uint64_t, uint16_t>> chain;  // (table ID, index number)
+};
+
+// The value of the row's column; false when the record has none. The record
+// was opened through the searched table, so its links are refreshed and its
+// calculated columns evaluated by that table's column actions.
+bool rowValue(const Entry& searched, Entry* record, const RowSource& source, std::vector<uint8_t>* value, uint16_t* type) {
+  const container::LinkSlot* slot = nullptr;
+  auto findSlot = [&](uint64_t table, uint16_t index) {
+    for (const container::LinkSlot& s : searched.linkSlots)
+      if (s.tableId == table && (index == 0 || s.index == index) && s.index != 0) return &s;
+    return static_cast<const container::LinkSlot*>(nullptr);
+  };
+  const bool own = source.table == 0 || source.table == searched.id() ||
+                   (container::isLinkedTable(searched) && source.table == searched.linkSlots[0].tableId);
+  if (!own) {
+    slot = findSlot(source.table, source.index);
+    for (size_t i = source.chain.size(); !slot && i-- > 0;) slot = findSlot(source.chain[i].first, source.chain[i].second);
+    if (!slot || slot->currentId == 0) return false;
+    const AttrItem* item = container::findItem(slot->list, container::kGroupFields, source.field);
+    if (!item || item->length == 0) return false;
+    value->assign(item->bytes, item->bytes + item->length);
+    *type = item->type;
+    return true;
+  }
+  // The record's own field, as a caller reads it (a linked table's from its slot).
+  const int32_t length = FileExGetFld(record, FILEEX_FIELD_KEY(container::kGroupFields, source.field), nullptr, 0, type);
+  if (length <= 0) return false;
+  value->resize(static_cast<size_t>(length));
+  return FileExGetFld(record, FILEEX_FIELD_KEY(container::kGroupFields, source.field), value->data(), length, type) == length;
+}
+
+}  // namespace
+
 ZEMTA_API FileExHandle CsrCreate(FileExDiskHandle disk, const char* name, int32_t nameLength, FileExDiskHandle sourceDisk,
                                  int32_t columnCount, const void* columns, const void* links, const void* columnLinks,
                                  const uint16_t* numbers, FileExHandle search, uint32_t extraA, uint32_t extraB) {
@@ -353,7 +397,7 @@ ZEMTA_API FileExHandle CsrCreate(FileExDiskHandle disk, const char* name, int32_
   const auto* columnLinkBytes = static_cast<const uint8_t*>(columnLinks);
   int32_t result = 0;
   std::vector<uint16_t> order;
-  std::vector<std::pair<uint16_t, uint16_t>> sources;  // (cursor column, source column)
+  std::vector<RowSource> sources;
   for (int32_t i = 0; i < columnCount && result == 0; ++i) {
     const uint8_t* column = columnBytes + static_cast<size_t>(i) * kColumnSize;
     const uint8_t* link = linkBytes + static_cast<size_t>(i) * kLinkSize;
@@ -382,8 +426,17 @@ ZEMTA_API FileExHandle CsrCreate(FileExDiskHandle disk, const char* name, int32_
       }
     }
     // A row takes the source's field named by the link, or the same column.
-    const uint16_t source = get_u16le(link + 4) != 0 ? get_u16le(link + 4) : number;
-    sources.emplace_back(number, source);
+    RowSource source;
+    source.column = number;
+    source.field = get_u16le(link + 4) != 0 ? get_u16le(link + 4) : number;
+    source.index = get_u16le(link + 6);
+    source.table = zemta::container::get_u64le(link + 8);
+    if (columnLink && columnLinkLength > 2)
+      for (uint16_t l = 0; l < get_u16le(columnLink + 6); ++l) {
+        const uint8_t* chained = columnLink + 8 + kLinkSize * l;
+        source.chain.emplace_back(zemta::container::get_u64le(chained + 8), get_u16le(chained + 6));
+      }
+    sources.push_back(std::move(source));
   }
   if (result == 0) {
     std::vector<uint8_t> bytes(order.size() * 2);
@@ -405,13 +458,12 @@ ZEMTA_API FileExHandle CsrCreate(FileExDiskHandle disk, const char* name, int32_
         FileExRelease(record, nullptr);
         break;
       }
-      auto* from = static_cast<Entry*>(record);
-      for (const auto& [number, source] : sources) {
-        const AttrItem* value = container::findItem(from->attributes, container::kGroupFields, source);
-        if (!value) continue;
-        uint32_t key = container::kGroupFields | (static_cast<uint32_t>(number) << 16);
-        std::vector<uint8_t> copy(value->bytes, value->bytes + value->length);
-        if (FileExSetFld(row, &key, copy.data(), static_cast<int32_t>(copy.size()), value->type) != 0) result = -1;
+      for (const RowSource& source : sources) {
+        std::vector<uint8_t> copy;
+        uint16_t type = 0;
+        if (!rowValue(*set->table, static_cast<Entry*>(record), source, &copy, &type)) continue;
+        uint32_t key = container::kGroupFields | (static_cast<uint32_t>(source.column) << 16);
+        if (FileExSetFld(row, &key, copy.data(), static_cast<int32_t>(copy.size()), type) != 0) result = -1;
       }
       if (result == 0 && FileExFldWrite(row, table, 1) != 0) result = -1;
       FileExRelease(row, nullptr);

@@ -801,6 +801,9 @@ TEST_F(TableTest, ActionsReadFieldsOfTheLinkedRecordFoundByKey) {
   auto list = actions(itemsId);
   key = FILEEX_FIELD_KEY(5, 3);
   ASSERT_EQ(FileExSetFld(sales, &key, list.data(), int32_t(list.size()), 0xA1F), 0);
+  const auto byCode = indexDef("ByCode", {1});
+  key = FILEEX_FIELD_KEY(3, 1);
+  ASSERT_EQ(FileExSetFld(sales, &key, byCode.data(), int32_t(byCode.size()), 0x61F), 0);
   ASSERT_EQ(FileExFldWrite(sales, nullptr, 0), 0);
 
   auto sell = [&](uint32_t code, uint32_t qty) {
@@ -830,6 +833,46 @@ TEST_F(TableTest, ActionsReadFieldsOfTheLinkedRecordFoundByKey) {
   EXPECT_EQ(amountOf(3), 455);
   EXPECT_EQ(amountOf(4), 4);
   EXPECT_EQ(amountOf(1), 302) << "after the slot moved on to other items";
+
+  // A cursor over the sales takes the sale's code, the item's price through
+  // the link and the calculated amount.
+  {
+    const uint16_t code[] = {1};
+    const auto from = u32(0), to = u32(1000);
+    FileExHandle set = FileExRecSear(sales, 1, code, from.data(), to.data(), nullptr);
+    ASSERT_NE(set, nullptr);
+    uint8_t columns[3 * 270] = {}, links[3 * 16] = {};
+    ASSERT_EQ(CsrSetCol(columns, "Code", nullptr, 4, 2, 0, 0, 0), 0);
+    ASSERT_EQ(CsrSetCol(columns + 270, "Price", nullptr, 4, 2, 0, 0, 0), 0);
+    ASSERT_EQ(CsrSetCol(columns + 540, "Amount", nullptr, 4, 2, 0, 0, 0), 0);
+    const uint64_t salesId = idOf(sales);
+    ASSERT_EQ(CsrSetTblLink(links, 0, 1, 0, uint32_t(salesId), uint32_t(salesId >> 32)), 0);
+    ASSERT_EQ(CsrSetTblLink(links + 16, 0, 3, 1, uint32_t(itemsId), uint32_t(itemsId >> 32)), 0);
+    ASSERT_EQ(CsrSetTblLink(links + 32, 0, 3, 0, 0, 0), 0);
+    FileExHandle cursor = CsrCreate(disk_, "\\SaleRows", -1, disk_, 3, columns, links, nullptr, nullptr, set, 1, 1);
+    ASSERT_NE(cursor, nullptr);
+    struct Row {
+      int64_t code, price, amount;
+    };
+    const Row expected[] = {{7, 300, 302}, {8, 450, 451}, {8, 450, 455}, {99, -1, 4}};
+    ASSERT_EQ(countOf(cursor), 4u);
+    for (uint32_t n = 1; n <= 4; ++n) {
+      FileExHandle row = FileExRecOpen(cursor, n, 0, 0, nullptr);
+      ASSERT_NE(row, nullptr);
+      int64_t got[3] = {};
+      for (uint16_t c = 1; c <= 3; ++c) {
+        uint8_t bytes[4] = {};
+        const int32_t length = FileExGetFld(row, FILEEX_FIELD_KEY(kFields, c), bytes, 4, nullptr);
+        got[c - 1] = length == 4 ? int64_t(bytes[0] | bytes[1] << 8 | bytes[2] << 16 | uint32_t(bytes[3]) << 24) : -1;
+      }
+      EXPECT_EQ(got[0], expected[n - 1].code) << n;
+      EXPECT_EQ(got[1], expected[n - 1].price) << n;
+      EXPECT_EQ(got[2], expected[n - 1].amount) << n;
+      EXPECT_EQ(FileExRelease(row, nullptr), 0);
+    }
+    EXPECT_EQ(CsrDelete(cursor), 0);
+    EXPECT_EQ(FileExIdxRemove(set), 0);
+  }
 
   // An action naming a table the sales table has no link to fails the open.
   list = actions(itemsId + 1000);
