@@ -686,6 +686,60 @@ TEST_F(TableTest, JoinThroughAReferencingIndex) {
   EXPECT_EQ(FileExIdxRemove(allSales), 0);
 }
 
+// Result sets kept on a scratch disk: every operation that makes or replaces
+// a set puts it on the disk of the set's owner, and the table's disk gets
+// nothing.
+TEST_F(TableTest, ResultSetsLiveOnTheOwnersDisk) {
+  FileExHandle items = makeItems();
+  FileExHandle sales = makeItems("\\Sales");
+  for (uint32_t code : {30u, 10u, 20u, 40u, 20u}) insert(items, ~0ull, code, "n");
+  for (uint32_t code : {20u, 40u}) insert(sales, ~0ull, code, "s");
+  FileExDiskHandle scratch = FileExDiskCreate((folder_ / "scratch.ifs").c_str(), "scratch", nullptr, 0);
+  ASSERT_NE(scratch, nullptr);
+  FileExHandle folder = FileExCreate(scratch, "\\Work", -1, nullptr, FILEEX_KIND_DIRECTORY, 0, 0, "clerk");
+  ASSERT_NE(folder, nullptr);
+  const uint16_t code[] = {1};
+  auto search = [&](FileExHandle table, uint32_t from, uint32_t to, FileExHandle owner) {
+    const auto f = u32(from), t = u32(to);
+    FileExHandle set = FileExRecSear(table, 1, code, f.data(), t.data(), owner);
+    EXPECT_NE(set, nullptr);
+    return set;
+  };
+  auto diskOf = [](FileExHandle set) { return static_cast<Entry*>(set)->diskSlot; };
+  const size_t scratchSlot = diskOf(folder);
+  FileExHandle up = search(items, 15, 30, folder);   // under a folder of the scratch disk
+  FileExHandle low = search(items, 0, 20, scratch);  // in the scratch disk's root
+  for (FileExHandle set : {up, low}) EXPECT_EQ(diskOf(set), scratchSlot);
+  EXPECT_EQ(numbers(items, up), (std::vector<uint64_t>{3, 5, 1}));
+
+  const auto f = u32(35), t = u32(45);
+  ASSERT_EQ(FileExRecOrSear(items, 1, code, f.data(), t.data(), up), 0);
+  const auto f2 = u32(20), t2 = u32(35);
+  ASSERT_EQ(FileExRecAndSear(items, 1, code, f2.data(), t2.data(), up), 0);
+  EXPECT_EQ(numbers(items, up), (std::vector<uint64_t>{3, 5, 1}));
+  ASSERT_EQ(FileExRecCombine(low, up, 1), 0);
+  EXPECT_EQ(numbers(items, low), (std::vector<uint64_t>{3, 5}));
+  ASSERT_EQ(FileExRecOrder(items, 1, code, 0, up), 0);
+  EXPECT_EQ(numbers(items, up).front(), 1u) << "the code 30 first, descending";
+  EXPECT_EQ(numbers(items, up).size(), 3u);
+  FileExHandle allSales = search(sales, 0, 100, folder);
+  FileExHandle joined = FileExRecRefSearByIdx(items, sales, 1, code, code, allSales);
+  ASSERT_NE(joined, nullptr);
+  EXPECT_EQ(diskOf(joined), scratchSlot);
+  std::vector<uint64_t> got = numbers(items, joined);
+  std::sort(got.begin(), got.end());
+  EXPECT_EQ(got, (std::vector<uint64_t>{3, 4, 5}));
+  uint64_t position = 0;
+  FileExHandle record = FileExFetchNext(items, up, &position);
+  ASSERT_NE(record, nullptr);
+  EXPECT_EQ(codeOf(record), 30u);
+  EXPECT_EQ(FileExRelease(record, nullptr), 0);
+  for (FileExHandle set : {up, low, allSales, joined}) EXPECT_EQ(FileExIdxRemove(set), 0);
+
+  EXPECT_EQ(FileExRelease(folder, nullptr), 0);
+  EXPECT_EQ(FileExDiskRelease(scratch), 0);
+}
+
 // --- cursor tables ------------------------------------------------------------------
 
 TEST_F(TableTest, CursorTablesCopyAStructureAndTheRowsOfASearch) {
