@@ -474,7 +474,7 @@ bool itemText(const Entry& entry, uint16_t group, uint16_t item, uint32_t format
               bool forCsv = false) {
   *present = false;
   text->clear();
-  const AttrItem* found = container::findItem(entry.attributes, group, item);
+  const AttrItem* found = container::findItem(container::readListOf(entry, group), group, item);
   if (!found || found->length == 0) return true;
   const uint32_t flags = entry.typeFlags();
   if (flags & container::kTypeTable) {

@@ -125,13 +125,8 @@ ZEMTA_API int32_t FileExGetFld(FileExHandle handle, uint32_t key, void* buffer, 
   Target target;
   if (!dataEntryOf(handle, &target, false)) return -1;
   if (type) *type = 0xFFFF;
-  // A record opened through a linked table has its fields in the table's slot 0.
-  const container::AttrList* list = &target.entry->attributes;
-  const Entry* owner = target.entry->ownerHandle;
-  if (static_cast<uint16_t>(key) == container::kGroupFields && (target.entry->typeFlags() & container::kTypeRecord) &&
-      owner && container::isLinkedTable(*owner) && owner->linkSlots[0].currentId == target.entry->id())
-    list = &owner->linkSlots[0].list;
-  const AttrItem* item = container::findItem(*list, static_cast<uint16_t>(key), static_cast<uint16_t>(key >> 16));
+  const AttrItem* item = container::findItem(container::readListOf(*target.entry, static_cast<uint16_t>(key)),
+                                             static_cast<uint16_t>(key), static_cast<uint16_t>(key >> 16));
   if (!item) return 0;
   if (buffer && size > 0) std::memcpy(buffer, item->bytes, std::min<int32_t>(size, item->length));
   if (type) *type = item->type;

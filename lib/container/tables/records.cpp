@@ -244,6 +244,14 @@ bool isLinkedTable(const Entry& table) {
   return (table.typeFlags() & kTypeLinked) && !table.linkSlots.empty() && table.linkSlots[0].index == 0;
 }
 
+const AttrList& readListOf(const Entry& entry, uint16_t group) {
+  const Entry* owner = entry.ownerHandle;
+  if (group == kGroupFields && (entry.typeFlags() & kTypeRecord) && owner && isLiveEntry(owner) &&
+      isLinkedTable(*owner) && owner->linkSlots[0].currentId == entry.id())
+    return owner->linkSlots[0].list;
+  return entry.attributes;
+}
+
 void refreshLinks(Disk& disk, Entry& table, Entry* record) {
   syncLinkSlots(table);
   const bool linkedTable = isLinkedTable(table);

@@ -89,6 +89,9 @@ void syncLinkSlots(Entry& table);
 void refreshLinks(Disk& disk, Entry& table, Entry* record);
 // A table that shows the records of the base table of its first link slot.
 bool isLinkedTable(const Entry& table);
+// The list a caller reads the group from: for the fields of a record opened
+// through a linked table, that table's slot 0; else the entry's working list.
+const AttrList& readListOf(const Entry& entry, uint16_t group);
 
 // --- columns and indexes (columns.cpp) -------------------------------------------
 const AttrItem* columnDefOf(const AttrList& table, uint16_t column);

@@ -988,6 +988,12 @@ TEST_F(TableTest, ALinkedTableShowsItsBaseRecordsWithColumnsOfOtherTables) {
     const int32_t length = FileExGetFld(record, FILEEX_FIELD_KEY(kFields, 2), name, 8, nullptr);
     EXPECT_EQ(length, *row.item ? 8 : 0) << row.number;
     EXPECT_STREQ(name, row.item) << row.number;
+    if (row.number == 2) {
+      char csv[32] = {};
+      const uint16_t both[] = {1, 2};
+      EXPECT_GT(FileExGetFldCsv(record, kFields, 2, both, csv, sizeof csv), 0);
+      EXPECT_STREQ(csv, "7,tea");
+    }
     EXPECT_EQ(FileExRelease(record, nullptr), 0);
   }
   {
