@@ -116,6 +116,17 @@ ZEMTA_API int32_t CsrSetTblLink(void* link, uint16_t kind, uint16_t field, uint1
 
 namespace {
 
+// Whether a stored name (at most 128 bytes) equals the text, ASCII case ignored.
+bool sameNameIgnoringCase(const uint8_t* stored, const char* text) {
+  for (size_t i = 0; i < 128; ++i) {
+    const auto a = static_cast<unsigned char>(stored[i]), b = static_cast<unsigned char>(text[i]);
+    const auto lower = [](unsigned char c) { return c >= 'A' && c <= 'Z' ? static_cast<unsigned char>(c + 32) : c; };
+    if (lower(a) != lower(b)) return false;
+    if (a == 0) return true;
+  }
+  return text[128] == 0;
+}
+
 // The number of the table's column whose name is the given one (case
 // ignored); reported and 0 when there is none.
 uint16_t columnByName(Entry& table, const char* name) {
@@ -124,29 +135,44 @@ uint16_t columnByName(Entry& table, const char* name) {
       ZEMTA_REPORT(ZEMTA_ERR_FILE_FORMAT);
       return 0;
     }
-    if (def.length > container::kColumnDefName &&
-        strncasecmp(reinterpret_cast<const char*>(def.bytes + container::kColumnDefName), name, 128) == 0)
+    if (def.length >= container::kColumnDefName + 128 && sameNameIgnoringCase(def.bytes + container::kColumnDefName, name))
       return def.item;
   }
   ZEMTA_REPORT(ZEMTA_ERR_BAD_PARAMETER);
   return 0;
 }
 
-// Opens an existing table of the disk by path; null after a report.
-Entry* openTable(FileExDiskHandle disk, const char* path, int32_t length) {
+// Opens an existing table of the disk by path, or borrows the handle that
+// has it open already; null after a report.
+Entry* openTable(FileExDiskHandle disk, const char* path, int32_t length, bool* borrowed) {
+  *borrowed = false;
   if (!path) {
     ZEMTA_REPORT(ZEMTA_ERR_BAD_FILE_NAME);
     return nullptr;
   }
-  auto* table = static_cast<Entry*>(FileExCreate(disk, path, length, nullptr, 0, 0, 0, nullptr));
+  uint8_t info[FILEEX_ENTRY_INFO_SIZE] = {};
+  const int32_t exists = FileExIsExist(disk, path, length, info);
+  if (exists < 0) return nullptr;
+  if (exists == 0 || !(get_u32le(info + 328) & container::kTypeTable)) {
+    ZEMTA_REPORT(ZEMTA_ERR_BAD_FILE_NAME);
+    return nullptr;
+  }
+  const uint64_t id = zemta::container::get_u64le(info + 336);
+  int32_t already = 0;
+  auto* table = static_cast<Entry*>(FileExCreateByID(disk, static_cast<uint32_t>(id), static_cast<uint32_t>(id >> 32),
+                                                     nullptr, &already));
   if (!table) return nullptr;
+  *borrowed = already != 0;
   if (!container::isTable(table)) {
-    FileExRelease(table, nullptr);
+    if (!*borrowed) FileExRelease(table, nullptr);
     ZEMTA_REPORT(ZEMTA_ERR_BAD_FILE_NAME);
     return nullptr;
   }
   return table;
 }
+
+// Releases a table that openTable opened.
+int32_t closeTable(Entry* table, bool borrowed) { return borrowed ? 0 : FileExRelease(table, nullptr); }
 
 }  // namespace
 
@@ -160,7 +186,8 @@ ZEMTA_API int32_t CsrSetTblLinkByName(void* link, FileExDiskHandle disk, const c
     ZEMTA_REPORT(ZEMTA_ERR_BAD_PARAMETER);
     return -1;
   }
-  Entry* table = openTable(disk, tablePath, -1);
+  bool borrowed = false;
+  Entry* table = openTable(disk, tablePath, -1, &borrowed);
   if (!table) return -1;
   int32_t result = 0;
   const uint16_t field = columnByName(*table, fieldName);
@@ -168,8 +195,7 @@ ZEMTA_API int32_t CsrSetTblLinkByName(void* link, FileExDiskHandle disk, const c
   if (field == 0) result = -1;
   if (result == 0 && indexName) {
     for (const AttrItem& def : container::itemsOf(table->attributes, container::kGroupIndexes))
-      if (def.length > container::kIndexDefName &&
-          strncasecmp(reinterpret_cast<const char*>(def.bytes + container::kIndexDefName), indexName, 128) == 0) {
+      if (def.length >= container::kIndexDefName + 128 && sameNameIgnoringCase(def.bytes + container::kIndexDefName, indexName)) {
         index = def.item;
         break;
       }
@@ -187,7 +213,7 @@ ZEMTA_API int32_t CsrSetTblLinkByName(void* link, FileExDiskHandle disk, const c
     const uint64_t id = table->id();
     CsrSetTblLink(link, 0, field, index, static_cast<uint32_t>(id), static_cast<uint32_t>(id >> 32));
   }
-  if (FileExRelease(table, nullptr) != 0) result = -1;
+  if (closeTable(table, borrowed) != 0) result = -1;
   return result;
 }
 
@@ -203,10 +229,11 @@ ZEMTA_API int32_t CsrSetColFldByName(int32_t count, uint16_t** fields, FileExDis
     ZEMTA_REPORT(ZEMTA_ERR_BAD_PARAMETER);
     return -1;
   }
-  Entry* table = openTable(disk, tablePath, -1);
+  bool borrowed = false;
+  Entry* table = openTable(disk, tablePath, -1, &borrowed);
   if (!table) return -1;
   const uint16_t field = columnByName(*table, fieldName);
-  FileExRelease(table, nullptr);
+  closeTable(table, borrowed);
   if (field == 0) return -1;
   void* buffer = *fields;
   if (!grow(&buffer, static_cast<size_t>(count) * 2, static_cast<size_t>(count + 1) * 2)) return -1;
@@ -283,6 +310,50 @@ struct SearchOf {
 
 }  // namespace
 
+namespace {
+
+// Where a cursor column's value comes from: a field of the searched record,
+// or, through a table link (or a column link's chain) naming another table,
+// the field of the record that the searched table's link to it has found.
+struct RowSource {
+  uint16_t column = 0;
+  uint16_t field = 0;
+  uint16_t index = 0;
+  uint64_t table = 0;
+  std::vector<std::pair<uint64_t, uint16_t>> chain;  // (table ID, index number)
+};
+
+// The value of the row's column; false when the record has none. The record
+// was opened through the searched table, so its links are refreshed and its
+// calculated columns evaluated by that table's column actions.
+bool rowValue(const Entry& searched, Entry* record, const RowSource& source, std::vector<uint8_t>* value, uint16_t* type) {
+  const container::LinkSlot* slot = nullptr;
+  auto findSlot = [&](uint64_t table, uint16_t index) {
+    for (const container::LinkSlot& s : searched.linkSlots)
+      if (s.tableId == table && (index == 0 || s.index == index) && s.index != 0) return &s;
+    return static_cast<const container::LinkSlot*>(nullptr);
+  };
+  const bool own = source.table == 0 || source.table == searched.id() ||
+                   (container::isLinkedTable(searched) && source.table == searched.linkSlots[0].tableId);
+  if (!own) {
+    slot = findSlot(source.table, source.index);
+    for (size_t i = source.chain.size(); !slot && i-- > 0;) slot = findSlot(source.chain[i].first, source.chain[i].second);
+    if (!slot || slot->currentId == 0) return false;
+    const AttrItem* item = container::findItem(slot->list, container::kGroupFields, source.field);
+    if (!item || item->length == 0) return false;
+    value->assign(item->bytes, item->bytes + item->length);
+    *type = item->type;
+    return true;
+  }
+  // The record's own field, as a caller reads it (a linked table's from its slot).
+  const int32_t length = FileExGetFld(record, FILEEX_FIELD_KEY(container::kGroupFields, source.field), nullptr, 0, type);
+  if (length <= 0) return false;
+  value->resize(static_cast<size_t>(length));
+  return FileExGetFld(record, FILEEX_FIELD_KEY(container::kGroupFields, source.field), value->data(), length, type) == length;
+}
+
+}  // namespace
+
 ZEMTA_API FileExHandle CsrCreate(FileExDiskHandle disk, const char* name, int32_t nameLength, FileExDiskHandle sourceDisk,
                                  int32_t columnCount, const void* columns, const void* links, const void* columnLinks,
                                  const uint16_t* numbers, FileExHandle search, uint32_t extraA, uint32_t extraB) {
@@ -326,7 +397,7 @@ ZEMTA_API FileExHandle CsrCreate(FileExDiskHandle disk, const char* name, int32_
   const auto* columnLinkBytes = static_cast<const uint8_t*>(columnLinks);
   int32_t result = 0;
   std::vector<uint16_t> order;
-  std::vector<std::pair<uint16_t, uint16_t>> sources;  // (cursor column, source column)
+  std::vector<RowSource> sources;
   for (int32_t i = 0; i < columnCount && result == 0; ++i) {
     const uint8_t* column = columnBytes + static_cast<size_t>(i) * kColumnSize;
     const uint8_t* link = linkBytes + static_cast<size_t>(i) * kLinkSize;
@@ -355,8 +426,17 @@ ZEMTA_API FileExHandle CsrCreate(FileExDiskHandle disk, const char* name, int32_
       }
     }
     // A row takes the source's field named by the link, or the same column.
-    const uint16_t source = get_u16le(link + 4) != 0 ? get_u16le(link + 4) : number;
-    sources.emplace_back(number, source);
+    RowSource source;
+    source.column = number;
+    source.field = get_u16le(link + 4) != 0 ? get_u16le(link + 4) : number;
+    source.index = get_u16le(link + 6);
+    source.table = zemta::container::get_u64le(link + 8);
+    if (columnLink && columnLinkLength > 2)
+      for (uint16_t l = 0; l < get_u16le(columnLink + 6); ++l) {
+        const uint8_t* chained = columnLink + 8 + kLinkSize * l;
+        source.chain.emplace_back(zemta::container::get_u64le(chained + 8), get_u16le(chained + 6));
+      }
+    sources.push_back(std::move(source));
   }
   if (result == 0) {
     std::vector<uint8_t> bytes(order.size() * 2);
@@ -378,13 +458,12 @@ ZEMTA_API FileExHandle CsrCreate(FileExDiskHandle disk, const char* name, int32_
         FileExRelease(record, nullptr);
         break;
       }
-      auto* from = static_cast<Entry*>(record);
-      for (const auto& [number, source] : sources) {
-        const AttrItem* value = container::findItem(from->attributes, container::kGroupFields, source);
-        if (!value) continue;
-        uint32_t key = container::kGroupFields | (static_cast<uint32_t>(number) << 16);
-        std::vector<uint8_t> copy(value->bytes, value->bytes + value->length);
-        if (FileExSetFld(row, &key, copy.data(), static_cast<int32_t>(copy.size()), value->type) != 0) result = -1;
+      for (const RowSource& source : sources) {
+        std::vector<uint8_t> copy;
+        uint16_t type = 0;
+        if (!rowValue(*set->table, static_cast<Entry*>(record), source, &copy, &type)) continue;
+        uint32_t key = container::kGroupFields | (static_cast<uint32_t>(source.column) << 16);
+        if (FileExSetFld(row, &key, copy.data(), static_cast<int32_t>(copy.size()), type) != 0) result = -1;
       }
       if (result == 0 && FileExFldWrite(row, table, 1) != 0) result = -1;
       FileExRelease(row, nullptr);
@@ -443,12 +522,13 @@ ZEMTA_API FileExHandle CsrCopyCreate(FileExDiskHandle disk, const char* name, in
   }
   Entry* set = found.entry;
   Entry* opened = nullptr;
+  bool borrowed = false;
   if (sourcePath && (sourceLength != 0)) {
     if (set->table) {
       ZEMTA_REPORT(ZEMTA_ERR_BAD_PARAMETER);
       return nullptr;
     }
-    opened = openTable(sourceDisk, sourcePath, sourceLength);
+    opened = openTable(sourceDisk, sourcePath, sourceLength, &borrowed);
     if (!opened) return nullptr;
     set->table = opened;
   } else if (sourcePath || sourceLength != 0 || !container::isLiveEntry(set->table)) {
@@ -480,7 +560,7 @@ ZEMTA_API FileExHandle CsrCopyCreate(FileExDiskHandle disk, const char* name, in
   if (order) FileExFreeOdr(source, &order);
   if (opened) {
     set->table = nullptr;
-    FileExRelease(opened, nullptr);
+    closeTable(opened, borrowed);
   }
   return made;
 }

@@ -133,6 +133,21 @@ struct AttrList {
   std::vector<AttrGroup> groups;
 };
 
+// A table's link to another table: the record of the linked table whose key
+// (in the linked table's index) equals this record's value of the key
+// column, kept while that value stays the same.
+struct LinkSlot {
+  uint16_t keyColumn = 0;  // the column of this table that holds the key
+  uint16_t index = 0;      // the index number in the linked table (0: none)
+  uint64_t tableId = 0;
+  uint64_t count = 0;
+  uint64_t currentId = 0;  // the linked record now current, 0 when none
+  uint64_t written = 0;    // that record's last write time
+  AttrList list;           // a copy of that record's saved list
+  uint16_t keyType = 0;    // the key value the slot was found with
+  std::vector<uint8_t> keyValue;
+};
+
 struct Entry {
   uint8_t record[kBlock] = {};
   int32_t secondTree = -1;
@@ -156,6 +171,7 @@ struct Entry {
   std::vector<uint8_t> indexDef;  // a temporary index's definition
   bool deleting = false;          // the record writer logs a deletion
   std::vector<int64_t> valueSlots;  // a table's value slots for column actions
+  std::vector<LinkSlot> linkSlots;  // a table's links to other tables
 
   uint32_t typeFlags() const { return get_u32le(record + kFieldTypeFlags); }
   uint64_t id() const { return get_u64le(record + kFieldId); }

@@ -154,6 +154,7 @@ void loadAttributes(Disk& disk, Entry& entry) {
     ENTRY_FAIL(ZEMTA_ERR_FILE_FORMAT);
   }
   entry.saved = entry.attributes;
+  if (isTable(&entry)) syncLinkSlots(entry);
 }
 
 // --- the change check ----------------------------------------------------------
@@ -432,6 +433,17 @@ int32_t writeEntry(Disk& disk, Entry& entry, Entry* table, bool noLog) {
   if (entry.deleting) return 0;
   storeList(entry);
   entry.saved = entry.attributes;
+  if (entryIsTable) {
+    // A table whose first link has no index shows the records of that table.
+    syncLinkSlots(entry);
+    const bool linked = !entry.linkSlots.empty() && entry.linkSlots[0].index == 0;
+    const uint32_t flags = entry.typeFlags();
+    const uint32_t wanted = linked ? (flags | kTypeLinked) : (flags & ~kTypeLinked);
+    if (wanted != flags) {
+      put_u32le(entry.record + kFieldTypeFlags, wanted);
+      entry.state |= kStateDirty;
+    }
+  }
   return 0;
 }
 
@@ -462,7 +474,7 @@ bool itemText(const Entry& entry, uint16_t group, uint16_t item, uint32_t format
               bool forCsv = false) {
   *present = false;
   text->clear();
-  const AttrItem* found = container::findItem(entry.attributes, group, item);
+  const AttrItem* found = container::findItem(container::readListOf(entry, group), group, item);
   if (!found || found->length == 0) return true;
   const uint32_t flags = entry.typeFlags();
   if (flags & container::kTypeTable) {

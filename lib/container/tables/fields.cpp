@@ -125,8 +125,8 @@ ZEMTA_API int32_t FileExGetFld(FileExHandle handle, uint32_t key, void* buffer, 
   Target target;
   if (!dataEntryOf(handle, &target, false)) return -1;
   if (type) *type = 0xFFFF;
-  const AttrItem* item =
-      container::findItem(target.entry->attributes, static_cast<uint16_t>(key), static_cast<uint16_t>(key >> 16));
+  const AttrItem* item = container::findItem(container::readListOf(*target.entry, static_cast<uint16_t>(key)),
+                                             static_cast<uint16_t>(key), static_cast<uint16_t>(key >> 16));
   if (!item) return 0;
   if (buffer && size > 0) std::memcpy(buffer, item->bytes, std::min<int32_t>(size, item->length));
   if (type) *type = item->type;

@@ -126,6 +126,188 @@ Entry* insertRecord(Disk& disk, Entry& table, uint64_t number, const char* descr
   return record;
 }
 
+// Link slots come from the table's column links (item (4, column), 0x91F,
+// 16 bytes: two bytes, u16 key column of this table, u16 column of the
+// linked table, u16 link word = index number in the linked table, u64 ID of
+// the linked table): one slot per distinct pair of table ID and link word,
+// the slot of link word 0 first, the others in ascending order of table ID.
+// A slot that still names the same link keeps its current record.
+void syncLinkSlots(Entry& table) {
+  std::vector<LinkSlot> wanted;
+  for (const AttrItem& link : itemsOf(table.saved, kGroupLinks)) {
+    if (link.length < 16) continue;
+    LinkSlot slot;
+    slot.keyColumn = get_u16le(link.bytes + 2);
+    slot.index = get_u16le(link.bytes + 6);
+    slot.tableId = get_u64le(link.bytes + 8);
+    if (slot.tableId == 0) continue;
+    const bool known = std::any_of(wanted.begin(), wanted.end(), [&](const LinkSlot& w) {
+      return w.tableId == slot.tableId && w.index == slot.index;
+    });
+    if (!known) wanted.push_back(std::move(slot));
+  }
+  std::stable_sort(wanted.begin(), wanted.end(), [](const LinkSlot& a, const LinkSlot& b) {
+    if ((a.index == 0) != (b.index == 0)) return a.index == 0;
+    return a.tableId < b.tableId;
+  });
+  for (LinkSlot& slot : wanted)
+    for (LinkSlot& old : table.linkSlots)
+      if (old.tableId == slot.tableId && old.index == slot.index && old.keyColumn == slot.keyColumn) slot = std::move(old);
+  table.linkSlots = std::move(wanted);
+}
+
+namespace {
+
+void clearSlot(LinkSlot& slot) {
+  slot.currentId = 0;
+  slot.written = 0;
+  slot.list.groups.clear();
+  slot.keyValue.clear();
+  slot.keyType = 0;
+}
+
+// The first record ID of the key in an index's key tree, 0 when none.
+uint64_t firstWithKey(int32_t keyTree, const uint8_t* key) {
+  uint64_t last = 0;
+  int32_t found = BtreeExLEqu(keyTree, &last, key);
+  if (found < 0) ENTRY_FAIL(0);
+  if (found != 1) return 0;
+  uint64_t before = 0;
+  found = BtreeExLess(keyTree, &before, key);
+  if (found < 0) ENTRY_FAIL(0);
+  if (found == 1 && before == last) return 0;
+  uint64_t first = 0;
+  if (BtreeExNext(keyTree, &first, nullptr) != 1) ENTRY_FAIL(ZEMTA_ERR_FILE_FORMAT);
+  return first;
+}
+
+// Finds the record of the linked table for the slot's key value.
+void searchSlot(Disk& disk, Entry& linked, LinkSlot& slot, const AttrItem& value) {
+  const std::vector<AttrItem> defs = itemsOf(linked.saved, kGroupIndexes);
+  size_t position = 0;
+  while (position < defs.size() && defs[position].item != slot.index) ++position;
+  if (position == defs.size() || defs[position].type != 0x61F || defs[position].length < kIndexDefColumns + 2)
+    ENTRY_FAIL(ZEMTA_ERR_BAD_PARAMETER);
+  const AttrItem& def = defs[position];
+  if (position >= linked.indexes.size() || !linked.indexes[position] || linked.indexes[position]->firstTree == -1)
+    ENTRY_FAIL(ZEMTA_ERR_FILE_FORMAT);
+  // The key is built as the linked record's would be, from the value in the
+  // index's first key column.
+  AttrList probe;
+  uint8_t scratch[kBlock] = {};
+  const uint16_t firstColumn = get_u16le(def.bytes + kIndexDefColumns);
+  if (setItem(probe, scratch, kGroupFields, firstColumn, value.type, value.length, value.bytes) < 0) ENTRY_FAIL(0);
+  const std::vector<uint8_t> key = buildKey(linked.saved, def.bytes, def.length, probe);
+  const uint64_t id = firstWithKey(linked.indexes[position]->firstTree, key.data());
+  slot.keyType = value.type;
+  slot.keyValue.assign(value.bytes, value.bytes + value.length);
+  if (id == 0) return;
+  Entry* found = openRecordEntry(disk, linked, id);
+  slot.currentId = id;
+  slot.written = get_u64le(found->record + kFieldWritten);
+  slot.list = found->saved;
+  releaseEntryObject(disk, found);
+}
+
+// The columns of a linked table, each copied from the current record of the
+// slot its column link names (the base record for slot 0) into slot 0's list,
+// from which the linked table's fields are read.
+void fillLinkedColumns(Entry& table, Entry& record) {
+  LinkSlot& base = table.linkSlots[0];
+  uint8_t scratch[kBlock] = {};
+  std::vector<uint16_t> order;
+  if (const AttrItem* found = findItem(table.saved, kGroupColumnOrder, 1))
+    for (uint16_t i = 0; i + 1 < found->length; i += 2) order.push_back(get_u16le(found->bytes + i));
+  AttrList filled;
+  for (uint16_t column : order) {
+    const AttrItem* link = findItem(table.saved, kGroupLinks, column);
+    if (!link || link->length < 16 || get_u64le(link->bytes + 8) == 0) continue;
+    const uint64_t tableId = get_u64le(link->bytes + 8);
+    const uint16_t word = get_u16le(link->bytes + 6);
+    const LinkSlot* slot = nullptr;
+    for (const LinkSlot& s : table.linkSlots)
+      if (s.tableId == tableId && s.index == word) slot = &s;
+    if (!slot) ENTRY_FAIL(ZEMTA_ERR_BAD_PARAMETER);
+    if (slot->currentId == 0) continue;
+    const AttrList& from = slot == &base ? record.saved : slot->list;
+    const AttrItem* value = findItem(from, kGroupFields, get_u16le(link->bytes + 4));
+    if (value && value->length > 0 &&
+        setItem(filled, scratch, kGroupFields, column, value->type, value->length, value->bytes) < 0)
+      ENTRY_FAIL(0);
+  }
+  base.list = std::move(filled);
+}
+
+}  // namespace
+
+bool isLinkedTable(const Entry& table) {
+  return (table.typeFlags() & kTypeLinked) && !table.linkSlots.empty() && table.linkSlots[0].index == 0;
+}
+
+const AttrList& readListOf(const Entry& entry, uint16_t group) {
+  const Entry* owner = entry.ownerHandle;
+  if (group == kGroupFields && (entry.typeFlags() & kTypeRecord) && owner && isLiveEntry(owner) &&
+      isLinkedTable(*owner) && owner->linkSlots[0].currentId == entry.id())
+    return owner->linkSlots[0].list;
+  return entry.attributes;
+}
+
+void refreshLinks(Disk& disk, Entry& table, Entry* record) {
+  syncLinkSlots(table);
+  const bool linkedTable = isLinkedTable(table);
+  if (linkedTable) {
+    // Slot 0 is the base table: it takes the opened record itself.
+    LinkSlot& base = table.linkSlots[0];
+    clearSlot(base);
+    if (record) {
+      base.currentId = record->id();
+      base.written = get_u64le(record->record + kFieldWritten);
+      record->ownerHandle = &table;
+    }
+  }
+  Entry* linked = nullptr;
+  bool borrowed = false;
+  auto letGo = [&]() {
+    if (linked && !borrowed) FileExRelease(linked, nullptr);
+    linked = nullptr;
+  };
+  try {
+    for (LinkSlot& slot : table.linkSlots) {
+      if (slot.index == 0) continue;
+      if (!record) {
+        clearSlot(slot);
+        continue;
+      }
+      // Consecutive slots of one table share its handle.
+      if (!linked || linked->id() != slot.tableId) {
+        letGo();
+        int32_t already = 0;
+        linked = static_cast<Entry*>(FileExCreateByID(&disk, static_cast<uint32_t>(slot.tableId),
+                                                      static_cast<uint32_t>(slot.tableId >> 32),
+                                                      table.ownerName.c_str(), &already));
+        if (!linked) ENTRY_FAIL(0);
+        borrowed = already != 0;
+        if (!isTable(linked)) ENTRY_FAIL(ZEMTA_ERR_BAD_PARAMETER);
+      }
+      const AttrItem* value = findItem(record->saved, kGroupFields, slot.keyColumn);
+      if (!value || value->length == 0) {
+        clearSlot(slot);
+        continue;
+      }
+      if (slot.currentId != 0 && slot.keyType == value->type && slot.keyValue.size() == value->length &&
+          std::equal(slot.keyValue.begin(), slot.keyValue.end(), value->bytes))
+        continue;
+      clearSlot(slot);
+      searchSlot(disk, *linked, slot, *value);
+    }
+  } catch (...) {
+    letGo();
+    throw;
+  }
+  letGo();
+  if (linkedTable && record) fillLinkedColumns(table, *record);
+}
+
 // Column actions: per column an action list (item (5, column), 0xA1F):
 //   u16 total size (2 when empty, else 8 + 16 per action), two bytes, i16
 //   value-slot base, u16 action count; each action: u16 flags, i8 value
@@ -153,6 +335,12 @@ int32_t runColumnActions(Entry& table, Entry& record, uint16_t events) {
   }
   if (lists.empty()) return 0;
   table.valueSlots.assign(slotCount, 0);
+  // A linked table's own fields are those of slot 0's list.
+  const bool linkedTable = isLinkedTable(table);
+  AttrList& ownFields = linkedTable ? table.linkSlots[0].list : record.attributes;
+  uint8_t* ownCounters = record.record;
+  uint8_t scratch[kBlock] = {};
+  if (linkedTable) ownCounters = scratch;
   std::vector<int64_t>& slots = table.valueSlots;
   int32_t verdict = (events & 0x3000) ? -1 : 0;
   int32_t base = 0;
@@ -176,12 +364,25 @@ int32_t runColumnActions(Entry& table, Entry& record, uint16_t events) {
         operand = slots[static_cast<size_t>(index)];
       } else if (flags & 0x8000) {
         const uint64_t tableId = static_cast<uint64_t>(operand);
-        // Linked tables' fields are not kept by this store: only the record's own.
-        if (tableId != 0 && tableId != table.id()) ENTRY_FAIL(ZEMTA_ERR_BAD_PARAMETER);
+        // A field of a linked table comes from its slot's current record.
+        const LinkSlot* slotOf = nullptr;
+        bool own = tableId == 0 || tableId == table.id();
+        if (!own) {
+          for (const LinkSlot& link : table.linkSlots)
+            if (link.tableId == tableId && (link.index != 0 || linkedTable)) {
+              slotOf = &link;
+              break;
+            }
+          if (!slotOf) ENTRY_FAIL(ZEMTA_ERR_BAD_PARAMETER);
+        }
+        // The base table of a linked table: its fields are the opened record's.
+        const bool baseRecord = slotOf && linkedTable && slotOf == &table.linkSlots[0];
+        if (baseRecord && column == 0) ENTRY_FAIL(ZEMTA_ERR_FILE_FORMAT);
         if (column == 0) {
-          operand = static_cast<int64_t>(record.id());
+          operand = static_cast<int64_t>(slotOf ? slotOf->currentId : record.id());
         } else {
-          const AttrItem* field = findItem(record.attributes, kGroupFields, static_cast<uint16_t>(column));
+          const AttrList& from = baseRecord ? record.attributes : slotOf ? slotOf->list : ownFields;
+          const AttrItem* field = findItem(from, kGroupFields, static_cast<uint16_t>(column));
           operand = 0;
           if (field && field->length > 0 && TypeDataToCalcData(&operand, field->type, field->length, field->bytes) != 0)
             ENTRY_FAIL(ZEMTA_ERR_FILE_FORMAT);
@@ -212,7 +413,7 @@ int32_t runColumnActions(Entry& table, Entry& record, uint16_t events) {
           if (CalcDataToTypeData(type, width, value.data(), &slots[static_cast<size_t>(index)]) < 0)
             ENTRY_FAIL(ZEMTA_ERR_FILE_FORMAT);
         }
-        if (setItem(record.attributes, record.record, kGroupFields, list.column, type, width, value.data()) < 0)
+        if (setItem(ownFields, ownCounters, kGroupFields, list.column, type, width, value.data()) < 0)
           ENTRY_FAIL(0);
       }
       if (result != 0) {
@@ -256,12 +457,45 @@ void fillInfo(Entry* record, void* info) {
   if (info && record) FileExDescriptor(record, info, 8);
 }
 
+// Runs the body on the table that really holds the records: for a linked
+// table its base table (opened by the ID of link slot 0, or the handle that
+// has it open, under the linked table's owner name, and accessed), else the
+// table itself.
+template <typename Body>
+auto onDataTable(Disk& disk, Entry& table, Body&& body) {
+  if (!container::isLinkedTable(table)) return body(table);
+  const uint64_t baseId = table.linkSlots[0].tableId;
+  int32_t already = 0;
+  auto* base = static_cast<Entry*>(FileExCreateByID(&disk, static_cast<uint32_t>(baseId),
+                                                    static_cast<uint32_t>(baseId >> 32), table.ownerName.c_str(), &already));
+  if (!base) throw container::Failure{0, __LINE__};
+  bool began = false;
+  auto done = [&](bool failed) {
+    int32_t ended = 0;
+    if (began) container::endAccess(disk, base, &ended);
+    if (!already && FileExRelease(base, nullptr) != 0) ended = -1;
+    if (ended != 0 && !failed) throw container::Failure{0, __LINE__};
+  };
+  try {
+    if (!container::isTable(base)) throw container::Failure{ZEMTA_ERR_BAD_FILE_NAME, __LINE__};
+    began = container::beginAccess(disk, base, container::kImplicitMode);
+    auto result = body(*base);
+    done(false);
+    return result;
+  } catch (...) {
+    done(true);
+    throw;
+  }
+}
+
 // Opens a record by ID for the caller: refused while another handle has it.
-Entry* openForCaller(Disk& disk, Entry& table, uint64_t id, bool holdOpen) {
+// The record comes from the data table; links and actions are the table's.
+Entry* openForCaller(Disk& disk, Entry& table, Entry& data, uint64_t id, bool holdOpen) {
   if (container::openHandleWithId(disk, id, nullptr))
     throw container::Failure{platform::kErrorSharingViolation, __LINE__};
-  Entry* record = container::openRecordEntry(disk, table, id);
+  Entry* record = container::openRecordEntry(disk, data, id);
   try {
+    container::refreshLinks(disk, table, record);
     container::runColumnActions(table, *record, kEventOpen);
     container::holdOrLeave(disk, *record, holdOpen);
   } catch (...) {
@@ -313,7 +547,9 @@ ZEMTA_API FileExHandle FileExRecInsert(FileExHandle handle, uint32_t numberLow, 
   if (!tableOf(handle, &target)) return nullptr;
   Entry* made = nullptr;
   if (container::withAccess(*target.disk, target.entry, [&]() -> int32_t {
-        made = container::insertRecord(*target.disk, *target.entry, join(numberLow, numberHigh), description, holdOpen != 0);
+        made = onDataTable(*target.disk, *target.entry, [&](Entry& data) {
+          return container::insertRecord(*target.disk, data, join(numberLow, numberHigh), description, holdOpen != 0);
+        });
         return 0;
       }) != 0)
     return nullptr;
@@ -356,11 +592,12 @@ ZEMTA_API FileExHandle FileExRecOpen(FileExHandle handle, uint32_t numberLow, ui
   const uint64_t number = join(numberLow, numberHigh);
   Entry* made = nullptr;
   if (container::withAccess(*target.disk, target.entry, [&]() -> int32_t {
-        if (number == 0 || number > container::countOf(*target.entry))
-          throw container::Failure{ZEMTA_ERR_BAD_PARAMETER, __LINE__};
-        const uint64_t id = container::recordIdAt(*target.entry, number);
-        if (id == 0) throw container::Failure{ZEMTA_ERR_BAD_PARAMETER, __LINE__};
-        made = openForCaller(*target.disk, *target.entry, id, holdOpen != 0);
+        made = onDataTable(*target.disk, *target.entry, [&](Entry& data) {
+          if (number == 0 || number > container::countOf(data)) throw container::Failure{ZEMTA_ERR_BAD_PARAMETER, __LINE__};
+          const uint64_t id = container::recordIdAt(data, number);
+          if (id == 0) throw container::Failure{ZEMTA_ERR_BAD_PARAMETER, __LINE__};
+          return openForCaller(*target.disk, *target.entry, data, id, holdOpen != 0);
+        });
         return 0;
       }) != 0)
     return nullptr;
@@ -374,9 +611,10 @@ ZEMTA_API FileExHandle FileExRecOpenByID(FileExHandle handle, uint32_t idLow, ui
   const uint64_t id = join(idLow, idHigh);
   Entry* made = nullptr;
   if (container::withAccess(*target.disk, target.entry, [&]() -> int32_t {
-        if (id == 0 || container::recordNumberOf(*target.entry, id) == 0)
-          throw container::Failure{ZEMTA_ERR_BAD_PARAMETER, __LINE__};
-        made = openForCaller(*target.disk, *target.entry, id, holdOpen != 0);
+        made = onDataTable(*target.disk, *target.entry, [&](Entry& data) {
+          if (id == 0 || container::recordNumberOf(data, id) == 0) throw container::Failure{ZEMTA_ERR_BAD_PARAMETER, __LINE__};
+          return openForCaller(*target.disk, *target.entry, data, id, holdOpen != 0);
+        });
         return 0;
       }) != 0)
     return nullptr;
@@ -389,8 +627,10 @@ ZEMTA_API int32_t FileExRecDelete(FileExHandle handle, uint32_t numberLow, uint3
   if (!tableOf(handle, &target)) return -1;
   const uint64_t number = join(numberLow, numberHigh);
   return container::withAccess(*target.disk, target.entry, [&]() -> int32_t {
-    if (number == 0 || number > container::countOf(*target.entry)) throw container::Failure{ZEMTA_ERR_BAD_PARAMETER, __LINE__};
-    return deleteRecord(*target.disk, *target.entry, number, 0);
+    return onDataTable(*target.disk, *target.entry, [&](Entry& data) {
+      if (number == 0 || number > container::countOf(data)) throw container::Failure{ZEMTA_ERR_BAD_PARAMETER, __LINE__};
+      return deleteRecord(*target.disk, data, number, 0);
+    });
   });
 }
 
@@ -399,15 +639,24 @@ ZEMTA_API int32_t FileExRecDelByID(FileExHandle handle, uint32_t idLow, uint32_t
   if (!tableOf(handle, &target)) return -1;
   const uint64_t id = join(idLow, idHigh);
   return container::withAccess(*target.disk, target.entry, [&]() -> int32_t {
-    if (id == 0 || container::recordNumberOf(*target.entry, id) == 0)
-      throw container::Failure{ZEMTA_ERR_BAD_PARAMETER, __LINE__};
-    return deleteRecord(*target.disk, *target.entry, 0, id);
+    return onDataTable(*target.disk, *target.entry, [&](Entry& data) {
+      if (id == 0 || container::recordNumberOf(data, id) == 0) throw container::Failure{ZEMTA_ERR_BAD_PARAMETER, __LINE__};
+      return deleteRecord(*target.disk, data, 0, id);
+    });
   });
 }
 
 ZEMTA_API int32_t FileExGetRecCount(FileExHandle handle, uint64_t* count) {
   Target target;
   if (!tableOf(handle, &target)) return -1;
-  if (count) *count = container::countOf(*target.entry);
-  return 0;
+  if (!count) return 0;
+  if (!container::isLinkedTable(*target.entry)) {
+    *count = container::countOf(*target.entry);
+    return 0;
+  }
+  // A linked table counts the records of its base table.
+  return container::withAccess(*target.disk, target.entry, [&]() -> int32_t {
+    *count = onDataTable(*target.disk, *target.entry, [](Entry& data) { return container::countOf(data); });
+    return 0;
+  });
 }

@@ -364,6 +364,7 @@ ZEMTA_API FileExHandle FileExRecEqu(FileExHandle handle, uint16_t count, const u
       throw container::Failure{platform::kErrorSharingViolation, __LINE__};
     opened = container::openRecordEntry(disk, *table, first);
     try {
+      container::refreshLinks(disk, *table, opened);
       container::runColumnActions(*table, *opened, 4);
     } catch (...) {
       container::releaseEntryObject(disk, opened);
@@ -711,6 +712,7 @@ ZEMTA_API FileExHandle FileExFetchNext(FileExHandle tableHandle, FileExHandle se
           throw container::Failure{platform::kErrorSharingViolation, __LINE__};
         opened = container::openRecordEntry(disk, *table, id);
     try {
+      container::refreshLinks(disk, *table, opened);
       container::runColumnActions(*table, *opened, 4);
     } catch (...) {
       container::releaseEntryObject(disk, opened);

@@ -82,6 +82,16 @@ bool isTable(const Entry* entry);
 // Runs the table's column actions of the events on an opened record: 1 or
 // 0 (the verdict); throws Failure.
 int32_t runColumnActions(Entry& table, Entry& record, uint16_t events);
+// Rebuilds the table's link slots from its column links and finds, for each,
+// the linked record whose key is the opened record's value (every slot
+// cleared without a record); throws Failure.
+void syncLinkSlots(Entry& table);
+void refreshLinks(Disk& disk, Entry& table, Entry* record);
+// A table that shows the records of the base table of its first link slot.
+bool isLinkedTable(const Entry& table);
+// The list a caller reads the group from: for the fields of a record opened
+// through a linked table, that table's slot 0; else the entry's working list.
+const AttrList& readListOf(const Entry& entry, uint16_t group);
 
 // --- columns and indexes (columns.cpp) -------------------------------------------
 const AttrItem* columnDefOf(const AttrList& table, uint16_t column);

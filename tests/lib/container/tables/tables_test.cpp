@@ -686,6 +686,60 @@ TEST_F(TableTest, JoinThroughAReferencingIndex) {
   EXPECT_EQ(FileExIdxRemove(allSales), 0);
 }
 
+// Result sets kept on a scratch disk: every operation that makes or replaces
+// a set puts it on the disk of the set's owner, and the table's disk gets
+// nothing.
+TEST_F(TableTest, ResultSetsLiveOnTheOwnersDisk) {
+  FileExHandle items = makeItems();
+  FileExHandle sales = makeItems("\\Sales");
+  for (uint32_t code : {30u, 10u, 20u, 40u, 20u}) insert(items, ~0ull, code, "n");
+  for (uint32_t code : {20u, 40u}) insert(sales, ~0ull, code, "s");
+  FileExDiskHandle scratch = FileExDiskCreate((folder_ / "scratch.ifs").c_str(), "scratch", nullptr, 0);
+  ASSERT_NE(scratch, nullptr);
+  FileExHandle folder = FileExCreate(scratch, "\\Work", -1, nullptr, FILEEX_KIND_DIRECTORY, 0, 0, "clerk");
+  ASSERT_NE(folder, nullptr);
+  const uint16_t code[] = {1};
+  auto search = [&](FileExHandle table, uint32_t from, uint32_t to, FileExHandle owner) {
+    const auto f = u32(from), t = u32(to);
+    FileExHandle set = FileExRecSear(table, 1, code, f.data(), t.data(), owner);
+    EXPECT_NE(set, nullptr);
+    return set;
+  };
+  auto diskOf = [](FileExHandle set) { return static_cast<Entry*>(set)->diskSlot; };
+  const size_t scratchSlot = diskOf(folder);
+  FileExHandle up = search(items, 15, 30, folder);   // under a folder of the scratch disk
+  FileExHandle low = search(items, 0, 20, scratch);  // in the scratch disk's root
+  for (FileExHandle set : {up, low}) EXPECT_EQ(diskOf(set), scratchSlot);
+  EXPECT_EQ(numbers(items, up), (std::vector<uint64_t>{3, 5, 1}));
+
+  const auto f = u32(35), t = u32(45);
+  ASSERT_EQ(FileExRecOrSear(items, 1, code, f.data(), t.data(), up), 0);
+  const auto f2 = u32(20), t2 = u32(35);
+  ASSERT_EQ(FileExRecAndSear(items, 1, code, f2.data(), t2.data(), up), 0);
+  EXPECT_EQ(numbers(items, up), (std::vector<uint64_t>{3, 5, 1}));
+  ASSERT_EQ(FileExRecCombine(low, up, 1), 0);
+  EXPECT_EQ(numbers(items, low), (std::vector<uint64_t>{3, 5}));
+  ASSERT_EQ(FileExRecOrder(items, 1, code, 0, up), 0);
+  EXPECT_EQ(numbers(items, up).front(), 1u) << "the code 30 first, descending";
+  EXPECT_EQ(numbers(items, up).size(), 3u);
+  FileExHandle allSales = search(sales, 0, 100, folder);
+  FileExHandle joined = FileExRecRefSearByIdx(items, sales, 1, code, code, allSales);
+  ASSERT_NE(joined, nullptr);
+  EXPECT_EQ(diskOf(joined), scratchSlot);
+  std::vector<uint64_t> got = numbers(items, joined);
+  std::sort(got.begin(), got.end());
+  EXPECT_EQ(got, (std::vector<uint64_t>{3, 4, 5}));
+  uint64_t position = 0;
+  FileExHandle record = FileExFetchNext(items, up, &position);
+  ASSERT_NE(record, nullptr);
+  EXPECT_EQ(codeOf(record), 30u);
+  EXPECT_EQ(FileExRelease(record, nullptr), 0);
+  for (FileExHandle set : {up, low, allSales, joined}) EXPECT_EQ(FileExIdxRemove(set), 0);
+
+  EXPECT_EQ(FileExRelease(folder, nullptr), 0);
+  EXPECT_EQ(FileExDiskRelease(scratch), 0);
+}
+
 // --- cursor tables ------------------------------------------------------------------
 
 TEST_F(TableTest, CursorTablesCopyAStructureAndTheRowsOfASearch) {
@@ -728,6 +782,239 @@ TEST_F(TableTest, CursorTablesCopyAStructureAndTheRowsOfASearch) {
     EXPECT_EQ(CsrDelete(plain), 0);
   }
   EXPECT_EQ(FileExIdxRemove(set), 0);
+}
+
+TEST_F(TableTest, TableLinksAreFoundByColumnAndIndexNames) {
+  FileExHandle items = makeItems();
+  uint8_t link[16] = {}, column[270] = {};
+  ASSERT_EQ(CsrSetTblLinkByName(link, disk_, "\\Items", "name", sizeof column, column, "bycode"), 0);
+  EXPECT_EQ(link[0], 16);
+  EXPECT_EQ(link[4], 2) << "the field number";
+  EXPECT_EQ(link[6], 1) << "the index number";
+  uint64_t id = 0;
+  std::memcpy(&id, link + 8, 8);
+  EXPECT_EQ(id, idOf(items));
+  EXPECT_STREQ(reinterpret_cast<char*>(column + 2), "Name");
+  container_test::Reports reports;
+  EXPECT_EQ(CsrSetTblLinkByName(link, disk_, "\\Items", "Price", 0, nullptr, nullptr), -1);
+  EXPECT_TRUE(reports.last(ZEMTA_ERR_BAD_PARAMETER));
+}
+
+// A sales table linked to the items by code: opening a sale finds the item
+// through the items' code index, and a column action reads the item's price.
+TEST_F(TableTest, ActionsReadFieldsOfTheLinkedRecordFoundByKey) {
+  FileExHandle items = makeItems();
+  ASSERT_EQ(FileExInsColumn(items, 3, "Price", 4, 2, 0, 0, 0, -1), 0);
+  ASSERT_EQ(FileExFldWrite(items, nullptr, 0), 0);
+  for (auto [code, price] : {std::pair{7u, 300u}, std::pair{8u, 450u}}) {
+    FileExHandle record = FileExRecInsert(items, ~0u, ~0u, nullptr, 0, nullptr);
+    ASSERT_NE(record, nullptr);
+    setCode(record, code);
+    uint32_t key = FILEEX_FIELD_KEY(kFields, 3);
+    const auto bytes = u32(price);
+    ASSERT_EQ(FileExSetFld(record, &key, bytes.data(), 4, 2), 0);
+    ASSERT_EQ(FileExFldWrite(record, items, 0), 0);
+    ASSERT_EQ(FileExRelease(record, nullptr), 0);
+  }
+  const uint64_t itemsId = idOf(items);
+
+  FileExHandle sales = FileExCreate(disk_, "\\Sales", -1, nullptr, FILEEX_KIND_TABLE, 0, 0, "clerk");
+  ASSERT_NE(sales, nullptr);
+  open_.push_back(sales);
+  ASSERT_EQ(FileExInsColumn(sales, 1, "Code", 4, 2, 0, 0, 0, -1), 0);
+  ASSERT_EQ(FileExInsColumn(sales, 2, "Qty", 4, 2, 0, 0, 0, -1), 0);
+  ASSERT_EQ(FileExInsColumn(sales, 3, "Amount", 4, 2, 0, 0, 0, -1), 0);
+  // Column 3 links to the items' price through their code index (number 1),
+  // keyed by this table's column 1.
+  uint8_t link[16] = {};
+  link[2] = 1;
+  link[4] = 3;
+  link[6] = 1;
+  std::memcpy(link + 8, &itemsId, 8);
+  uint32_t key = FILEEX_FIELD_KEY(4, 3);
+  ASSERT_EQ(FileExSetFld(sales, &key, link, 16, 0x91F), 0);
+  // Amount = the item's price + the quantity.
+  auto actions = [&](uint64_t table) {
+    std::vector<uint8_t> list(8 + 2 * 16, 0);
+    list[0] = uint8_t(list.size());
+    list[4] = 1;
+    list[6] = 2;
+    uint8_t* first = list.data() + 8;
+    first[0] = 0x04;
+    first[1] = 0x80;
+    first[3] = 1;
+    first[6] = 3;
+    std::memcpy(first + 8, &table, 8);
+    uint8_t* second = list.data() + 24;
+    second[0] = 0x04;
+    second[1] = 0xC0;  // a field of the record itself, stored into the column
+    second[3] = 3;
+    second[6] = 2;
+    return list;
+  };
+  auto list = actions(itemsId);
+  key = FILEEX_FIELD_KEY(5, 3);
+  ASSERT_EQ(FileExSetFld(sales, &key, list.data(), int32_t(list.size()), 0xA1F), 0);
+  const auto byCode = indexDef("ByCode", {1});
+  key = FILEEX_FIELD_KEY(3, 1);
+  ASSERT_EQ(FileExSetFld(sales, &key, byCode.data(), int32_t(byCode.size()), 0x61F), 0);
+  ASSERT_EQ(FileExFldWrite(sales, nullptr, 0), 0);
+
+  auto sell = [&](uint32_t code, uint32_t qty) {
+    FileExHandle record = FileExRecInsert(sales, ~0u, ~0u, nullptr, 0, nullptr);
+    ASSERT_NE(record, nullptr);
+    setCode(record, code);
+    uint32_t k = FILEEX_FIELD_KEY(kFields, 2);
+    const auto bytes = u32(qty);
+    ASSERT_EQ(FileExSetFld(record, &k, bytes.data(), 4, 2), 0);
+    ASSERT_EQ(FileExFldWrite(record, sales, 0), 0);
+    ASSERT_EQ(FileExRelease(record, nullptr), 0);
+  };
+  sell(7, 2);
+  sell(8, 1);
+  sell(8, 5);
+  sell(99, 4);  // no such item: the link finds nothing and the price reads as 0
+  auto amountOf = [&](uint64_t number) -> int64_t {
+    FileExHandle record = FileExRecOpen(sales, uint32_t(number), 0, 0, nullptr);
+    if (!record) return -1;
+    uint8_t amount[4] = {};
+    EXPECT_EQ(FileExGetFld(record, FILEEX_FIELD_KEY(kFields, 3), amount, 4, nullptr), 4);
+    EXPECT_EQ(FileExRelease(record, nullptr), 0);
+    return amount[0] | amount[1] << 8 | amount[2] << 16 | int64_t(amount[3]) << 24;
+  };
+  EXPECT_EQ(amountOf(1), 302);
+  EXPECT_EQ(amountOf(2), 451);
+  EXPECT_EQ(amountOf(3), 455);
+  EXPECT_EQ(amountOf(4), 4);
+  EXPECT_EQ(amountOf(1), 302) << "after the slot moved on to other items";
+
+  // A cursor over the sales takes the sale's code, the item's price through
+  // the link and the calculated amount.
+  {
+    const uint16_t code[] = {1};
+    const auto from = u32(0), to = u32(1000);
+    FileExHandle set = FileExRecSear(sales, 1, code, from.data(), to.data(), nullptr);
+    ASSERT_NE(set, nullptr);
+    uint8_t columns[3 * 270] = {}, links[3 * 16] = {};
+    ASSERT_EQ(CsrSetCol(columns, "Code", nullptr, 4, 2, 0, 0, 0), 0);
+    ASSERT_EQ(CsrSetCol(columns + 270, "Price", nullptr, 4, 2, 0, 0, 0), 0);
+    ASSERT_EQ(CsrSetCol(columns + 540, "Amount", nullptr, 4, 2, 0, 0, 0), 0);
+    const uint64_t salesId = idOf(sales);
+    ASSERT_EQ(CsrSetTblLink(links, 0, 1, 0, uint32_t(salesId), uint32_t(salesId >> 32)), 0);
+    ASSERT_EQ(CsrSetTblLink(links + 16, 0, 3, 1, uint32_t(itemsId), uint32_t(itemsId >> 32)), 0);
+    ASSERT_EQ(CsrSetTblLink(links + 32, 0, 3, 0, 0, 0), 0);
+    FileExHandle cursor = CsrCreate(disk_, "\\SaleRows", -1, disk_, 3, columns, links, nullptr, nullptr, set, 1, 1);
+    ASSERT_NE(cursor, nullptr);
+    struct Row {
+      int64_t code, price, amount;
+    };
+    const Row expected[] = {{7, 300, 302}, {8, 450, 451}, {8, 450, 455}, {99, -1, 4}};
+    ASSERT_EQ(countOf(cursor), 4u);
+    for (uint32_t n = 1; n <= 4; ++n) {
+      FileExHandle row = FileExRecOpen(cursor, n, 0, 0, nullptr);
+      ASSERT_NE(row, nullptr);
+      int64_t got[3] = {};
+      for (uint16_t c = 1; c <= 3; ++c) {
+        uint8_t bytes[4] = {};
+        const int32_t length = FileExGetFld(row, FILEEX_FIELD_KEY(kFields, c), bytes, 4, nullptr);
+        got[c - 1] = length == 4 ? int64_t(bytes[0] | bytes[1] << 8 | bytes[2] << 16 | uint32_t(bytes[3]) << 24) : -1;
+      }
+      EXPECT_EQ(got[0], expected[n - 1].code) << n;
+      EXPECT_EQ(got[1], expected[n - 1].price) << n;
+      EXPECT_EQ(got[2], expected[n - 1].amount) << n;
+      EXPECT_EQ(FileExRelease(row, nullptr), 0);
+    }
+    EXPECT_EQ(CsrDelete(cursor), 0);
+    EXPECT_EQ(FileExIdxRemove(set), 0);
+  }
+
+  // An action naming a table the sales table has no link to fails the open.
+  list = actions(itemsId + 1000);
+  key = FILEEX_FIELD_KEY(5, 3);
+  ASSERT_EQ(FileExSetFld(sales, &key, list.data(), int32_t(list.size()), 0xA1F), 0);
+  ASSERT_EQ(FileExFldWrite(sales, nullptr, 0), 0);
+  container_test::Reports reports;
+  EXPECT_EQ(FileExRecOpen(sales, 1, 0, 0, nullptr), nullptr);
+  EXPECT_TRUE(reports.last(ZEMTA_ERR_BAD_PARAMETER));
+}
+
+// A linked table shows the records of its base table (the link without an
+// index) and adds columns from other tables found by key.
+TEST_F(TableTest, ALinkedTableShowsItsBaseRecordsWithColumnsOfOtherTables) {
+  FileExHandle items = makeItems();
+  insert(items, ~0ull, 7, "tea");
+  insert(items, ~0ull, 8, "rice");
+  FileExHandle sales = makeItems("\\Sales", false);  // code and quantity-as-name
+  insert(sales, ~0ull, 8, "s1");
+  insert(sales, ~0ull, 7, "s2");
+  insert(sales, ~0ull, 9, "s3");
+
+  FileExHandle view = FileExCreate(disk_, "\\SaleView", -1, nullptr, FILEEX_KIND_TABLE, 0, 0, "clerk");
+  ASSERT_NE(view, nullptr);
+  open_.push_back(view);
+  ASSERT_EQ(FileExInsColumn(view, 1, "Code", 4, 2, 0, 0, 0, -1), 0);
+  ASSERT_EQ(FileExInsColumn(view, 2, "Item", 8, 0, 0, 0, 0, -1), 0);
+  auto setLink = [&](uint16_t column, uint16_t keyColumn, uint16_t linkedColumn, uint16_t index, uint64_t table) {
+    uint8_t link[16] = {};
+    link[2] = uint8_t(keyColumn);
+    link[4] = uint8_t(linkedColumn);
+    link[6] = uint8_t(index);
+    std::memcpy(link + 8, &table, 8);
+    uint32_t key = FILEEX_FIELD_KEY(4, column);
+    ASSERT_EQ(FileExSetFld(view, &key, link, 16, 0x91F), 0);
+  };
+  setLink(1, 0, 1, 0, idOf(sales));  // the sale's code
+  setLink(2, 1, 2, 1, idOf(items));  // the item's name, by the sale's code
+  ASSERT_EQ(FileExFldWrite(view, nullptr, 0), 0);
+  EXPECT_TRUE(static_cast<Entry*>(view)->typeFlags() & zemta::container::kTypeLinked);
+  // The view opens the other tables itself when no handle has them.
+  const uint64_t salesId = idOf(sales);
+  for (FileExHandle h : {items, sales}) {
+    EXPECT_EQ(FileExRelease(h, nullptr), 0);
+    open_.erase(std::find(open_.begin(), open_.end(), h));
+  }
+
+  EXPECT_EQ(countOf(view), 3u);
+  struct Row {
+    uint64_t number;
+    uint32_t code;
+    const char* item;
+  };
+  for (const Row& row : {Row{1, 8, "rice"}, Row{2, 7, "tea"}, Row{3, 9, ""}, Row{1, 8, "rice"}}) {
+    FileExHandle record = FileExRecOpen(view, uint32_t(row.number), 0, 0, nullptr);
+    ASSERT_NE(record, nullptr) << row.number;
+    EXPECT_EQ(codeOf(record), row.code) << row.number;
+    char name[9] = {};
+    const int32_t length = FileExGetFld(record, FILEEX_FIELD_KEY(kFields, 2), name, 8, nullptr);
+    EXPECT_EQ(length, *row.item ? 8 : 0) << row.number;
+    EXPECT_STREQ(name, row.item) << row.number;
+    if (row.number == 2) {
+      char csv[32] = {};
+      const uint16_t both[] = {1, 2};
+      EXPECT_GT(FileExGetFldCsv(record, kFields, 2, both, csv, sizeof csv), 0);
+      EXPECT_STREQ(csv, "7,tea");
+    }
+    EXPECT_EQ(FileExRelease(record, nullptr), 0);
+  }
+  {
+    container_test::Reports reports;
+    EXPECT_EQ(FileExRecOpen(view, 4, 0, 0, nullptr), nullptr);
+    EXPECT_TRUE(reports.last(ZEMTA_ERR_BAD_PARAMETER));
+  }
+  // Records inserted and deleted through the view are the base table's.
+  FileExHandle added = FileExRecInsert(view, 1, 0, nullptr, 0, nullptr);
+  ASSERT_NE(added, nullptr);
+  EXPECT_EQ(FileExRelease(added, nullptr), 0);
+  EXPECT_EQ(countOf(view), 4u);
+  EXPECT_EQ(FileExRecDelete(view, 1, 0), 0);
+  sales = FileExCreateByID(disk_, uint32_t(salesId), uint32_t(salesId >> 32), "clerk", nullptr);
+  ASSERT_NE(sales, nullptr);
+  open_.push_back(sales);
+  EXPECT_EQ(countOf(sales), 3u);
+  FileExHandle record = FileExRecOpen(sales, 1, 0, 0, nullptr);
+  ASSERT_NE(record, nullptr);
+  EXPECT_EQ(codeOf(record), 8u) << "the base table's own record reads its own fields";
+  EXPECT_EQ(FileExRelease(record, nullptr), 0);
 }
 
 // --- a randomized run against a model ----------------------------------------------
