@@ -18,40 +18,17 @@
 #include "platform/ui/desktop.h"
 #include "platform/ui/dialog.h"
 #include "support/pdf_tools.h"
+#include "support/while_modal.h"
 
 namespace {
+
+using testing_support::WhileModal;
 
 using namespace varnex::reg;
 namespace fs = std::filesystem;
 namespace ui = platform::ui;
 namespace shell = varnex::shell;
 using Line = varnex_test::RegisterScreen::Line;
-
-// Acts on the first shown window with the caption while a modal loop runs.
-class WhileModal {
- public:
-  WhileModal(std::string caption, std::function<void(HWND)> action) {
-    window_ = ui::createWindow({"ModalDriver", "", nullptr, {0, 0, 1, 1}, false},
-                               [this, caption, action](HWND h, uint32_t m, WPARAM wp, LPARAM lp) -> LRESULT {
-                                 if (m != ui::kWmTimer || done_) return ui::defaultWindowProc(h, m, wp, lp);
-                                 for (HWND t : ui::topLevelWindows())
-                                   if (ui::isWindowVisible(t) && ui::windowText(t) == caption) {
-                                     done_ = true;
-                                     ui::killTimer(h, 1);
-                                     action(t);
-                                     break;
-                                   }
-                                 return 0;
-                               });
-    ui::setTimer(window_, 1, 20);
-  }
-  ~WhileModal() { ui::destroyWindow(window_); }
-  bool done() const { return done_; }
-
- private:
-  HWND window_ = nullptr;
-  bool done_ = false;
-};
 
 // Keys typed into a control as the keyboard sends them.
 void typeInto(HWND control, const std::string& text) {

@@ -15,8 +15,11 @@
 #include "platform/ui/dialog.h"
 #include "platform/ui/input.h"
 #include "zemta/filedb.h"
+#include "support/while_modal.h"
 
 namespace varnex_test {
+
+using testing_support::WhileModal;
 
 class ModeShellTest : public ShellTest {
  protected:
@@ -72,33 +75,6 @@ class ModeShellTest : public ShellTest {
   }
 
   std::shared_ptr<shell::CModeScreens> screens;
-};
-
-// Runs an action on a dialog from inside its modal loop, once a visible
-// top-level window with the caption is up.
-class WhileModal {
- public:
-  WhileModal(std::string caption, std::function<void(HWND)> action) {
-    window_ = ui::createWindow({"ModalDriver", "", nullptr, {0, 0, 1, 1}, false},
-                               [this, caption, action](HWND h, uint32_t m, WPARAM wp, LPARAM lp) -> LRESULT {
-                                 if (m != ui::kWmTimer || done_) return ui::defaultWindowProc(h, m, wp, lp);
-                                 for (HWND t : ui::topLevelWindows())
-                                   if (ui::isWindowVisible(t) && ui::windowText(t) == caption) {
-                                     done_ = true;
-                                     ui::killTimer(h, 1);
-                                     action(t);
-                                     break;
-                                   }
-                                 return 0;
-                               });
-    ui::setTimer(window_, 1, 20);
-  }
-  ~WhileModal() { ui::destroyWindow(window_); }
-  bool done() const { return done_; }
-
- private:
-  HWND window_ = nullptr;
-  bool done_ = false;
 };
 
 }  // namespace varnex_test
