@@ -282,34 +282,35 @@ bool ownerIsValid(const Entry& set) {
 
 }  // namespace
 
-ZEMTA_API int32_t FileExGetTblRecID(FileExHandle handle, uint32_t numberLow, uint32_t numberHigh, uint64_t* id) {
-  if (id) *id = 0;
+namespace {
+
+// A record's ID from its number or the other way round: both fail on a
+// zero key and on a key the table does not hold.
+int32_t mapRecord(FileExHandle handle, uint64_t key, uint64_t* out, uint64_t (*map)(Entry&, uint64_t)) {
+  if (out) *out = 0;
   Entry* table = tableOf(handle);
   if (!table) return -1;
-  if (!id || join(numberLow, numberHigh) == 0) {
+  if (!out || key == 0) {
     ZEMTA_REPORT(ZEMTA_ERR_BAD_PARAMETER);
     return -1;
   }
   return container::withEntries({table}, [&]() -> int32_t {
-    *id = container::recordIdAt(*table, join(numberLow, numberHigh));
-    if (*id == 0) throw container::Failure{ZEMTA_ERR_FILE_FORMAT, __LINE__};
+    *out = map(*table, key);
+    if (*out == 0) throw container::Failure{ZEMTA_ERR_FILE_FORMAT, __LINE__};
     return 0;
   });
 }
 
+}  // namespace
+
+ZEMTA_API int32_t FileExGetTblRecID(FileExHandle handle, uint32_t numberLow, uint32_t numberHigh, uint64_t* id) {
+  return mapRecord(handle, join(numberLow, numberHigh), id,
+                   [](Entry& table, uint64_t number) { return container::recordIdAt(table, number); });
+}
+
 ZEMTA_API int32_t FileExGetTblRecNo(FileExHandle handle, uint32_t idLow, uint32_t idHigh, uint64_t* number) {
-  if (number) *number = 0;
-  Entry* table = tableOf(handle);
-  if (!table) return -1;
-  if (!number || join(idLow, idHigh) == 0) {
-    ZEMTA_REPORT(ZEMTA_ERR_BAD_PARAMETER);
-    return -1;
-  }
-  return container::withEntries({table}, [&]() -> int32_t {
-    *number = container::recordNumberOf(*table, join(idLow, idHigh));
-    if (*number == 0) throw container::Failure{ZEMTA_ERR_FILE_FORMAT, __LINE__};
-    return 0;
-  });
+  return mapRecord(handle, join(idLow, idHigh), number,
+                   [](Entry& table, uint64_t id) { return container::recordNumberOf(table, id); });
 }
 
 ZEMTA_API int32_t FileExIsIndex(FileExHandle handle, int32_t count, const uint16_t* columns) {
