@@ -71,23 +71,7 @@ void addSlot(Disk& disk, Entry& table, Entry* index) {
 }
 
 Entry* openIndexEntry(Disk& disk, uint64_t id) {
-  uint8_t key[8];
-  put_u64le(key, id);
-  uint64_t position = 0;
-  const int32_t found = BtreeExEqu(disk.idTree, &position, key);
-  if (found < 0) ENTRY_FAIL(0);
-  if (found == 0) ENTRY_FAIL(ZEMTA_ERR_FILE_FORMAT);
-  Entry* index = newEntry(disk);
-  try {
-    readRecord(disk, static_cast<int64_t>(position), index->record);
-    if (!(index->typeFlags() & kTypeIndex)) ENTRY_FAIL(ZEMTA_ERR_FILE_FORMAT);
-    index->position = static_cast<int64_t>(position);
-    attachTrees(disk, *index);
-  } catch (...) {
-    releaseEntryObject(disk, index);
-    throw;
-  }
-  return index;
+  return openEntryById(disk, id, kTypeIndex, ZEMTA_ERR_FILE_FORMAT);
 }
 
 }  // namespace

@@ -89,19 +89,29 @@ uint64_t recordNumberOf(Entry& table, uint64_t id) {
   return get_u64le(key);
 }
 
-Entry* openRecordEntry(Disk& disk, Entry& table, uint64_t id) {
+Entry* openEntryById(Disk& disk, uint64_t id, uint32_t type, int32_t missing) {
   uint8_t idKey[8];
   put_u64le(idKey, id);
   uint64_t position = 0;
   const int32_t found = BtreeExEqu(disk.idTree, &position, idKey);
   if (found < 0) ENTRY_FAIL(0);
-  if (found == 0) ENTRY_FAIL(ZEMTA_ERR_BAD_PARAMETER);
-  Entry* record = newEntry(disk);
+  if (found == 0) ENTRY_FAIL(missing);
+  Entry* entry = newEntry(disk);
   try {
-    readRecord(disk, static_cast<int64_t>(position), record->record);
-    if (!(record->typeFlags() & kTypeRecord)) ENTRY_FAIL(ZEMTA_ERR_FILE_FORMAT);
-    record->position = static_cast<int64_t>(position);
-    attachTrees(disk, *record);
+    readRecord(disk, static_cast<int64_t>(position), entry->record);
+    if (!(entry->typeFlags() & type)) ENTRY_FAIL(ZEMTA_ERR_FILE_FORMAT);
+    entry->position = static_cast<int64_t>(position);
+    attachTrees(disk, *entry);
+  } catch (...) {
+    releaseEntryObject(disk, entry);
+    throw;
+  }
+  return entry;
+}
+
+Entry* openRecordEntry(Disk& disk, Entry& table, uint64_t id) {
+  Entry* record = openEntryById(disk, id, kTypeRecord, ZEMTA_ERR_BAD_PARAMETER);
+  try {
     record->ownerHandle = &table;
     setOwnerName(*record, table.ownerName.c_str());
     if (get_u64le(record->record + kFieldDataSize) != 0) loadAttributes(disk, *record);

@@ -75,6 +75,9 @@ bool treeKeyOfId(int32_t tree, uint64_t id, uint8_t* key, size_t length);
 uint64_t recordIdAt(Entry& table, uint64_t number);
 uint64_t recordNumberOf(Entry& table, uint64_t id);
 // Opens a record of the table by its ID (its list loaded); throws Failure.
+// Opens the entry with the ID, which must be of the type; an ID the disk
+// does not hold fails with missing.
+Entry* openEntryById(Disk& disk, uint64_t id, uint32_t type, int32_t missing);
 Entry* openRecordEntry(Disk& disk, Entry& table, uint64_t id);
 // Appends or inserts a new record (number all ones: append); throws Failure.
 Entry* insertRecord(Disk& disk, Entry& table, uint64_t number, const char* description, bool holdOpen);
