@@ -65,7 +65,8 @@ class PoleSaleTest : public varnex_test::DemoProject {
   struct PoleHook : varnex::reg::SaleDisplay {
     CPoleDisplay* pole = nullptr;
     void SaleChanged(const void* line, const std::string& poleText) override {
-      pole->Update(1, line ? poleText : std::string(), "ｲﾗｯｼｬｲﾏｾ");
+      std::string pending = line ? poleText : std::string();
+      pole->Update(1, pending, "ｲﾗｯｼｬｲﾏｾ");
     }
   } hook_;
   std::string folder_;
