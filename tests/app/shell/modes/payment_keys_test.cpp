@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <functional>
@@ -294,6 +295,13 @@ TEST_F(PaymentKeysTest, BarcodeTendersArePaidEachUnderItsOwnOrderId) {
   const std::string id = requests.substr(first + 22, firstEnd - first - 22);
   EXPECT_NE(requests.find("\"merchant_order_id\": \"" + id + "-2\""), std::string::npos) << requests;
   EXPECT_NE(requests.find("\"amount\": 400,"), std::string::npos) << requests;
+  // The order ID names the receipt the sale was committed under.
+  uint8_t closing[reg::line::kSize];
+  ASSERT_TRUE(view_->Sale().ReadLine(view_->Sale().LineCount() - 1, closing));
+  ASSERT_EQ(reg::keyType(reg::getU16(closing, reg::line::kKeyCode)), reg::kKeyClosing);
+  char receipt[8];
+  std::snprintf(receipt, sizeof receipt, "-%05u", static_cast<unsigned>(reg::getU16(closing, reg::line::kPrice)));
+  EXPECT_EQ(id.substr(id.size() - 6), receipt) << id;
 }
 
 }  // namespace
