@@ -133,7 +133,7 @@ void CRegCom::buildClosing(CommitRun& run) {
   uint16_t date = 0, time = 0;
   GetDate(&date, &time);
   putU32(closing, line::kUnitPrice, (static_cast<uint32_t>(date) << 16) | time);
-  const uint16_t receipt = static_cast<uint16_t>((run.lastReceipt + 1u) % 10000u);
+  const uint16_t receipt = ReceiptAfter(run.lastReceipt);
   putU32(closing, line::kPrice, (static_cast<uint32_t>(getU16(manager_, clerk::kNumber.offset)) << 16) | receipt);
   putI32(closing, line::kUnitNet, getI32(settings_, settings::kReceiptNumberAdd.offset));
   putI32(closing, line::kNetPrice, run.callerValue);

@@ -208,6 +208,30 @@ FileDBHandle CRegCom::PrfOpen(int32_t kind, uint16_t* modeOrDate) {
   return FileDBCreate(path, kJournalTableId, 0, kJournalRecordLen, kReceiptTitle, owner_);
 }
 
+int32_t CRegCom::NextReceiptNumber() {
+  FileDBHandle daily = PrfOpen(3, nullptr);
+  if (!daily) return -1;
+  char code[300] = {};
+  FileDBGetPathName(daily, code);
+  FileDBDelete(daily);
+  const std::string path = nativePath(code);
+  if (!platform::fileExists(path)) return ReceiptAfter(0);  // the day's first sale
+  // Read only: a tail that is no whole sale is the commit's to cut; the
+  // number comes from the last closing record, as the commit takes it.
+  platform::File file = platform::File::open(path, platform::kFileRead,
+                                             platform::kShareRead | platform::kShareWrite, platform::kOpenExisting);
+  const int64_t size = file.isOpen() ? file.size() : -1;
+  if (size < 0) return -1;
+  uint8_t record[kJournalRecordLen];
+  for (int64_t n = size / kJournalRecordLen; n > 0; --n) {
+    uint32_t done = 0;
+    if (!file.readAt((n - 1) * kJournalRecordLen, record, kJournalRecordLen, &done) || done != kJournalRecordLen)
+      return -1;
+    if (isClosing(record)) return ReceiptAfter(getU16(record, line::kPrice));
+  }
+  return ReceiptAfter(0);
+}
+
 bool CRegCom::saleCommitted(const std::string& path) {
   const int64_t seconds = platform::fileWriteTime(nativePath(path));
   if (seconds < 0) return false;

@@ -24,6 +24,9 @@ std::string TempFileName(char letter, uint32_t number);
 std::string NextFreeTempFile(const std::string& folder, char letter, uint32_t start = 1);
 std::string ReceiptFileName(uint16_t dosDate);
 
+// The receipt number after `last` (0: none yet); four digits.
+inline uint16_t ReceiptAfter(uint16_t last) { return static_cast<uint16_t>((last + 1u) % 10000u); }
+
 // What is left of a daily receipt file once it holds whole sales only.
 struct DailyTail {
   int32_t count = -1;        // records left; -1 when the file could not be read or cut

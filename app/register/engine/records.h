@@ -172,6 +172,8 @@ inline constexpr FieldPlace kXAuthToken{"X-Auth-Token", 512, 128, FieldKind::Tex
 inline constexpr FieldPlace kXAuthKey{"X-Auth-Key", 640, 128, FieldKind::Text};
 inline constexpr FieldPlace kMerchantId{"加盟店ID", 768, 128, FieldKind::Text};
 inline constexpr FieldPlace kProductName{"商品名", 896, 128, FieldKind::Text};
+// Payment flags, bit 0: barcode tenders go through the payment service.
+inline constexpr FieldPlace kPaymentService{"決済サービス", 1024, 2, FieldKind::Bits, 1, 0};
 }  // namespace settings
 
 // Customers.

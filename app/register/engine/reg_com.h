@@ -222,6 +222,10 @@ class CRegCom {
   // interrupted sales (any other mode value); other kinds: the daily receipt
   // file of the date (today when null).
   FileDBHandle PrfOpen(int32_t kind, uint16_t* modeOrDate);
+  // The receipt number the next sale committed today will carry (as the
+  // commit numbers it: the last closing record's number + 1, 1 when today
+  // has none); -1 when today's receipt file cannot be read.
+  int32_t NextReceiptNumber();
 
   // ---- CSV files of the masters and of sales lines (csv_masters.cpp): 0, or -1 ----
   int32_t ExportCustomersCsv(const char* path);

@@ -555,13 +555,13 @@ int32_t CRegSale::TenderKey(uint16_t keyCode, const uint8_t* keyRecord) {
   const uint16_t code = keyNumber(keyCode);
   const uint16_t attributes = getU16(keyRecord, transkey::kAttributes.offset);
   if (!CheckKeyEntry(attributes, 0x11500, nullptr)) return kRefused;
-  // The card terminal and the barcode-payment service have dialogs of their
-  // own; without them such a tender is refused, never taken unpaid.
-  if ((code == kTenderCard && settings_.useJet) || code >= kTenderCodePayment)
-    return ShowRegError(kErrUnsupported);
   int64_t value = 0;
   const bool entered = EntryValue(&value);
   int32_t amount = entered ? static_cast<int32_t>(value) : DueAmount();
+  // The card terminal and the barcode payment take the amount first: the
+  // tender is written only once it is paid.
+  if (code == kTenderCard && settings_.useJet && !CardTerminalStep(amount, "売上", "返品")) return kRefused;
+  if (code >= kTenderCodePayment && !CodePaymentStep(amount)) return kRefused;
   if (code == kTenderPoints) {
     uint8_t first[line::kSize];
     if ((!ReadLine(0, first) || keyType(keyOf(first)) != kKeyCustomer) && !InsertCustomerLine(-1, -1, nullptr))
@@ -601,8 +601,10 @@ int32_t CRegSale::Trans2Key(uint16_t keyCode, const uint8_t* keyRecord) {
     case kTrans2CardPaidIn:
     case kTrans2Exchange: {
       if (!CheckKeyEntry(attributes, code == kTrans2Exchange ? 0x17C8 : 0x17CC, nullptr)) return kRefused;
-      if (code == kTrans2CardPaidIn && settings_.useJet) return ShowRegError(kErrUnsupported);
       EntryValue(&value);
+      if (code == kTrans2CardPaidIn && settings_.useJet &&
+          !CardTerminalStep(static_cast<int32_t>(value), "入金", "取消"))
+        return kRefused;
       int32_t amount = static_cast<int32_t>(value);
       if (code == kTrans2PaidOut) amount = -amount;
       NameFromRecord(keyRecord);

@@ -181,6 +181,14 @@ class SaleScreen {
   virtual void BroadcastCustomerLine(int32_t receipt, const void* line) {}
   // The frame's title: the held sale's file name, or the mode's own when empty.
   virtual void ShowHeldSaleTitle(const std::string& path) {}
+  // ---- payments through the main frame's card terminal and the barcode
+  //      payment service ----
+  // The card-terminal dialog for one payment (business 1, practice 0; kind
+  // 1 sale, 3 return): true only when the payment was made.
+  virtual bool RunCardPayment(int32_t business, int32_t kind, int32_t receipt, int32_t amount) { return false; }
+  // The barcode-payment dialog (kind 1 payment, 3 refund; tenderNumber: the
+  // sale's n-th barcode tender): true only when the service took it.
+  virtual bool RunCodePayment(int32_t kind, uint32_t receipt, int32_t amount, int32_t tenderNumber) { return false; }
 };
 
 
@@ -453,6 +461,10 @@ class CRegSale {
   int32_t OrderCode(ScannedCode* scanned);
   int32_t PriceTagStage(int32_t stage, ScannedCode* scanned);
   int32_t TenderKey(uint16_t keyCode, const uint8_t* keyRecord);
+  // The card-terminal and barcode-payment steps of a tender: true when the
+  // amount was paid (or needs no device); false ends the key unregistered.
+  bool CardTerminalStep(int32_t amount, const char* saleWord, const char* refundWord);
+  bool CodePaymentStep(int32_t amount);
   int32_t Trans2Key(uint16_t keyCode, const uint8_t* keyRecord);
   int32_t FunctionKey(uint16_t keyCode, const uint8_t* keyRecord);
   int32_t CancelSale();

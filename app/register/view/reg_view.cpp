@@ -606,6 +606,14 @@ void CRegView::RaiseDeviceRequest(uint32_t bits) {
   if (host_.raiseDeviceRequest) host_.raiseDeviceRequest(bits);
 }
 
+bool CRegView::RunCardPayment(int32_t business, int32_t kind, int32_t receipt, int32_t amount) {
+  return host_.runCardPayment && host_.runCardPayment(business, kind, receipt, amount);
+}
+
+bool CRegView::RunCodePayment(int32_t kind, uint32_t receipt, int32_t amount, int32_t tenderNumber) {
+  return host_.runCodePayment && host_.runCodePayment(kind, receipt, amount, tenderNumber);
+}
+
 void CRegView::RefreshCustomerDisplay(const void* line) {
   SaleDisplaysChanged(line, sale_ ? sale_->PolePending() : std::string());
 }

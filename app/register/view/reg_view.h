@@ -63,6 +63,10 @@ class CRegView : public platform::ui::View, public SaleScreen {
     std::function<void(int32_t menuAndAccelerators)> setMenus;
     std::function<void(const std::string&)> setStatusText;
     std::function<void(uint32_t)> raiseDeviceRequest;
+    // The main frame's card-terminal and barcode-payment dialogs (see
+    // SaleScreen): empty, no payment is ever made.
+    std::function<bool(int32_t business, int32_t kind, int32_t receipt, int32_t amount)> runCardPayment;
+    std::function<bool(int32_t kind, uint32_t receipt, int32_t amount, int32_t tenderNumber)> runCodePayment;
     // An interrupted sale of another mode: the frame of that mode takes the
     // open temporary file over; false when it could not (the file is then
     // closed and stays for a later start).
@@ -149,6 +153,8 @@ class CRegView : public platform::ui::View, public SaleScreen {
   bool ChooseHeldSaleFile(bool save, const std::string& initial, std::string* path) override;
   void BroadcastCustomerLine(int32_t receipt, const void* line) override;
   void ShowHeldSaleTitle(const std::string& path) override;
+  bool RunCardPayment(int32_t business, int32_t kind, int32_t receipt, int32_t amount) override;
+  bool RunCodePayment(int32_t kind, uint32_t receipt, int32_t amount, int32_t tenderNumber) override;
 
   // ---- commands ----
   bool handleCommand(uint32_t command) override;

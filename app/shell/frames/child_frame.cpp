@@ -84,6 +84,14 @@ bool CChildFrame::CreateModeView() {
         host.raiseDeviceRequest = [&app](uint32_t bits) {
           if (app.m_pMainFrame) app.m_pMainFrame->RaiseSaRequest(bits);
         };
+        // Payments run the main frame's dialogs over its card terminal and
+        // the payment service; without a main frame nothing is paid.
+        host.runCardPayment = [&app](int32_t business, int32_t kind, int32_t receipt, int32_t amount) {
+          return app.m_pMainFrame && app.m_pMainFrame->RunCardPayment(business, kind, receipt, amount) == 1;
+        };
+        host.runCodePayment = [&app](int32_t kind, uint32_t receipt, int32_t amount, int32_t tenderNumber) {
+          return app.m_pMainFrame && app.m_pMainFrame->RunCodePayment(kind, receipt, amount, tenderNumber) == 1;
+        };
         reg->SetHost(std::move(host));
         m_pRegView = reg.get();
         view = std::move(reg);

@@ -50,6 +50,8 @@ void CMainFrame::UpdateCustomerDisplay(const std::string& pending) {
 }
 
 int32_t CMainFrame::RunCardPayment(int32_t business, int32_t kind, int32_t receipt, int32_t amount) {
+  // The application's number is the one a Z reading resets.
+  m_jet.m_nSequence = m_app.m_nJetSequenceNumber;
   reg::CJetDlg dialog(m_jet);
   dialog.m_nBusiness = business;
   dialog.m_nKind = kind;
@@ -57,8 +59,9 @@ int32_t CMainFrame::RunCardPayment(int32_t business, int32_t kind, int32_t recei
   dialog.m_nAmount = amount;
   const bool paid = dialog.DoModal(GetSafeHwnd()) == 1;
   m_jet.AfterDialog(paid);
+  // A number the terminal handed over counts even when nothing was paid.
+  m_app.m_nJetSequenceNumber = m_jet.m_nSequence;
   if (paid) {
-    m_app.m_nJetSequenceNumber = m_jet.m_nSequence;
     platform::Profile::of(platform::ProfileScope::User)
         .setInt(reg::kSettingsSection, "JET Sequence Number", m_jet.m_nSequence);
   }
@@ -73,7 +76,7 @@ int32_t CMainFrame::RunCodePayment(int32_t kind, uint32_t receipt, int32_t amoun
   dialog.m_nTenderNumber = tenderNumber;
   if (reg::CRegCom* engine = m_app.m_pRegCom; engine && engine->Settings()) {
     dialog.m_pSettings = engine->Settings();
-    const int32_t size = FileDBRecGetSize(engine->Table(reg::kSettingsTable));
+    const int32_t size = FileDBRecGetFieldSize(engine->Table(reg::kSettingsTable));
     dialog.m_nSettingsSize = size > 0 ? static_cast<size_t>(size) : 0;
   }
   return dialog.DoModal(GetSafeHwnd()) == 1 ? 1 : 0;

@@ -72,6 +72,7 @@ TEST_F(OpenTest, RecordLayoutsAgreeWithTheProject) {
       {kSettingsTable, &settings::kRate3},      {kSettingsTable, &settings::kSpecialRate},
       {kSettingsTable, &settings::kPriceMask2}, {kSettingsTable, &settings::kCash},
       {kSettingsTable, &settings::kPointUnit},  {kSettingsTable, &settings::kStampThreshold},
+      {kSettingsTable, &settings::kPaymentService},
       {kCustomerTable, &customer::kPointRate},  {kDepartmentTable, &department::kGroupLink},
       {kDepartmentTable, &department::kAttributes}, {kDepartmentTable, &department::kUnitPrice},
       {kDepartmentTable, &department::kMarginBase}, {kPluTable, &plu::kUnitPrice}, {kPluTable, &plu::kAttributes},
