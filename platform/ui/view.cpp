@@ -1,11 +1,14 @@
 #include "platform/ui/view.h"
 
+#include <algorithm>
+
 #include <QFocusEvent>
 #include <QKeyEvent>
 #include <QLayout>
 #include <QPaintEvent>
 #include <QPointer>
 #include <QResizeEvent>
+#include <QScrollBar>
 #include <QSplitter>
 #include <QWheelEvent>
 
@@ -35,6 +38,63 @@ class ViewWidget : public QWidget {
     setPalette(p);
   }
   View* owner;
+
+  // The scroll bars, made by the first setScrollSizes; a hidden bar has the
+  // range 0..0, so its value is the position on its axis.
+  QPointer<QScrollBar> bars[2];  // horizontal, vertical
+  Size total, line, page;
+  QSize client{-1, -1};  // the client size the view was last told
+
+  QSize clientSize() const {
+    return QSize(width() - (bars[1] && !bars[1]->isHidden() ? bars[1]->width() : 0),
+                 height() - (bars[0] && !bars[0]->isHidden() ? bars[0]->height() : 0));
+  }
+
+  void setScrollSizes(Size t, Size l, Size p) {
+    total = t;
+    line = l;
+    page = p;
+    for (int axis = 0; axis < 2; ++axis) {
+      if (bars[axis]) continue;
+      auto* bar = new QScrollBar(axis ? Qt::Vertical : Qt::Horizontal, this);
+      bar->setFocusPolicy(Qt::NoFocus);
+      bar->hide();
+      connect(bar, &QScrollBar::valueChanged, this, [this] { update(); });
+      bars[axis] = bar;
+    }
+    layoutBars();
+  }
+
+  // Shows the bars the content needs, sets their ranges, then tells the view
+  // its client size when that changed.
+  void layoutBars() {
+    if (bars[0] && bars[1]) {
+      const int across = bars[1]->sizeHint().width(), down = bars[0]->sizeHint().height();
+      // A bar on one axis takes room from the other, which may then need
+      // its own bar too.
+      bool vertical = total.height > height(), horizontal = total.width > width() - (vertical ? across : 0);
+      vertical = total.height > height() - (horizontal ? down : 0);
+      const int w = width() - (vertical ? across : 0), h = height() - (horizontal ? down : 0);
+      bars[0]->setGeometry(0, h, w, down);
+      bars[1]->setGeometry(w, 0, across, h);
+      const int clientExtent[2] = {w, h}, totalExtent[2] = {total.width, total.height};
+      const int lineStep[2] = {line.width, line.height}, pageStep[2] = {page.width, page.height};
+      const bool shown[2] = {horizontal, vertical};
+      for (int axis = 0; axis < 2; ++axis) {
+        QScrollBar* bar = bars[axis];
+        const int extent = std::max(1, clientExtent[axis]);
+        bar->setRange(0, shown[axis] ? std::max(0, totalExtent[axis] - extent) : 0);
+        bar->setPageStep(pageStep[axis] > 0 ? pageStep[axis] : extent);
+        bar->setSingleStep(lineStep[axis] > 0 ? lineStep[axis] : std::max(1, extent / 10));
+        bar->setVisible(shown[axis]);
+      }
+    }
+    const QSize now = clientSize();
+    if (now == client) return;
+    client = now;
+    if (HWND h = handleOfWidget(this))
+      sendMessage(h, kWmSize, 0, static_cast<LPARAM>((now.width() & 0xFFFF) | ((now.height() & 0xFFFF) << 16)));
+  }
 
   QSize sizeHint() const override {
     if (!owner) return QWidget::sizeHint();
@@ -66,8 +126,8 @@ class ViewWidget : public QWidget {
   }
 
   void resizeEvent(QResizeEvent*) override {
-    if (HWND h = handleOfWidget(this))
-      sendMessage(h, kWmSize, 0, static_cast<LPARAM>((width() & 0xFFFF) | ((height() & 0xFFFF) << 16)));
+    client = QSize(-1, -1);  // a resize always tells the view
+    layoutBars();
   }
 
   void keyPressEvent(QKeyEvent* k) override { key(k, true); }
@@ -194,7 +254,26 @@ void View::updateNow() {
 
 Rect View::clientRect() const {
   if (!impl_->widget) return {};
-  return {0, 0, impl_->widget->width(), impl_->widget->height()};
+  const QSize size = impl_->widget->clientSize();
+  return {0, 0, std::max(0, size.width()), std::max(0, size.height())};
+}
+
+void View::setScrollSizes(Size total, Size line, Size page) {
+  if (impl_->widget) impl_->widget->setScrollSizes(total, line, page);
+}
+
+Point View::scrollPosition() const {
+  if (!impl_->widget) return {};
+  ViewWidget* w = impl_->widget;
+  return {w->bars[0] ? w->bars[0]->value() : 0, w->bars[1] ? w->bars[1]->value() : 0};
+}
+
+void View::scrollTo(int32_t x, int32_t y) {
+  if (!impl_->widget) return;
+  ViewWidget* w = impl_->widget;
+  // The bars clamp to their ranges and repaint the view when they move.
+  if (w->bars[0]) w->bars[0]->setValue(x);
+  if (w->bars[1]) w->bars[1]->setValue(y);
 }
 
 bool View::setFocus() { return impl_->widget && platform::ui::setFocus(impl_->handle); }

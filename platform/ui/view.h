@@ -44,6 +44,18 @@ class View : public CommandTarget {
   // The child frame the view lives in, or null.
   ChildFrame* parentFrame() const;
 
+  // Scrolling. A view whose content is larger than its window gives the
+  // content's size; a scroll bar shows on the right (at the bottom) only
+  // while the content is higher (wider) than the client, and clientRect() is
+  // the part beside the bars. line is what a bar's arrow moves, page what a
+  // click on its track moves (0: a tenth of the client, the client). The
+  // position is the content's point at the client's top-left corner; the bars
+  // keep it within the content, and a move by a bar repaints the view.
+  void setScrollSizes(Size total, Size line = {}, Size page = {});
+  Point scrollPosition() const;
+  // Scrolls so that (x, y) of the content is at the top-left (clamped).
+  void scrollTo(int32_t x, int32_t y);
+
   // The handlers. Keys come as virtual-key codes with the Windows lParam
   // (repeat count 1, bit 30 for an auto-repeat); characters as code page 932
   // bytes, one WM_CHAR each (a double-byte character as lead then trail).

@@ -63,6 +63,7 @@ void CTopView::onInitialUpdate() {
 
 void CTopView::LoadKeys() {
   keys_.assign(static_cast<size_t>(KeyNumber()), Key{});
+  SetScrollSizes();
   if (!engine_ || !engine_->IsOpen()) return;
   // Key pictures lie with the other pictures in the register's picture
   // folder; a shop that keeps them in the folder it imports pictures from
@@ -98,13 +99,15 @@ void CTopView::LoadKeys() {
 }
 
 ui::Rect CTopView::CellRect(int32_t index) const {
-  const int32_t left = (index % kColumns) * kCellWidth, top = (index / kColumns) * KeyHeight() - scrollY_;
+  const ui::Point scroll = scrollPosition();
+  const int32_t left = (index % kColumns) * kCellWidth - scroll.x, top = (index / kColumns) * KeyHeight() - scroll.y;
   return {left, top, left + kCellWidth, top + KeyHeight()};
 }
 
 int32_t CTopView::IndexAt(int32_t x, int32_t y) const {
   if (x < 0 || y < 0) return -1;
-  const int32_t column = x / kCellWidth, row = (y + scrollY_) / KeyHeight();
+  const ui::Point scroll = scrollPosition();
+  const int32_t column = (x + scroll.x) / kCellWidth, row = (y + scroll.y) / KeyHeight();
   if (column >= kColumns) return -1;
   const int32_t index = row * kColumns + column;
   if (index >= KeyNumber() || index >= static_cast<int32_t>(keys_.size())) return -1;
@@ -121,7 +124,8 @@ void CTopView::onPaint(ui::DrawContext& dc) {
   const ui::Rect client = clientRect();
   dc.fillRect(client, kWhite);
   const int32_t height = KeyHeight();
-  const int32_t firstRow = scrollY_ / height, lastRow = (scrollY_ + client.height()) / height;
+  const int32_t scrollY = ScrollY();
+  const int32_t firstRow = scrollY / height, lastRow = (scrollY + client.height()) / height;
   for (int32_t row = firstRow; row <= lastRow; ++row)
     for (int32_t column = 0; column < kColumns; ++column) {
       const int32_t index = row * kColumns + column;
@@ -183,20 +187,18 @@ void CTopView::DrawKey(ui::DrawContext& dc, int32_t index) {
   }
 }
 
-void CTopView::onSize(int32_t, int32_t height) {
-  // The panel scrolls by whole keys; it never shows more below the last row
-  // than the client needs.
-  const int32_t total = Rows() * KeyHeight();
-  ScrollTo(std::min(scrollY_, std::max(0, total - height)));
+void CTopView::onSize(int32_t, int32_t) {
+  // The bars keep the position within the keys; the page follows the client.
+  SetScrollSizes();
 }
 
-void CTopView::ScrollTo(int32_t y) {
-  const int32_t most = std::max(0, Rows() * KeyHeight() - clientRect().height());
-  const int32_t to = std::clamp(y, 0, most);
-  if (to == scrollY_) return;
-  scrollY_ = to;
-  invalidate();
+// Six cells across and every row of keys down; a bar's arrow moves one key,
+// its track one client.
+void CTopView::SetScrollSizes() {
+  setScrollSizes({kColumns * kCellWidth, Rows() * KeyHeight()}, {kCellWidth, KeyHeight()});
 }
+
+void CTopView::ScrollTo(int32_t y) { scrollTo(scrollPosition().x, y); }
 
 void CTopView::SetHighlight(int32_t index) {
   if (index == highlight_) return;
@@ -206,8 +208,8 @@ void CTopView::SetHighlight(int32_t index) {
     invalidate(CellRect(index));
     // The lit key is shown whole.
     const ui::Rect cell = CellRect(index);
-    if (cell.top < 0) ScrollTo(scrollY_ + cell.top);
-    else if (cell.bottom > clientRect().height()) ScrollTo(scrollY_ + cell.bottom - clientRect().height());
+    if (cell.top < 0) ScrollTo(ScrollY() + cell.top);
+    else if (cell.bottom > clientRect().height()) ScrollTo(ScrollY() + cell.bottom - clientRect().height());
   }
 }
 
@@ -270,8 +272,8 @@ LRESULT CTopView::onMessage(uint32_t message, WPARAM wParam, LPARAM lParam) {
       const uint32_t keys = static_cast<uint32_t>(wParam & 0xFFFF);
       if (keys & (ui::kMkControl | ui::kMkShift)) break;
       const int16_t delta = static_cast<int16_t>((wParam >> 16) & 0xFFFF);
-      if (delta < 0) ScrollTo(scrollY_ + KeyHeight());
-      else if (delta > 0) ScrollTo(scrollY_ - KeyHeight());
+      if (delta < 0) ScrollTo(ScrollY() + KeyHeight());
+      else if (delta > 0) ScrollTo(ScrollY() - KeyHeight());
       return 0;
     }
     case ui::kWmCaptureChanged:

@@ -51,7 +51,7 @@ class CTopView : public platform::ui::View {
     return index >= 0 && index < static_cast<int32_t>(keys_.size()) && !keys_[static_cast<size_t>(index)].picture.isNull();
   }
   int32_t Rows() const;
-  int32_t ScrollY() const { return scrollY_; }
+  int32_t ScrollY() const { return scrollPosition().y; }
   void onInitialUpdate() override;
 
  protected:
@@ -76,6 +76,7 @@ class CTopView : public platform::ui::View {
   void DrawKey(platform::ui::DrawContext& dc, int32_t index);
   void SetHighlight(int32_t index);
   void ScrollTo(int32_t y);
+  void SetScrollSizes();
   void PressKey(int32_t x, int32_t y);
   int32_t KeyHeight() const;
   int32_t KeyNumber() const;
@@ -85,7 +86,6 @@ class CTopView : public platform::ui::View {
   std::function<HWND()> activeView_;
   std::vector<Key> keys_;
   int32_t highlight_ = -1;
-  int32_t scrollY_ = 0;
   bool captured_ = false;
 };
 

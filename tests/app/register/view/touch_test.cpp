@@ -360,6 +360,68 @@ TEST_F(TouchTest, OnlyDrawnKeysAnswer) {
   EXPECT_EQ(CTopView::PositionOfIndex(12), 103);
 }
 
+// A panel with more rows than its pane shows a vertical bar beside the keys;
+// the wheel, a click on the bar's track and a drag of its thumb scroll it, and
+// a touch after scrolling presses the key drawn under the finger.
+TEST_F(TouchTest, PanelScrollBar) {
+  const int32_t h = app->m_nKeyHeight;
+  const auto paneWidth = [&] { return ui::windowRect(top->handle()).width(); };
+  app->m_nKeyNumber = 12;  // two rows fit: no bar
+  top->LoadKeys();
+  ui::processPendingMessages();
+  ASSERT_GE(top->clientRect().height(), 2 * h);
+  EXPECT_EQ(top->clientRect().width(), paneWidth());
+
+  // Ten rows; department 2, at its preset price, on the last row's first key.
+  setDepartment(2, 6, 398);
+  moveKey(makeKeyCode(kKeyDepartment, 2), static_cast<uint16_t>(CTopView::PositionOfIndex(54)));
+  app->m_nKeyNumber = 60;
+  top->LoadKeys();
+  ui::processPendingMessages();
+  const ui::Rect client = top->clientRect();
+  const int32_t bar = paneWidth() - client.width();
+  ASSERT_GT(bar, 0);
+  EXPECT_EQ(client.height(), ui::windowRect(top->handle()).height()) << "no bar at the bottom: the keys fit across";
+  const int32_t most = 10 * h - client.height(), barX = client.width() + bar / 2;
+  EXPECT_EQ(top->ScrollY(), 0);
+
+  ASSERT_TRUE(ui::sendWheelInput(top->handle(), -120));
+  EXPECT_EQ(top->ScrollY(), h) << "a notch: one key";
+  // The track below the thumb: a page, the client's height.
+  click(top->handle(), barX, client.height() * 9 / 10);
+  EXPECT_EQ(top->ScrollY(), h + client.height());
+  for (int i = 0; i < 10; ++i) ASSERT_TRUE(ui::sendWheelInput(top->handle(), -120));
+  EXPECT_EQ(top->ScrollY(), most) << "never past the last row";
+
+  // The thumb, at the bottom of the track, dragged to the top.
+  const int32_t thumbY = client.height() * 8 / 10;
+  ASSERT_TRUE(ui::sendMouseInput(top->handle(), ui::kWmMouseMove, barX, thumbY));
+  ASSERT_TRUE(ui::sendMouseInput(top->handle(), ui::kWmLButtonDown, barX, thumbY));
+  ASSERT_TRUE(ui::sendMouseInput(top->handle(), ui::kWmMouseMove, barX, thumbY / 2, ui::kMkLButton));
+  EXPECT_GT(top->ScrollY(), 0);
+  EXPECT_LT(top->ScrollY(), most);
+  ASSERT_TRUE(ui::sendMouseInput(top->handle(), ui::kWmMouseMove, barX, 1, ui::kMkLButton));
+  ASSERT_TRUE(ui::sendMouseInput(top->handle(), ui::kWmLButtonUp, barX, 1));
+  EXPECT_EQ(top->ScrollY(), 0);
+  EXPECT_FALSE(view->Sale().SaleOpen()) << "the bar presses no key";
+
+  // Hovering the last visible row's key scrolls it whole into view.
+  const int32_t hoverY = client.height() - 5, hoverRow = hoverY / h;
+  ASSERT_NE(top->PositionAt(50, hoverY), 0);
+  ASSERT_TRUE(ui::sendMouseInput(top->handle(), ui::kWmMouseMove, 50, hoverY));
+  EXPECT_EQ(top->Highlight(), hoverRow * 6);
+  EXPECT_EQ(top->ScrollY(), std::max(0, (hoverRow + 1) * h - client.height()));
+
+  // Scrolled to the bottom, department 2 is under the finger.
+  for (int i = 0; i < 10; ++i) ASSERT_TRUE(ui::sendWheelInput(top->handle(), -120));
+  const int32_t keyY = 9 * h - top->ScrollY() + h / 2;
+  EXPECT_EQ(top->PositionAt(50, keyY), CTopView::PositionOfIndex(54));
+  grab(frame->handle(), "register_panel_scrolled.png");
+  click(top->handle(), 50, keyY);
+  ASSERT_EQ(view->Sale().LineCount(), 1);
+  EXPECT_TRUE(view->Sale().SaleOpen());
+}
+
 // A department forbidden in 登録１ picked from the department list is refused
 // with the error its key gives, and nothing is written.
 TEST_F(TouchTest, PickInAModeThatForbidsTheDepartment) {
