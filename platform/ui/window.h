@@ -156,7 +156,7 @@ bool setWindowFont(HWND window, const std::string& face, int32_t pixelHeight);
 int32_t textWidth(HWND window, const std::string& text);
 int32_t textRoom(HWND window);
 bool isMaximized(HWND window);
-// What createWindow made of the spec's frameless and topmost.
+// What createWindow made of the window's frameless and topmost.
 bool isFrameless(HWND window);
 bool isTopmost(HWND window);
 void updateWindow(HWND window);  // repaints now

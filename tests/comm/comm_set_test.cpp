@@ -37,10 +37,10 @@ std::string testOutput(const std::string& name) {
 int32_t withDialog(const std::string& caption, const std::function<void(HWND)>& act,
                    const std::function<int32_t()>& run) {
   bool done = false;
-  ui::WindowSpec spec;
-  spec.title = "driver";
-  spec.visible = false;
-  HWND driver = ui::createWindow(spec, [&](HWND w, uint32_t m, WPARAM wp, LPARAM lp) -> LRESULT {
+  ui::WindowSpec window;
+  window.title = "driver";
+  window.visible = false;
+  HWND driver = ui::createWindow(window, [&](HWND w, uint32_t m, WPARAM wp, LPARAM lp) -> LRESULT {
     if (m == ui::kWmTimer && !done) {
       for (HWND top : ui::topLevelWindows()) {
         if (top != w && ui::isWindowVisible(top) && ui::windowText(top) == caption) {

@@ -48,15 +48,15 @@ CCdFrm::CCdFrm(CREGApp* app) : app_(app) {}
 CCdFrm::~CCdFrm() = default;
 
 bool CCdFrm::Create(const ui::Rect& rect) {
-  ui::WindowSpec spec;
-  spec.className = "CCdFrm";
-  spec.rect = rect;
-  spec.visible = false;
+  ui::WindowSpec window;
+  window.className = "CCdFrm";
+  window.rect = rect;
+  window.visible = false;
   // No caption, no sizing border, above the register's own windows, and the
   // clerk's keys stay with the register.
-  spec.frameless = true;
-  spec.topmost = true;
-  hwnd_ = ui::createWindow(spec, [this](HWND h, uint32_t m, WPARAM w, LPARAM l) { return WindowProc(h, m, w, l); });
+  window.frameless = true;
+  window.topmost = true;
+  hwnd_ = ui::createWindow(window, [this](HWND h, uint32_t m, WPARAM w, LPARAM l) { return WindowProc(h, m, w, l); });
   if (!hwnd_) return false;
   view_ = std::make_unique<CCdView>(app_);
   if (!view_->Create(hwnd_, {0, 0, rect.width(), rect.height()})) {
@@ -119,11 +119,11 @@ CCdView::~CCdView() {
 }
 
 bool CCdView::Create(HWND parent, const ui::Rect& rect) {
-  ui::WindowSpec spec;
-  spec.className = "CCdView";
-  spec.parent = parent;
-  spec.rect = rect;
-  hwnd_ = ui::createWindow(spec, [this](HWND h, uint32_t m, WPARAM w, LPARAM l) { return WindowProc(h, m, w, l); });
+  ui::WindowSpec window;
+  window.className = "CCdView";
+  window.parent = parent;
+  window.rect = rect;
+  hwnd_ = ui::createWindow(window, [this](HWND h, uint32_t m, WPARAM w, LPARAM l) { return WindowProc(h, m, w, l); });
   if (!hwnd_) return false;
   // The customer types nothing here: no input method.
   ui::setImeState(hwnd_, ui::ImeState{});

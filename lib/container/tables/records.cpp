@@ -441,6 +441,23 @@ int32_t runColumnActions(Entry& table, Entry& record, uint16_t events) {
   return verdict != 0 ? 1 : 0;
 }
 
+// Opens a record by ID for the caller: refused while another handle has it.
+// The record comes from the data table; links and actions are the table's.
+Entry* openForCaller(Disk& disk, Entry& table, Entry& data, uint64_t id, bool holdOpen) {
+  if (container::openHandleWithId(disk, id, nullptr))
+    throw container::Failure{platform::kErrorSharingViolation, __LINE__};
+  Entry* record = container::openRecordEntry(disk, data, id);
+  try {
+    container::refreshLinks(disk, table, record);
+    container::runColumnActions(table, *record, kColumnEventOpen);
+    container::holdOrLeave(disk, *record, holdOpen);
+  } catch (...) {
+    container::releaseEntryObject(disk, record);
+    throw;
+  }
+  return record;
+}
+
 }  // namespace zemta::container
 
 namespace container = zemta::container;
@@ -450,7 +467,6 @@ using container::Target;
 
 namespace {
 
-constexpr uint16_t kEventOpen = 4;
 
 bool tableOf(FileExHandle handle, Target* target) {
   if (!container::resolveHandle(handle, target)) return false;
@@ -496,23 +512,6 @@ auto onDataTable(Disk& disk, Entry& table, Body&& body) {
     done(true);
     throw;
   }
-}
-
-// Opens a record by ID for the caller: refused while another handle has it.
-// The record comes from the data table; links and actions are the table's.
-Entry* openForCaller(Disk& disk, Entry& table, Entry& data, uint64_t id, bool holdOpen) {
-  if (container::openHandleWithId(disk, id, nullptr))
-    throw container::Failure{platform::kErrorSharingViolation, __LINE__};
-  Entry* record = container::openRecordEntry(disk, data, id);
-  try {
-    container::refreshLinks(disk, table, record);
-    container::runColumnActions(table, *record, kEventOpen);
-    container::holdOrLeave(disk, *record, holdOpen);
-  } catch (...) {
-    container::releaseEntryObject(disk, record);
-    throw;
-  }
-  return record;
 }
 
 int32_t deleteRecord(Disk& disk, Entry& table, uint64_t number, uint64_t id) {

@@ -361,17 +361,7 @@ ZEMTA_API FileExHandle FileExRecEqu(FileExHandle handle, uint16_t count, const u
       *number = container::recordNumberOf(*table, first);
       return 0;
     }
-    if (container::openHandleWithId(disk, first, nullptr))
-      throw container::Failure{platform::kErrorSharingViolation, __LINE__};
-    opened = container::openRecordEntry(disk, *table, first);
-    try {
-      container::refreshLinks(disk, *table, opened);
-      container::runColumnActions(*table, *opened, 4);
-    } catch (...) {
-      container::releaseEntryObject(disk, opened);
-      opened = nullptr;
-      throw;
-    }
+    opened = container::openForCaller(disk, *table, *table, first, false);
     return 0;
   });
   return opened;
@@ -709,17 +699,7 @@ ZEMTA_API FileExHandle FileExFetchNext(FileExHandle tableHandle, FileExHandle se
   Entry* opened = nullptr;
   if (container::withEntries({table}, [&]() -> int32_t {
         Disk& disk = container::diskOf(*table);
-        if (container::openHandleWithId(disk, id, nullptr))
-          throw container::Failure{platform::kErrorSharingViolation, __LINE__};
-        opened = container::openRecordEntry(disk, *table, id);
-    try {
-      container::refreshLinks(disk, *table, opened);
-      container::runColumnActions(*table, *opened, 4);
-    } catch (...) {
-      container::releaseEntryObject(disk, opened);
-      opened = nullptr;
-      throw;
-    }
+        opened = container::openForCaller(disk, *table, *table, id, false);
         return 0;
       }) != 0) {
     *position = 0;

@@ -79,6 +79,12 @@ uint64_t recordNumberOf(Entry& table, uint64_t id);
 // does not hold fails with missing.
 Entry* openEntryById(Disk& disk, uint64_t id, uint32_t type, int32_t missing);
 Entry* openRecordEntry(Disk& disk, Entry& table, uint64_t id);
+// The column actions' event of a record opened for a caller.
+constexpr uint16_t kColumnEventOpen = 4;
+// Opens a record by ID for the caller: refused while another handle has it.
+// The record comes from the data table (a linked table's base); links and
+// column actions are the table's. holdOpen keeps the disk accessed for it.
+Entry* openForCaller(Disk& disk, Entry& table, Entry& data, uint64_t id, bool holdOpen);
 // Appends or inserts a new record (number all ones: append); throws Failure.
 Entry* insertRecord(Disk& disk, Entry& table, uint64_t number, const char* description, bool holdOpen);
 bool isTable(const Entry* entry);

@@ -164,11 +164,11 @@ TEST_F(WindowTest, TimersOnTheManualClockFireOnlyWhenItIsMoved) {
 }
 
 TEST_F(WindowTest, AFramelessTopmostWindowSaysSo) {
-  ui::WindowSpec spec;
-  spec.className = "Plain";
-  HWND plain = ui::createWindow(spec, ui::defaultWindowProc);
-  spec.frameless = spec.topmost = true;
-  HWND bare = ui::createWindow(spec, ui::defaultWindowProc);
+  ui::WindowSpec window;
+  window.className = "Plain";
+  HWND plain = ui::createWindow(window, ui::defaultWindowProc);
+  window.frameless = window.topmost = true;
+  HWND bare = ui::createWindow(window, ui::defaultWindowProc);
   EXPECT_FALSE(ui::isFrameless(plain));
   EXPECT_FALSE(ui::isTopmost(plain));
   EXPECT_TRUE(ui::isFrameless(bare));

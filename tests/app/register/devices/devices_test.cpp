@@ -63,10 +63,10 @@ class DevicesTest : public ::testing::Test {
     ASSERT_TRUE(varnex::LoadVarnexResources());
     folder_ = testing_support::makeTestFolder();
     for (const char* device : {"jet", "sa", "cd"}) fs::create_directories(folder_ + "/" + device);
-    ui::WindowSpec spec;
-    spec.className = "DeviceOwner";
-    spec.visible = false;
-    owner_ = ui::createWindow(spec, [this](HWND w, uint32_t m, WPARAM wp, LPARAM lp) -> LRESULT {
+    ui::WindowSpec window;
+    window.className = "DeviceOwner";
+    window.visible = false;
+    owner_ = ui::createWindow(window, [this](HWND w, uint32_t m, WPARAM wp, LPARAM lp) -> LRESULT {
       if (m == kCommJet) jet_.OnCommJet(wp);
       if (m == kCommSa) sa_.OnCommSa(wp);
       if (m == kCommCd) cd_.OnCommCd(wp);

@@ -31,10 +31,10 @@ class PoleSaleTest : public varnex_test::DemoProject {
     engine->SetManager(read(kClerkTable, 0).data());
     folder_ = testing_support::makeTestFolder();
     device_ = std::make_unique<testing_support::ScriptedSerialDevice>(folder_);
-    ui::WindowSpec spec;
-    spec.className = "PoleOwner";
-    spec.visible = false;
-    owner_ = ui::createWindow(spec, [this](HWND w, uint32_t m, WPARAM wp, LPARAM lp) -> LRESULT {
+    ui::WindowSpec window;
+    window.className = "PoleOwner";
+    window.visible = false;
+    owner_ = ui::createWindow(window, [this](HWND w, uint32_t m, WPARAM wp, LPARAM lp) -> LRESULT {
       if (m == 0x0E01) pole_.OnCommCd(wp);
       if (m == ui::kWmTimer) port_.TimerProc(static_cast<uint32_t>(wp));
       return ui::defaultWindowProc(w, m, wp, lp);
