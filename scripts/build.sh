@@ -17,6 +17,9 @@ if [[ "${1:-}" == --sanitize ]]; then
   build_dir=${BUILD_DIR:-build-asan}
   (($#)) || targets=(--target test_programs)
 fi
+# A compiler cache, when the machine has one, lets several checkouts of the
+# tree share object files (set CCACHE_BASEDIR to their common parent).
+command -v ccache >/dev/null && config+=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
 generator=()
 command -v ninja >/dev/null && [[ ! -f "$build_dir/CMakeCache.txt" ]] && generator=(-G Ninja)
 cmake -S . -B "$build_dir" "${generator[@]}" "${config[@]}" >/dev/null
