@@ -506,7 +506,9 @@ HWND Frame::addPane(uint32_t id, DockSide side, int32_t size) {
   auto* dock = new QDockWidget(impl_->window);
   dock->setObjectName(QStringLiteral("pane%1").arg(id));
   dock->setFeatures(QDockWidget::NoDockWidgetFeatures);
-  dock->setTitleBarWidget(new QWidget(dock));
+  // No title: an empty layout host rather than a bare widget, whose size hint
+  // of -1 would give the dock a negative minimum height.
+  dock->setTitleBarWidget(makeLayoutHost(dock));
   QWidget* content = makeLayoutHost(dock);
   content->setProperty("platform.ui.id", id);
   dock->setWidget(content);
