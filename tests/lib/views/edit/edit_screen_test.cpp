@@ -148,21 +148,21 @@ TEST_F(EditScreenTest, MouseDragSelectsAndTheScreenShowsBoxesRuledLinesSelection
       "  単価            ￥3,980",
       "  区分      食品（軽減税率８％）",
       "",
-      "  >   精肉                          合計",
+      "  >   精肉                         合計",
       "  >   鮮魚",
       "  >   青果",
       "",
   };
   std::string all;
-  for (const char* r : rows) all += std::string(r) + "\n";
+  for (const char* r : rows) all += std::string(r) + "\n";  // no row is full: each break ends one
   ASSERT_EQ(EditSetBuf(e, 40, 11, all.c_str(), nullptr), 0);
   // The title in white on black; the fields framed as the record views frame
   // them, with a column of arrow buttons and a plain rectangle.
   for (int32_t c = 2; c < 16; ++c) e->atr[e->index(c, 0)] = 0xE1;
   ASSERT_GE(EditSetAtrEx(e, 12, 2, 22, 4, 0x75000000u, -1), 0);
   ASSERT_GE(EditSetAtrEx(e, 2, 7, 2, 3, 0x71100000u, -1), 0);
-  ASSERT_GE(EditSetAtrEx(e, 36, 7, 4, 1, EDIT_BOX_RECTANGLE, -1), 0);
-  for (int32_t c = 36; c < 40; ++c) e->atr[e->index(c, 7)] = 0xE1;  // its frame takes the cells' white
+  ASSERT_GE(EditSetAtrEx(e, 35, 7, 4, 1, EDIT_BOX_RECTANGLE, -1), 0);
+  for (int32_t c = 35; c < 39; ++c) e->atr[e->index(c, 7)] = 0xE1;  // its frame takes the cells' white
   // A ruled-line frame around the group list.
   zemta::edit::EditMoveCaret(e, 0, 6, false);
   zemta::edit::EditMoveCaret(e, 34, 10, true);
