@@ -229,6 +229,7 @@ int32_t EditGetSelAtr(EditHandle edit) {
   EditObject* e = checked(edit);
   if (!e || !e->selecting) return -1;
   const Block b = selectionBlock(e);
+  if (b.left >= e->allocatedColumns) return 0;  // a block of no columns at the row end
   const uint8_t first = e->atr[e->index(b.left, b.top)];
   for (int32_t r = b.top; r < b.top + b.height; ++r)
     for (int32_t c = b.left; c < b.left + b.width; ++c)

@@ -230,7 +230,8 @@ int32_t EditDelete(EditHandle edit) {
   EditObject* e = checked(edit);
   if (!e) return -1;
   e->imeManaged = false;
-  const uint32_t imeBits = e->inputFlags & 0x07000000u;
+  // The owner's input method as it was before the edit (a context detached
+  // for the edit's life is attached again by this).
   HIMC context = reinterpret_cast<HIMC>(e->inputContext);
   if (context && ui::isWindow(e->owner)) {
     if (!(e->inputFlags & EDIT_INPUT_IME_ENFORCED)) {
@@ -241,7 +242,6 @@ int32_t EditDelete(EditHandle edit) {
       e->savedConversion = conversion;
       e->savedSentence = sentence;
     }
-    (void)imeBits;  // a detached context is attached again by the restore below
     ImeSetStatus(context, e->savedOpen, e->savedConversion, e->savedSentence, &e->savedCompositionFont);
   }
   if (e->caretCreated) {
@@ -404,6 +404,7 @@ int32_t EditSetBuf(EditHandle edit, int32_t usedColumns, int32_t usedRows, const
   if (e->isNumeric() && (e->inputFlags & EDIT_INPUT_DATE_TIME) && e->caretColumn < group)
     e->caretColumn = std::min(group, e->ux);
   e->caretRow = std::min(e->caretRow, e->uy - 1);
+  e->caretColumn = std::min(e->caretColumn, e->ux);
   invalidateVisible(e);
   updateCaret(e);
   return 0;

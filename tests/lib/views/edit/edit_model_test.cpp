@@ -275,6 +275,21 @@ TEST_F(EditFixture, DoubleByteCharacterArrivesInTwoMessages) {
   EXPECT_EQ(row(e, 0), "漢\xBF   ");
 }
 
+TEST_F(EditFixture, CaretIsWideOnAKanjiOnlyInOverwriteMode) {
+  EditHandle e = make(6, 1);
+  load(e, "漢字AB");
+  EXPECT_EQ(e->caretWidth, 2);  // insert mode
+  key(e, ui::kVkInsert);
+  EXPECT_TRUE(e->wideCaret);
+  EXPECT_EQ(e->caretWidth, 16);
+  key(e, ui::kVkRight);
+  EXPECT_EQ(e->caretColumn, 2);  // over the whole character
+  key(e, ui::kVkRight);
+  EXPECT_EQ(e->caretWidth, 8);
+  caretTo(e, 3, 0);  // a trail byte: the caret stands on its lead
+  EXPECT_EQ(e->caretColumn, 2);
+}
+
 TEST_F(EditFixture, SelectionByPositionAndReplacingIt) {
   EditHandle e = make(4, 3);
   load(e, "ABCDEFGHIJKL");

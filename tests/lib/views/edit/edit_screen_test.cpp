@@ -38,6 +38,13 @@ class EditHostView : public ui::View {
   }
   void onSetFocus() override { pass(ui::kWmSetFocus, 0, 0); }
   void onKillFocus() override { pass(ui::kWmKillFocus, 0, 0); }
+  LRESULT onMessage(uint32_t message, WPARAM wParam, LPARAM lParam) override {
+    if (message == ui::kWmHScroll || message == ui::kWmVScroll || message == ui::kWmMouseWheel) {
+      pass(message, wParam, lParam);
+      return 0;
+    }
+    return View::onMessage(message, wParam, lParam);
+  }
   void onSize(int32_t width, int32_t height) override {
     pass(ui::kWmSize, 0, static_cast<LPARAM>((width & 0xFFFF) | ((height & 0xFFFF) << 16)));
   }
@@ -135,6 +142,39 @@ TEST_F(EditScreenTest, AClosedInputMethodCommitsNothing) {
   EXPECT_FALSE(ui::sendImeCommit(view_.handle(), "漢"));
   EditDelete(e);
   view_.edits.clear();
+}
+
+TEST_F(EditScreenTest, ScrollBarsShowWhenAllowedAndTheirClicksScrollTheEdit) {
+  // 120 x 40 cells do not fit the 680 x 300 view.
+  std::string text(120 * 40, 'x');
+  EditHandle plain = EditCreate(0, 0, 0, 10, 2, 120, 40, view_.handle(), 0);
+  ASSERT_EQ(EditSetBuf(plain, 120, 40, text.c_str(), nullptr), 0);
+  EXPECT_EQ(plain->horizontalBar, nullptr);  // not allowed
+  EditDelete(plain);
+
+  EditHandle e = EditCreate(EDIT_CREATE_HSCROLL | EDIT_CREATE_VSCROLL, 0, 0, 10, 2, 120, 40, view_.handle(), 0);
+  view_.edits.push_back(e);
+  ASSERT_EQ(EditSetBuf(e, 120, 40, text.c_str(), nullptr), 0);
+  ASSERT_NE(e->horizontalBar, nullptr);
+  ASSERT_NE(e->verticalBar, nullptr);
+  EXPECT_EQ(ui::windowRect(e->verticalBar).width(), 16);
+  EXPECT_EQ(e->sx, (680 - 16) / e->cw);
+
+  // A click on the bar's right arrow asks the owner, which passes it on.
+  const ui::Rect bar = ui::windowRect(e->horizontalBar);
+  ASSERT_TRUE(ui::sendMouseInput(e->horizontalBar, ui::kWmLButtonDown, bar.width() - 4, 8, ui::kMkLButton));
+  ASSERT_TRUE(ui::sendMouseInput(e->horizontalBar, ui::kWmLButtonUp, bar.width() - 4, 8, 0));
+  EXPECT_EQ(e->fx, 1);
+  ui::ScrollInfo info;
+  ASSERT_TRUE(ui::scrollInfo(e->horizontalBar, info));
+  EXPECT_EQ(info.position, 1);
+
+  // The wheel scrolls by a row, but not with Ctrl held.
+  const WPARAM down = static_cast<WPARAM>(static_cast<uint16_t>(-120)) << 16;
+  EXPECT_EQ(EditCallBackProc(e, ui::kWmMouseWheel, down | ui::kMkControl, 0), 0);
+  EXPECT_EQ(e->fy, 0);
+  EXPECT_EQ(EditCallBackProc(e, ui::kWmMouseWheel, down, 0), 1);
+  EXPECT_EQ(e->fy, 1);
 }
 
 TEST_F(EditScreenTest, MouseDragSelectsAndTheScreenShowsBoxesRuledLinesSelectionAndKanji) {
