@@ -32,6 +32,20 @@ struct DrawAccess {
   static QPainter& painter(DrawContext& dc);
 };
 
+// Marks the paint of a window under way for its length: paintInProgress
+// hands out its context and damaged rectangle meanwhile.
+class PaintScope {
+ public:
+  PaintScope(HWND window, DrawContext& dc, const QRect& damaged);
+  ~PaintScope();
+  PaintScope(const PaintScope&) = delete;
+  PaintScope& operator=(const PaintScope&) = delete;
+};
+
+// The property of a widget that draws the caret itself at the end of its own
+// paint (the framework then leaves its paint events alone).
+inline constexpr const char kPaintsOwnCaret[] = "platform.ui.paintsOwnCaret";
+
 // Draws the caret over the widget when the widget owns it and it is shown
 // and in its visible blink phase; called at the end of a paint.
 void paintCaret(QWidget* widget, QPainter& painter);

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QFileDialog>
+#include <QInputMethodEvent>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QScrollBar>
@@ -136,6 +137,7 @@ QWidget* receiverOf(HWND target) {
 struct DesktopState {
   std::mutex mutex;
   std::map<uintptr_t, ImeState> ime;
+  std::map<uintptr_t, Rect> compositionWindows;
   FolderPickerAnswerer picker;
 };
 
@@ -158,8 +160,33 @@ DesktopState& desktop() { return *static_cast<DesktopState*>(detail::sharedDeskt
 // of the range, the thumb stops at maximum - page + 1).
 class ScrollBarWidget : public QScrollBar {
  public:
-  ScrollBarWidget(Qt::Orientation orientation, QWidget* parent) : QScrollBar(orientation, parent) {}
+  ScrollBarWidget(Qt::Orientation orientation, QWidget* parent) : QScrollBar(orientation, parent) {
+    setFocusPolicy(Qt::NoFocus);
+    connect(this, &QAbstractSlider::actionTriggered, this, [this](int action) { request(action); });
+  }
   ScrollInfo info;
+
+  // A click or drag asks the parent (WM_HSCROLL, WM_VSCROLL) and leaves the
+  // thumb where it was: the parent moves it, as a Windows scroll bar expects.
+  void request(int action) {
+    uint32_t code;
+    switch (action) {
+      case QAbstractSlider::SliderSingleStepSub: code = 0; break;
+      case QAbstractSlider::SliderSingleStepAdd: code = 1; break;
+      case QAbstractSlider::SliderPageStepSub: code = 2; break;
+      case QAbstractSlider::SliderPageStepAdd: code = 3; break;
+      case QAbstractSlider::SliderMove: code = 5; break;
+      default: return;
+    }
+    const int wanted = sliderPosition();
+    setSliderPosition(info.position);
+    HWND self = handleOfWidget(this);
+    HWND parent = parentWidget() ? handleOfWidget(parentWidget()) : nullptr;
+    if (!self || !parent) return;
+    const uint32_t message = orientation() == Qt::Horizontal ? kWmHScroll : kWmVScroll;
+    sendMessage(parent, message, makeWParam(code, static_cast<uint32_t>(wanted)), reinterpret_cast<LPARAM>(self));
+  }
+
   int32_t lastPosition() const { return std::max(info.minimum, info.maximum - std::max(info.page, 1) + 1); }
   void apply() {
     int32_t top = lastPosition();
@@ -193,6 +220,19 @@ bool sendKeyInput(HWND target, uint32_t virtualKey, bool down, bool shift, bool 
   if (keypad) modifiers |= Qt::KeypadModifier;
   if (ctrl || alt) text.clear();
   QKeyEvent event(down ? QEvent::KeyPress : QEvent::KeyRelease, key, modifiers, text);
+  QApplication::sendEvent(receiver, &event);
+  return true;
+}
+
+bool sendImeCommit(HWND target, const std::string& cp932) {
+  ensureApplication();
+  QWidget* receiver = receiverOf(target);
+  if (!receiver || !receiver->testAttribute(Qt::WA_InputMethodEnabled)) {
+    setLastError(receiver ? kErrorInvalidParameter : kErrorInvalidHandle);
+    return false;
+  }
+  QInputMethodEvent event;
+  event.setCommitString(fromCp932(cp932));
   QApplication::sendEvent(receiver, &event);
   return true;
 }
@@ -292,6 +332,30 @@ bool setImeState(HWND window, const ImeState& state) {
   DesktopState& d = desktop();
   std::lock_guard<std::mutex> guard(d.mutex);
   d.ime[key(window)] = state;
+  return true;
+}
+
+bool setImeCompositionWindow(HWND window, const Rect& caret) {
+  QWidget* w = widgetOf(window);
+  if (!w) {
+    setLastError(kErrorInvalidHandle);
+    return false;
+  }
+  {
+    DesktopState& d = desktop();
+    std::lock_guard<std::mutex> guard(d.mutex);
+    d.compositionWindows[key(window)] = caret;
+  }
+  if (QGuiApplication::focusObject() == w) QGuiApplication::inputMethod()->update(Qt::ImCursorRectangle);
+  return true;
+}
+
+bool imeCompositionWindow(HWND window, Rect& caret) {
+  DesktopState& d = desktop();
+  std::lock_guard<std::mutex> guard(d.mutex);
+  auto it = d.compositionWindows.find(key(window));
+  if (it == d.compositionWindows.end()) return false;
+  caret = it->second;
   return true;
 }
 

@@ -28,6 +28,13 @@ bool sendWheelInput(HWND target, int32_t delta);
 // held. False when the window is dead or the message is no mouse message.
 bool sendMouseInput(HWND window, uint32_t message, int32_t x, int32_t y, uint32_t keys = 0);
 
+// Hands text to the window as an input method commits it after a
+// conversion (kanji and kana as the user chose them): the window receives it
+// as code page 932 bytes, one WM_CHAR each, a double-byte character as lead
+// then trail byte. False when the window is dead or its input method is off
+// (a closed input method commits nothing).
+bool sendImeCommit(HWND target, const std::string& cp932);
+
 // --- windows -------------------------------------------------------------------
 
 // True when window lies below parent, at any depth.
@@ -55,6 +62,11 @@ struct ImeState {
 // False (and last error invalid handle) for a dead window.
 bool imeState(HWND window, ImeState& state);
 bool setImeState(HWND window, const ImeState& state);
+// Where the input method shows its composition and candidate windows: the
+// caret's rectangle in the window's client pixels (the cursor rectangle the
+// input method asks the window for).
+bool setImeCompositionWindow(HWND window, const Rect& caret);
+bool imeCompositionWindow(HWND window, Rect& caret);
 
 // --- folder picker -----------------------------------------------------------------
 
@@ -77,7 +89,9 @@ struct ScrollInfo {
   int32_t page = 10;
   int32_t position = 0;
 };
-// A scroll-bar control (class "ScrollBar") on any window; positions in pixels.
+// A scroll-bar control (class "ScrollBar") on any window. The bar does not move
+// itself: a click or a drag sends WM_HSCROLL or WM_VSCROLL to the parent with
+// the request, and the parent sets the position it wants.
 HWND createScrollBar(HWND parent, const Rect& rect, bool vertical);
 // The control's range and position; false when the window is no scroll bar.
 bool scrollInfo(HWND control, ScrollInfo& info);

@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <filesystem>
 
+#include "platform/base/cp932.h"
 #include "platform/base/last_error.h"
 #include "platform/ui/class_internal.h"
 #include "platform/ui/internal.h"
@@ -165,6 +166,20 @@ void DrawContext::setFont(const std::string& face, int32_t height, int32_t weigh
   impl_->painter.setFont(font);
 }
 
+void DrawContext::setCellFont(const std::string& face, int32_t height, int32_t weight, bool underline,
+                              bool strikeOut) {
+  QFont font;
+  font.setFamilies({fromCp932(face), QStringLiteral("IPAGothic"), QStringLiteral("Noto Sans Mono CJK JP"),
+                    QStringLiteral("Noto Sans CJK JP")});
+  font.setPixelSize(std::max(1, impl_->device(height)));
+  font.setWeight(static_cast<QFont::Weight>(std::clamp(weight, 100, 900)));
+  font.setFixedPitch(true);
+  font.setStyleHint(QFont::Monospace);
+  font.setUnderline(underline);
+  font.setStrikeOut(strikeOut);
+  impl_->painter.setFont(font);
+}
+
 void DrawContext::setTextColour(uint32_t colour) { impl_->textColour = colourOf(colour); }
 
 void DrawContext::setPen(uint32_t colour, int32_t width) {
@@ -237,6 +252,93 @@ int32_t DrawContext::drawText(const Rect& box, const std::string& text, uint32_t
 
 void DrawContext::fillRect(const Rect& rect, uint32_t colour) {
   impl_->painter.fillRect(impl_->rect(rect), colourOf(colour));
+}
+
+void DrawContext::cellText(const Rect& box, int32_t x, int32_t y, const std::string& text, int32_t cellWidth,
+                           uint32_t background) {
+  QPainter& p = impl_->painter;
+  const QRect area = impl_->rect(box);
+  p.save();
+  p.setClipRect(area, Qt::IntersectClip);
+  p.fillRect(area, colourOf(background));
+  p.setPen(impl_->textColour);
+  QFontMetrics metrics(p.font(), p.device());
+  const int top = impl_->device(y) + metrics.ascent();
+  int cell = 0;
+  for (size_t i = 0; i < text.size();) {
+    const size_t length = platform::cp932::isDoubleByteAt(text, i) ? 2 : 1;
+    const QString glyph = fromCp932(text.substr(i, length));
+    if (glyph != QStringLiteral(" "))
+      p.drawText(QPoint(impl_->device(x + cell * cellWidth), top), glyph);
+    cell += static_cast<int>(length);
+    i += length;
+  }
+  p.restore();
+}
+
+void DrawContext::polygon(const Point* points, int32_t count) {
+  QPolygon shape;
+  for (int32_t i = 0; i < count; ++i) shape << QPoint(impl_->device(points[i].x), impl_->device(points[i].y));
+  impl_->painter.drawPolygon(shape);
+}
+
+namespace {
+// The classic three-dimensional colours of the system.
+const QColor kButtonFace(0xF0, 0xF0, 0xF0), kHighlight(0xFF, 0xFF, 0xFF), kLight(0xE3, 0xE3, 0xE3),
+    kShadow(0xA0, 0xA0, 0xA0), kDarkShadow(0x69, 0x69, 0x69);
+
+// Two one-pixel lines along the top and left (first colour) and along the
+// bottom and right (second colour) of r.
+void edgeLines(QPainter& p, const QRect& r, const QColor& topLeft, const QColor& bottomRight) {
+  p.setPen(topLeft);
+  p.drawLine(r.left(), r.bottom(), r.left(), r.top());
+  p.drawLine(r.left(), r.top(), r.right(), r.top());
+  p.setPen(bottomRight);
+  p.drawLine(r.right(), r.top(), r.right(), r.bottom());
+  p.drawLine(r.right(), r.bottom(), r.left(), r.bottom());
+}
+}  // namespace
+
+void DrawContext::buttonFrame(const Rect& rect, bool pushed) {
+  QPainter& p = impl_->painter;
+  const QRect r = impl_->rect(rect);
+  p.save();
+  p.fillRect(r, kButtonFace);
+  if (pushed) {
+    edgeLines(p, r, kDarkShadow, kDarkShadow);
+    edgeLines(p, r.adjusted(1, 1, -1, -1), kShadow, kButtonFace);
+  } else {
+    edgeLines(p, r, kHighlight, kDarkShadow);
+    edgeLines(p, r.adjusted(1, 1, -1, -1), kLight, kShadow);
+  }
+  p.restore();
+}
+
+void DrawContext::sunkenEdge(const Rect& rect) {
+  QPainter& p = impl_->painter;
+  const QRect r = impl_->rect(rect);
+  p.save();
+  edgeLines(p, r, kShadow, kHighlight);
+  edgeLines(p, r.adjusted(1, 1, -1, -1), kDarkShadow, kLight);
+  p.restore();
+}
+
+void DrawContext::save() { impl_->painter.save(); }
+void DrawContext::restore() { impl_->painter.restore(); }
+
+void DrawContext::intersectClip(const Rect* rects, int32_t count) {
+  QRegion region;
+  for (int32_t i = 0; i < count; ++i) region += impl_->rect(rects[i]);
+  impl_->painter.setClipRegion(region, Qt::IntersectClip);
+}
+
+void DrawContext::excludeClip(const Rect& rect) {
+  QPainter& p = impl_->painter;
+  if (!p.hasClipping()) {
+    p.setClipRegion(QRegion(p.viewport()).subtracted(impl_->rect(rect)));
+    return;
+  }
+  p.setClipRegion(p.clipRegion().subtracted(impl_->rect(rect)));
 }
 
 void DrawContext::drawImage(const Rect& rect, const Image& image) {

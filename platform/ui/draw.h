@@ -66,6 +66,10 @@ class DrawContext {
   // Font by face (code page 932), height in the current units (character
   // cell height) and weight (400 normal, 700 bold).
   void setFont(const std::string& face, int32_t height, int32_t weight = 400);
+  // A fixed-pitch font for character cells: the face (a Windows face falls
+  // back to the machine's Japanese monospace fonts), the cell height in
+  // pixels, weight and decorations.
+  void setCellFont(const std::string& face, int32_t height, int32_t weight, bool underline, bool strikeOut);
   void setTextColour(uint32_t colour);
   void setPen(uint32_t colour, int32_t width = 0);  // width 0: one device pixel
   void setBrush(uint32_t colour);
@@ -80,6 +84,25 @@ class DrawContext {
   // is clipped to the box. The height the text took.
   int32_t drawText(const Rect& box, const std::string& text, uint32_t flags);
   void fillRect(const Rect& rect, uint32_t colour);
+  // Character cells (ExtTextOut over a run of cells): box is filled with the
+  // background, then each character of the code page 932 text is drawn with
+  // its top-left at (x + cells before it x cellWidth, y), a double-byte
+  // character taking two cells; nothing is drawn outside box.
+  void cellText(const Rect& box, int32_t x, int32_t y, const std::string& text, int32_t cellWidth,
+                uint32_t background);
+  // A closed polygon: pen outline, brush inside.
+  void polygon(const Point* points, int32_t count);
+  // The system's frames: a push button's face and raised edge (pushed: sunk),
+  // and a sunken edge two pixels deep inside rect.
+  void buttonFrame(const Rect& rect, bool pushed);
+  void sunkenEdge(const Rect& rect);
+  // Keeps pen, brush, font, colours and clip, and brings them back.
+  void save();
+  void restore();
+  // Narrows the clip to the union of the rectangles (device units), within
+  // the clip in force; takes a rectangle out of the clip.
+  void intersectClip(const Rect* rects, int32_t count);
+  void excludeClip(const Rect& rect);
   void drawImage(const Rect& rect, const Image& image);
   void setClip(const Rect& rect);
   void clearClip();

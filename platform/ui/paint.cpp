@@ -8,6 +8,7 @@
 #include <QTimer>
 
 #include <mutex>
+#include <vector>
 
 #include "platform/base/last_error.h"
 #include "platform/base/shared_state.h"
@@ -75,13 +76,15 @@ class WindowEvents : public QObject {
           std::lock_guard<std::recursive_mutex> guard(extras().mutex);
           ownsCaret = h && extras().caret.owner == h;
         }
-        if (!paint && !ownsCaret) return false;
+        // A view paints itself and draws the caret over it.
+        if (!paint && (!ownsCaret || widget_->property(kPaintsOwnCaret).toBool())) return false;
         std::unique_ptr<DrawContext> dc = DrawAccess::onDevice(widget_);
         if (!dc) return false;
         QPainter& painter = DrawAccess::painter(*dc);
         painter.setClipRegion(static_cast<QPaintEvent*>(event)->region());
         if (paint) {
           PaintHandler handler = paint;  // the handler may replace itself
+          PaintScope scope(h, *dc, static_cast<QPaintEvent*>(event)->rect());
           handler(h, *dc);
         }
         paintCaret(widget_, painter);
@@ -136,6 +139,26 @@ void repaintCaretArea() {
 }  // namespace
 
 namespace detail {
+
+namespace {
+struct PaintUnderWay {
+  HWND window;
+  DrawContext* dc;
+  Rect damaged;
+};
+// Paints nest (a paint handler may make another window repaint at once):
+// the innermost one of a window counts. UI thread only.
+std::vector<PaintUnderWay>& paintsUnderWay() {
+  static std::vector<PaintUnderWay> paints;
+  return paints;
+}
+}  // namespace
+
+PaintScope::PaintScope(HWND window, DrawContext& dc, const QRect& damaged) {
+  paintsUnderWay().push_back({window, &dc, {damaged.left(), damaged.top(), damaged.right() + 1, damaged.bottom() + 1}});
+}
+
+PaintScope::~PaintScope() { paintsUnderWay().pop_back(); }
 
 void paintCaret(QWidget* widget, QPainter& painter) {
   HWND h = handleOfWidget(widget);
@@ -238,6 +261,16 @@ bool invalidateRect(HWND window, const Rect& rect) {
   }
   w->update(QRect(rect.left, rect.top, rect.width(), rect.height()));
   return true;
+}
+
+DrawContext* paintInProgress(HWND window, Rect* damaged) {
+  auto& paints = paintsUnderWay();
+  for (auto it = paints.rbegin(); it != paints.rend(); ++it)
+    if (it->window == window) {
+      if (damaged) *damaged = it->damaged;
+      return it->dc;
+    }
+  return nullptr;
 }
 
 Rect clientRect(HWND window) {

@@ -26,6 +26,11 @@ bool setPaintHandler(HWND window, PaintHandler handler);
 // loop is next idle; updateWindow paints at once.
 bool invalidateWindow(HWND window);
 bool invalidateRect(HWND window, const Rect& rect);
+// Inside the paint of window (its paint handler, a view's onPaint, or a
+// message handler they call, the way WM_PAINT handlers call BeginPaint): the
+// context of that paint and, when damaged is given, the bounding rectangle of
+// what is being repainted. Null outside a paint of that window.
+DrawContext* paintInProgress(HWND window, Rect* damaged);
 // The client area (0, 0, width, height).
 Rect clientRect(HWND window);
 

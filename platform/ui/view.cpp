@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include <QFocusEvent>
+#include <QInputMethodEvent>
 #include <QKeyEvent>
 #include <QLayout>
 #include <QPaintEvent>
@@ -14,6 +15,7 @@
 
 #include "platform/base/last_error.h"
 #include "platform/ui/class_internal.h"
+#include "platform/ui/desktop.h"
 #include "platform/ui/frame.h"
 #include "platform/ui/input.h"
 #include "platform/ui/internal.h"
@@ -32,6 +34,7 @@ class ViewWidget : public QWidget {
     setFocusPolicy(Qt::StrongFocus);
     setMouseTracking(true);
     setAttribute(Qt::WA_InputMethodEnabled, false);
+    setProperty(kPaintsOwnCaret, true);
     setAutoFillBackground(true);
     QPalette p = palette();
     p.setColor(QPalette::Window, Qt::white);
@@ -121,13 +124,32 @@ class ViewWidget : public QWidget {
     if (!dc) return;
     QPainter& painter = DrawAccess::painter(*dc);
     painter.setClipRegion(e->region());
-    owner->onPaint(*dc);
+    {
+      PaintScope scope(handleOfWidget(this), *dc, e->rect());
+      owner->onPaint(*dc);
+    }
     paintCaret(this, painter);
   }
 
   void resizeEvent(QResizeEvent*) override {
     client = QSize(-1, -1);  // a resize always tells the view
     layoutBars();
+  }
+
+  // Text the input method commits reaches the view as typed characters.
+  void inputMethodEvent(QInputMethodEvent* e) override {
+    HWND h = handleOfWidget(this);
+    if (h && !e->commitString().isEmpty())
+      for (char c : toCp932(e->commitString()))
+        if (platform::ui::isWindow(h)) sendMessage(h, kWmChar, static_cast<uint8_t>(c), 1);
+    e->accept();
+  }
+  QVariant inputMethodQuery(Qt::InputMethodQuery query) const override {
+    Rect caret;
+    HWND h = handleOfWidget(this);
+    if (query == Qt::ImCursorRectangle && h && imeCompositionWindow(h, caret))
+      return QRect(caret.left, caret.top, caret.width(), caret.height());
+    return QWidget::inputMethodQuery(query);
   }
 
   void keyPressEvent(QKeyEvent* k) override { key(k, true); }

@@ -21,11 +21,13 @@ enum : uint32_t {
   kWmCreate = 0x0001,
   kWmDestroy = 0x0002,
   kWmSize = 0x0005,
+  kWmActivate = 0x0006,
   kWmSetFocus = 0x0007,
   kWmKillFocus = 0x0008,
   kWmPaint = 0x000F,
   kWmClose = 0x0010,
   kWmQuit = 0x0012,
+  kWmEraseBkgnd = 0x0014,
   kWmKeyDown = 0x0100,
   kWmKeyUp = 0x0101,
   kWmChar = 0x0102,
@@ -33,6 +35,11 @@ enum : uint32_t {
   kWmInitDialog = 0x0110,
   kWmCommand = 0x0111,
   kWmTimer = 0x0113,
+  // From a scroll-bar control to its parent: wParam the request code (0 line
+  // back, 1 line on, 2 page back, 3 page on, 4 thumb released and 5 thumb
+  // dragged with the position in the high word), lParam the bar's handle.
+  kWmHScroll = 0x0114,
+  kWmVScroll = 0x0115,
   kWmMouseMove = 0x0200,
   kWmLButtonDown = 0x0201,
   kWmLButtonUp = 0x0202,
@@ -43,6 +50,7 @@ enum : uint32_t {
   kWmMouseWheel = 0x020A,
   kWmCaptureChanged = 0x0215,
   kWmMdiActivate = 0x0222,
+  kWmImeNotify = 0x0282,
   kWmSysKeyUp = 0x0105,
   kWmSysChar = 0x0106,
   kWmContextMenu = 0x007B,
