@@ -155,8 +155,10 @@ TEST_P(OdbcLinkScreenTest, TablesAndFailedLink) {
     if (ui::reportCell(list, row, 0) == "販売単価") priceRow = ui::reportCell(list, row, 2) == "price";
   EXPECT_TRUE(priceRow);
   EXPECT_FALSE(view->Modified());
+  // The idle update gives the screen its programming bar and no panes.
+  for (int i = 0; i < 3; ++i) app->m_pMainFrame->SelectBar();
   ui::processPendingMessages();
-  screenshot(app->m_pMainFrame->GetSafeHwnd(), "odbc_link_screen");
+  screenshot(app->m_pMainFrame->GetSafeHwnd(), "odbc_link_screen_" + std::string(nameOf(GetParam())));
 
   // A source that does not connect: stored as saved, the driver's message
   // shown, the screen and the program still there.
