@@ -403,4 +403,53 @@ bool Statement::typeInfo(int16_t sqlType) {
   return SQL_SUCCEEDED(rc) || failed("reading the type information failed");
 }
 
+namespace {
+
+// Runs fn with an ODBC 3 environment made for the listing.
+template <typename Fn>
+void withEnvironment(Fn fn) {
+  SQLHENV env = SQL_NULL_HENV;
+  if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env))) return;
+  if (SQL_SUCCEEDED(SQLSetEnvAttr(env, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0)))
+    fn(env);
+  SQLFreeHandle(SQL_HANDLE_ENV, env);
+}
+
+}  // namespace
+
+std::vector<DataSource> dataSources() {
+  std::vector<DataSource> out;
+  withEnvironment([&](SQLHENV env) {
+    SQLCHAR name[SQL_MAX_DSN_LENGTH + 1], description[512];
+    SQLSMALLINT nameLength = 0, descriptionLength = 0;
+    for (SQLUSMALLINT direction = SQL_FETCH_FIRST;; direction = SQL_FETCH_NEXT) {
+      const SQLRETURN rc = SQLDataSources(env, direction, name, sizeof name, &nameLength, description,
+                                          sizeof description, &descriptionLength);
+      if (!SQL_SUCCEEDED(rc)) break;
+      DataSource source;
+      fromDriver(reinterpret_cast<const char*>(name), source.name);
+      fromDriver(reinterpret_cast<const char*>(description), source.description);
+      out.push_back(source);
+    }
+  });
+  return out;
+}
+
+std::vector<std::string> drivers() {
+  std::vector<std::string> out;
+  withEnvironment([&](SQLHENV env) {
+    SQLCHAR description[512], attributes[2048];
+    SQLSMALLINT descriptionLength = 0, attributesLength = 0;
+    for (SQLUSMALLINT direction = SQL_FETCH_FIRST;; direction = SQL_FETCH_NEXT) {
+      const SQLRETURN rc = SQLDrivers(env, direction, description, sizeof description, &descriptionLength,
+                                      attributes, sizeof attributes, &attributesLength);
+      if (!SQL_SUCCEEDED(rc)) break;
+      std::string name;
+      fromDriver(reinterpret_cast<const char*>(description), name);
+      out.push_back(name);
+    }
+  });
+  return out;
+}
+
 }  // namespace platform::odbc

@@ -20,6 +20,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace platform::odbc {
 
@@ -139,5 +140,15 @@ class Statement {
   std::string error_;
   std::string state_;
 };
+
+// What the driver manager knows: the data sources of odbc.ini (the user's
+// and the system's, each name with its driver's description) and the
+// installed drivers of odbcinst.ini. Empty lists when there are none.
+struct DataSource {
+  std::string name;
+  std::string description;
+};
+std::vector<DataSource> dataSources();
+std::vector<std::string> drivers();
 
 }  // namespace platform::odbc

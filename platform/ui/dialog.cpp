@@ -185,6 +185,7 @@ QWidget* makeControl(QWidget* parent, const ControlTemplate& c) {
       QObject::connect(t, &QTreeWidget::itemClicked, [t, clicked](QTreeWidgetItem* item, int) {
         clicked(t->visualItemRect(item).center(), static_cast<int>(kNmClick));
       });
+      QObject::connect(t, &QTreeWidget::currentItemChanged, [t]() { notify(t, kLvnItemChanged); });
       w = t;
       break;
     }
@@ -310,6 +311,17 @@ bool endDialog(HWND dialog, intptr_t result) {
   } else {
     destroyWindow(dialog);
   }
+  return true;
+}
+
+bool setLabelPartner(HWND label, HWND partner) {
+  auto* l = qobject_cast<QLabel*>(widgetOf(label));
+  QWidget* p = widgetOf(partner);
+  if (!l || !p) {
+    setLastError(kErrorInvalidHandle);
+    return false;
+  }
+  l->setBuddy(p);
   return true;
 }
 
@@ -674,6 +686,15 @@ bool clickReportRow(HWND control, int32_t row, bool rightButton) {
     QContextMenuEvent menu(QContextMenuEvent::Mouse, at, global.toPoint());
     QCoreApplication::sendEvent(port, &menu);
   }
+  return true;
+}
+
+bool selectAllText(HWND control) {
+  QWidget* w = widgetOf(control);
+  QLineEdit* e = qobject_cast<QLineEdit*>(w);
+  if (auto* c = qobject_cast<QComboBox*>(w)) e = c->lineEdit();
+  if (!e) return false;
+  e->selectAll();
   return true;
 }
 

@@ -29,6 +29,9 @@ bool endDialog(HWND dialog, intptr_t result);
 // Creates one control from a template entry on any window (positions in
 // pixels here).
 HWND createControl(HWND parent, const ControlTemplate& control);
+// Makes a label's mnemonic ("&K") lead to its partner control, as the
+// dialogs made from templates do; false when either is not a window.
+bool setLabelPartner(HWND label, HWND partner);
 
 HWND dialogItem(HWND dialog, int32_t id);
 int32_t controlId(HWND control);
@@ -54,7 +57,9 @@ int32_t listSelection(HWND control);  // -1 when none
 bool setListSelection(HWND control, int32_t index);
 bool clearList(HWND control);
 
-// Report-style list controls.
+// Report-style list controls. A change of the current row (by the user or
+// the program) is sent to the parent as WM_COMMAND with kLvnItemChanged.
+inline constexpr uint32_t kLvnItemChanged = 0xFF9B;
 int32_t addReportColumn(HWND control, const std::string& title, int32_t widthPixels);
 int32_t addReportRow(HWND control, const std::vector<std::string>& cells);
 std::string reportCell(HWND control, int32_t row, int32_t column);
@@ -92,5 +97,7 @@ std::string pickerText(HWND control);                           // as shown
 bool setEditReadOnly(HWND control, bool readOnly);
 bool setCaretPosition(HWND control, int32_t position);
 int32_t caretPosition(HWND control);
+// Selects the whole text of an edit (or of a combo box's edit field).
+bool selectAllText(HWND control);
 
 }  // namespace platform::ui

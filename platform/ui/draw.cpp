@@ -4,6 +4,7 @@
 #include <QBuffer>
 #include <QByteArray>
 #include <QFont>
+#include <QFontDatabase>
 #include <QFontMetrics>
 #include <QImage>
 #include <QPageLayout>
@@ -466,6 +467,18 @@ bool PrintTarget::abort() {
   }
   d.output.discard();
   return true;
+}
+
+std::vector<std::string> fontFamilies() {
+  ensureApplication();
+  std::vector<std::string> out;
+  for (const QString& family : QFontDatabase::families()) {
+    const std::string name = toCp932(family);
+    if (!name.empty()) out.push_back(name);
+  }
+  std::sort(out.begin(), out.end());
+  out.erase(std::unique(out.begin(), out.end()), out.end());
+  return out;
 }
 
 }  // namespace platform::ui

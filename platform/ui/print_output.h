@@ -13,6 +13,10 @@ namespace platform::ui {
 // The names of the CUPS queues (empty without a CUPS server).
 std::vector<std::string> printerNames();
 
+// The font families that print (fontconfig's, as every queue prints the
+// system's fonts), in code page 932, sorted.
+std::vector<std::string> fontFamilies();
+
 // The queue that prints for a name: the named one when it exists; for an
 // empty name the default queue when defaultWhenUnnamed, else none. Empty when
 // there is none (no CUPS server, or no such queue).

@@ -63,6 +63,12 @@ std::string ReserveClassCode(int32_t reserveNameClass);
 // A copy of the text with blanks appended until it is at least 4 bytes long.
 std::string PadMark(const std::string& text);
 
+// What an image import did: the files looked at and the pictures written.
+struct ImportResult {
+  int32_t candidates = 0;
+  int32_t imported = 0;
+};
+
 class CREGApp : public reg::CReceiptPrinter {
  public:
   CREGApp();
@@ -131,6 +137,30 @@ class CREGApp : public reg::CReceiptPrinter {
   // and records it in "PayPay support"; the folder form leaves the profile.
   void UpgradeBaseDataFile();
   static void UpgradeBaseDataFile(const char* folder);
+
+  // ---- Tools and File commands (tools_commands.cpp, settings_commands.cpp) ----
+  HWND MainWindow() const;
+  void OnBackupDatabase();
+  void OnRestoreDatabase();
+  void OnCheckIndexes();
+  // The pictures of a folder into the picture folder as JPEG files (shrunk
+  // to "BMP Width" x "BMP Height" unless the title begins with "CD").
+  ImportResult ImportImages(const std::string& folder);
+  void OnImportImages();
+  // The hand-off token of the sales-slip program: 8 capital letters.
+  static std::string SalesSlipToken(uint16_t managerNumber, uint16_t pin);
+  // The sales-slip program's command line for the manager signed on.
+  std::string SalesSlipCommandLine(const std::string& link, const std::string& action) const;
+  void OnSalesSlipProcessing();
+  void OnPrintFormat();
+  void OnOptions();
+  void OnPeripherals();
+  // Closes the three serial ports and opens them again with the stored
+  // settings (a port that fails says so and stays closed).
+  void ReopenSerialPorts();
+  void OnImageSize();
+  void OnLogoFile();
+  void OnSalesSlipLink();
 
   // ---- where things are (tests choose their own) ----
   // The program's folder, where the first-run backup "Varnex.dbk" lies;

@@ -8,6 +8,8 @@
 #include "app/shell/modes/menu_views.h"
 #include "app/shell/modes/mode_screens.h"
 #include "app/shell/modes/mode_table.h"
+#include "app/shell/modes/prg_fkl_view.h"
+#include "app/shell/modes/prg_odbc_view.h"
 #include "platform/base/clock.h"
 #include "platform/base/message_box.h"
 #include "platform/ui/common_dialogs.h"
@@ -64,6 +66,13 @@ bool CChildFrame::CreateModeView() {
     case 6: view = std::make_unique<CBlankView>(); break;
     case 9: view = std::make_unique<CXMenuView>(m_screens); break;
     case 10: view = std::make_unique<CZMenuView>(m_screens); break;
+    case 101: view = std::make_unique<CPrgFklView>(m_screens); break;
+    case 114: {
+      auto link = std::make_unique<CPrgOdbcView>(m_screens);
+      if (!link->Create()) return false;
+      view = std::move(link);
+      break;
+    }
     default:
       if (IsRegisterViewMode(m_nViewMode)) {
         auto reg = std::make_unique<reg::CRegView>(app.m_pRegCom, &app, m_nViewMode);
@@ -98,8 +107,7 @@ bool CChildFrame::CreateModeView() {
       }
       break;
   }
-  // Modes 101 and 114 (layout and ODBC link screens) and the programming
-  // files get their views from their own screens.
+  // The programming files get their views from the record-view library.
   if (!view) return true;
   ui::View* made = setView(std::move(view));
   if (!made) {
@@ -251,6 +259,12 @@ LRESULT CChildFrame::OnRefExtern(WPARAM event, LPARAM block) {
 }
 
 bool CChildFrame::onClose() {
+  // A programming screen with changes asks before they are lost.
+  if (auto* screen = dynamic_cast<CProgramScreen*>(activeView())) {
+    if (!screen->QueryClose()) return false;
+    screen->Closing();
+    return true;
+  }
   if (!m_pRegView || !IsSaleMode(m_nViewMode)) return true;
   reg::CRegSale& sale = m_pRegView->Sale();
   if (sale.SaleOpen() && sale.LineCount() != 0) {

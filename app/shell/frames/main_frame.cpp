@@ -269,10 +269,49 @@ void CMainFrame::MapCommands() {
     UpdateReceiptOffText();
   });
   f.mapCommand(ID_MAKE_CLERK_CODE, [this](uint32_t) { MakeClerkCode(); });
+  MapToolsCommands();
   for (uint32_t id : {ID_HELP_INDEX, ID_HELP_USING, ID_HELP, ID_DEFAULT_HELP})
     f.mapCommand(id, [this](uint32_t) { OpenManual(); });
   f.mapUpdate(ID_HELP, [this](uint32_t, ui::CommandState& s) { s.enabled = m_nBarId != 124 && m_nBarId != 126; });
   f.mapCommand(ID_APP_EXIT, [this](uint32_t) { ui::postMessage(m_frame->handle(), ui::kWmClose, 0, 0); });
+}
+
+// The Tools and File commands of the application, with their enable rules:
+// a manager signed on whose 設定 bit is clear, and for the printer's settings
+// no print job under way.
+void CMainFrame::MapToolsCommands() {
+  ui::Frame& f = *m_frame;
+  auto allowed = [this]() {
+    reg::CRegCom* engine = m_app.m_pRegCom;
+    return m_app.m_bManagerSelected && engine && engine->Manager() &&
+           !(reg::getU16(engine->Manager(), reg::clerk::kForbiddenModes) & reg::kForbidProgram);
+  };
+  auto always = [](uint32_t, ui::CommandState& s) { s.enabled = true; };
+  f.mapCommand(ID_BACKUP_DATABASE, [this](uint32_t) { m_app.OnBackupDatabase(); });
+  f.mapUpdate(ID_BACKUP_DATABASE, always);
+  f.mapCommand(ID_RESTORE_DATABASE, [this](uint32_t) { m_app.OnRestoreDatabase(); });
+  f.mapUpdate(ID_RESTORE_DATABASE, [allowed](uint32_t, ui::CommandState& s) { s.enabled = allowed(); });
+  f.mapCommand(ID_CHECK_INDEXES, [this](uint32_t) { m_app.OnCheckIndexes(); });
+  f.mapUpdate(ID_CHECK_INDEXES, always);
+  f.mapCommand(ID_IMPORT_IMAGES, [this](uint32_t) { m_app.OnImportImages(); });
+  f.mapUpdate(ID_IMPORT_IMAGES, always);
+  f.mapCommand(ID_SALES_SLIP, [this](uint32_t) { m_app.OnSalesSlipProcessing(); });
+  f.mapUpdate(ID_SALES_SLIP, always);
+  f.mapCommand(ID_PRINT_FORMAT, [this](uint32_t) { m_app.OnPrintFormat(); });
+  f.mapUpdate(ID_PRINT_FORMAT, [this, allowed](uint32_t, ui::CommandState& s) {
+    // The SA device prints the receipts itself: no printer to set up.
+    s.enabled = allowed() && !(m_app.m_bUseSA && m_app.m_bPrnSA);
+  });
+  f.mapCommand(ID_OPTIONS, [this](uint32_t) { m_app.OnOptions(); });
+  f.mapUpdate(ID_OPTIONS, [allowed](uint32_t, ui::CommandState& s) { s.enabled = allowed(); });
+  f.mapCommand(ID_PERIPHERALS, [this](uint32_t) { m_app.OnPeripherals(); });
+  f.mapUpdate(ID_PERIPHERALS, [allowed](uint32_t, ui::CommandState& s) { s.enabled = allowed(); });
+  f.mapCommand(ID_IMAGE_SIZE, [this](uint32_t) { m_app.OnImageSize(); });
+  f.mapUpdate(ID_IMAGE_SIZE, [this](uint32_t, ui::CommandState& s) { s.enabled = m_app.m_bManagerSelected != 0; });
+  f.mapCommand(ID_LOGO_FILE, [this](uint32_t) { m_app.OnLogoFile(); });
+  f.mapUpdate(ID_LOGO_FILE, always);
+  f.mapCommand(ID_SALES_SLIP_LINK, [this](uint32_t) { m_app.OnSalesSlipLink(); });
+  f.mapUpdate(ID_SALES_SLIP_LINK, [allowed](uint32_t, ui::CommandState& s) { s.enabled = allowed(); });
 }
 
 // Longer labels take a smaller font: with "Big Dialog" font 1 up to 11

@@ -59,6 +59,9 @@ enum MainCommand : uint32_t {
   ID_PROG_FIRST = 1401, ID_PROG_EXTRA = 1411,
   ID_TENKEY = 1587, ID_FKEY11 = 1594, ID_FKEY12 = 1595,
   ID_MAKE_CLERK_CODE = 32820,
+  ID_PERIPHERALS = 32774, ID_SALES_SLIP_LINK = 32778, ID_SALES_SLIP = 32779, ID_PRINT_FORMAT = 32780,
+  ID_IMPORT_IMAGES = 32781, ID_CHECK_INDEXES = 32782, ID_BACKUP_DATABASE = 32787, ID_RESTORE_DATABASE = 32788,
+  ID_IMAGE_SIZE = 32803, ID_LOGO_FILE = 32811, ID_OPTIONS = 32817,
   ID_FILE_NEW = 57600, ID_APP_ABOUT = 57664, ID_APP_EXIT = 57665,
   ID_HELP_INDEX = 57667, ID_HELP_USING = 57669, ID_HELP = 57670, ID_DEFAULT_HELP = 57671,
 };
@@ -133,6 +136,7 @@ class CMainFrame {
   void OnTimer(uint32_t id);
   bool IsLocked() const { return m_hAccountDlg != nullptr; }
   uint32_t IdleTicks() const { return m_nIdleTicks; }
+  void ResetIdleTicks() { m_nIdleTicks = 0; }
 
   // ---- register keys of the SA device ----
   int32_t SimulateKeyStroke(int32_t position, int32_t character);
@@ -177,6 +181,7 @@ class CMainFrame {
  private:
   LRESULT WindowProc(HWND window, uint32_t message, WPARAM wParam, LPARAM lParam);
   void MapCommands();
+  void MapToolsCommands();
   void RebuildBars(int32_t barId);
   void SetBarFonts(int32_t barId);
   void UpdatePanes();
