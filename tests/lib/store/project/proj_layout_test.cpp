@@ -337,4 +337,42 @@ TEST_F(LayoutChangeTest, KilledAtAnyStepOpensInOneLayoutWithEveryRecord) {
   fs::remove_all(start);
 }
 
+// Two catalog tables over one file are one table to rewrite.
+TEST_F(LayoutChangeTest, TablesSharingAFileAreRewrittenOnce) {
+  FileProjClose(project_);
+  project_ = 0;
+  const char8_t shared[] = u8R"(
+project folder="\\Proj\Data" folders="Res\" "Tab\" "" "" ""
+table "売上" fdb=20 id=20 header=0 record=8 file="SALES"
+  field "金額" id=1 offset=0 size=4 type=2
+end
+table "売上控" fdb=21 id=21 header=0 record=8 file="SALES"
+  field "金額" id=1 offset=0 size=4 type=2
+end
+)";
+  const char8_t widened[] = u8R"(
+project folder="\\Proj\Data" folders="Res\" "Tab\" "" "" ""
+table "売上" fdb=20 id=20 header=0 record=12 file="SALES"
+  field "金額" id=1 offset=4 size=4 type=2
+end
+table "売上控" fdb=21 id=21 header=0 record=12 file="SALES"
+  field "金額" id=1 offset=4 size=4 type=2
+end
+)";
+  const std::string catalog = folder_.file("Shared/Res/Sales.dbf"), next = folder_.file("Shared/Update/Sales.dbf");
+  make(reinterpret_cast<const char*>(shared), catalog);
+  make(reinterpret_cast<const char*>(widened), next);
+  project_ = FileProjOpen(catalog.c_str(), 6, nullptr);
+  ASSERT_NE(project_, 0u);
+  const uint8_t sale[8] = {0x39, 0x30, 0, 0};
+  ASSERT_EQ(FileDBRecWrite(FileProjGetFdb(project_, 20), 0, sale), 0);
+  EXPECT_EQ(FileProjDBFldChange(project_, next.c_str(), 0), 1);
+  project_ = FileProjOpen(catalog.c_str(), 6, nullptr);
+  ASSERT_NE(project_, 0u);
+  uint8_t now[12] = {};
+  EXPECT_EQ(FileDBRecGetSize(FileProjGetFdb(project_, 21)), 1);
+  ASSERT_EQ(FileDBRecRead(FileProjGetFdb(project_, 21), 0, now), 0);
+  EXPECT_EQ(now[4] | now[5] << 8, 12345);
+}
+
 }  // namespace
