@@ -155,6 +155,7 @@ QWidget* makeControl(QWidget* parent, const ControlTemplate& c) {
     case ControlKind::ListBox: {
       auto* l = new QListWidget(parent);
       QObject::connect(l, &QListWidget::currentRowChanged, [l]() { notify(l, kLbnSelChange); });
+      QObject::connect(l, &QListWidget::itemDoubleClicked, [l]() { notify(l, kLbnDblClk); });
       w = l;
       break;
     }

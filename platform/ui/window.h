@@ -65,6 +65,7 @@ enum : uint32_t {
   kCbnSelChange = 1,
   kCbnEditChange = 5,  // the user typed into a combo box's edit field
   kLbnSelChange = 1,
+  kLbnDblClk = 2,  // a row of a list box double-clicked
   // Report lists: a click of the left or the right button (the row and the
   // screen point in listClickRow, listClickPoint).
   kNmClick = 0xFFFE,

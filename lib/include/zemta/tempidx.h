@@ -31,3 +31,12 @@ ZEMTA_API int32_t FileDeleteTempIndex(intptr_t index);
 // flag word, index entries such as a temporary index.
 ZEMTA_API int32_t FileIdxOrderPtr(FileDBHandle table, FileRecList* list, int32_t keyCount, const intptr_t* indexes,
                                   const uint32_t* flags);
+
+// Lets the table fdbId borrow the index of table sourceFdbId on (keyOffset,
+// keyLen), so a record-buffer set showing both tables can search the
+// borrowing table through the linked table's index. linkOffset is the
+// offset of the linking field in the source table; the field it refers to
+// must have an index in the borrowing table. The borrowed entry shares the
+// source table's live index and has no file of its own. 0 or -1.
+ZEMTA_API int32_t FileAddIndIndex(uint32_t project, int32_t fdbId, int32_t sourceFdbId, int32_t linkOffset,
+                                  int32_t keyOffset, int32_t keyLen);

@@ -162,6 +162,8 @@ int32_t closeProject(FileProjHandle handle, bool takeLock) {
   return ok ? 0 : -1;
 }
 
+}  // namespace
+
 bool readCatalog(Project& p) {
   filedb::Table* t = filedb::findTable(p.catalog);
   if (!t || !filedb::holdTable(*t, FILEDB_MODE_READ)) return false;
@@ -225,6 +227,8 @@ bool readCatalog(Project& p) {
   }
   return true;
 }
+
+namespace {
 
 // The file the last failed FileProjOpen of this process stopped at: the
 // catalog, a table or an index (empty when it opened, or stopped before any
@@ -556,6 +560,12 @@ ZEMTA_API FileProjHandle FileProjOpen(const char* catalogPath, uint32_t projectI
     return 0;
   }
   failedOpenFile().clear();
+  // A layout change that was switching its files over when the process died
+  // is finished before anything of the project is read.
+  if (!finishLayoutChange(catalogPath)) {
+    failedOpenFile() = catalogPath;
+    return 0;
+  }
   const bool first = registry().count() == 0;
   if (first && !startMachinery()) {
     stopMachinery();

@@ -149,6 +149,16 @@ std::string tablePath(const std::string& projectFolder, const std::string& folde
 std::string indexPath(const std::string& projectFolder, const std::string& folder1, const std::string& fileName,
                       bool local);
 
+// Reads the catalog of a project whose catalog table is created: header,
+// table entries with their field descriptors, resource entries. False after
+// a report.
+bool readCatalog(Project& project);
+
+// Finishes a table layout change (fileproj_layout.cpp) whose files were being
+// switched over when the process stopped: false after a report when it
+// cannot; true when done or when there was nothing to finish.
+bool finishLayoutChange(const std::string& catalogPath);
+
 // Registry.
 Project* findProject(FileProjHandle handle);  // unreported
 std::vector<Project*> openProjects();

@@ -277,6 +277,34 @@ bool parseProjectDefinition(const std::string& text, ProjectDefinition& out, std
         c.fields.push_back(static_cast<uint16_t>(n));
       }
       table->composites.push_back(c);
+    } else if (word == "resource") {
+      if (!haveProject || table) return fail("\"resource\" belongs after the project, outside a table");
+      if (plain.size() != 1 || !plain[0].quoted) return fail("\"resource\" needs one quoted title");
+      if (!known({"file", "flags", "attr", "tables", "form"})) return fail(error);
+      ResourceDefinition r;
+      if (!toCp932(plain[0].value, r.title) || r.title.size() > 19) return fail("resource title longer than 19 bytes");
+      auto file = named.find("file");
+      if (file == named.end() || !toCp932(file->second.value, r.file) || r.file.empty() || r.file.size() > 71)
+        return fail("\"resource\" needs file= of at most 71 bytes");
+      int64_t v;
+      if (!get("flags", 0, UINT32_MAX, v, false)) return fail(error);
+      if (named.count("flags")) r.flags = static_cast<uint32_t>(v);
+      if (!get("attr", 0, 0xFFFF, v, false)) return fail(error);
+      if (named.count("attr")) r.attribute = static_cast<uint16_t>(v);
+      if (!get("form", 0, 0xFFFF, v, false)) return fail(error);
+      if (named.count("form")) r.formWord = static_cast<uint16_t>(v);
+      auto ids = named.find("tables");
+      if (ids != named.end()) {
+        std::string rest = ids->second.value;
+        for (size_t k = 0; !rest.empty(); ++k) {
+          size_t comma = rest.find(',');
+          int64_t id;
+          if (k >= 3 || !number(rest.substr(0, comma), 0, 0xFFFF, id)) return fail("bad value of tables=");
+          r.tables[k] = static_cast<uint16_t>(id);
+          rest = comma == std::string::npos ? std::string() : rest.substr(comma + 1);
+        }
+      }
+      out.resources.push_back(r);
     } else if (word == "end") {
       if (!table) return fail("\"end\" without a table");
       for (const auto& c : table->composites)

@@ -9,6 +9,7 @@
 //            [index="<file>"] [flags=<hex>] [rules=<hex>] [ref=<table>:<field>]
 //     composite "<index file>" <field number> <field number> [<field number>]
 //   end
+//   resource "<title>" file="<file>" [flags=<hex>] [attr=<u16>] [tables=<id>[,<id>[,<id>]]] [form=<u16>]
 //
 // The text is UTF-8; quoted text is taken literally (no escapes) and names
 // are stored in code page 932. A table or field name longer than the
@@ -53,10 +54,21 @@ struct TableDefinition {
   int line = 0;
 };
 
+// A form of the project (its catalog entry; the file itself is not made).
+struct ResourceDefinition {
+  std::string title;  // code page 932, at most 19 bytes
+  std::string file;   // code page 932, at most 71 bytes
+  uint32_t flags = 0;
+  uint16_t attribute = 0;
+  std::array<uint16_t, 3> tables{};
+  uint16_t formWord = 0;
+};
+
 struct ProjectDefinition {
   std::string dataFolder;
   std::array<std::string, 5> folders;
   std::vector<TableDefinition> tables;
+  std::vector<ResourceDefinition> resources;
 };
 
 // Parses and checks a definition. False with a message naming the line.

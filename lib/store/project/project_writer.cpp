@@ -43,7 +43,7 @@ std::string catalogBytes(const ProjectDefinition& def) {
   auto* h = reinterpret_cast<uint8_t*>(bytes.data());
   putText(h + kHeaderDataFolder, def.dataFolder, kHeaderDataFolderLen - 1);
   put_u16le(h + kHeaderTableCount, static_cast<uint16_t>(def.tables.size()));
-  put_u16le(h + kHeaderResourceCount, 0);
+  put_u16le(h + kHeaderResourceCount, static_cast<uint16_t>(def.resources.size()));
   for (size_t i = 0; i < 5; ++i) putText(h + kHeaderFolders + i * kHeaderFolderLen, def.folders[i], kHeaderFolderLen - 1);
   for (const auto& t : def.tables) {
     uint8_t r[kCatalogRecordLen]{};
@@ -63,6 +63,18 @@ std::string catalogBytes(const ProjectDefinition& def) {
       for (size_t k = 0; k < t.composites[c].fields.size(); ++k) put_u16le(at + 18 + 2 * k, t.composites[c].fields[k]);
     }
     bytes.append(reinterpret_cast<const char*>(r), kCatalogRecordLen);
+  }
+  // Resource entries: title 0, flags 20, attribute 24, table ids 26, 28, 30,
+  // form word 54, file name 56 (the resource functions' layout).
+  for (const auto& r : def.resources) {
+    uint8_t e[kCatalogRecordLen]{};
+    putText(e, r.title, 19);
+    put_u32le(e + 20, r.flags);
+    put_u16le(e + 24, r.attribute);
+    for (size_t k = 0; k < 3; ++k) put_u16le(e + 26 + 2 * k, r.tables[k]);
+    put_u16le(e + 54, r.formWord);
+    putText(e + 56, r.file, 71);
+    bytes.append(reinterpret_cast<const char*>(e), kCatalogRecordLen);
   }
   for (const auto& t : def.tables)
     for (const auto* list : {&t.headerFields, &t.fields})

@@ -44,7 +44,7 @@ bool resolveIndex(Table& t, intptr_t index, bool pointer, IndexEntry*& entry, bo
   if (pointer) {
     auto* e = reinterpret_cast<IndexEntry*>(index);
     for (auto& own : t.indexes)
-      if (&own == e && own.handle >= 0) {
+      if (&own == e && own.handle >= 0 && own.own()) {
         entry = e;
         return true;
       }
@@ -56,7 +56,10 @@ bool resolveIndex(Table& t, intptr_t index, bool pointer, IndexEntry*& entry, bo
     recordOrder = true;
     return true;
   }
-  if (index < 0 || static_cast<size_t>(index) >= t.indexes.size() || t.indexes[index].handle < 0) {
+  // A borrowed entry holds the record offsets of another table: never
+  // searched as if they were this table's.
+  if (index < 0 || static_cast<size_t>(index) >= t.indexes.size() || t.indexes[index].handle < 0 ||
+      !t.indexes[index].own()) {
     ZEMTA_REPORT(ZEMTA_ERR_BAD_INDEX_HANDLE);
     return false;
   }
