@@ -111,6 +111,11 @@ ZEMTA_API int32_t FileProjBufSetList(FileProjHandle project, uint32_t owner, int
                                      const FileRecList* list);
 // Shows the slot's list from entry first and refills the dependent slots.
 ZEMTA_API int32_t FileProjBufScroll(FileProjHandle project, uint32_t owner, int32_t fdbId, int32_t first);
+// A search on a key field (kind 3) of the row shown first in the owner's slot
+// of the table: the slot's list becomes the records whose field equals that
+// value (narrowed when the slot had a list), shown from its first entry, with
+// codes 14 before and 15 after the search. The number of records found.
+ZEMTA_API int32_t FileProjBufSearch(FileProjHandle project, uint32_t owner, int32_t fdbId, int32_t fieldId);
 ZEMTA_API int32_t FileProjBufClearRows(FileProjHandle project, uint32_t owner, int32_t fdbId);
 ZEMTA_API int32_t FileProjBufDropEdits(FileProjHandle project, uint32_t owner);
 ZEMTA_API int32_t FileProjBufClearChanged(FileProjHandle project, uint32_t owner);

@@ -15,6 +15,8 @@
 #include "lib/store/project/table_hold.h"
 #include "lib/store/tables/filedb_internal.h"
 #include "zemta/filebuf.h"
+#include "zemta/fileidx.h"
+#include "zemta/view.h"
 
 namespace zemta::fileproj {
 namespace {
@@ -578,6 +580,43 @@ ZEMTA_API int32_t FileProjBufScroll(FileProjHandle project, uint32_t owner, int3
   BufferSlot& s = p->sets[setNumber]->slots[slot];
   if (s.listPos == first) return 0;
   return showFrom(*p, setNumber, slot, first);
+}
+
+ZEMTA_API int32_t FileProjBufSearch(FileProjHandle project, uint32_t owner, int32_t fdbId, int32_t fieldId) {
+  Project* p = checkedProject(project);
+  if (!p) return -1;
+  int32_t setNumber = -1, slot = -1;
+  if (!ownerSlot(*p, owner, fdbId, setNumber, slot)) return -1;
+  BufferSet& set = *p->sets[setNumber];
+  BufferSlot& s = set.slots[slot];
+  const TableEntry& entry = p->tables[s.table];
+  const Field* field = nullptr;
+  for (const auto& f : entry.fields)
+    if (f.id() == fieldId) field = &f;
+  if (!field || (field->kind() & 0xF) != 3 || s.header() || set.visible == 0 || set.mapAt(slot, 0) == kNoRow) {
+    ZEMTA_REPORT(ZEMTA_ERR_BAD_PARAMETER);
+    return -1;
+  }
+  filedb::Table* t = filedb::checkedTable(entry.table);
+  if (!t) return -1;
+  const int32_t index = FileGetIndexPos(entry.table, field->offset(), field->size(), 0);
+  if (index < 0) return -1;
+  uint8_t* image = set.image(s, set.mapAt(slot, 0));
+  if (notifyRow(*p, setNumber, 14, field, image) == -1) return -1;
+  std::vector<uint8_t> key(t->indexes[index].keyLen + 8u, 0);
+  filedb::buildKey(t->indexes[index], image, key.data());
+  const bool narrow = s.list.items != nullptr;
+  int32_t found = narrow ? FileIdxAndSear(entry.table, index, key.data(), key.data(), &s.list, 0, 0)
+                         : FileIdxSear(entry.table, index, key.data(), key.data(), &s.list, 0, 0);
+  if (found < 0) return -1;
+  if (notifyRow(*p, setNumber, 15, field, image) == -1) return -1;
+  s.listPos = 0;
+  FileRecList empty{};
+  if (readRows(*p, setNumber, slot, -1, s.list.items ? &s.list : &empty, 0) < 0) return -1;
+  if (set.owner) ViewItemAdjustRows(set.owner, set.item);
+  if (set.mainTable == s.table) set.recordCount = s.list.count;
+  if (fillDependents(*p, setNumber, slot) < 0) return -1;
+  return s.list.count;
 }
 
 ZEMTA_API int32_t FileProjBufClearRows(FileProjHandle project, uint32_t owner, int32_t fdbId) {

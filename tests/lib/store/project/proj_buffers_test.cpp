@@ -40,7 +40,7 @@ project folder="\\Proj\Data\" folders="Res\" "Tab\" "Tab\" "Tab\" "Tab\"
 table "部門" fdb=5 id=5 header=16 record=32 file="DEPT"
   field "番号" id=501 offset=0 size=2 type=4 index="DNO" rules=0x80000000
   field "名前" id=502 offset=2 size=20 type=0 index="DNAME"
-  field "区分" id=503 offset=22 size=2 type=4
+  field "区分" id=503 offset=22 size=2 type=4 index="DKIND" rules=3
 end
 table "商品" fdb=6 id=6 header=16 record=64 file="ITEM"
   hfield "最終番号" id=600 offset=0 size=4 type=4
@@ -412,6 +412,25 @@ TEST_F(BufferSetTest, NotificationsReachTheBoundWindow) {
   answer_ = [](int32_t code, uint8_t*) -> LRESULT { return code == 8 ? -1 : 0; };
   EXPECT_EQ(FileProjBufSaveRow(project_, set, 0, 0, 0), -1);
   EXPECT_NE(text(record(items_, 0, 64).data(), 4), "なし");
+}
+
+// A key search fills the slot from the records that share the shown row's
+// key, telling the window before and after.
+TEST_F(BufferSetTest, KeySearchListsTheMatchingRecords) {
+  makeWindow();
+  ASSERT_EQ(FileDBRecWrite(depts_, 1, dept(11, "営業部門", 2).data()), 0);
+  const int32_t set = addSet(3, {5}, 5);
+  ASSERT_EQ(FileProjBufSetList(project_, kView, 5, 0, nullptr), 0);
+  heard_.clear();
+  EXPECT_EQ(FileProjBufSearch(project_, kView, 5, 503), 2);  // 総務 and 経理 share kind 1
+  ASSERT_GE(heard_.size(), 2u);
+  EXPECT_EQ(heard_[0].code, 14);
+  EXPECT_EQ(heard_[1].code, 15);
+  EXPECT_EQ(text(handle_[0].image, 2), "総務");
+  EXPECT_EQ(text(handle_[1].image, 2), "経理");
+  EXPECT_NE(FileProjBufRowFlags(project_, &handle_[2]) & FILEBUF_ROW_NEW, 0u);
+  EXPECT_EQ(FileProjBufRecordCount(project_, set), 2);
+  EXPECT_EQ(FileProjBufSearch(project_, kView, 5, 502), -1);  // not a key field
 }
 
 // Two processes save the same record: changes to different fields are both
