@@ -241,12 +241,19 @@ bool ownerSlot(Project& p, uint32_t owner, int32_t fdbId, int32_t& setNumber, in
     ZEMTA_REPORT(ZEMTA_ERR_BAD_PROJ_FILEDB_HANDLE);
     return false;
   }
-  int32_t t = fdbId ? tableIndexOf(p, fdbId) : -1;
-  if (t < 0 || !findSlot(p, owner, t, -1, setNumber, slot)) {
-    ZEMTA_REPORT(ZEMTA_ERR_BAD_PARAMETER);
-    return false;
+  // Bit 15 of the fdb id asks for the table's header slot.
+  const bool header = (fdbId & 0x8000) != 0;
+  int32_t t = fdbId ? tableIndexOf(p, fdbId & ~0x8000) : -1;
+  for (int32_t after = -1; t >= 0 && findSlot(p, owner, t, after, setNumber, slot); after = setNumber) {
+    BufferSet& set = *p.sets[setNumber];
+    for (size_t k = static_cast<size_t>(slot); k < set.slots.size(); ++k)
+      if (set.slots[k].table == t && set.slots[k].header() == header) {
+        slot = static_cast<int32_t>(k);
+        return true;
+      }
   }
-  return true;
+  ZEMTA_REPORT(ZEMTA_ERR_BAD_PARAMETER);
+  return false;
 }
 
 FileProjBufHandle addSet(FileProjHandle handle, int32_t rows, int32_t tableCount, const int32_t* fdbIds) {
