@@ -62,8 +62,4 @@ ZEMTA_API int32_t FileProjGetTableQualifier(FileProjHandle project, char* out, i
 ZEMTA_API int32_t FileProjSetCallback(FileProjHandle project, int32_t on);
 // How many open projects have the id; window receives the owner of the last found.
 ZEMTA_API int32_t FileSameProjCheck(uint32_t projectId, HWND* window);
-// Row flag words of record-buffer sets (window null: every set of the project).
-ZEMTA_API int32_t FileProjSetAct(FileProjHandle project, HWND window, int32_t fdbId, int32_t row, uint32_t bits,
-                                 int32_t set);
-ZEMTA_API int32_t FileProjGetAct(FileProjHandle project, HWND window, int32_t fdbId, int32_t row);
-ZEMTA_API void* FileProjGetBufFdb(FileProjHandle project, HWND window, int32_t fdbId, int32_t row);
+// The record-buffer sets of a project: zemta/filebuf.h.

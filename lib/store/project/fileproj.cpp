@@ -102,10 +102,7 @@ bool sameName(const std::string& stored, const char* given) {
 bool freeProject(Project& p) {
   bool ok = true;
   if (!store::tellProjectClosing(p.handle)) ok = false;
-  for (auto& set : p.sets)
-    for (auto& slot : set->slots)
-      if (slot.list.items && FileDeleteRecList(&slot.list) != 0) ok = false;
-  p.sets.clear();
+  removeAllSets(p);
   for (auto& entry : p.tables) {
     if (entry.table && FileDBDelete(entry.table) != 0) ok = false;
     entry.table = 0;
@@ -306,13 +303,6 @@ Project* checkedProject(FileProjHandle handle) {
   return findProject(handle);
 }
 
-// The row of a record-buffer set: the sets bound to window (all when null)
-// in order, the first slot whose table has the fdb id.
-struct RowRef {
-  BufferSet* set = nullptr;
-  BufferSlot* slot = nullptr;
-};
-
 }  // namespace
 
 std::string fixedText(const uint8_t* at, size_t width) {
@@ -467,73 +457,6 @@ const Field* FileProjFindFieldByPlace(const TableEntry& entry, uint16_t offset, 
     if (f.offset() == offset && f.size() == size && f.fieldWord() == fieldWord) return &f;
   ZEMTA_REPORT(ZEMTA_ERR_BAD_PARAMETER);
   return nullptr;
-}
-
-int32_t createBufferSet(FileProjHandle handle, HWND window, uint32_t owner, const std::vector<SlotRequest>& requests) {
-  Project* p = checkedProject(handle);
-  if (!p) return -1;
-  if (p->sets.size() >= kMaxSets) {
-    ZEMTA_REPORT(ZEMTA_ERR_NO_MEMORY);
-    return -1;
-  }
-  auto set = std::make_unique<BufferSet>();
-  set->window = window;
-  set->owner = owner;
-  for (const auto& r : requests) {
-    BufferSlot slot;
-    slot.fdbId = r.fdbId;
-    for (size_t i = 0; i < p->tables.size(); ++i)
-      if (p->tables[i].fdbId() == (r.fdbId & ~0x8000)) slot.table = static_cast<int32_t>(i);
-    if (slot.table < 0) {
-      ZEMTA_REPORT(ZEMTA_ERR_BAD_PARAMETER);
-      return -1;
-    }
-    const TableEntry& e = p->tables[slot.table];
-    slot.rows = r.rows;
-    slot.rowSize = slot.header() ? static_cast<uint16_t>(e.headerLen() | 0x8000) : e.recordLen();
-    slot.imageAt = set->total;
-    set->total += static_cast<size_t>(slot.rows) * slot.size();
-    slot.flags.assign(slot.rows, kRowWatched);
-    slot.recordNumbers.assign(slot.rows, -1);
-    for (uint16_t i = 0; i < slot.rows; ++i) slot.order.push_back(i);
-    set->slots.push_back(std::move(slot));
-  }
-  if (set->total == 0) {
-    ZEMTA_REPORT(ZEMTA_ERR_BAD_SIZE);
-    return -1;
-  }
-  set->images.assign(2 * set->total, 0);
-  p->sets.push_back(std::move(set));
-  return static_cast<int32_t>(p->sets.size() - 1);
-}
-
-BufferSet* bufferSet(Project& project, int32_t number) {
-  if (number < 0 || static_cast<size_t>(number) >= project.sets.size()) return nullptr;
-  return project.sets[number].get();
-}
-
-int32_t loadRow(FileProjHandle handle, int32_t setNumber, int32_t slotNumber, int32_t row, int32_t recordNumber) {
-  Project* p = checkedProject(handle);
-  if (!p) return -1;
-  BufferSet* set = bufferSet(*p, setNumber);
-  if (!set || slotNumber < 0 || static_cast<size_t>(slotNumber) >= set->slots.size() ||
-      row < 0 || row >= set->slots[slotNumber].rows) {
-    ZEMTA_REPORT(ZEMTA_ERR_BAD_PARAMETER);
-    return -1;
-  }
-  BufferSlot& slot = set->slots[slotNumber];
-  const TableEntry& e = p->tables[slot.table];
-  uint8_t* image = set->image(slot, row);
-  int32_t read = slot.header() ? (FileDBRead(e.table, 0, image, slot.size()) == static_cast<int32_t>(slot.size()) ? 0 : -1)
-                               : FileDBRecRead(e.table, recordNumber, image);
-  if (read != 0) {
-    if (read == 1) ZEMTA_REPORT(ZEMTA_ERR_BAD_PARAMETER);
-    return -1;
-  }
-  std::memcpy(set->saved(slot, row), image, slot.size());
-  slot.flags[row] = (slot.flags[row] | kRowHoldsRecord) & ~(kRowChanged | kRowEdited);
-  slot.recordNumbers[row] = slot.header() ? 0 : recordNumber;
-  return 0;
 }
 
 }  // namespace zemta::fileproj
@@ -734,75 +657,3 @@ ZEMTA_API int32_t FileSameProjCheck(uint32_t projectId, HWND* window) {
   return n;
 }
 
-namespace {
-
-// Finds the slot of fdb id among the sets bound to window (all when null).
-// Reports as FileProjSetAct does; fills ref.
-int32_t findRow(Project& p, HWND window, int32_t fdbId, int32_t row, RowRef& ref, bool reportMissingWindow) {
-  if (p.tables.empty()) {
-    ZEMTA_REPORT(ZEMTA_ERR_BAD_PROJ_FILEDB_HANDLE);
-    return -1;
-  }
-  if (fdbId <= 0 || row < 0) {
-    ZEMTA_REPORT(ZEMTA_ERR_BAD_PARAMETER);
-    return -1;
-  }
-  bool windowFound = false;
-  for (auto& set : p.sets) {
-    if (window && set->window != window) continue;
-    windowFound = true;
-    for (auto& slot : set->slots) {
-      if (slot.table < 0) {
-        ZEMTA_REPORT(ZEMTA_ERR_BAD_PROJ_FILEDB_HANDLE);
-        return -1;
-      }
-      if (p.tables[slot.table].fdbId() == fdbId) {
-        ref = {set.get(), &slot};
-        return 0;
-      }
-    }
-  }
-  if (!windowFound && !reportMissingWindow) return -1;
-  ZEMTA_REPORT(ZEMTA_ERR_BAD_PARAMETER);
-  return -1;
-}
-
-}  // namespace
-
-ZEMTA_API int32_t FileProjSetAct(FileProjHandle handle, HWND window, int32_t fdbId, int32_t row, uint32_t bits,
-                                 int32_t set) {
-  Project* p = checkedProject(handle);
-  if (!p) return -1;
-  RowRef ref;
-  if (findRow(*p, window, fdbId, row, ref, true) < 0) return -1;
-  if (row >= ref.slot->rows) {
-    ZEMTA_REPORT(ZEMTA_ERR_BAD_PARAMETER);
-    return -1;
-  }
-  if (set)
-    ref.slot->flags[row] |= bits;
-  else
-    ref.slot->flags[row] &= ~bits;
-  return 0;
-}
-
-ZEMTA_API int32_t FileProjGetAct(FileProjHandle handle, HWND window, int32_t fdbId, int32_t row) {
-  Project* p = checkedProject(handle);
-  if (!p) return -1;
-  RowRef ref;
-  if (findRow(*p, window, fdbId, row, ref, true) < 0) return -1;
-  if (row >= ref.slot->rows) return -1;
-  return static_cast<int32_t>(ref.slot->flags[row]);
-}
-
-ZEMTA_API void* FileProjGetBufFdb(FileProjHandle handle, HWND window, int32_t fdbId, int32_t row) {
-  Project* p = checkedProject(handle);
-  if (!p) return nullptr;
-  RowRef ref;
-  if (findRow(*p, window, fdbId, row, ref, true) < 0) return nullptr;
-  if (row >= ref.slot->rows) {
-    ZEMTA_REPORT(ZEMTA_ERR_BAD_POINTER);
-    return nullptr;
-  }
-  return ref.set->image(*ref.slot, ref.slot->order[row]);
-}

@@ -85,34 +85,52 @@ struct TableEntry {
   std::vector<Composite> composites() const;
 };
 
-// One table's part of a record-buffer set.
+// One table's part of a record-buffer set (fileproj_buffers.cpp).
 struct BufferSlot {
-  int32_t fdbId = 0;       // bit 15: the table's header instead of its records
-  int32_t table = -1;      // index into the project's table entries; -1 none
+  int32_t fdbId = 0;        // bit 15: the table's header instead of its records
+  int32_t table = -1;       // index into the project's table entries; -1 none
   uint16_t rows = 0;
-  uint16_t rowSize = 0;    // bit 15 for a header slot
-  size_t imageAt = 0;      // offset of row 0 in the set's images
-  std::vector<uint32_t> flags;       // per row, starting at 8 (bit 3)
-  std::vector<int32_t> recordNumbers;  // per row, -1 none
-  std::vector<uint16_t> order;       // row i -> i
-  FileRecList list{};
+  uint16_t imageLen = 0;    // record length, or header length for a header slot
+  size_t imageAt = 0;       // offset of row 0 in the set's images
+  std::vector<uint32_t> flags;         // per buffer row, 8 at first
+  std::vector<int32_t> recordNumbers;  // per buffer row, -1 none
+  int32_t listPos = 0;      // the list entry shown first
+  FileRecList list{};       // the list that feeds the slot (items null: none)
+  bool current = false;     // brought up to date by the running refill
   bool header() const { return (fdbId & 0x8000) != 0; }
-  uint32_t size() const { return rowSize & 0x7FFF; }
+  size_t size() const { return imageLen; }
 };
 
-// Row flag bits.
+// Row flag bits (zemta/filebuf.h has them for the callers).
 constexpr uint32_t kRowHoldsRecord = 0x1, kRowChanged = 0x2, kRowEdited = 0x4, kRowWatched = 0x8,
-                   kRowSkipRefresh = 0x80;
+                   kRowPending = 0x10, kRowNew = 0x20, kRowLeftOut = 0x40, kRowSkipRefresh = 0x80,
+                   kRowRelease = 0x80;
+constexpr uint16_t kNoRow = 0xFFFF;
+
+// One visible entry as the owner reads it (FileProjBufEntry).
+struct VisibleEntry {
+  uint16_t length = 0;
+  void* image = nullptr;
+};
 
 struct BufferSet {
-  HWND window = nullptr;
-  uint32_t owner = 0;  // the view or print job that made the set
+  uint32_t owner = 0;       // the view or print job that made the set; 0 unbound
+  HWND window = nullptr;    // receives the set's notifications
+  uint16_t item = 0;
+  uint16_t rows = 0;        // buffer rows per table
+  uint16_t visible = 0;     // visible positions, at most rows
+  int32_t mainTable = -1;   // table entry index of the main table
+  int32_t recordCount = 0;  // records of the main table's list, plus appended ones
   std::vector<BufferSlot> slots;
-  size_t total = 0;              // bytes of all current images
-  std::vector<uint8_t> images;   // current images, then the saved copies
+  size_t total = 0;              // bytes of all images
+  std::vector<uint8_t> images;   // current images, then the saved copies; never resized
+  std::vector<uint16_t> rowMap;  // slot-major, stride visible: buffer row or kNoRow
+  std::vector<VisibleEntry> entries;  // slot-major, stride visible; never resized
   bool redraw = false;
   uint8_t* image(const BufferSlot& slot, int row) { return images.data() + slot.imageAt + row * slot.size(); }
   uint8_t* saved(const BufferSlot& slot, int row) { return image(slot, row) + total; }
+  uint16_t& mapAt(size_t slot, int position) { return rowMap[slot * visible + position]; }
+  VisibleEntry* handle() { return entries.data(); }
 };
 
 struct Project {
@@ -170,17 +188,57 @@ const Field* FileProjFindField(const TableEntry& entry, int32_t fieldId);
 const Field* FileProjGetIndexField(const TableEntry& entry, int32_t index);
 const Field* FileProjFindFieldByPlace(const TableEntry& entry, uint16_t offset, uint16_t size, uint16_t fieldWord);
 
-// Record-buffer set storage: one slot per (fdb id, row count); bit 15 of an
-// fdb id makes a header slot. The set number, or -1 after a report.
-struct SlotRequest {
-  int32_t fdbId;
-  uint16_t rows;
+// Record-buffer sets (fileproj_buffers.cpp). A row found by an address
+// inside its image.
+struct RowAt {
+  int32_t set = -1;
+  int32_t slot = -1;
+  int32_t row = -1;
 };
-int32_t createBufferSet(FileProjHandle handle, HWND window, uint32_t owner, const std::vector<SlotRequest>& slots);
 BufferSet* bufferSet(Project& project, int32_t number);
-// Reads record n (or the header) into a row and its saved copy and marks it as
-// holding a stored record. 0, or -1 after a report.
-int32_t loadRow(FileProjHandle handle, int32_t setNumber, int32_t slot, int32_t row, int32_t recordNumber);
+bool findRowAt(Project& project, const void* address, RowAt& at);
+// The visible position showing a buffer row of a slot, -1 none.
+int32_t visiblePosition(BufferSet& set, size_t slot, int row);
+// Fills positions of a slot (position -1: all) from the list (null: record
+// numbers from first). 0, or -1 after a report.
+int32_t readRows(Project& project, int32_t setNumber, int32_t slot, int32_t position, const FileRecList* list,
+                 int32_t first);
+// The slot of the table among the owner's sets (every set with owner 0),
+// starting after set number after (-1 from the first). False when none.
+bool findSlot(Project& project, uint32_t owner, int32_t tableIndex, int32_t after, int32_t& setNumber,
+              int32_t& slot);
+int32_t tableIndexOf(const Project& project, int32_t fdbId);
+void removeAllSets(Project& project);
+
+// References, derived and calculated fields (fileproj_refs.cpp).
+// Refills the slots that follow a slot of a set. 0, or -1.
+int32_t fillDependents(Project& project, int32_t setNumber, int32_t slot);
+// New-row values: inherited, drawn and derived fields. 0, or -1.
+int32_t initRow(Project& project, int32_t setNumber, int32_t slot, int32_t position, uint8_t* image);
+// Calculated-field chains that follow a changed field. 0, 2 changed, -1.
+int32_t recalculate(Project& project, uint32_t owner, const void* address);
+// Copies a field value into another field by the copy rule.
+void copyFieldValue(const Field& from, const uint8_t* source, const Field& to, uint8_t* target);
+// Recomputes the derived fields of the table that name the field.
+int32_t refreshDerived(const TableEntry& entry, const Field& changed, uint8_t* image);
+const Field* fieldAt(const TableEntry& entry, bool header, size_t offset);
+// Writes an integer into a field in the field's type (text as decimal digits).
+void writeFieldInteger(const Field& field, uint8_t* image, int64_t value);
+
+// The unique-key check of a record about to be saved (fileproj_upkeep.cpp):
+// before is the image the keys are compared with (null: a new record, every
+// key is checked); skipAutomatic leaves out fields whose numbers the library
+// gives. 3 the save must not go ahead, -1 failure, else the last search's
+// result.
+int32_t uniqueKeyCheck(Project& project, TableEntry& entry, const uint8_t* record, const uint8_t* before,
+                       int32_t recordNumber, HWND owner, bool skipAutomatic);
+
+// Automatic numbers (fileproj_numbers.cpp): the next number of the counter
+// that an automatic-number field (kind 8, sub-kind 1) names, one past the
+// highest number given so far, written into the field of image; the counter
+// keeps the number given. 0, or -1 after a report.
+int32_t drawCounterNumber(Project& project, const Field& field, uint8_t* image);
+bool isCounterField(const Field& field);
 
 // The refresh timer (fileproj_refresh.cpp).
 bool startRefreshTimer();
@@ -188,7 +246,8 @@ void stopRefreshTimer();
 bool refreshTimerRunning();
 // One tick of the timer; tests call it by hand.
 void refreshTick();
-// Sends the event code for a row image of a set to the set's window.
+// Sends the event code for a row image of a set to the set's window
+// (fileproj_notify.cpp): the answer as FileProjNotify gives it.
 int32_t notifyRow(Project& project, int32_t setNumber, int32_t code, const Field* field, uint8_t* image);
 
 }  // namespace zemta::fileproj

@@ -7,32 +7,7 @@
 // timers belong to windows); its message handler calls refreshTick, which
 // the tests call by hand instead of waiting.
 //
-// Notification block sent with ZEMTA_REF_EXTERN (lParam), 4180 bytes,
-// little-endian, zero-filled first:
-//   0     4     owner of the set (view or print job handle)
-//   4     2     word of the owner object (0 here)
-//   6     18    table name, zero-terminated
-//   24    4     fdb id
-//   28    2     record length
-//   30    18    field name (zero when the event names no field)
-//   48    4     field id
-//   52    2     field offset
-//   54    2     field size
-//   56    2     field word
-//   58    2     type code
-//   60    4     row image address (low 32 bits; the receiver gets the whole
-//               address from the row it keeps, see below)
-//   64    4     answer flag
-//   68    4096  answer text
-//   4164  2     rows of the table's slot
-//   4166  2     buffer row of the image
-//   4168  2     visible rows of the set
-//   4170  2     visible position, 0xFFFF when not shown
-//   4172  4     record number, -1 none
-//   4176  4     record list address (low 32 bits)
-// Addresses are 64 bits wide here: the block keeps their low halves at their
-// places, and the whole addresses follow at 4180 (image) and 4188 (list), so
-// a receiver on this platform never has to rebuild a pointer.
+// The notification each changed row sends is built in fileproj_notify.cpp.
 #include <cstring>
 
 #include "lib/core/library_locks.h"
@@ -50,19 +25,10 @@ namespace zemta::fileproj {
 namespace {
 
 constexpr uint32_t kTimerId = 1;
-constexpr size_t kBlockLen = 4180;
-constexpr size_t kBlockWithAddresses = kBlockLen + 16;
 
 HWND& timerWindow() {
   static HWND window = nullptr;
   return window;
-}
-
-void putAddress(uint8_t* block, size_t lowAt, size_t wholeAt, const void* address) {
-  uint64_t value = reinterpret_cast<uintptr_t>(address);
-  put_u32le(block + lowAt, static_cast<uint32_t>(value));
-  put_u32le(block + wholeAt, static_cast<uint32_t>(value));
-  put_u32le(block + wholeAt + 4, static_cast<uint32_t>(value >> 32));
 }
 
 // Re-counts one table; tells its views when the count changed.
@@ -202,54 +168,6 @@ void refreshTick() {
   }
   apiLock().release();
   refreshLock().release();
-}
-
-int32_t notifyRow(Project& p, int32_t setNumber, int32_t code, const Field* field, uint8_t* image) {
-  if (g_nMsgRefExt == 0) return 0;
-  BufferSet* set = bufferSet(p, setNumber);
-  if (!set || !set->window || !platform::ui::isWindow(set->window)) return 0;
-  BufferSlot* slot = nullptr;
-  int32_t row = -1;
-  for (auto& s : set->slots)
-    for (uint16_t r = 0; r < s.rows && !slot; ++r)
-      if (set->image(s, r) == image) {
-        slot = &s;
-        row = r;
-      }
-  if (!slot) return -1;
-  if (slot->table < 0) {
-    ZEMTA_REPORT(ZEMTA_ERR_BAD_PROJ_FILEDB_HANDLE);
-    return -1;
-  }
-  const TableEntry& entry = p.tables[slot->table];
-  std::vector<uint8_t> block(kBlockWithAddresses, 0);
-  put_u32le(block.data() + 0, set->owner);
-  std::string name = entry.name();
-  std::memcpy(block.data() + 6, name.data(), std::min<size_t>(name.size(), 17));
-  put_i32le(block.data() + 24, entry.fdbId());
-  put_u16le(block.data() + 28, entry.recordLen());
-  if (field) {
-    std::string fieldName = field->name();
-    std::memcpy(block.data() + 30, fieldName.data(), std::min<size_t>(fieldName.size(), 17));
-    put_i32le(block.data() + 48, field->id());
-    put_u16le(block.data() + 52, field->offset());
-    put_u16le(block.data() + 54, field->size());
-    put_u16le(block.data() + 56, field->fieldWord());
-    put_u16le(block.data() + 58, field->typeCode());
-  }
-  putAddress(block.data(), 60, kBlockLen, image);
-  put_u16le(block.data() + 4164, slot->rows);
-  put_u16le(block.data() + 4166, static_cast<uint16_t>(row));
-  put_u16le(block.data() + 4168, slot->rows);
-  uint16_t visible = 0xFFFF;
-  for (uint16_t i = 0; i < slot->order.size(); ++i)
-    if (slot->order[i] == row) visible = i;
-  put_u16le(block.data() + 4170, visible);
-  put_i32le(block.data() + 4172, slot->recordNumbers[row]);
-  putAddress(block.data(), 4176, kBlockLen + 8, &slot->list);
-  LRESULT answer = platform::ui::sendMessage(set->window, g_nMsgRefExt, static_cast<WPARAM>(code),
-                                             reinterpret_cast<LPARAM>(block.data()));
-  return static_cast<int32_t>(answer);
 }
 
 }  // namespace zemta::fileproj

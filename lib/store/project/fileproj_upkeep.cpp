@@ -216,6 +216,64 @@ ZEMTA_API int32_t FileIdxCheck(FileDBHandle handle, int32_t index, uint32_t flag
   return 1;
 }
 
+namespace zemta::fileproj {
+
+int32_t uniqueKeyCheck(Project& project, TableEntry& entry, const uint8_t* record, const uint8_t* before,
+                       int32_t recordNumber, HWND owner, bool skipAutomatic) {
+  Table* tp = checkedTable(entry.table);
+  if (!tp) return -1;
+  Table& t = *tp;
+  const bool isNew = before == nullptr;
+  int32_t result = 0;
+  for (size_t i = 0; i < t.indexes.size(); ++i) {
+    const IndexEntry& e = t.indexes[i];
+    if (!e.own() || e.composite()) continue;
+    const Field* f = FileProjGetIndexField(entry, static_cast<int32_t>(i));
+    if (!f) return -1;
+    if (f->size() > kMaxUniqueField) {
+      ZEMTA_REPORT(ZEMTA_ERR_MEMORY_RANGE);
+      return -1;
+    }
+    int32_t kind = f->kind();
+    if (!(kind & kKindUnique)) continue;
+    // A field must lie inside the record before its bytes are looked at.
+    if (static_cast<uint32_t>(f->offset()) + f->size() > t.recordLen) {
+      ZEMTA_REPORT(ZEMTA_ERR_MEMORY_RANGE);
+      return -1;
+    }
+    const uint8_t* value = record + f->offset();
+    if ((kind & kKindEmptyExempt) && isEmptyValue(*f, value)) continue;
+    if (!isNew && std::memcmp(value, before + f->offset(), f->size()) == 0) continue;
+    if (skipAutomatic && subKind(*f) == 1) continue;
+
+    std::vector<uint8_t> key(e.keyLen, 0);
+    uint32_t length = f->size();
+    if (f->typeCode() == 0) length = static_cast<uint32_t>(strnlen(reinterpret_cast<const char*>(value), length));
+    std::memcpy(key.data(), value, std::min<uint32_t>(length, e.keyLen));
+    int32_t first = -1;
+    result = FileIdxEqu(entry.table, static_cast<int32_t>(i), &first, key.data());
+    if (result < 0) return -1;
+    bool duplicate = isNew ? result > 0 : (result > 1 || (result == 1 && first != recordNumber));
+    if (!duplicate) continue;
+
+    HWND window = owner ? owner : projectOwner(project);
+    if (!window) return 3;
+    std::string text = std::string(isNew ? "追加保存（新規登録）" : "上書き保存（更新登録）") +
+                       "に失敗しました\n\n" + f->name() + "を重複して使用することは禁止されています";
+    if (!(kind & kKindConfirm)) {
+      UnlockedMessageBox(window, text, entry.name(), platform::kMbOk | platform::kMbIconWarning);
+      return 3;
+    }
+    text += "\n強制的に保存しますか？";
+    int answer = UnlockedMessageBox(window, text, entry.name(),
+                                    platform::kMbOkCancel | platform::kMbIconQuestion | platform::kMbDefButton2);
+    if (answer != platform::kIdOk) return 3;
+  }
+  return result;
+}
+
+}  // namespace zemta::fileproj
+
 ZEMTA_API int32_t FileProjIdxCheck(FileProjHandle handle, int32_t fdbId, uint32_t flags) {
   if (FileProjCheckHandle(handle) < 0) return -1;
   Project* p = findProject(handle);
@@ -323,50 +381,10 @@ ZEMTA_API int32_t FileProjIdxDupCheck(FileProjHandle handle, int32_t fdbId, void
       return -1;
   }
 
-  int32_t result = 0;
-  for (size_t i = 0; i < t.indexes.size(); ++i) {
-    const IndexEntry& e = t.indexes[i];
-    if (!e.own() || e.composite()) continue;
-    const Field* f = FileProjGetIndexField(*entry, static_cast<int32_t>(i));
-    if (!f) return -1;
-    if (f->size() > kMaxUniqueField) {
-      ZEMTA_REPORT(ZEMTA_ERR_MEMORY_RANGE);
-      return -1;
-    }
-    int32_t kind = f->kind();
-    if (!(kind & kKindUnique)) continue;
-    // A field must lie inside the record before its bytes are looked at.
-    if (static_cast<uint32_t>(f->offset()) + f->size() > t.recordLen) {
-      ZEMTA_REPORT(ZEMTA_ERR_MEMORY_RANGE);
-      return -1;
-    }
-    const uint8_t* value = record + f->offset();
-    if ((kind & kKindEmptyExempt) && isEmptyValue(*f, value)) continue;
-    if (!isNew && std::memcmp(value, stored.data() + f->offset(), f->size()) == 0) continue;
-    if (isNew && subKind(*f) == 1) continue;
-
-    std::vector<uint8_t> key(e.keyLen, 0);
-    uint32_t length = f->size();
-    if (f->typeCode() == 0) length = static_cast<uint32_t>(strnlen(reinterpret_cast<const char*>(value), length));
-    std::memcpy(key.data(), value, std::min<uint32_t>(length, e.keyLen));
-    int32_t first = -1;
-    result = FileIdxEqu(entry->table, static_cast<int32_t>(i), &first, key.data());
-    if (result < 0) return -1;
-    bool duplicate = isNew ? result > 0 : (result > 1 || (result == 1 && first != recordNumber));
-    if (!duplicate) continue;
-
-    HWND window = owner ? owner : projectOwner(*p);
-    if (!window) return 3;
-    std::string text = std::string(isNew ? "追加保存（新規登録）" : "上書き保存（更新登録）") +
-                       "に失敗しました\n\n" + f->name() + "を重複して使用することは禁止されています";
-    if (!(kind & kKindConfirm)) {
-      UnlockedMessageBox(window, text, entry->name(), platform::kMbOk | platform::kMbIconWarning);
-      return 3;
-    }
-    text += "\n強制的に保存しますか？";
-    int answer = UnlockedMessageBox(window, text, entry->name(),
-                                    platform::kMbOkCancel | platform::kMbIconQuestion | platform::kMbDefButton2);
-    if (answer != platform::kIdOk) return 3;
-  }
+  int32_t result = uniqueKeyCheck(*p, *entry, record, isNew ? nullptr : stored.data(), recordNumber, owner, isNew);
+  if (result < 0 || result == 3 || !isNew) return result;
+  // A new record's automatic numbers are drawn once its keys passed.
+  for (const auto& f : entry->fields)
+    if (isCounterField(f) && drawCounterNumber(*p, f, static_cast<uint8_t*>(recordImage)) < 0) return -1;
   return result;
 }

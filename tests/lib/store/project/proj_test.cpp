@@ -23,6 +23,7 @@
 #include "support/cp932_names.h"
 #include "support/source_tree.h"
 #include "zemta/errors.h"
+#include "zemta/filebuf.h"
 #include "zemta/fileproj.h"
 #include "zemta/filesearch.h"
 
@@ -287,11 +288,16 @@ TEST_F(ProjectTest, RefreshTickPicksUpAnotherProcesssChanges) {
   zemta::views::registerView(0x7001, project_);
   zemta::views::bindTable(0x7001, dept);
 
-  int32_t set = createBufferSet(project_, owner, 0, {{5, 2}});
+  const int32_t ids[] = {5};
+  ASSERT_NE(FileProjBufAdd(project_, 2, 1, ids), nullptr);
+  const uint32_t view = 0x7001;
+  int32_t set = FileProjBufBind(project_, view, owner, 5, 0);
   ASSERT_EQ(set, 0);
-  ASSERT_EQ(loadRow(project_, set, 0, 0, 0), 0);
-  ASSERT_EQ(loadRow(project_, set, 0, 1, 1), 0);
-  EXPECT_EQ(FileProjGetAct(project_, owner, 5, 1), 9);
+  ASSERT_EQ(FileProjBufReadRow(project_, set, 0, -1, nullptr, 0), 0);
+  EXPECT_EQ(notices, 2);  // each row read tells the window
+  notices = 0;
+  FileProjBufClearChanged(project_, view);
+  EXPECT_EQ(FileProjGetAct(project_, view, 5, 1), 9 | 1);
 
   refreshTick();
   EXPECT_EQ(notices, 0);
@@ -326,8 +332,8 @@ TEST_F(ProjectTest, RefreshTickPicksUpAnotherProcesssChanges) {
   EXPECT_EQ(heard.record, 1);
   EXPECT_EQ(heard.row, 1);
   EXPECT_EQ(heard.image, department(2, "果実"));
-  EXPECT_EQ(FileProjGetAct(project_, owner, 5, 1), 9 | 2);
-  EXPECT_EQ(std::memcmp(FileProjGetBufFdb(project_, owner, 5, 1), department(2, "果実").data(), 32), 0);
+  EXPECT_EQ(FileProjGetAct(project_, view, 5, 1), 9 | 2);
+  EXPECT_EQ(std::memcmp(FileProjGetBufFdb(project_, view, 5, 1), department(2, "果実").data(), 32), 0);
   // The table follows too: writing the row back is no conflict.
   EXPECT_EQ(FileDBRecWrite(dept, 1, department(2, "果物").data()), 0);
 
