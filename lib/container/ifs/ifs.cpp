@@ -4,7 +4,9 @@
 #include "zemta/ifs.h"
 
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <vector>
 
 #include "lib/core/report.h"
@@ -15,6 +17,7 @@ namespace {
 
 constexpr uint32_t kBadArgument = 0x20000085;
 constexpr uint32_t kMissingArgument = 0x200000FF;
+constexpr uint32_t kOutOfMemory = 0x20001001;
 constexpr uint32_t kLastSystemError = 0xFFFFFFFFu;
 // Read and write access for the range deletion.
 constexpr uint32_t kRecDeleteOpenMode = 3;
@@ -257,6 +260,131 @@ ZEMTA_API int32_t IfsRecDelByID(FileExHandle table, int32_t count, const uint64_
       FileExClose(table);
       return -1;
     }
+  }
+  return 0;
+}
+
+namespace {
+
+void freeIds(IfsRecList* list) {
+  std::free(list->ids);
+  list->ids = nullptr;
+  list->capacity = 0;
+  list->count = 0;
+}
+
+// Makes room for `total` IDs. A total beyond what the capacity (a 32-bit
+// count) can hold, or whose bytes overflow, is refused rather than wrapped.
+bool reserveIds(IfsRecList* list, uint64_t total) {
+  if (total > static_cast<uint64_t>(std::numeric_limits<int32_t>::max()) ||
+      total > std::numeric_limits<size_t>::max() / sizeof(uint64_t)) {
+    refuse(kOutOfMemory);
+    return false;
+  }
+  if (list->ids && static_cast<uint64_t>(list->capacity) >= total) {
+    list->capacity = static_cast<int32_t>(total);
+    return true;
+  }
+  freeIds(list);
+  list->ids = static_cast<uint64_t*>(std::calloc(total ? static_cast<size_t>(total) : 1, sizeof(uint64_t)));
+  if (!list->ids) {
+    refuse(kOutOfMemory);
+    return false;
+  }
+  list->capacity = static_cast<int32_t>(total);
+  return true;
+}
+
+int32_t remoteSearch(FileExHandle table, uint16_t count, const uint16_t* columns, int32_t keyWidth,
+                     const void* fromKey, const void* toKey, IfsRecList* list, uint32_t flags, FileExHandle existing,
+                     int32_t fetch) {
+  SockIfsList found{};
+  const int32_t result = SockIfsIdxSear(remoteOf(table), count, columns, keyWidth, fromKey, toKey, &found, flags,
+                                        remoteOf(existing), fetch);
+  if (result < 0) return reportRemote();
+  list->search = entryOf(found.listId);
+  if (list->total) *list->total = static_cast<uint64_t>(found.total);
+  if (result > 0 && fetch) {
+    if (!reserveIds(list, static_cast<uint64_t>(found.received))) {
+      std::free(found.entries);
+      return -1;
+    }
+    for (int32_t i = 0; i < found.received; ++i)
+      list->ids[i] = (static_cast<uint64_t>(found.entries[i].high) << 32) | found.entries[i].low;
+    list->count = found.received;
+  }
+  std::free(found.entries);
+  return result;
+}
+
+}  // namespace
+
+ZEMTA_API int32_t IfsIdxSear(FileExHandle table, int32_t fieldNumber, const uint16_t* columns, int32_t keyWidth,
+                             const void* fromKey, const void* toKey, IfsRecList* list, uint32_t flags,
+                             FileExHandle existing, int32_t fetch) {
+  if (fieldNumber == 0 || keyWidth == 0) return refuse(kBadArgument);
+  if (!fromKey || !list || (fieldNumber == -1 && !columns)) return refuse(kMissingArgument);
+  const uint32_t kind = flags & 0xF;
+  if (kind == IFS_SEARCH_NEW) {
+    if (existing) return refuse(kMissingArgument);
+    freeIds(list);
+  } else if (!existing || kind > IFS_SEARCH_OR) {
+    return refuse(kMissingArgument);
+  }
+  list->count = 0;
+  const uint16_t single = static_cast<uint16_t>(fieldNumber);
+  const uint16_t count = fieldNumber == -1 ? columns[0] : 1;
+  const uint16_t* list16 = fieldNumber == -1 ? columns + 1 : &single;
+  if (flags & IFS_SEARCH_NO_TO_KEY) toKey = (flags & IFS_SEARCH_STRICT) ? FILEEX_PATTERN_STRICT : FILEEX_PATTERN_LOOSE;
+  else if (!toKey) return refuse(kMissingArgument);
+  if (!local()) return remoteSearch(table, count, list16, keyWidth, fromKey, toKey, list, flags, existing, fetch);
+
+  FileExHandle set = existing;
+  if (kind == IFS_SEARCH_NEW) {
+    set = FileExRecSear(table, count, list16, fromKey, toKey, nullptr);
+    if (!set) return -1;
+  } else if ((kind == IFS_SEARCH_AND ? FileExRecAndSear(table, count, list16, fromKey, toKey, set)
+                                     : FileExRecOrSear(table, count, list16, fromKey, toKey, set)) < 0) {
+    return -1;
+  }
+  list->search = set;
+  uint64_t total = 0;
+  if (FileExGetSearCount(set, &total) < 0) return -1;
+  if (list->total) *list->total = total;
+  if (kind == IFS_SEARCH_NEW && total == 0) {
+    list->search = nullptr;
+    return FileExIdxRemove(set);
+  }
+  if (!fetch) return 1;
+  if (!reserveIds(list, total)) return -1;
+  uint64_t position = 0;
+  while (list->count < list->capacity) {
+    uint64_t number = 0;
+    const int32_t got = FileExFetchNextRec(table, set, &position, &number);
+    if (got < 0) return -1;  // a fetch failed before the capacity was reached
+    if (got == 0) break;
+    list->ids[list->count++] = number;
+  }
+  return 1;
+}
+
+ZEMTA_API int32_t IfsIdxRemove(IfsRecList* list) {
+  if (!list) return refuse(kMissingArgument);
+  freeIds(list);
+  if (!local()) {
+    SockIfsList remote{};
+    remote.listId = remoteOf(list->search);
+    if (SockIfsIdxRemove(&remote) != 0) return reportRemote();
+    list->search = nullptr;
+    return 0;
+  }
+  std::free(list->scratch);
+  list->scratch = nullptr;
+  list->word = 0;
+  if (list->search) {
+    const int32_t result = FileExIdxRemove(list->search);
+    list->search = nullptr;
+    if (result != 0) return -1;
   }
   return 0;
 }

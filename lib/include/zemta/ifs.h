@@ -44,3 +44,31 @@ ZEMTA_API int64_t IfsRecDelete(FileExHandle table, uint32_t fromLow, uint32_t fr
                                uint32_t toHigh);
 // At most 65535 identifiers in one call.
 ZEMTA_API int32_t IfsRecDelByID(FileExHandle table, int32_t count, const uint64_t* ids);
+
+// The record list of a search, kept by the caller across calls.
+struct IfsRecList {
+  FileExHandle search;  // the local search set, or the server's list id
+  int32_t count;        // record IDs fetched into ids
+  uint64_t* total;      // where the search puts its total number of hits (may be null)
+  uint64_t* ids;        // owned by the list: freed and made again by the searches (free())
+  int32_t capacity;
+  int32_t word;
+  void* scratch;
+};
+
+// Search kinds in the low four bits of the flags: 0 new, 1 narrow the
+// existing search, 2 widen it. 0x10: no to key (a pattern search); with
+// 0x20 as well, the strict pattern.
+#define IFS_SEARCH_NEW 0
+#define IFS_SEARCH_AND 1
+#define IFS_SEARCH_OR 2
+#define IFS_SEARCH_NO_TO_KEY 0x10
+#define IFS_SEARCH_STRICT 0x20
+
+// fieldNumber -1: columns points at a column count followed by the columns;
+// else the field number is the one column. 1 found (0 for a new search
+// without hits), -1 on failure or a fetch that stopped short.
+ZEMTA_API int32_t IfsIdxSear(FileExHandle table, int32_t fieldNumber, const uint16_t* columns, int32_t keyWidth,
+                             const void* fromKey, const void* toKey, IfsRecList* list, uint32_t flags,
+                             FileExHandle existing, int32_t fetch);
+ZEMTA_API int32_t IfsIdxRemove(IfsRecList* list);

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -111,6 +112,70 @@ TEST_F(IfsLocal, ReadAtTheCurrentPositionDoesNotMove) {
   ASSERT_EQ(IfsRead(file, buffer, 2, &got, 1, 0, 0), 0);
   EXPECT_EQ(std::string(buffer, got), "bc");
   EXPECT_EQ(IfsRelease(file), 0);
+}
+
+TEST_F(IfsLocal, SearchesFetchTheRecordsOfAKeyRange) {
+  IfsChgDisk(disk_, nullptr);
+  FileExHandle table = IfsCreate("\\Items", -1, nullptr, FILEEX_KIND_TABLE, 0, 0);
+  ASSERT_NE(table, nullptr);
+  ASSERT_EQ(FileExInsColumn(table, 1, "Code", 4, 2, 0, 0, 0, -1), 0);
+  // An index over column 1: its definition is written with the table.
+  std::vector<uint8_t> def(278, 0);
+  def[2] = 1;
+  std::memcpy(def.data() + 8, "ByCode", 6);
+  def[276] = 1;
+  uint32_t key = FILEEX_FIELD_KEY(3, 1);
+  ASSERT_EQ(FileExSetFld(table, &key, def.data(), int32_t(def.size()), 0x61F), 0);
+  ASSERT_EQ(FileExFldWrite(table, nullptr, 0), 0);
+  for (uint32_t code : {10u, 20u, 30u, 40u}) {
+    FileExHandle record = FileExRecInsert(table, ~0u, ~0u, nullptr, 0, nullptr);
+    ASSERT_NE(record, nullptr);
+    uint32_t field = FILEEX_FIELD_KEY(10, 1);
+    const uint8_t bytes[4] = {uint8_t(code), 0, 0, 0};
+    ASSERT_EQ(FileExSetFld(record, &field, bytes, 4, 2), 0);
+    ASSERT_EQ(FileExFldWrite(record, table, 0), 0);
+    FileExRelease(record, nullptr);
+  }
+  const uint8_t from[4] = {15, 0, 0, 0}, to[4] = {35, 0, 0, 0};
+  uint64_t total = 0;
+  IfsRecList list{};
+  list.total = &total;
+  ASSERT_EQ(IfsIdxSear(table, 1, nullptr, 4, from, to, &list, IFS_SEARCH_NEW, nullptr, 1), 1);
+  EXPECT_EQ(total, 2u);
+  ASSERT_EQ(list.count, 2);
+  EXPECT_EQ(list.ids[0], 2u);
+  EXPECT_EQ(list.ids[1], 3u);
+  EXPECT_EQ(IfsIdxRemove(&list), 0);
+  EXPECT_EQ(list.ids, nullptr);
+
+  container_test::Reports reports;
+  EXPECT_EQ(IfsIdxSear(table, 0, nullptr, 4, from, to, &list, 0, nullptr, 1), -1);
+  EXPECT_TRUE(reports.last(0x20000085));
+  EXPECT_EQ(IfsIdxSear(table, 1, nullptr, 4, from, to, &list, IFS_SEARCH_AND, nullptr, 1), -1);
+  EXPECT_TRUE(reports.last(0x200000FF));
+  EXPECT_EQ(IfsRelease(table), 0);
+}
+
+TEST(IfsRemote, SearchTotalsBeyondTheCapacityAreRefused) {
+  FileServicePeer peer;
+  ASSERT_EQ(SockConnect("127.0.0.1", peer.port()), 0);
+  IfsChgDisk(nullptr, nullptr);
+  peer.queue(FileServicePeer::frame(0x42, 0, 0x51, FileServicePeer::u32(9) + FileServicePeer::u32(0xFFFFFFFF) +
+                                                       FileServicePeer::u32(0)));
+  IfsRecList list{};
+  container_test::Reports reports;
+  const uint8_t from[4] = {};
+  FileExHandle table = reinterpret_cast<FileExHandle>(uintptr_t{0x51});
+  EXPECT_EQ(IfsIdxSear(table, 1, nullptr, 4, from, from, &list, 0, nullptr, 1), -1);
+  EXPECT_EQ(list.ids, nullptr);
+  EXPECT_EQ(list.count, 0);
+  // No page was asked for; the error went to the server's log.
+  const auto sent = peer.requests();
+  ASSERT_EQ(sent.size(), 2u);
+  EXPECT_EQ(sent[0][8], 's');
+  EXPECT_EQ(sent[1][8], 'e');
+  EXPECT_EQ(FileServicePeer::u32At(sent[1], 22), 0x20000002u);
+  SockDisconnect();
 }
 
 TEST(IfsRemote, WithoutADiskCallsGoToTheService) {
