@@ -3,6 +3,8 @@
 // them as real files, and end up byte for byte as the same work done locally.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <string>
 
@@ -80,6 +82,46 @@ TEST(RemoteFiles, MappedFilesLiveOnTheServerAndMatchLocalWork) {
   EXPECT_EQ(bytesOf(root / "server" / "shop" / "data.bin"), bytesOf(root / "local" / "data.bin"));
   EXPECT_EQ(bytesOf(root / "local" / "data.bin").size(), 6000u);
   SockDisconnect();
+}
+
+// A table's records written, changed and deleted; the record count seen.
+int32_t tableWork(const std::string& path) {
+  FileDBHandle table = FileDBCreate(path.c_str(), 1, 16, 32, "items", nullptr);
+  if (!table) return -100;
+  char record[32] = {};
+  for (int i = 0; i < 5; ++i) {
+    std::memset(record, 0, sizeof record);
+    std::snprintf(record, sizeof record, "record %d", i);
+    if (FileDBRecWrite(table, i, record) != 0) return -200 - i;
+  }
+  std::memset(record, 0, sizeof record);
+  std::snprintf(record, sizeof record, "changed");
+  if (FileDBRecWrite(table, 2, record) != 0) return -300;
+  if (FileDBRecDelete(table, 0, 1, nullptr) < 0) return -400;
+  const int32_t count = FileDBRecGetSize(table);
+  if (FileDBRecRead(table, 0, record) != 0 || std::string(record) != "changed") return -500;
+  FileDBDelete(table);
+  return count;
+}
+
+TEST(RemoteFiles, TableOnTheServerEqualsTheSameTableKeptLocally) {
+  TempFolder folder;
+  const fs::path root(folder.path());
+  fs::create_directories(root / "server" / "shop");
+  fs::create_directories(root / "local");
+  FileServicePeer peer;
+  peer.serveFolder((root / "server").string());
+  ASSERT_EQ(SockConnect("127.0.0.1", peer.port()), 0);
+
+  EXPECT_EQ(tableWork((root / "local" / "items.dbf").string()), 3);
+  ZemtaSetSockIfs(1);
+  const fs::path mapped = root / "mapped";
+  ASSERT_EQ(ZemtaAddSockIfsDir(mapped.string().c_str(), "shop", 1), 0);
+  EXPECT_EQ(tableWork((mapped / "items.dbf").string()), 3);
+  ZemtaSetSockIfs(0);
+  SockDisconnect();
+  EXPECT_EQ(bytesOf(root / "server" / "shop" / "items.dbf"), bytesOf(root / "local" / "items.dbf"));
+  EXPECT_FALSE(fs::exists(mapped));
 }
 
 TEST(RemoteFiles, ServerRefusalAndLostConnectionReachTheCaller) {
