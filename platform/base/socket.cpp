@@ -6,6 +6,8 @@
 #include <cstring>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -198,6 +200,23 @@ int32_t Socket::receive(void* buffer, int32_t size) {
   return static_cast<int32_t>(n);
 }
 
+int32_t Socket::receive(void* buffer, int32_t size, int32_t timeoutMs) {
+  pollfd p{fd_.load(), POLLIN, 0};
+  int ready;
+  do {
+    ready = ::poll(&p, 1, timeoutMs);
+  } while (ready < 0 && errno == EINTR);
+  if (ready < 0) {
+    fail();
+    return -1;
+  }
+  if (ready == 0) {
+    setLastError(kWsaTimedOut);
+    return -1;
+  }
+  return receive(buffer, size);
+}
+
 int32_t Socket::receiveFrom(void* buffer, int32_t size, std::string* peerAddress, uint16_t* peerPort) {
   sockaddr_in a{};
   ssize_t n;
@@ -222,6 +241,20 @@ int32_t Socket::receiveFrom(void* buffer, int32_t size, std::string* peerAddress
     return -1;
   }
   return static_cast<int32_t>(n);
+}
+
+bool Socket::setNoDelay(bool on) {
+  int value = on ? 1 : 0;
+  if (setsockopt(fd_.load(), IPPROTO_TCP, TCP_NODELAY, &value, sizeof value) != 0) return fail();
+  return true;
+}
+
+void Socket::reset() {
+  int fd = fd_.exchange(-1);
+  if (fd < 0) return;
+  linger l{1, 0};
+  setsockopt(fd, SOL_SOCKET, SO_LINGER, &l, sizeof l);
+  ::close(fd);
 }
 
 void Socket::shutdown() {

@@ -45,8 +45,15 @@ class Socket {
   // Bytes received, 0 when the peer closed (stream) or the socket was shut
   // down, -1 on failure.
   int32_t receive(void* buffer, int32_t size);
+  // As receive, but gives up after timeoutMs with nothing received: -1 and
+  // last error 10060 (time-out).
+  int32_t receive(void* buffer, int32_t size, int32_t timeoutMs);
   // A datagram larger than size is dropped and reported as 10040.
   int32_t receiveFrom(void* buffer, int32_t size, std::string* peerAddress, uint16_t* peerPort);
+  // Stream: sends each write at once instead of gathering small ones.
+  bool setNoDelay(bool on);
+  // Stream: drops the connection with a reset instead of an orderly close.
+  void reset();
   // Wakes a thread blocked in receive or accept; the socket stays allocated.
   void shutdown();
   void close();

@@ -34,9 +34,9 @@ typedef uint32_t ZemtaFileHandle;
 #define ZEMTA_FILE_END 2u
 
 // Remote mode: 1 switches it on, any other value off; returns the new mode.
-// Switch only while no file of the library is open. Not yet working: the
-// remote file service client cannot connect yet (zemta/sockifs.h), so a path
-// mapped to the server fails to open with 10093.
+// Switch only while no file of the library is open. Mapped paths open on the
+// server of the remote file service connection (zemta/sockifs.h); with no
+// connection they fail to open with 10093.
 ZEMTA_API int32_t ZemtaSetSockIfs(int32_t mode);
 // Appends a mapping: paths starting with localPrefix (any case) open on the
 // remote file server under remotePrefix. A flag of 0 keeps the mapping unused.

@@ -1,0 +1,74 @@
+// The Ifs front end: one interface to a container store wherever it is. With
+// a disk attached (IfsChgDisk) every call goes to that local disk, or to the
+// alternate disk for paths beginning "/:" (the two characters dropped);
+// with none attached every call goes to the remote file service
+// (zemta/sockifs.h), whose handles the calls then take and return.
+//
+// Results: 0, a handle, a count on success; -1 or null on failure, all ones
+// for the 64-bit totals, sizes and pointers. Failures are reported through
+// the library's error reporter (remote ones as the last system error).
+#pragma once
+
+#include <cstdint>
+
+#include "zemta/export.h"
+#include "zemta/fileex.h"
+
+// Attaches a disk and its alternate (either may be null: none); returns the alternate.
+ZEMTA_API FileExDiskHandle IfsChgDisk(FileExDiskHandle disk, FileExDiskHandle alternate);
+// which: 0 the configuration file, 1 the log file.
+ZEMTA_API FileExHandle IfsGetSysFile(uint32_t which, void* descriptor);
+ZEMTA_API FileExHandle IfsCreate(const char* path, int32_t length, const char* description, uint32_t createWord,
+                                 uint32_t keyType, uint32_t keyLength);
+// Unless keepOpen, the entry is closed before it is handed back.
+ZEMTA_API FileExHandle IfsCreateByID(uint32_t idLow, uint32_t idHigh, int32_t keepOpen, int32_t onAlternate);
+ZEMTA_API int32_t IfsRelease(FileExHandle entry);
+ZEMTA_API int32_t IfsRemove(const char* path, int32_t length);
+ZEMTA_API int32_t IfsIsExist(const char* path, int32_t length, void* descriptor);
+ZEMTA_API int32_t IfsRename(const char* path, const char* newName);
+ZEMTA_API int32_t IfsOpen(FileExHandle entry, uint32_t mode, const char* description);
+ZEMTA_API int32_t IfsClose(FileExHandle entry);
+ZEMTA_API int32_t IfsDescriptor(FileExHandle entry, void* descriptor, int32_t mode);
+ZEMTA_API uint64_t IfsGetSize(FileExHandle entry);
+ZEMTA_API int32_t IfsSetSize(FileExHandle entry, uint32_t sizeLow, uint32_t sizeHigh);
+ZEMTA_API uint64_t IfsSetPointer(FileExHandle entry, uint32_t distanceLow, int32_t distanceHigh, int32_t method);
+// Offset 0 with method 1 reads or writes on at the current position.
+ZEMTA_API int32_t IfsRead(FileExHandle entry, void* buffer, uint32_t length, uint32_t* count, uint32_t offsetLow,
+                          int32_t offsetHigh, int32_t method);
+ZEMTA_API int32_t IfsWrite(FileExHandle entry, const void* data, uint32_t length, uint32_t offsetLow,
+                           int32_t offsetHigh, int32_t method);
+ZEMTA_API uint64_t IfsRecTotal(FileExHandle table);
+// Deletes records from..to (1-based, from the last down); the record count
+// the table had before.
+ZEMTA_API int64_t IfsRecDelete(FileExHandle table, uint32_t fromLow, uint32_t fromHigh, uint32_t toLow,
+                               uint32_t toHigh);
+// At most 65535 identifiers in one call.
+ZEMTA_API int32_t IfsRecDelByID(FileExHandle table, int32_t count, const uint64_t* ids);
+
+// The record list of a search, kept by the caller across calls.
+struct IfsRecList {
+  FileExHandle search;  // the local search set, or the server's list id
+  int32_t count;        // record IDs fetched into ids
+  uint64_t* total;      // where the search puts its total number of hits (may be null)
+  uint64_t* ids;        // owned by the list: freed and made again by the searches (free())
+  int32_t capacity;
+  int32_t word;
+  void* scratch;
+};
+
+// Search kinds in the low four bits of the flags: 0 new, 1 narrow the
+// existing search, 2 widen it. 0x10: no to key (a pattern search); with
+// 0x20 as well, the strict pattern.
+#define IFS_SEARCH_NEW 0
+#define IFS_SEARCH_AND 1
+#define IFS_SEARCH_OR 2
+#define IFS_SEARCH_NO_TO_KEY 0x10
+#define IFS_SEARCH_STRICT 0x20
+
+// fieldNumber -1: columns points at a column count followed by the columns;
+// else the field number is the one column. 1 found (0 for a new search
+// without hits), -1 on failure or a fetch that stopped short.
+ZEMTA_API int32_t IfsIdxSear(FileExHandle table, int32_t fieldNumber, const uint16_t* columns, int32_t keyWidth,
+                             const void* fromKey, const void* toKey, IfsRecList* list, uint32_t flags,
+                             FileExHandle existing, int32_t fetch);
+ZEMTA_API int32_t IfsIdxRemove(IfsRecList* list);
