@@ -30,7 +30,6 @@ inline std::string utf8(const char8_t* text) { return reinterpret_cast<const cha
 class PrintTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    platform::ui::ensureApplication();
     messages_ = ZemtaEnableLastErrorMessage(1);
     usePdf(600, true);
     // No server answers here: the tests that want one start their own.
@@ -63,6 +62,11 @@ class PrintTest : public ::testing::Test {
     return testing_support::pdfPage(kept, dotsPerInch);
   }
 
+  // The application comes first: making it installs the framework's own
+  // message-box answerer, which the scripted one then replaces.
+  struct Application {
+    Application() { platform::ui::ensureApplication(); }
+  } application_;
   testing_support::TempFolder folder_;
   testing_support::ScriptedMessageBox box_;
   int32_t messages_ = 0;
