@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(g++ cmake ninja-build pkg-config qt6-base-dev fonts-ipafont-gothic poppler-utils
   unixodbc unixodbc-dev odbcinst libsqliteodbc odbc-postgresql postgresql socat
-  libcurl4-openssl-dev libarchive-dev libcups2-dev libsqlite3-dev
+  libcurl4-openssl-dev libarchive-dev libcups2-dev libsqlite3-dev cups-daemon cups-client
   libgtest-dev libgmock-dev googletest)
 
 missing=()

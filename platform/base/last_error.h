@@ -44,6 +44,7 @@ enum WinError : uint32_t {
   kErrorIoPending = 997,
   kErrorCancelled = 1223,
   kErrorTimeout = 1460,
+  kErrorInvalidPrinterName = 1801,
   // Socket errors keep their Winsock numbers.
   kWsaInterrupted = 10004,
   kWsaWouldBlock = 10035,

@@ -6,12 +6,17 @@
 #include <QFont>
 #include <QFontDatabase>
 #include <QFontMetrics>
+#include <QFontMetricsF>
+#include <QPageSize>
+#include <QPolygon>
 #include <QImage>
 #include <QPageLayout>
 #include <QPainter>
 #include <QPrinter>
 
 #include <algorithm>
+#include <cmath>
+#include <cups/cups.h>
 #include <cstdio>
 #include <filesystem>
 
@@ -187,6 +192,52 @@ void DrawContext::setPen(uint32_t colour, int32_t width) {
   QPen pen(colourOf(colour));
   pen.setWidth(width <= 0 ? 0 : std::max(1, impl_->device(width)));
   impl_->painter.setPen(pen);
+}
+
+void DrawContext::setPenStyle(uint32_t colour, int32_t width, int32_t style) {
+  static const Qt::PenStyle kStyles[] = {Qt::SolidLine, Qt::DashLine, Qt::DotLine, Qt::DashDotLine,
+                                         Qt::DashDotDotLine, Qt::NoPen};
+  QPen pen(colourOf(colour));
+  pen.setWidth(width <= 1 ? 0 : impl_->device(width));
+  pen.setStyle(style >= 0 && style <= 5 ? kStyles[style] : Qt::SolidLine);
+  impl_->painter.setPen(pen);
+}
+
+void DrawContext::setFontCell(const std::string& face, int32_t height, int32_t width, int32_t weight, bool italic,
+                              bool underline) {
+  QFont font(fromCp932(face));
+  font.setStyleHint(QFont::Monospace);
+  font.setPixelSize(1000);
+  QFontMetricsF reference(font, impl_->painter.device());
+  const double cell = reference.ascent() + reference.descent();
+  const int pixels = std::max(1, static_cast<int>(std::lround(impl_->device(std::max(1, height)) * 1000.0 /
+                                                              (cell > 0 ? cell : 1000.0))));
+  font.setPixelSize(pixels);
+  if (width > 0) {
+    QFontMetricsF sized(font, impl_->painter.device());
+    const double average = sized.averageCharWidth();
+    if (average > 0) font.setStretch(std::clamp(static_cast<int>(std::lround(impl_->device(width) * 100.0 / average)), 1, 4000));
+  }
+  font.setWeight(static_cast<QFont::Weight>(std::clamp(weight, 100, 900)));
+  font.setItalic(italic);
+  font.setUnderline(underline);
+  font.setKerning(false);
+  impl_->painter.setFont(font);
+}
+
+void DrawContext::ellipse(const Rect& rect) { impl_->painter.drawEllipse(impl_->rect(rect)); }
+
+void DrawContext::pie(const Rect& rect, double startDegrees, double spanDegrees) {
+  impl_->painter.drawPie(impl_->rect(rect), static_cast<int>(std::lround(startDegrees * 16)),
+                         static_cast<int>(std::lround(spanDegrees * 16)));
+}
+
+void DrawContext::drawImage(const Rect& rect, const Image& image, int32_t alpha) {
+  if (image.isNull()) return;
+  const double saved = impl_->painter.opacity();
+  impl_->painter.setOpacity(std::clamp(alpha, 0, 255) / 255.0);
+  impl_->painter.drawImage(impl_->rect(rect), image.data_->image);
+  impl_->painter.setOpacity(saved);
 }
 
 void DrawContext::setBrush(uint32_t colour) { impl_->painter.setBrush(colourOf(colour)); }
@@ -368,6 +419,7 @@ QPainter& DrawAccess::painter(DrawContext& dc) { return dc.impl_->painter; }
 // --- printing -----------------------------------------------------------------
 
 struct PrintTarget::Impl {
+  PageCaps caps;
   std::unique_ptr<QPrinter> printer;
   std::unique_ptr<DrawContext> context;
   PrintOutput output;
@@ -382,6 +434,11 @@ PrintTarget::~PrintTarget() {
 
 std::unique_ptr<PrintTarget> PrintTarget::open(const std::string& printer, const std::string& pdfFolder,
                                                const std::string& documentName) {
+  return openTarget(printer, pdfFolder, documentName, false);
+}
+
+std::unique_ptr<PrintTarget> PrintTarget::openTarget(const std::string& printer, const std::string& pdfFolder,
+                                                     const std::string& documentName, bool keepOlder) {
   ensureApplication();
   std::unique_ptr<PrintTarget> target(new PrintTarget);
   Impl& d = *target->impl_;
@@ -393,12 +450,86 @@ std::unique_ptr<PrintTarget> PrintTarget::open(const std::string& printer, const
     d.output.useQueue(queue);
     d.printer->setPrinterName(QString::fromStdString(queue));
   } else {
-    if (!d.output.usePdf(pdfFolder, fromCp932(documentName).toStdString())) return nullptr;
+    QString base = fromCp932(documentName);
+    base.replace(QLatin1Char('/'), QLatin1Char('_'));
+    if (!d.output.usePdf(pdfFolder, base.toStdString(), keepOlder)) return nullptr;
     d.printer->setOutputFormat(QPrinter::PdfFormat);
     d.printer->setOutputFileName(QString::fromStdString(d.output.pdfPath()));
   }
   return target;
 }
+
+namespace {
+
+QPageSize pageSizeOf(const PageSetup& setup) {
+  auto millimetres = [](double w, double h) { return QPageSize(QSizeF(w, h), QPageSize::Millimeter); };
+  switch (setup.paperCode) {
+    case 8: return QPageSize(QPageSize::A3);
+    case 9: return QPageSize(QPageSize::A4);
+    case 12: return QPageSize(QPageSize::B4);  // JIS B4: 257 x 364 mm
+    case 45: return QPageSize(QSizeF(10, 11), QPageSize::Inch);
+    case 46: return QPageSize(QSizeF(15, 11), QPageSize::Inch);
+    case 73: return QPageSize(QPageSize::EnvelopeChou3);
+    case 76: return millimetres(420, 297);
+    case 77: return millimetres(297, 210);
+    case 79: return millimetres(364, 257);
+    default:
+      if (setup.paperWidth > 0 && setup.paperLength > 0)
+        return millimetres(setup.paperWidth / 10.0, setup.paperLength / 10.0);
+      return QPageSize(QPageSize::A4);
+  }
+}
+
+// Whether a queue takes raw bytes past its filters.
+bool queueTakesRaw(const std::string& queue) {
+  cups_dest_t* dests = nullptr;
+  int count = cupsGetDests2(CUPS_HTTP_DEFAULT, &dests);
+  cups_dest_t* dest = cupsGetDest(queue.c_str(), nullptr, count, dests);
+  bool raw = false;
+  if (dest) {
+    if (cups_dinfo_t* info = cupsCopyDestInfo(CUPS_HTTP_DEFAULT, dest)) {
+      raw = cupsCheckDestSupported(CUPS_HTTP_DEFAULT, dest, info, "document-format", CUPS_FORMAT_RAW) != 0;
+      cupsFreeDestInfo(info);
+    }
+  }
+  cupsFreeDests(count, dests);
+  return raw;
+}
+
+}  // namespace
+
+std::unique_ptr<PrintTarget> PrintTarget::open(const std::string& printer, const std::string& pdfFolder,
+                                               const std::string& documentName, const PageSetup& setup) {
+  std::unique_ptr<PrintTarget> target = openTarget(printer, pdfFolder, documentName, setup.keepOlderPdf);
+  if (!target) return nullptr;
+  Impl& d = *target->impl_;
+  QPrinter& p = *d.printer;
+  if (d.output.isPdf()) {
+    p.setResolution(std::max(72, setup.pdfDotsPerInch));
+    p.setFullPage(true);
+  }
+  p.setPageSize(pageSizeOf(setup));
+  p.setPageOrientation(setup.landscape ? QPageLayout::Landscape : QPageLayout::Portrait);
+  if (d.output.isPdf()) p.setPageMargins(QMarginsF(0, 0, 0, 0));
+  p.setColorMode(setup.colour ? QPrinter::Color : QPrinter::GrayScale);
+  p.setCopyCount(std::max(1, setup.copies));
+  p.setCollateCopies(setup.collate);
+  PageCaps& c = d.caps;
+  const int dpi = p.resolution();
+  c.dotsPerInchX = c.dotsPerInchY = dpi;
+  const QRect paint = p.pageLayout().paintRectPixels(dpi);
+  const QRect full = p.pageLayout().fullRectPixels(dpi);
+  c.offsetX = paint.left() - full.left();
+  c.offsetY = paint.top() - full.top();
+  c.printableWidth = paint.width();
+  c.printableHeight = paint.height();
+  c.paperWidth = full.width();
+  c.paperHeight = full.height();
+  c.passThrough = d.output.isPdf() ? setup.pdfPassThrough : queueTakesRaw(d.output.queue());
+  return target;
+}
+
+const PageCaps& PrintTarget::caps() const { return impl_->caps; }
 
 bool PrintTarget::isPdf() const { return impl_->output.isPdf(); }
 std::string PrintTarget::pdfPath() const { return impl_->output.pdfPath(); }

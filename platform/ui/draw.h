@@ -12,6 +12,8 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "platform/ui/print_output.h"
 #include "platform/ui/window.h"
@@ -72,6 +74,13 @@ class DrawContext {
   void setCellFont(const std::string& face, int32_t height, int32_t weight, bool underline, bool strikeOut);
   void setTextColour(uint32_t colour);
   void setPen(uint32_t colour, int32_t width = 0);  // width 0: one device pixel
+  // A pen of a line style as the spooler numbers them: 0 solid, 1 dash,
+  // 2 dot, 3 dash-dot, 4 dash-dot-dot, 5 none.
+  void setPenStyle(uint32_t colour, int32_t width, int32_t style);
+  // A font whose character cell is height tall and whose characters are width
+  // wide on average (0: the face's own width for that height).
+  void setFontCell(const std::string& face, int32_t height, int32_t width, int32_t weight, bool italic,
+                   bool underline);
   void setBrush(uint32_t colour);
   void setNoBrush();
   void textOut(int32_t x, int32_t y, const std::string& text);  // top-left of the text
@@ -103,6 +112,13 @@ class DrawContext {
   // the clip in force; takes a rectangle out of the clip.
   void intersectClip(const Rect* rects, int32_t count);
   void excludeClip(const Rect& rect);
+  void polygon(const std::vector<Point>& points) { polygon(points.data(), static_cast<int32_t>(points.size())); }
+  void ellipse(const Rect& rect);
+  // A pie slice of the ellipse in rect, angles in degrees counter-clockwise
+  // from three o'clock.
+  void pie(const Rect& rect, double startDegrees, double spanDegrees);
+  // The picture over rect with a constant opacity (0 to 255).
+  void drawImage(const Rect& rect, const Image& image, int32_t alpha);
   void drawImage(const Rect& rect, const Image& image);
   void setClip(const Rect& rect);
   void clearClip();
@@ -117,14 +133,53 @@ class DrawContext {
   std::unique_ptr<Impl> impl_;
 };
 
+// How a page printer's paper is set up (the spooler's device mode).
+struct PageSetup {
+  // The spooler's paper codes: 8 A3, 9 A4, 12 B4 (JIS), 45 10 x 11 in, 46 15 x 11 in,
+  // 73 envelope Chou 3, 76 A3 rotated, 77 A4 rotated, 79 B4 (JIS) rotated;
+  // 0 or 256: paperWidth x paperLength in 0.1 mm.
+  int32_t paperCode = 9;
+  int32_t paperWidth = 0, paperLength = 0;
+  bool landscape = false;
+  bool colour = false;
+  int32_t copies = 1;
+  bool collate = false;
+  // The PDF target: its resolution, and whether it keeps pass-through bytes
+  // in the ".bin" file beside it (false: it takes none, as a page printer
+  // without a raw path).
+  int32_t pdfDotsPerInch = 600;
+  bool pdfPassThrough = true;
+  // The PDF target keeps an older file of the same name (the new one is
+  // numbered) instead of writing over it.
+  bool keepOlderPdf = true;
+};
+
+// What a page printer reports of itself, in its dots: resolution, the edge it
+// cannot reach (physical offset) and the printable area from there.
+struct PageCaps {
+  int32_t dotsPerInchX = 0, dotsPerInchY = 0;
+  int32_t offsetX = 0, offsetY = 0;
+  int32_t printableWidth = 0, printableHeight = 0;
+  int32_t paperWidth = 0, paperHeight = 0;
+  bool passThrough = false;  // raw bytes reach the printer (or the ".bin" file)
+};
+
 class PrintTarget {
  public:
+  // As below, with the paper set up: a queue gets the size, orientation,
+  // colour and copies; the PDF target is drawn at its own resolution. The
+  // drawing origin is the top left of the printable area.
+  static std::unique_ptr<PrintTarget> open(const std::string& printer, const std::string& pdfFolder,
+                                           const std::string& documentName, const PageSetup& setup);
+  const PageCaps& caps() const;
   // printer: a CUPS queue name; empty, or a name no queue has, prints to
   // "<pdfFolder>/<documentName>.pdf" instead. Null when neither can be
   // opened (last error set).
   static std::unique_ptr<PrintTarget> open(const std::string& printer, const std::string& pdfFolder,
                                            const std::string& documentName);
   ~PrintTarget();
+  static std::unique_ptr<PrintTarget> openTarget(const std::string& printer, const std::string& pdfFolder,
+                                                 const std::string& documentName, bool keepOlder);
 
   bool isPdf() const;
   std::string pdfPath() const;   // empty for a queue

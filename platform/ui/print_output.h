@@ -10,12 +10,31 @@
 
 namespace platform::ui {
 
-// The names of the CUPS queues (empty without a CUPS server).
+// The names of the CUPS queues (empty without a CUPS server). Names here are
+// code page 932, as everything above the layer; the queue a name finds
+// (printQueueFor) is the server's own (UTF-8) name.
 std::vector<std::string> printerNames();
 
 // The font families that print (fontconfig's, as every queue prints the
 // system's fonts), in code page 932, sorted.
 std::vector<std::string> fontFamilies();
+// A queue as the printer lists show it: its name, its driver (the make and
+// model the server reports), where it prints (the device URI, or the queue's
+// own URI for a queue another server shares), and whether it is another
+// server's queue that this one only forwards to.
+struct PrinterEntry {
+  std::string name, driver, port;
+  bool remote = false;
+  bool isDefault = false;
+};
+std::vector<PrinterEntry> printerEntries();
+// The entry of one queue; false when there is none (last error 1801, as the
+// spooler answers a name it does not know).
+bool printerEntry(const std::string& name, PrinterEntry& entry);
+
+// The CUPS server asked from now on ("host:port" or a socket path; empty:
+// the system's default, from the environment or the client configuration).
+void usePrintServer(const std::string& server);
 
 // The queue that prints for a name: the named one when it exists; for an
 // empty name the default queue when defaultWhenUnnamed, else none. Empty when
@@ -31,9 +50,10 @@ class PrintOutput {
   // Output to a queue.
   void useQueue(const std::string& queue);
   // Output to "<folder>/<baseName>.pdf" and ".bin" (folder made when
-  // missing; an older job's ".bin" removed). false with the last error set
-  // when the PDF file cannot be written.
-  bool usePdf(const std::string& folder, const std::string& baseName);
+  // missing; an older job's ".bin" removed). With keepOlder an existing
+  // "<baseName>.pdf" stays and the new files are "<baseName> (2)" and on.
+  // false with the last error set when the PDF file cannot be written.
+  bool usePdf(const std::string& folder, const std::string& baseName, bool keepOlder = false);
 
   bool isPdf() const { return queue_.empty(); }
   const std::string& queue() const { return queue_; }

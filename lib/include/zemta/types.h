@@ -6,6 +6,9 @@
 #include <stdint.h>
 
 typedef struct HWND__* HWND;
+// A drawing surface: a print job's page device (PrintGetDC) or any surface
+// the library's drawing layer is given.
+typedef struct HDC__* HDC;
 
 // Message parameters are pointer-wide: lParam often carries an address.
 typedef uintptr_t WPARAM;

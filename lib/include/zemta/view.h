@@ -1,8 +1,8 @@
 // What the record files and the project database call of the record views and
 // print jobs. Views and print jobs are reached by handles that the record views
 // hand out; the library keeps a table of each (see lib/views/view/view_registry.h).
-// While no record-view implementation is bound, every call does nothing and
-// returns 0.
+// While no record-view implementation is bound, every view call does nothing
+// and returns 0.
 #pragma once
 
 #include "zemta/export.h"
@@ -23,6 +23,5 @@ ZEMTA_API int32_t ViewProjRefresh(ZemtaView view);
 ZEMTA_API int32_t ViewItemAdjustRows(ZemtaView view, int32_t item);
 // Destroy a view or a print job bound to a project being closed; non-zero is a failure.
 ZEMTA_API int32_t ViewDestroy(ZemtaView view);
+// (print jobs: zemta/print.h)
 ZEMTA_API int32_t PrintDestroy(ZemtaPrintJob job);
-// The printer's device-names block (null: no such printer).
-ZEMTA_API void* PrintGetDevName(const char* printerName, int32_t reserved);

@@ -222,13 +222,3 @@ ZEMTA_API int32_t ViewDestroy(ZemtaView view) {
   auto b = backend();
   return b.destroy ? b.destroy(view) : 0;
 }
-
-ZEMTA_API int32_t PrintDestroy(ZemtaPrintJob job) {
-  auto b = backend();
-  return b.printDestroy ? b.printDestroy(job) : 0;
-}
-
-ZEMTA_API void* PrintGetDevName(const char* printerName, int32_t reserved) {
-  auto b = backend();
-  return b.printGetDevName ? b.printGetDevName(printerName) : nullptr;
-}

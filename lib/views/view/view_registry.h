@@ -21,8 +21,6 @@ struct ViewBackend {
   std::function<int32_t(ZemtaView)> projRefresh;
   std::function<int32_t(ZemtaView, int32_t item)> adjustRows;
   std::function<int32_t(ZemtaView)> destroy;
-  std::function<int32_t(ZemtaPrintJob)> printDestroy;
-  std::function<void*(const char* printerName)> printGetDevName;
 };
 
 // Installs the implementation and returns the one it replaces.

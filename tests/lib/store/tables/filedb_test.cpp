@@ -401,7 +401,6 @@ TEST_F(FileDBTest, BoundViewsHearOfNewRecordCounts) {
   EXPECT_EQ(told, (std::vector<std::pair<ZemtaView, int32_t>>{{0x77, 32}, {0x77, 32}}));
   // With no implementation bound the calls do nothing.
   EXPECT_EQ(ViewFileUpdateSize(0x77, h, 0), 0);
-  EXPECT_EQ(PrintGetDevName("none", 0), nullptr);
 }
 
 TEST_F(FileDBTest, LocalPathIsLimited) {
