@@ -5,10 +5,11 @@
 //   filedb_bench [count [order]]     (defaults: 100000 records, order 8 as in projects)
 //
 // The table is held open for reading and writing without write-through
-// (FileDBOpenEx), as a bulk change holds it; every append still checks the
-// index's clean magic, marks it dirty, writes the record, inserts the key and
-// marks it clean again. SQLite gets one table with an index on the key, one
-// transaction and synchronous=OFF. Both files lie in the system's temporary
+// (FileDBOpenEx), as a bulk change holds it: the index is marked dirty at the
+// first append and clean when the hold ends, each append writes its record
+// at once, and the index's changed nodes wait in memory until the hold ends
+// (or their cache slot is needed). SQLite gets one table with an index on
+// the key, one transaction and synchronous=OFF. Both files lie in the system's temporary
 // folder and are removed afterwards.
 #include <cstdint>
 #include <cstdio>

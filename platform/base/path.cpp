@@ -124,6 +124,10 @@ std::string mapPath(const std::string& path) {
 
   std::string out = absolute ? "/" : "";
   bool parentExists = true;  // once a component is missing, nothing below can match
+  // A path that exists as written (the usual case) needs no look at each
+  // of its folders: every component then stands with its exact name.
+  struct stat whole;
+  const bool exact = lstat(native.c_str(), &whole) == 0;
   size_t start = 0;
   while (start <= native.size()) {
     size_t end = native.find('/', start);
@@ -133,7 +137,7 @@ std::string mapPath(const std::string& path) {
     if (component.empty() || component == ".") continue;
 
     std::string candidate = out.empty() ? component : (out == "/" ? "/" + component : out + "/" + component);
-    if (parentExists && component != "..") {
+    if (parentExists && !exact && component != "..") {
       struct stat st;
       if (lstat(candidate.c_str(), &st) != 0) {
         std::string found = findNoCase(out, component);

@@ -97,7 +97,12 @@ bool openFile(Tree& tree, uint32_t m, uint32_t* error) {
 // first failure's code, or 0.
 uint32_t closeFile(Tree& tree) {
   uint32_t code = 0;
-  if (tree.flags & kFlagRootChanged) {
+  try {
+    tree.writeBack();
+  } catch (const Failure& failure) {
+    code = failure.code != 0 ? failure.code : lastErrorCode();
+  }
+  if (code == 0 && (tree.flags & kFlagRootChanged)) {
     uint8_t bytes[4];
     put_i32le(bytes, tree.root);
     uint32_t done = 0;
@@ -125,7 +130,10 @@ void checkFile(Tree& tree) {
   if (!ZemtaReadFile(tree.file, bytes, 4, &done, tree.headerLen, ZEMTA_FILE_BEGIN)) BTREE_FAIL_LAST();
   if (done != 4) BTREE_FAIL(ZEMTA_ERR_FILE_SIZE);
   tree.root = get_i32le(bytes);
-  tree.startSession(size, isLocalFile(tree.file));
+  // Changed nodes wait in memory only where the open asked for no
+  // write-through: there the caller keeps the index marked dirty meanwhile.
+  const bool deferWrites = (tree.flags & kFlagWrite) && (tree.flags & (kFlagNoWriteThrough | kFlagTemporary));
+  tree.startSession(size, isLocalFile(tree.file), deferWrites);
 }
 
 // Reads a node into the current buffer.
@@ -477,7 +485,7 @@ void Tree::readNode(int32_t offset, uint8_t* node) {
     uint32_t done = 0;
     if (!ZemtaReadFile(file, node, nodeSize, &done, offset, ZEMTA_FILE_BEGIN)) BTREE_FAIL_LAST();
     if (done != nodeSize) BTREE_FAIL(ZEMTA_ERR_FILE_SIZE);
-    cacheStore(offset, node);
+    cacheStore(offset, node, false);
   }
   if (count(node) > maxEntries()) BTREE_FAIL(ZEMTA_ERR_FILE_FORMAT);
 }
@@ -489,9 +497,9 @@ void Tree::writeNode(int32_t offset, const uint8_t* node, bool checked) {
   if (checked) assertNodeSound(*this, node);
 #endif
   (void)checked;
-  writeBytes(offset, node, nodeSize);
+  if (!deferWrites_) writeFile(offset, node, nodeSize);
   size_ = std::max<int64_t>(size_, static_cast<int64_t>(offset) + nodeSize);
-  cacheStore(offset, node);
+  cacheStore(offset, node, deferWrites_);
 }
 
 int32_t Tree::appendNode(const uint8_t* node) {
@@ -516,22 +524,59 @@ void Tree::writeChildField(int32_t nodeOffset, uint32_t slot, int32_t childOffse
 }
 
 void Tree::cutFile(int32_t size) {
+  // Nodes past the new end leave the cache: one waiting to be written must
+  // not bring the file back to its old length.
+  if (cacheOn_ && size >= firstNode()) {
+    for (int64_t at = size; at + nodeSize <= size_; at += nodeSize) {
+      const size_t index = static_cast<size_t>(at - firstNode()) / nodeSize;
+      const size_t slot = index % cacheSlots_;
+      if (slot >= cacheTags_.size() || cacheTags_[slot] != index) continue;
+      cacheTags_[slot] = kNoCachedNode;
+      if (cacheDirty_[slot]) {
+        cacheDirty_[slot] = 0;
+        --dirtyCount_;
+      }
+    }
+  }
   if (!ZemtaSetEndOfFile(file, size)) BTREE_FAIL_LAST();
-  // Cached nodes past the end are never asked for again (reads check the
-  // size first), and a node appended there later is stored whole.
   size_ = size;
 }
 
 void Tree::writeBytes(int64_t offset, const uint8_t* data, uint32_t length) {
+  // A node in the cache takes the bytes; when writes wait, the file gets
+  // them with the whole node later.
+  if (cachePatch(offset, data, length) && deferWrites_) return;
+  writeFile(offset, data, length);
+}
+
+void Tree::writeFile(int64_t offset, const uint8_t* data, uint32_t length) {
   uint32_t done = 0;
   if (!ZemtaWriteFile(file, data, length, &done, static_cast<int32_t>(offset), ZEMTA_FILE_BEGIN)) BTREE_FAIL_LAST();
   if (done != length) BTREE_FAIL(ZEMTA_ERR_FILE_SIZE);
-  cachePatch(offset, data, length);
+}
+
+void Tree::writeSlot(size_t slot) {
+  const int64_t offset = firstNode() + static_cast<int64_t>(cacheTags_[slot]) * nodeSize;
+  writeFile(offset, cacheBytes_.data() + slot * nodeSize, nodeSize);
+  cacheDirty_[slot] = 0;
+  --dirtyCount_;
+}
+
+void Tree::writeBack() {
+  for (size_t slot = 0; dirtyCount_ > 0 && slot < cacheDirty_.size(); ++slot)
+    if (cacheDirty_[slot]) writeSlot(slot);
+  if (flags & kFlagRootChanged) {
+    uint8_t bytes[4];
+    put_i32le(bytes, root);
+    writeFile(headerLen, bytes, 4);
+    flags &= ~kFlagRootChanged;
+  }
 }
 
 // The cache is direct-mapped: node i lives in slot i modulo the slot count,
 // so a file smaller than the budget is cached whole and a larger one keeps
-// what it used last, in bounded memory. The slots grow as nodes are met.
+// what it used last, in bounded memory. The slots grow as nodes are met,
+// never beyond the budget: the first growth takes room for the whole file.
 uint8_t* Tree::cacheFind(int64_t offset) {
   if (!cacheOn_) return nullptr;
   const size_t index = static_cast<size_t>(offset - firstNode()) / nodeSize;
@@ -540,40 +585,70 @@ uint8_t* Tree::cacheFind(int64_t offset) {
   return cacheBytes_.data() + slot * nodeSize;
 }
 
-void Tree::cacheStore(int32_t offset, const uint8_t* node) {
+void Tree::cacheStore(int32_t offset, const uint8_t* node, bool changed) {
   if (!cacheOn_) return;
   const size_t index = static_cast<size_t>(offset - firstNode()) / nodeSize;
   const size_t slot = index % cacheSlots_;
   if (slot >= cacheTags_.size()) {
+    if (slot >= cacheTags_.capacity()) {
+      const size_t fileNodes = static_cast<size_t>(std::max<int64_t>(0, size_ - firstNode())) / nodeSize;
+      const size_t room =
+          std::min(cacheSlots_, std::max({slot + 1, fileNodes + fileNodes / 4 + 16, 2 * cacheTags_.capacity()}));
+      cacheTags_.reserve(room);
+      cacheDirty_.reserve(room);
+      cacheBytes_.reserve(room * nodeSize);
+    }
     cacheTags_.resize(slot + 1, kNoCachedNode);
+    cacheDirty_.resize(slot + 1, 0);
     cacheBytes_.resize((slot + 1) * nodeSize);
   }
+  if (cacheTags_[slot] != index && cacheDirty_[slot]) writeSlot(slot);
   std::memcpy(cacheBytes_.data() + slot * nodeSize, node, nodeSize);
   cacheTags_[slot] = index;
+  if (changed && !cacheDirty_[slot]) {
+    cacheDirty_[slot] = 1;
+    ++dirtyCount_;
+  }
 }
 
-void Tree::cachePatch(int64_t offset, const uint8_t* data, uint32_t length) {
-  if (!cacheOn_ || offset < firstNode()) return;
+bool Tree::cachePatch(int64_t offset, const uint8_t* data, uint32_t length) {
+  if (!cacheOn_ || offset < firstNode()) return false;
   const int64_t nodeStart = offset - (offset - firstNode()) % nodeSize;
   uint8_t* cached = cacheFind(nodeStart);
-  if (cached && offset + length <= nodeStart + nodeSize) std::memcpy(cached + (offset - nodeStart), data, length);
+  if (!cached || offset + length > nodeStart + nodeSize) return false;
+  std::memcpy(cached + (offset - nodeStart), data, length);
+  if (deferWrites_) {
+    const size_t slot = static_cast<size_t>(cached - cacheBytes_.data()) / nodeSize;
+    if (!cacheDirty_[slot]) {
+      cacheDirty_[slot] = 1;
+      ++dirtyCount_;
+    }
+  }
+  return true;
 }
 
-void Tree::startSession(int64_t size, bool cacheNodes) {
+void Tree::startSession(int64_t size, bool cacheNodes, bool deferWrites) {
   size_ = size;
   cacheOn_ = cacheNodes;
+  deferWrites_ = cacheNodes && deferWrites;
   cacheSlots_ = std::max<size_t>(1, nodeCacheBudget() / nodeSize);
   cacheTags_.clear();
   cacheBytes_.clear();
+  cacheDirty_.clear();
+  dirtyCount_ = 0;
 }
 
 void Tree::endSession() {
   cacheOn_ = false;
+  deferWrites_ = false;
   cacheTags_.clear();
   cacheBytes_.clear();
+  cacheDirty_.clear();
+  dirtyCount_ = 0;
   if (cacheBytes_.capacity() > (1u << 20)) {
     cacheBytes_.shrink_to_fit();
     cacheTags_.shrink_to_fit();
+    cacheDirty_.shrink_to_fit();
   }
 }
 
@@ -827,6 +902,8 @@ ZEMTA_API int32_t BtreeRead(int32_t handle, void* buffer, uint32_t length) {
 ZEMTA_API int32_t BtreeWrite(int32_t handle, const void* data, uint32_t length) {
   if (!headerArgumentsFit(handle, data, length)) return -1;
   return runCall(handle, kFlagWrite, [&](Tree& t) {
+    // The header carries the clean and dirty marks: nodes first.
+    t.writeBack();
     uint32_t done = 0;
     if (length > 0 && !ZemtaWriteFile(t.file, data, length, &done, 0, ZEMTA_FILE_BEGIN)) BTREE_FAIL_LAST();
     if (done != length) BTREE_FAIL(ZEMTA_ERR_FILE_SIZE);

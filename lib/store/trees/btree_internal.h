@@ -132,9 +132,14 @@ class Tree {
   // A node offset that lies on a whole node inside the file.
   bool validNode(int32_t offset) const;
 
-  // After the file is opened and checked: its size, and whether nodes may be
-  // kept in memory until it is closed.
-  void startSession(int64_t size, bool cacheNodes);
+  // After the file is opened and checked: its size, whether nodes may be
+  // kept in memory until it is closed, and whether changed nodes may wait
+  // there too (an open without write-through) until writeBack.
+  void startSession(int64_t size, bool cacheNodes, bool deferWrites);
+  // Writes the changed nodes kept in memory, then a changed root offset.
+  // Runs before the user header is written and before the file closes, so
+  // that an index marked clean on disk never lacks a node of its change.
+  void writeBack();
   void endSession();
 
   void clearCursor() { cursorNode = kNone; cursorPos = 0; }
@@ -149,9 +154,15 @@ class Tree {
 
  private:
   void writeBytes(int64_t offset, const uint8_t* data, uint32_t length);
+  void writeFile(int64_t offset, const uint8_t* data, uint32_t length);
   uint8_t* cacheFind(int64_t offset);
-  void cacheStore(int32_t offset, const uint8_t* node);
-  void cachePatch(int64_t offset, const uint8_t* data, uint32_t length);
+  // changed: the node differs from the file and must be written before its
+  // slot is reused or the file closes.
+  void cacheStore(int32_t offset, const uint8_t* node, bool changed);
+  // True when the bytes landed in a cached node (and wait there when writes
+  // are deferred).
+  bool cachePatch(int64_t offset, const uint8_t* data, uint32_t length);
+  void writeSlot(size_t slot);
 
   static constexpr size_t kNoCachedNode = static_cast<size_t>(-1);
 
@@ -160,9 +171,12 @@ class Tree {
   // only with readers, writers share with nobody), so nodes once read stay
   // valid until the file is closed.
   bool cacheOn_ = false;
+  bool deferWrites_ = false;
   size_t cacheSlots_ = 1;
   std::vector<uint8_t> cacheBytes_;
-  std::vector<size_t> cacheTags_;  // node index held by each slot
+  std::vector<size_t> cacheTags_;     // node index held by each slot
+  std::vector<uint8_t> cacheDirty_;   // 1: the slot's node is not yet in the file
+  size_t dirtyCount_ = 0;
 };
 
 // Frees the node at offset f: the file's last node moves

@@ -1020,7 +1020,10 @@ TEST_F(TableTest, ALinkedTableShowsItsBaseRecordsWithColumnsOfOtherTables) {
 // --- a randomized run against a model ----------------------------------------------
 
 // Every record's index keys agree with its fields, and every tree is sound.
-void checkTable(FileExHandle handle) {
+// A record takes its keys with its first field write: up to unwritten
+// records that were inserted and never written (a writer killed between the
+// two calls) stand without fields and without keys.
+void checkTable(FileExHandle handle, uint64_t unwritten = 0) {
   auto* table = static_cast<Entry*>(handle);
   for (int32_t tree : {table->storeNumberTree, table->storeIdTree}) EXPECT_EQ(zemta::BtreeExValidate(tree), "");
   const auto defs = zemta::container::itemsOf(table->attributes, 3);
@@ -1030,20 +1033,26 @@ void checkTable(FileExHandle handle) {
     Entry* index = table->indexes[i];
     EXPECT_EQ(zemta::BtreeExValidate(index->firstTree), "");
     EXPECT_EQ(zemta::BtreeExValidate(index->secondTree), "");
-    uint64_t entries = 0, id = 0;
+    uint64_t entries = 0, id = 0, keyless = 0;
     BtreeExSetCurPos(index->firstTree, 0xFFFFFFFFu, 0xFFFFFFFFu, 0);
     while (BtreeExNext(index->firstTree, &id, nullptr) == 1) ++entries;
-    EXPECT_EQ(entries, count) << "one key per record";
     for (uint64_t n = 1; n <= count; ++n) {
       FileExHandle record = FileExRecOpen(handle, uint32_t(n), 0, 0, nullptr);
       ASSERT_NE(record, nullptr);
       auto* r = static_cast<Entry*>(record);
       const auto key = zemta::container::buildKey(table->attributes, defs[i].bytes, defs[i].length, r->attributes);
       std::vector<uint8_t> stored(key.size());
-      EXPECT_TRUE(zemta::container::treeKeyOfId(index->secondTree, r->id(), stored.data(), stored.size()));
-      EXPECT_EQ(stored, key);
+      const bool keyed = zemta::container::treeKeyOfId(index->secondTree, r->id(), stored.data(), stored.size());
+      if (!keyed && unwritten > 0 && zemta::container::itemsOf(r->attributes, kFields).empty()) {
+        ++keyless;
+      } else {
+        EXPECT_TRUE(keyed) << "record " << n;
+        EXPECT_EQ(stored, key);
+      }
       FileExRelease(record, nullptr);
     }
+    EXPECT_LE(keyless, unwritten);
+    EXPECT_EQ(entries + keyless, count) << "one key per written record";
   }
 }
 
@@ -1142,7 +1151,9 @@ TEST(TableKill, AWriterKilledInsideARecordWriteLeavesTheTableWhole) {
     ASSERT_EQ(FileExGetRecCount(table, &count), 0);
     EXPECT_GE(count, uint64_t(whole));
     ASSERT_EQ(FileExDiskOpen(disk, 3), 0);
-    checkTable(table);
+    // Each killed run may leave the record of its last round inserted and
+    // not yet written.
+    checkTable(table, uint64_t(kill) + 1);
     // Each finished round of this run is found by its code (the first
     // record of the disk carries changed codes).
     const uint16_t code[] = {1};
