@@ -22,6 +22,7 @@
 #include "zemta/filedb.h"
 #include "zemta/fileidx.h"
 #include "zemta/fileproj.h"
+#include "zemta/filebuf.h"
 #include "zemta/fileproj_resource.h"
 #include "zemta/filesearch.h"
 #include "zemta/tempidx.h"
@@ -169,7 +170,10 @@ TEST_F(BorrowedIndexTest, KeywordSearchFollowsTheReferenceField) {
     ASSERT_EQ(FileDBRecWrite(departments_, n, r.data()), 0);
   }
   using namespace zemta::fileproj;
-  const int32_t number = createBufferSet(project_, nullptr, 0, {{6, 2}});
+  const int32_t departmentTable[] = {6};
+  FileProjBufHandle added = FileProjBufAdd(project_, 2, 1, departmentTable);
+  ASSERT_NE(added, nullptr);
+  const int32_t number = FileProjBufNumber(project_, added);
   ASSERT_GE(number, 0);
   BufferSet* set = bufferSet(*findProject(project_), number);
   uint8_t* row = set->image(set->slots[0], 1);

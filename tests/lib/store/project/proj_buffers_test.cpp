@@ -612,7 +612,9 @@ TEST_F(BufferSetTest, SaveKilledBeforeEachWriteLosesNothing) {
     uint32_t highest = 0;
     for (int32_t n = 0; n < count; ++n) highest = std::max(highest, at<uint32_t>(record(items_, n, 64).data(), 0));
     EXPECT_GE(counter, highest);
-    if (count == 3) EXPECT_EQ(text(record(items_, 2, 64).data(), 4), "ぶどう");
+    if (count == 3) {
+      EXPECT_EQ(text(record(items_, 2, 64).data(), 4), "ぶどう");
+    }
     FileProjClose(project_);
     project_ = 0;
   }
