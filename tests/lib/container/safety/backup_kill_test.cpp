@@ -1,0 +1,137 @@
+// A backup killed at each of its writes: a forked process backs a disk up
+// (a plain copy, the history row, the log emptied, the oldest generation
+// deleted) and dies (SIGKILL) before its k-th write or halfway through it.
+// Each time the disk opens whole: sound trees and indexes, no block lost,
+// every sale in place, and a backup file under its name only when whole.
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdio>
+#include <filesystem>
+
+#include "lib/container/disk/container_internal.h"
+#include "lib/container/safety/safety_fixture.h"
+#include "platform/base/file.h"
+#include "zemta/errors.h"
+
+namespace {
+
+using safety_test::SafetyTest;
+namespace fs = std::filesystem;
+
+int32_t g_writes = 0;
+int32_t g_killAt = -1;
+bool g_torn = false;
+
+int32_t interpose(const std::string&, uint32_t count) {
+  const int32_t n = g_writes++;
+  if (n != g_killAt) return -1;
+  return g_torn ? static_cast<int32_t>(count / 2) : 0;
+}
+
+class BackupKillTest : public SafetyTest {
+ protected:
+  fs::path work() { return folder_ / "work"; }
+  fs::path start() { return folder_ / "start"; }
+  std::string diskPath() { return (work() / "shop.ifs").string(); }
+
+  void restoreStart() {
+    fs::remove_all(work());
+    fs::copy(start(), work(), fs::copy_options::recursive);
+  }
+  // The sales of a disk file, or a note of what failed.
+  std::vector<uint32_t> salesOf(const std::string& path) {
+    FileExDiskHandle disk = FileExDiskCreate(path.c_str(), nullptr, nullptr, 0);
+    if (!disk) return {};
+    FileExHandle table = disk_writer::openSales(disk);
+    std::vector<uint32_t> found = table ? codes(table) : std::vector<uint32_t>{};
+    if (table) FileExRelease(table, nullptr);
+    FileExDiskRelease(disk);
+    return found;
+  }
+  int32_t backupOnce() {
+    FileExDiskHandle disk = FileExDiskCreate(diskPath().c_str(), nullptr, nullptr, 0);
+    if (!disk) return -10;
+    if (FileExStartLog(disk, 0) != 0) return -11;
+    g_writes = 0;
+    platform::setWriteInterposer(interpose);
+    int32_t result = FileExDiskBackup(disk, nullptr, 3, nullptr);
+    if (FileExDiskRelease(disk) != 0) result = -12;
+    platform::setWriteInterposer(nullptr);
+    return result;
+  }
+};
+
+TEST_F(BackupKillTest, ABackupKilledAtEachOfItsWritesLeavesTheDiskWhole) {
+  std::vector<uint32_t> sales;
+  {
+    fs::create_directories(work());
+    FileExDiskHandle disk = FileExDiskCreate(diskPath().c_str(), "shop", nullptr, 0);
+    ASSERT_NE(disk, nullptr);
+    ASSERT_EQ(FileExStartLog(disk, 0), 0);
+    FileExHandle table = disk_writer::openSales(disk);
+    for (uint32_t code = 1; code <= 12; ++code) {
+      addSale(table, code);
+      sales.push_back(code);
+    }
+    ASSERT_EQ(FileExRelease(table, nullptr), 0);
+    ASSERT_EQ(FileExWriteCfgFldInt(disk, 5, 1), 0);
+    ASSERT_EQ(FileExWriteCfgFldStr(disk, 2, (work() / "old.ifs").c_str()), 0);
+    ASSERT_EQ(FileExDiskBackup(disk, nullptr, 0, nullptr), 0);
+    ASSERT_EQ(FileExWriteCfgFldStr(disk, 2, (work() / "new.ifs").c_str()), 0);
+    ASSERT_EQ(FileExDiskRelease(disk), 0);
+    fs::copy(work(), start(), fs::copy_options::recursive);
+  }
+  // The crash-free run.
+  g_killAt = -1;
+  ASSERT_EQ(backupOnce(), 0);
+  const int32_t writes = g_writes;
+  ASSERT_GT(writes, 5);
+  ASSERT_EQ(salesOf((work() / "new.ifs").string()), sales);
+  EXPECT_FALSE(fs::exists(work() / "old.ifs"));
+
+  for (int32_t k = 0; k < writes; ++k) {
+    for (int torn = 0; torn < 2; ++torn) {
+      char trace[64];
+      std::snprintf(trace, sizeof trace, "killed at write %d of %d%s", k, writes, torn ? ", half written" : "");
+      SCOPED_TRACE(trace);
+      restoreStart();
+      const pid_t child = fork();
+      ASSERT_GE(child, 0);
+      if (child == 0) {
+        ZemtaEnableLastErrorMessage(0);
+        g_killAt = k;
+        g_torn = torn != 0;
+        backupOnce();
+        _exit(0);
+      }
+      int status = 0;
+      ASSERT_EQ(waitpid(child, &status, 0), child);
+      ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << "status " << status;
+
+      FileExDiskHandle disk = FileExDiskCreate(diskPath().c_str(), nullptr, nullptr, 0);
+      ASSERT_NE(disk, nullptr);
+      zemta::container::Disk* d = zemta::container::findDisk(disk);
+      ASSERT_EQ(zemta::container::FileExDiskHold(*d), 0);
+      for (int32_t tree : {d->rootTree, d->spaceTree, d->idTree}) EXPECT_EQ(zemta::BtreeExValidate(tree), "");
+      ASSERT_EQ(zemta::container::FileExDiskUnhold(*d), 0);
+      EXPECT_EQ(FileExDiskCheck(disk, nullptr, nullptr), 0);
+      EXPECT_EQ(FileExTblIdxCheckAll(disk, 0, nullptr), 0);
+      FileExHandle table = disk_writer::openSales(disk);
+      ASSERT_NE(table, nullptr);
+      EXPECT_EQ(codes(table), sales);
+      FileExRelease(table, nullptr);
+      const uint64_t history = tableRows(disk, "\\SYSTEM\\HISTORY\\DATA");
+      EXPECT_TRUE(history == 1 || history == 2) << history;
+      // The newest row names a whole backup.
+      EXPECT_EQ(salesOf(text(disk, "\\SYSTEM\\HISTORY\\DATA", history)), sales);
+      ASSERT_EQ(FileExDiskRelease(disk), 0);
+      if (fs::exists(work() / "new.ifs")) {
+        EXPECT_EQ(salesOf((work() / "new.ifs").string()), sales);
+      }
+    }
+  }
+}
+
+}  // namespace
