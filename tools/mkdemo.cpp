@@ -35,8 +35,7 @@ using namespace varnex::reg;
 namespace {
 
 std::string defaultDefinition() {
-  std::string here = __FILE__;
-  return platform::joinPath(platform::folderOf(platform::folderOf(here)), "res/varnex/Varnex.project");
+  return platform::joinPath(VARNEX_SOURCE_DIR, "res/varnex/Varnex.project");
 }
 
 void say(const std::string& cp932) { std::fprintf(stderr, "mkdemo: %s\n", platform::toUtf8Lossy(cp932).c_str()); }

@@ -15,6 +15,7 @@
 #include "app/register/engine/reg_com.h"
 #include "platform/ui/window.h"
 #include "support/scripted_message_box.h"
+#include "support/source_tree.h"
 #include "zemta/errors.h"
 #include "zemta/filedb.h"
 
@@ -50,7 +51,7 @@ inline fs::path testRoot() {
 inline const fs::path& demoTemplate() {
   static fs::path folder = [] {
     std::error_code ec;
-    const fs::path definition = fs::path(__FILE__).parent_path() / "../../../res/varnex/Varnex.project";
+    const fs::path definition = fs::path(testing_support::sourceTree()) / "res/varnex/Varnex.project";
     const auto built = fs::last_write_time(VARNEX_MKDEMO, ec).time_since_epoch().count();
     const auto defined = fs::last_write_time(definition, ec).time_since_epoch().count();
     const char* data = std::getenv("XDG_DATA_HOME");

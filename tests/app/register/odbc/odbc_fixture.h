@@ -175,7 +175,7 @@ class OdbcLinkTest : public DemoProject, public ::testing::WithParamInterface<Ba
       schemaPrefix = "public.";
     }
     ASSERT_TRUE(outside.open(connectString)) << outside.lastError();
-    std::ifstream script(fs::path(__FILE__).parent_path() / "odbc_outside_tables.sql");
+    std::ifstream script(fs::path(testing_support::sourceTree()) / "tests/app/register/odbc/odbc_outside_tables.sql");
     std::stringstream all;
     all << script.rdbuf();
     std::string statement;

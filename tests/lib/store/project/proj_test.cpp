@@ -21,6 +21,7 @@
 #include "platform/ui/window.h"
 #include "lib/store/store_test_support.h"
 #include "support/cp932_names.h"
+#include "support/source_tree.h"
 #include "zemta/errors.h"
 #include "zemta/fileproj.h"
 #include "zemta/filesearch.h"
@@ -348,8 +349,7 @@ TEST_F(ProjectTest, RefreshTickPicksUpAnotherProcesssChanges) {
 }
 
 TEST(ProjectDefinitionTest, TheRegistersDefinitionParsesAndBuilds) {
-  std::string source = __FILE__;
-  source = source.substr(0, source.rfind("/tests/lib/store/"));
+  const std::string& source = testing_support::sourceTree();
   std::ifstream in(source + "/res/varnex/Varnex.project", std::ios::binary);
   ASSERT_TRUE(in) << "the tree's res/varnex/Varnex.project is missing";
   std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
