@@ -227,26 +227,41 @@ int32_t recordInHistory(Disk& disk, const char* table, const std::string& file, 
   return result;
 }
 
+// The backup file a history row names ("" for a row whose path was never
+// written: a backup cut off between the row and its field).
+std::string historyPath(FileExHandle history, uint64_t row, int32_t* result) {
+  FileExHandle record = FileExRecOpen(history, static_cast<uint32_t>(row), static_cast<uint32_t>(row >> 32), 0, nullptr);
+  if (!record) {
+    *result = -1;
+    return std::string();
+  }
+  char path[300] = {};
+  FileExGetFld(record, FILEEX_FIELD_KEY(10, 1), path, sizeof path - 1, nullptr);
+  if (FileExRelease(record, nullptr) != 0) *result = -1;
+  return path;
+}
+
 // Deletes the oldest backups of a history table beyond the count. The
-// backup just made is always kept, whatever the count says.
+// backup just made is always kept, whatever the count says. Rows that name
+// no file go first.
 int32_t pruneHistory(Disk& disk, const char* table, int32_t count) {
   const uint64_t keep = static_cast<uint64_t>(std::max(count, 1));
   FileExHandle history = FileExCreate(&disk, table, -1, nullptr, kHistoryCreateWord, 0, 0, nullptr);
   if (!history) return -1;
   int32_t result = 0;
   uint64_t rows = 0;
-  while (result == 0 && FileExGetRecCount(history, &rows) == 0 && rows > keep) {
-    FileExHandle oldest = FileExRecOpen(history, 1, 0, 0, nullptr);
-    if (!oldest) {
+  if (FileExGetRecCount(history, &rows) != 0) result = -1;
+  for (uint64_t n = rows; result == 0 && n >= 1; --n) {
+    if (historyPath(history, n, &result).empty() && result == 0 &&
+        FileExRecDelete(history, static_cast<uint32_t>(n), static_cast<uint32_t>(n >> 32)) != 0)
       result = -1;
-      break;
-    }
-    char path[300] = {};
-    FileExGetFld(oldest, FILEEX_FIELD_KEY(10, 1), path, sizeof path - 1, nullptr);
-    if (FileExRelease(oldest, nullptr) != 0) result = -1;
+  }
+  while (result == 0 && FileExGetRecCount(history, &rows) == 0 && rows > keep) {
+    const std::string path = historyPath(history, 1, &result);
+    if (result != 0) break;
     // A backup file somebody already removed is no reason to stop.
-    if (path[0]) platform::deleteFile(path);
-    if (result == 0 && FileExRecDelete(history, 1, 0) != 0) result = -1;
+    if (!path.empty()) platform::deleteFile(path);
+    if (FileExRecDelete(history, 1, 0) != 0) result = -1;
   }
   if (FileExRelease(history, nullptr) != 0) result = -1;
   return result;

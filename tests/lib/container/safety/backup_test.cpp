@@ -198,4 +198,35 @@ TEST_F(BackupTest, DataAndLogCopiesOfASeparateLogDiskAreNamedAlike) {
       << "one time stamp: " << data << " " << log;
 }
 
+TEST_F(BackupTest, ACopyRolledForwardFromItsLogCatchesUp) {
+  const std::string logPath = folder_ / "shoplog.ifs";
+  FileExDiskHandle disk = make("shop.ifs");
+  ASSERT_NE(disk, nullptr);
+  ASSERT_EQ(FileExWriteCfgFldStr(disk, 1, logPath.c_str()), 0);
+  ASSERT_EQ(FileExStartLog(disk, 0), 0);
+  FileExHandle table = disk_writer::openSales(disk);
+  for (uint32_t code = 1; code <= 2; ++code) addSale(table, code);
+  char name[260] = {};
+  ASSERT_EQ(FileExDiskBackup(disk, name, 0, nullptr), 0);
+  const uint64_t first = rows(FileExGetLogFile(disk, nullptr)) + 1;
+  for (uint32_t code = 3; code <= 5; ++code) addSale(table, code);
+  FileExHandle second = FileExRecOpen(table, 2, 0, 0, nullptr);
+  ASSERT_TRUE(disk_writer::setCode(second, table, 20));
+  FileExRelease(second, nullptr);
+  ASSERT_EQ(FileExRecDelete(table, 1, 0), 0);
+  ASSERT_EQ(FileExRelease(table, nullptr), 0);
+  release(disk);
+
+  FileExDiskHandle copy = FileExDiskCreate(name, nullptr, nullptr, 0);
+  ASSERT_NE(copy, nullptr);
+  disks_.push_back(copy);
+  FileExProgress progress{};
+  ASSERT_EQ(FileExDiskRollforward(copy, logPath.c_str(), uint32_t(first), 0, &progress), 0);
+  EXPECT_EQ(progress.step, 12);
+  EXPECT_EQ(progress.value, 100);
+  FileExHandle copied = disk_writer::openSales(copy);
+  EXPECT_EQ(codes(copied), (std::vector<uint32_t>{20, 3, 4, 5}));
+  FileExRelease(copied, nullptr);
+}
+
 }  // namespace
