@@ -96,11 +96,11 @@ ui::DialogTemplate progressTemplate() {
   ui::ControlTemplate text;
   text.kind = ui::ControlKind::Static;
   text.id = kTextId;
-  text.rect = {8, 8, 244, 10};
+  text.rect = {8, 8, 252, 18};  // left, top, right, bottom
   ui::ControlTemplate bar;
   bar.kind = ui::ControlKind::Progress;
   bar.id = kBarId;
-  bar.rect = {8, 26, 244, 12};
+  bar.rect = {8, 26, 252, 38};
   dialog.controls = {text, bar};
   return dialog;
 }
