@@ -9,6 +9,7 @@
 #include <limits>
 #include <vector>
 
+#include "lib/container/ifs/ifs_internal.h"
 #include "lib/core/report.h"
 #include "platform/base/last_error.h"
 #include "zemta/sockifs.h"
@@ -62,6 +63,8 @@ int32_t refuse(uint32_t code) {
 }
 
 }  // namespace
+
+FileExDiskHandle zemta::container::ifsAttachedDisk() { return g_disk; }
 
 ZEMTA_API FileExDiskHandle IfsChgDisk(FileExDiskHandle disk, FileExDiskHandle alternate) {
   g_disk = disk;

@@ -191,3 +191,50 @@ ZEMTA_API int32_t FileExFetchNextID(FileExHandle table, FileExHandle set, uint64
 ZEMTA_API int32_t FileExFetchNextRec(FileExHandle table, FileExHandle set, uint64_t* position, uint64_t* number);
 ZEMTA_API FileExHandle FileExFetchNext(FileExHandle table, FileExHandle set, uint64_t* position);
 ZEMTA_API int32_t FileExIdxRemove(FileExHandle set);
+
+// --- progress of long operations ----------------------------------------------------
+// Written by the operation (on a worker thread), read by a window thread
+// that shows it: the step (1 starting, then the step's number, 0 ended
+// well, -1 failed), the value (the percentage while running, the result at
+// the end), and during the index checks the table being checked and the
+// index definition being rebuilt.
+typedef struct FileExProgress {
+  int32_t step;
+  int32_t value;
+  void* entry;
+  void* detail;
+} FileExProgress;
+
+// The title of a step ("" for a number without one) and the name of an
+// entry class ("Unknown" for a number without one).
+ZEMTA_API const char* FileExGetPlsTitle(int32_t step);
+ZEMTA_API const char* FileExGetClassName(int32_t classNumber);
+
+// --- backup, restore and roll-forward --------------------------------------------
+// Modes: 0 data, 1 log, 2 data and log, 3 data and log, then a fresh log.
+// name (260 characters, or null) receives the name of the file made.
+ZEMTA_API int32_t FileExDiskBackup(FileExDiskHandle disk, char* name, int32_t mode, FileExProgress* progress);
+// Brings a disk and its log back from a zip backup; the files it replaces
+// are kept under "<name>_Err<time>" and "<name>_<time>" (the kept log's
+// name goes to keptLog).
+ZEMTA_API int32_t FileExDiskRestore(const char* diskPath, const char* logPath, const char* archivePath, char* keptLog,
+                                    int32_t keptLogSize, int32_t unused, FileExProgress* progress);
+ZEMTA_API int32_t FileExDiskRollforward(FileExDiskHandle disk, const char* logDiskPath, uint32_t firstRowLow,
+                                        uint32_t firstRowHigh, FileExProgress* progress);
+
+// --- roll-back, the newest backup and the log copy ---------------------------------
+// Undoes the logged changes from the newest row down to row `last` (1-based).
+ZEMTA_API int32_t FileExRollback(FileExDiskHandle disk, FileExHandle logTable, uint32_t lastLow, uint32_t lastHigh,
+                                 const char* ownerName, FileExProgress* progress);
+// 1 the newest backup is a data copy, 3 a zip backup, 0 none recorded; -1.
+ZEMTA_API int32_t FileExGetLastBackup(FileExDiskHandle disk, char* buffer, int32_t size, uint64_t* rowNumber);
+ZEMTA_API int32_t FileExDiskCopyLog(const char* destinationPath, const char* sourcePath, void* ownerWindow,
+                                    FileExProgress* progress);
+
+// --- checks --------------------------------------------------------------------------
+// The number of blocks that belong nowhere (0: sound), or -1. scratch may be null.
+ZEMTA_API int32_t FileExDiskCheck(FileExDiskHandle disk, FileExDiskHandle scratch, FileExProgress* progress);
+// Broken indexes (+1 for a broken record store), or after a repair the
+// number rebuilt with bit 29 set; -1.
+ZEMTA_API int32_t FileExTblIdxCheck(FileExHandle table, int32_t repair, FileExProgress* progress);
+ZEMTA_API int32_t FileExTblIdxCheckAll(FileExDiskHandle disk, int32_t repair, FileExProgress* progress);
