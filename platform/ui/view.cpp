@@ -335,7 +335,10 @@ LRESULT View::dispatch(uint32_t m, WPARAM wp, LPARAM lp) {
       onTimer(static_cast<uint32_t>(wp));
       return 0;
     case kWmCommand:
-      if (handleCommand(lowWord(wp))) return 0;
+      // A command comes from a menu, an accelerator or a button's click; any
+      // other notice of a child control (a list's row change) is the view's
+      // own business, whatever the control's number.
+      if ((lp == 0 || highWord(wp) == 0) && handleCommand(lowWord(wp))) return 0;
       break;
     case kWmMouseMove:
     case kWmLButtonDown: case kWmLButtonUp: case kWmLButtonDblClk:

@@ -476,7 +476,9 @@ void expectRounds(FileExDiskHandle disk, const std::string& tag, int lastWhole) 
     }
     const bool renamed = disk_writer::renamedAfter(round, lastWhole) || (cutRenamed && round == lastWhole);
     const std::string name = renamed ? disk_writer::renamedName(tag, round) : disk_writer::fileName(tag, round);
-    if (renamed) EXPECT_FALSE(exists(disk_writer::fileName(tag, round))) << tag << round << " under both names";
+    if (renamed) {
+      EXPECT_FALSE(exists(disk_writer::fileName(tag, round))) << tag << round << " under both names";
+    }
     FileExHandle file = FileExCreate(disk, name.c_str(), -1, nullptr, 0, 0, 0, nullptr);
     ASSERT_NE(file, nullptr) << name << " after round " << lastWhole;
     const std::string expected = disk_writer::contents(round);
