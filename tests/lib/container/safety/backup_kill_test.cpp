@@ -118,6 +118,14 @@ TEST_F(BackupKillTest, ABackupKilledAtEachOfItsWritesLeavesTheDiskWhole) {
     const bool edge = k == 0 || k + 1 == writes || g_paths[k - 1] != g_paths[k] || g_paths[k + 1] != g_paths[k];
     if (!copy || edge) points.push_back(k);
   }
+#if defined(__SANITIZE_ADDRESS__)
+  // The checking build runs each backup several times slower: there every
+  // fourth point (the normal build takes them all), still the first and last.
+  std::vector<int32_t> sampled;
+  for (size_t i = 0; i < points.size(); ++i)
+    if (i % 4 == 0 || i + 1 == points.size()) sampled.push_back(points[i]);
+  points.swap(sampled);
+#endif
   RecordProperty("kill points", static_cast<int>(points.size()));
   for (int32_t k : points) {
     for (int torn = 0; torn < 2; ++torn) {
