@@ -11,10 +11,10 @@
 #include <string>
 #include <vector>
 
-#include "lib/core/report.h"
 #include "lib/core/little_endian.h"
-#include "zemta/csr.h"
+#include "lib/core/report.h"
 #include "platform/base/last_error.h"
+#include "zemta/csr.h"
 #include "zemta/sockifs.h"
 
 namespace {

@@ -264,4 +264,43 @@ TEST(IfsFieldsRemote, ArraysAndFiltersGoToTheService) {
   SockDisconnect();
 }
 
+TEST(IfsFieldsRemote, OrderingsRefillTheListAndWritesCarryTheValues) {
+  FileServicePeer peer;
+  ASSERT_EQ(SockConnect("127.0.0.1", peer.port()), 0);
+  IfsChgDisk(nullptr, nullptr);
+  constexpr uint32_t kTable = 0x51;
+  FileExHandle table = reinterpret_cast<FileExHandle>(uintptr_t{kTable});
+  // The server orders list 9 and gives its three entries, last first.
+  peer.queue(FileServicePeer::frame(0x42, 0, kTable, FileServicePeer::u32(9) + FileServicePeer::u32(3) +
+                                                         FileServicePeer::u32(0)));
+  std::string page;
+  for (uint32_t id : {7u, 5u, 2u}) page += FileServicePeer::u32(id) + FileServicePeer::u32(0);
+  peer.queue(FileServicePeer::frame(0x42, 0, kTable, page));
+  IfsRecList list{};
+  list.search = reinterpret_cast<FileExHandle>(uintptr_t{9});
+  list.ids = static_cast<uint64_t*>(std::calloc(1, sizeof(uint64_t)));
+  list.capacity = 1;
+  ASSERT_GE(IfsRecOrder(table, 4, nullptr, 0, &list), 0);
+  ASSERT_EQ(list.count, 3);
+  EXPECT_EQ(list.ids[0], 7u);
+  EXPECT_EQ(list.ids[2], 2u);
+  auto sent = peer.requests();
+  ASSERT_GE(sent.size(), 1u);
+  EXPECT_EQ(sent[0], FileServicePeer::frame('o', 0, kTable, FileServicePeer::u32(9) + FileServicePeer::u16(1) +
+                                                                FileServicePeer::u16(0) + FileServicePeer::u16(4)));
+  std::free(list.ids);
+
+  peer.queue(FileServicePeer::frame(0x06, 0, kTable));
+  const uint32_t price = 120;
+  const IfsFieldValue one = value(1, 2, &price, 4);
+  EXPECT_EQ(IfsSetCID(table, 10, 1, &one, 3, 0), 0);
+  sent = peer.requests();
+  EXPECT_EQ(sent.back(), FileServicePeer::frame('u', 1, kTable,
+                                                FileServicePeer::u32(10) + FileServicePeer::u32(3) +
+                                                    FileServicePeer::u32(0) + FileServicePeer::u16(1) +
+                                                    FileServicePeer::u16(1) + FileServicePeer::u16(2) +
+                                                    FileServicePeer::u16(4) + FileServicePeer::u32(120)));
+  SockDisconnect();
+}
+
 }  // namespace
