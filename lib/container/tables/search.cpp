@@ -57,6 +57,26 @@ bool findIndex(Entry& table, uint16_t count, const uint16_t* columns, IndexRef* 
     out->reverseTree = table.indexes[i]->secondTree;
     return true;
   }
+  // A temporary index made on the table for one search or ordering serves
+  // like a defined one while it is open.
+  Disk* disk = diskAt(table.diskSlot);
+  if (!disk) return false;
+  for (Entry* handle : disk->handles) {
+    if (!handle || handle->table != &table || handle->indexDef.size() < kIndexDefColumns + 2u * count ||
+        handle->firstTree == -1 || (handle->typeFlags() & kTypeIdSet))
+      continue;
+    const uint8_t* def = handle->indexDef.data();
+    if (get_u16le(def + kIndexDefCount) != count) continue;
+    bool same = true;
+    for (uint16_t c = 0; c < count && same; ++c) same = get_u16le(def + kIndexDefColumns + 2 * c) == columns[c];
+    if (!same) continue;
+    out->def = def;
+    out->keyLength = get_u16le(def + kIndexDefKeyLength);
+    out->keyType = get_u16le(def + kIndexDefKeyType);
+    out->keyTree = handle->firstTree;
+    out->reverseTree = handle->secondTree;
+    return true;
+  }
   return false;
 }
 
