@@ -36,6 +36,7 @@
 #include "platform/base/path.h"
 #include "platform/ui/window.h"
 #include "zemta/filedb.h"
+#include "zemta/fileproj_resource.h"
 #include "zemta/typed.h"
 #include "zemta/winhelp.h"
 
@@ -73,52 +74,19 @@ bool readGeometry(const std::string& path, PrintFormGeometry& geometry) {
   return true;
 }
 
+// The form through the project's resource loader, as the page loop uses it:
+// the items' cells marked in the text, the tables of the trailer's words.
 bool loadForm(const std::string& path, Form& form) {
   if (!readGeometry(path, form.geometry)) return false;
-  std::ifstream in(platform::mapPath(path), std::ios::binary);
-  const std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  const size_t width = form.geometry.columns, height = form.geometry.rows;
-  form.text.assign(width * height, ' ');
-  form.attributes.assign(width * height, 0xE1);
-  size_t at = 16, line = 0, column = 0;
-  uint8_t attribute = 0xE1;
-  bool ended = false;
-  while (at < bytes.size() && line < height && !ended) {
-    const uint8_t b = bytes[at++];
-    switch (b) {
-      case 13: ++line, column = 0; break;
-      case 10: break;
-      case 26: ended = true; break;
-      case 27:
-        if (at < bytes.size()) attribute = bytes[at++];
-        break;
-      case 0: break;
-      default:
-        if (column < width) {
-          form.text[line * width + column] = b;
-          form.attributes[line * width + column] = attribute;
-        }
-        ++column;
-    }
-  }
-  auto need = [&](size_t n) {
-    if (at + n <= bytes.size()) return true;
-    ZEMTA_REPORT(ZEMTA_ERR_FILE_SIZE);
-    return false;
-  };
-  if (form.geometry.reserved[0] >> 8 == 'B') {
-    if (!need(32)) return false;
-    at += 32;
-  }
-  if (!need(2)) return false;
-  const uint16_t count = get_u16le(bytes.data() + at);
-  at += 2;
-  if (!need(size_t{count} * 64)) return false;
-  bool headerFields = false;
-  uint32_t recordNeed = 0, headerNeed = 0;
-  for (uint16_t i = 0; i < count; ++i, at += 64) {
+  FileProjForm loaded{};
+  const int32_t need = FileProjResourceLoad(path.c_str(), &loaded, nullptr);
+  if (need < 0) return false;
+  const size_t width = loaded.width, height = loaded.height;
+  form.text.assign(loaded.chars, loaded.chars + width * height);
+  form.attributes.assign(loaded.attributes, loaded.attributes + width * height);
+  for (uint16_t i = 0; i < loaded.itemCount; ++i) {
     FormItem item;
-    std::memcpy(item.raw.data(), bytes.data() + at, 64);
+    std::memcpy(item.raw.data(), loaded.items + size_t{i} * 64, 64);
     const uint8_t* w = item.raw.data();
     item.column = get_u16le(w + 6);
     item.row = get_u16le(w + 8);
@@ -129,31 +97,15 @@ bool loadForm(const std::string& path, Form& form) {
     item.size = get_u16le(w + 22);
     item.step = get_u16le(w + 26);
     form.items.push_back(item);
-    if (item.lines == 0) continue;
-    const uint32_t end = (item.lines - 1u) * item.step + (item.recordOffset & 0x7FFF) + item.size;
-    if (item.recordOffset & 0x8000) {
-      headerFields = true;
-      headerNeed = std::max(headerNeed, end);
-    } else {
-      recordNeed = std::max(recordNeed, end);
-    }
     for (uint16_t l = 0; l < item.lines && item.row + l < height; ++l)
       for (uint16_t c = 0; c < item.width && item.column + c < width; ++c) {
         form.text[(item.row + l) * width + item.column + c] = '*';
         form.attributes[(item.row + l) * width + item.column + c] = static_cast<uint8_t>(item.attribute);
       }
   }
-  form.dataLength = headerFields ? (headerNeed | 0x40000000u) : recordNeed;
-  if (at + 2 <= bytes.size()) {
-    const uint16_t length = get_u16le(bytes.data() + at);
-    at += 2;
-    static const char kMark[] = "ZEMTA RESOURCE\r\n";
-    if (length >= 18 && at + length <= bytes.size() && std::memcmp(bytes.data() + at, kMark, 16) == 0) {
-      const uint16_t words = get_u16le(bytes.data() + at + 16);
-      for (uint16_t i = 0; i < words && at + 18 + 2u * i + 2 <= at + length; ++i)
-        form.tables.push_back(get_u16le(bytes.data() + at + 18 + 2 * i));
-    }
-  }
+  form.dataLength = static_cast<uint32_t>(need);
+  form.tables.assign(loaded.words, loaded.words + loaded.wordCount);
+  FileProjResourceFree(&loaded);
   return true;
 }
 
