@@ -9,6 +9,7 @@
 #include "app/shell/frames/sel_adj_dlg.h"
 #include "app/shell/modes/mode_shell.h"
 #include "peers/sa_device_peer.h"
+#include "peers/scripted_serial_device.h"
 #include "platform/base/message_box.h"
 #include "platform/ui/dialog.h"
 #include "support/scripted_message_box.h"
@@ -122,12 +123,23 @@ class PortReopenTest : public ModeShellTest {
     ModeShellTest::SetUp();
     first = std::make_unique<testing_support::SaDevicePeer>(folder.string());
     second = std::make_unique<testing_support::SaDevicePeer>(folder.string());
+    jet = std::make_unique<testing_support::ScriptedSerialDevice>(folder.string());
+    pole = std::make_unique<testing_support::ScriptedSerialDevice>(folder.string());
     setSetting("Use SA", 1);
     setSetting("SA Port", first->path());
+    setSetting("Use JET", 1);
+    setSetting("JET Port", jet->path());
+    // Without parity: a pseudo-terminal set to even parity once refuses the
+    // same setting when it is opened again.
+    setSetting("JET Interface", 2);
+    setSetting("Use CD", 1);
+    setSetting("CD Device", std::string("Techno Veins VFD660"));
+    setSetting("CD Port", pole->path());
     ASSERT_TRUE(startShell());
     signOn();
   }
   std::unique_ptr<testing_support::SaDevicePeer> first, second;
+  std::unique_ptr<testing_support::ScriptedSerialDevice> jet, pole;
 };
 
 TEST_F(PortReopenTest, ChangedPortReopensAndTheDeviceAnswers) {
@@ -135,6 +147,8 @@ TEST_F(PortReopenTest, ChangedPortReopensAndTheDeviceAnswers) {
   // device has answered.
   ASSERT_TRUE(ui::pumpUntil([&] { return first->pollCount() >= 2; }, testing_support::kPatienceMs));
   EXPECT_EQ(app->m_bOpenSA, 1);
+  EXPECT_EQ(app->m_bOpenJET, 1);
+  EXPECT_EQ(app->m_bOpenCD, 1);
 
   WhileModal driver("周辺機器設定", [&](HWND dialog) {
     ui::processPendingMessages();
@@ -147,6 +161,8 @@ TEST_F(PortReopenTest, ChangedPortReopensAndTheDeviceAnswers) {
   ASSERT_TRUE(driver.done());
   EXPECT_EQ(userProfile().getString("Settings", "SA Port", ""), second->path());
   EXPECT_EQ(app->m_bOpenSA, 1);
+  EXPECT_EQ(app->m_bOpenJET, 1);
+  EXPECT_EQ(app->m_bOpenCD, 1);
 
   // The new device is polled, and polled again after each answer.
   ASSERT_TRUE(ui::pumpUntil([&] { return second->pollCount() >= 3; }, testing_support::kPatienceMs));
@@ -157,6 +173,8 @@ TEST_F(PortReopenTest, ChangedPortReopensAndTheDeviceAnswers) {
     const size_t before = second->pollCount();
     app->ReopenSerialPorts();
     EXPECT_EQ(app->m_bOpenSA, 1);
+    EXPECT_EQ(app->m_bOpenJET, 1);
+    EXPECT_EQ(app->m_bOpenCD, 1);
     ASSERT_TRUE(ui::pumpUntil([&] { return second->pollCount() >= before + 2; }, testing_support::kPatienceMs));
   }
   EXPECT_EQ(first->pollCount(), polled);
