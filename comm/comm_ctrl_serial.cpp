@@ -93,7 +93,8 @@ int32_t CCommCtrl::CommOpen(HWND owner, CommCallback callback) {
     return 0;
   }
   frameBits_ = bits;
-  threadEnded_ = std::make_unique<platform::Event>(true, false);
+  const auto ended = std::make_shared<platform::Event>(true, false);
+  threadEnded_ = ended;
 
   callback_ = callback;
   callbackOwner_ = reinterpret_cast<intptr_t>(owner);
@@ -102,7 +103,11 @@ int32_t CCommCtrl::CommOpen(HWND owner, CommCallback callback) {
   open_ = 1;
   if (eventMask_ != 0) {
     threadRunning_ = true;
-    eventThread_ = std::thread([this] { EventThread(); });
+    const uint32_t generation = ++threadGeneration_;
+    eventThread_ = std::thread([this, ended, generation] {
+      EventThread(generation);
+      ended->set();
+    });
   }
   // Raise DTR. A line without modem lines (a pseudo-terminal) has no DTR to
   // raise, which is no reason to refuse the port.
@@ -116,17 +121,16 @@ int32_t CCommCtrl::CommOpen(HWND owner, CommCallback callback) {
   return 1;
 }
 
-void CCommCtrl::EventThread() {
+void CCommCtrl::EventThread(uint32_t generation) {
   uint32_t events = 0;
-  while (open_.load()) {
+  while (open_.load() && threadGeneration_.load() == generation) {
     if ((events & kCommEventReceived) && CommEvent(kCommEventReceived) != 0) break;
     if ((events & kCommEventTransmitEmpty) && CommEvent(kCommEventTransmitEmpty) != 0) break;
     int32_t r = line_->waitEvents(&events);
     if (r < 0) break;
     if (r == 0) events = 0;
   }
-  threadRunning_ = false;
-  threadEnded_->set();
+  if (threadGeneration_.load() == generation) threadRunning_ = false;
 }
 
 void CCommCtrl::ReleasePort() {
@@ -159,6 +163,7 @@ void CCommCtrl::CommClose() {
   callback_ = nullptr;
   owner_ = nullptr;
   open_ = 0;
+  ++threadGeneration_;
   line_->purge();
   line_->setDtr(false);
   dtrOn_ = false;

@@ -79,10 +79,11 @@ bool baseFolderOf(const char* baseFolder, std::string& base) {
 
 // The member's folders and file name, or false (reported) for a name that is
 // empty, absolute, leads out of the base folder or names no file.
-bool memberParts(std::string_view name, const std::string& base, std::vector<std::string>& parts) {
+// The steps of a member's name below the base folder, "." and ".." resolved;
+// false when it is no file name or leaves the base folder (not reported).
+bool partsOf(std::string_view name, std::vector<std::string>& parts) {
   parts.clear();
-  bool safe = !name.empty() && !platform::splitPath(name).front().empty() && !(name.size() >= 2 && name[1] == ':') &&
-              base.size() + name.size() < kMaxPathBuffer;
+  bool safe = !name.empty() && !platform::splitPath(name).front().empty() && !(name.size() >= 2 && name[1] == ':');
   const std::vector<std::string> written = safe ? platform::splitPath(name) : std::vector<std::string>{};
   for (const std::string& part : written) {
     if (part.empty() || part == ".") continue;
@@ -94,8 +95,11 @@ bool memberParts(std::string_view name, const std::string& base, std::vector<std
     parts.push_back(part);
   }
   // The last step must name the file itself.
-  if (safe && (written.back().empty() || written.back() == "." || written.back() == ".." || parts.empty()))
-    safe = false;
+  return safe && !written.back().empty() && written.back() != "." && written.back() != ".." && !parts.empty();
+}
+
+bool memberParts(std::string_view name, const std::string& base, std::vector<std::string>& parts) {
+  const bool safe = partsOf(name, parts) && base.size() + name.size() < kMaxPathBuffer;
   if (!safe) ZEMTA_REPORT(ZEMTA_ERR_BAD_FILE_NAME);
   return safe;
 }
@@ -409,6 +413,11 @@ ZEMTA_API int32_t CombineFiles(int32_t count, const char* const* names, const ch
 
 ZEMTA_API int32_t ApartFile(const char* combinedPath, const char* baseFolder) {
   return zemta::apartFileOf(combinedPath, baseFolder, nullptr);
+}
+
+std::string zemta::memberNameOf(std::string_view name) {
+  std::vector<std::string> parts;
+  return partsOf(name, parts) ? joinParts("", parts, parts.size()) : std::string();
 }
 
 int32_t zemta::apartFileOf(const char* combinedPath, const char* baseFolder,

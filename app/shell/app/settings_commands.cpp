@@ -199,8 +199,14 @@ void CREGApp::OnPeripherals() {
 void CREGApp::ReopenSerialPorts() {
   if (!m_pMainFrame) return;
   m_bOpenSA = m_bOpenJET = m_bOpenCD = 0;
-  for (CSerial* port : {m_pSerialSA, m_pSerialJET, m_pSerialCD})
-    if (port) port->CommClose();
+  {
+    // The receive handlers share this guard and leave a notice for later
+    // while it is held: none drains a port as it is closed under it.
+    reg::CCommGuardHold hold(m_pMainFrame->CommGuard());
+    m_pMainFrame->AttachDevices();  // the devices see their ports closed
+    for (CSerial* port : {m_pSerialSA, m_pSerialJET, m_pSerialCD})
+      if (port) port->CommClose();
+  }
   // The ports open again with the stored names, each failure said.
   OpenSerialPorts();
 }

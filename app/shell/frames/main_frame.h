@@ -163,6 +163,7 @@ class CMainFrame {
   reg::CJetLink& JetLink() { return m_jet; }
   reg::CSaDevice& SaDevice() { return m_sa; }
   reg::CPoleDisplay& PoleDisplay() { return m_cd; }
+  reg::CCommGuard& CommGuard() { return m_commGuard; }
 
   // ---- state other screens set or read ----
   int32_t m_bDialogOpen = 0;

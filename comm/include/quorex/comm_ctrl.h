@@ -202,7 +202,7 @@ class QUOREX_API CCommCtrl {
 
  private:
   enum Direction : int32_t { kDirectionNone = 0, kDirectionReceived = 1, kDirectionSent = 2 };
-  void EventThread();
+  void EventThread(uint32_t generation);
   int32_t RunSerialDialog(uint32_t flags, HWND parent, bool english);
   bool OpenLog(bool truncate);
   void CloseLog();
@@ -226,7 +226,11 @@ class QUOREX_API CCommCtrl {
   double characterTime_ = 0.0;
   std::unique_ptr<platform::SerialLine> line_;
   // Set by the event thread as it ends; close waits for it.
-  std::unique_ptr<platform::Event> threadEnded_;
+  // Signalled by the event thread as it ends; each thread holds its own, so
+  // one let go after a close that timed out never touches a later one's.
+  std::shared_ptr<platform::Event> threadEnded_;
+  // Moves on at every open and close: a thread of an earlier open stops.
+  std::atomic<uint32_t> threadGeneration_{0};
   std::thread eventThread_;
   std::atomic<bool> threadRunning_{false};
   std::atomic<HWND> owner_{nullptr};

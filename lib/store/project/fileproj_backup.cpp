@@ -172,10 +172,13 @@ ZEMTA_API int32_t FileProjRestore(FileProjHandle handle, const char* backupPath,
   // The whole backup is checked before anything is replaced, and it holds
   // the project's own tables and indexes only: anything else (a temporary
   // transaction file, a program) refuses it.
-  const std::vector<std::string> members = backupMembers(*p);
+  // The catalog may write a name with a folder step (".\POS_BAS.DBF"): it is
+  // compared as the unpacking names it.
+  std::vector<std::string> members;
+  for (const auto& m : backupMembers(*p)) members.push_back(memberNameOf(m));
   int32_t restored = apartFileOf(chosen.c_str(), restoreFolder.c_str(), [&](const std::string& name) {
     for (const auto& m : members)
-      if (platform::sameName(m, name)) return true;
+      if (!m.empty() && platform::sameName(m, name)) return true;
     return false;
   });
   if (restored < 0) return -1;

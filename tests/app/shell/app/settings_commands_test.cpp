@@ -8,9 +8,12 @@
 #include "app/shell/dialogs/setup_dialogs.h"
 #include "app/shell/frames/sel_adj_dlg.h"
 #include "app/shell/modes/mode_shell.h"
+#include "peers/sa_device_peer.h"
+#include "peers/scripted_serial_device.h"
 #include "platform/base/message_box.h"
 #include "platform/ui/dialog.h"
 #include "support/scripted_message_box.h"
+#include "support/wait_until.h"
 
 namespace varnex_test {
 namespace {
@@ -110,6 +113,71 @@ TEST_F(SettingsCommandsTest, ValuesAndRights) {
     cancel(dialog);
   }));
   EXPECT_EQ(userProfile().getString("Settings", "Smp Link", "none"), "none");
+}
+
+// A port changed in the peripherals dialog is closed and opened again on its
+// new device, which the register polls and whose answers it takes.
+class PortReopenTest : public ModeShellTest {
+ protected:
+  void SetUp() override {
+    ModeShellTest::SetUp();
+    first = std::make_unique<testing_support::SaDevicePeer>(folder.string());
+    second = std::make_unique<testing_support::SaDevicePeer>(folder.string());
+    jet = std::make_unique<testing_support::ScriptedSerialDevice>(folder.string());
+    pole = std::make_unique<testing_support::ScriptedSerialDevice>(folder.string());
+    setSetting("Use SA", 1);
+    setSetting("SA Port", first->path());
+    setSetting("Use JET", 1);
+    setSetting("JET Port", jet->path());
+    // Without parity: a pseudo-terminal set to even parity once refuses the
+    // same setting when it is opened again.
+    setSetting("JET Interface", 2);
+    setSetting("Use CD", 1);
+    setSetting("CD Device", std::string("Techno Veins VFD660"));
+    setSetting("CD Port", pole->path());
+    ASSERT_TRUE(startShell());
+    signOn();
+  }
+  std::unique_ptr<testing_support::SaDevicePeer> first, second;
+  std::unique_ptr<testing_support::ScriptedSerialDevice> jet, pole;
+};
+
+TEST_F(PortReopenTest, ChangedPortReopensAndTheDeviceAnswers) {
+  // The register polls the device it started with, and polls again once the
+  // device has answered.
+  ASSERT_TRUE(ui::pumpUntil([&] { return first->pollCount() >= 2; }, testing_support::kPatienceMs));
+  EXPECT_EQ(app->m_bOpenSA, 1);
+  EXPECT_EQ(app->m_bOpenJET, 1);
+  EXPECT_EQ(app->m_bOpenCD, 1);
+
+  WhileModal driver("周辺機器設定", [&](HWND dialog) {
+    ui::processPendingMessages();
+    ui::setWindowText(ui::dialogItem(dialog, 1472), second->path());
+    ui::clickButton(ui::dialogItem(dialog, 1));
+  });
+  frame().Frame().updateCommands();
+  ASSERT_TRUE(frame().Frame().chooseMenuItem(shell::ID_PERIPHERALS));
+  ui::processPendingMessages();
+  ASSERT_TRUE(driver.done());
+  EXPECT_EQ(userProfile().getString("Settings", "SA Port", ""), second->path());
+  EXPECT_EQ(app->m_bOpenSA, 1);
+  EXPECT_EQ(app->m_bOpenJET, 1);
+  EXPECT_EQ(app->m_bOpenCD, 1);
+
+  // The new device is polled, and polled again after each answer.
+  ASSERT_TRUE(ui::pumpUntil([&] { return second->pollCount() >= 3; }, testing_support::kPatienceMs));
+  const size_t polled = first->pollCount();
+
+  // Opened again on the same device: the old line is let go each time.
+  for (int round = 0; round < 3; ++round) {
+    const size_t before = second->pollCount();
+    app->ReopenSerialPorts();
+    EXPECT_EQ(app->m_bOpenSA, 1);
+    EXPECT_EQ(app->m_bOpenJET, 1);
+    EXPECT_EQ(app->m_bOpenCD, 1);
+    ASSERT_TRUE(ui::pumpUntil([&] { return second->pollCount() >= before + 2; }, testing_support::kPatienceMs));
+  }
+  EXPECT_EQ(first->pollCount(), polled);
 }
 
 TEST(SetupDialogRules, SalesSlipBrowseQuotesPathsWithBlanks) {

@@ -88,7 +88,8 @@ class ToolsCommandsTest : public ModeShellTest {
   }
 };
 
-// Backup, then a restore from a cut file: nothing changes, and it says so.
+// Backup, then a restore from a cut file: nothing changes, and it says so;
+// a restore from the good file gives the saved project back byte for byte.
 TEST_F(ToolsCommandsTest, BackupAndRestore) {
   FileAnswers files;
   const fs::path backup = folder / "saved.dbk";
@@ -135,6 +136,27 @@ TEST_F(ToolsCommandsTest, BackupAndRestore) {
   // Nobody signed on after a restore: it is not offered again.
   frame().Frame().updateCommands();
   EXPECT_FALSE(frame().Frame().chooseMenuItem(shell::ID_RESTORE_DATABASE));
+
+  // The good backup, restored while the register runs, gives back the
+  // project as it was saved, and the register goes on working with it.
+  signOn();
+  boxes->clear();
+  files.path = backup.string();
+  ASSERT_TRUE(choose(shell::ID_RESTORE_DATABASE));
+  EXPECT_EQ(differing(tableFiles(folder), before), std::vector<std::string>{});
+  EXPECT_FALSE(shown("データベースのリストアに失敗しました\n現在のデータは変更されていません"));
+  EXPECT_FALSE(shown("プロジェクトデータベースが壊れています\nアプリケーションの起動に失敗しました"));
+  EXPECT_TRUE(ui::isWindow(frame().GetSafeHwnd()));
+  EXPECT_FALSE(app->m_bManagerSelected);
+  std::vector<uint8_t> restored(department.size(), 0);
+  ASSERT_EQ(FileDBRecRead(departments, 1, restored.data()), 0);
+  EXPECT_NE(std::memcmp(restored.data(), "CHANGED", 7), 0);
+  ASSERT_EQ(FileDBOpenEx(departments, FILEDB_MODE_READ_WRITE), 0);
+  ASSERT_EQ(FileDBRecWrite(departments, 1, department.data()), 0);
+  ASSERT_EQ(FileDBCloseEx(departments), 0);
+  ASSERT_EQ(FileDBRecRead(departments, 1, restored.data()), 0);
+  EXPECT_EQ(std::memcmp(restored.data(), "CHANGED", 7), 0);
+  signOn();
 
   // The index check finds the indexes sound.
   boxes->clear();
