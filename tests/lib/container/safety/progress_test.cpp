@@ -36,10 +36,10 @@ class ProgressTest : public SafetyTest {
   void SetUp() override {
     SafetyTest::SetUp();
     ui::ensureApplication();
-    ui::WindowSpec spec;
-    spec.title = "owner";
-    spec.visible = false;
-    owner_ = ui::createWindow(spec, ui::defaultWindowProc);
+    ui::WindowSpec shape;
+    shape.title = "owner";
+    shape.visible = false;
+    owner_ = ui::createWindow(shape, ui::defaultWindowProc);
     disk_ = FileExDiskCreate((folder_ / "shop.ifs").c_str(), "shop", owner_, 0);
     ASSERT_NE(disk_, nullptr);
     disks_.push_back(disk_);
@@ -112,10 +112,10 @@ TEST_F(ProgressTest, ClosingTheDialogStopsTheWorkerCleanly) {
   std::string shot, shownText;
   int32_t shownBar = -1;
   bool closed = false;
-  ui::WindowSpec spec;
-  spec.title = "driver";
-  spec.visible = false;
-  HWND driver = ui::createWindow(spec, [&](HWND w, uint32_t m, WPARAM wp, LPARAM lp) -> LRESULT {
+  ui::WindowSpec shape;
+  shape.title = "driver";
+  shape.visible = false;
+  HWND driver = ui::createWindow(shape, [&](HWND w, uint32_t m, WPARAM wp, LPARAM lp) -> LRESULT {
     if (m != ui::kWmTimer) return ui::defaultWindowProc(w, m, wp, lp);
     HWND dialog = dialogCaptioned("バックアップ");
     if (!closed && dialog && g_holding && !ui::dialogItemText(dialog, 21886).empty()) {

@@ -22,11 +22,11 @@ class EditFixture : public ::testing::Test {
  protected:
   void SetUp() override {
     ui::ensureApplication();
-    ui::WindowSpec spec;
-    spec.className = "EditOwner";
-    spec.rect = {0, 0, 640, 480};
-    spec.visible = false;
-    owner_ = ui::createWindow(spec, ui::defaultWindowProc);
+    ui::WindowSpec shape;
+    shape.className = "EditOwner";
+    shape.rect = {0, 0, 640, 480};
+    shape.visible = false;
+    owner_ = ui::createWindow(shape, ui::defaultWindowProc);
     ASSERT_NE(owner_, nullptr);
   }
   void TearDown() override {

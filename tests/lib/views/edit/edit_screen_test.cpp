@@ -62,11 +62,11 @@ class EditScreenTest : public ::testing::Test {
   void SetUp() override {
     ui::ensureApplication();
     ui::setCaretBlinkTime(0);
-    ui::WindowSpec spec;
-    spec.className = "EditScreen";
-    spec.title = "エディット";
-    spec.rect = {40, 40, 40 + 680, 40 + 300};
-    window_ = ui::createWindow(spec, ui::defaultWindowProc);
+    ui::WindowSpec shape;
+    shape.className = "EditScreen";
+    shape.title = "エディット";
+    shape.rect = {40, 40, 40 + 680, 40 + 300};
+    window_ = ui::createWindow(shape, ui::defaultWindowProc);
     ASSERT_NE(window_, nullptr);
     ASSERT_NE(view_.create(window_), nullptr);
     ui::moveWindow(view_.handle(), {0, 0, 680, 300});
