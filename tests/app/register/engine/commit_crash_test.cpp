@@ -152,6 +152,11 @@ class CommitCrashTest : public DemoProject {
     ASSERT_GT(writes, 2);
 
     for (int32_t k = 0; k < writes; ++k) {
+#if defined(__SANITIZE_ADDRESS__)
+      // The checking build runs several times slower: every other write there
+      // (the normal build takes them all), still the last.
+      if (k % 2 == 1 && k + 1 != writes) continue;
+#endif
       for (int torn = 0; torn < 2; ++torn) {
         char trace[64];
         std::snprintf(trace, sizeof trace, "killed at write %d%s", k, torn ? ", half written" : "");
