@@ -8,6 +8,7 @@
 #include "zemta/export.h"
 
 typedef uint32_t ZemtaView;      // 0: none
+typedef ZemtaView ViewHandle;    // what the record views hand out
 typedef uint32_t ZemtaPrintJob;  // 0: none
 
 // A table's record count changed: the view updates the count its items bound
