@@ -411,12 +411,11 @@ void CMainFrame::MakeClerkCode() {
   // The rights of 設定 (forbidden-mode bit 0) and a programming level of at
   // least 1; the engine shows the refusal.
   if (!engine->CheckPermission(reg::kModeClerkCode, 1)) return;
-  m_bDialogOpen = 1;
+  DialogOpen open(this);
   if (m_app.m_fnMakeClerkCode)
     m_app.m_fnMakeClerkCode(m_frame->handle());
   else
     ui::dialogBox(160, m_frame->handle(), [](HWND, uint32_t, WPARAM, LPARAM) -> LRESULT { return 0; });
-  m_bDialogOpen = 0;
 }
 
 // ---- bars -------------------------------------------------------------------------
