@@ -20,6 +20,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScrollBar>
 #include <QSpinBox>
 #include <QTreeWidget>
 
@@ -550,6 +551,20 @@ int32_t reportTopRow(HWND control) {
   if (!t) return -1;
   QTreeWidgetItem* top = t->itemAt(QPoint(1, 1));
   return top ? t->indexOfTopLevelItem(top) : -1;
+}
+
+int32_t reportHeightForWholeRows(HWND control, int32_t height) {
+  auto* t = qobject_cast<QTreeWidget*>(widgetOf(control));
+  if (!t) return height;
+  const int32_t frame = 2 * t->frameWidth();
+  const int32_t heading = t->isHeaderHidden() ? 0 : t->header()->sizeHint().height();
+  const int32_t bar = t->horizontalScrollBar()->isVisible() ? t->horizontalScrollBar()->sizeHint().height() : 0;
+  // Rows share one height, known once there is a row.
+  const int32_t row = t->topLevelItemCount() > 0 ? t->sizeHintForRow(0) : 0;
+  if (row <= 0) return height;
+  const int32_t rows = (height - frame - heading - bar) / row;
+  if (rows < 1) return height;
+  return frame + heading + bar + rows * row;
 }
 
 bool scrollReportRows(HWND control, int32_t rows) {
