@@ -7,6 +7,7 @@
 #include <QDateEdit>
 #include <QLocale>
 #include <QDialog>
+#include <QFocusEvent>
 #include <QFontMetrics>
 #include <QGroupBox>
 #include <QHeaderView>
@@ -110,6 +111,23 @@ const char* classNameOf(ControlKind kind) {
   return "Static";
 }
 
+// A one-line edit that tells its parent when the user or the program moves
+// the focus from it to another control. Leaving the window (a message box,
+// another program) or a popup is no leaving of the field: the focus comes
+// back to it, and a handler run under a box would act in the box's loop.
+class LineEdit : public QLineEdit {
+ public:
+  using QLineEdit::QLineEdit;
+
+ protected:
+  void focusOutEvent(QFocusEvent* event) override {
+    QLineEdit::focusOutEvent(event);
+    const Qt::FocusReason reason = event->reason();
+    if (reason == Qt::ActiveWindowFocusReason || reason == Qt::PopupFocusReason) return;
+    if (isVisible()) notify(this, kEnKillFocus);
+  }
+};
+
 QWidget* makeControl(QWidget* parent, const ControlTemplate& c) {
   QString text = fromCp932(c.text);
   QWidget* w = nullptr;
@@ -144,7 +162,7 @@ QWidget* makeControl(QWidget* parent, const ControlTemplate& c) {
         QObject::connect(e, &QPlainTextEdit::textChanged, [e]() { notify(e, kEnChange); });
         w = e;
       } else {
-        auto* e = new QLineEdit(text, parent);
+        auto* e = new LineEdit(text, parent);
         e->setReadOnly(c.flags & kControlReadOnly);
         if (c.flags & kControlPassword) e->setEchoMode(QLineEdit::Password);
         if (c.flags & kControlNumber) e->setInputMask(QString());

@@ -166,7 +166,9 @@ CPrgFklView::CPrgFklView(CModeScreens& screens) : m_screens(screens) {
 
   OnNotice(IDC_FKL_TYPE, ui::kCbnSelChange, [this]() { OnTypeChange(); });
   OnNotice(IDC_FKL_LIST, ui::kLvnItemChanged, [this]() { OnListChange(); });
-  OnNotice(IDC_FKL_OK, kAnyCode, [this]() { JumpToCode(); });
+  OnNotice(IDC_FKL_OK, kAnyCode, [this]() { JumpToCode(true); });
+  // Leaving the code edit jumps as OK does, and leaves the focus where it went.
+  OnNotice(IDC_FKL_CODE, ui::kEnKillFocus, [this]() { JumpToCode(false); });
   OnNotice(IDC_FKL_CAPTURE, kAnyCode, [this]() { CaptureKey(); });
   OnNotice(IDC_FKL_POSITION, ui::kEnChange, [this]() { UpdateModified(); });
   OnNotice(IDC_FKL_KEY, ui::kCbnEditChange, [this]() { OnKeyEdit(); });
@@ -377,7 +379,7 @@ void CPrgFklView::SelectRow(int32_t row) {
   ShowSelection();
 }
 
-void CPrgFklView::JumpToCode() {
+void CPrgFklView::JumpToCode(bool focusEdit) {
   if (m_bJumping) return;
   m_bJumping = true;
   HWND list = Control(IDC_FKL_LIST);
@@ -403,7 +405,7 @@ void CPrgFklView::JumpToCode() {
       m_bQuiet = false;
     }
   }
-  ui::setFocus(edit);
+  if (focusEdit) ui::setFocus(edit);
   ui::selectAllText(edit);
   m_bJumping = false;
 }

@@ -91,7 +91,9 @@ class CPrgFklView : public CProgramFormView {
   bool DiscardCheck();
   void OnTypeChange();
   void OnListChange();
-  void JumpToCode();
+  // Shows the function whose code is typed in the code edit (the focus put
+  // into the edit when focusEdit).
+  void JumpToCode(bool focusEdit);
   void OnKeyEdit();
   void OnKeySelect();
   // The name of a function (department or transaction key), 24 bytes trimmed.
