@@ -112,14 +112,21 @@ LRESULT CMenuViewBase::onMessage(uint32_t message, WPARAM wParam, LPARAM lParam)
 CMenuView::CMenuView(CModeScreens& screens) : CMenuViewBase(screens, 102, 1020, 16) {}
 
 void CMenuView::Start() {
-  // Files served by the outside database are not edited here.
-  if (reg::CRegCom* engine = screens_.App().m_pRegCom) {
-    const reg::OdbcLinkState& link = engine->OdbcState();
-    const int customers = reg::odbcmap::slotOf(4), plu = reg::odbcmap::slotOf(5);
-    if (customers >= 0 && link.kinds[customers].count != 0) ui::enableWindow(Button(15), false);
-    if (plu >= 0 && link.kinds[plu].count != 0) ui::enableWindow(Button(3), false);
-  }
+  UpdateLinkedItems();
   Highlight(0);
+}
+
+void CMenuView::UpdateLinkedItems() {
+  // Files served by the outside database are not edited here.
+  reg::CRegCom* engine = screens_.App().m_pRegCom;
+  if (!engine) return;
+  const reg::OdbcLinkState& link = engine->OdbcState();
+  auto linked = [&link](uint32_t kind) {
+    const int slot = reg::odbcmap::slotOf(kind);
+    return slot >= 0 && link.kinds[slot].count != 0;
+  };
+  ui::enableWindow(Button(15), !linked(4));
+  ui::enableWindow(Button(3), !linked(5));
 }
 
 int32_t CMenuView::Beside(int32_t k, bool right) const {

@@ -9,6 +9,7 @@
 #include "app/register/engine/records.h"
 #include "app/shell/app/reg_app.h"
 #include "app/shell/frames/child_frame.h"
+#include "app/shell/modes/menu_views.h"
 #include "app/shell/modes/mode_screens.h"
 #include "platform/base/message_box.h"
 #include "platform/base/odbc.h"
@@ -581,13 +582,17 @@ void CPrgOdbcView::Save() {
   m_bModified = false;
   if (connect.empty()) {
     engine->OdbcDropLink();
-    return;
+  } else if (engine->OdbcConnect() != 1 || engine->PrepareOdbcQueries() != 0) {
+    // The engine links with the saved string. One that does not connect now
+    // (a server down, a typing error) stays stored as the shop saved it: the
+    // driver's message has said why, the register runs without the link and
+    // the screen stays open to correct it.
+    engine->OdbcDropLink();
   }
-  // The engine links with the saved string. One that does not connect now
-  // (a server down, a typing error) stays stored as the shop saved it: the
-  // driver's message has said why, the register runs without the link and
-  // the screen stays open to correct it.
-  if (engine->OdbcConnect() != 1 || engine->PrepareOdbcQueries() != 0) engine->OdbcDropLink();
+  // The setup menu offers the PLU and customer files only while the
+  // register itself keeps them.
+  if (CChildFrame* menu = m_screens.FindModeFrame(4, nullptr))
+    if (auto* view = dynamic_cast<CMenuView*>(menu->activeView())) view->UpdateLinkedItems();
 }
 
 void CPrgOdbcView::Closing() {
