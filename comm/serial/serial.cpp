@@ -221,14 +221,12 @@ int32_t CSerial::TimerProc(uint32_t id) {
   if (!IsOpenOrSocket() && !portLost_) return 0;
   if (!commCtrl_->IsPortValid()) {
     // The device went away (unplugged, the far end hung up): open it again
-    // from its settings. Until it is back, later timers keep trying.
-    {
-      Hold receive(*receiveLock_);
-      Hold output(*outputLock_);
-      Hold input(*inputLock_);
-      commCtrl_->CommClose();
-      commCtrl_->CommOpen(reinterpret_cast<HWND>(this), &CSerial::EventCallback);
-    }
+    // from its settings. Until it is back, later timers keep trying. No lock
+    // of the queues is held: the close waits for the event thread, which
+    // may itself be waiting for the receive lock in its receive step; the
+    // queues stay as they are for the port that comes back.
+    commCtrl_->CommClose();
+    commCtrl_->CommOpen(reinterpret_cast<HWND>(this), &CSerial::EventCallback);
     portLost_ = !commCtrl_->IsOpen();
     if (portLost_) return 0;
     if (!PostNotice(0x800, 0, false)) return -1;

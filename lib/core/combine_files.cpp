@@ -32,6 +32,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -163,7 +164,9 @@ bool copyData(ZemtaFileHandle from, ZemtaFileHandle to, uint32_t length) {
 
 // One member found by the check of a combined file.
 struct Member {
+  std::string stored;              // the name as the combined file holds it
   std::vector<std::string> parts;  // folders and file name under the base folder
+  std::string base;                // the folder it is unpacked under
   uint32_t dataOffset = 0;
   uint32_t dataLength = 0;
 };
@@ -212,7 +215,9 @@ bool checkCombined(ZemtaFileHandle file, const std::string& base, std::vector<Me
       return false;
     }
     Member member;
-    if (!memberParts(std::string_view(name.data()), base, member.parts)) return false;
+    member.stored = name.data();
+    member.base = base;
+    if (!memberParts(member.stored, base, member.parts)) return false;
     member.dataOffset = static_cast<uint32_t>(position);
     member.dataLength = dataLength;
     members.push_back(std::move(member));
@@ -314,9 +319,9 @@ bool unpackMember(ZemtaFileHandle combined, const Member& member, TemporaryTree&
 // Moves every unpacked member to its place under the base folder. Before the
 // first move, each target that exists must be free to replace, so a member
 // held open elsewhere fails the restore while the target is still untouched.
-bool moveIntoPlace(const std::vector<Member>& members, const std::string& base, const TemporaryTree& tree) {
+bool moveIntoPlace(const std::vector<Member>& members, const std::function<const TemporaryTree&(const Member&)>& treeOf) {
   for (const Member& member : members) {
-    const std::string target = joinParts(base, member.parts, member.parts.size());
+    const std::string target = joinParts(member.base, member.parts, member.parts.size());
     if ((platform::fileExists(target) || platform::isDirectory(target)) &&
         !ZemtaIsFileAccess(target.c_str(), ZEMTA_GENERIC_WRITE, 0)) {
       ZEMTA_REPORT(platform::lastError() != 0 ? platform::lastError() : platform::kErrorAccessDenied);
@@ -324,10 +329,10 @@ bool moveIntoPlace(const std::vector<Member>& members, const std::string& base, 
     }
   }
   for (const Member& member : members) {
-    const std::string source = joinParts(tree.root(), member.parts, member.parts.size());
-    const std::string target = joinParts(base, member.parts, member.parts.size());
+    const std::string source = joinParts(treeOf(member).root(), member.parts, member.parts.size());
+    const std::string target = joinParts(member.base, member.parts, member.parts.size());
     if (!platform::fileExists(source)) continue;  // a name given twice: its last copy is already in place
-    const std::string folder = joinParts(base, member.parts, member.parts.size() - 1);
+    const std::string folder = joinParts(member.base, member.parts, member.parts.size() - 1);
     if ((!folder.empty() && !platform::createDirectories(folder)) || !platform::moveFile(source, target, true)) {
       ZEMTA_REPORT(platform::lastError());
       return false;
@@ -339,26 +344,20 @@ bool moveIntoPlace(const std::vector<Member>& members, const std::string& base, 
 }  // namespace
 }  // namespace zemta
 
-ZEMTA_API int32_t CombineFiles(int32_t count, const char* const* names, const char* outputPath,
-                               const char* baseFolder) {
+int32_t zemta::combineFilesOf(const std::vector<CombineMember>& members, const char* outputPath) {
   using namespace zemta;
-  std::string base;
-  if (!outputPath || (count > 0 && !names)) {
+  if (!outputPath) {
     ZEMTA_REPORT(ZEMTA_ERR_BAD_PARAMETER);
     return -1;
   }
-  if (!baseFolderOf(baseFolder, base)) return -1;
   // Every name is checked before the output is touched.
-  std::vector<std::string> paths;
   std::vector<std::string> parts;
-  for (int32_t i = 0; i < count; ++i) {
-    const std::string_view name = names[i] ? std::string_view(names[i]) : std::string_view();
-    if (!memberParts(name, base, parts)) return -1;
-    if (name.size() + 1 + kEntryHeaderSize > kMaxNameLength) {
+  for (const CombineMember& m : members) {
+    if (!memberParts(m.name, "", parts)) return -1;
+    if (m.name.size() + 1 + kEntryHeaderSize > kMaxNameLength || m.path.size() >= kMaxPathBuffer) {
       ZEMTA_REPORT(ZEMTA_ERR_BAD_FILE_NAME);
       return -1;
     }
-    paths.push_back(base + std::string(name));
   }
 
   const ZemtaFileHandle output = ZemtaOpenFileWait(outputPath, ZEMTA_GENERIC_WRITE, 0, ZEMTA_CREATE_ALWAYS,
@@ -373,9 +372,9 @@ ZEMTA_API int32_t CombineFiles(int32_t count, const char* const* names, const ch
     closeQuietly(output);
     return -1;
   }
-  for (int32_t i = 0; i < count; ++i) {
+  for (const CombineMember& m : members) {
     const ZemtaFileHandle member =
-        ZemtaOpenFileWait(paths[i].c_str(), ZEMTA_GENERIC_READ, ZEMTA_FILE_SHARE_READ, ZEMTA_OPEN_EXISTING,
+        ZemtaOpenFileWait(m.path.c_str(), ZEMTA_GENERIC_READ, ZEMTA_FILE_SHARE_READ, ZEMTA_OPEN_EXISTING,
                           kSequentialScan, nullptr, nullptr, nullptr, 0);
     if (member == 0) {
       closeQuietly(output);
@@ -385,12 +384,12 @@ ZEMTA_API int32_t CombineFiles(int32_t count, const char* const* names, const ch
     bool done = size != kNoDataLength;
     if (!done) ZEMTA_REPORT(platform::lastError());
     if (done) {
-      const uint32_t nameLength = static_cast<uint32_t>(std::strlen(names[i]) + 1);
+      const uint32_t nameLength = static_cast<uint32_t>(m.name.size() + 1);
       std::vector<uint8_t> entry(kEntryHeaderSize + nameLength);
       put_u32le(entry.data(), nameLength);
       put_u32le(entry.data() + 4, size);
       put_u32le(entry.data() + 8, 0);
-      std::memcpy(entry.data() + kEntryHeaderSize, names[i], nameLength);
+      std::memcpy(entry.data() + kEntryHeaderSize, m.name.c_str(), nameLength);
       done = writeAll(output, entry.data(), static_cast<uint32_t>(entry.size())) && copyData(member, output, size);
     }
     if (!done) {
@@ -411,6 +410,25 @@ ZEMTA_API int32_t CombineFiles(int32_t count, const char* const* names, const ch
   return 0;
 }
 
+ZEMTA_API int32_t CombineFiles(int32_t count, const char* const* names, const char* outputPath,
+                               const char* baseFolder) {
+  using namespace zemta;
+  std::string base;
+  if (!outputPath || (count > 0 && !names)) {
+    ZEMTA_REPORT(ZEMTA_ERR_BAD_PARAMETER);
+    return -1;
+  }
+  if (!baseFolderOf(baseFolder, base)) return -1;
+  std::vector<CombineMember> members;
+  std::vector<std::string> parts;
+  for (int32_t i = 0; i < count; ++i) {
+    const std::string_view name = names[i] ? std::string_view(names[i]) : std::string_view();
+    if (!memberParts(name, base, parts)) return -1;
+    members.push_back({std::string(name), base + std::string(name)});
+  }
+  return combineFilesOf(members, outputPath);
+}
+
 ZEMTA_API int32_t ApartFile(const char* combinedPath, const char* baseFolder) {
   return zemta::apartFileOf(combinedPath, baseFolder, nullptr);
 }
@@ -420,8 +438,7 @@ std::string zemta::memberNameOf(std::string_view name) {
   return partsOf(name, parts) ? joinParts("", parts, parts.size()) : std::string();
 }
 
-int32_t zemta::apartFileOf(const char* combinedPath, const char* baseFolder,
-                           const std::function<bool(const std::string&)>& allowed) {
+int32_t zemta::apartFileOf(const char* combinedPath, const char* baseFolder, const MemberPlace& place) {
   using namespace zemta;
   std::string base;
   if (!combinedPath) {
@@ -439,26 +456,47 @@ int32_t zemta::apartFileOf(const char* combinedPath, const char* baseFolder,
     closeQuietly(combined);
     return -1;
   }
-  // A member the caller does not expect refuses the whole file.
-  if (allowed)
-    for (const Member& member : members)
-      if (!allowed(joinParts("", member.parts, member.parts.size()))) {
+  // A member the caller does not expect refuses the whole file; the others
+  // go under the folder the caller gives them.
+  if (place)
+    for (Member& member : members) {
+      std::string folder = base;
+      const bool placed = place(member.stored, joinParts("", member.parts, member.parts.size()), folder);
+      if (placed && !baseFolderOf(folder.c_str(), member.base)) {
         closeQuietly(combined);
-        ZEMTA_REPORT(ZEMTA_ERR_FILE_FORMAT);
         return -1;
       }
+      if (!placed || member.base.size() + member.stored.size() >= kMaxPathBuffer) {
+        closeQuietly(combined);
+        ZEMTA_REPORT(placed ? ZEMTA_ERR_BAD_FILE_NAME : ZEMTA_ERR_FILE_FORMAT);
+        return -1;
+      }
+    }
   bool done;
   {
-    const std::string root = makeTemporaryFolder(base);
-    if (root.empty()) {
-      closeQuietly(combined);
-      return -1;
-    }
-    TemporaryTree tree(root);
+    // One temporary folder beside each target folder, so that every member
+    // reaches its place by a rename on its own file system.
+    std::vector<std::unique_ptr<TemporaryTree>> trees;
+    std::vector<std::string> bases;
+    auto treeOf = [&](const Member& member) -> TemporaryTree& {
+      for (size_t i = 0; i < bases.size(); ++i)
+        if (bases[i] == member.base) return *trees[i];
+      return *trees.front();  // not reached: every base has its tree
+    };
     done = true;
+    for (const Member& member : members) {
+      if (std::find(bases.begin(), bases.end(), member.base) != bases.end()) continue;
+      const std::string root = makeTemporaryFolder(member.base);
+      if (root.empty()) {
+        done = false;
+        break;
+      }
+      bases.push_back(member.base);
+      trees.push_back(std::make_unique<TemporaryTree>(root));
+    }
     for (const Member& member : members)
-      if (!(done = unpackMember(combined, member, tree))) break;
-    done = done && moveIntoPlace(members, base, tree);
+      if (!(done = done && unpackMember(combined, member, treeOf(member)))) break;
+    done = done && moveIntoPlace(members, treeOf);
   }
   if (!done) {
     closeQuietly(combined);

@@ -6,16 +6,32 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace zemta {
 
-// As ApartFile, but a member whose name (relative to the base folder, '\'
-// between folders) allowed refuses makes the whole file refused before anything is
-// written (0x20000002). A null allowed takes every member.
-int32_t apartFileOf(const char* combinedPath, const char* baseFolder,
-                    const std::function<bool(const std::string&)>& allowed);
+// Where a member of a combined file goes: given the name the file stores and
+// that name with "." and ".." steps resolved ('\' between folders), false
+// refuses the member (and so the whole file); else folder (the base folder
+// on entry) may be set to another folder to unpack it under.
+using MemberPlace = std::function<bool(const std::string& stored, const std::string& name, std::string& folder)>;
 
-// The name apartFileOf gives allowed for a member stored under this name:
+// As ApartFile, but place has a say over every member before anything is
+// written: a refused member refuses the whole file (0x20000002). A null place
+// takes every member under the base folder.
+int32_t apartFileOf(const char* combinedPath, const char* baseFolder, const MemberPlace& place);
+
+// One file to pack: the name it gets in the combined file (relative, as
+// CombineFiles takes it) and the file's own path.
+struct CombineMember {
+  std::string name;
+  std::string path;
+};
+
+// As CombineFiles, with each member read from its own path.
+int32_t combineFilesOf(const std::vector<CombineMember>& members, const char* outputPath);
+
+// The resolved name apartFileOf gives place for a member stored under this name:
 // "." and ".." steps resolved ("./A.DBF" is "A.DBF"); empty for a name that
 // leaves the base folder or names no file.
 std::string memberNameOf(std::string_view name);

@@ -7,6 +7,7 @@
 #include <QDateEdit>
 #include <QLocale>
 #include <QDialog>
+#include <QFocusEvent>
 #include <QFontMetrics>
 #include <QGroupBox>
 #include <QHeaderView>
@@ -20,6 +21,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScrollBar>
 #include <QSpinBox>
 #include <QTreeWidget>
 
@@ -109,6 +111,23 @@ const char* classNameOf(ControlKind kind) {
   return "Static";
 }
 
+// A one-line edit that tells its parent when the user or the program moves
+// the focus from it to another control. Leaving the window (a message box,
+// another program) or a popup is no leaving of the field: the focus comes
+// back to it, and a handler run under a box would act in the box's loop.
+class LineEdit : public QLineEdit {
+ public:
+  using QLineEdit::QLineEdit;
+
+ protected:
+  void focusOutEvent(QFocusEvent* event) override {
+    QLineEdit::focusOutEvent(event);
+    const Qt::FocusReason reason = event->reason();
+    if (reason == Qt::ActiveWindowFocusReason || reason == Qt::PopupFocusReason) return;
+    if (isVisible()) notify(this, kEnKillFocus);
+  }
+};
+
 QWidget* makeControl(QWidget* parent, const ControlTemplate& c) {
   QString text = fromCp932(c.text);
   QWidget* w = nullptr;
@@ -143,7 +162,7 @@ QWidget* makeControl(QWidget* parent, const ControlTemplate& c) {
         QObject::connect(e, &QPlainTextEdit::textChanged, [e]() { notify(e, kEnChange); });
         w = e;
       } else {
-        auto* e = new QLineEdit(text, parent);
+        auto* e = new LineEdit(text, parent);
         e->setReadOnly(c.flags & kControlReadOnly);
         if (c.flags & kControlPassword) e->setEchoMode(QLineEdit::Password);
         if (c.flags & kControlNumber) e->setInputMask(QString());
@@ -550,6 +569,20 @@ int32_t reportTopRow(HWND control) {
   if (!t) return -1;
   QTreeWidgetItem* top = t->itemAt(QPoint(1, 1));
   return top ? t->indexOfTopLevelItem(top) : -1;
+}
+
+int32_t reportHeightForWholeRows(HWND control, int32_t height) {
+  auto* t = qobject_cast<QTreeWidget*>(widgetOf(control));
+  if (!t) return height;
+  const int32_t frame = 2 * t->frameWidth();
+  const int32_t heading = t->isHeaderHidden() ? 0 : t->header()->sizeHint().height();
+  const int32_t bar = t->horizontalScrollBar()->isVisible() ? t->horizontalScrollBar()->sizeHint().height() : 0;
+  // Rows share one height, known once there is a row.
+  const int32_t row = t->topLevelItemCount() > 0 ? t->sizeHintForRow(0) : 0;
+  if (row <= 0) return height;
+  const int32_t rows = (height - frame - heading - bar) / row;
+  if (rows < 1) return height;
+  return frame + heading + bar + rows * row;
 }
 
 bool scrollReportRows(HWND control, int32_t rows) {

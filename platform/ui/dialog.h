@@ -73,6 +73,11 @@ bool showReportRow(HWND control, int32_t row);
 // The first row in view, and scrolling by whole rows (negative: up).
 int32_t reportTopRow(HWND control);
 bool scrollReportRows(HWND control, int32_t rows);
+// The height of the list, at most height, that shows its heading and whole
+// rows only, so that no row is cut at the bottom (height itself while the
+// list has no row to measure, when it holds no whole row, or for a control
+// that is no report list).
+int32_t reportHeightForWholeRows(HWND control, int32_t height);
 // The row of the last click on a report list (-1: none was hit) and its
 // screen point; a click is sent to the parent as WM_COMMAND with kNmClick or
 // kNmRClick.

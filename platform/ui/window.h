@@ -62,6 +62,9 @@ enum : uint32_t {
   kBnClicked = 0,
   kCommandFromAccelerator = 1,
   kEnChange = 0x0300,
+  // A one-line edit lost the focus to another control of its window (not
+  // when the window itself goes inactive, a popup opens or the edit goes).
+  kEnKillFocus = 0x0200,
   kCbnSelChange = 1,
   kCbnEditChange = 5,  // the user typed into a combo box's edit field
   kLbnSelChange = 1,

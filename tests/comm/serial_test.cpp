@@ -3,11 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "comm/test_owner.h"
 #include "peers/scripted_serial_device.h"
 #include "platform/base/clock.h"
+#include "platform/base/sync.h"
 #include "quorex/serial.h"
 #include "support/wait_until.h"
 
@@ -210,6 +212,43 @@ TEST_F(SerialTest, APortThatWentAwayIsOpenedAgainByTheTimer) {
   EXPECT_EQ(owner_->delivered(0x0E00, 0x800), 1);
   EXPECT_EQ(serial_->CommWrite(0, 5, "again"), 0);
   EXPECT_TRUE(device_->waitFor("again", 1, testing_support::kPatienceMs));
+}
+
+namespace {
+// The engine with its receive lock in the test's hand, as the event thread
+// holds it in its receive step.
+class ReceiveLockSerial : public CSerial {
+ public:
+  platform::Event& ReceiveLock() { return *receiveLock_; }
+};
+}  // namespace
+
+// The timer opens a lost port again while the receive step holds its lock:
+// the close waits for the lost port's event thread, which may be waiting for
+// that lock, so the reopen must not wait for it too.
+TEST(SerialReopen, ALostPortIsOpenedAgainWhileTheReceiveLockIsHeld) {
+  const std::string folder = testing_support::makeTestFolder();
+  {
+    ScriptedSerialDevice device(folder);
+    TestOwner owner;
+    ReceiveLockSerial serial;
+    serial.GetCommCtrl().SetSettings((device.path() + ",9600,8,N,1,None").c_str());
+    ASSERT_EQ(serial.CommOpen(owner.hwnd()), 1);
+    device.unplug();
+    ASSERT_TRUE(testing_support::waitUntil([&] { return serial.CommIsValid() == 0; }));
+    device.plugIn();
+
+    serial.ReceiveLock().wait();
+    std::thread timer([&] { serial.TimerProc(0x12345); });
+    EXPECT_TRUE(testing_support::waitUntil([&] { return owner.queued(0x0E00, 0x800) == 1; }));
+    serial.ReceiveLock().set();
+    timer.join();
+    EXPECT_EQ(serial.CommIsValid(), 1);
+    EXPECT_EQ(serial.CommWrite(0, 5, "again"), 0);
+    EXPECT_TRUE(device.waitFor("again", 1, testing_support::kPatienceMs));
+    serial.CommClose();
+  }
+  testing_support::removeTestFolder(folder);
 }
 
 TEST_F(SerialTest, CloseEmptiesBothQueuesAndStopsTheTimers) {

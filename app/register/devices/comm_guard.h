@@ -5,6 +5,11 @@
 // opens a modal dialog cannot leave the next device message waiting for it.
 #pragma once
 
+#include <cstdint>
+#include <functional>
+
+class CSerial;
+
 namespace varnex::reg {
 
 class CCommGuard {
@@ -37,5 +42,20 @@ class CCommGuardHold {
   CCommGuard& m_guard;
   bool m_bTaken;
 };
+
+// One entry of a port's receive queue, as one read gave it (an entry longer
+// than the read buffer comes in several reads).
+struct CommMessage {
+  const uint8_t* data;
+  int32_t length;
+  uint32_t type;  // the entry's kind; 0x8000 with no data: a frame had no answer
+  int32_t tag;    // the tag of the frame it answers, 0 none
+};
+
+// Reads the port's receive queue to its end under the guard, handing every
+// entry to take, the empty ones too. False when the guard was held already
+// (the data waits for the next notice). A read error ends the drain like an
+// empty queue: what was read before it is handed on.
+bool DrainCommPort(CSerial& port, CCommGuard& guard, const std::function<void(const CommMessage&)>& take);
 
 }  // namespace varnex::reg

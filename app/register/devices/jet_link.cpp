@@ -147,16 +147,8 @@ bool CJetLink::OnTimer(uint32_t id) {
 
 void CJetLink::OnCommJet(WPARAM wParam) {
   if (!m_pPort || !m_bOpen || wParam != 1) return;
-  CCommGuardHold hold(m_pGuard ? *m_pGuard : m_ownGuard);
-  if (!hold.Taken()) return;
-  uint8_t buffer[4096];
-  for (;;) {
-    uint32_t type = 0, status = 0;
-    int32_t tag = 0;
-    const int32_t n = m_pPort->CommRead(&type, buffer, sizeof buffer, &status, &tag, nullptr);
-    if (n <= 0) return;
-    HandleFrame(buffer, n);
-  }
+  DrainCommPort(*m_pPort, m_pGuard ? *m_pGuard : m_ownGuard,
+                [this](const CommMessage& m) { HandleFrame(m.data, m.length); });
 }
 
 void CJetLink::StartReply(const uint8_t* rest, int32_t length) {

@@ -48,14 +48,8 @@ bool CPoleDisplay::Spool(std::string& pending, const std::string& idle) {
 
 void CPoleDisplay::OnCommCd(WPARAM wParam) {
   if (!m_pPort || !m_bOpen || wParam != 1) return;
-  CCommGuardHold hold(m_pGuard ? *m_pGuard : m_ownGuard);
-  if (!hold.Taken()) return;
-  uint8_t buffer[4096];
-  for (;;) {
-    uint32_t type = 0, status = 0;
-    int32_t tag = 0;
-    if (m_pPort->CommRead(&type, buffer, sizeof buffer, &status, &tag, nullptr) <= 0) return;
-  }
+  // The display sends nothing the register looks at: its queue is emptied.
+  DrainCommPort(*m_pPort, m_pGuard ? *m_pGuard : m_ownGuard, [](const CommMessage&) {});
 }
 
 }  // namespace varnex::reg

@@ -131,26 +131,16 @@ void CSaDevice::SendSaCommand() {
 
 void CSaDevice::OnCommSa(WPARAM wParam) {
   if (!m_pPort || !m_bOpen) return;
+  if (wParam != 1) return;
+  // Only the port's own data is read under the guard.
   std::vector<std::string> frames;
-  {
-    // Only the port's own data is read under the guard.
-    CCommGuardHold hold(m_pGuard ? *m_pGuard : m_ownGuard);
-    if (!hold.Taken() || wParam != 1) return;
-    uint8_t buffer[4096];
-    for (;;) {
-      uint32_t type = 0, status = 0;
-      int32_t tag = 0;
-      const int32_t n = m_pPort->CommRead(&type, buffer, sizeof buffer, &status, &tag, nullptr);
-      if (n < 0) return;
-      if (n == 0 && type == 0 && tag == 0) break;
-      if (tag == 0) continue;          // no answer to a frame of ours
-      if (type & 0x8000) {
-        frames.emplace_back();         // counted, not looked at
-        continue;
-      }
-      frames.emplace_back(reinterpret_cast<const char*>(buffer), static_cast<size_t>(n));
-    }
-  }
+  DrainCommPort(*m_pPort, m_pGuard ? *m_pGuard : m_ownGuard, [&frames](const CommMessage& m) {
+    if (m.tag == 0) return;  // no answer to a frame of ours
+    if (m.type & 0x8000)
+      frames.emplace_back();  // counted, not looked at
+    else
+      frames.emplace_back(reinterpret_cast<const char*>(m.data), static_cast<size_t>(m.length));
+  });
   if (frames.empty()) return;
   std::vector<SaAction> actions;
   for (const std::string& frame : frames) HandleFrame(frame, &actions);

@@ -70,6 +70,8 @@ class CReceiptPrinter {
   void SendPassThrough(const std::string& text);
   // Ends a job still open at exit: the page is ended and the document dropped.
   void AbortPrintJob();
+  // A receipt or report is being printed: its job is open.
+  bool PrintJobOpen() const { return m_pPrinterDC != nullptr; }
   // The PDF file of the last finished receipt (PDF target only).
   const std::string& LastPrintFile() const { return m_strLastPrintFile; }
 

@@ -50,22 +50,6 @@ void Store(const CSettingsDlg& dialog, const std::vector<Key>& keys) {
   }
 }
 
-// Sets the main frame's dialog-open flag while it lives.
-class DialogOpen {
- public:
-  explicit DialogOpen(CMainFrame* frame) : frame_(frame) {
-    if (frame_) frame_->m_bDialogOpen = 1;
-  }
-  ~DialogOpen() {
-    if (frame_) frame_->m_bDialogOpen = 0;
-  }
-  DialogOpen(const DialogOpen&) = delete;
-  DialogOpen& operator=(const DialogOpen&) = delete;
-
- private:
-  CMainFrame* frame_;
-};
-
 const std::vector<Key> kPrintKeys = {
     {"Prn Name", 0, ""},       {"Prn Font", 0, ""},      {"Prn Font Dbl", 0, ""}, {"Prn Font Ctrl", 0, ""},
     {"Prn Ctrl Cut", 0, ""},   {"Prn Ctrl Drawer", 0, ""}, {"Prn Col", 1},        {"Prn Pitch", 1},
@@ -88,7 +72,7 @@ const std::vector<Key> kPortKeys = {
 }  // namespace
 
 void CREGApp::OnPrintFormat() {
-  DialogOpen open(m_pMainFrame);
+  CMainFrame::DialogOpen open(m_pMainFrame);
   CPrnCtrlDlg dialog(MainWindow(), *this);
   Load(dialog, kPrintKeys);
   if (dialog.doModal() != 1) return;
@@ -98,7 +82,7 @@ void CREGApp::OnPrintFormat() {
 }
 
 void CREGApp::OnOptions() {
-  DialogOpen open(m_pMainFrame);
+  CMainFrame::DialogOpen open(m_pMainFrame);
   COptionDlg dialog(MainWindow(), *this);
   Load(dialog, kOptionKeys);
   if (dialog.doModal() != 1) return;
@@ -167,7 +151,7 @@ void CREGApp::OnOptions() {
 }
 
 void CREGApp::OnPeripherals() {
-  DialogOpen open(m_pMainFrame);
+  CMainFrame::DialogOpen open(m_pMainFrame);
   CSetupPortDlg dialog(MainWindow(), *this);
   Load(dialog, kPortKeys);
   // "Prn SA" falls back to "Use SA"; the dialog's box holds its inverse.
@@ -216,7 +200,7 @@ void CREGApp::OnImageSize() {
   dialog.values["BMP Width"] = std::to_string(m_nBmpWidth);
   dialog.values["BMP Height"] = std::to_string(m_nBmpHeight);
   {
-    DialogOpen open(m_pMainFrame);
+    CMainFrame::DialogOpen open(m_pMainFrame);
     if (dialog.doModal() != 1) return;
   }
   m_nBmpWidth = dialog.Int("BMP Width");
@@ -247,7 +231,7 @@ void CREGApp::OnLogoFile() {
 }
 
 void CREGApp::OnSalesSlipLink() {
-  DialogOpen open(m_pMainFrame);
+  CMainFrame::DialogOpen open(m_pMainFrame);
   CSmpLinkDlg dialog(MainWindow(), *this);
   const std::vector<Key> keys = {{"Smp Link", 0, ""}, {"Smp Work", 0, ""}, {"Smp Action", 0, ""}};
   Load(dialog, keys);

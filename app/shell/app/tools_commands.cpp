@@ -38,23 +38,6 @@ platform::Profile& Profile() { return platform::Profile::of(platform::ProfileSco
 
 int Box(HWND owner, const std::string& text, uint32_t style) { return ui::messageBox(owner, text, "", style); }
 
-// Sets the main frame's dialog-open flag for as long as it lives, so that the
-// idle lock does not fire under a dialog.
-class DialogOpen {
- public:
-  explicit DialogOpen(CMainFrame* frame) : frame_(frame) {
-    if (frame_) frame_->m_bDialogOpen = 1;
-  }
-  ~DialogOpen() {
-    if (frame_) frame_->m_bDialogOpen = 0;
-  }
-  DialogOpen(const DialogOpen&) = delete;
-  DialogOpen& operator=(const DialogOpen&) = delete;
-
- private:
-  CMainFrame* frame_;
-};
-
 std::string Lower(std::string s) {
   for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   return s;
@@ -81,7 +64,7 @@ void CREGApp::OnBackupDatabase() {
   request.defaultExtension = "dbk";
   request.filters = ui::parseFileFilter("Backup Files (*.dbk)|*.dbk|All Files (*.*)|*.*||");
   std::string path;
-  DialogOpen open(m_pMainFrame);
+  CMainFrame::DialogOpen open(m_pMainFrame);
   if (!ui::saveFileDialog(MainWindow(), request, path)) return;
   if (FileProjBackup(m_pRegCom->Project(), path.c_str()) != 0) {
     Box(MainWindow(), "ファイルを作成できません\nデータベースのバックアップに失敗しました", platform::kMbIconWarning);
@@ -99,7 +82,7 @@ void CREGApp::OnRestoreDatabase() {
   }
   // The engine shows the rights message (設定, or 設定の更新保存).
   if (!engine->CheckPermission(reg::kModeProgram, reg::kSaveUpdate)) return;
-  DialogOpen open(m_pMainFrame);
+  CMainFrame::DialogOpen open(m_pMainFrame);
   const uint8_t level = engine->Manager()[reg::clerk::kConfirmLevel.offset];
   if (level < 2) {
     uint32_t style = platform::kMbOkCancel | platform::kMbIconWarning;
@@ -145,7 +128,7 @@ void CREGApp::OnCheckIndexes() {
     if (m_pRegCom) m_pRegCom->ReportError("CRegCom", kErrorNoProject);
     return;
   }
-  DialogOpen open(m_pMainFrame);
+  CMainFrame::DialogOpen open(m_pMainFrame);
   if (Box(MainWindow(), "インデックスファイルの検査と修復には時間がかかります\n実行しますか？",
           platform::kMbOkCancel | platform::kMbIconWarning | platform::kMbDefButton2) != platform::kIdOk)
     return;
@@ -202,7 +185,7 @@ ImportResult CREGApp::ImportImages(const std::string& folder) {
 
 void CREGApp::OnImportImages() {
   {
-    DialogOpen open(m_pMainFrame);
+    CMainFrame::DialogOpen open(m_pMainFrame);
     char folder[260] = {};
     std::snprintf(folder, sizeof folder, "%s", Profile().getString(kSection, "Image Folder", "").c_str());
     if (GetPathDlg(MainWindow(), "インポートするイメージファイルの場所を選択して下さい", folder, sizeof folder) != 1)

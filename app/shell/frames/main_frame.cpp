@@ -286,6 +286,9 @@ void CMainFrame::MapToolsCommands() {
     return m_app.m_bManagerSelected && engine && engine->Manager() &&
            !(reg::getU16(engine->Manager(), reg::clerk::kForbiddenModes) & reg::kForbidProgram);
   };
+  // A receipt still printing keeps the printer's and the program's settings
+  // as the job started with them.
+  auto noPrintJob = [this]() { return !m_app.PrintJobOpen(); };
   auto always = [](uint32_t, ui::CommandState& s) { s.enabled = true; };
   f.mapCommand(ID_BACKUP_DATABASE, [this](uint32_t) { m_app.OnBackupDatabase(); });
   f.mapUpdate(ID_BACKUP_DATABASE, always);
@@ -298,14 +301,16 @@ void CMainFrame::MapToolsCommands() {
   f.mapCommand(ID_SALES_SLIP, [this](uint32_t) { m_app.OnSalesSlipProcessing(); });
   f.mapUpdate(ID_SALES_SLIP, always);
   f.mapCommand(ID_PRINT_FORMAT, [this](uint32_t) { m_app.OnPrintFormat(); });
-  f.mapUpdate(ID_PRINT_FORMAT, [this, allowed](uint32_t, ui::CommandState& s) {
+  f.mapUpdate(ID_PRINT_FORMAT, [this, allowed, noPrintJob](uint32_t, ui::CommandState& s) {
     // The SA device prints the receipts itself: no printer to set up.
-    s.enabled = allowed() && !(m_app.m_bUseSA && m_app.m_bPrnSA);
+    s.enabled = allowed() && noPrintJob() && !(m_app.m_bUseSA && m_app.m_bPrnSA);
   });
   f.mapCommand(ID_OPTIONS, [this](uint32_t) { m_app.OnOptions(); });
-  f.mapUpdate(ID_OPTIONS, [allowed](uint32_t, ui::CommandState& s) { s.enabled = allowed(); });
+  f.mapUpdate(ID_OPTIONS, [allowed, noPrintJob](uint32_t, ui::CommandState& s) { s.enabled = allowed() && noPrintJob(); });
   f.mapCommand(ID_PERIPHERALS, [this](uint32_t) { m_app.OnPeripherals(); });
-  f.mapUpdate(ID_PERIPHERALS, [allowed](uint32_t, ui::CommandState& s) { s.enabled = allowed(); });
+  f.mapUpdate(ID_PERIPHERALS, [allowed, noPrintJob](uint32_t, ui::CommandState& s) {
+    s.enabled = allowed() && noPrintJob();
+  });
   f.mapCommand(ID_IMAGE_SIZE, [this](uint32_t) { m_app.OnImageSize(); });
   f.mapUpdate(ID_IMAGE_SIZE, [this](uint32_t, ui::CommandState& s) { s.enabled = m_app.m_bManagerSelected != 0; });
   f.mapCommand(ID_LOGO_FILE, [this](uint32_t) { m_app.OnLogoFile(); });
@@ -411,12 +416,11 @@ void CMainFrame::MakeClerkCode() {
   // The rights of 設定 (forbidden-mode bit 0) and a programming level of at
   // least 1; the engine shows the refusal.
   if (!engine->CheckPermission(reg::kModeClerkCode, 1)) return;
-  m_bDialogOpen = 1;
+  DialogOpen open(this);
   if (m_app.m_fnMakeClerkCode)
     m_app.m_fnMakeClerkCode(m_frame->handle());
   else
     ui::dialogBox(160, m_frame->handle(), [](HWND, uint32_t, WPARAM, LPARAM) -> LRESULT { return 0; });
-  m_bDialogOpen = 0;
 }
 
 // ---- bars -------------------------------------------------------------------------

@@ -166,7 +166,24 @@ class CMainFrame {
   reg::CCommGuard& CommGuard() { return m_commGuard; }
 
   // ---- state other screens set or read ----
+  // 1 while a Tools or File command shows its dialog: the idle lock waits.
   int32_t m_bDialogOpen = 0;
+  // Sets m_bDialogOpen of a frame (none: nothing) for as long as it lives,
+  // so that every way out of a command clears it again.
+  class DialogOpen {
+   public:
+    explicit DialogOpen(CMainFrame* frame) : frame_(frame) {
+      if (frame_) frame_->m_bDialogOpen = 1;
+    }
+    ~DialogOpen() {
+      if (frame_) frame_->m_bDialogOpen = 0;
+    }
+    DialogOpen(const DialogOpen&) = delete;
+    DialogOpen& operator=(const DialogOpen&) = delete;
+
+   private:
+    CMainFrame* frame_;
+  };
   int32_t m_bMinimized = 0;
   uint32_t m_nDeviceStatus = 0;
   std::string m_strStatusText;

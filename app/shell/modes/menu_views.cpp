@@ -3,6 +3,7 @@
 #include "app/register/engine/reg_com.h"
 #include "app/shell/app/reg_app.h"
 #include "app/shell/modes/mode_screens.h"
+#include "app/shell/modes/prg_form_view.h"
 #include "platform/ui/dialog.h"
 #include "platform/ui/resources.h"
 #include "platform/ui/window.h"
@@ -11,13 +12,6 @@ namespace varnex::shell {
 
 namespace ui = platform::ui;
 
-namespace {
-// Dialog units of the forms to pixels of the screen font.
-constexpr int32_t kScaleX = 16, kScaleY = 15;  // tenths
-ui::Rect toPixels(const ui::Rect& r) {
-  return {r.left * kScaleX / 10, r.top * kScaleY / 10, r.right * kScaleX / 10, r.bottom * kScaleY / 10};
-}
-}  // namespace
 
 CMenuViewBase::CMenuViewBase(CModeScreens& screens, int32_t form, int32_t firstButton, int32_t items)
     : screens_(screens), form_(form), first_(firstButton), items_(items) {
@@ -41,7 +35,7 @@ void CMenuViewBase::onInitialUpdate() {
   buttons_.assign(static_cast<size_t>(items_), nullptr);
   for (const ui::ControlTemplate& c : form->controls) {
     ui::ControlTemplate control = c;
-    control.rect = toPixels(c.rect);
+    control.rect = FormToPixels(c.rect);
     HWND made = ui::createControl(handle(), control);
     if (c.id >= first_ && c.id < first_ + items_) buttons_[static_cast<size_t>(c.id - first_)] = made;
   }
@@ -118,14 +112,21 @@ LRESULT CMenuViewBase::onMessage(uint32_t message, WPARAM wParam, LPARAM lParam)
 CMenuView::CMenuView(CModeScreens& screens) : CMenuViewBase(screens, 102, 1020, 16) {}
 
 void CMenuView::Start() {
-  // Files served by the outside database are not edited here.
-  if (reg::CRegCom* engine = screens_.App().m_pRegCom) {
-    const reg::OdbcLinkState& link = engine->OdbcState();
-    const int customers = reg::odbcmap::slotOf(4), plu = reg::odbcmap::slotOf(5);
-    if (customers >= 0 && link.kinds[customers].count != 0) ui::enableWindow(Button(15), false);
-    if (plu >= 0 && link.kinds[plu].count != 0) ui::enableWindow(Button(3), false);
-  }
+  UpdateLinkedItems();
   Highlight(0);
+}
+
+void CMenuView::UpdateLinkedItems() {
+  // Files served by the outside database are not edited here.
+  reg::CRegCom* engine = screens_.App().m_pRegCom;
+  if (!engine) return;
+  const reg::OdbcLinkState& link = engine->OdbcState();
+  auto linked = [&link](uint32_t kind) {
+    const int slot = reg::odbcmap::slotOf(kind);
+    return slot >= 0 && link.kinds[slot].count != 0;
+  };
+  ui::enableWindow(Button(15), !linked(4));
+  ui::enableWindow(Button(3), !linked(5));
 }
 
 int32_t CMenuView::Beside(int32_t k, bool right) const {

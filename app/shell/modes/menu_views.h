@@ -61,6 +61,9 @@ class CMenuViewBase : public platform::ui::View {
 class CMenuView : public CMenuViewBase {
  public:
   explicit CMenuView(CModeScreens& screens);
+  // Greys "４．ＰＬＵ" and "１６．取引先" while the outside database serves
+  // the table, and enables them again when it no longer does.
+  void UpdateLinkedItems();
 
  protected:
   void Open(int32_t k) override;

@@ -27,8 +27,6 @@ namespace kl = reg::keylayout;
 
 namespace {
 
-// Dialog units of the forms to pixels of the screen font (as the menu screens).
-constexpr int32_t kScaleX = 16, kScaleY = 15;  // tenths
 constexpr int32_t kTypeCount = 4;
 constexpr size_t kNameWidth = 24;
 
@@ -98,28 +96,6 @@ class LayoutTable {
 
 }  // namespace
 
-std::map<int32_t, HWND> CreateFormControls(HWND parent, int32_t form) {
-  std::map<int32_t, HWND> made;
-  const ui::DialogTemplate* tmpl = ui::findDialogTemplate(form);
-  if (!tmpl) return made;
-  HWND label = nullptr;
-  for (const ui::ControlTemplate& c : tmpl->controls) {
-    ui::ControlTemplate control = c;
-    control.rect = {c.rect.left * kScaleX / 10, c.rect.top * kScaleY / 10, c.rect.right * kScaleX / 10,
-                    c.rect.bottom * kScaleY / 10};
-    HWND h = ui::createControl(parent, control);
-    if (!h) continue;
-    if (c.kind == ui::ControlKind::Static) {
-      label = c.text.find('&') != std::string::npos ? h : nullptr;
-    } else if (label && c.kind != ui::ControlKind::GroupBox) {
-      ui::setLabelPartner(label, h);
-      label = nullptr;
-    }
-    made.emplace(c.id, h);
-  }
-  return made;
-}
-
 // ---- the key-capture dialog --------------------------------------------------------
 
 CPrgFklDlg::CPrgFklDlg(HWND parent) : Dialog(kTemplate, parent) {
@@ -187,18 +163,24 @@ CPrgFklView::CPrgFklView(CModeScreens& screens) : m_screens(screens) {
     ui::selectAllText(code);
   });
   mapUpdate(kCmdProgGoto, [](uint32_t, ui::CommandState& s) { s.enabled = true; });
+
+  OnNotice(IDC_FKL_TYPE, ui::kCbnSelChange, [this]() { OnTypeChange(); });
+  OnNotice(IDC_FKL_LIST, ui::kLvnItemChanged, [this]() { OnListChange(); });
+  OnNotice(IDC_FKL_OK, kAnyCode, [this]() { JumpToCode(true); });
+  // Leaving the code edit jumps as OK does, and leaves the focus where it went.
+  OnNotice(IDC_FKL_CODE, ui::kEnKillFocus, [this]() { JumpToCode(false); });
+  OnNotice(IDC_FKL_CAPTURE, kAnyCode, [this]() { CaptureKey(); });
+  OnNotice(IDC_FKL_POSITION, ui::kEnChange, [this]() { UpdateModified(); });
+  OnNotice(IDC_FKL_KEY, ui::kCbnEditChange, [this]() { OnKeyEdit(); });
+  OnNotice(IDC_FKL_KEY, ui::kCbnSelChange, [this]() { OnKeySelect(); });
+  for (int32_t box : {IDC_FKL_CTRL, IDC_FKL_ALT, IDC_FKL_SHIFT}) OnNotice(box, kAnyCode, [this]() { UpdateModified(); });
 }
 
 CPrgFklView::~CPrgFklView() = default;
 
-HWND CPrgFklView::Control(int32_t id) const {
-  auto it = m_controls.find(id);
-  return it == m_controls.end() ? nullptr : it->second;
-}
-
 void CPrgFklView::onInitialUpdate() {
   if (!m_controls.empty()) return;
-  m_controls = CreateFormControls(handle(), kForm);
+  CreateControls(kForm, IDC_FKL_LIST);
   CREGApp& app = m_screens.App();
   const CREGApp::ScreenFont& fixed = app.m_Fonts[0];
   const std::string face = fixed.face.empty() ? "ＭＳ ゴシック" : fixed.face;
@@ -223,47 +205,6 @@ void CPrgFklView::onInitialUpdate() {
   ui::addReportColumn(list, "キー", dash * 19 + 12);
   m_bQuiet = false;
   FillList();
-}
-
-void CPrgFklView::onSize(int32_t width, int32_t height) {
-  (void)width;
-  HWND list = Control(IDC_FKL_LIST);
-  if (!list) return;
-  // The list keeps its left, top and width and reaches down to a quarter of
-  // a line above the bottom of the view.
-  const ui::Rect r = ui::windowRect(list);
-  const int32_t lineHeight = 8 * kScaleY / 10;
-  const int32_t bottom = std::max(height, 100 * 4 * kScaleX / 10 / 8) - lineHeight / 4;
-  ui::moveWindow(list, {r.left, r.top, r.right, std::max(r.top + lineHeight, bottom)});
-}
-
-LRESULT CPrgFklView::onMessage(uint32_t message, WPARAM wParam, LPARAM lParam) {
-  if (message == ui::kWmCommand && !m_bQuiet) {
-    const int32_t id = static_cast<int32_t>(ui::lowWord(wParam));
-    const uint32_t code = ui::highWord(wParam);
-    switch (id) {
-      case IDC_FKL_TYPE:
-        if (code == ui::kCbnSelChange) OnTypeChange();
-        return 0;
-      case IDC_FKL_LIST:
-        if (code == ui::kLvnItemChanged) OnListChange();
-        return 0;
-      case IDC_FKL_OK: JumpToCode(); return 0;
-      case IDC_FKL_CAPTURE: CaptureKey(); return 0;
-      case IDC_FKL_POSITION:
-        if (code == ui::kEnChange) UpdateModified();
-        return 0;
-      case IDC_FKL_KEY:
-        if (code == ui::kCbnEditChange) OnKeyEdit();
-        if (code == ui::kCbnSelChange) OnKeySelect();
-        return 0;
-      case IDC_FKL_CTRL:
-      case IDC_FKL_ALT:
-      case IDC_FKL_SHIFT: UpdateModified(); return 0;
-      default: break;
-    }
-  }
-  return View::onMessage(message, wParam, lParam);
 }
 
 void CPrgFklView::Closing() {
@@ -313,6 +254,7 @@ void CPrgFklView::FillList() {
     m_nSelectedRow = 0;
     ui::showReportRow(list, 0);
   }
+  StretchList();
   ShowSelection();
 }
 
@@ -437,7 +379,7 @@ void CPrgFklView::SelectRow(int32_t row) {
   ShowSelection();
 }
 
-void CPrgFklView::JumpToCode() {
+void CPrgFklView::JumpToCode(bool focusEdit) {
   if (m_bJumping) return;
   m_bJumping = true;
   HWND list = Control(IDC_FKL_LIST);
@@ -463,7 +405,7 @@ void CPrgFklView::JumpToCode() {
       m_bQuiet = false;
     }
   }
-  ui::setFocus(edit);
+  if (focusEdit) ui::setFocus(edit);
   ui::selectAllText(edit);
   m_bJumping = false;
 }

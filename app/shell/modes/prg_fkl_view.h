@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "app/shell/modes/prg_form_view.h"
 #include "platform/ui/dialog_class.h"
 #include "platform/ui/view.h"
 #include "zemta/keys.h"
@@ -28,28 +29,12 @@ namespace varnex::shell {
 
 class CModeScreens;
 
-// A programming screen that has changes of its own to lose: the frame asks it
-// before it closes, and tells it once the close is decided (the view's
-// window goes right after, without a message of its own).
-class CProgramScreen {
- public:
-  virtual ~CProgramScreen() = default;
-  // The discard question when something is changed; false keeps it open.
-  virtual bool QueryClose() = 0;
-  // The screen is closing: what the program reads of it is brought up to date.
-  virtual void Closing() {}
-};
-
 // Controls of form 139 and template 141.
 enum FklControl : int32_t {
   IDC_FKL_OK = 1451, IDC_FKL_CAPTURE = 1452, IDC_FKL_TYPE = 1453, IDC_FKL_CODE = 1454,
   IDC_FKL_POSITION = 1456, IDC_FKL_KEY = 1457, IDC_FKL_CTRL = 1458, IDC_FKL_ALT = 1459,
   IDC_FKL_SHIFT = 1460, IDC_FKL_LIST = 1461, IDC_FKL_HIT = 1462,
 };
-
-// Creates the controls of a form template inside a view's window, in
-// pixels of the screen font, each label leading to the control after it.
-std::map<int32_t, HWND> CreateFormControls(HWND parent, int32_t form);
 
 // The key-capture dialog: the next key pressed (Shift, Ctrl or Alt alone
 // keep it waiting) ends it with OK and leaves the key in Entry().
@@ -68,7 +53,7 @@ class CPrgFklDlg : public platform::ui::Dialog {
   ZemtaKeyRecord entry_{};
 };
 
-class CPrgFklView : public platform::ui::View, public CProgramScreen {
+class CPrgFklView : public CProgramFormView {
  public:
   static constexpr int32_t kForm = 139;
   explicit CPrgFklView(CModeScreens& screens);
@@ -79,7 +64,6 @@ class CPrgFklView : public platform::ui::View, public CProgramScreen {
   void Closing() override;
 
   // ---- what the tests and the frame read ----
-  HWND Control(int32_t id) const;
   bool Modified() const { return m_bModified; }
   int32_t ListedType() const { return m_nListedType; }
   // The record built from the controls: false when the key text is no key.
@@ -93,8 +77,6 @@ class CPrgFklView : public platform::ui::View, public CProgramScreen {
 
  protected:
   void onInitialUpdate() override;
-  void onSize(int32_t width, int32_t height) override;
-  LRESULT onMessage(uint32_t message, WPARAM wParam, LPARAM lParam) override;
   platform::ui::Size sizeHint() const override { return {660, 440}; }
 
  private:
@@ -109,19 +91,19 @@ class CPrgFklView : public platform::ui::View, public CProgramScreen {
   bool DiscardCheck();
   void OnTypeChange();
   void OnListChange();
-  void JumpToCode();
+  // Shows the function whose code is typed in the code edit (the focus put
+  // into the edit when focusEdit).
+  void JumpToCode(bool focusEdit);
   void OnKeyEdit();
   void OnKeySelect();
   // The name of a function (department or transaction key), 24 bytes trimmed.
   std::string FunctionName(uint16_t function) const;
 
   CModeScreens& m_screens;
-  std::map<int32_t, HWND> m_controls;
   std::vector<uint16_t> m_keyCodes;  // item data of the key combo box
   bool m_bModified = false;
   int32_t m_nListedType = -1;
   int32_t m_nSelectedRow = -1;
-  bool m_bQuiet = false;     // the view itself is changing the controls
   bool m_bJumping = false;   // the jump's own discard question is open
 };
 

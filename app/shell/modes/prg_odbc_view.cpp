@@ -9,6 +9,7 @@
 #include "app/register/engine/records.h"
 #include "app/shell/app/reg_app.h"
 #include "app/shell/frames/child_frame.h"
+#include "app/shell/modes/menu_views.h"
 #include "app/shell/modes/mode_screens.h"
 #include "platform/base/message_box.h"
 #include "platform/base/odbc.h"
@@ -193,14 +194,18 @@ CPrgOdbcView::CPrgOdbcView(CModeScreens& screens) : m_screens(screens) {
   });
   mapCommand(kCmdProgGoto, [this](uint32_t) { ui::setFocus(Control(IDC_ODBC_FIELD)); });
   mapUpdate(kCmdProgGoto, [ticked](uint32_t, ui::CommandState& s) { s.enabled = ticked(); });
+
+  OnNotice(IDC_ODBC_KIND, ui::kCbnSelChange, [this]() { OnKindChange(); });
+  OnNotice(IDC_ODBC_FIELD, ui::kCbnSelChange, [this]() { OnFieldChange(); });
+  OnNotice(IDC_ODBC_TABLE, ui::kCbnSelChange, [this]() { OnTableChange(); });
+  OnNotice(IDC_ODBC_COLUMN, ui::kCbnSelChange, [this]() { OnColumnChange(); });
+  OnNotice(IDC_ODBC_LIST, ui::kLvnItemChanged, [this]() { Sync(); });
+  OnNotice(IDC_ODBC_USE, kAnyCode, [this]() { ApplyEnableState(); });
+  OnNotice(IDC_ODBC_CONNECT, ui::kEnChange, [this]() { ModifyCheck(); });
+  OnNotice(IDC_ODBC_SOURCE, kAnyCode, [this]() { ChooseDataSource(); });
 }
 
 CPrgOdbcView::~CPrgOdbcView() = default;
-
-HWND CPrgOdbcView::Control(int32_t id) const {
-  auto it = m_controls.find(id);
-  return it == m_controls.end() ? nullptr : it->second;
-}
 
 bool CPrgOdbcView::ReadHeader(char* header, const char* operation) {
   reg::CRegCom* engine = m_screens.App().m_pRegCom;
@@ -223,7 +228,7 @@ bool CPrgOdbcView::Create() {
 
 void CPrgOdbcView::onInitialUpdate() {
   if (!m_controls.empty()) return;
-  m_controls = CreateFormControls(handle(), kForm);
+  CreateControls(kForm, IDC_ODBC_LIST);
   m_bQuiet = true;
   HWND kind = Control(IDC_ODBC_KIND);
   for (const char* name : kKindNames) ui::addListItem(kind, name);
@@ -236,15 +241,6 @@ void CPrgOdbcView::onInitialUpdate() {
   ui::addReportColumn(list, "データ型", dash * 5 + 12);
   m_bQuiet = false;
   if (DatabaseOpen()) FillList();
-}
-
-void CPrgOdbcView::onSize(int32_t width, int32_t height) {
-  (void)width;
-  HWND list = Control(IDC_ODBC_LIST);
-  if (!list) return;
-  const ui::Rect r = ui::windowRect(list);
-  const int32_t bottom = std::max(height, 80) - 3;
-  ui::moveWindow(list, {r.left, r.top, r.right, std::max(r.top + 12, bottom)});
 }
 
 bool CPrgOdbcView::OpenConnection(const std::string& connect) {
@@ -387,6 +383,7 @@ void CPrgOdbcView::FillList() {
   }
   if (ui::listItemCount(list) > 0) ui::setListSelection(list, 0);
   m_bQuiet = false;
+  StretchList();
   Sync();
   ModifyCheck();
 }
@@ -585,46 +582,17 @@ void CPrgOdbcView::Save() {
   m_bModified = false;
   if (connect.empty()) {
     engine->OdbcDropLink();
-    return;
+  } else if (engine->OdbcConnect() != 1 || engine->PrepareOdbcQueries() != 0) {
+    // The engine links with the saved string. One that does not connect now
+    // (a server down, a typing error) stays stored as the shop saved it: the
+    // driver's message has said why, the register runs without the link and
+    // the screen stays open to correct it.
+    engine->OdbcDropLink();
   }
-  // The engine links with the saved string. One that does not connect now
-  // (a server down, a typing error) stays stored as the shop saved it: the
-  // driver's message has said why, the register runs without the link and
-  // the screen stays open to correct it.
-  if (engine->OdbcConnect() != 1 || engine->PrepareOdbcQueries() != 0) engine->OdbcDropLink();
-}
-
-LRESULT CPrgOdbcView::onMessage(uint32_t message, WPARAM wParam, LPARAM lParam) {
-  if (message == ui::kWmCommand && !m_bQuiet) {
-    const int32_t id = static_cast<int32_t>(ui::lowWord(wParam));
-    const uint32_t code = ui::highWord(wParam);
-    switch (id) {
-      case IDC_ODBC_KIND:
-        if (code == ui::kCbnSelChange) OnKindChange();
-        return 0;
-      case IDC_ODBC_FIELD:
-        if (code == ui::kCbnSelChange) OnFieldChange();
-        return 0;
-      case IDC_ODBC_TABLE:
-        if (code == ui::kCbnSelChange) OnTableChange();
-        return 0;
-      case IDC_ODBC_COLUMN:
-        if (code == ui::kCbnSelChange) OnColumnChange();
-        return 0;
-      case IDC_ODBC_LIST:
-        if (code == ui::kLvnItemChanged) Sync();
-        return 0;
-      case IDC_ODBC_USE:
-        ApplyEnableState();
-        return 0;
-      case IDC_ODBC_CONNECT:
-        if (code == ui::kEnChange) ModifyCheck();
-        return 0;
-      case IDC_ODBC_SOURCE: ChooseDataSource(); return 0;
-      default: break;
-    }
-  }
-  return View::onMessage(message, wParam, lParam);
+  // The setup menu offers the PLU and customer files only while the
+  // register itself keeps them.
+  if (CChildFrame* menu = m_screens.FindModeFrame(4, nullptr))
+    if (auto* view = dynamic_cast<CMenuView*>(menu->activeView())) view->UpdateLinkedItems();
 }
 
 void CPrgOdbcView::Closing() {

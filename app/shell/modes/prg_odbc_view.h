@@ -58,7 +58,7 @@ class CDataSourceDlg : public platform::ui::Dialog {
   std::vector<std::string> choices_;  // "DSN=..;" or "DRIVER=..;" per list row
 };
 
-class CPrgOdbcView : public platform::ui::View, public CProgramScreen {
+class CPrgOdbcView : public CProgramFormView {
  public:
   static constexpr int32_t kForm = 143;
   explicit CPrgOdbcView(CModeScreens& screens);
@@ -72,7 +72,6 @@ class CPrgOdbcView : public platform::ui::View, public CProgramScreen {
   // the string it had when the screen opened.
   void Closing() override;
 
-  HWND Control(int32_t id) const;
   bool Modified() const { return m_bModified; }
   // Saves the link (F1).
   void Save();
@@ -86,8 +85,6 @@ class CPrgOdbcView : public platform::ui::View, public CProgramScreen {
 
  protected:
   void onInitialUpdate() override;
-  void onSize(int32_t width, int32_t height) override;
-  LRESULT onMessage(uint32_t message, WPARAM wParam, LPARAM lParam) override;
   platform::ui::Size sizeHint() const override { return {660, 440}; }
 
  private:
@@ -107,12 +104,10 @@ class CPrgOdbcView : public platform::ui::View, public CProgramScreen {
   void Step(int32_t delta);
 
   CModeScreens& m_screens;
-  std::map<int32_t, HWND> m_controls;
   std::unique_ptr<reg::CDatabase> m_pDatabase;  // the screen's own connection
   std::string m_strConnectAtCreate;
   int32_t m_nListedKind = 0;
   bool m_bModified = false;
-  bool m_bQuiet = false;
   std::vector<uint32_t> m_fieldLocators;  // item data of the field combo box
   std::vector<int16_t> m_columnTypes;     // item data of the link-field combo box (99: none)
 };

@@ -31,10 +31,12 @@
 #include <functional>
 #include <memory>
 #include <new>
+#include <utility>
 
 #include "lib/container/disk/disk_journal.h"
 #include "lib/container/trees/btreeex_internal.h"
 #include "lib/core/report.h"
+#include "lib/core/tree_call.h"
 #include "lib/store/tables/file_access.h"
 #include "platform/base/last_error.h"
 #include "zemta/typed.h"
@@ -218,24 +220,7 @@ namespace {
 
 template <typename Body>
 int32_t runCall(int32_t handle, uint32_t mode, Body&& body) {
-  Tree* tree = findTree(handle);
-  if (!tree) {
-    ZEMTA_REPORT(ZEMTA_ERR_BAD_INDEX_HANDLE);
-    return -1;
-  }
-  try {
-    openForCall(*tree, mode);
-    int32_t result = body(*tree);
-    closeAfterCall(*tree);
-    return result;
-  } catch (const Failure& failure) {
-    abandonCall(*tree);
-    reportFailure(failure);
-  } catch (const std::bad_alloc&) {
-    abandonCall(*tree);
-    ZEMTA_REPORT(ZEMTA_ERR_NO_MEMORY);
-  }
-  return -1;
+  return RunTreeCall<Failure>(findTree(handle), mode, std::forward<Body>(body));
 }
 
 // --- node edits --------------------------------------------------------------

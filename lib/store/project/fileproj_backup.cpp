@@ -1,10 +1,12 @@
 // Backing a project up and restoring it.
 //
 // A backup (".dbk") is one combined file (combine.h) holding each table file
-// and the index file of each of its indexed record fields, named relative to
-// the table folder (project folder + folder 1 of the catalog). Composite index
-// files are not kept: after a restore they are checked against the restored
-// records and rebuilt when they no longer agree.
+// and the index file of each of its indexed record fields, named as the
+// catalog names them, relative to the table folder (project folder + folder 1
+// of the catalog). A table named ".\name" and its indexes lie in the local
+// data folder (+ folder 1) instead: they are read from there and restored
+// there. Composite index files are not kept: after a restore they are checked
+// against the restored records and rebuilt when they no longer agree.
 //
 // A restore unpacks as ApartFile does, which checks the whole backup and
 // unpacks it into a temporary folder first, so a damaged or cut backup leaves
@@ -40,12 +42,6 @@ namespace {
 
 const char kBackupFilter[] = "Backup Files (*.dbk)|*.dbk|All Files (*.*)|*.*||";
 const char kRestoreCaption[] = "リストアを行うファイルを選択して下さい";
-
-void addOnce(std::vector<std::string>& names, const std::string& name) {
-  for (const auto& n : names)
-    if (platform::sameName(n, name)) return;
-  names.push_back(name);
-}
 
 // "DT" + two-digit year, then month and day padded with a space.
 std::string defaultBackupName(const std::string& tableFolder) {
@@ -112,23 +108,44 @@ bool reloadTable(Table& t) {
   return ok;
 }
 
-// The project's own files, as its catalog names them: each table and the
-// index file of each indexed field, relative to the table folder. A file
-// named by two catalog entries comes once.
-std::vector<std::string> backupMembers(const Project& p) {
-  std::vector<std::string> names;
+// One of the project's own files in a backup: the name the backup gives it
+// (as the catalog names it, relative to its folder) and that folder. A table
+// whose file name begins ".\" lies in the local data folder with its
+// indexes, every other one in the table folder.
+struct BackupMember {
+  std::string name;
+  std::string folder;
+};
+
+std::string folderOf(const Project& p, const TableEntry& entry) {
+  const std::string folder1 = p.folderText(1);
+  const std::string local = filedb::localDataPath();
+  if (entry.local && !local.empty()) return platform::withSeparator(local) + folder1;
+  return p.folder + folder1;
+}
+
+// The project's own files: each table and the index file of each indexed
+// field. A file named by two catalog entries comes once.
+std::vector<BackupMember> backupMembers(const Project& p) {
+  std::vector<BackupMember> members;
+  auto addOnce = [&members](const std::string& name, const std::string& folder) {
+    for (const auto& m : members)
+      if (platform::sameName(m.name, name) && m.folder == folder) return;
+    members.push_back({name, folder});
+  };
   for (const auto& entry : p.tables) {
+    const std::string folder = folderOf(p, entry);
     std::string table = entry.fileName();
     if (!platform::hasExtension(table)) table += ".dbf";
-    addOnce(names, table);
+    addOnce(table, folder);
     for (const auto& f : entry.fields) {
       std::string index = f.indexFile();
       if (index.empty()) continue;
       if (!platform::hasExtension(index)) index += ".bxx";
-      addOnce(names, index);
+      addOnce(index, folder);
     }
   }
-  return names;
+  return members;
 }
 
 }  // namespace
@@ -140,11 +157,10 @@ ZEMTA_API int32_t FileProjBackup(FileProjHandle handle, const char* targetPath) 
   if (p->tables.empty()) return 0;
   const std::string tableFolder = p->folder + p->folderText(1);
 
-  const std::vector<std::string> names = backupMembers(*p);
-  std::vector<const char*> list;
-  for (const auto& n : names) list.push_back(n.c_str());
+  std::vector<CombineMember> list;
+  for (const auto& m : backupMembers(*p)) list.push_back({m.name, m.folder + memberNameOf(m.name)});
   const std::string target = targetPath && *targetPath ? std::string(targetPath) : defaultBackupName(tableFolder);
-  return CombineFiles(static_cast<int32_t>(list.size()), list.data(), target.c_str(), tableFolder.c_str());
+  return combineFilesOf(list, target.c_str());
 }
 
 ZEMTA_API int32_t FileProjRestore(FileProjHandle handle, const char* backupPath, int32_t ask,
@@ -172,15 +188,27 @@ ZEMTA_API int32_t FileProjRestore(FileProjHandle handle, const char* backupPath,
   // The whole backup is checked before anything is replaced, and it holds
   // the project's own tables and indexes only: anything else (a temporary
   // transaction file, a program) refuses it.
-  // The catalog may write a name with a folder step (".\POS_BAS.DBF"): it is
-  // compared as the unpacking names it.
-  std::vector<std::string> members;
-  for (const auto& m : backupMembers(*p)) members.push_back(memberNameOf(m));
-  int32_t restored = apartFileOf(chosen.c_str(), restoreFolder.c_str(), [&](const std::string& name) {
+  // Each goes back to the folder it was taken from: a table of the local data
+  // folder (".\POS_BAS.DBF") and its indexes there, the rest into the table
+  // folder. A name is matched as the backup stores it, else as the
+  // unpacking resolves it ("POS_BAS.DBF").
+  const std::vector<BackupMember> members = backupMembers(*p);
+  auto place = [&members](const std::string& stored, const std::string& name, std::string& folder) {
     for (const auto& m : members)
-      if (!m.empty() && platform::sameName(m, name)) return true;
+      if (platform::sameName(m.name, stored)) {
+        folder = m.folder;
+        return true;
+      }
+    for (const auto& m : members) {
+      const std::string resolved = memberNameOf(m.name);
+      if (!resolved.empty() && platform::sameName(resolved, name)) {
+        folder = m.folder;
+        return true;
+      }
+    }
     return false;
-  });
+  };
+  int32_t restored = apartFileOf(chosen.c_str(), restoreFolder.c_str(), place);
   if (restored < 0) return -1;
 
   if (callback) callback(p->folder.c_str());

@@ -438,31 +438,35 @@ ZEMTA_API void* FileProjGetBufFdb(FileProjHandle project, uint32_t owner, int32_
   return set.entries[slot * set.visible + position].image;
 }
 
-ZEMTA_API int32_t FileProjGetAct(FileProjHandle project, uint32_t owner, int32_t fdbId, int32_t row) {
+namespace {
+
+// The flag word of a row of the owner's slot for the table; null (reported)
+// for a bad project, table or row.
+uint32_t* ownerRowFlags(FileProjHandle project, uint32_t owner, int32_t fdbId, int32_t row) {
   Project* p = checkedProject(project);
-  if (!p) return -1;
+  if (!p) return nullptr;
   int32_t setNumber = -1, slot = -1;
-  if (!ownerSlot(*p, owner, fdbId, setNumber, slot)) return -1;
+  if (!ownerSlot(*p, owner, fdbId, setNumber, slot)) return nullptr;
   BufferSlot& s = p->sets[setNumber]->slots[slot];
   if (row < 0 || row >= s.rows) {
     ZEMTA_REPORT(ZEMTA_ERR_BAD_PARAMETER);
-    return -1;
+    return nullptr;
   }
-  return static_cast<int32_t>(s.flags[row]);
+  return &s.flags[row];
+}
+
+}  // namespace
+
+ZEMTA_API int32_t FileProjGetAct(FileProjHandle project, uint32_t owner, int32_t fdbId, int32_t row) {
+  const uint32_t* flags = ownerRowFlags(project, owner, fdbId, row);
+  return flags ? static_cast<int32_t>(*flags) : -1;
 }
 
 ZEMTA_API int32_t FileProjSetAct(FileProjHandle project, uint32_t owner, int32_t fdbId, int32_t row, uint32_t bits,
                                  int32_t set) {
-  Project* p = checkedProject(project);
-  if (!p) return -1;
-  int32_t setNumber = -1, slot = -1;
-  if (!ownerSlot(*p, owner, fdbId, setNumber, slot)) return -1;
-  BufferSlot& s = p->sets[setNumber]->slots[slot];
-  if (row < 0 || row >= s.rows) {
-    ZEMTA_REPORT(ZEMTA_ERR_BAD_PARAMETER);
-    return -1;
-  }
-  s.flags[row] = set ? (s.flags[row] | bits) : (s.flags[row] & ~bits);
+  uint32_t* flags = ownerRowFlags(project, owner, fdbId, row);
+  if (!flags) return -1;
+  *flags = set ? (*flags | bits) : (*flags & ~bits);
   return 0;
 }
 

@@ -225,29 +225,40 @@ std::string resourcePath(const Project& p, const uint8_t* entry) {
   return path;
 }
 
-int32_t loadResource(const char* path, ResourceForm& form, int32_t* itemPosition) {
-  form = ResourceForm{};
+// Opens a form file and reads and checks its header: 0 (reported) when the
+// path is empty, the file does not open, its header is cut short (shortCode)
+// or not a form's. The caller closes the file.
+ZemtaFileHandle openResource(const char* path, uint8_t* header, uint32_t shortCode) {
   if (!path || !*path) {
     ZEMTA_REPORT(ZEMTA_ERR_BAD_FILE_NAME);
-    return -1;
+    return 0;
   }
   ZemtaFileHandle file = openForReading(path);
-  if (!file) return -1;
+  if (!file) return 0;
   FileCloser closer{file};
-  uint8_t header[kResourceHeaderLen];
   uint32_t done = 0;
   if (!ZemtaReadFile(file, header, kResourceHeaderLen, &done, 0, ZEMTA_FILE_BEGIN)) {
     ZEMTA_REPORT(lastErrorCode());
-    return -1;
+    return 0;
   }
   if (done != kResourceHeaderLen) {
-    ZEMTA_REPORT(ZEMTA_ERR_BAD_POINTER);  // no header at all
-    return -1;
+    ZEMTA_REPORT(shortCode);
+    return 0;
   }
   if (uint32_t problem = headerProblem(header)) {
     ZEMTA_REPORT(problem);
-    return -1;
+    return 0;
   }
+  closer.file = 0;  // the caller's now
+  return file;
+}
+
+int32_t loadResource(const char* path, ResourceForm& form, int32_t* itemPosition) {
+  form = ResourceForm{};
+  uint8_t header[kResourceHeaderLen];
+  ZemtaFileHandle file = openResource(path, header, ZEMTA_ERR_BAD_POINTER);  // no header at all
+  if (!file) return -1;
+  FileCloser closer{file};
   form.format = header[1];
   form.version = get_u16le(header + 2);
   form.width = get_u16le(header + 4);
@@ -354,27 +365,10 @@ ZEMTA_API int32_t FileProjResourcePath(FileProjHandle handle, int32_t entry, cha
 }
 
 ZEMTA_API int32_t FileProjResourceCheck(const char* path, uint8_t* outHeader) {
-  if (!path || !*path) {
-    ZEMTA_REPORT(ZEMTA_ERR_BAD_FILE_NAME);
-    return -1;
-  }
-  ZemtaFileHandle file = openForReading(path);
+  uint8_t header[kResourceHeaderLen];
+  ZemtaFileHandle file = openResource(path, header, ZEMTA_ERR_FILE_SIZE);
   if (!file) return -1;
   FileCloser closer{file};
-  uint8_t header[kResourceHeaderLen];
-  uint32_t done = 0;
-  if (!ZemtaReadFile(file, header, kResourceHeaderLen, &done, 0, ZEMTA_FILE_BEGIN)) {
-    ZEMTA_REPORT(lastErrorCode());
-    return -1;
-  }
-  if (done != kResourceHeaderLen) {
-    ZEMTA_REPORT(ZEMTA_ERR_FILE_SIZE);
-    return -1;
-  }
-  if (uint32_t problem = headerProblem(header)) {
-    ZEMTA_REPORT(problem);
-    return -1;
-  }
   if (outHeader) std::memcpy(outHeader, header, kResourceHeaderLen);
   return 0;
 }

@@ -8,9 +8,11 @@
 #include <cstring>
 #include <new>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "lib/core/report.h"
+#include "lib/core/tree_call.h"
 #include "lib/core/little_endian.h"
 #include "zemta/errors.h"
 #include "zemta/btree.h"
@@ -217,24 +219,7 @@ void reportFailure(const Failure& failure);
 // (so a box that waits for the user does not keep the file from others).
 template <typename Body>
 int32_t runCall(int32_t handle, uint32_t mode, Body&& body) {
-  Tree* tree = findTree(handle);
-  if (!tree) {
-    ZEMTA_REPORT(ZEMTA_ERR_BAD_INDEX_HANDLE);
-    return -1;
-  }
-  try {
-    openForCall(*tree, mode);
-    int32_t result = body(*tree);
-    closeAfterCall(*tree);
-    return result;
-  } catch (const Failure& failure) {
-    abandonCall(*tree);
-    reportFailure(failure);
-  } catch (const std::bad_alloc&) {
-    abandonCall(*tree);
-    ZEMTA_REPORT(ZEMTA_ERR_NO_MEMORY);
-  }
-  return -1;
+  return RunTreeCall<Failure>(findTree(handle), mode, std::forward<Body>(body));
 }
 
 }  // namespace zemta::btree

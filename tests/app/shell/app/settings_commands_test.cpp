@@ -115,6 +115,21 @@ TEST_F(SettingsCommandsTest, ValuesAndRights) {
   EXPECT_EQ(userProfile().getString("Settings", "Smp Link", "none"), "none");
 }
 
+// While a receipt prints, the printer, option and port settings wait for it;
+// the other settings stay offered.
+TEST_F(SettingsCommandsTest, PrinterSettingsWaitForTheOpenPrintJob) {
+  app->PrintReceiptText("TEST\n");
+  ASSERT_TRUE(app->PrintJobOpen());
+  frame().Frame().updateCommands();
+  for (uint32_t command : {shell::ID_PRINT_FORMAT, shell::ID_OPTIONS, shell::ID_PERIPHERALS})
+    EXPECT_FALSE(frame().Frame().commandState(command).enabled) << command;
+  EXPECT_TRUE(frame().Frame().commandState(shell::ID_IMAGE_SIZE).enabled);
+  EXPECT_TRUE(frame().Frame().commandState(shell::ID_SALES_SLIP_LINK).enabled);
+  app->AbortPrintJob();
+  ASSERT_FALSE(app->PrintJobOpen());
+  EXPECT_TRUE(run(shell::ID_OPTIONS, "オプション設定", [&](HWND dialog) { cancel(dialog); }));
+}
+
 // A port changed in the peripherals dialog is closed and opened again on its
 // new device, which the register polls and whose answers it takes.
 class PortReopenTest : public ModeShellTest {

@@ -117,6 +117,35 @@ TEST_F(FklViewTest, CaptureAndSave) {
   EXPECT_EQ(countFrames(101), 1);
 }
 
+// Leaving the code edit shows the function typed, as OK does, and leaves the
+// focus where it went; a code with no row beeps and shows the current
+// function's code again.
+TEST_F(FklViewTest, LeavingTheCodeEditJumpsToTheCode) {
+  for (int i = 0; i < 3; ++i) press(0x72);
+  HWND list = control(shell::IDC_FKL_LIST);
+  HWND code = control(shell::IDC_FKL_CODE);
+  HWND position = control(shell::IDC_FKL_POSITION);
+  ASSERT_EQ(ui::listSelection(list), 0);
+  press(0x77);  // F8: into the code edit
+  ASSERT_EQ(ui::focusWindow(), code);
+  ui::setWindowText(code, "");
+  type("62", code);
+  ui::setFocus(position);
+  ui::processPendingMessages();
+  EXPECT_EQ(ui::reportCell(list, ui::listSelection(list), 1), "小計");
+  EXPECT_EQ(ui::focusWindow(), position);
+  EXPECT_FALSE(view->Modified());
+
+  press(0x77);
+  ui::setWindowText(code, "");
+  type("9999", code);
+  ui::setFocus(position);
+  ui::processPendingMessages();
+  EXPECT_EQ(ui::windowText(code), "62");
+  EXPECT_EQ(ui::reportCell(list, ui::listSelection(list), 1), "小計");
+  EXPECT_EQ(ui::focusWindow(), position);
+}
+
 TEST_F(FklViewTest, KeyTextsAndPositions) {
   for (int i = 0; i < 3; ++i) press(0x72);
   showCode("50");

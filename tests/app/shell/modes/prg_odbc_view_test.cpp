@@ -8,6 +8,7 @@
 
 #include "app/register/odbc/odbc_fixture.h"
 #include "app/shell/frames/child_frame.h"
+#include "app/shell/modes/menu_views.h"
 #include "app/shell/modes/mode_screens.h"
 #include "app/shell/modes/prg_odbc_view.h"
 #include "app/shell/shell_fixture.h"
@@ -60,6 +61,8 @@ class OdbcLinkScreenTest : public OdbcLinkTest {
       ASSERT_EQ(FileDBRecWrite(app->m_pRegCom->Table(reg::kOdbcLinkTable), static_cast<int32_t>(i), records[i].data()), 0);
     char empty[512] = {};
     ASSERT_EQ(FileDBWrite(app->m_pRegCom->Table(reg::kOdbcLinkTable), 0, empty, sizeof empty), 512);
+    // The setup menu stays open behind the screen.
+    ASSERT_EQ(app->OpenModeView(4, 0), 1);
     ASSERT_EQ(app->OpenModeView(114, 0), 1);
     view = dynamic_cast<shell::CPrgOdbcView*>(screens->FindModeFrame(114, nullptr)->activeView());
     ASSERT_NE(view, nullptr);
@@ -71,6 +74,12 @@ class OdbcLinkScreenTest : public OdbcLinkTest {
     OdbcLinkTest::TearDown();
   }
   HWND control(int32_t id) { return view->Control(id); }
+  // The setup menu's item k (from 0) is offered.
+  bool menuItemEnabled(int32_t k) {
+    auto* menu = dynamic_cast<shell::CMenuView*>(screens->FindModeFrame(4, nullptr)->activeView());
+    EXPECT_NE(menu, nullptr);
+    return menu && ui::isWindowEnabled(menu->Button(k));
+  }
   std::vector<std::string> items(HWND combo) {
     std::vector<std::string> out;
     for (int32_t i = 0, n = ui::listItemCount(combo); i < n; ++i) out.push_back(ui::listItemText(combo, i));
@@ -143,6 +152,11 @@ TEST_P(OdbcLinkScreenTest, TablesAndFailedLink) {
   EXPECT_FALSE(view->Modified());
   EXPECT_NE(storedHeader().find(dsn), std::string::npos);
   EXPECT_TRUE(app->m_pRegCom->OdbcIsOpen()) << boxes->lastText();
+  // The outside database now serves the PLU and customer files: the setup
+  // menu no longer offers them.
+  EXPECT_FALSE(menuItemEnabled(3));
+  EXPECT_FALSE(menuItemEnabled(15));
+  EXPECT_TRUE(menuItemEnabled(2));
 
   // 商品: the PLU fields with their linked columns, the outside table's
   // columns offered.
@@ -171,6 +185,9 @@ TEST_P(OdbcLinkScreenTest, TablesAndFailedLink) {
   ASSERT_GT(boxes->count(), 0u);
   EXPECT_NE(boxes->lastText().find("[unixODBC]"), std::string::npos) << boxes->lastText();
   EXPECT_FALSE(app->m_pRegCom->OdbcIsOpen());
+  // The register keeps its own files again, and the menu offers them.
+  EXPECT_TRUE(menuItemEnabled(3));
+  EXPECT_TRUE(menuItemEnabled(15));
   EXPECT_NE(screens->FindModeFrame(114, nullptr), nullptr);
   EXPECT_TRUE(ui::isWindow(app->m_pMainFrame->GetSafeHwnd()));
 }

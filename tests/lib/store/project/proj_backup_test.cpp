@@ -233,3 +233,39 @@ table "部門" fdb=5 id=5 header=16 record=32 file="DEPT"
 }
 
 }  // namespace
+
+// A table named ".\name" lies, with its indexes, in the local data folder: a
+// backup takes it from there and a restore puts it back there, and nothing of
+// it lands in the table folder.
+class LocalTableBackupTest : public store_test::DepartmentProject {};
+
+TEST_F(LocalTableBackupTest, LocalTablesComeBackIntoTheLocalDataFolder) {
+  const std::string definition = std::string(kDefinition) + reinterpret_cast<const char*>(u8R"(
+table "全体設定" fdb=6 id=6 header=0 record=32 file=".\LOC"
+  field "番号" id=601 offset=0 size=2 type=4 index="LOC_NO.BXX"
+end
+)");
+  openProject(definition.c_str());
+  const FileDBHandle local = FileProjGetFdb(project_, 6);
+  ASSERT_NE(local, 0u);
+  ASSERT_EQ(FileDBRecWrite(local, 0, department(1, "本店").data()), 0);
+  ASSERT_EQ(FileDBRecWrite(local, 1, department(2, "支店").data()), 0);
+  const std::string localFolder = "Local/Tab/";
+  const std::map<std::string, std::string> before = {
+      {"LOC.dbf", folder_.read(localFolder + "LOC.dbf")}, {"LOC_NO.BXX", folder_.read(localFolder + "LOC_NO.BXX")}};
+  ASSERT_EQ(before.at("LOC.dbf").size(), 64u);
+
+  const std::string backup = folder_.file("save.dbk");
+  ASSERT_EQ(FileProjBackup(project_, backup.c_str()), 0);
+  ASSERT_EQ(FileDBRecWrite(local, 0, department(9, "変更").data()), 0);
+  ASSERT_EQ(FileDBRecWrite(local, 2, department(3, "追加").data()), 0);
+  ASSERT_NE(folder_.read(localFolder + "LOC.dbf"), before.at("LOC.dbf"));
+
+  // The three files of the department table and the two local ones.
+  EXPECT_EQ(FileProjRestore(project_, backup.c_str(), 0, nullptr), 5);
+  for (const auto& [name, bytes] : before) EXPECT_EQ(folder_.read(localFolder + name), bytes) << name;
+  for (const char* name : {"LOC.dbf", "LOC_NO.BXX"})
+    EXPECT_FALSE(std::filesystem::exists(data_ + name)) << name;
+  EXPECT_EQ(FileDBRecGetSize(local), 2);
+  EXPECT_EQ(FileProjIdxCheck(project_, 0, 0), 0);
+}
