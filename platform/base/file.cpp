@@ -54,27 +54,50 @@ constexpr off_t kShareRegion = 0x7FFF000000000000LL;
 enum ShareByte : off_t { kHasRead = 0, kHasWrite = 1, kDeniesRead = 2, kDeniesWrite = 3, kDeniesDelete = 4 };
 constexpr uint32_t kErrorNegativeSeek = 131;
 
-// Whether any open other than fd's holds the share byte.
-bool heldByOther(int fd, off_t byte) {
-  struct flock lock {};
-  lock.l_type = F_WRLCK;
-  lock.l_whence = SEEK_SET;
-  lock.l_start = kShareRegion + byte;
-  lock.l_len = 1;
-  lock.l_pid = 0;
-  if (fcntl(fd, F_OFD_GETLK, &lock) != 0) return false;
-  return lock.l_type != F_UNLCK;
+// The share bytes of a set (bit n: byte n), run by run of neighbouring
+// bytes, so that an exclusive open asks and takes its bytes in one call each.
+template <typename Run>
+bool eachRun(unsigned bytes, Run&& run) {
+  for (off_t first = 0; first < 8; ++first) {
+    if (!(bytes & (1u << first))) continue;
+    off_t end = first;
+    while (end < 8 && (bytes & (1u << end))) ++end;
+    if (!run(first, end - first)) return false;
+    first = end;
+  }
+  return true;
 }
 
-bool takeShareByte(int fd, off_t byte) {
-  struct flock lock {};
-  lock.l_type = F_RDLCK;
-  lock.l_whence = SEEK_SET;
-  lock.l_start = kShareRegion + byte;
-  lock.l_len = 1;
-  lock.l_pid = 0;
-  return fcntl(fd, F_OFD_SETLK, &lock) == 0;
+// Whether any open other than fd's holds one of the share bytes.
+bool heldByOther(int fd, unsigned bytes) {
+  bool held = false;
+  eachRun(bytes, [&](off_t first, off_t length) {
+    struct flock lock {};
+    lock.l_type = F_WRLCK;
+    lock.l_whence = SEEK_SET;
+    lock.l_start = kShareRegion + first;
+    lock.l_len = length;
+    lock.l_pid = 0;
+    held = fcntl(fd, F_OFD_GETLK, &lock) == 0 && lock.l_type != F_UNLCK;
+    return !held;
+  });
+  return held;
 }
+
+// Takes the share bytes, shared.
+bool takeShareBytes(int fd, unsigned bytes) {
+  return eachRun(bytes, [&](off_t first, off_t length) {
+    struct flock lock {};
+    lock.l_type = F_RDLCK;
+    lock.l_whence = SEEK_SET;
+    lock.l_start = kShareRegion + first;
+    lock.l_len = length;
+    lock.l_pid = 0;
+    return fcntl(fd, F_OFD_SETLK, &lock) == 0;
+  });
+}
+
+constexpr unsigned bit(ShareByte byte) { return 1u << byte; }
 
 // The gate: exclusive, short, and given up on after a while so that a
 // process stopped while holding it cannot hang every other open.
@@ -110,7 +133,7 @@ void failFromErrno(const std::string& native, int err) {
 bool deletionRefused(const std::string& native) {
   int fd = ::open(native.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
   if (fd < 0) return false;
-  bool refused = heldByOther(fd, kDeniesDelete);
+  bool refused = heldByOther(fd, bit(kDeniesDelete));
   ::close(fd);
   return refused;
 }
@@ -241,16 +264,14 @@ File File::open(const std::string& path, uint32_t access, uint32_t share, uint32
       setLastError(kErrorSharingViolation);
       return file;
     }
-    bool conflict = (wantRead && heldByOther(fd, kDeniesRead)) || (wantWrite && heldByOther(fd, kDeniesWrite)) ||
-                    (!(share & kShareRead) && heldByOther(fd, kHasRead)) ||
-                    (!(share & kShareWrite) && heldByOther(fd, kHasWrite));
-    if (!conflict) {
-      bool taken = (!wantRead || takeShareByte(fd, kHasRead)) && (!wantWrite || takeShareByte(fd, kHasWrite)) &&
-                   ((share & kShareRead) || takeShareByte(fd, kDeniesRead)) &&
-                   ((share & kShareWrite) || takeShareByte(fd, kDeniesWrite)) &&
-                   ((share & kShareDelete) || takeShareByte(fd, kDeniesDelete));
-      conflict = !taken;
-    }
+    const unsigned refusedByOthers = (wantRead ? bit(kDeniesRead) : 0) | (wantWrite ? bit(kDeniesWrite) : 0) |
+                                     ((share & kShareRead) ? 0 : bit(kHasRead)) |
+                                     ((share & kShareWrite) ? 0 : bit(kHasWrite));
+    const unsigned mine = (wantRead ? bit(kHasRead) : 0) | (wantWrite ? bit(kHasWrite) : 0) |
+                          ((share & kShareRead) ? 0 : bit(kDeniesRead)) |
+                          ((share & kShareWrite) ? 0 : bit(kDeniesWrite)) |
+                          ((share & kShareDelete) ? 0 : bit(kDeniesDelete));
+    bool conflict = heldByOther(fd, refusedByOthers) || !takeShareBytes(fd, mine);
     leaveGate(fd);
     if (conflict) {
       ::close(fd);

@@ -326,6 +326,7 @@ ZEMTA_API int32_t FileProjDeleteDB(FileProjHandle handle, int32_t fdbId) {
     Table& t = *tp;
     t.cached = -1;
     if (!openTable(t, FILEDB_MODE_WRITE)) return -1;
+    t.heldCount = kCountUnknown;
     std::vector<uint8_t> zeros(t.headerLen, 0);
     uint32_t done = 0;
     bool ok = (t.headerLen == 0 ||

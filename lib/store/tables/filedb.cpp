@@ -28,6 +28,7 @@
 #include "lib/core/library_locks.h"
 #include "lib/core/report.h"
 #include "lib/store/change_listener.h"
+#include "lib/store/tables/file_access.h"
 #include "platform/base/cp932.h"
 #include "platform/base/last_error.h"
 
@@ -73,6 +74,7 @@ bool readAt(Table& t, uint32_t offset, void* buffer, uint32_t length, uint32_t& 
 
 bool writeAt(Table& t, uint32_t offset, const void* data, uint32_t length, uint32_t& done) {
   done = 0;
+  t.heldCount = kCountUnknown;
   if (!ZemtaWriteFile(t.file, data, length, &done, static_cast<int32_t>(offset), ZEMTA_FILE_BEGIN)) {
     ZEMTA_REPORT(lastErrorCode());
     return false;
@@ -94,10 +96,13 @@ std::string makeDisplayName(const char* title, const std::string& path) {
 // dirty by a crashed writer is refused (0x20000004) and left as it is. Under
 // FileDBOpenEx an index is marked once, at its first change, and stays marked
 // until the hold ends: a crash inside the hold leaves it dirty for the next
-// check all the same.
-bool markIndexesDirty(Table& t) {
-  for (auto& e : t.indexes) {
+// check all the same. changing, when given, names the indexes (by their
+// place) whose keys the change touches; the others are left alone.
+bool markIndexesDirty(Table& t, const std::vector<char>* changing = nullptr) {
+  for (size_t i = 0; i < t.indexes.size(); ++i) {
+    IndexEntry& e = t.indexes[i];
     if (!e.own() || e.handle < 0) continue;
+    if (changing && !(*changing)[i]) continue;
     if ((e.state & kIndexHeldEx) && (e.state & kIndexDirty)) continue;
     if (!(e.state & kIndexHeldEx)) {
       if (BtreeOpen(e.handle, BTREE_MODE_READ_WRITE) < 0) return false;
@@ -259,46 +264,53 @@ int32_t recordWrite(Table& t, int32_t n, const uint8_t* data, AfterLock& after) 
     if (std::memcmp(data, t.cachedImage(), t.recordLen) == 0) return closeTable(t) ? 0 : -1;
   }
 
-  // An overwrite that changes no key of any index (a counter posting) leaves
-  // the indexes alone: they stay clean, and nothing of them is written.
-  std::vector<uint8_t> oldKey, newKey;
-  bool keysChange = append;
-  for (auto& e : t.indexes) {
-    if (keysChange) break;
+  // An overwrite that changes no key of an index (a counter posting) leaves
+  // that index alone: it stays clean, and nothing of it is written.
+  std::vector<uint8_t>& oldKey = t.oldKey;
+  std::vector<uint8_t>& newKey = t.newKey;
+  std::vector<char>& changing = t.keysChanging;
+  changing.assign(t.indexes.size(), 0);
+  bool keysChange = false;
+  for (size_t i = 0; i < t.indexes.size(); ++i) {
+    IndexEntry& e = t.indexes[i];
     if (!e.own() || e.handle < 0) continue;
-    oldKey.assign(e.keyLen, 0);
-    newKey.assign(e.keyLen, 0);
-    buildKey(e, data, newKey.data());
-    buildKey(e, t.cachedImage(), oldKey.data());
-    keysChange = oldKey != newKey;
+    if (!append) {
+      oldKey.assign(e.keyLen, 0);
+      newKey.assign(e.keyLen, 0);
+      buildKey(e, data, newKey.data());
+      buildKey(e, t.cachedImage(), oldKey.data());
+      if (oldKey == newKey) continue;
+    }
+    changing[i] = 1;
+    keysChange = true;
   }
 
   t.count = kCountUnknown;
-  if (keysChange && !markIndexesDirty(t)) return fail();
+  if (keysChange && !markIndexesDirty(t, &changing)) return fail();
+  const bool counted = t.heldCount == c;
   uint32_t done;
   if (!writeAt(t, offset, data, t.recordLen, done)) return fail();
   if (done != t.recordLen) {
     ZEMTA_REPORT(ZEMTA_ERR_FILE_SIZE);
     return fail();
   }
+  if (counted) t.heldCount = newCount;
 
   // The record is on disk: from here each index is brought in step on its
   // own, and one whose keys could not be changed keeps its dirty magic.
   int32_t result = 0;
-  for (auto& e : t.indexes) {
-    if (!keysChange) break;
-    if (!e.own() || e.handle < 0) continue;
+  for (size_t i = 0; i < t.indexes.size(); ++i) {
+    if (!changing[i]) continue;
+    IndexEntry& e = t.indexes[i];
     oldKey.assign(e.keyLen, 0);
     newKey.assign(e.keyLen, 0);
     buildKey(e, data, newKey.data());
     bool ok = true;
-    bool same = false;
     if (!append) {
       buildKey(e, t.cachedImage(), oldKey.data());
-      same = oldKey == newKey;
-      if (!same && BtreeDel(e.handle, offset, oldKey.data()) < 0) ok = false;
+      if (BtreeDel(e.handle, offset, oldKey.data()) < 0) ok = false;
     }
-    if (ok && !same && BtreeIns(e.handle, offset, newKey.data()) < 0) ok = false;
+    if (ok && BtreeIns(e.handle, offset, newKey.data()) < 0) ok = false;
     if (!finishIndex(e, ok) || !ok) result = -1;
   }
 
@@ -369,6 +381,7 @@ int32_t recordDelete(Table& t, int32_t first, int32_t last, const char* savePath
   }
 
   t.count = kCountUnknown;
+  t.heldCount = kCountUnknown;
   if (!markIndexesDirty(t)) return fail();
 
   std::vector<char> indexOk(t.indexes.size(), 1);
@@ -491,6 +504,7 @@ bool openTable(Table& t, uint32_t mode) {
   }
   t.file = file;
   t.mode = mode;
+  t.heldCount = kCountUnknown;
   return true;
 }
 
@@ -510,6 +524,7 @@ bool closeTable(Table& t) {
     }
     t.file = 0;
     t.mode = 0;
+    t.heldCount = kCountUnknown;
   }
   return ok;
 }
@@ -527,6 +542,10 @@ void releaseHold(Table& t) {
 }
 
 bool fileRecordCount(Table& t, uint32_t& count) {
+  if (t.heldCount != kCountUnknown) {
+    count = t.heldCount;
+    return true;
+  }
   uint32_t size = ZemtaGetFileSize(t.file);
   if (size == 0xFFFFFFFFu) {
     ZEMTA_REPORT(lastErrorCode());
@@ -537,6 +556,7 @@ bool fileRecordCount(Table& t, uint32_t& count) {
     return false;
   }
   count = (size - t.headerLen) / t.recordLen;
+  if (t.heldEx && (t.mode & FILEDB_MODE_WRITE) && isLocalFile(t.file)) t.heldCount = count;
   return true;
 }
 

@@ -75,8 +75,18 @@ struct Table {
   bool heldEx = false;  // FileDBOpenEx
   int32_t cached = -1;
   uint32_t count = kCountUnknown;
+  // The record count while FileDBOpenEx holds the local file open for
+  // writing: no other open may write it then (a write open shares nothing),
+  // so it changes only through this table and is not asked of the system
+  // before every record. kCountUnknown otherwise, and after any change of the
+  // file this table did not count itself.
+  uint32_t heldCount = kCountUnknown;
   std::vector<uint8_t> header;
   std::vector<uint8_t> images;  // cached record image, then a scratch image
+  // A write's keys before and after, and which indexes it changes (kept
+  // between writes so that a run of appends allocates nothing).
+  std::vector<uint8_t> oldKey, newKey;
+  std::vector<char> keysChanging;
   std::vector<IndexEntry> indexes;
   std::vector<std::unique_ptr<uint8_t[]>> callerBuffers;
   std::string displayName;
