@@ -41,7 +41,6 @@
 #include "app/register/engine/journal.h"
 #include "app/register/engine/reg_com.h"
 #include "platform/base/file.h"
-#include "platform/base/folder_sync.h"
 #include "platform/base/last_error.h"
 #include "platform/base/path.h"
 #include "zemta/date.h"
@@ -148,8 +147,8 @@ int32_t CRegCom::openDaily(CommitRun& run) {
   FileDBGetPathName(daily, path);
   FileDBDelete(daily);
   run.targetPath = platform::mapPath(path);
-  run.daily = platform::File::open(run.targetPath, platform::kFileRead | platform::kFileWrite,
-                                   platform::kShareRead, platform::kOpenAlways);
+  run.daily = DataFile::open(run.targetPath, platform::kFileRead | platform::kFileWrite, platform::kShareRead,
+                             platform::kOpenAlways);
   if (!run.daily.isOpen()) {
     ReportError(kOperation, platform::lastError());
     return -1;
@@ -193,13 +192,11 @@ int32_t CRegCom::commitAppend(CommitRun& run) {
   // The first sale of a day makes the file: its folder entry must reach the
   // disk with it.
   if (run.daily.writeAt(at, block.data(), static_cast<uint32_t>(block.size()), &done) && done == block.size() &&
-      run.daily.syncData() &&
-      (run.oldCount > 0 ||
-       platform::syncFolder(run.targetPath.substr(0, run.targetPath.find_last_of('/') + 1))))
+      run.daily.syncData() && (run.oldCount > 0 || syncFolderOf(run.targetPath)))
     return 0;
   ReportError(kOperation, platform::lastError());
   // Whatever of the sale reached the file goes again.
-  if (run.daily.seek(at, platform::kSeekBegin) >= 0) run.daily.setEndOfFile();
+  run.daily.cutAt(at);
   return -1;
 }
 
@@ -368,7 +365,7 @@ int32_t CRegCom::PrfUpdate(uint32_t modeCode, MemoryBlockHandle block, void* clo
   FileDBDelete(*temporary);
   *temporary = 0;
   const std::string native = platform::mapPath(path);
-  if (!platform::deleteFile(native) || !platform::syncFolder(native.substr(0, native.find_last_of('/') + 1))) {
+  if (!deleteDataFile(native) || !syncFolderOf(native)) {
     ReportError(kOperation, platform::lastError());
     return 1;
   }

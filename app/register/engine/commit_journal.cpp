@@ -53,11 +53,11 @@
 #include <array>
 #include <cstring>
 
+#include "app/register/engine/data_file.h"
 #include "app/register/engine/journal.h"
 #include "app/register/engine/reg_com.h"
 #include "platform/base/clock.h"
 #include "platform/base/file.h"
-#include "platform/base/folder_sync.h"
 #include "platform/base/last_error.h"
 #include "platform/base/path.h"
 #include "zemta/errors.h"
@@ -72,9 +72,9 @@ constexpr uint32_t kPathField = 260;
 constexpr uint32_t kEntryHead = 370;
 constexpr int32_t kAppend = 0x7FFFFFFF;
 
-platform::File openJournal(const std::string& path) {
-  return platform::File::open(path, platform::kFileRead | platform::kFileWrite, platform::kShareNone,
-                              platform::kOpenAlways);
+DataFile openJournal(const std::string& path) {
+  return DataFile::open(path, platform::kFileRead | platform::kFileWrite, platform::kShareNone,
+                        platform::kOpenAlways);
 }
 
 // One entry as read back from the journal.
@@ -92,7 +92,7 @@ struct Entry {
 };
 
 // Reads the entry at offset; its length, or 0 at the end or at a torn entry.
-uint32_t readEntry(platform::File& file, int64_t offset, int64_t size, Entry& entry) {
+uint32_t readEntry(DataFile& file, int64_t offset, int64_t size, Entry& entry) {
   if (size - offset < static_cast<int64_t>(kEntryHead + 4)) return 0;
   uint8_t head[8];
   uint32_t done = 0;
@@ -155,9 +155,9 @@ uint32_t JournalCrc32(const uint8_t* data, size_t length) {
 }
 
 bool ClosingRecordIsAt(const std::string& target, int32_t number, const uint8_t* closing) {
-  platform::File file = platform::File::open(
-      target, platform::kFileRead, platform::kShareRead | platform::kShareWrite | platform::kShareDelete,
-      platform::kOpenExisting);
+  DataFile file = DataFile::open(target, platform::kFileRead,
+                                 platform::kShareRead | platform::kShareWrite | platform::kShareDelete,
+                                 platform::kOpenExisting);
   if (!file.isOpen() || number < 0) return false;
   uint8_t record[line::kSize];
   uint32_t done = 0;
@@ -182,8 +182,8 @@ std::string CRegCom::journalPath() const {
 
 void CRegCom::noteInErrorLog(const std::string& text) const {
   if (dataFolder_.empty()) return;
-  platform::File log = platform::File::open(platform::mapPath(dataFolder_ + "Error.log"), platform::kFileWrite,
-                                            platform::kShareRead, platform::kOpenAlways);
+  DataFile log = DataFile::open(platform::mapPath(dataFolder_ + "Error.log"), platform::kFileWrite,
+                                platform::kShareRead, platform::kOpenAlways);
   if (!log.isOpen()) return;
   const platform::LocalTime t = platform::localTime();
   char stamp[40];
@@ -191,8 +191,7 @@ void CRegCom::noteInErrorLog(const std::string& text) const {
                 t.second);
   const std::string line = stamp + text + "\r\n";
   uint32_t done = 0;
-  log.seek(0, platform::kSeekEnd);
-  log.write(line.data(), static_cast<uint32_t>(line.size()), &done);
+  log.append(line.data(), static_cast<uint32_t>(line.size()), &done);
 }
 
 int32_t CRegCom::readForPosting(TableIndex table, int32_t n, uint8_t* image) {
@@ -272,7 +271,7 @@ int32_t CRegCom::journalWrite(int32_t closingNumber, const uint8_t* closing, con
   putU32(bytes.data(), 4, static_cast<uint32_t>(bytes.size()));
   putU32(bytes.data(), bytes.size() - 4, JournalCrc32(bytes.data(), bytes.size() - 4));
 
-  platform::File journal = openJournal(journalPath());
+  DataFile journal = openJournal(journalPath());
   if (!journal.isOpen()) return -1;
   // A torn entry of an earlier crash ends the journal: the new one replaces
   // it. The end this engine wrote last stands while the file still ends
@@ -294,10 +293,7 @@ int32_t CRegCom::journalWrite(int32_t closingNumber, const uint8_t* closing, con
       done != bytes.size() || !journal.syncData())
     return -1;
   // A journal made just now needs its folder entry on disk too.
-  if (size == 0) {
-    const std::string& native = journal.path();
-    if (!platform::syncFolder(native.substr(0, native.find_last_of('/') + 1))) return -1;
-  }
+  if (size == 0 && !syncFolderOf(journal.path())) return -1;
   journalEntryStart_ = end;
   journalEnd_ = end + static_cast<int64_t>(bytes.size());
   return 0;
@@ -308,11 +304,11 @@ void CRegCom::journalForget() {
   if (journalEntryStart_ < 0) return;
   const std::string path = journalPath();
   {
-    platform::File journal = openJournal(path);
-    if (journal.isOpen() && journal.seek(journalEntryStart_, platform::kSeekBegin) >= 0) journal.setEndOfFile();
+    DataFile journal = openJournal(path);
+    if (journal.isOpen()) journal.cutAt(journalEntryStart_);
   }
   // A journal that held nothing else goes with it: the sale leaves no file behind.
-  if (journalEntryStart_ == 0) platform::deleteFile(path);
+  if (journalEntryStart_ == 0) deleteDataFile(path);
   journalEnd_ = -1;
   journalEntryStart_ = -1;
 }
@@ -330,21 +326,21 @@ int32_t CRegCom::checkpoint() {
   // Everything written since the last checkpoint began (a second early, for
   // file systems that keep whole seconds).
   const int64_t started = platform::unixSecondsOf(platform::localTime()) - 1;
-  if (!platform::syncChangedFiles(platform::mapPath(dataFolder_), checkpointSince_)) return -1;
+  if (!syncChangedDataFiles(platform::mapPath(dataFolder_), checkpointSince_)) return -1;
   for (const std::string& other : syncAtCheckpoint_) {
-    platform::File file = platform::File::open(
-        other, platform::kFileRead, platform::kShareRead | platform::kShareWrite | platform::kShareDelete,
-        platform::kOpenExisting);
+    DataFile file = DataFile::open(other, platform::kFileRead,
+                                   platform::kShareRead | platform::kShareWrite | platform::kShareDelete,
+                                   platform::kOpenExisting);
     if (file.isOpen() && !file.syncData()) return -1;
   }
   syncAtCheckpoint_.clear();
   checkpointSince_ = started;
   commitsSinceCheckpoint_ = 0;
-  if (!platform::fileExists(path)) return 0;
-  platform::File journal = openJournal(path);
+  if (!dataFileExists(path)) return 0;
+  DataFile journal = openJournal(path);
   if (!journal.isOpen()) return -1;
   journalEnd_ = -1;
-  if (journal.size() > 0 && (!journal.setEndOfFile() || !journal.syncData())) return -1;
+  if (journal.size() > 0 && (!journal.cutAt(0) || !journal.syncData())) return -1;
   journalEnd_ = 0;
   return 0;
 }
@@ -364,16 +360,16 @@ int32_t CRegCom::RecoverCommits() {
     char dailyPath[300] = {};
     if (FileProjGetPathName(project_, dailyPath, 3,
                             ReceiptFileName(dosDate(now.year, now.month, now.day)).c_str()) == 0) {
-      platform::File file = platform::File::open(dailyPath, platform::kFileRead | platform::kFileWrite,
-                                                 platform::kShareNone, platform::kOpenExisting);
+      DataFile file = DataFile::open(platform::mapPath(dailyPath), platform::kFileRead | platform::kFileWrite,
+                                     platform::kShareNone, platform::kOpenExisting);
       const DailyTail tail = file.isOpen() ? TrimToWholeSales(file) : DailyTail();
       if (tail.cutBytes > 0)
         noteInErrorLog("PrfUpdate: " + std::to_string(tail.cutBytes) + " bytes after the last whole sale cut off " +
                        file.path());
     }
   }
-  if (!platform::fileExists(path)) return 0;
-  platform::File journal = openJournal(path);
+  if (!dataFileExists(path)) return 0;
+  DataFile journal = openJournal(path);
   if (!journal.isOpen()) {
     ReportError("CRegCom", platform::lastError());
     return -1;

@@ -48,7 +48,6 @@
 #include "app/register/engine/journal.h"
 #include "app/register/engine/reg_com.h"
 #include "platform/base/file.h"
-#include "platform/base/folder_sync.h"
 #include "platform/base/path.h"
 #include "zemta/filedb.h"
 
@@ -63,8 +62,8 @@ constexpr uint32_t kWaiting = 0, kPosted = 1;
 // More lines than any sale has: a longer note is damage.
 constexpr uint32_t kMostLines = 100000;
 
-platform::File openNotes(const std::string& path, uint32_t disposition) {
-  return platform::File::open(path, platform::kFileRead | platform::kFileWrite, platform::kShareNone, disposition);
+DataFile openNotes(const std::string& path, uint32_t disposition) {
+  return DataFile::open(path, platform::kFileRead | platform::kFileWrite, platform::kShareNone, disposition);
 }
 
 struct Note {
@@ -78,7 +77,7 @@ struct Note {
 };
 
 // Every whole note of the file, in order.
-std::vector<Note> readNotes(platform::File& file) {
+std::vector<Note> readNotes(DataFile& file) {
   std::vector<Note> notes;
   const int64_t size = file.size();
   int64_t at = 0;
@@ -110,12 +109,12 @@ std::vector<Note> readNotes(platform::File& file) {
 
 // Marks the notes posted, or empties the file when none waits any more;
 // synced. True when done.
-bool markPosted(platform::File& file, const std::vector<Note>& notes, const std::vector<size_t>& posted) {
+bool markPosted(DataFile& file, const std::vector<Note>& notes, const std::vector<size_t>& posted) {
   if (posted.empty()) return true;
   bool waiting = false;
   for (size_t i = 0; i < notes.size(); ++i)
     if (notes[i].state == kWaiting && std::find(posted.begin(), posted.end(), i) == posted.end()) waiting = true;
-  if (!waiting) return file.seek(0, platform::kSeekBegin) >= 0 && file.setEndOfFile() && file.syncData();
+  if (!waiting) return file.cutAt(0) && file.syncData();
   uint8_t state[4];
   putU32(state, 0, kPosted);
   uint32_t done = 0;
@@ -149,7 +148,7 @@ int32_t CRegCom::outsideNote(const CommitRun& run) {
   putU32(bytes.data(), 4, static_cast<uint32_t>(bytes.size()));
   putU32(bytes.data(), bytes.size() - 4, JournalCrc32(bytes.data() + 12, bytes.size() - 16));
 
-  platform::File file = openNotes(path, platform::kOpenAlways);
+  DataFile file = openNotes(path, platform::kOpenAlways);
   if (!file.isOpen()) return -1;
   const int64_t size = file.size();
   if (size < 0) return -1;
@@ -163,10 +162,7 @@ int32_t CRegCom::outsideNote(const CommitRun& run) {
   if (!file.writeAt(end, bytes.data(), static_cast<uint32_t>(bytes.size()), &done) || done != bytes.size() ||
       !file.syncData())
     return -1;
-  if (size == 0) {
-    const std::string& native = file.path();
-    if (!platform::syncFolder(native.substr(0, native.find_last_of('/') + 1))) return -1;
-  }
+  if (size == 0 && !syncFolderOf(file.path())) return -1;
   outsideEntryStart_ = end;
   return 0;
 }
@@ -175,8 +171,8 @@ int32_t CRegCom::outsideNote(const CommitRun& run) {
 // stay).
 void CRegCom::outsideForget() {
   if (outsideEntryStart_ < 0) return;
-  platform::File file = openNotes(outsidePath(), platform::kOpenExisting);
-  if (file.isOpen() && file.seek(outsideEntryStart_, platform::kSeekBegin) >= 0) file.setEndOfFile();
+  DataFile file = openNotes(outsidePath(), platform::kOpenExisting);
+  if (file.isOpen()) file.cutAt(outsideEntryStart_);
   outsideEntryStart_ = -1;
 }
 
@@ -184,7 +180,7 @@ int32_t CRegCom::outsidePosted() {
   if (outsideEntryStart_ < 0) return 0;
   const int64_t start = outsideEntryStart_;
   outsideEntryStart_ = -1;
-  platform::File file = openNotes(outsidePath(), platform::kOpenExisting);
+  DataFile file = openNotes(outsidePath(), platform::kOpenExisting);
   if (!file.isOpen()) return -1;
   const std::vector<Note> notes = readNotes(file);
   std::vector<size_t> posted;
@@ -196,9 +192,9 @@ int32_t CRegCom::outsidePosted() {
 int32_t CRegCom::RepostOutside() {
   if (!project_ || !OdbcIsOpen()) return 0;
   const std::string path = outsidePath();
-  if (path.empty() || !platform::fileExists(path)) return 0;
+  if (path.empty() || !dataFileExists(path)) return 0;
   // Another register of the data folder holding the notes posts them itself.
-  platform::File file = openNotes(path, platform::kOpenExisting);
+  DataFile file = openNotes(path, platform::kOpenExisting);
   if (!file.isOpen()) return 0;
   const std::vector<Note> notes = readNotes(file);
   std::vector<size_t> settled;  // posted now, or never committed here

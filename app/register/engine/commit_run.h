@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "app/register/engine/reg_com.h"
-#include "platform/base/file.h"
+#include "app/register/engine/data_file.h"
 
 namespace varnex::reg {
 
@@ -24,7 +24,7 @@ struct CRegCom::CommitRun {
   bool kept = false;           // the sale's temporary file is the target
   FileDBHandle target = 0;     // that file, when kept
   std::string targetPath;      // native path of the target
-  platform::File daily;        // the daily file, held while the sale goes in
+  DataFile daily;              // the daily file, held while the sale goes in
   int32_t oldCount = 0;        // the target's records before the commit
   uint16_t lastReceipt = 0;    // receipt number of the target's last closing record
   uint8_t closing[line::kSize] = {};

@@ -58,9 +58,9 @@ const char* saleModeName(char letter) {
 }
 
 bool readRecords(const std::string& path, std::vector<uint8_t>& bytes) {
-  platform::File file = platform::File::open(path, platform::kFileRead,
-                                             platform::kShareRead | platform::kShareWrite | platform::kShareDelete,
-                                             platform::kOpenExisting);
+  DataFile file = DataFile::open(path, platform::kFileRead,
+                                 platform::kShareRead | platform::kShareWrite | platform::kShareDelete,
+                                 platform::kOpenExisting);
   if (!file.isOpen()) return false;
   const int64_t size = file.size();
   if (size < 0) return false;
@@ -84,7 +84,7 @@ bool sameLine(const uint8_t* a, const uint8_t* b) {
 
 }  // namespace
 
-DailyTail TrimToWholeSales(platform::File& file) {
+DailyTail TrimToWholeSales(DataFile& file) {
   DailyTail tail;
   const int64_t size = file.size();
   if (size < 0) return tail;
@@ -104,7 +104,7 @@ DailyTail TrimToWholeSales(platform::File& file) {
   }
   tail.cutBytes = size - keep * kJournalRecordLen;
   if (tail.cutBytes > 0) {
-    if (file.seek(keep * kJournalRecordLen, platform::kSeekBegin) < 0 || !file.setEndOfFile() || !file.syncData())
+    if (!file.cutAt(keep * kJournalRecordLen) || !file.syncData())
       return tail;
   }
   tail.count = static_cast<int32_t>(keep);
@@ -152,7 +152,7 @@ std::string NextFreeTempFile(const std::string& folder, char letter, uint32_t st
   // Every number is tried once; a folder holding all of them has no free name.
   for (uint32_t tries = 0; tries < kTempNumbers; ++tries) {
     std::string name = TempFileName(letter, number);
-    if (!platform::fileExists(nativePath(folder + name))) return name;
+    if (!dataFileExists(nativePath(folder + name))) return name;
     number = (number + 1) % kTempNumbers;
   }
   return {};
@@ -170,7 +170,7 @@ FileDBHandle CRegCom::openTemporary(const std::string& path) {
   if (!table) return 0;
   if (FileDBOpenEx(table, FILEDB_MODE_READ_WRITE) != 0) {
     FileDBDelete(table);
-    platform::deleteFile(nativePath(path));
+    deleteDataFile(nativePath(path));
     return 0;
   }
   return table;
@@ -201,7 +201,7 @@ FileDBHandle CRegCom::PrfOpen(int32_t kind, uint16_t* modeOrDate) {
   }
   char path[300];
   if (FileProjGetPathName(project_, path, kind, ReceiptFileName(date).c_str()) != 0) return 0;
-  if (modeOrDate && !platform::fileExists(nativePath(path))) {
+  if (modeOrDate && !dataFileExists(nativePath(path))) {
     showBox("レシートファイルを開くことができません\nレシートの参照は取り消されました", platform::kMbIconInformation);
     return 0;
   }
@@ -215,11 +215,11 @@ int32_t CRegCom::NextReceiptNumber() {
   FileDBGetPathName(daily, code);
   FileDBDelete(daily);
   const std::string path = nativePath(code);
-  if (!platform::fileExists(path)) return ReceiptAfter(0);  // the day's first sale
+  if (!dataFileExists(path)) return ReceiptAfter(0);  // the day's first sale
   // Read only: a tail that is no whole sale is the commit's to cut; the
   // number comes from the last closing record, as the commit takes it.
-  platform::File file = platform::File::open(path, platform::kFileRead,
-                                             platform::kShareRead | platform::kShareWrite, platform::kOpenExisting);
+  DataFile file =
+      DataFile::open(path, platform::kFileRead, platform::kShareRead | platform::kShareWrite, platform::kOpenExisting);
   const int64_t size = file.isOpen() ? file.size() : -1;
   if (size < 0) return -1;
   uint8_t record[kJournalRecordLen];
@@ -252,6 +252,9 @@ FileDBHandle CRegCom::scanInterrupted(uint16_t* mode) {
   char folderText[300];
   if (FileProjGetPathName(project_, folderText, 4, nullptr) != 0) return 0;
   const std::string folder = folderText;
+  // The remote file service lists no folders and gives no file times: on a
+  // data folder kept there, no interrupted sale is looked for.
+  if (ZemtaIsRemotePath(nativePath(folder).c_str())) return 0;
 
   // 1. The probe: its time is "now" on the file system's clock.
   const std::string probeName = NextFreeTempFile(folder, '$');

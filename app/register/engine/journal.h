@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/base/file.h"
+#include "app/register/engine/data_file.h"
 
 namespace varnex::reg {
 
@@ -36,7 +36,7 @@ struct DailyTail {
 // Cuts an open daily receipt file (or a temporary file kept as the target)
 // back to whole sales: a record cut short by a crash, and the lines of a
 // sale that never got its closing record, go.
-DailyTail TrimToWholeSales(platform::File& file);
+DailyTail TrimToWholeSales(DataFile& file);
 // Whether the lines of an interrupted sale's temporary file (at path,
 // written last at unixSeconds) are already in a daily receipt file, followed
 // by a closing record made no earlier than that.

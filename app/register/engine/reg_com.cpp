@@ -16,6 +16,7 @@
 #include "platform/base/profile.h"
 #include "platform/base/system_info.h"
 #include "zemta/errors.h"
+#include "zemta/fileaccess.h"
 #include "zemta/filedb.h"
 #include "zemta/fileidx.h"
 #include "zemta/tax.h"
@@ -214,7 +215,7 @@ FileProjHandle CRegCom::Open() {
     // The library says at which file it stopped.
     char damaged[300] = {};
     FileProjGetPathName(0, damaged, FILEPROJ_PATH_FAILED_OPEN, nullptr);
-    showBox(platform::fileExists(platform::mapPath(catalog))
+    showBox(ZemtaFileExists(platform::mapPath(catalog).c_str())
                 ? brokenText(damaged[0] ? platform::mapPath(damaged) : std::string())
                 : kProjectMissing,
             platform::kMbIconError);

@@ -30,8 +30,8 @@ namespace ui = platform::ui;
 namespace {
 
 constexpr int32_t kDialogId = 20726;
-constexpr int32_t kTextId = 21886;
-constexpr int32_t kBarId = 21884;
+constexpr int32_t kTextId = kProgressTextId;
+constexpr int32_t kBarId = kProgressBarId;
 constexpr int32_t kPollMs = 200;
 constexpr int32_t kModeCheckOnly = 4;
 constexpr int32_t kIndexFaults = 0x40000000;
@@ -86,23 +86,6 @@ void rollbackWorker(const std::shared_ptr<Job>& job) {
   const int32_t result = FileExRollback(j.disk, disk->logTable, static_cast<uint32_t>(j.target),
                                         static_cast<uint32_t>(j.target >> 32), nullptr, &j.block);
   finish(j, result == 0 ? 0 : -1);
-}
-
-ui::DialogTemplate progressTemplate() {
-  ui::DialogTemplate dialog;
-  dialog.id = kDialogId;
-  dialog.rect = {0, 0, 260, 52};
-  dialog.caption = "ｲﾝﾃﾞｯｸｽﾌｧｲﾙの作成";
-  ui::ControlTemplate text;
-  text.kind = ui::ControlKind::Static;
-  text.id = kTextId;
-  text.rect = {8, 8, 252, 18};  // left, top, right, bottom
-  ui::ControlTemplate bar;
-  bar.kind = ui::ControlKind::Progress;
-  bar.id = kBarId;
-  bar.rect = {8, 26, 252, 38};
-  dialog.controls = {text, bar};
-  return dialog;
 }
 
 // Runs the worker and shows its progress until it ends.
@@ -170,6 +153,23 @@ int32_t runWithProgress(FileExDiskHandle disk, const std::shared_ptr<Job>& job, 
 }
 
 }  // namespace
+
+ui::DialogTemplate progressTemplate() {
+  ui::DialogTemplate dialog;
+  dialog.id = kDialogId;
+  dialog.rect = {0, 0, 260, 52};
+  dialog.caption = "ｲﾝﾃﾞｯｸｽﾌｧｲﾙの作成";
+  ui::ControlTemplate text;
+  text.kind = ui::ControlKind::Static;
+  text.id = kTextId;
+  text.rect = {8, 8, 252, 18};  // left, top, right, bottom
+  ui::ControlTemplate bar;
+  bar.kind = ui::ControlKind::Progress;
+  bar.id = kBarId;
+  bar.rect = {8, 26, 252, 38};
+  dialog.controls = {text, bar};
+  return dialog;
+}
 
 }  // namespace zemta::container
 

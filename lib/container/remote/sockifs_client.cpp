@@ -9,11 +9,17 @@
 #include <algorithm>
 #include <cstring>
 
+#include "lib/container/ifs/ifs_internal.h"
 #include "lib/container/remote/connection.h"
 #include "lib/core/little_endian.h"
-#include "platform/base/clock.h"
 #include "platform/base/last_error.h"
+#include "platform/ui/desktop.h"
+#include "platform/ui/dialog.h"
+#include "platform/ui/window.h"
+#include "zemta/errors.h"
+#include "zemta/fileex.h"
 #include "zemta/sockifs.h"
+#include "zemta/winhelp.h"
 
 using namespace zemta::remote;
 
@@ -26,6 +32,8 @@ constexpr size_t kPositionedReadMax = 409;
 constexpr size_t kPositionedWriteMax = kMaxData - 8;  // 4088: the distance takes 8 bytes
 constexpr size_t kRollbackTextMax = 4079;
 constexpr uint32_t kProgressPollMs = 200;
+constexpr size_t kProgressDetailMax = 128;
+constexpr uintptr_t kWaitCursor = 32514;
 
 // The bytes of a name as they go on the wire; false (last error 22) when it
 // is empty or too long.
@@ -45,18 +53,80 @@ bool nameBytes(const char* name, int32_t nameLength, const uint8_t** bytes, size
 
 bool textFits(const char* text) { return !text || std::strlen(text) < kNameField; }
 
-// Polls 'p' every 200 ms until the server's operation ends; its result, or
-// -1 with the last error set (the server's status when it failed).
-int32_t followProgress() {
+// One 'p' poll: the record and, when the reply brings one, the backup's
+// detail text (NUL-terminated within at most 128 bytes). 0, or -1.
+int32_t pollProgress(SockIfsProgress* progress, std::string* detail) {
+  Request request('p', 0, 0);
+  Reply reply;
+  if (!exchange(request, &reply, std::nullopt, {kReplyData})) return -1;
+  if (reply.payloadLength() < 16) return failWith(kBadCommand);
+  const uint8_t* p = reply.payload();
+  if (progress) {
+    progress->phase = zemta::get_i32le(p);
+    progress->value = zemta::get_i32le(p + 4);
+    progress->word1 = zemta::get_u32le(p + 8);
+    progress->word2 = zemta::get_u32le(p + 12);
+  }
+  if (detail) {
+    const char* text = reinterpret_cast<const char*>(p + 16);
+    const size_t room = std::min(reply.payloadLength() - 16, kProgressDetailMax);
+    detail->assign(text, strnlen(text, room));
+  }
+  return 0;
+}
+
+// Follows the server's operation with the progress dialog up (the main
+// window disabled, the wait cursor shown) and a 'p' poll every 200 ms,
+// until it ends: its result, or -1 with the last error set (the server's
+// status when it failed, the poll's error when a poll failed).
+int32_t followProgress(const char* caption, bool showDetail) {
+  namespace ui = platform::ui;
+  ui::ensureApplication();
+  HWND owner = ui::mainWindow();
+  const bool wasEnabled = owner && ui::isWindowEnabled(owner);
+  if (owner) ui::enableWindow(owner, false);
+  HWND dialog = ui::createDialogFromTemplate(zemta::container::progressTemplate(), owner, nullptr);
+  if (!dialog) {
+    if (owner) ui::enableWindow(owner, wasEnabled);
+    return failWith(ZEMTA_ERR_BAD_HANDLE);
+  }
+  ui::setWindowText(dialog, caption);
+  HWND bar = ui::dialogItem(dialog, zemta::container::kProgressBarId);
+  ui::setControlRange(bar, 0, 100);
+  PushCursor(reinterpret_cast<const char*>(kWaitCursor));
+  auto restore = [&]() {
+    const uint32_t error = platform::lastError();
+    PopCursor();
+    ui::destroyWindow(dialog);
+    if (owner && ui::isWindow(owner)) ui::enableWindow(owner, wasEnabled);
+    platform::setLastError(error);
+  };
+  int32_t shownPhase = 0;
+  std::string shownDetail;
   for (;;) {
     SockIfsProgress progress{};
-    if (SockIfsGetProgress(&progress) != 0) return -1;
-    if (progress.phase == 0) return progress.value;
-    if (progress.phase < 0) {
-      fail(static_cast<uint32_t>(progress.value));
+    std::string detail;
+    if (pollProgress(&progress, showDetail ? &detail : nullptr) != 0) {
+      restore();
       return -1;
     }
-    platform::sleepMilliseconds(kProgressPollMs);
+    if (progress.phase == 0) {
+      restore();
+      return progress.value;
+    }
+    if (progress.phase < 0) {
+      restore();
+      return failWith(static_cast<uint32_t>(progress.value));
+    }
+    if (progress.phase != shownPhase || detail != shownDetail) {
+      shownPhase = progress.phase;
+      shownDetail = detail;
+      std::string text = FileExGetPlsTitle(progress.phase);
+      if (!detail.empty()) text += " - " + detail;
+      ui::setDialogItemText(dialog, zemta::container::kProgressTextId, text);
+    }
+    ui::setControlPosition(bar, std::clamp(progress.value, 0, 100));
+    ui::pumpUntil([] { return false; }, kProgressPollMs);
   }
 }
 
@@ -74,27 +144,13 @@ ZEMTA_API int32_t SockIfsNotify() {
   return exchange(request, &reply, 0u, {kReplyDone}) ? 0 : -1;
 }
 
-ZEMTA_API int32_t SockIfsGetProgress(SockIfsProgress* progress) {
-  Request request('p', 0, 0);
-  Reply reply;
-  if (!exchange(request, &reply, std::nullopt, {kReplyData})) return -1;
-  // The record, then (for a backup) a detail text this client does not show.
-  if (reply.payloadLength() < 16) return failWith(kBadCommand);
-  if (progress) {
-    const uint8_t* p = reply.payload();
-    progress->phase = zemta::get_i32le(p);
-    progress->value = zemta::get_i32le(p + 4);
-    progress->word1 = zemta::get_u32le(p + 8);
-    progress->word2 = zemta::get_u32le(p + 12);
-  }
-  return 0;
-}
+ZEMTA_API int32_t SockIfsGetProgress(SockIfsProgress* progress) { return pollProgress(progress, nullptr); }
 
 ZEMTA_API int32_t SockIfsBackup(int32_t mode) {
   Request request('b', static_cast<uint8_t>(mode), 0);
   Reply reply;
   if (!exchange(request, &reply, std::nullopt, {kReplyDone})) return -1;
-  return followProgress();
+  return followProgress(mode == 4 ? "データベースの検査" : "バックアップ", true);
 }
 
 ZEMTA_API int32_t SockIfsRollback(uint32_t a, uint32_t b, int32_t c, const char* text, uint32_t d) {
@@ -105,7 +161,7 @@ ZEMTA_API int32_t SockIfsRollback(uint32_t a, uint32_t b, int32_t c, const char*
   Reply reply;
   if (!exchange(request, &reply, std::nullopt, {kReplyDone})) return -1;
   if (reply.number() == 0) return 0;
-  return followProgress();
+  return followProgress("操作の取り消し", false);
 }
 
 ZEMTA_API int32_t SockIfsUser(uint32_t a, uint32_t b, const char* text) {

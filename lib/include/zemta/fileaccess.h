@@ -65,6 +65,30 @@ ZEMTA_API int32_t ZemtaReadFile(ZemtaFileHandle file, void* buffer, uint32_t len
 ZEMTA_API int32_t ZemtaWriteFile(ZemtaFileHandle file, const void* data, uint32_t length,
                                  uint32_t* bytesWritten, int32_t offset, uint32_t moveMethod);
 
+// Reads or writes at a 64-bit position from the beginning; a local file's
+// pointer stays where it was. Non-zero on success; bytes read may be fewer
+// than asked at the end of the file.
+ZEMTA_API int32_t ZemtaReadFileAt(ZemtaFileHandle file, int64_t position, void* buffer, uint32_t length,
+                                  uint32_t* bytesRead);
+ZEMTA_API int32_t ZemtaWriteFileAt(ZemtaFileHandle file, int64_t position, const void* data, uint32_t length,
+                                   uint32_t* bytesWritten);
+// The 64-bit size, or -1 with the last error set.
+ZEMTA_API int64_t ZemtaGetFileSize64(ZemtaFileHandle file);
+// Puts the file's data (and the size it needs) on the disk before it
+// returns. A file on the remote file server is kept by the server: nothing
+// to do there. Non-zero on success.
+ZEMTA_API int32_t ZemtaFlushFile(ZemtaFileHandle file);
+// Puts a folder's entries (files made or removed in it) on the disk; a
+// folder on the remote file server is the server's. Non-zero on success.
+ZEMTA_API int32_t ZemtaFlushFolder(const char* folder);
+// 1 when the path opens on the remote file server: remote mode is on and a
+// mapping in use matches it.
+ZEMTA_API int32_t ZemtaIsRemotePath(const char* path);
+// 1 when the file exists (on the server for a remote path), else 0.
+ZEMTA_API int32_t ZemtaFileExists(const char* path);
+// Removes the file (on the server for a remote path). Non-zero on success.
+ZEMTA_API int32_t ZemtaDeleteFile(const char* path);
+
 // The open everyone uses: while another process holds the file (sharing
 // violation) it shows the wait dialog "ｱﾝﾛｯｸ待機中" naming displayName (or the
 // path) and retries once a second, with the library locks let go. Returns the

@@ -60,6 +60,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "lib/core/handle_table.h"
 #include "lib/core/library_locks.h"
@@ -355,9 +357,42 @@ std::string projectFolderWanted(const std::string& catalogPath, const std::strin
          dataFolder.substr(std::strlen(kProjPrefix));
 }
 
+// A path with its "." and ".." steps worked out from its text alone, '/'
+// separated; empty when ".." climbs above its start.
+std::string lexicallyResolved(const std::string& path) {
+  std::vector<std::string> steps;
+  size_t at = 0;
+  while (at <= path.size()) {
+    size_t end = path.find_first_of("/\\", at);
+    if (end == std::string::npos) end = path.size();
+    const std::string step = path.substr(at, end - at);
+    if (step == "..") {
+      if (steps.empty()) return {};
+      steps.pop_back();
+    } else if (!step.empty() && step != ".") {
+      steps.push_back(step);
+    }
+    at = end + 1;
+  }
+  std::string resolved = !path.empty() && (path[0] == '/' || path[0] == '\\') ? "/" : "";
+  for (size_t i = 0; i < steps.size(); ++i) resolved += (i ? "/" : "") + steps[i];
+  return resolved;
+}
+
 bool resolveProjectFolder(const std::string& catalogPath, const std::string& dataFolder, std::string& folder) {
   std::string wanted = projectFolderWanted(catalogPath, dataFolder);
   if (platform::endsWithSeparator(wanted)) wanted.pop_back();
+  // A project on the remote file server has no folder here to change into:
+  // its folder is worked out from the catalog's path.
+  if (ZemtaIsRemotePath(platform::withSeparator(wanted, '/').c_str())) {
+    const std::string resolved = lexicallyResolved(wanted);
+    if (resolved.empty()) {
+      platform::setLastError(platform::kErrorPathNotFound);
+      return false;
+    }
+    folder = resolved.substr(0, platform::cp932::fitLength(resolved, kMaxPathLen)) + "\\";
+    return true;
+  }
   const std::string remembered = platform::currentFolder();
   if (remembered.empty()) return false;
   if (!wanted.empty() && !platform::setCurrentFolder(wanted)) return false;
@@ -477,8 +512,9 @@ ZEMTA_API FileProjHandle FileProjOpen(const char* catalogPath, uint32_t projectI
     ZEMTA_REPORT(ZEMTA_ERR_BAD_ACCESS_CODE);
     return 0;
   }
-  // A missing catalog is an error here: opening must never create an empty project.
-  if (!platform::fileExists(platform::mapPath(catalogPath))) {
+  // A missing catalog is an error here: opening must never create an empty
+  // project. (It may lie on the remote file server.)
+  if (!ZemtaFileExists(catalogPath)) {
     ZEMTA_REPORT(platform::kErrorFileNotFound);
     return 0;
   }

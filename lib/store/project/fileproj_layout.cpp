@@ -325,7 +325,7 @@ LayoutStepHook setLayoutStepHook(LayoutStepHook hook) {
 
 bool finishLayoutChange(const std::string& catalogPath) {
   const std::string list = switchList(catalogPath);
-  if (!platform::fileExists(platform::mapPath(list))) return true;
+  if (!ZemtaFileExists(list.c_str())) return true;
   return carryOut(list);
 }
 

@@ -22,6 +22,7 @@
 #include "platform/base/clock.h"
 #include "platform/base/cp932.h"
 #include "platform/base/file.h"
+#include "platform/base/folder_sync.h"
 #include "platform/base/last_error.h"
 #include "platform/base/message_box.h"
 #include "zemta/errors.h"
@@ -379,6 +380,129 @@ ZEMTA_API int32_t ZemtaWriteFile(ZemtaFileHandle handle, const void* data, uint3
   }
   if (!(moveMethod == ZEMTA_FILE_CURRENT && offset == 0) && file->local.seek(offset, moveMethod) < 0) return 0;
   return file->local.write(data, length, bytesWritten) ? 1 : 0;
+}
+
+namespace zemta {
+namespace {
+
+// The path on the server of a path that opens remotely (remote mode and a
+// mapping in use that matches, the first one winning); nothing for a local
+// path. A remote path too long for the layer's buffer is refused with the
+// last error set (filled in, true).
+bool remotePathOf(const char* path, std::optional<std::string>* remote) {
+  remote->reset();
+  if (g_remoteMode.load() != 1) return true;
+  const std::string localPath(path);
+  std::lock_guard<std::mutex> guard(g_mappingMutex);
+  for (const Mapping& mapping : g_mappings) {
+    if (mapping.flag == 0 || !prefixMatches(localPath, mapping.localPrefix)) continue;
+    std::string mapped = mapping.remotePrefix + localPath.substr(mapping.localPrefix.size());
+    if (mapped.size() >= kRemotePathBuffer) {
+      platform::setLastError(platform::kErrorFilenameTooLong);
+      return false;
+    }
+    *remote = std::move(mapped);
+    return true;
+  }
+  return true;
+}
+
+}  // namespace
+}  // namespace zemta
+
+ZEMTA_API int32_t ZemtaReadFileAt(ZemtaFileHandle handle, int64_t position, void* buffer, uint32_t length,
+                                  uint32_t* bytesRead) {
+  if (bytesRead) *bytesRead = 0;
+  OpenFile* file = zemta::lookUp(handle);
+  if (!file) return 0;
+  if (position < 0) {
+    platform::setLastError(platform::kErrorInvalidParameter);
+    return 0;
+  }
+  if (file->remote != 0) {
+    uint32_t got = 0;
+    const int32_t result = SockIfsRead(file->remote, buffer, length, &got, static_cast<uint32_t>(position),
+                                       static_cast<int32_t>(position >> 32), ZEMTA_FILE_BEGIN);
+    if (bytesRead) *bytesRead = got;
+    return result == 0 ? 1 : 0;
+  }
+  uint32_t got = 0;
+  const bool done = file->local.readAt(position, buffer, length, &got);
+  if (bytesRead) *bytesRead = got;
+  return done ? 1 : 0;
+}
+
+ZEMTA_API int32_t ZemtaWriteFileAt(ZemtaFileHandle handle, int64_t position, const void* data, uint32_t length,
+                                   uint32_t* bytesWritten) {
+  if (bytesWritten) *bytesWritten = 0;
+  OpenFile* file = zemta::lookUp(handle);
+  if (!file) return 0;
+  if (position < 0) {
+    platform::setLastError(platform::kErrorInvalidParameter);
+    return 0;
+  }
+  if (file->remote != 0) {
+    if (SockIfsWrite(file->remote, data, length, static_cast<uint32_t>(position),
+                     static_cast<int32_t>(position >> 32), ZEMTA_FILE_BEGIN) != 0)
+      return 0;
+    if (bytesWritten) *bytesWritten = length;
+    return 1;
+  }
+  uint32_t put = 0;
+  const bool done = file->local.writeAt(position, data, length, &put);
+  if (bytesWritten) *bytesWritten = put;
+  return done ? 1 : 0;
+}
+
+ZEMTA_API int64_t ZemtaGetFileSize64(ZemtaFileHandle handle) {
+  OpenFile* file = zemta::lookUp(handle);
+  if (!file) return -1;
+  return file->remote != 0 ? SockIfsGetSize(file->remote) : file->local.size();
+}
+
+ZEMTA_API int32_t ZemtaFlushFile(ZemtaFileHandle handle) {
+  OpenFile* file = zemta::lookUp(handle);
+  if (!file) return 0;
+  // The service has no request for it: the server answers each write once
+  // it has it, and keeps its files itself.
+  if (file->remote != 0) return 1;
+  return file->local.syncData() ? 1 : 0;
+}
+
+ZEMTA_API int32_t ZemtaFlushFolder(const char* folder) {
+  if (!folder) {
+    platform::setLastError(platform::kErrorInvalidParameter);
+    return 0;
+  }
+  std::optional<std::string> remote;
+  if (!zemta::remotePathOf(folder, &remote)) return 0;
+  if (remote) return 1;
+  return platform::syncFolder(folder) ? 1 : 0;
+}
+
+ZEMTA_API int32_t ZemtaIsRemotePath(const char* path) {
+  if (!path) return 0;
+  std::optional<std::string> remote;
+  return zemta::remotePathOf(path, &remote) && remote ? 1 : 0;
+}
+
+ZEMTA_API int32_t ZemtaFileExists(const char* path) {
+  if (!path) return 0;
+  std::optional<std::string> remote;
+  if (!zemta::remotePathOf(path, &remote)) return 0;
+  if (!remote) return platform::fileExists(path) ? 1 : 0;
+  return SockIfsIsExist(remote->c_str(), -1, nullptr) == 1 ? 1 : 0;
+}
+
+ZEMTA_API int32_t ZemtaDeleteFile(const char* path) {
+  if (!path) {
+    platform::setLastError(platform::kErrorInvalidParameter);
+    return 0;
+  }
+  std::optional<std::string> remote;
+  if (!zemta::remotePathOf(path, &remote)) return 0;
+  if (!remote) return platform::deleteFile(path) ? 1 : 0;
+  return SockIfsRemove(remote->c_str(), -1) == 0 ? 1 : 0;
 }
 
 ZEMTA_API ZemtaFileHandle ZemtaOpenFileWait(const char* path, uint32_t access, uint32_t shareMode,

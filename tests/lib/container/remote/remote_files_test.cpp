@@ -154,4 +154,58 @@ TEST(RemoteFiles, ServerRefusalAndLostConnectionReachTheCaller) {
   ZemtaSetSockIfs(0);
 }
 
+// Positioned transfers, sizes, syncs, existence and removal: the same
+// answers and the same bytes on the server as on the local disk.
+std::string positionedWork(const std::string& folder) {
+  const std::string path = folder + "/journal.bin";
+  std::string seen = std::to_string(ZemtaFileExists(path.c_str())) + ";";
+  ZemtaFileHandle file = ZemtaCreateFile(path.c_str(), kReadWrite, 0, ZEMTA_OPEN_ALWAYS, ZEMTA_FILE_ATTRIBUTE_NORMAL);
+  if (file == ZEMTA_INVALID_FILE) return seen + "open failed " + std::to_string(platform::lastError());
+  std::string block(6000, '\0');
+  for (size_t i = 0; i < block.size(); ++i) block[i] = static_cast<char>('A' + i % 23);
+  uint32_t done = 0;
+  seen += std::to_string(ZemtaWriteFileAt(file, 100, block.data(), 6000, &done)) + std::to_string(done) + ";";
+  seen += std::to_string(ZemtaWriteFileAt(file, 0, "head", 4, &done)) + ";";
+  seen += std::to_string(ZemtaFlushFile(file)) + std::to_string(ZemtaGetFileSize64(file)) + ";";
+  std::string back(300, '\0');
+  seen += std::to_string(ZemtaReadFileAt(file, 5900, back.data(), 300, &done)) + std::to_string(done) + ";";
+  seen += back.substr(0, done) + ";";
+  seen += std::to_string(ZemtaReadFileAt(file, -1, back.data(), 1, &done)) + ";";
+  seen += std::to_string(ZemtaFileExists(path.c_str())) + std::to_string(ZemtaFlushFolder(folder.c_str())) + ";";
+  ZemtaCloseFile(file);
+  const std::string gone = folder + "/gone.bin";
+  ZemtaCloseFile(ZemtaCreateFile(gone.c_str(), kReadWrite, 0, ZEMTA_OPEN_ALWAYS, ZEMTA_FILE_ATTRIBUTE_NORMAL));
+  seen += std::to_string(ZemtaDeleteFile(gone.c_str())) + std::to_string(ZemtaFileExists(gone.c_str()));
+  seen += std::to_string(ZemtaDeleteFile(gone.c_str())) + ";";
+  return seen;
+}
+
+TEST(RemoteFiles, PositionedTransfersExistenceAndRemovalMatchLocalWork) {
+  TempFolder folder;
+  const fs::path root(folder.path());
+  fs::create_directories(root / "server" / "shop");
+  fs::create_directories(root / "local");
+  FileServicePeer peer;
+  peer.serveFolder((root / "server").string());
+  ASSERT_EQ(SockConnect("127.0.0.1", peer.port()), 0);
+
+  const std::string localResult = positionedWork((root / "local").string());
+  EXPECT_EQ(ZemtaIsRemotePath((root / "local" / "journal.bin").c_str()), 0);
+  ZemtaSetSockIfs(1);
+  const fs::path mapped = root / "mapped";
+  ASSERT_EQ(ZemtaAddSockIfsDir(mapped.string().c_str(), "shop", 1), 0);
+  EXPECT_EQ(ZemtaIsRemotePath((mapped / "journal.bin").c_str()), 1);
+  EXPECT_EQ(ZemtaIsRemotePath((root / "local" / "journal.bin").c_str()), 0);
+  const std::string remoteResult = positionedWork(mapped.string());
+  ZemtaSetSockIfs(0);
+  SockDisconnect();
+
+  EXPECT_EQ(remoteResult, localResult);
+  EXPECT_EQ(localResult.substr(0, 2), "0;");
+  EXPECT_FALSE(fs::exists(mapped));
+  EXPECT_EQ(bytesOf(root / "server" / "shop" / "journal.bin"), bytesOf(root / "local" / "journal.bin"));
+  EXPECT_EQ(bytesOf(root / "local" / "journal.bin").size(), 6100u);
+  EXPECT_FALSE(fs::exists(root / "server" / "shop" / "gone.bin"));
+}
+
 }  // namespace

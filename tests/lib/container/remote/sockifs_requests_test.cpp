@@ -5,12 +5,16 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <vector>
 
 #include "lib/container/remote/connection.h"
 #include "peers/file_service_peer.h"
 #include "platform/base/last_error.h"
+#include "platform/ui/desktop.h"
+#include "platform/ui/dialog.h"
+#include "platform/ui/window.h"
 #include "zemta/sockifs.h"
 
 namespace {
@@ -167,6 +171,59 @@ TEST_F(SockIfsRequests, BackupFollowsProgressUntilTheServerIsDone) {
   peer_->queue(progress(-1, 0x400000A3));
   EXPECT_EQ(SockIfsBackup(4), -1);
   EXPECT_EQ(platform::lastError(), 0x20000083u);
+}
+
+TEST_F(SockIfsRequests, BackupShowsTheServersStepInItsProgressDialog) {
+  namespace ui = platform::ui;
+  namespace fs = std::filesystem;
+  auto progress = [](int32_t phase, int32_t value, const std::string& detail) {
+    return FileServicePeer::frame(0x42, 0, 0,
+                                  FileServicePeer::u32(static_cast<uint32_t>(phase)) +
+                                      FileServicePeer::u32(static_cast<uint32_t>(value)) + FileServicePeer::u32(0) +
+                                      FileServicePeer::u32(0) + detail + std::string(1, '\0'));
+  };
+  ui::ensureApplication();
+  ui::WindowSpec shape;
+  shape.title = "main";
+  HWND owner = ui::createWindow(shape, ui::defaultWindowProc);
+  ASSERT_EQ(ui::mainWindow(), owner);
+  shape.visible = false;
+  const fs::path folder = fs::path(VARNEX_TEST_OUTPUT_DIR) / "container";
+  fs::create_directories(folder);
+  const std::string shot = (folder / "sockifs_backup_progress.png").string();
+
+  // The step stays up for a few polls, so that the dialog is seen at it.
+  peer_->queue(done(0));
+  for (int i = 0; i < 3; ++i) peer_->queue(progress(2, 40, "shop.ifs"));
+  peer_->queue(progress(0, 0, ""));
+  std::string caption, text;
+  int32_t bar = -1;
+  bool ownerDisabled = false;
+  HWND driver = ui::createWindow(shape, [&](HWND w, uint32_t m, WPARAM wp, LPARAM lp) -> LRESULT {
+    if (m != ui::kWmTimer) return ui::defaultWindowProc(w, m, wp, lp);
+    for (HWND top : ui::topLevelWindows()) {
+      if (!text.empty() || !ui::isWindowVisible(top) || ui::windowText(top) != "バックアップ") continue;
+      if (ui::dialogItemText(top, 21886).empty()) continue;
+      caption = ui::windowText(top);
+      text = ui::dialogItemText(top, 21886);
+      bar = ui::controlPosition(ui::dialogItem(top, 21884));
+      ownerDisabled = !ui::isWindowEnabled(owner);
+      ui::processPendingMessages();
+      ui::grabWindowToPng(top, shot);
+    }
+    return 0;
+  });
+  ui::setTimer(driver, 1, 20);
+  EXPECT_EQ(SockIfsBackup(1), 0);
+  ui::destroyWindow(driver);
+
+  EXPECT_EQ(text, "データの保存中 - shop.ifs");
+  EXPECT_EQ(bar, 40);
+  EXPECT_TRUE(ownerDisabled);
+  EXPECT_TRUE(ui::isWindowEnabled(owner));
+  EXPECT_TRUE(fs::exists(shot));
+  for (HWND top : ui::topLevelWindows()) EXPECT_NE(ui::windowText(top), "バックアップ") << "the dialog is gone";
+  ui::destroyWindow(owner);
 }
 
 TEST_F(SockIfsRequests, SearchFetchesItsEntriesPageByPageAndNeverPastTheCount) {
