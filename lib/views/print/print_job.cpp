@@ -11,6 +11,7 @@
 #include "lib/core/handle_table.h"
 #include "lib/core/library_locks.h"
 #include "lib/core/report.h"
+#include "lib/store/project/fileproj_internal.h"
 #include "lib/views/print/print_internal.h"
 #include "lib/views/view/view_registry.h"
 #include "platform/base/last_error.h"
@@ -472,8 +473,14 @@ ZEMTA_API int32_t PrintDestroy(ZemtaPrintJob handle) {
     // A job deleted with its document open leaves nothing printed.
     if (job->documentOpen) job->target->abort();
   }
+  // The job's own record-buffer sets go with it; a project that is closing
+  // frees its sets itself once its jobs are gone.
+  int32_t result = 0;
+  if (job->project && zemta::fileproj::findProject(job->project))
+    for (const auto& section : job->sections)
+      if (section->ownsSet && FileProjBufRemove(job->project, section->set) != 0) result = -1;
   job->sections.clear();
-  return 0;
+  return result;
 }
 
 ZEMTA_API int32_t PrintDelete(PrintHandle handle) {
