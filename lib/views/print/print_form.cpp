@@ -597,15 +597,18 @@ ZEMTA_API int32_t PrintAddFile(PrintHandle handle, int32_t tableId, uint32_t for
     } else {
       // The job's own rows: one a field line (4096 for a detail form that
       // is not the main one), bound to the job and its notification window.
-      int32_t rows = 1;
-      for (const FormItem& item : form.items) rows = std::max<int32_t>(rows, item.lines);
-      if ((formFlags & 0x10000) && !(formFlags & 0x1)) rows = 4096;
+      int32_t lines = 1;
+      for (const FormItem& item : form.items) lines = std::max<int32_t>(lines, item.lines);
+      const int32_t rows = (formFlags & 0x10000) && !(formFlags & 0x1) ? 4096 : lines;
       std::vector<int32_t> ids;
       for (int32_t id : s->tableIds) ids.push_back(id & 0x7FFF);
       s->set = FileProjBufAdd(job->project, rows, static_cast<int32_t>(ids.size()), ids.data());
       if (!s->set) return -1;
       HWND window = job->notifyWindow ? job->notifyWindow : job->owner;
-      if (FileProjBufBind(job->project, job->handle, window, job->mainTable, 0) < 0) {
+      // Only the positions the fields show are filled for each record; the
+      // other rows stay spare.
+      if (FileProjBufBind(job->project, job->handle, window, job->mainTable, 0) < 0 ||
+          FileProjBufSetRows(job->project, s->set, lines) != 0) {
         FileProjBufRemove(job->project, s->set);
         return -1;
       }
@@ -693,7 +696,7 @@ ZEMTA_API int32_t PrintFields(PrintHandle handle) {
     return true;
   };
   notify(*job, 0x10001);
-  job->pageNumber = job->firstPage > 0 ? job->firstPage - 1 : 0;
+  job->pageNumber = 0;
 
   const double rh = first.rowHeight > 0 ? first.rowHeight : 1;
   const int32_t rowsPerPage = static_cast<int32_t>(job->availableHeight / rh);
@@ -732,12 +735,19 @@ ZEMTA_API int32_t PrintFields(PrintHandle handle) {
 
   int32_t next = 0;
   for (bool firstPage = true;; firstPage = false) {
+    const int32_t onPage = std::min(total - next, firstPage ? perPageFirst : perPageLater);
+    if (job->pageNumber + 1 < job->firstPage) {
+      // A page before the chosen range: its records are passed over, so
+      // that every printed page holds its own records under its number.
+      ++job->pageNumber;
+      next += onPage;
+      continue;
+    }
     if (!job->pageOpen && !startPage(*job)) return -1;
     notify(*job, 0x10003);
     ++job->pageNumber;
     if (!show(std::min(next, std::max(0, total - 1)))) return -1;
     refill();
-    const int32_t onPage = std::min(total - next, firstPage ? perPageFirst : perPageLater);
     int32_t y = first.top;
     drawArea(kPageHeader, y);
     if (firstPage) {

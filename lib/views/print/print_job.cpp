@@ -366,8 +366,11 @@ ZEMTA_API PrintHandle PrintCreate(uint32_t flags, const char* documentName, HWND
     }
     platform::ui::FileDialogRequest request;
     request.fileName = printer;
+    request.pageRange = (flags & PRINT_PAGE_RANGE) != 0;
+    request.copies = std::max<int32_t>(1, dm.dmCopies);
     std::string chosen;
-    if (!platform::ui::printerDialog(owner, request, chosen)) return 0;  // cancelled: no report
+    platform::ui::PrintChoice choice;
+    if (!platform::ui::printerDialog(owner, request, chosen, &choice)) return 0;  // cancelled: no report
     if (chosen != printer) {
       printer = chosen;
       if (!printer.empty()) {
@@ -378,9 +381,16 @@ ZEMTA_API PrintHandle PrintCreate(uint32_t flags, const char* documentName, HWND
         }
       }
     }
-    if (flags & PRINT_PAGE_RANGE) firstPage = 1;
+    if (flags & PRINT_PAGE_RANGE) {
+      firstPage = choice.firstPage;
+      lastPage = choice.lastPage;
+    }
+    if (choice.copies > 1) {
+      dm.dmFields |= ZEMTA_DM_COPIES | ZEMTA_DM_COLLATE;
+      dm.dmCollate = choice.collate ? 1 : 0;
+    }
+    dm.dmCopies = static_cast<int16_t>(choice.copies);
   }
-  if (dm.dmCopies > 1) dm.dmFields |= ZEMTA_DM_COPIES | ZEMTA_DM_COLLATE;
   PrintApplyPaper(flags, &dm, geometry);
 
   const PdfSettings pdf = pdfSettings();

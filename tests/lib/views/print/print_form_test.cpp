@@ -364,6 +364,43 @@ TEST_F(PrintFormTest, ViewPrintingGoesThroughTheViewsTableAndRecordList) {
   EXPECT_EQ(heard_.back(), 0x10002u);
 }
 
+TEST_F(PrintFormTest, APageRangePrintsThoseOfTheListsPagesWithTheirOwnRecords) {
+  const std::string formBytes = departmentForm();
+  PrintFormGeometry g{};
+  std::memcpy(&g, formBytes.data(), sizeof g);
+  PrintHandle job = PrintCreate(PRINT_NO_DIALOG | 0x0480, "部門一覧", owner_, &g, "");
+  ASSERT_NE(job, 0u);
+  // What PrintResource binds, with pages 2 to 2 as the print dialog's user chose.
+  zemta::print::PrintJob* j = zemta::print::findJob(job);
+  j->project = project_;
+  j->resourceKey = j->mainTable = 5;
+  j->mainRecordCount = 150;
+  j->formOptions = 0x10000;
+  j->firstPage = j->lastPage = 2;
+  const std::string form = folder_.file("App/Res/Data/Res/DEPT.paf");
+  ASSERT_EQ(PrintAddFile(job, 5, 1, form.c_str(), nullptr), 0);
+  ASSERT_EQ(PrintCombine(job), 0);
+  ASSERT_EQ(PrintFields(job), 0);
+  const std::string pdf = zemta::print::jobPdfPath(job);
+  ASSERT_EQ(PrintEndDoc(job), 1);
+  EXPECT_EQ(PrintDelete(job), 0);
+  const std::vector<std::string> pages = pagesOf(testing_support::pdfText(pdf));
+  ASSERT_EQ(pages.size(), 1u);
+  // The second page of the list: departments 64 to 127 under "2 / 3", and
+  // no column titles (they head the first page only).
+  const std::string& page = pages[0];
+  EXPECT_NE(page.find("-2/3-"), std::string::npos) << page;
+  EXPECT_NE(page.find(utf8(u8"163部門64\n")), std::string::npos) << page;
+  EXPECT_NE(page.find(utf8(u8"226部門127\n")), std::string::npos) << page;
+  EXPECT_EQ(page.find(utf8(u8"部門63\n")), std::string::npos) << page;
+  EXPECT_EQ(page.find(utf8(u8"部門128\n")), std::string::npos) << page;
+  EXPECT_EQ(page.find(utf8(u8"番号")), std::string::npos) << page;
+  std::vector<uint32_t> printCodes;
+  std::copy_if(heard_.begin(), heard_.end(), std::back_inserter(printCodes), [](uint32_t c) { return c >= 0x10000; });
+  EXPECT_EQ(printCodes, (std::vector<uint32_t>{0x10001, 0x10003, 0x10005, 0x10006, 0x10004}));
+  EXPECT_FALSE(keepPicture(pdf, "page_range_page2").empty());
+}
+
 TEST_F(PrintFormTest, SectionsAreLimitedToTwoAndOneSectionCombinesToItself) {
   PrintFormGeometry g{};
   PrintHandle job = PrintCreate(PRINT_NO_DIALOG, "部門一覧", owner_, &g, "");
