@@ -1,13 +1,20 @@
 #include "platform/ui/common_dialogs.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QLabel>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QGroupBox>
 #include <QPushButton>
+#include <QRadioButton>
+#include <QSpinBox>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <mutex>
 
 #include "platform/base/path.h"
@@ -156,16 +163,23 @@ bool folderDialog(HWND owner, FileDialogRequest request, std::string& folder) {
   return true;
 }
 
-bool printerDialog(HWND owner, FileDialogRequest request, std::string& printer) {
+bool printerDialog(HWND owner, FileDialogRequest request, std::string& printer, PrintChoice* choice) {
   request.kind = FileDialogKind::Printer;
+  request.copies = std::clamp<int32_t>(request.copies, 1, 999);
   fillDefaults(request);
   if (request.printers.empty()) {
     request.printers = printerNames();
     request.printers.insert(request.printers.begin(), std::string());  // the PDF file
   }
+  PrintChoice chosen;
+  if (request.pageRange) chosen.firstPage = 1;
+  chosen.copies = request.copies;
   bool handled = false;
   bool ok = scripted(request, printer, handled);
-  if (handled) return ok;
+  if (handled) {
+    if (ok && choice) *choice = chosen;
+    return ok;
+  }
   ensureApplication();
   QDialog box(widgetOf(owner));
   box.setWindowTitle(fromCp932(request.caption));
@@ -177,14 +191,66 @@ bool printerDialog(HWND owner, FileDialogRequest request, std::string& printer) 
   int current = list->findData(fromCp932(request.fileName));
   if (current >= 0) list->setCurrentIndex(current);
   layout->addWidget(list);
+  // The pages, when the caller offers a range: every page, or from one page to another.
+  QRadioButton* some = nullptr;
+  QSpinBox *from = nullptr, *to = nullptr;
+  if (request.pageRange) {
+    auto* pages = new QGroupBox(QString::fromUtf8("印刷範囲"), &box);
+    auto* grid = new QGridLayout(pages);
+    auto* all = new QRadioButton(QString::fromUtf8("すべて(&A)"), pages);
+    some = new QRadioButton(QString::fromUtf8("ページ指定(&G)"), pages);
+    all->setChecked(true);
+    from = new QSpinBox(pages);
+    to = new QSpinBox(pages);
+    for (QSpinBox* page : {from, to}) {
+      page->setRange(1, 65535);
+      page->setEnabled(false);
+      QObject::connect(some, &QRadioButton::toggled, page, &QWidget::setEnabled);
+    }
+    from->setValue(1);
+    to->setValue(65535);
+    grid->addWidget(all, 0, 0, 1, 4);
+    grid->addWidget(some, 1, 0);
+    auto* fromLabel = new QLabel(QString::fromUtf8("開始(&F):"), pages);
+    auto* toLabel = new QLabel(QString::fromUtf8("終了(&T):"), pages);
+    fromLabel->setBuddy(from);
+    toLabel->setBuddy(to);
+    grid->addWidget(fromLabel, 1, 1);
+    grid->addWidget(from, 1, 2);
+    grid->addWidget(toLabel, 1, 3);
+    grid->addWidget(to, 1, 4);
+    layout->addWidget(pages);
+  }
+  auto* copiesRow = new QHBoxLayout;
+  auto* copiesLabel = new QLabel(QString::fromUtf8("部数(&C):"), &box);
+  auto* copies = new QSpinBox(&box);
+  copies->setRange(1, 999);
+  copies->setValue(request.copies);
+  copiesLabel->setBuddy(copies);
+  auto* collate = new QCheckBox(QString::fromUtf8("部単位で印刷(&O)"), &box);
+  collate->setEnabled(request.copies > 1);
+  QObject::connect(copies, &QSpinBox::valueChanged, collate, [collate](int n) { collate->setEnabled(n > 1); });
+  copiesRow->addWidget(copiesLabel);
+  copiesRow->addWidget(copies);
+  copiesRow->addWidget(collate);
+  copiesRow->addStretch();
+  layout->addLayout(copiesRow);
   auto* buttons = new QDialogButtonBox(&box);
-  buttons->addButton(QStringLiteral("OK"), QDialogButtonBox::AcceptRole);
+  buttons->addButton(QStringLiteral("OK"), QDialogButtonBox::AcceptRole)->setDefault(true);
   buttons->addButton(QString::fromUtf8("キャンセル"), QDialogButtonBox::RejectRole);
   QObject::connect(buttons, &QDialogButtonBox::accepted, &box, &QDialog::accept);
   QObject::connect(buttons, &QDialogButtonBox::rejected, &box, &QDialog::reject);
   layout->addWidget(buttons);
   if (box.exec() != QDialog::Accepted) return false;
   printer = toCp932(list->currentData().toString());
+  if (some && some->isChecked()) {
+    // A range given backwards is the same range.
+    chosen.firstPage = static_cast<uint16_t>(std::min(from->value(), to->value()));
+    chosen.lastPage = static_cast<uint16_t>(std::max(from->value(), to->value()));
+  }
+  chosen.copies = copies->value();
+  chosen.collate = chosen.copies > 1 && collate->isChecked();
+  if (choice) *choice = chosen;
   return true;
 }
 

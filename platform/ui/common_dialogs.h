@@ -24,6 +24,18 @@ struct FileDialogRequest {
   std::vector<std::pair<std::string, std::string>> filters;
   std::string defaultExtension;  // Save: added to a name without one ("csv")
   std::vector<std::string> printers;  // Printer: the names offered ("" = PDF file)
+  // Printer: offer a page range (pages 1 to 65535), and the copies preset.
+  bool pageRange = false;
+  int32_t copies = 1;
+};
+
+// What the print dialog's user chose besides the printer: the pages (0 and
+// 65535 when no range was offered, 1 and 65535 for every page) and the
+// copies, collated or not.
+struct PrintChoice {
+  uint16_t firstPage = 0, lastPage = 65535;
+  int32_t copies = 1;
+  bool collate = false;
 };
 
 // Parses the filter text the code keeps ("説明|*.a;*.b|説明|*.c||").
@@ -34,7 +46,9 @@ std::vector<std::pair<std::string, std::string>> parseFileFilter(const std::stri
 bool openFileDialog(HWND owner, FileDialogRequest request, std::string& path);
 bool saveFileDialog(HWND owner, FileDialogRequest request, std::string& path);
 bool folderDialog(HWND owner, FileDialogRequest request, std::string& folder);
-bool printerDialog(HWND owner, FileDialogRequest request, std::string& printer);
+// A scripted answer to the print dialog chooses the printer only: every page
+// and the preset copies.
+bool printerDialog(HWND owner, FileDialogRequest request, std::string& printer, PrintChoice* choice = nullptr);
 
 // The answerer sees the request as it would show (captions filled in) and
 // returns true with the answer. An empty function restores the real dialogs;

@@ -179,9 +179,9 @@ PageRef& pageRef() {
   return ref;
 }
 
-void putCounter(std::vector<uint8_t>& image, const FileProjTypeInfo& field, uint32_t value) {
-  if (field.offset + field.size > image.size()) return;
-  uint8_t* at = image.data() + field.offset;
+void putCounter(uint8_t* image, size_t size, const FileProjTypeInfo& field, uint32_t value) {
+  if (field.offset + field.size > size) return;
+  uint8_t* at = image + field.offset;
   if (field.typeCode < 2) {  // text: the number as digits
     char digits[16];
     std::snprintf(digits, sizeof digits, "%u", value);
@@ -194,17 +194,48 @@ void putCounter(std::vector<uint8_t>& image, const FileProjTypeInfo& field, uint
 
 // ---- sections ----------------------------------------------------------------
 
-// Fills the grid cells of every field from the records.
-void fillFields(PrintSection& s) {
+// The section's record-buffer set in its project, and its number there (set
+// numbers move as other sets are removed); null for a section without one.
+zemta::fileproj::BufferSet* sectionSet(const PrintJob& job, const PrintSection& s, int32_t& number,
+                                       zemta::fileproj::Project** project = nullptr) {
+  if (!s.set || !job.project) return nullptr;
+  zemta::fileproj::Project* p = zemta::fileproj::findProject(job.project);
+  if (!p) return nullptr;
+  number = FileProjBufNumber(job.project, s.set);
+  if (number < 0) return nullptr;
+  if (project) *project = p;
+  return zemta::fileproj::bufferSet(*p, number);
+}
+
+// Fills the grid cells of every field from the records: the images the
+// section's set shows (table after table, each table's visible rows in
+// order, as the form's record offsets count them), or the one record of a
+// job without a project.
+void fillFields(const PrintJob& job, PrintSection& s) {
   s.text = s.formText;
   s.attributes = s.formAttributes;
-  ItemSegment segment{static_cast<uint16_t>(std::min<size_t>(s.record.size(), 0xFFFF)), s.record.data()};
+  std::vector<ItemSegment> segments;
+  std::vector<uint8_t> blank;
+  int32_t number = -1;
+  if (zemta::fileproj::BufferSet* set = sectionSet(job, s, number)) {
+    for (const auto& slot : set->slots) blank.resize(std::max(blank.size(), slot.size()), 0);
+    for (const auto& entry : set->entries) {
+      if (segments.size() == 0xFFFF) break;
+      // A position that shows no row reads as an empty record.
+      uint8_t* image = entry.image ? static_cast<uint8_t*>(entry.image) : blank.data();
+      segments.push_back(ItemSegment{entry.length, image});
+    }
+  }
+  if (segments.empty())
+    segments.push_back(ItemSegment{static_cast<uint16_t>(std::min<size_t>(s.record.size(), 0xFFFF)), s.record.data()});
   ItemForm form{};
-  form.segmentRows = 1;
+  form.segmentRows = static_cast<uint16_t>(segments.size());
   form.segmentColumns = 1;
-  form.segments = &segment;
-  form.headerSize = static_cast<uint16_t>(std::min<size_t>(s.scratch.size(), 0xFFFF));
-  form.header = s.scratch.data();
+  form.segments = segments.data();
+  if (s.scratch) {
+    form.headerSize = static_cast<uint16_t>(std::min<size_t>(s.scratch->size(), 0xFFFF));
+    form.header = s.scratch->data();
+  }
   for (const FormItem& item : s.items) {
     if (item.lines == 0) continue;
     ItemFormItem words;
@@ -423,39 +454,90 @@ LRESULT notify(PrintJob& job, uint32_t code) {
   return platform::ui::sendMessage(window, g_nMsgRefExt, code, reinterpret_cast<LPARAM>(block.data()));
 }
 
-// Reads a table's record into an image (zeros when it cannot be read).
-void readRecord(int32_t fdbId, FileProjHandle project, int32_t record, std::vector<uint8_t>& image) {
-  std::fill(image.begin(), image.end(), 0);
-  FileDBHandle table = FileProjGetFdb(project, fdbId);
-  if (table && record >= 0) FileDBRecRead(table, record, image.data());
-}
-
 }  // namespace
 
 namespace {
 
-// Loads record n of the main table (and record 0 of the section's other
-// tables) into the section's record, with the page counters.
-void loadRecords(PrintJob& job, PrintSection& s, int32_t record) {
-  size_t at = 0;
-  for (size_t i = 0; i < s.tableIds.size(); ++i) {
-    const int32_t id = s.tableIds[i] & 0x7FFF;
-    FileDBHandle table = FileProjGetFdb(job.project, id);
-    const int32_t length = table ? FileDBRecGetFieldSize(table) : 0;
-    if (length <= 0 || at + size_t(length) > s.record.size()) {
-      at += std::max(0, length);
-      continue;
+using zemta::fileproj::BufferSet;
+using zemta::fileproj::BufferSlot;
+using zemta::fileproj::Field;
+
+int32_t slotOfTable(const zemta::fileproj::Project& p, const BufferSet& set, int32_t fdbId) {
+  const int32_t table = zemta::fileproj::tableIndexOf(p, fdbId);
+  for (size_t k = 0; table >= 0 && k < set.slots.size(); ++k)
+    if (set.slots[k].table == table && !set.slots[k].header()) return static_cast<int32_t>(k);
+  return -1;
+}
+
+// The page counters go into the fields PrintSetRef named, in every row the
+// set shows of that table.
+void putCounters(const PrintJob& job, zemta::fileproj::Project& p, BufferSet& set) {
+  const PageRef& ref = pageRef();
+  if (!ref.set) return;
+  const int32_t table = zemta::fileproj::tableIndexOf(p, ref.fdbId);
+  for (size_t k = 0; table >= 0 && k < set.slots.size(); ++k) {
+    if (set.slots[k].table != table || set.slots[k].header()) continue;
+    for (int q = 0; q < set.visible; ++q) {
+      const auto& entry = set.entries[k * set.visible + q];
+      if (!entry.image) continue;
+      auto* image = static_cast<uint8_t*>(entry.image);
+      if (ref.hasPage) putCounter(image, entry.length, ref.page, job.pageNumber);
+      if (ref.hasCount) putCounter(image, entry.length, ref.count, job.pageCount);
     }
-    std::vector<uint8_t> image(static_cast<size_t>(length), 0);
-    readRecord(id, job.project, id == job.mainTable ? record : 0, image);
-    const PageRef& ref = pageRef();
-    if (ref.set && ref.fdbId == id) {
-      if (ref.hasPage) putCounter(image, ref.page, job.pageNumber);
-      if (ref.hasCount) putCounter(image, ref.count, job.pageCount);
-    }
-    std::memcpy(s.record.data() + at, image.data(), image.size());
-    at += image.size();
   }
+}
+
+// Works out the calculated fields of the rows shown: every chain is started
+// again from the operand its calculated field names. The rows keep no edit
+// mark for it: the job changes nothing that is stored.
+bool calculate(const PrintJob& job, zemta::fileproj::Project& p, BufferSet& set) {
+  for (const BufferSlot& home : set.slots) {
+    if (home.header()) continue;
+    for (const Field& calculated : p.tables[home.table].fields) {
+      if ((calculated.kind() & 0xF) != 7) continue;
+      const int32_t k = slotOfTable(p, set, calculated.refTable());
+      if (k < 0) continue;
+      const BufferSlot& slot = set.slots[static_cast<size_t>(k)];
+      const Field* operand = nullptr;
+      for (const Field& f : p.tables[slot.table].fields)
+        if (f.id() == calculated.refField()) operand = &f;
+      if (!operand || operand->offset() + operand->size() > slot.size()) continue;
+      for (int q = 0; q < set.visible; ++q) {
+        auto* image = static_cast<uint8_t*>(set.entries[static_cast<size_t>(k) * set.visible + q].image);
+        if (image && zemta::fileproj::recalculate(p, job.handle, image + operand->offset()) < 0) return false;
+      }
+    }
+  }
+  for (BufferSlot& slot : set.slots)
+    for (uint32_t& flags : slot.flags) flags &= ~zemta::fileproj::kRowEdited;
+  return true;
+}
+
+// Shows the records from entry first of the list in the section's set: the
+// main table's rows, the single-record tables' record 0, what the references
+// lead to and the calculated fields, with the page counters. A section
+// without a set keeps its zeroed record.
+bool showRecords(PrintJob& job, PrintSection& s, const FileRecList& records, int32_t first) {
+  zemta::fileproj::Project* p = nullptr;
+  int32_t number = -1;
+  BufferSet* set = sectionSet(job, s, number, &p);
+  if (!set) return !s.set;
+  const int32_t main = slotOfTable(*p, *set, job.mainTable);
+  if (main < 0) {
+    ZEMTA_REPORT(ZEMTA_ERR_BAD_PROJ_FILEDB_HANDLE);
+    return false;
+  }
+  for (int32_t id : s.tableIds) {
+    const int32_t k = slotOfTable(*p, *set, id & 0x7FFF);
+    if ((id & 0x8000) && k >= 0 && k != main && zemta::fileproj::readRows(*p, number, k, 0, nullptr, 0) < 0)
+      return false;
+  }
+  if (zemta::fileproj::readRows(*p, number, main, -1, &records, first) < 0) return false;
+  if (zemta::fileproj::fillDependents(*p, number, main) < 0) return false;
+  // A view's own set is worked out by the view.
+  if (s.ownsSet && !calculate(job, *p, *set)) return false;
+  putCounters(job, *p, *set);
+  return true;
 }
 
 }  // namespace
@@ -481,27 +563,63 @@ ZEMTA_API int32_t PrintAddFile(PrintHandle handle, int32_t tableId, uint32_t for
   s->tableId = tableId;
   for (uint16_t id : form.tables) s->tableIds.push_back(id);
   if (s->tableIds.empty() && tableId) s->tableIds.push_back(static_cast<uint16_t>(tableId));
+  const bool ownScratch = (form.dataLength & 0x40000000u) != 0;
   if (job->project) {
     if (std::none_of(s->tableIds.begin(), s->tableIds.end(),
                      [&](int32_t id) { return (id & 0x7FFF) == (tableId & 0x7FFF); })) {
       ZEMTA_REPORT(ZEMTA_ERR_BAD_PROJ_FILEDB_HANDLE);
       return -1;
     }
-    size_t length = 0;
+    if (s->tableIds.size() > 128) {
+      ZEMTA_REPORT(ZEMTA_ERR_BAD_PARAMETER);
+      return -1;
+    }
     for (int32_t id : s->tableIds) {
       FileDBHandle table = FileProjGetFdb(job->project, id & 0x7FFF);
       if (!table) return -1;
       if ((id & 0x8000) && (id & 0x7FFF) == job->mainTable) job->mainRecordCount = 1;
       if ((id & 0x7FFF) != job->mainTable && FileDBRecGetSize(table) < 0) return -1;
-      length += static_cast<size_t>(std::max(0, FileDBRecGetFieldSize(table)));
     }
-    s->record.assign(std::max<size_t>(length, form.dataLength & 0x3FFFFFFF), 0);
+    // A later form over the same tables fills its fields from the earlier
+    // one's rows (and header, unless it asks for its own).
+    const PrintSection* earlier = nullptr;
+    for (const auto& e : job->sections)
+      if (e->set && e->tableId == tableId && e->tableIds == s->tableIds) earlier = e.get();
+    if (recordBuffer) {
+      s->set = static_cast<FileProjBufHandle>(recordBuffer);
+      if (FileProjBufNumber(job->project, s->set) < 0) {
+        ZEMTA_REPORT(ZEMTA_ERR_BAD_POINTER);
+        return -1;
+      }
+    } else if (earlier) {
+      s->set = earlier->set;
+      if (!ownScratch) s->scratch = earlier->scratch;
+    } else {
+      // The job's own rows: one a field line (4096 for a detail form that
+      // is not the main one), bound to the job and its notification window.
+      int32_t lines = 1;
+      for (const FormItem& item : form.items) lines = std::max<int32_t>(lines, item.lines);
+      const int32_t rows = (formFlags & 0x10000) && !(formFlags & 0x1) ? 4096 : lines;
+      std::vector<int32_t> ids;
+      for (int32_t id : s->tableIds) ids.push_back(id & 0x7FFF);
+      s->set = FileProjBufAdd(job->project, rows, static_cast<int32_t>(ids.size()), ids.data());
+      if (!s->set) return -1;
+      HWND window = job->notifyWindow ? job->notifyWindow : job->owner;
+      // Only the positions the fields show are filled for each record; the
+      // other rows stay spare.
+      if (FileProjBufBind(job->project, job->handle, window, job->mainTable, 0) < 0 ||
+          FileProjBufSetRows(job->project, s->set, lines) != 0) {
+        FileProjBufRemove(job->project, s->set);
+        return -1;
+      }
+      s->ownsSet = true;
+    }
   } else {
     s->record.assign(std::max<uint32_t>(4, form.dataLength & 0x3FFFFFFF), 0);
   }
-  if (form.dataLength & 0x40000000u) {
-    s->scratch.assign(std::max<uint32_t>(4, form.dataLength & 0x3FFFFFFF), 0);
-    zemta::put_u32le(s->scratch.data(), static_cast<uint32_t>(job->mainTable));
+  if (!s->scratch && ownScratch) {
+    s->scratch = std::make_shared<std::vector<uint8_t>>(std::max<uint32_t>(4, form.dataLength & 0x3FFFFFFF), 0);
+    zemta::put_u32le(s->scratch->data(), static_cast<uint32_t>(job->mainTable));
   }
   const PrintFormGeometry& g = form.geometry;
   s->left = std::max(0, g.leftMargin * job->dpiX / 2540 - job->offsetX);
@@ -515,8 +633,12 @@ ZEMTA_API int32_t PrintAddFile(PrintHandle handle, int32_t tableId, uint32_t for
   s->formText = form.text;
   s->formAttributes = form.attributes;
   s->items = form.items;
-  fillFields(*s);
-  if (!findAreas(*s)) return -1;
+  fillFields(*job, *s);
+  if (!findAreas(*s)) {
+    // A refused form leaves the job as it was.
+    if (s->ownsSet) FileProjBufRemove(job->project, s->set);
+    return -1;
+  }
   baseFont(*job, *s);
   job->sections.push_back(std::move(s));
   return 0;
@@ -536,14 +658,20 @@ ZEMTA_API int32_t PrintCombine(PrintHandle handle) {
     const auto& o = job->sections[i]->markers;
     if (o[kDetail] < 0 || o[kPageHeader] >= 0 || o[kGroupHeader] >= 0 || o[kPageFooter] >= 0) return -1;
   }
-  // The other section's detail header, detail and detail footer take the
-  // places of the first's; every marker then names its section.
-  PrintSection& second = *job->sections[1];
+  // The other sections' areas follow the first's detail rows, so that each
+  // record prints the first's detail and then theirs; every part names its
+  // section.
+  if (!first.detailParts.empty()) return 0;
   for (int a = 0; a < 8; ++a)
     if (first.markers[a] >= 0) first.markers[a] = first.markers[a] & 0xFFFF;
-  for (int a : {kDetailHeader, kDetail, kDetailFooter}) {
-    first.markers[a] = second.markers[a] >= 0 ? ((1 << 16) | second.markers[a]) : -1;
-    first.areaRows[a] = second.areaRows[a];
+  first.detailParts.emplace_back(first.markers[kDetail], first.areaRows[kDetail]);
+  for (size_t i = 1; i < job->sections.size(); ++i) {
+    const PrintSection& other = *job->sections[i];
+    for (int a : {kDetailHeader, kDetail, kDetailFooter, kGroupFooter})
+      if (other.markers[a] >= 0 && other.areaRows[a] > 0) {
+        first.detailParts.emplace_back(static_cast<int32_t>(i << 16) | other.markers[a], other.areaRows[a]);
+        first.areaRows[kDetail] += other.areaRows[a];
+      }
   }
   return 0;
 }
@@ -554,14 +682,21 @@ ZEMTA_API int32_t PrintFields(PrintHandle handle) {
   PrintSection& first = *job->sections[0];
   if (first.markers[kDetail] < 0) return -1;
   // The records: the list's, else the whole main table.
-  std::vector<int32_t> records;
+  std::vector<uint32_t> records;
   if (job->list && job->list->count > 0 && job->list->items) {
-    for (int32_t i = 0; i < job->list->count; ++i) records.push_back(static_cast<int32_t>(job->list->items[i]));
+    records.assign(job->list->items, job->list->items + job->list->count);
   } else {
-    for (int32_t i = 0; i < job->mainRecordCount; ++i) records.push_back(i);
+    for (int32_t i = 0; i < job->mainRecordCount; ++i) records.push_back(static_cast<uint32_t>(i));
   }
+  const FileRecList recordList{static_cast<int32_t>(records.size()), static_cast<int32_t>(records.size()),
+                               records.data(), 0};
+  auto show = [&](int32_t from) {
+    for (auto& s : job->sections)
+      if (!showRecords(*job, *s, recordList, from)) return false;
+    return true;
+  };
   notify(*job, 0x10001);
-  job->pageNumber = job->firstPage > 0 ? job->firstPage - 1 : 0;
+  job->pageNumber = 0;
 
   const double rh = first.rowHeight > 0 ? first.rowHeight : 1;
   const int32_t rowsPerPage = static_cast<int32_t>(job->availableHeight / rh);
@@ -579,31 +714,40 @@ ZEMTA_API int32_t PrintFields(PrintHandle handle) {
   job->pageCount = static_cast<uint16_t>(1 + (beyond + perPageLater - 1) / perPageLater);
   if (job->pageCount < job->firstPage) return -1;
 
+  auto drawPart = [&](int32_t marker, int32_t rows, int32_t& y) {
+    int32_t row = 0;
+    PrintSection* s = sectionOf(*job, marker, row);
+    if (!s) return;
+    drawRows(*job, *s, row, rows, y);
+    y += static_cast<int32_t>(std::lround(rows * s->rowHeight));
+  };
   auto drawArea = [&](int area, int32_t& y) {
     if (first.markers[area] < 0 || first.areaRows[area] <= 0) return;
-    int32_t row = 0;
-    PrintSection* s = sectionOf(*job, first.markers[area], row);
-    if (!s) return;
-    drawRows(*job, *s, row, first.areaRows[area], y);
-    y += static_cast<int32_t>(std::lround(first.areaRows[area] * s->rowHeight));
+    if (area == kDetail && !first.detailParts.empty()) {
+      for (const auto& [marker, rows] : first.detailParts) drawPart(marker, rows, y);
+      return;
+    }
+    drawPart(first.markers[area], first.areaRows[area], y);
   };
   auto refill = [&]() {
-    for (auto& s : job->sections) fillFields(*s);
+    for (auto& s : job->sections) fillFields(*job, *s);
   };
-  PrintSection& detailSection = [&]() -> PrintSection& {
-    int32_t row = 0;
-    PrintSection* s = sectionOf(*job, first.markers[kDetail], row);
-    return s ? *s : first;
-  }();
 
   int32_t next = 0;
   for (bool firstPage = true;; firstPage = false) {
+    const int32_t onPage = std::min(total - next, firstPage ? perPageFirst : perPageLater);
+    if (job->pageNumber + 1 < job->firstPage) {
+      // A page before the chosen range: its records are passed over, so
+      // that every printed page holds its own records under its number.
+      ++job->pageNumber;
+      next += onPage;
+      continue;
+    }
     if (!job->pageOpen && !startPage(*job)) return -1;
     notify(*job, 0x10003);
     ++job->pageNumber;
-    for (auto& s : job->sections) loadRecords(*job, *s, total > 0 ? records[std::min(next, total - 1)] : -1);
+    if (!show(std::min(next, std::max(0, total - 1)))) return -1;
     refill();
-    const int32_t onPage = std::min(total - next, firstPage ? perPageFirst : perPageLater);
     int32_t y = first.top;
     drawArea(kPageHeader, y);
     if (firstPage) {
@@ -614,8 +758,8 @@ ZEMTA_API int32_t PrintFields(PrintHandle handle) {
     if (onPage > 0) drawArea(kDetailHeader, y);
     if (notify(*job, 0x10005)) refill();
     for (int32_t i = 0; i < onPage; ++i, ++next) {
-      for (auto& s : job->sections) loadRecords(*job, *s, records[next]);
-      fillFields(detailSection);
+      if (!show(next)) return -1;
+      refill();
       drawArea(kDetail, y);
     }
     if (notify(*job, 0x10006)) refill();

@@ -8,9 +8,11 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/ui/draw.h"
+#include "zemta/filebuf.h"
 #include "zemta/print.h"
 
 namespace zemta::print {
@@ -47,14 +49,24 @@ struct PrintSection {
   std::vector<uint8_t> text, attributes;          // the grid with the fields filled
   std::vector<uint8_t> formText, formAttributes;  // the grid as the form holds it
   std::vector<FormItem> items;
-  std::vector<uint8_t> record;                    // the record the fields are filled from
-  std::vector<uint8_t> scratch;                   // the form's record scratch buffer
+  // The rows the fields are filled from: a record-buffer set of the job's
+  // project (the job's own, one shared with an earlier section, or the
+  // caller's), else one zeroed record for a job without a project.
+  FileProjBufHandle set = nullptr;
+  bool ownsSet = false;  // made for this section: removed with the job
+  std::vector<uint8_t> record;
+  // The form's record scratch buffer (the fields' header), shared with an
+  // earlier section over the same tables unless the form asks for its own.
+  std::shared_ptr<std::vector<uint8_t>> scratch;
   std::vector<int32_t> tableIds;
   // Page header, group header, detail header, detail, detail footer, group
   // footer, page footer, end: the row each starts at (-1 absent), and with a
   // combined section (section number << 16) | row.
   std::array<int32_t, 8> markers{-1, -1, -1, -1, -1, -1, -1, -1};
   std::array<int32_t, 7> areaRows{};
+  // After PrintCombine, the first section's detail: its own detail rows and
+  // the later sections' areas, each as (section number << 16 | row, rows).
+  std::vector<std::pair<int32_t, int32_t>> detailParts;
   int32_t fontWidth = 0, fontHeight = 0, raise = 0;
 };
 

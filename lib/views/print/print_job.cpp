@@ -11,6 +11,7 @@
 #include "lib/core/handle_table.h"
 #include "lib/core/library_locks.h"
 #include "lib/core/report.h"
+#include "lib/store/project/fileproj_internal.h"
 #include "lib/views/print/print_internal.h"
 #include "lib/views/view/view_registry.h"
 #include "platform/base/last_error.h"
@@ -365,8 +366,11 @@ ZEMTA_API PrintHandle PrintCreate(uint32_t flags, const char* documentName, HWND
     }
     platform::ui::FileDialogRequest request;
     request.fileName = printer;
+    request.pageRange = (flags & PRINT_PAGE_RANGE) != 0;
+    request.copies = std::max<int32_t>(1, dm.dmCopies);
     std::string chosen;
-    if (!platform::ui::printerDialog(owner, request, chosen)) return 0;  // cancelled: no report
+    platform::ui::PrintChoice choice;
+    if (!platform::ui::printerDialog(owner, request, chosen, &choice)) return 0;  // cancelled: no report
     if (chosen != printer) {
       printer = chosen;
       if (!printer.empty()) {
@@ -377,9 +381,16 @@ ZEMTA_API PrintHandle PrintCreate(uint32_t flags, const char* documentName, HWND
         }
       }
     }
-    if (flags & PRINT_PAGE_RANGE) firstPage = 1;
+    if (flags & PRINT_PAGE_RANGE) {
+      firstPage = choice.firstPage;
+      lastPage = choice.lastPage;
+    }
+    if (choice.copies > 1) {
+      dm.dmFields |= ZEMTA_DM_COPIES | ZEMTA_DM_COLLATE;
+      dm.dmCollate = choice.collate ? 1 : 0;
+    }
+    dm.dmCopies = static_cast<int16_t>(choice.copies);
   }
-  if (dm.dmCopies > 1) dm.dmFields |= ZEMTA_DM_COPIES | ZEMTA_DM_COLLATE;
   PrintApplyPaper(flags, &dm, geometry);
 
   const PdfSettings pdf = pdfSettings();
@@ -472,8 +483,14 @@ ZEMTA_API int32_t PrintDestroy(ZemtaPrintJob handle) {
     // A job deleted with its document open leaves nothing printed.
     if (job->documentOpen) job->target->abort();
   }
+  // The job's own record-buffer sets go with it; a project that is closing
+  // frees its sets itself once its jobs are gone.
+  int32_t result = 0;
+  if (job->project && zemta::fileproj::findProject(job->project))
+    for (const auto& section : job->sections)
+      if (section->ownsSet && FileProjBufRemove(job->project, section->set) != 0) result = -1;
   job->sections.clear();
-  return 0;
+  return result;
 }
 
 ZEMTA_API int32_t PrintDelete(PrintHandle handle) {

@@ -2,7 +2,11 @@
 // idle updates, dialog classes, popup menus, the status bar and the file
 // dialogs' script.
 #include <QApplication>
+#include <QCheckBox>
 #include <QImage>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSpinBox>
 #include <QTest>
 #include <QTimer>
 
@@ -354,6 +358,63 @@ TEST_F(ClassLevelTest, ViewPaintsJapaneseTextIntoAGrab) {
   // The main frame sends keys to the active view as messages.
   ui::sendMessage(frame.activeView()->handle(), ui::kWmKeyDown, ui::kVkF1 + 7, 0x00420001);
   EXPECT_EQ(view->keys, (std::vector<uint32_t>{'A', ui::kVkF1 + 7}));
+}
+
+// Asked for a page range, the print dialog offers every page or pages from
+// one to another, with the copies preset by the caller: a clerk picks pages 3
+// down to 2 and three collated copies with the mouse and keys.
+TEST_F(ClassLevelTest, ThePrintDialogTakesAPageRangeAndCollatedCopies) {
+  ui::FileDialogRequest request;
+  request.pageRange = true;
+  request.copies = 2;
+  request.printers = {"", cp("レシート")};
+  int presetCopies = 0;
+  bool collateAtFirst = false;
+  const std::filesystem::path shot = std::filesystem::path(VARNEX_TEST_OUTPUT_DIR) / "print" / "print_dialog.png";
+  std::filesystem::create_directories(shot.parent_path());
+  QTimer::singleShot(0, [&] {
+    ASSERT_TRUE(QTest::qWaitFor([] { return QApplication::activeModalWidget() != nullptr; }, 30000));
+    QWidget* box = QApplication::activeModalWidget();
+    const auto spins = box->findChildren<QSpinBox*>();  // from, to, copies
+    ASSERT_EQ(spins.size(), 3);
+    presetCopies = spins[2]->value();
+    auto* collate = box->findChild<QCheckBox*>();
+    collateAtFirst = collate && collate->isChecked();
+    for (auto* radio : box->findChildren<QRadioButton*>())
+      if (radio->text() == QString::fromUtf8("ページ指定(&G)")) QTest::mouseClick(radio, Qt::LeftButton);
+    const char* typed[] = {"3", "2", "3"};
+    for (int i = 0; i < 3; ++i) {
+      QTest::keyClick(spins[i], Qt::Key_A, Qt::ControlModifier);
+      QTest::keyClicks(spins[i], typed[i]);
+    }
+    QTest::mouseClick(collate, Qt::LeftButton);
+    box->grab().save(QString::fromStdString(shot.string()));
+    for (auto* button : box->findChildren<QPushButton*>())
+      if (button->text() == QStringLiteral("OK")) QTest::mouseClick(button, Qt::LeftButton);
+  });
+  std::string printer = "keep";
+  ui::PrintChoice choice;
+  ASSERT_TRUE(ui::printerDialog(nullptr, request, printer, &choice));
+  EXPECT_EQ(printer, "");  // the PDF file, listed first
+  EXPECT_EQ(presetCopies, 2);
+  EXPECT_FALSE(collateAtFirst);
+  EXPECT_EQ(choice.firstPage, 2);
+  EXPECT_EQ(choice.lastPage, 3);
+  EXPECT_EQ(choice.copies, 3);
+  EXPECT_TRUE(choice.collate);
+  EXPECT_FALSE(QImage(QString::fromStdString(shot.string())).isNull());
+
+  // A scripted answer takes the printer only: every page, the preset copies.
+  auto previous = ui::setFileDialogAnswerer([](const ui::FileDialogRequest&, std::string& answer) {
+    answer = "queue";
+    return true;
+  });
+  ASSERT_TRUE(ui::printerDialog(nullptr, request, printer, &choice));
+  EXPECT_EQ(printer, "queue");
+  EXPECT_EQ(choice.firstPage, 1);
+  EXPECT_EQ(choice.lastPage, 65535);
+  EXPECT_EQ(choice.copies, 2);
+  ui::setFileDialogAnswerer(previous);
 }
 
 TEST_F(ClassLevelTest, FileDialogsAreAnsweredByScriptWithJapaneseCaptions) {

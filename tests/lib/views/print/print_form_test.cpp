@@ -1,5 +1,7 @@
+#include <algorithm>
 #include <cstring>
 #include <fstream>
+#include <iterator>
 
 #include "lib/core/little_endian.h"
 #include "lib/store/department_project.h"
@@ -24,6 +26,14 @@ table "印刷" fdb=6 id=6 header=0 record=4 file="PRCTL"
   field "頁" id=601 offset=0 size=2 type=4
   field "頁数" id=602 offset=2 size=2 type=4
 end
+table "商品" fdb=7 id=7 header=0 record=40 file="ITEM"
+  field "コード" id=701 offset=0 size=4 type=7
+  field "名前" id=702 offset=4 size=20 type=0
+  field "部門番号" id=703 offset=24 size=2 type=4 rules=1 ref=部門:番号
+  field "単価" id=704 offset=28 size=4 type=7 rules=0x00040007 ref=商品:数量
+  field "数量" id=705 offset=32 size=4 type=7 rules=0x00060000
+  field "金額" id=706 offset=36 size=4 type=7 rules=0x00030007 ref=商品:単価
+end
 )";
 
 // A form item: column, row, width, lines, attribute, item type, record
@@ -44,47 +54,87 @@ std::string item(uint16_t column, uint16_t row, uint16_t width, uint16_t type, u
 }
 
 constexpr uint8_t kHeaderRow = 0xE5, kPlainRow = 0xE1, kDetailRow = 0xE3;
-constexpr uint16_t kNumber = 4, kLeftText = 1 | 0x2000;
+constexpr uint16_t kNumber = 4, kSigned = 7, kLeftText = 1 | 0x2000;
+
+struct FormLine {
+  uint8_t attribute;
+  std::string text;
+};
+
+// A form file of 60 columns at 1/10 inch by 1/6 inch: its lines, items and
+// the tables its trailer lists.
+std::string formFile(const std::vector<FormLine>& lines, const std::vector<std::string>& items,
+                     const std::string& tables) {
+  std::string f;
+  f += "NB";
+  f += std::string("\x00\x01", 2);  // version 256
+  auto word = [&](uint16_t v) { f += static_cast<char>(v & 0xFF), f += static_cast<char>(v >> 8); };
+  word(60), word(static_cast<uint16_t>(lines.size())), word(1500), word(1000), word(254), word(423);
+  for (const FormLine& line : lines) {
+    f += '\33';
+    f += static_cast<char>(line.attribute);
+    f += line.text;
+    f += '\r';  // the text ends with the last line: nothing follows it
+  }
+  f += std::string(32, '\0');
+  word(static_cast<uint16_t>(items.size()));
+  for (const auto& i : items) f += i;
+  const std::string trailer = "ZEMTA RESOURCE\r\n" + tables;
+  word(static_cast<uint16_t>(trailer.size()));
+  f += trailer;
+  return f;
+}
 
 // The department list: a two-row page header (title, page number and a
 // ruled line), the column titles as the group header, one detail row a
 // department, a closing line as the group footer and the page footer with
 // "page / pages". Tables: the departments and the print control record.
 std::string departmentForm() {
-  std::string f;
-  f += "NB";
-  f += std::string("\x00\x01", 2);  // version 256
-  auto word = [&](uint16_t v) { f += static_cast<char>(v & 0xFF), f += static_cast<char>(v >> 8); };
-  word(60), word(6), word(1500), word(1000), word(254), word(423);
-  auto line = [&](uint8_t attribute, const std::string& text) {
-    f += '\33';
-    f += static_cast<char>(attribute);
-    f += text;
-    f += '\r';  // the text ends with the last line: nothing follows it
-  };
   std::string rule;
   for (int i = 0; i < 28; ++i) rule += "\x86\xA2";
-  line(kHeaderRow, "部門一覧表                                 頁");
-  line(kHeaderRow, rule);
-  line(kPlainRow, "  番号  部門名");
-  line(kDetailRow, " ");
-  line(kPlainRow, "  以上");
-  line(kHeaderRow, "                      -    /    -");
-  f += std::string(32, '\0');
-  const std::string items[] = {
-      item(48, 0, 4, kNumber, 32, 2, kHeaderRow),   // page number
-      item(2, 3, 4, kNumber, 0, 2, kDetailRow),     // number
-      item(8, 3, 20, kLeftText, 2, 20, kDetailRow), // name
-      item(23, 5, 4, kNumber, 32, 2, kHeaderRow),   // page
-      item(28, 5, 4, kNumber, 34, 2, kHeaderRow),   // pages
-  };
-  word(static_cast<uint16_t>(std::size(items)));
-  for (const auto& i : items) f += i;
-  std::string trailer = "ZEMTA RESOURCE\r\n";
-  trailer += std::string("\x02\x00\x05\x00\x06\x80", 6);
-  word(static_cast<uint16_t>(trailer.size()));
-  f += trailer;
-  return f;
+  return formFile({{kHeaderRow, "部門一覧表                                 頁"},
+                   {kHeaderRow, rule},
+                   {kPlainRow, "  番号  部門名"},
+                   {kDetailRow, " "},
+                   {kPlainRow, "  以上"},
+                   {kHeaderRow, "                      -    /    -"}},
+                  {
+                      item(48, 0, 4, kNumber, 32, 2, kHeaderRow),    // page number
+                      item(2, 3, 4, kNumber, 0, 2, kDetailRow),      // number
+                      item(8, 3, 20, kLeftText, 2, 20, kDetailRow),  // name
+                      item(23, 5, 4, kNumber, 32, 2, kHeaderRow),    // page
+                      item(28, 5, 4, kNumber, 34, 2, kHeaderRow),    // pages
+                  },
+                  std::string("\x02\x00\x05\x00\x06\x80", 6));
+}
+
+// The item list over the items (40 bytes), the departments their department
+// numbers refer to (from offset 40) and the print control record (from 72): a
+// row an item with its department's name and its amount, which the items
+// table calculates as price times quantity.
+std::string itemForm() {
+  return formFile({{kHeaderRow, "商品一覧表                                 頁"},
+                   {kPlainRow, "  コード 商品名               部門名               金額"},
+                   {kDetailRow, "       |                    |                    |"},
+                   {kPlainRow, "  以上"}},
+                  {
+                      item(48, 0, 4, kNumber, 72, 2, kHeaderRow),     // page number
+                      item(2, 2, 4, kSigned, 0, 4, kDetailRow),       // code
+                      item(8, 2, 20, kLeftText, 4, 20, kDetailRow),   // name
+                      item(29, 2, 20, kLeftText, 42, 20, kDetailRow), // the department's name
+                      item(50, 2, 8, kSigned, 36, 4, kDetailRow),     // amount
+                  },
+                  std::string("\x03\x00\x07\x00\x05\x00\x06\x80", 8));
+}
+
+// A second form of the items: one more row an item, its price and quantity.
+std::string itemDetailForm() {
+  return formFile({{kDetailRow, "      単価         数量"}},
+                  {
+                      item(11, 0, 6, kSigned, 28, 4, kDetailRow),  // price
+                      item(24, 0, 6, kSigned, 32, 4, kDetailRow),  // quantity
+                  },
+                  std::string("\x03\x00\x07\x00\x05\x00\x06\x80", 8));
 }
 
 // A catalog entry of a print form.
@@ -114,14 +164,20 @@ class PrintFormTest : public PrintTest {
                                                         error))
         << error;
     ASSERT_TRUE(zemta::fileproj::makeProject(definition, catalog_, error)) << error;
-    // The catalog lists the department list as the default print form of table 5.
+    // The catalog lists the department list as the default print form of
+    // table 5 and the item list as that of table 7; the item list's second
+    // form goes with it.
     std::string bytes = testing_support::fileBytes(catalog_);
-    const std::string entry =
-        resourceEntry("部門一覧", 0x1 | PRINT_NO_DIALOG | 0x0480, 5, 0x10000, "DEPT");
-    bytes.insert(zemta::fileproj::kCatalogHeaderLen + 2 * zemta::fileproj::kCatalogRecordLen, entry);
-    bytes[zemta::fileproj::kHeaderResourceCount] = 1;
+    const std::string entries =
+        resourceEntry("部門一覧", 0x1 | PRINT_NO_DIALOG | 0x0480, 5, 0x10000, "DEPT") +
+        resourceEntry("商品一覧", 0x1 | PRINT_NO_DIALOG | 0x0480, 7, 0x10000, "ITEM") +
+        resourceEntry("商品明細", PRINT_NO_DIALOG | 0x0480, 7, 0x10000, "ITEMSUB");
+    bytes.insert(zemta::fileproj::kCatalogHeaderLen + 3 * zemta::fileproj::kCatalogRecordLen, entries);
+    bytes[zemta::fileproj::kHeaderResourceCount] = 3;
     testing_support::writeFileBytes(catalog_, bytes);
     folder_.write("App/Res/Data/Res/DEPT.paf", departmentForm());
+    folder_.write("App/Res/Data/Res/ITEM.paf", itemForm());
+    folder_.write("App/Res/Data/Res/ITEMSUB.paf", itemDetailForm());
 
     owner_ = platform::ui::createWindow({"PrintOwner", "owner", nullptr, {0, 0, 100, 100}, false},
                                         [this](HWND w, uint32_t message, WPARAM wParam, LPARAM lParam) -> LRESULT {
@@ -214,10 +270,54 @@ TEST_F(PrintFormTest, TheDepartmentListPrintsARowARecordWithItsHeadersFootersAnd
   expected.insert(expected.end(), later.begin(), later.end());
   expected.insert(expected.end(), last.begin(), last.end());
   expected.push_back(0x10002);
-  EXPECT_EQ(heard_, expected);
+  // Between them the job's record-buffer rows tell of each record read (7).
+  std::vector<uint32_t> printCodes;
+  std::copy_if(heard_.begin(), heard_.end(), std::back_inserter(printCodes), [](uint32_t c) { return c >= 0x10000; });
+  EXPECT_EQ(printCodes, expected);
+  EXPECT_GE(std::count(heard_.begin(), heard_.end(), uint32_t{FILEBUF_EVENT_READ}), 150);
   for (uint32_t job : jobs_) EXPECT_EQ(job, jobs_.front());
   EXPECT_EQ(zemta::print::jobCount(), 0u);
   EXPECT_FALSE(keepPicture(pdf, "department_list_page1").empty());
+}
+
+// An item record: code, name, department number, price, quantity, and an
+// amount that nobody has worked out yet.
+std::vector<uint8_t> itemRecord(int32_t code, const char* name, uint16_t department, int32_t price,
+                                int32_t quantity) {
+  std::vector<uint8_t> r(40, 0);
+  zemta::put_i32le(r.data(), code);
+  std::memcpy(r.data() + 4, name, std::strlen(name));
+  zemta::put_u16le(r.data() + 24, department);
+  zemta::put_i32le(r.data() + 28, price);
+  zemta::put_i32le(r.data() + 32, quantity);
+  zemta::put_i32le(r.data() + 36, -1);
+  return r;
+}
+
+TEST_F(PrintFormTest, TheItemListShowsReferencedNamesCalculatedAmountsAndItsSecondFormUnderEachItem) {
+  FileDBHandle items = FileProjGetFdb(project_, 7);
+  ASSERT_EQ(FileDBRecWrite(items, 0, itemRecord(1, "りんご", 100, 120, 3).data()), 0);
+  ASSERT_EQ(FileDBRecWrite(items, 1, itemRecord(2, "みかん", 149, 80, 5).data()), 0);
+  ASSERT_EQ(FileDBRecWrite(items, 2, itemRecord(3, "ぶどう", 999, 500, 2).data()), 0);  // no such department
+  ASSERT_EQ(PrintResource(project_, 7, owner_, nullptr, ""), 0);
+  EXPECT_EQ(box_.count(), 0u) << box_.lastText();
+  const std::string pdf = printedPdf();
+  const std::vector<std::string> pages = pagesOf(testing_support::pdfText(pdf));
+  ASSERT_EQ(pages.size(), 1u);
+  const std::string& page = pages[0];
+  // Each item's row, then the second form's row of the same item.
+  for (const std::string& rows : {utf8(u8"1|りんご|部門1|360\n単価120数量3\n"),
+                                  utf8(u8"2|みかん|部門50|400\n単価80数量5\n"),
+                                  utf8(u8"3|ぶどう||1000\n単価500数量2\n")})
+    EXPECT_NE(page.find(rows), std::string::npos) << page;
+  EXPECT_NE(page.find(utf8(u8"商品一覧表頁1")), std::string::npos) << page;
+  EXPECT_NE(page.find(utf8(u8"以上")), std::string::npos) << page;
+  // The job's rows went with it; the stored amounts are untouched.
+  EXPECT_EQ(FileProjBufNextSet(project_, 0, -1), -1);
+  std::vector<uint8_t> stored(40, 0);
+  ASSERT_EQ(FileDBRecRead(items, 0, stored.data()), 0);
+  EXPECT_EQ(zemta::get_u32le(stored.data() + 36), 0xFFFFFFFFu);
+  EXPECT_FALSE(keepPicture(pdf, "item_list_page1", 100).empty());
 }
 
 TEST_F(PrintFormTest, AListedSelectionPrintsOnlyItsRecordsAndAnEmptyListPrintsNothing) {
@@ -262,6 +362,43 @@ TEST_F(PrintFormTest, ViewPrintingGoesThroughTheViewsTableAndRecordList) {
   EXPECT_NE(text.find(utf8(u8"101部門2\n")), std::string::npos) << text;
   EXPECT_EQ(text.find(utf8(u8"部門3\n")), std::string::npos) << text;
   EXPECT_EQ(heard_.back(), 0x10002u);
+}
+
+TEST_F(PrintFormTest, APageRangePrintsThoseOfTheListsPagesWithTheirOwnRecords) {
+  const std::string formBytes = departmentForm();
+  PrintFormGeometry g{};
+  std::memcpy(&g, formBytes.data(), sizeof g);
+  PrintHandle job = PrintCreate(PRINT_NO_DIALOG | 0x0480, "部門一覧", owner_, &g, "");
+  ASSERT_NE(job, 0u);
+  // What PrintResource binds, with pages 2 to 2 as the print dialog's user chose.
+  zemta::print::PrintJob* j = zemta::print::findJob(job);
+  j->project = project_;
+  j->resourceKey = j->mainTable = 5;
+  j->mainRecordCount = 150;
+  j->formOptions = 0x10000;
+  j->firstPage = j->lastPage = 2;
+  const std::string form = folder_.file("App/Res/Data/Res/DEPT.paf");
+  ASSERT_EQ(PrintAddFile(job, 5, 1, form.c_str(), nullptr), 0);
+  ASSERT_EQ(PrintCombine(job), 0);
+  ASSERT_EQ(PrintFields(job), 0);
+  const std::string pdf = zemta::print::jobPdfPath(job);
+  ASSERT_EQ(PrintEndDoc(job), 1);
+  EXPECT_EQ(PrintDelete(job), 0);
+  const std::vector<std::string> pages = pagesOf(testing_support::pdfText(pdf));
+  ASSERT_EQ(pages.size(), 1u);
+  // The second page of the list: departments 64 to 127 under "2 / 3", and
+  // no column titles (they head the first page only).
+  const std::string& page = pages[0];
+  EXPECT_NE(page.find("-2/3-"), std::string::npos) << page;
+  EXPECT_NE(page.find(utf8(u8"163部門64\n")), std::string::npos) << page;
+  EXPECT_NE(page.find(utf8(u8"226部門127\n")), std::string::npos) << page;
+  EXPECT_EQ(page.find(utf8(u8"部門63\n")), std::string::npos) << page;
+  EXPECT_EQ(page.find(utf8(u8"部門128\n")), std::string::npos) << page;
+  EXPECT_EQ(page.find(utf8(u8"番号")), std::string::npos) << page;
+  std::vector<uint32_t> printCodes;
+  std::copy_if(heard_.begin(), heard_.end(), std::back_inserter(printCodes), [](uint32_t c) { return c >= 0x10000; });
+  EXPECT_EQ(printCodes, (std::vector<uint32_t>{0x10001, 0x10003, 0x10005, 0x10006, 0x10004}));
+  EXPECT_FALSE(keepPicture(pdf, "page_range_page2").empty());
 }
 
 TEST_F(PrintFormTest, SectionsAreLimitedToTwoAndOneSectionCombinesToItself) {
