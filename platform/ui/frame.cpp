@@ -39,6 +39,7 @@ using namespace detail;
 namespace {
 
 constexpr const char* kChildProperty = "platform.ui.childframe";
+constexpr const char* kFrameProperty = "platform.ui.frame";
 
 QWidget* makeLayoutHost(QWidget* parent) {
   auto* w = new QWidget(parent);
@@ -326,10 +327,12 @@ Frame::Frame(const std::string& className, const std::string& title, const Rect&
       if (m == kWmMdiGetActive) return reinterpret_cast<LRESULT>(impl_->active ? impl_->active->handle() : nullptr);
       return defaultWindowProc(h, m, wp, lp);
     });
+    area->setProperty(kFrameProperty, QVariant::fromValue<qulonglong>(reinterpret_cast<quintptr>(this)));
     w->setCentralWidget(area);
     QObject::connect(area, &QMdiArea::subWindowActivated, [this](QMdiSubWindow* sub) { impl_->activated(sub); });
   } else {
     QWidget* central = makeLayoutHost(w);
+    central->setProperty(kFrameProperty, QVariant::fromValue<qulonglong>(reinterpret_cast<quintptr>(this)));
     impl_->client = attach(central, "FrameClient");
     w->setCentralWidget(central);
   }
@@ -830,6 +833,13 @@ bool ChildFrame::close() {
     if (children && std::find(children->begin(), children->end(), self) != children->end()) delete self;
   });
   return true;
+}
+
+Frame* Frame::fromClient(HWND client) {
+  QWidget* w = widgetOf(client);
+  if (!w) return nullptr;
+  QVariant v = w->property(kFrameProperty);
+  return v.isValid() ? reinterpret_cast<Frame*>(static_cast<quintptr>(v.toULongLong())) : nullptr;
 }
 
 ChildFrame* ChildFrame::fromHandle(HWND window) {

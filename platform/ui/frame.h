@@ -58,6 +58,9 @@ class Frame : public CommandTarget {
   // activates that child).
   HWND client() const;
   bool isMdi() const;
+  // The frame whose central area (MDI client or single frame's client) is
+  // the window, or null.
+  static Frame* fromClient(HWND client);
 
   // The frame's own menu and accelerators (0 removes them).
   bool setMenu(int32_t menuId);

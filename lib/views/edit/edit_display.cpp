@@ -248,15 +248,17 @@ bool ownerScroll(EditObject* e, bool horizontal, int32_t& position, int32_t& uni
   if (e->createFlags & (horizontal ? EDIT_CREATE_FIXED_H : EDIT_CREATE_FIXED_V)) return false;
   unit = 1;
   position = 0;
-  if (ui::View* view = ui::viewFromHandle(e->owner)) {
-    const ui::Point p = view->scrollPosition();
-    position = horizontal ? p.x : p.y;
-    return true;
-  }
+  // A record view scrolls by itself (its window is a view without scroll
+  // sizes of its own), so its lookup comes first.
   HostView host;
   if (findHost(e, host)) {
     unit = std::max(1, horizontal ? host.unitX : host.unitY);
     position = (horizontal ? host.scrollX : host.scrollY) / unit;
+    return true;
+  }
+  if (ui::View* view = ui::viewFromHandle(e->owner)) {
+    const ui::Point p = view->scrollPosition();
+    position = horizontal ? p.x : p.y;
   }
   return true;
 }

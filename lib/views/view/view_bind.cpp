@@ -30,7 +30,7 @@ constexpr int32_t kListBufferRows = 4096;
 constexpr uint32_t kGridEditFlags = 0x4A10000;
 // Sunken frames inside the cells, one per row: frames drawn outside the
 // cells would cross the text of the next row at the views' row gap.
-constexpr uint32_t kColumnBox = 0x45000000;
+constexpr uint32_t kColumnBox = 0x05000000;
 constexpr uint32_t kCurrentRowBox = 0x71100000;
 constexpr uint32_t kFormBox = 0x05000000;
 constexpr uint8_t kFormDefaultAttribute = 0xE1;  // what the form loader gives text without an attribute
@@ -47,7 +47,10 @@ ViewItem* listItem(ViewObject& v) {
   return nullptr;
 }
 
-int32_t rowUnit(const ViewObject& v) { return edit::cellFontHeight() + v.rowGap; }
+// Pixels of one list row: the view's vertical scroll unit.
+int32_t rowUnit(const ViewObject& v) {
+  return v.virtualRows && v.rowHeight ? v.rowHeight : edit::cellFontHeight() + v.rowGap;
+}
 
 // Record rows the list item shows in the window: whole rows between its
 // first record row and the record bar, at most its slot's rows.
@@ -362,6 +365,31 @@ int32_t fieldDisplayWidth(uint16_t typeCode, uint16_t size, uint16_t fieldWord, 
   return std::max(width, 1);
 }
 
+// ---- the view object as the binding makes and drops it ---------------------------
+
+ViewHandle createViewObject(uint32_t flags, const std::string& title, HWND caller) {
+  return ViewCreate(flags, title.c_str(), caller, nullptr);
+}
+
+int32_t destroyViewObject(ViewHandle view) {
+  zemta::ApiLockGuard lock;
+  return destroyView(view);
+}
+
+void setVirtualRows(ViewObject& v, uint32_t count) { ViewSetScrollVirtual(v.handle, 1, static_cast<int32_t>(count)); }
+
+// What the view object and its items call of the binding.
+int32_t viewRecordStep(ViewObject& v, int32_t button) { return recStep(v, button) ? v.currentRecord : -1; }
+
+int32_t viewReloadRecords(ViewObject& v, int32_t record) {
+  if (!v.project || !v.mainTable) return 0;
+  v.topRecord = -1;
+  const int32_t target = v.currentRecord >= 0 ? v.currentRecord : std::max(record, 0);
+  return loadRecords(v, target) ? 0 : -1;
+}
+
+int32_t viewRefreshChanged(ViewObject& v) { return projRefresh(v); }
+
 }  // namespace zemta::views
 
 using namespace zemta;
@@ -395,7 +423,7 @@ ZEMTA_API ViewHandle ViewTableOpen(FileProjHandle project, int32_t tableId, HWND
     widths.push_back(fieldDisplayWidth(field.typeCode(), field.size(), field.fieldWord(), field.name(), true));
     lineWidth += widths.back() + 1;
   }
-  EditHandle e = createItem(*v, kGridEditFlags, lineWidth, kGridRows, 0, 0, lineWidth, kGridRows, 0);
+  EditHandle e = createItem(*v, kGridEditFlags, lineWidth, kGridRows, 0, 0, lineWidth, kGridRows, 0, nullptr);
   if (!e) return fail(handle);
   ViewItem& item = v->items.back();
   EditSetBuf(e, lineWidth, kGridRows, "", nullptr);
@@ -514,7 +542,7 @@ ZEMTA_API EditHandle ViewAddFile(ViewHandle view, int32_t tableId, uint32_t item
     for (auto& f : fields)
       if (!(f.offset & kNotStored)) f.lines = static_cast<uint16_t>(recordRows);
   }
-  EditHandle e = createItem(*v, createFlags, columns, rows, 0, 0, columns, rows, inputFlags);
+  EditHandle e = createItem(*v, createFlags, columns, rows, 0, 0, columns, rows, inputFlags, nullptr);
   if (!e) return nullptr;
   ViewItem& item = v->items.back();
   const size_t itemNumber = v->items.size() - 1;

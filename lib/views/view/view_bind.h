@@ -56,14 +56,11 @@ void reloadView(ViewObject& v);
 // into the registry; done once, when the first view binds.
 void installBindBackend();
 
-// What the binding needs of the view object and its items.
+// The view object as the binding makes and drops it.
 // A view inside the caller's window (with the record bar for flag 0x100000);
 // 0 on failure.
 ViewHandle createViewObject(uint32_t flags, const std::string& title, HWND caller);
 int32_t destroyViewObject(ViewHandle view);
-// A new item with its edit at the end of the view's items; null on failure.
-EditHandle createItem(ViewObject& v, uint32_t createFlags, int32_t bufferColumns, int32_t bufferRows, int32_t column,
-                      int32_t row, int32_t visibleColumns, int32_t visibleRows, uint32_t attribute);
 // Virtual rows for a list of count records (+1, +2 with the append row).
 void setVirtualRows(ViewObject& v, uint32_t count);
 

@@ -24,6 +24,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/ui/frame.h"
+#include "platform/ui/view.h"
 #include "platform/ui/window.h"
 #include "zemta/edit.h"
 #include "zemta/filebuf.h"
@@ -61,8 +63,8 @@ inline constexpr int32_t kFirstViewChildId = 59648;
 inline constexpr uint32_t kCmdSave = 57603;
 inline constexpr uint32_t kCmdClose = 57665;
 inline constexpr uint32_t kCmdFind = 57636;
-inline constexpr uint32_t kCmdPrevRecord = 53648;  // "次頁(&N)": one record back
-inline constexpr uint32_t kCmdNextRecord = 53649;  // "前頁(&P)": one record forward
+inline constexpr uint32_t kCmdNextRecord = 53648;  // "次頁(&N)": one record forward
+inline constexpr uint32_t kCmdPrevRecord = 53649;  // "前頁(&P)": one record back
 inline constexpr uint32_t kCmdReload = 53654;
 
 // Record bar controls.
@@ -182,6 +184,19 @@ struct ViewObject {
   bool rowMarker = false;
   int32_t filterIndex = -1;
   std::vector<uint8_t> filterRange;  // from-key then to-key
+
+  // --- hostings and the view window ---------------------------------------
+  // The view window's object (its handlers run the view window procedure).
+  std::unique_ptr<platform::ui::View> windowObject;
+  // The top-level frame the view made for itself, when it made one; an MDI
+  // child host is a child frame, found again by its handle.
+  std::unique_ptr<platform::ui::Frame> frame;
+  bool hostIsChildFrame = false;
+  // Set while the view is being torn down, so that its host's close or
+  // destroy does not come back into it.
+  bool destroying = false;
+  // Pixel sizes of the client area last laid out.
+  int32_t clientWidth = 0, clientHeight = 0;
 };
 
 // The table of live views, in creation order. Changed only under the
@@ -203,5 +218,73 @@ ViewObject* viewOfHandle(ViewHandle view);
 ViewObject* viewOfWindow(HWND viewWindow);
 ViewObject* viewOfHost(HWND host);
 ViewObject* viewOfRecordBar(HWND bar);
+
+// --- the object, hostings and the view window (view_object.cpp) -------------
+// ViewDestroy's body: the view leaves the table, its items, buffers and
+// windows are freed. 0, or -1 when something could not be freed.
+int32_t destroyView(ViewHandle view);
+// The view window procedure.
+LRESULT viewWndProc(HWND window, uint32_t message, WPARAM wParam, LPARAM lParam);
+
+// --- items, extents and scrolling (view_items.cpp) --------------------------
+// Adds an item: its edit control, or null (the view unchanged).
+EditHandle createItem(ViewObject& view, uint32_t editFlags, int32_t bufferColumns, int32_t bufferRows,
+                      int32_t column, int32_t row, int32_t visibleColumns, int32_t visibleRows, uint32_t attribute,
+                      EditHandle parent);
+// Removes an item: 1, 0 when its edit could not be deleted or its text not
+// written back, -1 when a discarded edit's buffer row was not found.
+int32_t deleteItem(ViewObject& view, int32_t item, int32_t discard);
+// Recomputes origin, extents, scroll units and which bars are needed; with
+// apply each item's edit gets its visible size and viewport.
+struct ViewExtent {
+  int32_t contentWidth = 0, contentHeight = 0;
+  int32_t unitX = 16, unitY = 16;
+  bool horizontalBar = false, verticalBar = false;
+};
+ViewExtent calcExtent(ViewObject& view, bool apply);
+// Places the scroll bars, the record bar and the clip regions.
+int32_t layoutView(ViewObject& view);
+// Fits the rows of the list item with virtual rows to the window.
+int32_t listAdjustRows(ViewObject& view);
+// The scroll, size, wheel, paint and erase handling of the view window;
+// true when the message was taken (answer in result).
+bool itemWindowMessage(ViewObject& view, uint32_t message, WPARAM wParam, LPARAM lParam, LRESULT& result);
+// The item number of a field found by any of its ids: (item, field), or
+// false.
+bool findField(const ViewObject& view, uint16_t key, size_t& item, size_t& field);
+// The edit control's record of the library's edit table (never null for a
+// live item).
+EditObject* itemEdit(const ViewItem& item);
+// Installs the lookups through which edits read their hosting view.
+void installEditHost();
+
+// --- item cells (view_cells.cpp) ----------------------------------------------
+// The text one row of a column shows.
+std::string cellText(const ViewItem& item, const ViewFieldLayout& field, int32_t row);
+// Writes a text into one row of a column as it is (padded with spaces, cut
+// at the width without halving a double-byte character).
+bool putCellText(EditObject* edit, const ViewFieldLayout& field, int32_t row, const char* text, int32_t length);
+// Connects printing from a view (ViewPrintResource) to the views.
+void installPrintSource();
+
+// --- what other parts of the views give these ones ---------------------------
+// The item-level message routing and keys of the view window (Part of the
+// window procedure that follows the scroll and paint handling); the close
+// question (non-zero keeps the view); a record step of a record-bar button; the
+// record bar's dialog procedure; reloading the records from a record (-1:
+// the current one); writing an open cell edit back; saving; redrawing the
+// changed fields; starting a cell edit; entering a text into a cell as if
+// typed (1 changed, 0 same, -1 refused); the after-change step of a field.
+LRESULT viewItemsMessage(ViewObject& view, uint32_t message, WPARAM wParam, LPARAM lParam);
+int32_t viewCloseQuery(ViewObject& view);
+int32_t viewRecordStep(ViewObject& view, int32_t button);
+LRESULT viewRecordBarProc(HWND bar, uint32_t message, WPARAM wParam, LPARAM lParam);
+int32_t viewReloadRecords(ViewObject& view, int32_t record);
+int32_t viewCommitEdit(ViewObject& view);
+int32_t viewFileSave(ViewObject& view, int32_t reseek);
+int32_t viewRefreshChanged(ViewObject& view);
+int32_t viewStartEdit(ViewObject& view, int32_t item, int32_t field, int32_t character, int32_t row);
+int32_t viewEnterText(ViewObject& view, int32_t item, int32_t field, int32_t row, const char* text, int32_t length);
+int32_t viewAfterChange(ViewObject& view, int32_t item, int32_t field, int32_t row);
 
 }  // namespace zemta::views

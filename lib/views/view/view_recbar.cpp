@@ -82,7 +82,9 @@ bool enterKeyHook(const ui::KeyInput& in) {
   return false;
 }
 
-LRESULT barProc(HWND bar, uint32_t message, WPARAM wParam, LPARAM lParam) {
+}  // namespace
+
+LRESULT viewRecordBarProc(HWND bar, uint32_t message, WPARAM wParam, LPARAM lParam) {
   if (message == ui::kWmCommand) {
     ViewObject* v = viewOfRecordBar(bar);
     if (!v || !v->project) return 0;
@@ -101,8 +103,6 @@ LRESULT barProc(HWND bar, uint32_t message, WPARAM wParam, LPARAM lParam) {
   return ui::defaultWindowProc(bar, message, wParam, lParam);
 }
 
-}  // namespace
-
 HWND createRecordBar(ViewObject& v) {
   static std::once_flag hook;
   std::call_once(hook, [] { ui::addKeyHook(enterKeyHook); });
@@ -111,7 +111,7 @@ HWND createRecordBar(ViewObject& v) {
   spec.className = kBarClass;
   spec.parent = v.window;
   spec.rect = {0, client.height() - kBarHeight, kBarWidth, client.height()};
-  HWND bar = ui::createWindow(spec, barProc);
+  HWND bar = ui::createWindow(spec, viewRecordBarProc);
   if (!bar) return nullptr;
   for (const BarControl& c : kControls) {
     ui::ControlTemplate t;

@@ -399,6 +399,19 @@ TEST_F(ViewBindTest, RecordsAddedUnderTheViewShowInTheTotal) {
   EXPECT_EQ(v.currentRecord, 11);
 }
 
+TEST_F(ViewBindTest, TheFrameMenuNextGoesForwardAndPreviousBack) {
+  view_ = ViewTableOpen(project_, 5, nullptr, nullptr);
+  ASSERT_NE(view_, 0u);
+  ViewObject& v = *viewOfHandle(view_);
+  ASSERT_TRUE(v.frame);
+  ASSERT_EQ(ViewProjRecSeek(view_, 4, 1), 0);
+  ASSERT_TRUE(v.frame->chooseMenuItem(kCmdNextRecord));  // "次頁(&N)"
+  EXPECT_EQ(v.currentRecord, 5);
+  ASSERT_TRUE(v.frame->chooseMenuItem(kCmdPrevRecord));  // "前頁(&P)"
+  ASSERT_TRUE(v.frame->chooseMenuItem(kCmdPrevRecord));
+  EXPECT_EQ(v.currentRecord, 3);
+}
+
 TEST_F(ViewBindTest, TheSelectWindowHandsBackTheClickedRecord) {
   ViewObject& v = openGrid();
   ASSERT_EQ(ViewProjRecSeek(view_, 1, 1), 0);
