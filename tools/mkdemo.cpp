@@ -10,6 +10,7 @@
 // twenty PLU items with JAN codes, three clerks, two customers, the
 // transaction and function keys with their keyboard and touch-panel layout,
 // and the 36 fixed totalizers.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -22,6 +23,8 @@
 #include "lib/store/project/fileproj_internal.h"
 #include "lib/store/project/project_definition.h"
 #include "lib/store/project/project_writer.h"
+#include "lib/views/view/view_object.h"
+#include "lib/views/view/view_bind.h"
 #include "platform/base/cp932.h"
 #include "platform/base/file.h"
 #include "platform/base/path.h"
@@ -43,6 +46,78 @@ void say(const std::string& cp932) { std::fprintf(stderr, "mkdemo: %s\n", platfo
 // The project's tables opened as the project database opens them (same
 // paths, same indexes), without the window machinery of an open project, so
 // that the tool also runs where no display is.
+void putLe(std::string& bytes, uint32_t value, int width) {
+  for (int i = 0; i < width; ++i) bytes.push_back(static_cast<char>(value >> (8 * i)));
+}
+
+// The data form of a programming file: one line per field of its table, the
+// field's name and then its value, each field in the Tab order of the lines.
+std::string programmingForm(const zemta::fileproj::TableDefinition& table) {
+  constexpr uint16_t kLabelWidth = 18, kMaxValueWidth = 40;
+  std::vector<zemta::views::ViewFieldLayout> fields;
+  std::string screen;
+  uint16_t width = kLabelWidth + 1;
+  for (const auto& f : table.fields) {
+    zemta::views::ViewFieldLayout l{};
+    const uint16_t n = static_cast<uint16_t>(fields.size());
+    l.ids[0] = static_cast<uint16_t>(n + 1);
+    l.column = kLabelWidth;
+    l.row = n;
+    l.width = static_cast<uint16_t>(std::min<int32_t>(
+        zemta::views::fieldDisplayWidth(f.typeCode, f.size, f.fieldWord, "", false), kMaxValueWidth));
+    l.lines = 1;
+    l.colour = 0xE5;
+    l.type = f.typeCode;
+    l.offset = f.offset;
+    l.size = f.size;
+    l.detail = f.fieldWord;
+    l.up = n ? n : 0;
+    l.down = static_cast<uint16_t>(n + 2 <= table.fields.size() ? n + 2 : 0);
+    l.enter = l.down;
+    l.tabOrder = static_cast<uint16_t>(n + 1);
+    width = std::max<uint16_t>(width, static_cast<uint16_t>(kLabelWidth + l.width + 1));
+    fields.push_back(l);
+    std::string label = f.name;
+    label.resize(kLabelWidth - 2, ' ');
+    screen += label + ":\r";
+  }
+  std::string b = {'N', 'A'};
+  putLe(b, 256, 2);
+  putLe(b, width, 2);
+  putLe(b, static_cast<uint32_t>(fields.size()), 2);
+  b.append(8, '\0');
+  b += screen;
+  putLe(b, static_cast<uint32_t>(fields.size()), 2);
+  for (const auto& l : fields) b.append(reinterpret_cast<const char*>(&l), sizeof l);
+  std::string trailer = "ZEMTA RESOURCE\r\n";
+  putLe(trailer, 1, 2);
+  putLe(trailer, static_cast<uint32_t>(table.fdbId), 2);
+  putLe(b, static_cast<uint32_t>(trailer.size()), 2);
+  return b + trailer;
+}
+
+// Writes the data forms the definition's resources name (".daf" in the
+// catalog's folder) for the tables they name.
+bool writeForms(const zemta::fileproj::ProjectDefinition& definition, const std::string& folder) {
+  for (const auto& r : definition.resources) {
+    if (r.attribute != 0) continue;
+    const zemta::fileproj::TableDefinition* table = nullptr;
+    for (uint16_t id : r.tables)
+      for (const auto& t : definition.tables)
+        if (id && t.fdbId == id && !table) table = &t;
+    if (!table) continue;
+    const std::string path = folder + "Res/" + r.file + ".daf";
+    std::ofstream out(platform::mapPath(path), std::ios::binary);
+    const std::string bytes = programmingForm(*table);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    if (!out) {
+      say("cannot write the form " + path);
+      return false;
+    }
+  }
+  return true;
+}
+
 class Shop {
  public:
   Shop(const zemta::fileproj::ProjectDefinition& definition, const std::string& catalog) {
@@ -439,6 +514,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "mkdemo: %s\n", error.c_str());
     return 1;
   }
+  if (!writeForms(definition, folder)) return 1;
   Shop shop(definition, catalog);
   writeSettings(shop);
   writeDepartmentsAndGroups(shop);

@@ -75,3 +75,45 @@ ZEMTA_API int32_t ViewItemUpdateData(ViewHandle view, uint32_t cell, const char*
                                      int32_t direct, int32_t row);
 ZEMTA_API int32_t ViewItemEdit(ViewHandle view, uint32_t cell, int32_t row);
 ZEMTA_API int32_t ViewItemUpdate(ViewHandle view, uint32_t cell, int32_t row);
+
+// ---- Binding views to project tables and forms ----
+#include "zemta/edit.h"
+#include "zemta/fileproj.h"
+#include "zemta/filesearch.h"
+
+// A grid of every field of one table, one record per row, with a record bar.
+// The view lives in the caller's window. Null on failure.
+ZEMTA_API ViewHandle ViewTableOpen(FileProjHandle project, int32_t tableId, HWND caller, HWND mdiClient);
+// A form view built from the project resource and its parts. With a filter
+// index other than -1 (9999: record-number order with 4-byte keys) the view
+// moves only through the records that index finds between the two keys.
+// The view opens on the last record, or on an empty new record when the
+// form allows appending. Null on failure.
+ZEMTA_API ViewHandle ViewResourceOpen(FileProjHandle project, int32_t resource, HWND caller, HWND mdiClient,
+                                      int32_t filterIndex, const void* fromKey, const void* toKey);
+// Loads one form part and adds it as an item; its edit, or null.
+ZEMTA_API EditHandle ViewAddFile(ViewHandle view, int32_t tableId, uint32_t itemFlags, const char* path, void* image);
+// Moves to a record. Mode low byte: 1 to record value, 2 value records from
+// the current one, 3 value records from the last one; bit 0x100 lets the move
+// reach the append row when the view has one. 0 moved exactly, 1 moved to the
+// nearest allowed record (or nothing to move), 2 the user kept the changes
+// the move would have lost, -1 on failure.
+ZEMTA_API int32_t ViewProjRecSeek(ViewHandle view, int32_t value, int32_t mode);
+// Redraws the fields whose buffer rows changed; 0 or -1.
+ZEMTA_API int32_t ViewProjUpdate(ViewHandle view);
+// Redraws every field; 0 or -1.
+ZEMTA_API int32_t ViewUpdateAll(ViewHandle view);
+// Re-reads the set (mode 2: only the cell edit is dropped); 0 or -1.
+ZEMTA_API int32_t ViewCancelEdit(ViewHandle view, int32_t mode);
+
+// ---- Record bar, record moves and record selection ----
+// Kinds: 1 first, 2 previous, 3 next, 4 last, 5 a new record at the end.
+ZEMTA_API int32_t ViewIsRecMove(ViewHandle view, int32_t kind);
+ZEMTA_API int32_t ViewRecMove(ViewHandle view, int32_t kind);
+// Whether the go-to-number entry can take the focus, and giving it the focus.
+ZEMTA_API int32_t ViewIsEditRecPos(ViewHandle view);
+ZEMTA_API int32_t ViewEditRecPos(ViewHandle view);
+// Modal selection of a record of the table through its selection form (a
+// resource with flags 0x30001). With a list: the position chosen in it, or
+// -1. Without: the view moves to the chosen record; 0, or -1.
+ZEMTA_API int32_t ViewFileRecSelDlg(ViewHandle view, int32_t tableId, HWND owner, FileRecList* list);

@@ -12,6 +12,7 @@
 #include "lib/core/report.h"
 #include "lib/resources/zemta_resources.h"
 #include "lib/views/view/view_object.h"
+#include "lib/views/view/view_bind.h"
 #include "lib/views/view/view_registry.h"
 #include "platform/ui/dialog.h"
 #include "platform/ui/paint.h"
@@ -222,6 +223,11 @@ LRESULT viewWndProc(HWND window, uint32_t message, WPARAM wParam, LPARAM lParam)
     return ui::defaultWindowProc(window, message, wParam, lParam);
   }
   if ((v->checkWord & 0xFFFF0000u) != kCheckBase) return 0;
+  // The record count changed under a bound view: back to its record.
+  if (message == ui::kWmCommand && ui::lowWord(wParam) == kCmdReload) {
+    reloadView(*v);
+    return 1;
+  }
   LRESULT result = 0;
   if (itemWindowMessage(*v, message, wParam, lParam, result)) return result;
   return viewItemsMessage(*v, message, wParam, lParam);
@@ -351,7 +357,7 @@ ZEMTA_API ViewHandle ViewCreate(uint32_t flags, const char* title, HWND caller, 
   }
 
   if (flags & kViewRecordBar) {
-    HWND bar = ui::createDialog(kRecordBarDialog, window, viewRecordBarProc);
+    HWND bar = createRecordBar(*v);
     if (!bar) {
       destroyView(handle);
       return 0;

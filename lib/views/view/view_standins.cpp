@@ -37,33 +37,11 @@ LRESULT viewItemsMessage(ViewObject& v, uint32_t message, WPARAM wParam, LPARAM 
 // view_window.cpp: nothing unsaved to ask about.
 int32_t viewCloseQuery(ViewObject&) { return 0; }
 
-// view_recbar.cpp: one record on (Next) or back (Prev) within the records.
-int32_t viewRecordStep(ViewObject& v, int32_t button) {
-  if (v.recordCount == 0) return -1;
-  const int32_t last = static_cast<int32_t>(v.recordCount) - 1;
-  const int32_t from = std::max(v.currentRecord, 0);
-  v.currentRecord = std::clamp(button == kBarNext ? from + 1 : button == kBarPrev ? from - 1 : from, 0, last);
-  return v.currentRecord;
-}
-
-// view_recbar.cpp.
-LRESULT viewRecordBarProc(HWND, uint32_t, WPARAM, LPARAM) { return 0; }
-
-// view_bind.cpp.
-int32_t viewReloadRecords(ViewObject&, int32_t) { return 0; }
-
 // view_window.cpp.
 int32_t viewCommitEdit(ViewObject&) { return 0; }
 
 // view_file.cpp.
 int32_t viewFileSave(ViewObject&, int32_t) { return 0; }
-
-// view_bind.cpp: redraws every item.
-int32_t viewRefreshChanged(ViewObject& v) {
-  for (ViewItem& item : v.items)
-    if (item.edit) edit::invalidateVisible(item.edit);
-  return 0;
-}
 
 // view_window.cpp: the caret goes to the cell.
 int32_t viewStartEdit(ViewObject& v, int32_t item, int32_t field, int32_t, int32_t row) {
