@@ -52,6 +52,11 @@ void FileServicePeer::serveFolder(const std::string& folder) {
   folder_ = folder;
 }
 
+void FileServicePeer::serveRecords(Backend backend) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  backend_ = std::move(backend);
+}
+
 std::string FileServicePeer::clientLine() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return clientLine_;
@@ -165,6 +170,7 @@ void FileServicePeer::serveConnection(platform::Socket& connection) {
     if (!readExactly(connection, &head, total)) return;
     Answer answer;
     bool scripted = false;
+    Backend backend;
     {
       std::lock_guard<std::mutex> lock(mutex_);
       requests_.push_back(head);
@@ -173,9 +179,13 @@ void FileServicePeer::serveConnection(platform::Socket& connection) {
         script_.pop_front();
         scripted = true;
       }
+      backend = backend_;
     }
     changed_.notify_all();
-    if (!scripted) answer.bytes = answerFromFolder(head);
+    if (!scripted) {
+      std::optional<std::string> served = backend ? backend(head) : std::nullopt;
+      answer.bytes = served ? *served : answerFromFolder(head);
+    }
     sendAnswer(connection, answer, &keepGoing);
   }
 }

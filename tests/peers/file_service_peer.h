@@ -3,14 +3,16 @@
 // frame, and answers each from a script (the next queued reply: bytes sent
 // whole, in one-byte writes, cut short, or followed by a reset), or else
 // from a folder of real files that it serves by name ('A' open or create,
-// 'D', 'P', 'G', 'S', 'R', 'W', 'E', 'I').
+// 'D', 'P', 'G', 'S', 'R', 'W', 'E', 'I'), or from record stores.
 #pragma once
 
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -45,6 +47,10 @@ class FileServicePeer {
   void queue(const std::string& frame) { queue(Answer{frame}); }
   // Answers requests with no script left from this folder's files.
   void serveFolder(const std::string& folder);
+  // Asks this first for requests with no script left (the record stores of
+  // record_store_backend.h); what it leaves goes to the folder.
+  using Backend = std::function<std::optional<std::string>(const std::string& request)>;
+  void serveRecords(Backend backend);
 
   // The handshake line the client sent (empty until one came).
   std::string clientLine() const;
@@ -74,6 +80,7 @@ class FileServicePeer {
   bool oneByteWrites_ = false;
   std::deque<Answer> script_;
   std::string folder_;
+  Backend backend_;
   std::string clientLine_;
   std::vector<std::string> requests_;
   bool stopping_ = false;

@@ -37,6 +37,9 @@ ZEMTA_API int32_t FileIdxJoinSear(FileDBHandle table, intptr_t index, FileRecLis
                                   intptr_t otherIndex, uint32_t flags);
 // mode 0 union, 1 intersection, 2 complement, 3 difference.
 ZEMTA_API int32_t FileIdxCombine(FileRecList* list, const FileRecList* other, int32_t mode);
+// FileIdxCombine for the lists of a table: a table kept by the remote file
+// service has the service combine its lists.
+ZEMTA_API int32_t FileDBIdxCombine(FileDBHandle table, FileRecList* list, const FileRecList* other, int32_t mode);
 ZEMTA_API int32_t FileLstFromIndLst(FileDBHandle table, int32_t index, FileRecList* outList,
                                     FileDBHandle otherTable, int32_t otherIndex, const FileRecList* inList);
 ZEMTA_API int32_t FileIdxOrder(FileDBHandle table, FileRecList* list, int32_t keyCount, const int32_t* indexes,

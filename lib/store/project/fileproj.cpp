@@ -70,6 +70,7 @@
 #include "lib/store/project/fileproj_internal.h"
 #include "lib/core/little_endian.h"
 #include "lib/store/change_listener.h"
+#include "lib/store/tables/file_access.h"
 #include "platform/base/cp932.h"
 #include "platform/base/file.h"
 #include "platform/base/last_error.h"
@@ -239,6 +240,9 @@ std::string& failedOpenFile() {
 
 bool openTables(Project& p) {
   const std::string folder1 = p.folderText(1);
+  // Record stores of the remote file service are named by table; tables
+  // sharing one file name share the store of the first of them.
+  std::vector<std::pair<std::string, std::string>> storeNames;
   for (auto& e : p.tables) {
     for (const auto& f : e.headerFields)
       if (!f.indexFile().empty() || f.offset() + f.size() > e.headerLen()) {
@@ -254,10 +258,27 @@ bool openTables(Project& p) {
     std::string path = tablePath(p.folder, folder1, e.fileName(), local);
     e.local = local;
     const std::string name = e.name();
+    if (zemta::remoteMappingFlag(path) == static_cast<int32_t>(filedb::kRemoteRecordStore)) {
+      std::string store = name;
+      for (const auto& [file, earlier] : storeNames)
+        if (file == e.fileName()) {
+          store = earlier;
+          break;
+        }
+      storeNames.emplace_back(e.fileName(), store);
+      path = p.folder + folder1 + store;
+    }
     e.table = FileDBCreate(path.c_str(), e.tableId(), e.headerLen(), e.recordLen(), name.c_str(), p.owner);
     if (!e.table) {
       failedOpenFile() = path;
       return false;
+    }
+    if (filedb::Table* t = filedb::findTable(e.table); t && t->remote()) {
+      // Each record field takes the service's column of its name; columns
+      // no field names are not sent.
+      for (const auto& f : e.fields)
+        filedb::bindRemoteColumn(*t, f.name(), f.offset(), f.size(), f.typeCode(), f.fieldWord());
+      filedb::keepBoundColumns(*t);
     }
     for (const auto& f : e.fields) {
       const std::string file = f.indexFile();

@@ -187,7 +187,7 @@ ZEMTA_API int32_t FileIdxCheck(FileDBHandle handle, int32_t index, uint32_t flag
     ZEMTA_REPORT(ZEMTA_ERR_BAD_INDEX_HANDLE);
     return -1;
   }
-  if (t.indexes[index].remoteIndex != 0) return 0;
+  if (t.indexes[index].remoteIndex != 0 || t.remote()) return 0;
   std::string caption = kCheckCaption;
   if (title && *title) caption += std::string(" - ") + title;
 

@@ -166,6 +166,28 @@ bool isLocalFile(ZemtaFileHandle handle) {
   return file && file->local.isOpen();
 }
 
+bool remoteModeOn() { return g_remoteMode.load() == 1; }
+
+int32_t remoteMappingFlag(const std::string& path) {
+  if (g_remoteMode.load() != 1) return 0;
+  std::lock_guard<std::mutex> guard(g_mappingMutex);
+  for (const Mapping& mapping : g_mappings)
+    if (mapping.flag != 0 && prefixMatches(path, mapping.localPrefix)) return mapping.flag;
+  return 0;
+}
+
+uint32_t remoteHandleOf(ZemtaFileHandle handle) {
+  std::lock_guard<std::mutex> guard(g_fileMutex);
+  OpenFile* file = openFiles().find(handle);
+  return file ? file->remote : 0;
+}
+
+int32_t mappingFlagOf(ZemtaFileHandle handle) {
+  std::lock_guard<std::mutex> guard(g_fileMutex);
+  OpenFile* file = openFiles().find(handle);
+  return file && file->remote != 0 ? file->mappingFlag : 0;
+}
+
 namespace {
 
 platform::File* localOf(ZemtaFileHandle handle) {

@@ -41,6 +41,17 @@ extern const char kFileWaitCaption[];
 // file server).
 bool isLocalFile(ZemtaFileHandle file);
 
+// The handle of a file opened on the remote file server (0 for a local
+// file or none), and the flag of the folder mapping it was opened under
+// (0 for a local file): flag 2 marks a record store rather than a byte file.
+uint32_t remoteHandleOf(ZemtaFileHandle file);
+// Whether the library works in remote mode.
+bool remoteModeOn();
+// In remote mode, the flag of the mapping a path would be opened under; 0
+// when it stays local.
+int32_t remoteMappingFlag(const std::string& path);
+int32_t mappingFlagOf(ZemtaFileHandle file);
+
 // 64-bit positioned transfers on a local file, for stores whose files grow
 // past 4 GB (the container store). A file on the remote file server fails
 // with 1 (invalid function) as the last error. False / -1 on failure.

@@ -82,6 +82,15 @@ bool writeAt(Table& t, uint32_t offset, const void* data, uint32_t length, uint3
   return true;
 }
 
+// Reads record n whole: from the file, or from the service for a record store.
+bool readRecord(Table& t, uint32_t n, uint8_t* buffer, uint32_t& done) {
+  if (!t.remote()) return readAt(t, t.recordOffset(n), buffer, t.recordLen, done);
+  done = 0;
+  if (remoteRead(t, n, buffer) < 0) return false;
+  done = t.recordLen;
+  return true;
+}
+
 std::string makeDisplayName(const char* title, const std::string& path) {
   if (!title || !*title) return {};
   std::string name;
@@ -186,7 +195,7 @@ int32_t recordRead(Table& t, int32_t n, uint8_t* buffer, AfterLock& after) {
   int32_t result = 0;
   if (static_cast<uint32_t>(n) < limit) {
     uint32_t done;
-    if (!readAt(t, t.recordOffset(n), buffer, t.recordLen, done)) {
+    if (!readRecord(t, static_cast<uint32_t>(n), buffer, done)) {
       closeTable(t);
       return -1;
     }
@@ -215,7 +224,8 @@ int32_t recordWrite(Table& t, int32_t n, const uint8_t* data, AfterLock& after) 
     ZEMTA_REPORT(ZEMTA_ERR_FILE_ACCESS);
     return -1;
   }
-  if (!indexEntriesSound(t)) return -1;
+  // A record store keeps its indexes on the service: its entries have no file.
+  if (!t.remote() && !indexEntriesSound(t)) return -1;
   if (!data) {
     ZEMTA_REPORT(ZEMTA_ERR_BAD_POINTER);
     return -1;
@@ -239,7 +249,7 @@ int32_t recordWrite(Table& t, int32_t n, const uint8_t* data, AfterLock& after) 
   if (!append) {
     uint32_t done;
     if (t.cached == static_cast<int32_t>(p)) {
-      if (!readAt(t, offset, t.scratchImage(), t.recordLen, done)) return fail();
+      if (!readRecord(t, p, t.scratchImage(), done)) return fail();
       if (done != t.recordLen) {
         t.cached = -1;
         ZEMTA_REPORT(ZEMTA_ERR_FILE_SIZE);
@@ -250,7 +260,7 @@ int32_t recordWrite(Table& t, int32_t n, const uint8_t* data, AfterLock& after) 
         return 2;
       }
     } else {
-      if (!readAt(t, offset, t.cachedImage(), t.recordLen, done)) {
+      if (!readRecord(t, p, t.cachedImage(), done)) {
         t.cached = -1;
         return fail();
       }
@@ -262,6 +272,27 @@ int32_t recordWrite(Table& t, int32_t n, const uint8_t* data, AfterLock& after) 
       t.cached = static_cast<int32_t>(p);
     }
     if (std::memcmp(data, t.cachedImage(), t.recordLen) == 0) return closeTable(t) ? 0 : -1;
+  }
+
+  if (t.remote()) {
+    // The service stores the values as record p + 1 (one past the last
+    // appends) and keeps its own indexes.
+    t.count = kCountUnknown;
+    if (remoteWrite(t, p, data) < 0) {
+      t.count = c;
+      return fail();
+    }
+    std::memcpy(t.cachedImage(), data, t.recordLen);
+    t.cached = static_cast<int32_t>(p);
+    if (!t.notifyPending) t.appended = false;
+    t.count = newCount;
+    t.notifyPending = true;
+    if (append) {
+      t.appended = true;
+      after.tellSize = true;
+    }
+    t.lastRead = false;
+    return closeTable(t) ? 0 : -1;
   }
 
   // An overwrite that changes no key of an index (a counter posting) leaves
@@ -333,7 +364,7 @@ int32_t recordDelete(Table& t, int32_t first, int32_t last, const char* savePath
     ZEMTA_REPORT(ZEMTA_ERR_FILE_ACCESS);
     return -1;
   }
-  if (!indexEntriesSound(t)) return -1;
+  if (!t.remote() && !indexEntriesSound(t)) return -1;
   if (!openTable(t, FILEDB_MODE_READ_WRITE)) return -1;
   auto fail = [&]() {
     closeTable(t);
@@ -363,7 +394,7 @@ int32_t recordDelete(Table& t, int32_t first, int32_t last, const char* savePath
     if (!ok) ZEMTA_REPORT(lastErrorCode());
     for (int32_t r = first; ok && r <= last; ++r) {
       uint32_t done;
-      if (!readAt(t, t.recordOffset(r), scratch, len, done)) {
+      if (!readRecord(t, static_cast<uint32_t>(r), scratch, done)) {
         ok = false;
       } else if (done != len) {
         ZEMTA_REPORT(ZEMTA_ERR_FILE_SIZE);
@@ -378,6 +409,19 @@ int32_t recordDelete(Table& t, int32_t first, int32_t last, const char* savePath
     }
     ZemtaCloseFile(save);
     if (!ok) return fail();
+  }
+
+  const uint32_t removed = static_cast<uint32_t>(last - first + 1);
+  if (t.remote()) {
+    // The service deletes the records and keeps its indexes in step.
+    t.count = kCountUnknown;
+    if (remoteDelete(t, static_cast<uint32_t>(first), static_cast<uint32_t>(last)) < 0) {
+      t.count = c;
+      return fail();
+    }
+    t.count = c - removed;
+    if (bindings().deletedRows) bindings().deletedRows(t, static_cast<uint32_t>(first), t.count);
+    return closeTable(t) ? 0 : -1;
   }
 
   t.count = kCountUnknown;
@@ -404,7 +448,6 @@ int32_t recordDelete(Table& t, int32_t first, int32_t last, const char* savePath
 
   // Move the tail down. Records another process appended since this table
   // last counted are part of the tail too: the file is never cut below them.
-  const uint32_t removed = static_cast<uint32_t>(last - first + 1);
   const uint32_t tailRecords = fileCount - static_cast<uint32_t>(last) - 1;
   const uint32_t oldEnd = t.recordOffset(fileCount);
   if (tailRecords > 0) {
@@ -542,6 +585,7 @@ void releaseHold(Table& t) {
 }
 
 bool fileRecordCount(Table& t, uint32_t& count) {
+  if (t.remote()) return remoteRecordTotal(t, &count) == 0;
   if (t.heldCount != kCountUnknown) {
     count = t.heldCount;
     return true;
@@ -642,12 +686,27 @@ ZEMTA_API FileDBHandle FileDBCreate(const char* path, uint32_t id, uint32_t head
     closeTable(t);
     return 0;
   };
+  t.header.assign(headerLen, 0);
+  if (mappingFlagOf(t.file) == static_cast<int32_t>(kRemoteRecordStore)) {
+    // A record store of the remote file service: no header is read; the
+    // service lists its columns and counts the records.
+    if (!remoteCreate(t)) return fail();
+    t.images.assign(2u * recordLen, 0);
+    t.cached = -1;
+    if (!closeTable(t)) return 0;
+    FileDBHandle handle = tables().add(std::move(owned));
+    if (!handle) {
+      ZEMTA_REPORT(ZEMTA_ERR_NO_MEMORY);
+      return 0;
+    }
+    findTable(handle)->handle = handle;
+    return handle;
+  }
   uint32_t size = ZemtaGetFileSize(t.file);
   if (size == 0xFFFFFFFFu) {
     ZEMTA_REPORT(lastErrorCode());
     return fail();
   }
-  t.header.assign(headerLen, 0);
   if (headerLen > 0) {
     uint32_t want = std::min(size, headerLen), done = 0;
     if (want > 0) {
@@ -766,6 +825,11 @@ ZEMTA_API int32_t FileDBRead(FileDBHandle handle, uint32_t offset, void* buffer,
     ZEMTA_REPORT(ZEMTA_ERR_BAD_POINTER);
     return -1;
   }
+  if (t->remote() && static_cast<uint64_t>(offset) + length <= t->headerLen) {
+    // A record store keeps no header image.
+    ZEMTA_REPORT(ZEMTA_ERR_BAD_POINTER);
+    return -1;
+  }
   if (!openTable(*t, FILEDB_MODE_READ)) return -1;
   uint32_t done = 0;
   int32_t result;
@@ -794,6 +858,10 @@ ZEMTA_API int32_t FileDBWrite(FileDBHandle handle, uint32_t offset, const void* 
   Table* t = checkedTable(handle);
   if (!t) return -1;
   if (!data) {
+    ZEMTA_REPORT(ZEMTA_ERR_BAD_POINTER);
+    return -1;
+  }
+  if (t->remote() && static_cast<uint64_t>(offset) + length <= t->headerLen) {
     ZEMTA_REPORT(ZEMTA_ERR_BAD_POINTER);
     return -1;
   }

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "lib/store/tables/remote_table.h"
 #include "zemta/fileaccess.h"
 #include "zemta/filedb.h"
 #include "zemta/fileidx.h"
@@ -95,7 +96,10 @@ struct Table {
   bool notifyPending = false;
   bool appended = false;
   bool lastRead = false;
-  uint32_t storageKind = 0;
+  uint32_t storageKind = 0;  // kRemoteRecordStore: records kept by the remote file service
+  std::vector<RemoteColumn> remoteColumns;
+
+  bool remote() const { return storageKind == kRemoteRecordStore; }
 
   uint8_t* cachedImage() { return images.data(); }
   uint8_t* scratchImage() { return images.data() + recordLen; }

@@ -16,6 +16,7 @@
 #include "lib/core/item_types.h"
 #include "lib/core/library_locks.h"
 #include "lib/core/report.h"
+#include "lib/store/tables/file_access.h"
 #include "lib/store/tables/filedb_internal.h"
 #include "zemta/date.h"
 #include "zemta/filesearch.h"
@@ -44,7 +45,7 @@ bool resolveIndex(Table& t, intptr_t index, bool pointer, IndexEntry*& entry, bo
   if (pointer) {
     auto* e = reinterpret_cast<IndexEntry*>(index);
     for (auto& own : t.indexes)
-      if (&own == e && own.handle >= 0 && own.own()) {
+      if (&own == e && (own.handle >= 0 || t.remote()) && own.own()) {
         entry = e;
         return true;
       }
@@ -58,8 +59,8 @@ bool resolveIndex(Table& t, intptr_t index, bool pointer, IndexEntry*& entry, bo
   }
   // A borrowed entry holds the record offsets of another table: never
   // searched as if they were this table's.
-  if (index < 0 || static_cast<size_t>(index) >= t.indexes.size() || t.indexes[index].handle < 0 ||
-      !t.indexes[index].own()) {
+  if (index < 0 || static_cast<size_t>(index) >= t.indexes.size() ||
+      (t.indexes[index].handle < 0 && !t.remote()) || !t.indexes[index].own()) {
     ZEMTA_REPORT(ZEMTA_ERR_BAD_INDEX_HANDLE);
     return false;
   }
@@ -363,12 +364,12 @@ ZEMTA_API int32_t FileDeleteRecList(FileRecList* list) {
     ZEMTA_REPORT(ZEMTA_ERR_BAD_POINTER);
     return -1;
   }
-  // Lists of the remote file service are dropped by its client; a local
-  // library only forgets the id.
-  list->remoteId = 0;
   std::free(list->items);
   list->items = nullptr;
   list->count = 0;
+  // The service's own list of a search goes with it.
+  if (remoteModeOn()) return dropRemoteList(*list);
+  list->remoteId = 0;
   return 0;
 }
 
@@ -427,6 +428,7 @@ ZEMTA_API int32_t FileIdxSear(FileDBHandle handle, intptr_t index, const void* f
   ApiLockGuard lock;
   if (!lock.ok()) return -1;
   Table& t = *a.t;
+  if (t.remote() && a.e) return remoteSearch(t, *a.e, from, to, *list, 0, remoteWord);
   uint32_t count = 0;
   if (!recordCount(t, count)) return -1;
   const bool made = list->items == nullptr;
@@ -468,6 +470,7 @@ ZEMTA_API int32_t FileIdxAndSear(FileDBHandle handle, intptr_t index, const void
   ApiLockGuard lock;
   if (!lock.ok()) return -1;
   Table& t = *a.t;
+  if (t.remote() && a.e) return remoteSearch(t, *a.e, from, to, *list, 1, remoteWord) < 0 ? -1 : 0;
   uint32_t count = 0;
   if (!recordCount(t, count)) return -1;
   Bits bits(std::max<uint32_t>(static_cast<uint32_t>(std::max(list->capacity, 0)), count));
@@ -502,6 +505,7 @@ ZEMTA_API int32_t FileIdxOrSear(FileDBHandle handle, intptr_t index, const void*
   ApiLockGuard lock;
   if (!lock.ok()) return -1;
   Table& t = *a.t;
+  if (t.remote() && a.e) return remoteSearch(t, *a.e, from, to, *list, 2, remoteWord);
   uint32_t count = 0;
   if (!recordCount(t, count)) return -1;
   if (!list->items) {
@@ -689,6 +693,7 @@ ZEMTA_API int32_t FileLstFromIndLst(FileDBHandle handle, int32_t index, FileRecL
     ZEMTA_REPORT(ZEMTA_ERR_BAD_INDEX_HANDLE);
     return -1;
   }
+  if (t->remote() && other->remote()) return remoteJoin(*t, *e, *outList, *other, *oe, *inList);
   if (!outList->items) {
     outList->items = static_cast<uint32_t*>(std::malloc(kGrowStep * 4));
     if (!outList->items) {
@@ -763,6 +768,19 @@ bool rankBy(Table& t, intptr_t index, uint32_t flags, const Bits& members, uint3
 int32_t orderList(Table* t, FileRecList* list, int32_t keyCount, const intptr_t* indexes, const uint32_t* flags) {
   ApiLockGuard lock;
   if (!lock.ok()) return -1;
+  if (t->remote() && list->remoteId != 0) {
+    // The service orders its own list, by the columns of every key's index
+    // (record order stays with the library).
+    std::vector<IndexEntry*> keys;
+    for (int32_t k = 0; k < keyCount; ++k) {
+      IndexEntry* e = nullptr;
+      bool recordOrder = false;
+      if (!resolveIndex(*t, indexes[k], (flags[k] & FILEIDX_INDEX_POINTER) != 0, e, recordOrder)) return -1;
+      if (!e) break;
+      keys.push_back(e);
+    }
+    if (static_cast<int32_t>(keys.size()) == keyCount) return remoteOrder(*t, *list, keys, (flags[0] & 3) != 2);
+  }
   uint64_t size64 = static_cast<uint64_t>(std::max(list->capacity, 0));
   for (int32_t i = 0; i < list->count; ++i) size64 = std::max<uint64_t>(size64, list->items[i] + 1ull);
   const uint32_t size = static_cast<uint32_t>(size64);
@@ -824,4 +842,17 @@ ZEMTA_API int32_t FileIdxOrderPtr(FileDBHandle handle, FileRecList* list, int32_
   int32_t go = startOrder(t, handle, list, keyCount, indexes, flags);
   if (go <= 0) return go;
   return orderList(t, list, keyCount, indexes, flags);
+}
+
+ZEMTA_API int32_t FileDBIdxCombine(FileDBHandle handle, FileRecList* list, const FileRecList* other, int32_t mode) {
+  Table* t = checkedTable(handle);
+  if (!t) return -1;
+  if (!list || !other) {
+    ZEMTA_REPORT(ZEMTA_ERR_BAD_POINTER);
+    return -1;
+  }
+  if (!t->remote()) return FileIdxCombine(list, other, mode);
+  ApiLockGuard lock;
+  if (!lock.ok()) return -1;
+  return remoteCombine(*t, *list, *other, mode);
 }

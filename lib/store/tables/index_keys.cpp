@@ -380,6 +380,15 @@ ZEMTA_API int32_t FileAddIndex(FileDBHandle handle, const char* path, uint32_t o
     return -1;
   }
 
+  if (t.remote()) {
+    // The service keeps the indexes of a record store: only the entry is kept.
+    e.compare = compare ? compare : chooseCompare(keyType, keyLen);
+    e.check = -1;
+    e.handle = -1;
+    t.indexes.push_back(e);
+    return 0;
+  }
+
   IndexHeader want{t.id, e.order, t.recordLen, e.keyDesc, e.keyLen};
   uint32_t error = 0;
   FileState state = checkIndexFile(path, want, error);
@@ -454,7 +463,7 @@ ZEMTA_API int32_t FileIdxEqu(FileDBHandle handle, int32_t index, int32_t* record
   ApiLockGuard lock;
   if (!lock.ok()) return -1;
   if (index < 0 || static_cast<size_t>(index) >= t->indexes.size() || !t->indexes[index].own() ||
-      t->indexes[index].handle < 0) {
+      (t->indexes[index].handle < 0 && !t->remote())) {
     ZEMTA_REPORT(ZEMTA_ERR_BAD_INDEX_HANDLE);
     return -1;
   }
@@ -463,6 +472,13 @@ ZEMTA_API int32_t FileIdxEqu(FileDBHandle handle, int32_t index, int32_t* record
     return -1;
   }
   *recordNumber = -1;
+  if (t->remote()) {
+    // The service looks the key up; its record numbers count from 1.
+    if (!openTable(*t, FILEDB_MODE_READ)) return -1;
+    int32_t result = remoteIdxEqu(*t, t->indexes[index], key, recordNumber);
+    if (!closeTable(*t)) result = -1;
+    return result;
+  }
   IndexEntry& e = t->indexes[index];
   bool held = (e.state & kIndexHeldEx) != 0;
   if (!held && BtreeOpen(e.handle, BTREE_MODE_READ) < 0) return -1;
