@@ -401,6 +401,44 @@ TEST_F(PrintFormTest, APageRangePrintsThoseOfTheListsPagesWithTheirOwnRecords) {
   EXPECT_FALSE(keepPicture(pdf, "page_range_page2").empty());
 }
 
+TEST_F(PrintFormTest, AFormFilledFromTheCallersRecordBufferLeavesItToTheCaller) {
+  const int32_t tables[] = {5, 6};
+  FileProjBufHandle set = FileProjBufAdd(project_, 1, 2, tables);
+  ASSERT_NE(set, nullptr);
+  ASSERT_GE(FileProjBufBind(project_, 0x7101, owner_, 5, 0), 0);
+  const std::string formBytes = departmentForm();
+  PrintFormGeometry g{};
+  std::memcpy(&g, formBytes.data(), sizeof g);
+  PrintHandle job = PrintCreate(PRINT_NO_DIALOG | 0x0480, "部門一覧", owner_, &g, "");
+  ASSERT_NE(job, 0u);
+  zemta::print::PrintJob* j = zemta::print::findJob(job);
+  j->project = project_;
+  j->resourceKey = j->mainTable = 5;
+  j->mainRecordCount = 2;
+  j->formOptions = 0x10000;
+  const std::string form = folder_.file("App/Res/Data/Res/DEPT.paf");
+  // Not a set of the project: refused with the library's error.
+  FileProjBufEntry notASet{};
+  EXPECT_EQ(PrintAddFile(job, 5, 1, form.c_str(), &notASet), -1);
+  EXPECT_EQ(box_.count(), 1u);
+  ASSERT_EQ(PrintAddFile(job, 5, 1, form.c_str(), set), 0);
+  ASSERT_EQ(PrintCombine(job), 0);
+  ASSERT_EQ(PrintFields(job), 0);
+  const std::string pdf = zemta::print::jobPdfPath(job);
+  ASSERT_EQ(PrintEndDoc(job), 1);
+  EXPECT_EQ(PrintDelete(job), 0);
+  const std::string text = testing_support::pdfText(pdf);
+  const std::vector<std::string> pages = pagesOf(text);
+  ASSERT_EQ(pages.size(), 1u);
+  EXPECT_NE(pages[0].find(utf8(u8"101部門2\n")), std::string::npos) << pages[0];
+  // The set is still the caller's, showing the last record printed.
+  EXPECT_EQ(FileProjBufNumber(project_, set), 0);
+  const auto* shown = static_cast<const uint8_t*>(FileProjGetBufFdb(project_, 0x7101, 5, 0));
+  ASSERT_NE(shown, nullptr);
+  EXPECT_EQ(zemta::get_u16le(shown), 101);
+  EXPECT_EQ(FileProjBufRemove(project_, set), 0);
+}
+
 TEST_F(PrintFormTest, SectionsAreLimitedToTwoAndOneSectionCombinesToItself) {
   PrintFormGeometry g{};
   PrintHandle job = PrintCreate(PRINT_NO_DIALOG, "部門一覧", owner_, &g, "");
