@@ -121,8 +121,24 @@ uint32_t remoteOpenMode(uint32_t access, uint32_t disposition) {
   return mode;
 }
 
+// Without regard to case, and with a backslash and '/' alike: the library names
+// files under a folder with either separator, and a mapping must hold for
+// all of them (a table under it opened locally while its catalog opens on
+// the server would split the project in two).
 bool prefixMatches(const std::string& path, const std::string& prefix) {
-  return platform::cp932::startsWithNoCase(path, prefix);
+  if (path.size() < prefix.size()) return false;
+  auto separator = [](char c) { return c == '\\' || c == '/'; };
+  for (size_t i = 0; i < prefix.size();) {
+    const size_t n = platform::cp932::charLength(prefix, i);
+    if (n == 2 || platform::cp932::charLength(path, i) == 2) {
+      if (path.compare(i, n, prefix, i, n) != 0) return false;
+    } else if (!(separator(path[i]) && separator(prefix[i])) &&
+               std::toupper(static_cast<unsigned char>(path[i])) != std::toupper(static_cast<unsigned char>(prefix[i]))) {
+      return false;
+    }
+    i += n;
+  }
+  return true;
 }
 
 int32_t high32(int32_t value) { return value < 0 ? -1 : 0; }

@@ -89,8 +89,7 @@ class RemoteCommitTest : public DemoProject {
     if (SockConnect("127.0.0.1", peer->port()) != 0 || SockBindWVSrv("Varnex", "1.0") != 0) return false;
     ZemtaSetSockIfs(1);
     // Mappings last for the process: each test maps a folder of its own.
-    // The project names its files with either separator after the folder.
-    if (ZemtaAddSockIfsDir(mapped.string().c_str(), "shop", 1) != 0) return false;
+    if (ZemtaAddSockIfsDir((mapped.string() + "/").c_str(), "shop/", 1) != 0) return false;
     remote = std::make_unique<CRegCom>();
     remote->SetDataFolder(mapped.string());
     return remote->Open() != 0;

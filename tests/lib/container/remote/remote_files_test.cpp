@@ -196,6 +196,11 @@ TEST(RemoteFiles, PositionedTransfersExistenceAndRemovalMatchLocalWork) {
   ASSERT_EQ(ZemtaAddSockIfsDir(mapped.string().c_str(), "shop", 1), 0);
   EXPECT_EQ(ZemtaIsRemotePath((mapped / "journal.bin").c_str()), 1);
   EXPECT_EQ(ZemtaIsRemotePath((root / "local" / "journal.bin").c_str()), 0);
+  // Either separator after a mapped folder, in any case, is under it.
+  ASSERT_EQ(ZemtaAddSockIfsDir((root / "Other").string().append("/").c_str(), "shop/", 1), 0);
+  EXPECT_EQ(ZemtaIsRemotePath((root / "OTHER").string().append("\\LocDat\\x.dbf").c_str()), 1);
+  EXPECT_EQ(ZemtaIsRemotePath((root / "Other").string().append("/x.dbf").c_str()), 1);
+  EXPECT_EQ(ZemtaIsRemotePath((root / "Otherwise").string().c_str()), 0);
   const std::string remoteResult = positionedWork(mapped.string());
   ZemtaSetSockIfs(0);
   SockDisconnect();
