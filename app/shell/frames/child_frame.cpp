@@ -15,6 +15,7 @@
 #include "platform/ui/common_dialogs.h"
 #include "platform/ui/window.h"
 #include "zemta/fileproj.h"
+#include "zemta/view.h"
 
 namespace varnex::shell {
 
@@ -22,15 +23,31 @@ namespace ui = platform::ui;
 
 namespace {
 
-// The commands that act on the record view of a programming file.
+// The commands that act on the record view of a programming file (the record
+// moves and the go-to-number entry have rules of their own: MapRecordMoves).
 constexpr uint32_t kLibraryViewCommands[] = {
     kCmdProgSave,   kCmdProgEdit,     kCmdProgFilter,    kCmdEditFind,     kCmdProgSaveNew, kCmdProgList,
-    kCmdListSelect, kCmdProgPrevPage, kCmdProgNextPage,  kCmdProgGoto,     kCmdProgPrint,   kCmdProgPicker,
-    kCmdEditCut,    kCmdEditCopy,     kCmdEditPaste,     kCmdEditUndo,     kCmdRecordFirst, kCmdRecordPrevious,
-    kCmdRecordNext, kCmdRecordLast,   kCmdRecordAppend,
+    kCmdListSelect, kCmdProgPrint,    kCmdProgPicker,    kCmdEditCut,      kCmdEditCopy,    kCmdEditPaste,
+    kCmdEditUndo,
 };
 
 bool CsvMode(int32_t mode) { return mode == 103 || mode == 104 || mode == 116; }
+
+// The window in the frame's client area that the record view of a
+// programming file lives in: it hands its size and focus to the view.
+class CLibraryViewHost : public ui::View {
+ public:
+  explicit CLibraryViewHost(const uintptr_t& view) : m_view(view) {}
+  void onSize(int32_t width, int32_t height) override {
+    if (m_view) ViewSize(static_cast<ViewHandle>(m_view), 0, width, height);
+  }
+  void onSetFocus() override {
+    if (m_view) ViewSetFocus(static_cast<ViewHandle>(m_view));
+  }
+
+ private:
+  const uintptr_t& m_view;
+};
 
 ui::FileDialogRequest CsvRequest(ui::FileDialogKind kind) {
   ui::FileDialogRequest request;
@@ -183,6 +200,7 @@ void CChildFrame::MapCommands() {
     mapUpdate(c, [this](uint32_t, ui::CommandState& s) { s.enabled = ProgramCommandEnabled(); });
     mapCommand(c, [](uint32_t) {});
   }
+  MapRecordMoves();
   mapCommand(kCmdProgSave, [this](uint32_t) { SaveRecord(false); });
   mapCommand(kCmdProgSaveNew, [this](uint32_t) { SaveRecord(true); });
   mapUpdate(kCmdProgClose, [this](uint32_t, ui::CommandState& s) { s.enabled = m_pDptFrame == nullptr; });
@@ -192,6 +210,53 @@ void CChildFrame::MapCommands() {
   mapUpdate(kCmdCsvImport, [this](uint32_t, ui::CommandState& s) { s.enabled = CsvMode(m_nViewMode); });
   mapCommand(kCmdCsvExport, [this](uint32_t) { ExportCsv(); });
   mapCommand(kCmdCsvImport, [this](uint32_t) { ImportCsv(); });
+}
+
+// The record moves of the programming menu, bar and keys: enabled while the
+// view can make the move.
+void CChildFrame::MapRecordMoves() {
+  struct Move {
+    uint32_t command;
+    int32_t kind;
+  };
+  static const Move kMoves[] = {
+      {kCmdRecordFirst, 1}, {kCmdRecordPrevious, 2}, {kCmdProgPrevPage, 2}, {kCmdRecordNext, 3},
+      {kCmdProgNextPage, 3}, {kCmdRecordLast, 4},    {kCmdRecordAppend, 5},
+  };
+  for (const Move& m : kMoves) {
+    const int32_t kind = m.kind;
+    mapUpdate(m.command, [this, kind](uint32_t, ui::CommandState& s) {
+      s.enabled = ProgramCommandEnabled() && ViewIsRecMove(LibraryView(), kind) != 0;
+    });
+    mapCommand(m.command, [this, kind](uint32_t) {
+      if (ProgramCommandEnabled()) ViewRecMove(LibraryView(), kind);
+    });
+  }
+  mapUpdate(kCmdProgGoto, [this](uint32_t, ui::CommandState& s) {
+    s.enabled = ProgramCommandEnabled() && ViewIsEditRecPos(LibraryView()) != 0;
+  });
+  mapCommand(kCmdProgGoto, [this](uint32_t) {
+    if (ProgramCommandEnabled()) ViewEditRecPos(LibraryView());
+  });
+}
+
+bool CChildFrame::OpenLibraryView(FileProjHandle project) {
+  ui::View* host = setView(std::make_unique<CLibraryViewHost>(m_hLibraryView));
+  if (!host) return false;
+  // The department, PLU and group files leave out record 0 (the grand total
+  // of the file): they show what the record-number order holds from 1 on.
+  const bool fromOne = m_nViewMode == 103 || m_nViewMode == 104 || m_nViewMode == 105;
+  const uint32_t low = 1, high = 0xFFFFFFFFu;
+  const ViewHandle view = ViewResourceOpen(project, m_nViewMode, host->handle(), nullptr, fromOne ? 0x270F : -1,
+                                           fromOne ? &low : nullptr, fromOne ? &high : nullptr);
+  if (!view) return false;
+  m_hLibraryView = view;
+  const ui::Rect client = host->clientRect();
+  ViewSize(view, 0, client.width(), client.height());
+  char title[256] = {};
+  if (ViewGetTitle(view, title, 255) == 0) setTitle(title);
+  host->setFocus();
+  return true;
 }
 
 void CChildFrame::ExportCsv() {
