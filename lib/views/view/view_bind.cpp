@@ -692,8 +692,20 @@ ZEMTA_API ViewHandle ViewResourceOpen(FileProjHandle project, int32_t resource, 
     v->filterRange.assign(static_cast<const uint8_t*>(fromKey), static_cast<const uint8_t*>(fromKey) + keyLength);
     v->filterRange.insert(v->filterRange.end(), static_cast<const uint8_t*>(toKey),
                           static_cast<const uint8_t*>(toKey) + keyLength);
-    if (FileIdxSear(table, filterIndex, v->filterRange.data(), v->filterRange.data() + keyLength, &v->recordList, 0,
-                    1) != 0)
+    std::vector<uint8_t> to(v->filterRange.begin() + keyLength, v->filterRange.end());
+    if (filterIndex == kRecordNumberOrder) {
+      // Record numbers are unsigned, while the record-order search reads a
+      // key below the first as a walk downwards: 1 to 0xFFFFFFFF would give
+      // records 1 and 0. The range ends at the largest record number instead.
+      uint32_t a = 0, b = 0;
+      std::memcpy(&a, v->filterRange.data(), 4);
+      std::memcpy(&b, to.data(), 4);
+      if (a <= b && b > 0x7FFFFFFFu) {
+        b = 0x7FFFFFFFu;
+        std::memcpy(to.data(), &b, 4);
+      }
+    }
+    if (FileIdxSear(table, filterIndex, v->filterRange.data(), to.data(), &v->recordList, 0, 1) != 0)
       return fail(handle);
   }
   registerBinding(*v);
