@@ -358,6 +358,8 @@ int32_t fieldDisplayWidth(uint16_t typeCode, uint16_t size, uint16_t fieldWord, 
     case 8: width = size == 8 ? 19 : size == 4 ? 12 : size; break;
     case 9: case 10: case 11: case 12: width = size == 8 ? 24 : size == 4 ? 17 : size; break;
     case 14: width = 9; break;
+    // Flags show as a choice text such as " ＯＮ ".
+    case 16: case 17: case 18: case 19: case 20: case 21: width = std::max<int32_t>(size, 6); break;
     case 15: width = 8; break;
     default: break;
   }

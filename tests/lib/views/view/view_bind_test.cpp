@@ -251,6 +251,7 @@ TEST(ViewFieldWidth, ByTypeAndName) {
   EXPECT_EQ(fieldDisplayWidth(0, 20, 0, "", false), 20);
   EXPECT_EQ(fieldDisplayWidth(4, 2, 0, "部門番号", true), 8);
   EXPECT_EQ(fieldDisplayWidth(14, 4, 0, "", false), 9);
+  EXPECT_EQ(fieldDisplayWidth(20, 2, 0, "", false), 6);
 }
 
 TEST_F(ViewBindTest, GridSeeksAndShowsTheCurrentRecord) {
