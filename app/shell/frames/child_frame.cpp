@@ -1,5 +1,6 @@
 #include "app/shell/frames/child_frame.h"
 
+#include <functional>
 #include <memory>
 
 #include "app/register/engine/reg_com.h"
@@ -15,6 +16,7 @@
 #include "platform/ui/common_dialogs.h"
 #include "platform/ui/window.h"
 #include "zemta/fileproj.h"
+#include "zemta/fileproj_resource.h"
 #include "zemta/view.h"
 
 namespace varnex::shell {
@@ -25,11 +27,7 @@ namespace {
 
 // The commands that act on the record view of a programming file (the record
 // moves and the go-to-number entry have rules of their own: MapRecordMoves).
-constexpr uint32_t kLibraryViewCommands[] = {
-    kCmdProgSave,   kCmdProgEdit,     kCmdProgFilter,    kCmdEditFind,     kCmdProgSaveNew, kCmdProgList,
-    kCmdListSelect, kCmdProgPrint,    kCmdProgPicker,    kCmdEditCut,      kCmdEditCopy,    kCmdEditPaste,
-    kCmdEditUndo,
-};
+constexpr uint32_t kLibraryViewCommands[] = {kCmdProgEdit, kCmdProgPrint, kCmdProgPicker};
 
 bool CsvMode(int32_t mode) { return mode == 103 || mode == 104 || mode == 116; }
 
@@ -201,6 +199,7 @@ void CChildFrame::MapCommands() {
     mapCommand(c, [](uint32_t) {});
   }
   MapRecordMoves();
+  MapViewCommands();
   mapCommand(kCmdProgSave, [this](uint32_t) { SaveRecord(false); });
   mapCommand(kCmdProgSaveNew, [this](uint32_t) { SaveRecord(true); });
   mapUpdate(kCmdProgClose, [this](uint32_t, ui::CommandState& s) { s.enabled = m_pDptFrame == nullptr; });
@@ -238,6 +237,45 @@ void CChildFrame::MapRecordMoves() {
   mapCommand(kCmdProgGoto, [this](uint32_t) {
     if (ProgramCommandEnabled()) ViewEditRecPos(LibraryView());
   });
+}
+
+// Saving, the filter and list dialogs, the clipboard and undo of the record
+// view, each enabled by what the view says it can do.
+void CChildFrame::MapViewCommands() {
+  auto rule = [this](uint32_t command, std::function<bool(ViewHandle)> can) {
+    mapUpdate(command, [this, can](uint32_t, ui::CommandState& s) {
+      s.enabled = ProgramCommandEnabled() && can(LibraryView());
+    });
+  };
+  rule(kCmdProgSave, [](ViewHandle v) { return ViewIsModify(v, 1) != 0; });
+  rule(kCmdProgSaveNew, [](ViewHandle v) { return ViewIsRecMove(v, 5) != 0; });
+  for (uint32_t c : {kCmdProgFilter, kCmdEditFind}) {
+    rule(c, [](ViewHandle v) { return ViewFileIsFilterVisible(v) != 0; });
+    mapCommand(c, [this](uint32_t) {
+      if (ProgramCommandEnabled()) ViewFileSetFilterDlg(LibraryView(), ViewFileGetFdbID(LibraryView()), handle());
+    });
+  }
+  for (uint32_t c : {kCmdProgList, kCmdListSelect}) {
+    rule(c, [this](ViewHandle v) {
+      reg::CRegCom* engine = m_screens.App().m_pRegCom;
+      return ViewFileGetSelCount(v, nullptr) > 1 && engine &&
+             FileProjGetResourceAtr(engine->Project(), 1000 + m_nViewMode) == 0;
+    });
+    mapCommand(c, [this](uint32_t) {
+      if (!ProgramCommandEnabled()) return;
+      m_bModalDialog = 1;
+      ViewFileRecSelDlg(LibraryView(), ViewFileGetFdbID(LibraryView()), handle(), nullptr);
+      m_bModalDialog = 0;
+    });
+  }
+  rule(kCmdEditCut, [](ViewHandle v) { return ViewEditIsSelect(v) != 0; });
+  rule(kCmdEditCopy, [](ViewHandle v) { return ViewEditIsSelect(v) != 0; });
+  rule(kCmdEditPaste, [](ViewHandle v) { return ViewIsClipboardText(v) != 0; });
+  rule(kCmdEditUndo, [](ViewHandle v) { return ViewEditIsModify(v) != 0; });
+  mapCommand(kCmdEditCut, [this](uint32_t) { ViewEditCutClipboardText(LibraryView()); });
+  mapCommand(kCmdEditCopy, [this](uint32_t) { ViewEditCopyClipboardText(LibraryView()); });
+  mapCommand(kCmdEditPaste, [this](uint32_t) { ViewEditPasteClipboardText(LibraryView()); });
+  mapCommand(kCmdEditUndo, [this](uint32_t) { ViewEditUndo(LibraryView()); });
 }
 
 bool CChildFrame::OpenLibraryView(FileProjHandle project) {
@@ -288,6 +326,8 @@ void CChildFrame::ImportCsv() {
 
 bool CChildFrame::SaveRecord(bool append) {
   CREGApp& app = m_screens.App();
+  // A new record is saved as one, with the rights of adding.
+  if (!append && m_hLibraryView && ViewFileIsAppend(LibraryView())) append = true;
   reg::CRegCom* engine = app.m_pRegCom;
   if (!engine) return false;
   if (!engine->IsOpen()) {
@@ -297,10 +337,13 @@ bool CChildFrame::SaveRecord(bool append) {
   // The rights come first: a manager who may not save changes nothing, not
   // even the PLU record's in-store code.
   if (!engine->CheckPermission(reg::kModeProgram, append ? reg::kSaveAppend : reg::kSaveUpdate)) return false;
-  // The record view of the library (in-store code numbering of mode 104,
-  // the save itself, the settings reload of mode 102) acts here once the
-  // frame holds one.
-  return m_hLibraryView != 0;
+  if (!m_hLibraryView) return false;
+  // The view shows its own failures; a new record (the row after the last)
+  // is stored as one, and the view goes back to where it stood.
+  if (ViewFileSave(LibraryView(), 1) != 0) return false;
+  // The general settings and tax rates follow their file at once.
+  if (m_nViewMode == 102) app.LoadGeneralSettings();
+  return true;
 }
 
 int32_t CChildFrame::TransKeyCodeOfRow(int32_t table, int32_t record, int32_t count) {
@@ -324,6 +367,8 @@ LRESULT CChildFrame::OnRefExtern(WPARAM event, LPARAM block) {
 }
 
 bool CChildFrame::onClose() {
+  // A programming file asks the view about unsaved changes.
+  if (m_hLibraryView) return ViewIsClose(LibraryView()) != 0;
   // A programming screen with changes asks before they are lost.
   if (auto* screen = dynamic_cast<CProgramScreen*>(activeView())) {
     if (!screen->QueryClose()) return false;

@@ -85,6 +85,7 @@ class CChildFrame : public platform::ui::ChildFrame, public CModeFrameInfo {
  private:
   void MapCommands();
   void MapRecordMoves();
+  void MapViewCommands();
   uint32_t LibraryView() const { return static_cast<uint32_t>(m_hLibraryView); }
   void ExportCsv();
   void ImportCsv();

@@ -214,14 +214,18 @@ void markCurrentRow(ViewObject& v) {
 bool loadRecords(ViewObject& v, int32_t target) {
   const FileRecList* list = hasRecordList(v) ? &v.recordList : nullptr;
   const bool append = v.style & kStyleAppendRow;
-  if (list && (target < 0 || target > list->count || (target == list->count && !append))) return false;
+  // Within the list; an empty list stands on 0 like an empty table.
+  if (list && (target < 0 || target > list->count || (target == list->count && !append && target != 0))) return false;
   const int32_t first = isListView(v) ? topRow(v) : target;
   if (v.topRecord != -1 && first == v.topRecord) {
     v.currentRecord = target;
     markCurrentRow(v);
     return true;
   }
-  if (FileProjBufSetList(v.project, v.handle, v.mainTable, first, list) < 0) return false;
+  // A view whose items hold no rows of the project (no record-buffer set)
+  // only keeps its position.
+  const bool bound = std::any_of(v.items.begin(), v.items.end(), [](const ViewItem& i) { return i.slot != nullptr; });
+  if (bound && FileProjBufSetList(v.project, v.handle, v.mainTable, first, list) < 0) return false;
   v.topRecord = first;
   v.currentRecord = target;
   for (auto& item : v.items)
