@@ -1,6 +1,8 @@
 // Record views: items, extents, scroll bars, scrolling by bar, position and
 // wheel, virtual extents, item removal, attribute groups, item cells, and the
 // view on the screen.
+#include "lib/store/change_listener.h"
+#include "lib/views/view/view_registry.h"
 #include "support/wait_until.h"
 #include "view_fixture.h"
 
@@ -141,6 +143,27 @@ TEST_F(ViewTest, RemovingAnItemBeforeTheCellEditRenumbersItWithoutEndingIt) {
   // Removing the edit item itself ends the edit.
   ASSERT_EQ(views::deleteItem(o, 1, 1), 1);
   EXPECT_EQ(o.edit.tempItemPlusOne, 0);
+}
+
+// Records changed under a view drop only the cell edit in progress; the
+// view's own items stay.
+TEST_F(ViewTest, ChangedRecordsDropOnlyThePendingCellEdit) {
+  ViewHandle v = make();
+  views::ViewObject& o = object(v);
+  ASSERT_NE(item(v, 0, 0, 20, 2), nullptr);
+  ASSERT_NE(item(v, 0, 3, 20, 2), nullptr);
+  views::registerView(v, 0);
+  zemta::store::tellBufferSetChanged(v);
+  EXPECT_EQ(o.items.size(), 2u);
+  // With a cell edit open (the last item), that item goes.
+  ASSERT_NE(item(v, 2, 0, 6, 1), nullptr);
+  o.edit.tempItemPlusOne = 3;
+  views::setEditItem(v, 3);
+  zemta::store::tellBufferSetChanged(v);
+  EXPECT_EQ(o.items.size(), 2u);
+  EXPECT_EQ(o.edit.tempItemPlusOne, 0);
+  EXPECT_EQ(views::editItem(v), 0);
+  views::unregisterView(v);
 }
 
 TEST_F(ViewTest, AttributeGroupsColourAndLockEveryFieldWithTheKey) {
