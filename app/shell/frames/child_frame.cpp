@@ -1,5 +1,6 @@
 #include "app/shell/frames/child_frame.h"
 
+#include <functional>
 #include <memory>
 
 #include "app/register/engine/reg_com.h"
@@ -15,6 +16,8 @@
 #include "platform/ui/common_dialogs.h"
 #include "platform/ui/window.h"
 #include "zemta/fileproj.h"
+#include "zemta/fileproj_resource.h"
+#include "zemta/view.h"
 
 namespace varnex::shell {
 
@@ -22,15 +25,27 @@ namespace ui = platform::ui;
 
 namespace {
 
-// The commands that act on the record view of a programming file.
-constexpr uint32_t kLibraryViewCommands[] = {
-    kCmdProgSave,   kCmdProgEdit,     kCmdProgFilter,    kCmdEditFind,     kCmdProgSaveNew, kCmdProgList,
-    kCmdListSelect, kCmdProgPrevPage, kCmdProgNextPage,  kCmdProgGoto,     kCmdProgPrint,   kCmdProgPicker,
-    kCmdEditCut,    kCmdEditCopy,     kCmdEditPaste,     kCmdEditUndo,     kCmdRecordFirst, kCmdRecordPrevious,
-    kCmdRecordNext, kCmdRecordLast,   kCmdRecordAppend,
-};
+// The commands that act on the record view of a programming file (the record
+// moves and the go-to-number entry have rules of their own: MapRecordMoves).
+constexpr uint32_t kLibraryViewCommands[] = {kCmdProgEdit, kCmdProgPrint, kCmdProgPicker};
 
 bool CsvMode(int32_t mode) { return mode == 103 || mode == 104 || mode == 116; }
+
+// The window in the frame's client area that the record view of a
+// programming file lives in: it hands its size and focus to the view.
+class CLibraryViewHost : public ui::View {
+ public:
+  explicit CLibraryViewHost(const uintptr_t& view) : m_view(view) {}
+  void onSize(int32_t width, int32_t height) override {
+    if (m_view) ViewSize(static_cast<ViewHandle>(m_view), 0, width, height);
+  }
+  void onSetFocus() override {
+    if (m_view) ViewSetFocus(static_cast<ViewHandle>(m_view));
+  }
+
+ private:
+  const uintptr_t& m_view;
+};
 
 ui::FileDialogRequest CsvRequest(ui::FileDialogKind kind) {
   ui::FileDialogRequest request;
@@ -183,6 +198,8 @@ void CChildFrame::MapCommands() {
     mapUpdate(c, [this](uint32_t, ui::CommandState& s) { s.enabled = ProgramCommandEnabled(); });
     mapCommand(c, [](uint32_t) {});
   }
+  MapRecordMoves();
+  MapViewCommands();
   mapCommand(kCmdProgSave, [this](uint32_t) { SaveRecord(false); });
   mapCommand(kCmdProgSaveNew, [this](uint32_t) { SaveRecord(true); });
   mapUpdate(kCmdProgClose, [this](uint32_t, ui::CommandState& s) { s.enabled = m_pDptFrame == nullptr; });
@@ -192,6 +209,92 @@ void CChildFrame::MapCommands() {
   mapUpdate(kCmdCsvImport, [this](uint32_t, ui::CommandState& s) { s.enabled = CsvMode(m_nViewMode); });
   mapCommand(kCmdCsvExport, [this](uint32_t) { ExportCsv(); });
   mapCommand(kCmdCsvImport, [this](uint32_t) { ImportCsv(); });
+}
+
+// The record moves of the programming menu, bar and keys: enabled while the
+// view can make the move.
+void CChildFrame::MapRecordMoves() {
+  struct Move {
+    uint32_t command;
+    int32_t kind;
+  };
+  static const Move kMoves[] = {
+      {kCmdRecordFirst, 1}, {kCmdRecordPrevious, 2}, {kCmdProgPrevPage, 2}, {kCmdRecordNext, 3},
+      {kCmdProgNextPage, 3}, {kCmdRecordLast, 4},    {kCmdRecordAppend, 5},
+  };
+  for (const Move& m : kMoves) {
+    const int32_t kind = m.kind;
+    mapUpdate(m.command, [this, kind](uint32_t, ui::CommandState& s) {
+      s.enabled = ProgramCommandEnabled() && ViewIsRecMove(LibraryView(), kind) != 0;
+    });
+    mapCommand(m.command, [this, kind](uint32_t) {
+      if (ProgramCommandEnabled()) ViewRecMove(LibraryView(), kind);
+    });
+  }
+  mapUpdate(kCmdProgGoto, [this](uint32_t, ui::CommandState& s) {
+    s.enabled = ProgramCommandEnabled() && ViewIsEditRecPos(LibraryView()) != 0;
+  });
+  mapCommand(kCmdProgGoto, [this](uint32_t) {
+    if (ProgramCommandEnabled()) ViewEditRecPos(LibraryView());
+  });
+}
+
+// Saving, the filter and list dialogs, the clipboard and undo of the record
+// view, each enabled by what the view says it can do.
+void CChildFrame::MapViewCommands() {
+  auto rule = [this](uint32_t command, std::function<bool(ViewHandle)> can) {
+    mapUpdate(command, [this, can](uint32_t, ui::CommandState& s) {
+      s.enabled = ProgramCommandEnabled() && can(LibraryView());
+    });
+  };
+  rule(kCmdProgSave, [](ViewHandle v) { return ViewIsModify(v, 1) != 0; });
+  rule(kCmdProgSaveNew, [](ViewHandle v) { return ViewIsRecMove(v, 5) != 0; });
+  for (uint32_t c : {kCmdProgFilter, kCmdEditFind}) {
+    rule(c, [](ViewHandle v) { return ViewFileIsFilterVisible(v) != 0; });
+    mapCommand(c, [this](uint32_t) {
+      if (ProgramCommandEnabled()) ViewFileSetFilterDlg(LibraryView(), ViewFileGetFdbID(LibraryView()), handle());
+    });
+  }
+  for (uint32_t c : {kCmdProgList, kCmdListSelect}) {
+    rule(c, [this](ViewHandle v) {
+      reg::CRegCom* engine = m_screens.App().m_pRegCom;
+      return ViewFileGetSelCount(v, nullptr) > 1 && engine &&
+             FileProjGetResourceAtr(engine->Project(), 1000 + m_nViewMode) == 0;
+    });
+    mapCommand(c, [this](uint32_t) {
+      if (!ProgramCommandEnabled()) return;
+      m_bModalDialog = 1;
+      ViewFileRecSelDlg(LibraryView(), ViewFileGetFdbID(LibraryView()), handle(), nullptr);
+      m_bModalDialog = 0;
+    });
+  }
+  rule(kCmdEditCut, [](ViewHandle v) { return ViewEditIsSelect(v) != 0; });
+  rule(kCmdEditCopy, [](ViewHandle v) { return ViewEditIsSelect(v) != 0; });
+  rule(kCmdEditPaste, [](ViewHandle v) { return ViewIsClipboardText(v) != 0; });
+  rule(kCmdEditUndo, [](ViewHandle v) { return ViewEditIsModify(v) != 0; });
+  mapCommand(kCmdEditCut, [this](uint32_t) { ViewEditCutClipboardText(LibraryView()); });
+  mapCommand(kCmdEditCopy, [this](uint32_t) { ViewEditCopyClipboardText(LibraryView()); });
+  mapCommand(kCmdEditPaste, [this](uint32_t) { ViewEditPasteClipboardText(LibraryView()); });
+  mapCommand(kCmdEditUndo, [this](uint32_t) { ViewEditUndo(LibraryView()); });
+}
+
+bool CChildFrame::OpenLibraryView(FileProjHandle project) {
+  ui::View* host = setView(std::make_unique<CLibraryViewHost>(m_hLibraryView));
+  if (!host) return false;
+  // The department, PLU and group files leave out record 0 (the grand total
+  // of the file): they show what the record-number order holds from 1 on.
+  const bool fromOne = m_nViewMode == 103 || m_nViewMode == 104 || m_nViewMode == 105;
+  const uint32_t low = 1, high = 0xFFFFFFFFu;
+  const ViewHandle view = ViewResourceOpen(project, m_nViewMode, host->handle(), nullptr, fromOne ? 0x270F : -1,
+                                           fromOne ? &low : nullptr, fromOne ? &high : nullptr);
+  if (!view) return false;
+  m_hLibraryView = view;
+  const ui::Rect client = host->clientRect();
+  ViewSize(view, 0, client.width(), client.height());
+  char title[256] = {};
+  if (ViewGetTitle(view, title, 255) == 0) setTitle(title);
+  host->setFocus();
+  return true;
 }
 
 void CChildFrame::ExportCsv() {
@@ -223,6 +326,8 @@ void CChildFrame::ImportCsv() {
 
 bool CChildFrame::SaveRecord(bool append) {
   CREGApp& app = m_screens.App();
+  // A new record is saved as one, with the rights of adding.
+  if (!append && m_hLibraryView && ViewFileIsAppend(LibraryView())) append = true;
   reg::CRegCom* engine = app.m_pRegCom;
   if (!engine) return false;
   if (!engine->IsOpen()) {
@@ -232,10 +337,13 @@ bool CChildFrame::SaveRecord(bool append) {
   // The rights come first: a manager who may not save changes nothing, not
   // even the PLU record's in-store code.
   if (!engine->CheckPermission(reg::kModeProgram, append ? reg::kSaveAppend : reg::kSaveUpdate)) return false;
-  // The record view of the library (in-store code numbering of mode 104,
-  // the save itself, the settings reload of mode 102) acts here once the
-  // frame holds one.
-  return m_hLibraryView != 0;
+  if (!m_hLibraryView) return false;
+  // The view shows its own failures; a new record (the row after the last)
+  // is stored as one, and the view goes back to where it stood.
+  if (ViewFileSave(LibraryView(), 1) != 0) return false;
+  // The general settings and tax rates follow their file at once.
+  if (m_nViewMode == 102) app.LoadGeneralSettings();
+  return true;
 }
 
 int32_t CChildFrame::TransKeyCodeOfRow(int32_t table, int32_t record, int32_t count) {
@@ -259,6 +367,8 @@ LRESULT CChildFrame::OnRefExtern(WPARAM event, LPARAM block) {
 }
 
 bool CChildFrame::onClose() {
+  // A programming file asks the view about unsaved changes.
+  if (m_hLibraryView) return ViewIsClose(LibraryView()) != 0;
   // A programming screen with changes asks before they are lost.
   if (auto* screen = dynamic_cast<CProgramScreen*>(activeView())) {
     if (!screen->QueryClose()) return false;

@@ -16,6 +16,7 @@
 
 #include "app/shell/frames/main_frame.h"
 #include "platform/ui/frame.h"
+#include "zemta/fileproj.h"
 
 namespace varnex::reg {
 class CRegView;
@@ -59,6 +60,9 @@ class CChildFrame : public platform::ui::ChildFrame, public CModeFrameInfo {
   // 1 (update) or 2 (append); only then does the PLU file number its
   // in-store codes and the record go to the table. False when refused.
   bool SaveRecord(bool append);
+  // Opens the mode's programming file as a record view of the library in
+  // the frame; false when it cannot be opened.
+  bool OpenLibraryView(FileProjHandle project);
 
   // The project's change notification (event, block): always 0.
   LRESULT OnRefExtern(WPARAM event, LPARAM block);
@@ -80,6 +84,9 @@ class CChildFrame : public platform::ui::ChildFrame, public CModeFrameInfo {
 
  private:
   void MapCommands();
+  void MapRecordMoves();
+  void MapViewCommands();
+  uint32_t LibraryView() const { return static_cast<uint32_t>(m_hLibraryView); }
   void ExportCsv();
   void ImportCsv();
   bool ProgramCommandEnabled() const { return m_hLibraryView != 0 && m_pDptFrame == nullptr; }

@@ -133,9 +133,15 @@ void CModeScreens::OpenProgramView(int32_t resource) {
     if (!active) frame->activate();
     return;
   }
-  // The record views of the programming files come with the record-view
-  // library; without it no view can be opened.
-  ui::messageBox(Owner(), "リソースのオープンに失敗しました", "", platform::kMbIconWarning);
+  if (!m_app.m_pMainFrame) return;
+  auto* frame = new CChildFrame(*this, resource, ModeName(resource, m_app.m_strReserveFile));
+  if (!frame->setHandles(124, 124) || !frame->OpenLibraryView(engine->Project())) {
+    ui::messageBox(Owner(), "リソースのオープンに失敗しました", "", platform::kMbIconWarning);
+    frame->close();
+    return;
+  }
+  frame->showMaximized();
+  frame->activate();
 }
 
 bool CModeScreens::BuildAccelerators() {

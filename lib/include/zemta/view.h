@@ -117,3 +117,80 @@ ZEMTA_API int32_t ViewEditRecPos(ViewHandle view);
 // resource with flags 0x30001). With a list: the position chosen in it, or
 // -1. Without: the view moves to the chosen record; 0, or -1.
 ZEMTA_API int32_t ViewFileRecSelDlg(ViewHandle view, int32_t tableId, HWND owner, FileRecList* list);
+
+// ---- The view window: in-place cell editing and the close question. The
+// Edit menu of the view's owner asks these for its states and runs its
+// commands through them.
+// 1 while a cell edit is open.
+ZEMTA_API int32_t ViewIsEdit(ViewHandle view);
+ZEMTA_API int32_t ViewEditIsSelect(ViewHandle view);
+// Whether the clipboard holds text the open cell edit can take (numbers only
+// for a numeric cell); 0 without an edit.
+ZEMTA_API int32_t ViewIsClipboardText(ViewHandle view);
+// Cut, copy and paste on the open cell edit; -1 without one.
+ZEMTA_API int32_t ViewEditCutClipboardText(ViewHandle view);
+ZEMTA_API int32_t ViewEditCopyClipboardText(ViewHandle view);
+ZEMTA_API int32_t ViewEditPasteClipboardText(ViewHandle view);
+// Whether the open cell edit's text was changed.
+ZEMTA_API int32_t ViewEditIsModify(ViewHandle view);
+// Shows the stored value in the open cell edit again; -1 without one.
+ZEMTA_API int32_t ViewEditUndo(ViewHandle view);
+// 1 when a field or a row of the view holds unsaved changes (flag 1: a
+// changed open edit counts too).
+ZEMTA_API int32_t ViewIsModify(ViewHandle view, int32_t flag);
+// 1 when the view may close: the open edit is written back, and unsaved
+// changes are given up only when the user says so ("警告 - " and the title).
+ZEMTA_API int32_t ViewIsClose(ViewHandle view);
+
+// ---- File operations of a view: saving, reloading, deleting and blanking the
+// records of its main table, and the record list it moves through (a filter's
+// result, or a list its owner hands in). Results are 0 on success and -1
+// after a report unless told otherwise.
+#include "zemta/filesearch.h"
+// Saves the edited rows; reseek 1 then reloads the current position (and keeps
+// a record saved as new in a filtered list). A non-zero save result (a
+// duplicate key the user was told of) is returned as it is.
+ZEMTA_API int32_t ViewFileSave(ViewHandle view, int32_t reseek);
+// Writes every row of the view's record-buffer sets and reloads.
+ZEMTA_API int32_t ViewFileFlush(ViewHandle view);
+// After other processes may have changed the table: 1 changed, 0 not (force 1
+// reloads and answers 1).
+ZEMTA_API int32_t ViewFileCheck(ViewHandle view, int32_t force);
+ZEMTA_API int32_t ViewFileReadSmall(ViewHandle view, int32_t fdbId);
+// 1 when the current position is the append row (0 also for a bad handle).
+ZEMTA_API int32_t ViewFileIsAppend(ViewHandle view);
+// 1 when the current position shows a stored record.
+ZEMTA_API int32_t ViewFileIsDelRecPos(ViewHandle view);
+// Deletes the current record; the view moves back when it was the last.
+ZEMTA_API int32_t ViewFileDelRecPos(ViewHandle view);
+// Deletes the current record and every record after it; a filter is dropped.
+ZEMTA_API int32_t ViewFileDelRecPosAftAll(ViewHandle view);
+// Deletes the current record and stays at its position.
+ZEMTA_API int32_t ViewFileRecDelete(ViewHandle view);
+// type 1 a new search of [from, to] on the index, 2 narrows the list, 3 adds
+// to it; a missing key removes the filter. Asks before unsaved changes are
+// lost; a user who declines changes nothing (-1).
+ZEMTA_API int32_t ViewFileSetFilter(ViewHandle view, int32_t index, int32_t type, const void* fromKey,
+                                    const void* toKey);
+// The main table's fdb id, 0 when none.
+ZEMTA_API int32_t ViewFileGetFdbID(ViewHandle view);
+ZEMTA_API int32_t ViewFileIsFilterVisible(ViewHandle view);
+// The number of positions (list or table); position receives the record
+// number at the current position.
+ZEMTA_API int32_t ViewFileGetSelCount(ViewHandle view, int32_t* position);
+// Copies the view's list (the view keeps it) and returns the main table.
+ZEMTA_API FileDBHandle ViewFileGetRecList(ViewHandle view, FileRecList* list);
+// The view takes the list over (its array becomes the view's).
+ZEMTA_API int32_t ViewFileSetRecList(ViewHandle view, const FileRecList* list);
+// Blanks the current record's rows in the view's record-buffer set.
+ZEMTA_API int32_t ViewFileClean(ViewHandle view);
+
+// ---- The filter dialog "検索キーワード入力": search keys for up to eight
+// indexes of a table, a new, narrowing or widening search, a sort order.
+// Runs the dialog on the view's main table (fdbId 0) or the table given and
+// installs the result as the view's list: 0 applied, 1 cancelled or closed,
+// -1 on error.
+ZEMTA_API int32_t ViewFileSetFilterDlg(ViewHandle view, int32_t fdbId, HWND parent);
+// Runs the dialog over a table into the list: 1 the list holds the result,
+// 2 cancelled, 3 error, 4 the table has no searchable key, 8 closed.
+ZEMTA_API int32_t ViewFilterRun(ViewHandle view, int32_t fdbId, HWND parent, FileRecList* list);

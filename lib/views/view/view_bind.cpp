@@ -214,14 +214,18 @@ void markCurrentRow(ViewObject& v) {
 bool loadRecords(ViewObject& v, int32_t target) {
   const FileRecList* list = hasRecordList(v) ? &v.recordList : nullptr;
   const bool append = v.style & kStyleAppendRow;
-  if (list && (target < 0 || target > list->count || (target == list->count && !append))) return false;
+  // Within the list; an empty list stands on 0 like an empty table.
+  if (list && (target < 0 || target > list->count || (target == list->count && !append && target != 0))) return false;
   const int32_t first = isListView(v) ? topRow(v) : target;
   if (v.topRecord != -1 && first == v.topRecord) {
     v.currentRecord = target;
     markCurrentRow(v);
     return true;
   }
-  if (FileProjBufSetList(v.project, v.handle, v.mainTable, first, list) < 0) return false;
+  // A view whose items hold no rows of the project (no record-buffer set)
+  // only keeps its position.
+  const bool bound = std::any_of(v.items.begin(), v.items.end(), [](const ViewItem& i) { return i.slot != nullptr; });
+  if (bound && FileProjBufSetList(v.project, v.handle, v.mainTable, first, list) < 0) return false;
   v.topRecord = first;
   v.currentRecord = target;
   for (auto& item : v.items)
@@ -358,6 +362,8 @@ int32_t fieldDisplayWidth(uint16_t typeCode, uint16_t size, uint16_t fieldWord, 
     case 8: width = size == 8 ? 19 : size == 4 ? 12 : size; break;
     case 9: case 10: case 11: case 12: width = size == 8 ? 24 : size == 4 ? 17 : size; break;
     case 14: width = 9; break;
+    // Flags show as a choice text such as " ＯＮ ".
+    case 16: case 17: case 18: case 19: case 20: case 21: width = std::max<int32_t>(size, 6); break;
     case 15: width = 8; break;
     default: break;
   }
@@ -692,8 +698,20 @@ ZEMTA_API ViewHandle ViewResourceOpen(FileProjHandle project, int32_t resource, 
     v->filterRange.assign(static_cast<const uint8_t*>(fromKey), static_cast<const uint8_t*>(fromKey) + keyLength);
     v->filterRange.insert(v->filterRange.end(), static_cast<const uint8_t*>(toKey),
                           static_cast<const uint8_t*>(toKey) + keyLength);
-    if (FileIdxSear(table, filterIndex, v->filterRange.data(), v->filterRange.data() + keyLength, &v->recordList, 0,
-                    1) != 0)
+    std::vector<uint8_t> to(v->filterRange.begin() + keyLength, v->filterRange.end());
+    if (filterIndex == kRecordNumberOrder) {
+      // Record numbers are unsigned, while the record-order search reads a
+      // key below the first as a walk downwards: 1 to 0xFFFFFFFF would give
+      // records 1 and 0. The range ends at the largest record number instead.
+      uint32_t a = 0, b = 0;
+      std::memcpy(&a, v->filterRange.data(), 4);
+      std::memcpy(&b, to.data(), 4);
+      if (a <= b && b > 0x7FFFFFFFu) {
+        b = 0x7FFFFFFFu;
+        std::memcpy(to.data(), &b, 4);
+      }
+    }
+    if (FileIdxSear(table, filterIndex, v->filterRange.data(), to.data(), &v->recordList, 0, 1) != 0)
       return fail(handle);
   }
   registerBinding(*v);

@@ -198,13 +198,18 @@ TEST_F(ModeFramesTest, MenuItemsByDigitAndMoves) {
   EXPECT_EQ(setup->Current(), 12);
   idle();
   screenshot(frame().GetSafeHwnd(), "setup_menu");
-  // A programming file without the record-view library says so.
+  // A programming file opens as a record view in a frame of its own.
+  const size_t shown = boxes->count();
   press('2');
   press(ui::kVkReturn);
-  EXPECT_EQ(boxes->lastText(), "リソースのオープンに失敗しました");
+  EXPECT_EQ(boxes->count(), shown) << boxes->lastText();
+  ASSERT_EQ(countFrames(102), 1);
+  press(0x79);  // F10 there: 終了 closes the programming file
+  EXPECT_EQ(countFrames(102), 0);
 
   press(0x79);
   shell::CMenuViewBase* z = menuView(10);
+  ASSERT_NE(z, nullptr);
   press('1');
   frame().Frame().runCommand(shell::kCmdMenuPrevious);
   EXPECT_EQ(z->Current(), 7);

@@ -251,6 +251,7 @@ TEST(ViewFieldWidth, ByTypeAndName) {
   EXPECT_EQ(fieldDisplayWidth(0, 20, 0, "", false), 20);
   EXPECT_EQ(fieldDisplayWidth(4, 2, 0, "部門番号", true), 8);
   EXPECT_EQ(fieldDisplayWidth(14, 4, 0, "", false), 9);
+  EXPECT_EQ(fieldDisplayWidth(20, 2, 0, "", false), 6);
 }
 
 TEST_F(ViewBindTest, GridSeeksAndShowsTheCurrentRecord) {
@@ -358,6 +359,19 @@ TEST_F(ViewBindTest, FormOpensOnTheAppendRowAndMovesThroughRecords) {
 
   ui::updateWindow(host_);
   ASSERT_TRUE(ui::grabWindowToPng(host_, testOutput("view_form.png")));
+}
+
+TEST_F(ViewBindTest, AFormOverARecordRangeLeavesRecordZeroOut) {
+  const uint32_t low = 1, high = 0xFFFFFFFFu;
+  view_ = ViewResourceOpen(project_, 103, host_, nullptr, 9999, &low, &high);
+  ASSERT_NE(view_, 0u);
+  ViewObject& v = *viewOfHandle(view_);
+  EXPECT_EQ(viewTotal(v), 9u);
+  EXPECT_EQ(ui::windowText(bar(kBarTotal)), "/ 9");
+  ASSERT_EQ(ViewProjRecSeek(view_, 0, 1), 0);
+  EXPECT_NE(cells(v.items[0], 1).find("果物"), std::string::npos);
+  // Keys missing: nothing opens.
+  EXPECT_EQ(ViewResourceOpen(project_, 103, host_, nullptr, 9999, nullptr, nullptr), 0u);
 }
 
 TEST_F(ViewBindTest, LeavingAChangedRecordAsksFirst) {

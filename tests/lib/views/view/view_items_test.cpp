@@ -225,10 +225,11 @@ TEST_F(ViewTest, ItemCellsAreWrittenAsTheyAreOrAsTypedAndEditedWithinTheirRows) 
   EXPECT_EQ(ViewItemEdit(v, name, 3), -1);                              // three rows: 0..2
   EXPECT_EQ(box().count(), 4u);
   EXPECT_EQ(box().lastText(), zemta::errorText(ZEMTA_ERR_BAD_PARAMETER));
-  ASSERT_EQ(ViewItemEdit(v, name, 2), 0);
+  ASSERT_EQ(ViewItemEdit(v, name, 2), 0);  // a cell edit over the field, its caret on the row
+  ASSERT_EQ(ViewIsEdit(v), 1);
   int32_t caret[2] = {};
-  ASSERT_EQ(EditGetCaretPos(e, caret), 0);
-  EXPECT_EQ(caret[0], 10);
+  ASSERT_EQ(EditGetCaretPos(o.items[o.edit.tempItemPlusOne - 1u].edit, caret), 0);
+  EXPECT_EQ(caret[0], 0);
   EXPECT_EQ(caret[1], 2);
   EXPECT_EQ(ViewItemUpdate(v, name, -1), 0);
   // Without a project no table field can be found.
