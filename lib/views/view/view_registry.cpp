@@ -39,11 +39,9 @@ store::ChangeListener storeListener() {
       if (PrintDestroy(job) != 0) ok = false;
     return ok;
   };
-  // The owner's pending edit is dropped first; a view that refuses to drop
-  // it keeps its rows as they are.
-  listener.bufferSetChanged = [](uint32_t owner) {
-    if (isRegisteredView(owner) && ViewDeleteItem(owner, 0, 1) != 0) ViewProjRefresh(owner);
-  };
+  // The owner's pending edit (only that item) is dropped first; a view that
+  // refuses to drop it keeps its rows as they are.
+  listener.bufferSetChanged = [](uint32_t owner) { refreshChangedView(owner, false); };
   return listener;
 }
 

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -27,7 +28,10 @@ namespace views = zemta::views;
 class ViewTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    // The application installs its own message-box answerer: the script's
+    // goes in after it.
     ui::ensureApplication();
+    script_.emplace();
     ui::setCaretBlinkTime(0);
     messages_ = ZemtaEnableLastErrorMessage(1);
     ui::WindowSpec shape;
@@ -43,6 +47,7 @@ class ViewTest : public ::testing::Test {
     ui::destroyWindow(caller_);
     ui::processPendingMessages();
     ZemtaEnableLastErrorMessage(messages_);
+    script_.reset();
   }
 
   ViewHandle make(uint32_t flags = 0, const std::string& title = "部門") {
@@ -52,11 +57,12 @@ class ViewTest : public ::testing::Test {
   }
   static views::ViewObject& object(ViewHandle v) { return *views::viewOfHandle(v); }
 
-  // An item of columns x rows cells at (column, row) whose layout has one
-  // field per entry of fields (column, row, width, lines each).
+  // An item of columns x rows cells at (column, row), all of it shown.
   static EditHandle item(ViewHandle v, int32_t column, int32_t row, int32_t columns, int32_t rows) {
     return views::createItem(object(v), 0, columns, rows, column, row, columns, rows, 0, nullptr);
   }
+  // A layout entry: the field's id, its cell column and row in the item,
+  // its width and lines.
   static views::ViewFieldLayout field(uint16_t id, uint16_t column, uint16_t row, uint16_t width,
                                       uint16_t lines = 1) {
     views::ViewFieldLayout f{};
@@ -78,7 +84,9 @@ class ViewTest : public ::testing::Test {
   }
 
   HWND caller_ = nullptr;
-  testing_support::ScriptedMessageBox box_;
+  std::optional<testing_support::ScriptedMessageBox> script_;
+  // The library's messages, answered by the script.
+  testing_support::ScriptedMessageBox& box() { return *script_; }
   int32_t messages_ = 0;
 };
 

@@ -1,6 +1,8 @@
 // Record views: items, extents, scroll bars, scrolling by bar, position and
 // wheel, virtual extents, item removal, attribute groups, item cells, and the
 // view on the screen.
+#include "lib/store/change_listener.h"
+#include "lib/views/view/view_registry.h"
 #include "support/wait_until.h"
 #include "view_fixture.h"
 
@@ -80,6 +82,44 @@ TEST_F(ViewTest, VirtualScrollingKeepsPositionsBelow0x8000) {
   EXPECT_EQ(ViewSetScrollVirtual(v, 1, -1), -1);
 }
 
+// A list of records shows as many rows as the window has room for, never
+// more than the records left (and the append row) or the edit can hold.
+TEST_F(ViewTest, AVirtualListShowsTheRowsThatFitTheWindowAndTheRecordsLeft) {
+  ViewHandle v = make();
+  views::ViewObject& o = object(v);
+  o.style = views::kStyleAppendRow;
+  EditHandle e = views::createItem(o, EDIT_CREATE_FOLLOW_HEIGHT, 40, 64, 0, 0, 40, 20, 0, nullptr);
+  ASSERT_NE(e, nullptr);
+  views::ViewItem& list = o.items[0];
+  list.flags = views::kItemVirtualList;
+  list.firstRecordRow = 1;
+  list.fields = {field(1, 0, 1, 6), field(2, 7, 1, 20)};
+  ASSERT_EQ(EditSetAtrEx(e, 0, 1, 6, 1, EDIT_BOX_RECTANGLE, -1), 0);
+  ASSERT_EQ(EditSetAtrEx(e, 7, 1, 20, 1, EDIT_BOX_RECTANGLE, -1), 1);
+  const int32_t rowHeight = zemta::edit::cellFontHeight();
+  // Nothing is wider than the window: no horizontal bar takes a row.
+  const int32_t fitting = ui::clientRect(o.window).height() / rowHeight - 1;
+  struct Case {
+    uint32_t records;
+    int32_t top;
+    int32_t rows;
+  } cases[] = {
+      {1000, 0, fitting},   // the window is the limit
+      {5, 0, 6},            // five records and the append row
+      {1000, 997, 4},       // three left and the append row
+      {0, -1, 1},           // only the append row
+  };
+  for (const Case& c : cases) {
+    o.recordCount = c.records;
+    o.topRecord = c.top;
+    ASSERT_EQ(ViewSetScrollVirtual(v, 1, static_cast<int32_t>(c.records)), 0);
+    if (c.top >= 0 && o.verticalBar) o.topRecord = c.top;
+    views::listAdjustRows(o);
+    EXPECT_EQ(list.slotRows, c.rows) << c.records << " from " << c.top;
+    EXPECT_EQ(e->boxes[1].height, std::max(c.rows, 1));
+  }
+}
+
 TEST_F(ViewTest, RemovingAnItemBeforeTheCellEditRenumbersItWithoutEndingIt) {
   ViewHandle v = make();
   views::ViewObject& o = object(v);
@@ -97,12 +137,33 @@ TEST_F(ViewTest, RemovingAnItemBeforeTheCellEditRenumbersItWithoutEndingIt) {
   // The origin follows what is left (the cell edit item does not count).
   EXPECT_EQ(o.originRow, 3);
   EXPECT_EQ(ViewGetEdit(v, 1), editOfTemp);
-  box_.clear();
+  box().clear();
   EXPECT_EQ(ViewGetEdit(v, 2), nullptr);
-  EXPECT_EQ(box_.lastText(), zemta::errorText(ZEMTA_ERR_BAD_PARAMETER));
+  EXPECT_EQ(box().lastText(), zemta::errorText(ZEMTA_ERR_BAD_PARAMETER));
   // Removing the edit item itself ends the edit.
   ASSERT_EQ(views::deleteItem(o, 1, 1), 1);
   EXPECT_EQ(o.edit.tempItemPlusOne, 0);
+}
+
+// Records changed under a view drop only the cell edit in progress; the
+// view's own items stay.
+TEST_F(ViewTest, ChangedRecordsDropOnlyThePendingCellEdit) {
+  ViewHandle v = make();
+  views::ViewObject& o = object(v);
+  ASSERT_NE(item(v, 0, 0, 20, 2), nullptr);
+  ASSERT_NE(item(v, 0, 3, 20, 2), nullptr);
+  views::registerView(v, 0);
+  zemta::store::tellBufferSetChanged(v);
+  EXPECT_EQ(o.items.size(), 2u);
+  // With a cell edit open (the last item), that item goes.
+  ASSERT_NE(item(v, 2, 0, 6, 1), nullptr);
+  o.edit.tempItemPlusOne = 3;
+  views::setEditItem(v, 3);
+  zemta::store::tellBufferSetChanged(v);
+  EXPECT_EQ(o.items.size(), 2u);
+  EXPECT_EQ(o.edit.tempItemPlusOne, 0);
+  EXPECT_EQ(views::editItem(v), 0);
+  views::unregisterView(v);
 }
 
 TEST_F(ViewTest, AttributeGroupsColourAndLockEveryFieldWithTheKey) {
@@ -157,13 +218,13 @@ TEST_F(ViewTest, ItemCellsAreWrittenAsTheyAreOrAsTypedAndEditedWithinTheirRows) 
   EXPECT_EQ(ViewItemUpdateData(v, name, "部門名", 6, 0, 0), 1);
   EXPECT_EQ(rowText(e, 0).substr(10, 12), "部門名      ");
 
-  box_.clear();
+  box().clear();
   EXPECT_EQ(ViewItemUpdateData(v, (1u << 16) | 0u, "x", 1, 1, 0), -1);  // no item 1
   EXPECT_EQ(ViewItemUpdateData(v, 5u, "x", 1, 1, 0), -1);               // no column 5
   EXPECT_EQ(ViewItemUpdateData(v, name, nullptr, 0, 1, 0), -1);         // direct needs a text
   EXPECT_EQ(ViewItemEdit(v, name, 3), -1);                              // three rows: 0..2
-  EXPECT_EQ(box_.count(), 4u);
-  EXPECT_EQ(box_.lastText(), zemta::errorText(ZEMTA_ERR_BAD_PARAMETER));
+  EXPECT_EQ(box().count(), 4u);
+  EXPECT_EQ(box().lastText(), zemta::errorText(ZEMTA_ERR_BAD_PARAMETER));
   ASSERT_EQ(ViewItemEdit(v, name, 2), 0);  // a cell edit over the field, its caret on the row
   ASSERT_EQ(ViewIsEdit(v), 1);
   int32_t caret[2] = {};

@@ -15,7 +15,7 @@ TEST_F(ViewTest, TheThirtyThirdViewIsRefusedWithoutAReportAndAFreedSlotServesAga
   std::vector<ViewHandle> made;
   for (int i = 0; i < 32; ++i) made.push_back(make());
   EXPECT_EQ(ViewCreate(0, "部門", caller_, nullptr), 0u);
-  EXPECT_EQ(box_.count(), 0u);
+  EXPECT_EQ(box().count(), 0u);
   ASSERT_EQ(ViewDelete(made[5]), 0);
   EXPECT_NE(ViewCreate(0, "部門", caller_, nullptr), 0u);
 }
@@ -39,12 +39,12 @@ TEST_F(ViewTest, BadHandlesAreReportedAndTheTitleIsCopiedAtMost255Characters) {
   ASSERT_EQ(ViewGetTitle(v, shortBuffer, 3), 0);
   EXPECT_EQ(std::string(shortBuffer, 4), "xxx#");  // no terminator when it fills the buffer
   ASSERT_EQ(ViewDelete(v), 0);
-  box_.clear();
+  box().clear();
   EXPECT_EQ(ViewDelete(v), -1);
   EXPECT_EQ(ViewGetResStyle(v), -1);
   EXPECT_EQ(ViewGetTitle(0, title, 10), -1);
-  ASSERT_EQ(box_.count(), 3u);
-  EXPECT_EQ(box_.lastText(), zemta::errorText(ZEMTA_ERR_BAD_VIEW_HANDLE));
+  ASSERT_EQ(box().count(), 3u);
+  EXPECT_EQ(box().lastText(), zemta::errorText(ZEMTA_ERR_BAD_VIEW_HANDLE));
 }
 
 TEST_F(ViewTest, FontHeightFollowsPointsOrHalfSizeAndStaysWhileEditsExist) {
@@ -74,14 +74,16 @@ TEST_F(ViewTest, ATopLevelFrameCarriesTheViewMenuAndItsCloseDeletesTheView) {
   ui::sendMessage(host, ui::kWmClose, 0, 0);
   ASSERT_TRUE(ui::pumpUntil([&] { return views::viewOfHandle(v) == nullptr; }, 5000));
   EXPECT_FALSE(ui::isWindow(host));
-  box_.clear();
+  box().clear();
   EXPECT_EQ(ViewDelete(v), -1);
-  EXPECT_EQ(box_.lastText(), zemta::errorText(ZEMTA_ERR_BAD_VIEW_HANDLE));
+  EXPECT_EQ(box().lastText(), zemta::errorText(ZEMTA_ERR_BAD_VIEW_HANDLE));
 }
 
 // The labels are what the user reads: "次頁" steps to the next record,
 // "前頁" to the one before.
 TEST_F(ViewTest, TheNextPageCommandGoesForwardAndThePreviousPageBack) {
+  ViewHandle v = ViewCreate(0, "部門", nullptr, nullptr);
+  ASSERT_NE(v, 0u);
   const std::vector<ui::PopupItem> edit = ui::popupItemsOf(20681, 1);
   auto textOf = [&](uint32_t command) {
     for (const ui::PopupItem& i : edit)
@@ -90,9 +92,6 @@ TEST_F(ViewTest, TheNextPageCommandGoesForwardAndThePreviousPageBack) {
   };
   EXPECT_EQ(textOf(views::kCmdNextRecord), "次頁(&N)");
   EXPECT_EQ(textOf(views::kCmdPrevRecord), "前頁(&P)");
-
-  ViewHandle v = ViewCreate(0, "部門", nullptr, nullptr);
-  ASSERT_NE(v, 0u);
   views::ViewObject& o = object(v);
   // A view on ten records standing at the fifth.
   o.project = 1;
@@ -120,9 +119,9 @@ TEST_F(ViewTest, AnMdiChildHostsTheViewAndClosingItDeletesTheView) {
   ASSERT_TRUE(child->close());
   ASSERT_TRUE(ui::pumpUntil([&] { return views::viewOfHandle(v) == nullptr; }, 5000));
   EXPECT_TRUE(mdi.childFrames().empty());
-  box_.clear();
+  box().clear();
   EXPECT_EQ(ViewDelete(v), -1);
-  EXPECT_EQ(box_.count(), 1u);
+  EXPECT_EQ(box().count(), 1u);
 
   // Deleting the view takes its child frame with it.
   ViewHandle w = ViewCreate(0, "PLU", nullptr, mdi.client());
