@@ -163,7 +163,7 @@ ui::DialogTemplate filterTemplate(const FilterDlgData& d) {
   if (d.searchMode == 1) y += 14;
   t.controls.push_back({ui::ControlKind::CheckBox, kSortCheck, {8, y + 1, 78, y + 11}, "並べ替え　昇順", 0, ""});
   t.controls.push_back(
-      {ui::ControlKind::ComboBox, kSortList, {82, y, 82 + std::max(80, editWidth), y + 60}, "", ui::kControlDropList, ""});
+      {ui::ControlKind::ComboBox, kSortList, {82, y, 82 + std::max(80, editWidth), y + 12}, "", ui::kControlDropList, ""});
   if (d.sortOffered) y += 16;
   (void)typesTop;
   const int32_t right = std::max({rowsRight, 82 + std::max(80, editWidth), 178}) + 8;

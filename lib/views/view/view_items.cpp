@@ -448,7 +448,7 @@ bool hostOf(HWND owner, EditObject* e, edit::HostView& host) {
     host.itemRegion = v->scrollArea;
     host.laterItemEdits.clear();
     for (size_t j = i + 1; j < v->items.size(); ++j)
-      if (v->items[j].edit && !isTempItem(*v, j)) host.laterItemEdits.push_back(v->items[j].edit);
+      if (v->items[j].edit) host.laterItemEdits.push_back(v->items[j].edit);
     break;
   }
   return true;

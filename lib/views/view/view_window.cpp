@@ -199,13 +199,9 @@ int32_t beginCellEdit(ViewObject& v, int32_t itemNo, int32_t fieldNo, int32_t li
   v.stagingText = cells;
   v.stagingColour.assign(cells.size(), colour);
   const uint32_t editFlags = isListType(t) ? 0x10003u : 3u;
-  // The item's edit is the parent: the new edit's cells sit at the field's
-  // place inside it.
-  EditHandle e = createItem(v, editFlags, width, lines, f.column, f.row + (repeats ? line : 0), width, lines,
-                            cellInputFlags(f), item.edit);
+  // The item's edit is the parent; the new edit's cells lie over the field's.
+  EditHandle e = createItem(v, editFlags, width, lines, column, row, width, lines, cellInputFlags(f), item.edit);
   if (!e) return 0;
-  (void)column;
-  (void)row;
   const size_t temp = v.items.size() - 1;
   if (EditSetBuf(e, width, lines, cells.c_str(), v.stagingColour.data()) != 0) {
     deleteItem(v, static_cast<int32_t>(temp), 1);
