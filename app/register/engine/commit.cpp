@@ -291,6 +291,7 @@ int32_t CRegCom::PrfUpdate(uint32_t modeCode, MemoryBlockHandle block, void* clo
   }
   staged_.clear();
   stagedAt_.clear();
+  readInStaging_.clear();
   staging_ = true;
   int32_t result = commitPost(run);
   staging_ = false;

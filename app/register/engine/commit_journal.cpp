@@ -202,7 +202,11 @@ int32_t CRegCom::readForPosting(TableIndex table, int32_t n, uint8_t* image) {
       return 0;
     }
   }
-  return FileDBRecRead(tables_[table], n, image) == 0 ? 0 : -1;
+  if (FileDBRecRead(tables_[table], n, image) != 0) return -1;
+  // Kept in its temporary file, a sale leaves some of its tables unheld:
+  // those are read again for the before-image.
+  if (staging_ && !keepInTemporary_) readInStaging_[{table, n}].assign(image, image + kTables[table].recordLen);
+  return 0;
 }
 
 int32_t CRegCom::writeForPosting(TableIndex table, int32_t n, const uint8_t* image) {
@@ -223,6 +227,9 @@ int32_t CRegCom::writeForPosting(TableIndex table, int32_t n, const uint8_t* ima
       if (s.table == table && s.appended) ++added;
     record.number = count + added;
     record.appended = true;
+  } else if (const auto read = readInStaging_.find({table, n}); read != readInStaging_.end()) {
+    // The tables are held for the commit: the record is as the staging read it.
+    record.before = read->second;
   } else if (FileDBRecRead(tables_[table], n, record.before.data()) != 0) {
     return -1;
   }
@@ -246,6 +253,7 @@ void CRegCom::dropStaged() {
   staging_ = false;
   staged_.clear();
   stagedAt_.clear();
+  readInStaging_.clear();
 }
 
 int32_t CRegCom::journalWrite(int32_t closingNumber, const uint8_t* closing, const std::string& target) {

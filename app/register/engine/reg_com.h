@@ -401,6 +401,9 @@ class CRegCom {
   bool staging_ = false;
   std::vector<StagedRecord> staged_;
   std::map<std::pair<int32_t, int32_t>, size_t> stagedAt_;
+  // Records the staging read from their tables and has not staged yet, as
+  // read: the before-image of a later write of the same commit.
+  std::map<std::pair<int32_t, int32_t>, std::vector<uint8_t>> readInStaging_;
   int64_t journalEntryStart_ = -1;  // where this commit's journal entry begins
   int64_t journalEnd_ = -1;         // where this engine's last entry ended, -1 unknown
   int32_t commitsSinceCheckpoint_ = 0;
