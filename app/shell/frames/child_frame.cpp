@@ -27,7 +27,7 @@ namespace {
 
 // The commands that act on the record view of a programming file (the record
 // moves and the go-to-number entry have rules of their own: MapRecordMoves).
-constexpr uint32_t kLibraryViewCommands[] = {kCmdProgEdit, kCmdProgPrint, kCmdProgPicker};
+constexpr uint32_t kLibraryViewCommands[] = {kCmdProgPrint, kCmdProgPicker};
 
 bool CsvMode(int32_t mode) { return mode == 103 || mode == 104 || mode == 116; }
 
@@ -248,6 +248,33 @@ void CChildFrame::MapViewCommands() {
     });
   };
   rule(kCmdProgSave, [](ViewHandle v) { return ViewIsModify(v, 1) != 0; });
+  // F2 (入力): editing starts on the mode's key field.
+  rule(kCmdProgEdit, [](ViewHandle v) { return ViewIsEdit(v) == 0; });
+  mapCommand(kCmdProgEdit, [this](uint32_t) {
+    static const struct {
+      int32_t mode;
+      const char* table;
+      const char* field;
+    } kKeyFields[] = {
+        {102, "全体設定", "ｽﾄｱｰ/ﾏｼﾝ№"}, {103, "部門", "部門名"},     {104, "PLU", "商品名"},
+        {105, "グループ", "グループ名"}, {106, "担当者", "名前"},    {107, "取引１", "取引名"},
+        {108, "取引２", "取引名"},       {109, "取引３", "取引名"},   {110, "固定合計器", "合計器名"},
+        {111, "全体設定", "ﾚｼｰﾄﾒｯｾｰｼﾞ"}, {112, "全体設定", "２段値札の設定"}, {113, "全体設定", "レポート種別1"},
+        {115, "ODBCリンク", "受注売上コード"}, {116, "取引先", "コード"},
+    };
+    reg::CRegCom* engine = m_screens.App().m_pRegCom;
+    if (!ProgramCommandEnabled() || !engine) return;
+    for (const auto& k : kKeyFields) {
+      if (k.mode != m_nViewMode) continue;
+      FileProjTypeInfo info{};
+      const int32_t table = FileProjGetType(engine->Project(), 0, k.table, 0, k.field, &info, nullptr, 1);
+      if (table == 0) return;
+      const uint16_t key[4] = {info.offset, info.size, info.fieldWord, info.typeCode};
+      const int32_t cell = ViewItemGetID(LibraryView(), table, key);
+      if (cell >= 0) ViewItemEdit(LibraryView(), static_cast<uint32_t>(cell), 0);
+      return;
+    }
+  });
   rule(kCmdProgSaveNew, [](ViewHandle v) { return ViewIsRecMove(v, 5) != 0; });
   for (uint32_t c : {kCmdProgFilter, kCmdEditFind}) {
     rule(c, [](ViewHandle v) { return ViewFileIsFilterVisible(v) != 0; });

@@ -3,7 +3,15 @@
 // through its records.
 #include <gtest/gtest.h>
 
+#include <cstring>
+
+#include "app/register/engine/records.h"
+#include "app/register/engine/reg_com.h"
 #include "app/shell/modes/menu_views.h"
+#include "platform/ui/desktop.h"
+#include "platform/ui/paint.h"
+#include "zemta/filedb.h"
+#include "zemta/fileproj.h"
 #include "app/shell/modes/mode_shell.h"
 #include "zemta/view.h"
 
@@ -65,6 +73,36 @@ TEST_F(ProgramViewsTest, DepartmentFileMoves) {
   press('3');
   press(ui::kVkReturn);
   EXPECT_EQ(countFrames(103), 1);
+}
+
+// A department's name edited in kanji in its cell and saved is in the table.
+TEST_F(ProgramViewsTest, DepartmentNameEditedAndSaved) {
+  press(0x73);
+  press('3');
+  press(ui::kVkReturn);
+  shell::CChildFrame* f = modeFrame(103);
+  ASSERT_NE(f, nullptr);
+  const ViewHandle view = static_cast<ViewHandle>(f->m_hLibraryView);
+  ASSERT_NE(view, 0u);
+  frame().Frame().runCommand(shell::kCmdRecordFirst);  // department 1, 青果
+  HWND window = nullptr;
+  for (HWND child : ui::childWindows(f->activeView()->handle())) window = window ? window : child;
+  ASSERT_NE(window, nullptr);
+  press(0x71);  // F2: 入力, on the department's name
+  ASSERT_EQ(ViewIsEdit(view), 1);
+  for (int i = 0; i < 24; ++i) press(ui::kVkDelete, false, false, false, window);
+  // The kanji as the input method hands them over: one WM_CHAR a byte.
+  for (char c : std::string("新鮮青果")) ViewProc(view, ui::kWmChar, static_cast<uint8_t>(c), 1);
+  press(ui::kVkReturn, false, false, false, window);
+  ASSERT_EQ(ViewIsModify(view, 1), 1);
+  EXPECT_TRUE(f->SaveRecord(false));  // F1: 登録
+  EXPECT_EQ(ViewIsModify(view, 1), 0) << boxes->lastText();
+  FileDBHandle table = FileProjGetFdb(app->m_pRegCom->Project(), 5);
+  std::vector<uint8_t> record(64, 0);
+  ASSERT_GE(FileDBRecRead(table, 1, record.data()), 0);
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(record.data()), 8), "新鮮青果");
+  idle();
+  screenshot(frame().GetSafeHwnd(), "department_saved");
 }
 
 }  // namespace
