@@ -72,7 +72,7 @@ std::string programmingForm(const zemta::fileproj::TableDefinition& table) {
     l.size = f.size;
     l.detail = f.fieldWord;
     l.up = n ? n : 0;
-    l.down = static_cast<uint16_t>(n + 2 <= table.fields.size() ? n + 2 : 0);
+    l.down = static_cast<uint16_t>(static_cast<size_t>(n) + 2 <= table.fields.size() ? n + 2 : 0);
     l.enter = l.down;
     l.tabOrder = static_cast<uint16_t>(n + 1);
     width = std::max<uint16_t>(width, static_cast<uint16_t>(kLabelWidth + l.width + 1));
