@@ -81,6 +81,7 @@ ui::Rect frameRect(EditObject* e, const EditBox& box, int32_t rowOffset) {
   }
   const bool perRow = box.flags & EDIT_BOX_PER_ROW;
   top += rowOffset * e->ch;
+  const int32_t top0 = top;
   int32_t right = left + box.width * e->cw - 1;
   int32_t bottom = top + (perRow ? e->ch : box.height * e->ch) - 1;
   if (box.flags & EDIT_BOX_OUTSIDE) {
@@ -103,6 +104,14 @@ ui::Rect frameRect(EditObject* e, const EditBox& box, int32_t rowOffset) {
         top -= kBefore[e->gapY];
         bottom += kAfter[e->gapY];
       }
+    }
+    // With a row gap, one frame a row stays within its own row and its
+    // lines fall in the gap: reaching into the next row, it would cross
+    // that row's text.
+    if (perRow && e->gapY > 0) {
+      const int32_t rowTop = top0 - half(e->gapY);  // the cells' text starts half the gap down
+      top = std::max(top, rowTop);
+      bottom = std::min(bottom, rowTop + e->ch - 1);
     }
   }
   return {left, top, right, bottom};
