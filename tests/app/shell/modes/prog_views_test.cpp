@@ -5,8 +5,10 @@
 
 #include <cstring>
 
+#include "app/register/engine/key_codes.h"
 #include "app/register/engine/records.h"
 #include "app/register/engine/reg_com.h"
+#include "app/register/view/reg_view.h"
 #include "app/shell/modes/menu_views.h"
 #include "platform/ui/desktop.h"
 #include "platform/ui/paint.h"
@@ -14,9 +16,12 @@
 #include "zemta/fileproj.h"
 #include "app/shell/modes/mode_shell.h"
 #include "zemta/view.h"
+#include "support/pdf_tools.h"
 
 namespace varnex_test {
 namespace {
+
+namespace reg = varnex::reg;
 
 class ProgramViewsTest : public ModeShellTest {
  protected:
@@ -75,8 +80,9 @@ TEST_F(ProgramViewsTest, DepartmentFileMoves) {
   EXPECT_EQ(countFrames(103), 1);
 }
 
-// A department's name edited in kanji in its cell and saved is in the table.
-TEST_F(ProgramViewsTest, DepartmentNameEditedAndSaved) {
+// A department's name and print name edited in kanji in their cells, saved
+// with F1, are in the table; a sale of the department then prints the new name.
+TEST_F(ProgramViewsTest, DepartmentNameEditedSavedAndPrinted) {
   press(0x73);
   press('3');
   press(ui::kVkReturn);
@@ -90,19 +96,38 @@ TEST_F(ProgramViewsTest, DepartmentNameEditedAndSaved) {
   ASSERT_NE(window, nullptr);
   press(0x71);  // F2: 入力, on the department's name
   ASSERT_EQ(ViewIsEdit(view), 1);
-  for (int i = 0; i < 24; ++i) press(ui::kVkDelete, false, false, false, window);
   // The kanji as the input method hands them over: one WM_CHAR a byte.
-  for (char c : std::string("新鮮青果")) ViewProc(view, ui::kWmChar, static_cast<uint8_t>(c), 1);
-  press(ui::kVkReturn, false, false, false, window);
+  auto retype = [&](const std::string& text) {
+    press(0x24, false, false, false, window);  // Home
+    for (int i = 0; i < 24; ++i) press(ui::kVkDelete, false, false, false, window);
+    for (char c : text) ViewProc(view, ui::kWmChar, static_cast<uint8_t>(c), 1);
+    press(ui::kVkReturn, false, false, false, window);  // on to the next field
+  };
+  retype("新鮮青果");
+  retype("新鮮野菜");  // the print name
   ASSERT_EQ(ViewIsModify(view, 1), 1);
-  EXPECT_TRUE(f->SaveRecord(false));  // F1: 登録
+  press(0x70);  // F1: 登録
   EXPECT_EQ(ViewIsModify(view, 1), 0) << boxes->lastText();
   FileDBHandle table = FileProjGetFdb(app->m_pRegCom->Project(), 5);
   std::vector<uint8_t> record(64, 0);
   ASSERT_GE(FileDBRecRead(table, 1, record.data()), 0);
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(record.data()), 8), "新鮮青果");
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(record.data()) + 24, 8), "新鮮野菜");
   idle();
   screenshot(frame().GetSafeHwnd(), "department_saved");
+
+  ASSERT_EQ(app->OpenModeView(7, 0), 1);
+  reg::CRegView* sale = modeFrame(7)->RegView();
+  ASSERT_NE(sale, nullptr);
+  type("500", sale->handle());
+  const std::string code = "1";
+  ui::sendMessage(sale->handle(), reg::WM_REG_PANELKEY, reg::kKeyDepartment, reinterpret_cast<LPARAM>(code.c_str()));
+  type("1000", sale->handle());
+  press(ui::kVkReturn, false, false, false, sale->handle());
+  ASSERT_FALSE(sale->Sale().SaleOpen()) << sale->PaneMessage();
+  ASSERT_FALSE(app->LastPrintFile().empty());
+  const std::string receipt = testing_support::pdfText(app->LastPrintFile());
+  EXPECT_NE(receipt.find(reinterpret_cast<const char*>(u8"新鮮野菜")), std::string::npos) << receipt;
 }
 
 }  // namespace
