@@ -57,7 +57,12 @@ class WindowEvents : public QObject {
   bool mouse = false;
 
   static WindowEvents* of(QWidget* widget, bool make) {
-    auto* found = widget->findChild<WindowEvents*>(QString(), Qt::FindDirectChildrenOnly);
+    // findChild would match any child object here (this class has no meta
+    // object of its own), such as a child window: look for the type itself.
+    WindowEvents* found = nullptr;
+    for (QObject* child : widget->children()) {
+      if ((found = dynamic_cast<WindowEvents*>(child))) break;
+    }
     if (!found && make) {
       found = new WindowEvents(widget);
       widget->installEventFilter(found);

@@ -145,6 +145,10 @@ struct ViewCurrentEdit {
 };
 
 struct ViewObject {
+  // The item slots are allocated once: a cell edit adds its temporary item
+  // while callers hold references to the item being edited, which must not
+  // move.
+  ViewObject() { items.reserve(kMaxItems + 1); }
   ViewHandle handle = 0;          // what callers hold
   uint32_t checkWord = 0;         // kCheckBase | low 16 bits of the view window; 0 when none
   HWND window = nullptr;          // the view window (ZEMTA_ViewWindowClass)
