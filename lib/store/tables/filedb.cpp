@@ -219,6 +219,21 @@ int32_t recordRead(Table& t, int32_t n, uint8_t* buffer, AfterLock& after) {
   return result;
 }
 
+// A record is written (locally or on the service): it becomes the cached
+// image, and the count and the size notification follow it.
+void noteWritten(Table& t, uint32_t p, const uint8_t* data, uint32_t newCount, bool append, AfterLock& after) {
+  std::memcpy(t.cachedImage(), data, t.recordLen);
+  t.cached = static_cast<int32_t>(p);
+  if (!t.notifyPending) t.appended = false;
+  t.count = newCount;
+  t.notifyPending = true;
+  if (append) {
+    t.appended = true;
+    after.tellSize = true;
+  }
+  t.lastRead = false;
+}
+
 int32_t recordWrite(Table& t, int32_t n, const uint8_t* data, AfterLock& after) {
   if (t.count == kCountUnknown) {
     ZEMTA_REPORT(ZEMTA_ERR_FILE_ACCESS);
@@ -282,16 +297,7 @@ int32_t recordWrite(Table& t, int32_t n, const uint8_t* data, AfterLock& after) 
       t.count = c;
       return fail();
     }
-    std::memcpy(t.cachedImage(), data, t.recordLen);
-    t.cached = static_cast<int32_t>(p);
-    if (!t.notifyPending) t.appended = false;
-    t.count = newCount;
-    t.notifyPending = true;
-    if (append) {
-      t.appended = true;
-      after.tellSize = true;
-    }
-    t.lastRead = false;
+    noteWritten(t, p, data, newCount, append, after);
     return closeTable(t) ? 0 : -1;
   }
 
@@ -345,16 +351,7 @@ int32_t recordWrite(Table& t, int32_t n, const uint8_t* data, AfterLock& after) 
     if (!finishIndex(e, ok) || !ok) result = -1;
   }
 
-  std::memcpy(t.cachedImage(), data, t.recordLen);
-  t.cached = static_cast<int32_t>(p);
-  if (!t.notifyPending) t.appended = false;
-  t.count = newCount;
-  t.notifyPending = true;
-  if (append) {
-    t.appended = true;
-    after.tellSize = true;
-  }
-  t.lastRead = false;
+  noteWritten(t, p, data, newCount, append, after);
   if (!closeTable(t)) result = -1;
   return result;
 }
