@@ -32,6 +32,7 @@ constexpr uint32_t kGridEditFlags = 0x4A10000;
 // cells would cross the text of the next row at the views' row gap.
 constexpr uint32_t kColumnBox = 0x05000000;
 constexpr uint32_t kCurrentRowBox = 0x71100000;
+constexpr int32_t kMarkerColumn = 1;  // the current-row buttons
 constexpr uint32_t kFormBox = 0x05000000;
 constexpr uint8_t kFormDefaultAttribute = 0xE1;  // what the form loader gives text without an attribute
 constexpr int32_t kRecordNumberOrder = 9999;
@@ -183,8 +184,10 @@ void scrollToRecord(ViewObject& v, int32_t record) {
   v.scrollY = std::max(top, 0) * rowUnit(v);
 }
 
-// "R" in the first column of the current record's row, a space elsewhere, and
-// the list's highlighted row.
+// "R" in the marker column of the current record's row, a space elsewhere,
+// and the list's highlighted row. The marker column is the column of the
+// current-row buttons: a button whose cell is not a space shows its arrow, so
+// the clerk sees the current row marked.
 void markCurrentRow(ViewObject& v) {
   ViewItem* item = listItem(v);
   if (!item) return;
@@ -196,9 +199,9 @@ void markCurrentRow(ViewObject& v) {
     for (int32_t r = 0; r < item->slotRows && item->firstRecordRow + r < e->allocatedRows; ++r) {
       char* cell = e->row(item->firstRecordRow + r);
       const char mark = (shown && r == row) ? 'R' : ' ';
-      if (cell[0] != mark) {
-        cell[0] = mark;
-        edit::invalidateCells(e, 0, item->firstRecordRow + r, 1, 1);
+      if (cell[kMarkerColumn] != mark) {
+        cell[kMarkerColumn] = mark;
+        edit::invalidateCells(e, kMarkerColumn, item->firstRecordRow + r, 1, 1);
       }
     }
   }
@@ -487,7 +490,7 @@ ZEMTA_API ViewHandle ViewTableOpen(FileProjHandle project, int32_t tableId, HWND
   EditSetAtrEx(e, 0, 0, lineWidth, 1, EDIT_LOCK_INPUT, -1);
   item.slotRows = shownRows(*v, item);
   if (FileProjBufSetRows(project, set, item.slotRows) != 0) return fail(handle);
-  item.currentRowBox = EditSetAtrEx(e, 1, 1, 1, kGridFieldLines, kCurrentRowBox, -1);
+  item.currentRowBox = EditSetAtrEx(e, kMarkerColumn, 1, 1, kGridFieldLines, kCurrentRowBox, -1);
   EditSetViewLock(e, 3, 1);
   registerBinding(*v);
   if (recSeek(*v, 0, 1) < 0) return fail(handle);

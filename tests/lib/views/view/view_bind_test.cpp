@@ -262,7 +262,7 @@ TEST_F(ViewBindTest, GridSeeksAndShowsTheCurrentRecord) {
   EXPECT_EQ(v.style, kStyleTableGrid);
   EXPECT_NE(cells(item, 0).find("部門番号"), std::string::npos);
   EXPECT_EQ(v.currentRecord, 0);
-  EXPECT_EQ(cells(item, 1)[0], 'R');
+  EXPECT_EQ(cells(item, 1)[1], 'R');  // under the current row's arrow button
   EXPECT_NE(cells(item, 1).find("野菜"), std::string::npos);
 
   EXPECT_EQ(ViewProjRecSeek(view_, 25, 1), 1);
@@ -270,7 +270,8 @@ TEST_F(ViewBindTest, GridSeeksAndShowsTheCurrentRecord) {
   EXPECT_EQ(ViewProjRecSeek(view_, -3, 3), 0);
   EXPECT_EQ(v.currentRecord, 6);
   const int32_t row = item.firstRecordRow + v.currentRecord - v.topRecord;
-  EXPECT_EQ(cells(item, row)[0], 'R');
+  EXPECT_EQ(cells(item, row)[1], 'R');
+  EXPECT_EQ(cells(item, 1)[1], ' ');
   EXPECT_NE(cells(item, row).find("冷凍"), std::string::npos);
   EXPECT_NE(cells(item, row).find("700"), std::string::npos);
   EXPECT_EQ(ui::windowText(bar(kBarEntry)), "7");
