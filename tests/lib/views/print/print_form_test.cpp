@@ -8,6 +8,7 @@
 #include "lib/store/project/fileproj_internal.h"
 #include "lib/views/view/view_registry.h"
 #include "platform/ui/window.h"
+#include "zemta/view.h"
 #include "tests/lib/views/print/print_fixture.h"
 
 namespace print_test {
@@ -362,6 +363,27 @@ TEST_F(PrintFormTest, ViewPrintingGoesThroughTheViewsTableAndRecordList) {
   EXPECT_NE(text.find(utf8(u8"101部門2\n")), std::string::npos) << text;
   EXPECT_EQ(text.find(utf8(u8"部門3\n")), std::string::npos) << text;
   EXPECT_EQ(heard_.back(), 0x10002u);
+}
+
+// A record view on screen prints its own table's form over the records its
+// list holds.
+TEST_F(PrintFormTest, ARecordViewPrintsTheRecordsOfItsList) {
+  const ViewHandle view = ViewTableOpen(project_, 5, owner_, nullptr);
+  ASSERT_NE(view, 0u);
+  FileRecList list{};
+  ASSERT_EQ(FileNewRecList(&list, 2), 0);
+  list.items[0] = 4;
+  list.items[1] = 9;
+  list.count = 2;
+  ASSERT_EQ(ViewFileSetRecList(view, &list), 0);
+  ASSERT_EQ(ViewPrintResource(view, 0, ""), 0);
+  EXPECT_EQ(ViewDelete(view), 0);
+  const std::vector<std::string> pages = pagesOf(testing_support::pdfText(printedPdf()));
+  ASSERT_EQ(pages.size(), 1u);
+  const std::string& text = pages[0];
+  EXPECT_NE(text.find(utf8(u8"104部門5\n")), std::string::npos) << text;
+  EXPECT_NE(text.find(utf8(u8"109部門10\n")), std::string::npos) << text;
+  EXPECT_EQ(text.find(utf8(u8"100部門1\n")), std::string::npos) << text;
 }
 
 TEST_F(PrintFormTest, APageRangePrintsThoseOfTheListsPagesWithTheirOwnRecords) {
