@@ -107,11 +107,11 @@ HWND createRecordBar(ViewObject& v) {
   static std::once_flag hook;
   std::call_once(hook, [] { ui::addKeyHook(enterKeyHook); });
   const ui::Rect client = ui::clientRect(v.window);
-  ui::WindowSpec spec;
-  spec.className = kBarClass;
-  spec.parent = v.window;
-  spec.rect = {0, client.height() - kBarHeight, kBarWidth, client.height()};
-  HWND bar = ui::createWindow(spec, viewRecordBarProc);
+  ui::WindowSpec shape;
+  shape.className = kBarClass;
+  shape.parent = v.window;
+  shape.rect = {0, client.height() - kBarHeight, kBarWidth, client.height()};
+  HWND bar = ui::createWindow(shape, viewRecordBarProc);
   if (!bar) return nullptr;
   for (const BarControl& c : kControls) {
     ui::ControlTemplate t;
@@ -289,14 +289,14 @@ int32_t recSelect(FileProjHandle project, int32_t tableId, HWND owner, const Fil
   const uint8_t* entry = p->resources[static_cast<size_t>(form)].data();
   uint32_t flags = 0;
   std::memcpy(&flags, entry + 20, 4);
-  ui::WindowSpec spec;
-  spec.className = kFrameClass;
-  spec.title = fileproj::fixedText(entry, 20);
-  spec.rect = {60, 60, 60 + 400, 60 + 300};
-  spec.visible = false;
-  HWND frame = ui::createWindow(spec, ui::defaultWindowProc);
+  ui::WindowSpec shape;
+  shape.className = kFrameClass;
+  shape.title = fileproj::fixedText(entry, 20);
+  shape.rect = {60, 60, 60 + 400, 60 + 300};
+  shape.visible = false;
+  HWND frame = ui::createWindow(shape, ui::defaultWindowProc);
   if (!frame) return -1;
-  const ViewHandle handle = createViewObject((flags & 2) ? kViewRecordBar : 0, spec.title, frame);
+  const ViewHandle handle = createViewObject((flags & 2) ? kViewRecordBar : 0, shape.title, frame);
   ViewObject* v = viewOfHandle(handle);
   if (!v) {
     ui::destroyWindow(frame);
