@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "platform/base/file.h"
 #include "platform/base/folder_sync.h"
 #include "platform/base/last_error.h"
 
@@ -67,6 +68,15 @@ bool deleteDataFile(const std::string& nativePath) { return ZemtaDeleteFile(nati
 
 bool syncFolderOf(const std::string& nativePath) {
   return ZemtaFlushFolder(nativePath.substr(0, nativePath.find_last_of('/') + 1).c_str()) != 0;
+}
+
+bool replaceDataFile(const std::string& nativeCopy, const std::string& nativeTarget) {
+  {
+    DataFile copy = DataFile::open(nativeCopy, platform::kFileRead | platform::kFileWrite, platform::kShareRead,
+                                   platform::kOpenExisting);
+    if (!copy.isOpen() || !copy.syncData()) return false;
+  }
+  return ZemtaMoveFile(nativeCopy.c_str(), nativeTarget.c_str()) != 0;
 }
 
 bool syncChangedDataFiles(const std::string& nativeFolder, int64_t sinceUnixSeconds) {

@@ -50,6 +50,10 @@ bool dataFileExists(const std::string& nativePath);
 bool deleteDataFile(const std::string& nativePath);
 // Puts the entries of the folder holding the file (made or removed) on the disk.
 bool syncFolderOf(const std::string& nativePath);
+// A file rewritten whole: its new content, written into a copy beside it, is
+// put on the disk and takes the file's place in one rename, so a kill leaves
+// the old content or the new, nothing in between.
+bool replaceDataFile(const std::string& nativeCopy, const std::string& nativeTarget);
 // Puts every file of the data folder written since then on the disk (a
 // checkpoint); nothing to do for a data folder on the server.
 bool syncChangedDataFiles(const std::string& nativeFolder, int64_t sinceUnixSeconds);

@@ -176,6 +176,34 @@ FileDBHandle CRegCom::openTemporary(const std::string& path) {
   return table;
 }
 
+bool CRegCom::RewriteTemporary(FileDBHandle temporary, const uint8_t* lines, int32_t count) {
+  char code[300] = {};
+  if (!temporary || count < 0 || (count > 0 && !lines) || FileDBGetPathName(temporary, code) <= 0) return false;
+  const std::string copyCode = std::string(code) + ".new";
+  const std::string copy = nativePath(copyCode), target = nativePath(code);
+  deleteDataFile(copy);
+  FileDBHandle table = openTemporary(copyCode);
+  if (!table) return false;
+  bool written = true;
+  for (int32_t n = 0; n < count && written; ++n)
+    written = FileDBRecWrite(table, n, lines + static_cast<size_t>(n) * kJournalRecordLen) == 0;
+  written = FileDBCloseEx(table) == 0 && written;
+  FileDBDelete(table);
+  if (!written) {
+    deleteDataFile(copy);
+    return false;
+  }
+  // The sale's own table lets go of the file for the rename, and opens the
+  // new one under the same name.
+  if (FileDBCloseEx(temporary) != 0) {
+    deleteDataFile(copy);
+    return false;
+  }
+  const bool replaced = replaceDataFile(copy, target);
+  if (!replaced) deleteDataFile(copy);
+  return FileDBOpenEx(temporary, FILEDB_MODE_READ_WRITE) == 0 && replaced;
+}
+
 FileDBHandle CRegCom::PrfOpen(int32_t kind, uint16_t* modeOrDate) {
   if (!project_ || (kind == 4 && !modeOrDate)) {
     ReportError(kOperation, ZEMTA_ERR_BAD_POINTER);

@@ -222,6 +222,12 @@ class CRegCom {
   // interrupted sales (any other mode value); other kinds: the daily receipt
   // file of the date (today when null).
   FileDBHandle PrfOpen(int32_t kind, uint16_t* modeOrDate);
+  // An open sale's temporary file (a table PrfOpen kind 4 gave) rewritten
+  // whole with `count` lines: a kill leaves its old lines or the new ones,
+  // never a line moved down that still stands at its old place too. The
+  // table stays open on the same handle; false when the file keeps its old
+  // lines (or, should the reopen fail, the handle is left closed).
+  bool RewriteTemporary(FileDBHandle temporary, const uint8_t* lines, int32_t count);
   // The receipt number the next sale committed today will carry (as the
   // commit numbers it: the last closing record's number + 1, 1 when today
   // has none); -1 when today's receipt file cannot be read.

@@ -16,12 +16,12 @@
 #include <cstring>
 #include <string>
 
+#include "app/register/engine/data_file.h"
 #include "app/register/engine/journal.h"
 #include "app/register/engine/reg_com.h"
 #include "app/register/view/reg_sale.h"
 #include "app/shell/app/reg_app.h"
 #include "platform/base/file.h"
-#include "platform/base/folder_sync.h"
 #include "platform/base/message_box.h"
 #include "platform/base/path.h"
 #include "platform/ui/window.h"
@@ -193,14 +193,7 @@ int32_t CRegSale::InsertIntoStoredSale(int32_t receipt, const uint8_t* customerL
     return drop(0);
   }
   FileDBDelete(table);
-  // The copy on the disk before it takes the file's place.
-  {
-    platform::File f = platform::File::open(copy, platform::kFileRead | platform::kFileWrite, platform::kShareRead,
-                                            platform::kOpenExisting);
-    if (!f.isOpen() || !f.syncData()) return drop(0);
-  }
-  if (!platform::moveFile(copy, path, true)) return drop(0);
-  platform::syncFolder(platform::folderOf(path));
+  if (!replaceDataFile(copy, path)) return drop(0);
   return 1;
 }
 

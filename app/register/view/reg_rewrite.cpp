@@ -48,11 +48,22 @@ int32_t CRegSale::ReplaceLines(const std::vector<LineImage>& lines) {
     return std::memcmp(old[static_cast<size_t>(n)].data(), lines[static_cast<size_t>(n)].data(), line::kSize) != 0;
   };
 
-  // The file first. New records go on the end before the records in place
-  // change: a sale cut off in between keeps whole lines (a counter-line
-  // before the mark on the line it cancels).
+  // The file first. Appended lines with at most one line changed in place
+  // are written where they stand, the new records on the end before the
+  // record in place changes: a sale cut off in between keeps whole lines (a
+  // counter-line before the mark on the line it cancels). Lines dropped or
+  // several changed (a line taken out, a repeat folded in, a tax switch)
+  // cannot be: a kill between two of those writes would leave a line twice
+  // or a sale half switched, so the file is rewritten whole instead.
+  int32_t inPlace = 0;
+  for (int32_t n = 0; n < common; ++n) inPlace += differs(n) ? 1 : 0;
+  const bool whole = newCount < oldCount || inPlace > 1;
   std::vector<int32_t> changed;
   auto undoFile = [&]() {
+    if (whole) {
+      engine_->RewriteTemporary(temporary_, old.empty() ? nullptr : old.front().data(), oldCount);
+      return 0;
+    }
     for (int32_t n : changed) FileDBRecWrite(temporary_, n, old[static_cast<size_t>(n)].data());
     // A refused write leaves the table's count unknown: it is read again
     // from the file, and whatever lies past the sale's lines goes.
@@ -60,19 +71,23 @@ int32_t CRegSale::ReplaceLines(const std::vector<LineImage>& lines) {
     if (now > oldCount) FileDBRecDelete(temporary_, oldCount, now - 1, nullptr);
     return 0;
   };
-  for (int32_t n = oldCount; n < newCount; ++n) {
-    if (FileDBRecWrite(temporary_, n, lines[static_cast<size_t>(n)].data()) != 0) return undoFile();
+  if (whole) {
+    if (!engine_->RewriteTemporary(temporary_, lines.empty() ? nullptr : lines.front().data(), newCount)) return 0;
+  } else {
+    for (int32_t n = oldCount; n < newCount; ++n) {
+      if (FileDBRecWrite(temporary_, n, lines[static_cast<size_t>(n)].data()) != 0) return undoFile();
+    }
+    for (int32_t n = common - 1; n >= 0; --n) {
+      if (!differs(n)) continue;
+      if (FileDBRecWrite(temporary_, n, lines[static_cast<size_t>(n)].data()) != 0) return undoFile();
+      changed.push_back(n);
+    }
+    // The file's own count, read again: a write refused before (a full disk)
+    // may have left the table unsure of it.
+    const int32_t onDisk = FileDBRecGetSize(temporary_);
+    if (onDisk < 0) return undoFile();
+    if (onDisk > newCount && FileDBRecDelete(temporary_, newCount, onDisk - 1, nullptr) != 0) return undoFile();
   }
-  for (int32_t n = common - 1; n >= 0; --n) {
-    if (!differs(n)) continue;
-    if (FileDBRecWrite(temporary_, n, lines[static_cast<size_t>(n)].data()) != 0) return undoFile();
-    changed.push_back(n);
-  }
-  // The file's own count, read again: a write refused before (a full disk)
-  // may have left the table unsure of it.
-  const int32_t onDisk = FileDBRecGetSize(temporary_);
-  if (onDisk < 0) return undoFile();
-  if (onDisk > newCount && FileDBRecDelete(temporary_, newCount, onDisk - 1, nullptr) != 0) return undoFile();
 
   // Then the block, from the first line that differs.
   auto writeBlock = [&](const std::vector<LineImage>& from, int32_t count) {
@@ -87,10 +102,6 @@ int32_t CRegSale::ReplaceLines(const std::vector<LineImage>& lines) {
   };
   if (!writeBlock(lines, newCount)) {
     writeBlock(old, oldCount);
-    if (newCount < oldCount) {
-      // The file lost its tail: it is written again.
-      for (int32_t n = newCount; n < oldCount; ++n) FileDBRecWrite(temporary_, n, old[static_cast<size_t>(n)].data());
-    }
     return undoFile();
   }
   lineCount_ = newCount;

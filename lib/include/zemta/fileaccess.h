@@ -88,6 +88,12 @@ ZEMTA_API int32_t ZemtaIsRemotePath(const char* path);
 ZEMTA_API int32_t ZemtaFileExists(const char* path);
 // Removes the file (on the server for a remote path). Non-zero on success.
 ZEMTA_API int32_t ZemtaDeleteFile(const char* path);
+// Gives the file `from` the name `to`, replacing a file of that name; both
+// lie on the same side (the local disk, or the server). Locally the rename
+// is one step and the folder is put on the disk after it; the server renames
+// only to a free name, so there the old file is removed first. Non-zero on
+// success.
+ZEMTA_API int32_t ZemtaMoveFile(const char* from, const char* to);
 
 // The open everyone uses: while another process holds the file (sharing
 // violation) it shows the wait dialog "ｱﾝﾛｯｸ待機中" naming displayName (or the

@@ -25,6 +25,7 @@
 #include "platform/base/folder_sync.h"
 #include "platform/base/last_error.h"
 #include "platform/base/message_box.h"
+#include "platform/base/path.h"
 #include "zemta/errors.h"
 #include "zemta/sockifs.h"
 
@@ -541,6 +542,26 @@ ZEMTA_API int32_t ZemtaDeleteFile(const char* path) {
   if (!zemta::remotePathOf(path, &remote)) return 0;
   if (!remote) return platform::deleteFile(path) ? 1 : 0;
   return SockIfsRemove(remote->c_str(), -1) == 0 ? 1 : 0;
+}
+
+ZEMTA_API int32_t ZemtaMoveFile(const char* from, const char* to) {
+  if (!from || !to) {
+    platform::setLastError(platform::kErrorInvalidParameter);
+    return 0;
+  }
+  std::optional<std::string> remoteFrom, remoteTo;
+  if (!zemta::remotePathOf(from, &remoteFrom) || !zemta::remotePathOf(to, &remoteTo)) return 0;
+  if (remoteFrom.has_value() != remoteTo.has_value()) {
+    platform::setLastError(platform::kErrorInvalidParameter);
+    return 0;
+  }
+  if (!remoteFrom) {
+    if (!platform::moveFile(from, to, true)) return 0;
+    const std::string target(to);
+    return platform::syncFolder(platform::folderOf(target)) ? 1 : 0;
+  }
+  if (SockIfsIsExist(remoteTo->c_str(), -1, nullptr) == 1 && SockIfsRemove(remoteTo->c_str(), -1) != 0) return 0;
+  return SockIfsRename(remoteFrom->c_str(), remoteTo->c_str()) == 0 ? 1 : 0;
 }
 
 ZEMTA_API ZemtaFileHandle ZemtaOpenFileWait(const char* path, uint32_t access, uint32_t shareMode,

@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <csignal>
 #include <filesystem>
@@ -17,6 +19,7 @@
 
 #include "app/register/demo_project.h"
 #include "app/register/view/register_screen.h"
+#include "platform/base/file.h"
 #include "platform/base/path.h"
 #include "platform/ui/dialog.h"
 
@@ -348,6 +351,90 @@ TEST_F(ChangeSaleTest, CorrectionWithHistoryHiddenRemovesAndRenumbers) {
   EXPECT_EQ(priceOf(l[1]), 400);
   EXPECT_EQ(ui::reportRowData(list, 1), 1);
   payAndCheckTotals();
+}
+
+// With history hidden a correction takes lines out and moves the rest up:
+// killed before (or halfway through) any of its writes, the sale's
+// temporary file holds its old lines or the new ones, never a line twice.
+int32_t g_writes = 0;
+int32_t g_killAt = -1;
+bool g_torn = false;
+int32_t killAtWrite(const std::string&, uint32_t count) {
+  if (g_writes++ != g_killAt) return -1;
+  return g_torn ? static_cast<int32_t>(count / 2) : 0;
+}
+
+TEST_F(ChangeSaleTest, CorrectionWithHistoryHiddenKilledAtEachWrite) {
+  hideHistory();
+  item("1000", 5);
+  key("100", kKeyTrans2, kTrans2AmountDiscount);
+  item("200", 1);
+  key(kKeyFunction, kFunctionSubtotal);
+  item("300", 6);
+  ASSERT_EQ(view().Sale().LineCount(), 5);
+  focusLine(0);
+  char code[300] = {};
+  FileDBGetPathName(view().Sale().TemporaryFile(), code);
+  const std::string path = platform::mapPath(code);
+  auto bytes = [&]() {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  };
+  const std::string old = bytes();
+  const size_t header = old.size() - 5 * line::kSize;
+  auto records = [&](const std::string& b) {
+    std::vector<std::string> out;
+    for (size_t at = header; at + line::kSize <= b.size(); at += line::kSize) out.push_back(b.substr(at, line::kSize));
+    return out;
+  };
+  // The correction in a child process, killed at write k (none with -1).
+  // The file may be replaced only while no other process holds it open, so
+  // the child opens it for itself.
+  const FileDBHandle temporary = view().Sale().TemporaryFile();
+  ASSERT_EQ(FileDBCloseEx(temporary), 0);
+  auto correctIn = [&](int32_t k, bool torn) {
+    const pid_t child = fork();
+    if (child == 0) {
+      if (FileDBOpenEx(temporary, FILEDB_MODE_READ_WRITE) != 0) _exit(2);
+      g_killAt = k;
+      g_torn = torn;
+      platform::setWriteInterposer(killAtWrite);
+      key(kKeyTrans2, kTrans2Correction);
+      _exit(view().Sale().LineCount() == 2 ? 0 : 1);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    return status;
+  };
+  auto restore = [&]() {
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << old;
+    std::filesystem::remove(path + ".new");
+  };
+  const int clean = correctIn(-1, false);
+  ASSERT_TRUE(WIFEXITED(clean) && WEXITSTATUS(clean) == 0) << "status " << clean;
+  const auto after = records(bytes());
+  ASSERT_EQ(after.size(), 2u);
+  const auto before = records(old);
+  int32_t kills = 0;
+  for (int32_t k = 0; k < 200; ++k) {
+    bool finished = false;
+    for (bool torn : {false, true}) {
+      restore();
+      const int status = correctIn(k, torn);
+      const auto now = records(bytes());
+      EXPECT_TRUE(now == before || now == after) << "killed at write " << k << (torn ? " halfway" : "") << ": "
+                                                 << now.size() << " lines";
+      if (WIFSIGNALED(status)) {
+        ++kills;
+      } else {
+        finished = true;
+      }
+    }
+    if (finished) break;
+  }
+  EXPECT_GT(kills, 2);
+  restore();
+  EXPECT_EQ(FileDBOpenEx(temporary, FILEDB_MODE_READ_WRITE), 0);
 }
 
 // A correction whose file write fails leaves the sale as it was.
