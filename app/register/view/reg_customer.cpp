@@ -12,9 +12,11 @@
 // beside itself, the customer line is put into the copy, the copy reaches the
 // disk, and one rename puts it in the file's place. A failure at any step
 // leaves the old file whole.
+#include <array>
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "app/register/engine/data_file.h"
 #include "app/register/engine/journal.h"
@@ -101,10 +103,15 @@ int32_t CRegSale::InsertCustomerLine(int32_t position, int32_t row, const uint8_
   if (preset && !temporary_) return 1;  // a mirror of a line stored elsewhere
 
   if (temporary_) {
-    // The sale in progress: its temporary file follows the block.
-    uint8_t l[line::kSize];
-    for (int32_t n = at; n < lineCount_; ++n)
-      if (!ReadLine(n, l) || FileDBRecWrite(temporary_, n, l) != 0) return ShowRegError(kErrBadHandle);
+    // The sale in progress: its temporary file follows the block. A line
+    // put in before others moves them on, which only a whole rewrite does
+    // without a kill leaving one of them twice.
+    std::vector<std::array<uint8_t, line::kSize>> lines;
+    if (!ReadAllLines(&lines)) return ShowRegError(kErrBadHandle);
+    const bool written = at == lineCount_ - 1
+                             ? FileDBRecWrite(temporary_, at, lines.back().data()) == 0
+                             : engine_->RewriteTemporary(temporary_, lines.front().data(), lineCount_);
+    if (!written) return ShowRegError(kErrBadHandle);
     return 1;
   }
 
