@@ -26,6 +26,34 @@ std::string lastPart(const std::string& name) {
   return cut == std::string::npos ? name : name.substr(cut + 1);
 }
 
+std::vector<uint16_t> columnsAt(const std::string& payload, size_t offset, uint16_t count) {
+  std::vector<uint16_t> columns;
+  for (uint16_t i = 0; i < count; ++i) columns.push_back(P::u16At(payload, offset + 2u * i));
+  return columns;
+}
+
+// An index on the columns for one request: the table's own, or one made for
+// the request and removed after it.
+class IndexForRequest {
+ public:
+  IndexForRequest(FileExHandle table, const std::vector<uint16_t>& columns) {
+    const auto count = static_cast<uint16_t>(columns.size());
+    const int32_t has = FileExIsIndex(table, count, columns.data());
+    if (has == 0) made_ = FileExTempIdxCreate(table, count, columns.data(), nullptr, nullptr, nullptr);
+    ready_ = has == 1 || made_;
+  }
+  ~IndexForRequest() {
+    if (made_) FileExIdxRemove(made_);
+  }
+  IndexForRequest(const IndexForRequest&) = delete;
+  IndexForRequest& operator=(const IndexForRequest&) = delete;
+  bool ready() const { return ready_; }
+
+ private:
+  FileExHandle made_ = nullptr;
+  bool ready_ = false;
+};
+
 }  // namespace
 
 RecordStoreBackend::RecordStoreBackend(const std::string& diskPath) {
@@ -35,6 +63,7 @@ RecordStoreBackend::RecordStoreBackend(const std::string& diskPath) {
 }
 
 RecordStoreBackend::~RecordStoreBackend() {
+  for (auto& [id, index] : indexes_) FileExIdxRemove(index.index);
   for (auto& [id, list] : lists_) IfsIdxRemove(&list.list);
   for (auto& [name, table] : tables_) IfsRelease(table);
   IfsChgDisk(nullptr, nullptr);
@@ -81,6 +110,22 @@ std::string RecordStoreBackend::listReply(uint32_t handle, uint32_t id) {
   return P::frame(kData, 0, handle, P::u32(id) + P::u32(static_cast<uint32_t>(list.total)) + P::u32(0));
 }
 
+std::string RecordStoreBackend::newListReply(uint32_t handle, FileExHandle table, FileExHandle set) {
+  const uint32_t id = nextList_++;
+  List& list = lists_[id];
+  list.table = table;
+  list.list.total = &list.total;
+  list.list.search = set;
+  const bool fetched = refetch(list);
+  if (!fetched || list.total == 0) {
+    IfsIdxRemove(&list.list);
+    lists_.erase(id);
+    return fetched ? P::frame(kDone, 0, handle)
+                   : P::frame(kRefused, static_cast<uint8_t>(platform::kErrorInvalidParameter), handle);
+  }
+  return listReply(handle, id);
+}
+
 std::optional<std::string> RecordStoreBackend::answer(const std::string& request) {
   const uint32_t handle = P::u32At(request, 4);
   const uint8_t letter = static_cast<uint8_t>(request[8]);
@@ -103,6 +148,12 @@ std::optional<std::string> RecordStoreBackend::answer(const std::string& request
     return P::frame(kDone, 0, h);
   }
   if (letter == 'd') {
+    auto index = indexes_.find(handle);
+    if (index != indexes_.end()) {
+      FileExIdxRemove(index->second.index);
+      indexes_.erase(index);
+      return P::frame(kDone, 0, handle);
+    }
     auto found = lists_.find(handle);
     if (found == lists_.end()) return refuse(platform::kErrorInvalidHandle);
     IfsIdxRemove(&found->second.list);
@@ -188,19 +239,16 @@ std::optional<std::string> RecordStoreBackend::answer(const std::string& request
     }
     case 'l': {
       const uint16_t count = P::u16At(payload, 4);
-      std::vector<uint16_t> columns;
-      for (uint16_t i = 0; i < count; ++i) columns.push_back(P::u16At(payload, 8 + 2u * i));
+      const std::vector<uint16_t> columns = columnsAt(payload, 8, count);
       const std::string key = payload.substr(8 + 2u * count);
-      // A look-up needs an index over the columns: one is made for it when
-      // the table has none.
-      const int32_t has = FileExIsIndex(table, count, columns.data());
-      if (has < 0) return refuse(platform::kErrorInvalidParameter);
-      FileExHandle made = has == 0 ? FileExTempIdxCreate(table, count, columns.data(), nullptr, nullptr, nullptr) : nullptr;
-      if (has == 0 && !made) return refuse(platform::kErrorInvalidParameter);
       int32_t matches = 0;
       uint64_t number = 0;
-      FileExRecEqu(table, count, columns.data(), key.data(), &matches, &number);
-      if (made) FileExIdxRemove(made);
+      {
+        // A look-up needs an index over the columns.
+        IndexForRequest index(table, columns);
+        if (!index.ready()) return refuse(platform::kErrorInvalidParameter);
+        FileExRecEqu(table, count, columns.data(), key.data(), &matches, &number);
+      }
       if (matches == 0) return P::frame(kDone, 0, handle);
       return P::frame(kData, 0, handle, P::u32(matches == 1 ? 1 : 0) + P::u32(static_cast<uint32_t>(number)) +
                                             P::u32(static_cast<uint32_t>(number >> 32)));
@@ -209,9 +257,18 @@ std::optional<std::string> RecordStoreBackend::answer(const std::string& request
       const uint32_t base = P::u32At(payload, 0);
       const uint16_t count = P::u16At(payload, 4);
       const uint16_t keyLength = P::u16At(payload, 6);
-      std::vector<uint16_t> columns{count};
-      for (uint16_t i = 0; i < count; ++i) columns.push_back(P::u16At(payload, 8 + 2u * i));
-      const size_t keys = 8 + 2u * count;
+      // The columns, or (count 0xFFFF) a temporary index by its id.
+      std::vector<uint16_t> columns;
+      size_t keys = 8 + 2u * count;
+      if (count == 0xFFFF) {
+        auto index = indexes_.find(P::u32At(payload, 8));
+        if (index == indexes_.end()) return refuse(platform::kErrorInvalidHandle);
+        columns = index->second.columns;
+        keys = 12;
+      } else {
+        columns = columnsAt(payload, 8, count);
+      }
+      columns.insert(columns.begin(), static_cast<uint16_t>(columns.size()));
       const std::string from = payload.substr(keys, keyLength);
       const std::string to = payload.size() >= keys + 2u * keyLength ? payload.substr(keys + keyLength, keyLength) : "";
       List* list = nullptr;
@@ -243,12 +300,45 @@ std::optional<std::string> RecordStoreBackend::answer(const std::string& request
       }
       return listReply(handle, id);
     }
+    case 'x': {
+      // Over the records of a list of this service, or (0) over all.
+      const uint32_t over = P::u32At(payload, 0);
+      FileExHandle set = nullptr;
+      if (over != 0) {
+        auto list = lists_.find(over);
+        if (list == lists_.end()) return refuse(platform::kErrorInvalidHandle);
+        set = list->second.list.search;
+      }
+      const std::vector<uint16_t> columns = columnsAt(payload, 6, P::u16At(payload, 4));
+      FileExHandle index =
+          FileExTempIdxCreate(table, static_cast<uint16_t>(columns.size()), columns.data(), nullptr, set, nullptr);
+      if (!index) return refuse(platform::kErrorInvalidParameter);
+      const uint32_t id = nextList_++;
+      indexes_[id] = {index, columns};
+      return P::frame(kData, 0, handle, P::u32(id) + P::u32(0) + P::u32(0));
+    }
+    case 'i': {
+      // The records of this table whose key equals the key of a record of
+      // the other table's list.
+      FileExHandle other = tableOf(P::u32At(payload, 0));
+      auto list = lists_.find(P::u32At(payload, 4));
+      if (!other || list == lists_.end()) return refuse(platform::kErrorInvalidHandle);
+      const uint16_t count = P::u16At(payload, 8);
+      const std::vector<uint16_t> columns = columnsAt(payload, 10, count);
+      const std::vector<uint16_t> otherColumns = columnsAt(payload, 10 + 2u * count, count);
+      IndexForRequest index(table, columns), otherIndex(other, otherColumns);
+      if (!index.ready() || !otherIndex.ready()) return refuse(platform::kErrorInvalidParameter);
+      FileExHandle set = FileExRecRefSearByIdx(table, other, count, columns.data(), otherColumns.data(),
+                                               list->second.list.search);
+      if (!set) return refuse(platform::kErrorInvalidParameter);
+      return newListReply(handle, table, set);
+    }
     case 'o': {
       auto found = lists_.find(P::u32At(payload, 0));
       if (found == lists_.end()) return refuse(platform::kErrorInvalidHandle);
       const uint16_t count = P::u16At(payload, 4);
-      std::vector<uint16_t> columns{count};
-      for (uint16_t i = 0; i < count; ++i) columns.push_back(P::u16At(payload, 8 + 2u * i));
+      std::vector<uint16_t> columns = columnsAt(payload, 8, count);
+      columns.insert(columns.begin(), count);
       if (IfsRecOrder(table, -1, columns.data(), argument, &found->second.list) < 0 || !refetch(found->second))
         return refuse(platform::kErrorInvalidParameter);
       return listReply(handle, found->first);

@@ -630,6 +630,23 @@ bool goodExMode(uint32_t mode) {
   return m == 1 || m == 2 || m == 3 || m == 6;
 }
 
+// The last steps of opening a table, local or kept by the service, once its
+// record count is known: the record images made, the file closed again, and
+// the table given its handle. 0 when the close or the handle fails.
+FileDBHandle registerTable(std::unique_ptr<Table> owned) {
+  Table& t = *owned;
+  t.images.assign(2u * t.recordLen, 0);
+  t.cached = -1;
+  if (!closeTable(t)) return 0;
+  FileDBHandle handle = tables().add(std::move(owned));
+  if (!handle) {
+    ZEMTA_REPORT(ZEMTA_ERR_NO_MEMORY);
+    return 0;
+  }
+  findTable(handle)->handle = handle;
+  return handle;
+}
+
 }  // namespace
 
 ZEMTA_API FileDBHandle FileDBCreate(const char* path, uint32_t id, uint32_t headerLen, uint32_t recordLen,
@@ -688,16 +705,7 @@ ZEMTA_API FileDBHandle FileDBCreate(const char* path, uint32_t id, uint32_t head
     // A record store of the remote file service: no header is read; the
     // service lists its columns and counts the records.
     if (!remoteCreate(t)) return fail();
-    t.images.assign(2u * recordLen, 0);
-    t.cached = -1;
-    if (!closeTable(t)) return 0;
-    FileDBHandle handle = tables().add(std::move(owned));
-    if (!handle) {
-      ZEMTA_REPORT(ZEMTA_ERR_NO_MEMORY);
-      return 0;
-    }
-    findTable(handle)->handle = handle;
-    return handle;
+    return registerTable(std::move(owned));
   }
   uint32_t size = ZemtaGetFileSize(t.file);
   if (size == 0xFFFFFFFFu) {
@@ -730,17 +738,8 @@ ZEMTA_API FileDBHandle FileDBCreate(const char* path, uint32_t id, uint32_t head
     ZEMTA_REPORT(ZEMTA_ERR_FILE_FORMAT);
     return fail();
   }
-  t.images.assign(2u * recordLen, 0);
   t.count = (size - headerLen) / recordLen;
-  t.cached = -1;
-  if (!closeTable(t)) return 0;
-  FileDBHandle handle = tables().add(std::move(owned));
-  if (!handle) {
-    ZEMTA_REPORT(ZEMTA_ERR_NO_MEMORY);
-    return 0;
-  }
-  findTable(handle)->handle = handle;
-  return handle;
+  return registerTable(std::move(owned));
 }
 
 ZEMTA_API int32_t FileDBDelete(FileDBHandle handle) {

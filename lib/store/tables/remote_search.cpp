@@ -104,14 +104,11 @@ struct OpenForCall {
 
 int32_t remoteSearch(Table& t, IndexEntry& e, const void* from, const void* to, FileRecList& list, uint32_t step,
                      int32_t remoteWord) {
+  // A temporary index is named by the service's index instead of a column
+  // list; its keys travel in the service form of its column all the same.
   RemoteKey key;
   const bool temporary = e.remoteIndex != 0;
-  if (!temporary && !convertKey(t, e, static_cast<const uint8_t*>(from), static_cast<const uint8_t*>(to), key))
-    return -1;
-  if (temporary) {
-    key.from.assign(static_cast<const uint8_t*>(from), static_cast<const uint8_t*>(from) + e.keyLen);
-    key.to.assign(static_cast<const uint8_t*>(to), static_cast<const uint8_t*>(to) + e.keyLen);
-  }
+  if (!convertKey(t, e, static_cast<const uint8_t*>(from), static_cast<const uint8_t*>(to), key)) return -1;
   if (step != 0 && list.remoteId == 0) {
     // Narrowing or widening needs the service's own list.
     ZEMTA_REPORT(ZEMTA_ERR_BAD_PARAMETER);
@@ -204,12 +201,25 @@ int32_t remoteJoin(Table& t, IndexEntry& e, FileRecList& out, Table& other, Inde
 }
 
 int32_t dropRemoteList(FileRecList& list) {
-  if (list.remoteId == 0) return 0;
-  SockIfsList remote{};
-  remote.listId = list.remoteId;
+  const uint32_t id = list.remoteId;
   list.remoteId = 0;
+  return dropServiceObject(id);
+}
+
+int32_t dropServiceObject(uint32_t id) {
+  if (id == 0) return 0;
+  SockIfsList remote{};
+  remote.listId = id;
   if (SockIfsIdxRemove(&remote) < 0) return failExchange();
   return 0;
+}
+
+uint32_t remoteTempIndex(Table& t, const RemoteColumn& column, uint32_t listId) {
+  OpenForCall open(t);
+  if (!open.ok) return 0;
+  const uint32_t index = SockIfsTempIdxCreate(remoteHandleOf(t), 1, &column.id, listId, nullptr);
+  if (index == 0) failExchange();
+  return index;
 }
 
 }  // namespace zemta::filedb

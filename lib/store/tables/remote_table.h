@@ -118,6 +118,12 @@ int32_t remoteJoin(Table& table, IndexEntry& index, FileRecList& out, Table& oth
                    const FileRecList& in);
 // Asks the service to drop the list's own list and forgets its id.
 int32_t dropRemoteList(FileRecList& list);
+// Asks the service to drop a list or temporary index of its own (0: none).
+int32_t dropServiceObject(uint32_t id);
+// Has the service build a temporary index over the column, for the records
+// of its list listId or (0) for every record: the service's index, or 0
+// after a report.
+uint32_t remoteTempIndex(Table& table, const RemoteColumn& column, uint32_t listId);
 
 // The remote handle of the table's open file (0 when it is not on the service).
 uint32_t remoteHandleOf(const Table& table);

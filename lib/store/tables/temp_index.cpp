@@ -9,6 +9,11 @@
 //
 // The key of an entry is the field's keyLen bytes as the record holds them,
 // the form the declared indexes use and the compares expect.
+//
+// A table kept by the remote file service has the service build the index
+// over the field's column (for all records, or for the records of a list the
+// service holds) and drop it again; the entry then holds the service's index
+// in place of a B-tree, and searches name it by that.
 #include <cstdio>
 #include <list>
 #include <mutex>
@@ -89,6 +94,29 @@ bool fillTree(Table& t, const IndexEntry& e, const FileRecList* list) {
   return true;
 }
 
+// Keeps a built index among the temporary ones: the caller's handle on it.
+intptr_t keep(IndexEntry& e, FileDBHandle table) {
+  e.check = ~e.handle;
+  std::lock_guard<std::mutex> guard(registryLock());
+  registry().push_back({e, table});
+  return reinterpret_cast<intptr_t>(&registry().back().entry);
+}
+
+// A table kept by the remote file service: the service builds the index over
+// the column of the key's field, for the records of the list's own list on
+// the service or for all records, and keeps it; no file is made here.
+intptr_t makeRemote(Table& t, IndexEntry& e, const FileRecList* list) {
+  const RemoteColumn* column = columnAt(t, static_cast<uint16_t>(e.keyDesc), static_cast<uint8_t>(e.fieldWord));
+  if (!column || (list && list->remoteId == 0)) {
+    ZEMTA_REPORT(ZEMTA_ERR_BAD_PARAMETER);
+    return -1;
+  }
+  const uint32_t index = remoteTempIndex(t, *column, list ? list->remoteId : 0);
+  if (index == 0) return -1;
+  e.remoteIndex = static_cast<int32_t>(index);
+  return keep(e, t.handle);
+}
+
 }  // namespace
 
 IndexEntry* findTempIndex(const Table& table, const void* entry) {
@@ -130,8 +158,9 @@ ZEMTA_API intptr_t FileMakeTempIndex(FileDBHandle handle, const FileTempIndexKey
   e.keyLen = key->keyLen;
   e.fieldWord = key->fieldWord;
   e.compare = compare ? compare : chooseCompare(key->keyType, key->keyLen);
-  e.path = tempIndexPath(handle, key->keyOffset);
   e.sourceIndex = e.linkIndex = e.ownIndex = -1;
+  if (t->remote()) return makeRemote(*t, e, list);
+  e.path = tempIndexPath(handle, key->keyOffset);
   // A file left behind by an earlier run would be opened with its entries.
   if (!removeFile(e.path)) return -1;
   e.handle = BtreeCreate(e.path.c_str(), kTempHeaderLen, kTempOrder, key->keyType, key->keyLen, e.compare, 1);
@@ -152,10 +181,7 @@ ZEMTA_API intptr_t FileMakeTempIndex(FileDBHandle handle, const FileTempIndexKey
     removeFile(e.path);
     return -1;
   }
-  e.check = ~e.handle;
-  std::lock_guard<std::mutex> guard(registryLock());
-  registry().push_back({e, handle});
-  return reinterpret_cast<intptr_t>(&registry().back().entry);
+  return keep(e, handle);
 }
 
 ZEMTA_API int32_t FileDeleteTempIndex(intptr_t index) {
@@ -165,6 +191,7 @@ ZEMTA_API int32_t FileDeleteTempIndex(intptr_t index) {
   }
   std::string path;
   int32_t tree = -1;
+  uint32_t remoteIndex = 0;
   {
     std::lock_guard<std::mutex> guard(registryLock());
     auto& entries = registry();
@@ -176,8 +203,11 @@ ZEMTA_API int32_t FileDeleteTempIndex(intptr_t index) {
     }
     path = it->entry.path;
     tree = it->entry.handle;
+    remoteIndex = static_cast<uint32_t>(it->entry.remoteIndex);
     entries.erase(it);
   }
+  // The service's index is dropped there; the entry goes either way.
+  if (remoteIndex != 0) return dropServiceObject(remoteIndex);
   BtreeRelease(tree);
   return removeFile(path) ? 0 : -1;
 }

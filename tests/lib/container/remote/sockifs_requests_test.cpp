@@ -150,12 +150,16 @@ TEST_F(SockIfsRequests, RollbackAcknowledgedAtOnceWaitsForNothing) {
                                                    std::string("report.cpp") + std::string(1, '\0')));
 }
 
+std::string progressReply(int32_t phase, int32_t value, const std::string& detail) {
+  return FileServicePeer::frame(0x42, 0, 0,
+                                FileServicePeer::u32(static_cast<uint32_t>(phase)) +
+                                    FileServicePeer::u32(static_cast<uint32_t>(value)) + FileServicePeer::u32(0) +
+                                    FileServicePeer::u32(0) + detail);
+}
+
 TEST_F(SockIfsRequests, BackupFollowsProgressUntilTheServerIsDone) {
   auto progress = [](int32_t phase, int32_t value) {
-    return FileServicePeer::frame(0x42, 0, 0,
-                                  FileServicePeer::u32(static_cast<uint32_t>(phase)) +
-                                      FileServicePeer::u32(static_cast<uint32_t>(value)) + FileServicePeer::u32(0) +
-                                      FileServicePeer::u32(0) + std::string("detail") + std::string(1, '\0'));
+    return progressReply(phase, value, std::string("detail") + '\0');
   };
   peer_->queue(done(0));
   peer_->queue(progress(1, 40));
@@ -173,57 +177,91 @@ TEST_F(SockIfsRequests, BackupFollowsProgressUntilTheServerIsDone) {
   EXPECT_EQ(platform::lastError(), 0x20000083u);
 }
 
-TEST_F(SockIfsRequests, BackupShowsTheServersStepInItsProgressDialog) {
-  namespace ui = platform::ui;
-  namespace fs = std::filesystem;
-  auto progress = [](int32_t phase, int32_t value, const std::string& detail) {
-    return FileServicePeer::frame(0x42, 0, 0,
-                                  FileServicePeer::u32(static_cast<uint32_t>(phase)) +
-                                      FileServicePeer::u32(static_cast<uint32_t>(value)) + FileServicePeer::u32(0) +
-                                      FileServicePeer::u32(0) + detail + std::string(1, '\0'));
-  };
-  ui::ensureApplication();
-  ui::WindowSpec shape;
-  shape.title = "main";
-  HWND owner = ui::createWindow(shape, ui::defaultWindowProc);
-  ASSERT_EQ(ui::mainWindow(), owner);
-  shape.visible = false;
-  const fs::path folder = fs::path(VARNEX_TEST_OUTPUT_DIR) / "container";
-  fs::create_directories(folder);
-  const std::string shot = (folder / "sockifs_backup_progress.png").string();
-
-  // The step stays up for a few polls, so that the dialog is seen at it.
-  peer_->queue(done(0));
-  for (int i = 0; i < 3; ++i) peer_->queue(progress(2, 40, "shop.ifs"));
-  peer_->queue(progress(0, 0, ""));
-  std::string caption, text;
+// What the progress dialog of a backup showed while the server worked: each
+// step text in turn, and at the first of them the bar, whether the main
+// window was disabled, and a picture of the dialog.
+struct ProgressSeen {
+  int32_t result = 0;
+  std::vector<std::string> texts;
   int32_t bar = -1;
   bool ownerDisabled = false;
+};
+
+ProgressSeen backupWithDialog(HWND owner, const std::string& shot) {
+  namespace ui = platform::ui;
+  ProgressSeen seen;
+  ui::WindowSpec shape;
+  shape.visible = false;
   HWND driver = ui::createWindow(shape, [&](HWND w, uint32_t m, WPARAM wp, LPARAM lp) -> LRESULT {
     if (m != ui::kWmTimer) return ui::defaultWindowProc(w, m, wp, lp);
     for (HWND top : ui::topLevelWindows()) {
-      if (!text.empty() || !ui::isWindowVisible(top) || ui::windowText(top) != "バックアップ") continue;
-      if (ui::dialogItemText(top, 21886).empty()) continue;
-      caption = ui::windowText(top);
-      text = ui::dialogItemText(top, 21886);
-      bar = ui::controlPosition(ui::dialogItem(top, 21884));
-      ownerDisabled = !ui::isWindowEnabled(owner);
+      if (!ui::isWindowVisible(top) || ui::windowText(top) != "バックアップ") continue;
+      const std::string text = ui::dialogItemText(top, 21886);
+      if (text.empty() || (!seen.texts.empty() && seen.texts.back() == text)) continue;
+      seen.texts.push_back(text);
+      if (seen.texts.size() > 1) continue;
+      seen.bar = ui::controlPosition(ui::dialogItem(top, 21884));
+      seen.ownerDisabled = !ui::isWindowEnabled(owner);
       ui::processPendingMessages();
       ui::grabWindowToPng(top, shot);
     }
     return 0;
   });
   ui::setTimer(driver, 1, 20);
-  EXPECT_EQ(SockIfsBackup(1), 0);
+  seen.result = SockIfsBackup(1);
   ui::destroyWindow(driver);
+  return seen;
+}
 
-  EXPECT_EQ(text, "データの保存中 - shop.ifs");
-  EXPECT_EQ(bar, 40);
-  EXPECT_TRUE(ownerDisabled);
-  EXPECT_TRUE(ui::isWindowEnabled(owner));
-  EXPECT_TRUE(fs::exists(shot));
-  for (HWND top : ui::topLevelWindows()) EXPECT_NE(ui::windowText(top), "バックアップ") << "the dialog is gone";
-  ui::destroyWindow(owner);
+class SockIfsProgressDialog : public SockIfsRequests {
+ protected:
+  void SetUp() override {
+    SockIfsRequests::SetUp();
+    namespace ui = platform::ui;
+    ui::ensureApplication();
+    ui::WindowSpec shape;
+    shape.title = "main";
+    owner_ = ui::createWindow(shape, ui::defaultWindowProc);
+    ASSERT_EQ(ui::mainWindow(), owner_);
+    folder_ = std::filesystem::path(VARNEX_TEST_OUTPUT_DIR) / "container";
+    std::filesystem::create_directories(folder_);
+  }
+  void TearDown() override {
+    for (HWND top : platform::ui::topLevelWindows())
+      EXPECT_NE(platform::ui::windowText(top), "バックアップ") << "the dialog is gone";
+    platform::ui::destroyWindow(owner_);
+    SockIfsRequests::TearDown();
+  }
+  HWND owner_ = nullptr;
+  std::filesystem::path folder_;
+};
+
+TEST_F(SockIfsProgressDialog, BackupShowsTheServersStepInItsProgressDialog) {
+  const std::string shot = (folder_ / "sockifs_backup_progress.png").string();
+  // The step stays up for a few polls, so that the dialog is seen at it.
+  peer_->queue(done(0));
+  for (int i = 0; i < 3; ++i) peer_->queue(progressReply(2, 40, std::string("shop.ifs") + '\0'));
+  peer_->queue(progressReply(0, 0, std::string(1, '\0')));
+  const ProgressSeen seen = backupWithDialog(owner_, shot);
+  EXPECT_EQ(seen.result, 0);
+  EXPECT_EQ(seen.texts, std::vector<std::string>{"データの保存中 - shop.ifs"});
+  EXPECT_EQ(seen.bar, 40);
+  EXPECT_TRUE(seen.ownerDisabled);
+  EXPECT_TRUE(platform::ui::isWindowEnabled(owner_));
+  EXPECT_TRUE(std::filesystem::exists(shot));
+}
+
+TEST_F(SockIfsProgressDialog, DetailTextIsReadWithinItsFieldAndTheReply) {
+  // A detail without its terminating zero: cut at its 128 bytes, or at the
+  // end of the reply when that comes first.
+  peer_->queue(done(0));
+  for (int i = 0; i < 2; ++i) peer_->queue(progressReply(2, 10, std::string(200, 'x')));
+  for (int i = 0; i < 2; ++i) peer_->queue(progressReply(2, 20, "abc"));
+  peer_->queue(progressReply(0, 0, ""));
+  const ProgressSeen seen = backupWithDialog(owner_, (folder_ / "sockifs_backup_detail.png").string());
+  EXPECT_EQ(seen.result, 0);
+  EXPECT_EQ(seen.texts, (std::vector<std::string>{"データの保存中 - " + std::string(128, 'x'),
+                                                  "データの保存中 - abc"}));
 }
 
 TEST_F(SockIfsRequests, SearchFetchesItsEntriesPageByPageAndNeverPastTheCount) {

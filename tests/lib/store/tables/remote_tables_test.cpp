@@ -27,6 +27,7 @@
 #include "zemta/filesearch.h"
 #include "zemta/ifs.h"
 #include "zemta/sockifs.h"
+#include "zemta/tempidx.h"
 
 namespace {
 
@@ -375,6 +376,146 @@ TEST_F(RemoteTable, KeysAreLookedUpAndSearchedByTheService) {
   EXPECT_EQ(FileDeleteRecList(&none), 0);
   EXPECT_EQ(backend_.openLists(), 0u);
   EXPECT_EQ(list.remoteId, 0u);
+}
+
+TEST_F(RemoteTable, TemporaryIndexesAreBuiltSearchedAndDroppedByTheService) {
+  FileDBHandle h = open();
+  ASSERT_NE(h, 0u);
+  ASSERT_EQ(FileAddIndex(h, folder_.file("code.bxx").c_str(), 8, 2, 0, 4, 0, compareUnsigned, nullptr, nullptr), 0);
+  const uint32_t codes[] = {30, 10, 20, 10, 40};
+  for (size_t i = 0; i < 5; ++i) {
+    const Bytes r = item(codes[i], "n", dateWord(2026, 12, static_cast<int>(i + 1)), 0);
+    ASSERT_EQ(FileDBRecWrite(h, 99, r.data()), 0);
+  }
+  const FileTempIndexKey byDate{12, 2, 0, 14};
+  auto datesFound = [&](intptr_t index, int fromDay, int toDay) {
+    FileRecList list{};
+    uint16_t from = dateWord(2026, 12, fromDay), to = dateWord(2026, 12, toDay);
+    EXPECT_EQ(FileIdxSear(h, index, &from, &to, &list, FILEIDX_INDEX_POINTER, 1), 0);
+    std::vector<uint32_t> found(list.items, list.items + list.count);
+    FileDeleteRecList(&list);
+    return found;
+  };
+
+  // Over every record: the service builds it on the date column and is
+  // searched through it with dates in its own form.
+  intptr_t all = FileMakeTempIndex(h, &byDate, nullptr, nullptr);
+  ASSERT_NE(all, -1);
+  EXPECT_EQ(backend_.openIndexes(), 1u);
+  const std::string made = peer_.requests().at(peer_.requests().size() - 2);  // before the table's release
+  ASSERT_EQ(made[8], 'x');
+  EXPECT_EQ(made.substr(10), FileServicePeer::u32(0) + FileServicePeer::u16(1) + FileServicePeer::u16(3));
+  EXPECT_EQ(datesFound(all, 2, 4), (std::vector<uint32_t>{1, 2, 3}));
+  EXPECT_EQ(datesFound(all, 5, 1), (std::vector<uint32_t>{4, 3, 2, 1, 0}));
+  const uint32_t id = static_cast<uint32_t>(reinterpret_cast<IndexEntry*>(all)->remoteIndex);
+  EXPECT_EQ(FileDeleteTempIndex(all), 0);
+  EXPECT_EQ(peer_.requests().back(), FileServicePeer::frame('d', 0, id));
+  EXPECT_EQ(backend_.openIndexes(), 0u);
+
+  // Over the records of a list the service holds: only those are in it.
+  FileRecList tens{};
+  uint32_t from = 10, to = 20;
+  ASSERT_EQ(FileIdxSear(h, 0, &from, &to, &tens, 0, 1), 0);
+  ASSERT_EQ(tens.count, 3);  // records 1, 3 and 2
+  intptr_t listed = FileMakeTempIndex(h, &byDate, &tens, nullptr);
+  ASSERT_NE(listed, -1);
+  EXPECT_EQ(datesFound(listed, 1, 5), (std::vector<uint32_t>{1, 2, 3}));
+  EXPECT_EQ(FileDeleteTempIndex(listed), 0);
+  EXPECT_EQ(backend_.openIndexes(), 0u);
+
+  // A field with no column on the service, or a list the service does not
+  // hold, builds nothing.
+  container_test::Reports reports;
+  const FileTempIndexKey inside{1, 2, 0, 2};
+  EXPECT_EQ(FileMakeTempIndex(h, &inside, nullptr, nullptr), -1);
+  EXPECT_TRUE(reports.last(0x20000085));
+  FileRecList local{};
+  ASSERT_EQ(FileNewRecList(&local, 4), 0);
+  local.items[0] = 0;
+  local.count = 1;
+  reports.clear();
+  EXPECT_EQ(FileMakeTempIndex(h, &byDate, &local, nullptr), -1);
+  EXPECT_TRUE(reports.last(0x20000085));
+  EXPECT_EQ(backend_.openIndexes(), 0u);
+  FileDeleteRecList(&local);
+  FileDeleteRecList(&tens);
+}
+
+TEST_F(RemoteTable, RecordsMatchingAnotherTablesListAreFoundByTheService) {
+  // Sales: code (u32 at 0) and quantity (u32 at 4), no header.
+  ASSERT_TRUE(backend_.addTable("Sales", {{1, "Code", 4, 2}, {2, "Qty", 4, 2}}));
+  FileDBHandle items = open();
+  ASSERT_NE(items, 0u);
+  FileDBHandle sales = FileDBCreate((mapped_ + "/Sales").c_str(), 8, 0, 8, "Sales", nullptr);
+  ASSERT_NE(sales, 0u);
+  Table& s = *findTable(sales);
+  bindRemoteColumn(s, "Code", 0, 4, 2, 0);
+  bindRemoteColumn(s, "Qty", 4, 4, 2, 0);
+  keepBoundColumns(s);
+  ASSERT_EQ(FileAddIndex(items, folder_.file("i.bxx").c_str(), 8, 2, 0, 4, 0, compareUnsigned, nullptr, nullptr), 0);
+  ASSERT_EQ(FileAddIndex(sales, folder_.file("c.bxx").c_str(), 8, 2, 0, 4, 0, compareUnsigned, nullptr, nullptr), 0);
+  ASSERT_EQ(FileAddIndex(sales, folder_.file("q.bxx").c_str(), 8, 2, 4, 4, 0, compareUnsigned, nullptr, nullptr), 0);
+  for (uint32_t code : {30u, 10u, 20u, 10u, 40u}) {
+    const Bytes r = item(code, "n", 0, 0);
+    ASSERT_EQ(FileDBRecWrite(items, 99, r.data()), 0);
+  }
+  const uint32_t sold[][2] = {{10, 1}, {40, 5}, {99, 7}, {20, 2}};
+  for (const auto& sale : sold) ASSERT_EQ(FileDBRecWrite(sales, 99, sale), 0);
+
+  struct Case {
+    uint32_t fromQty, toQty;
+    std::vector<uint32_t> items;  // sorted
+  };
+  const Case cases[] = {{1, 2, {1, 2, 3}}, {5, 5, {4}}, {7, 7, {}}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.fromQty);
+    FileRecList in{}, out{};
+    ASSERT_EQ(FileIdxSear(sales, 1, &c.fromQty, &c.toQty, &in, 0, 1), 0);
+    ASSERT_EQ(FileLstFromIndLst(items, 0, &out, sales, 0, &in), 0);
+    std::vector<uint32_t> found(out.items, out.items + out.count);
+    std::sort(found.begin(), found.end());
+    EXPECT_EQ(found, c.items);
+    EXPECT_EQ(out.remoteId != 0, !c.items.empty());
+    EXPECT_EQ(FileDeleteRecList(&in), 0);
+    EXPECT_EQ(FileDeleteRecList(&out), 0);
+  }
+  EXPECT_EQ(backend_.openLists(), 0u);
+  FileDBDelete(sales);
+}
+
+TEST_F(RemoteTable, ARecordTotalTooLargeForTheTableIsRefused) {
+  // The table's size (total x record length + header) must stay within 32
+  // bits, and the count within a signed one.
+  struct Case {
+    uint32_t headerLen, recordLen;
+    uint64_t total;
+    bool taken;
+  };
+  const Case cases[] = {{8, 16, 0x0FFFFFFF, true},
+                        {8, 16, 0x10000000, false},
+                        {0, 1, 0x80000000, false},
+                        {0, 1, 0x100000000ull, false}};
+  container_test::Reports reports;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.total);
+    reports.clear();
+    peer_.queue(FileServicePeer::frame(0x06, 0, 0x9200));  // the open
+    peer_.queue(FileServicePeer::frame(0x06, 0, 0x9200));  // no columns
+    peer_.queue(FileServicePeer::frame(0x42, 0, 0x9200,
+                                       FileServicePeer::u32(static_cast<uint32_t>(c.total)) +
+                                           FileServicePeer::u32(static_cast<uint32_t>(c.total >> 32))));
+    peer_.queue(FileServicePeer::frame(0x06, 0, 0x9200));  // the release
+    FileDBHandle h = FileDBCreate((mapped_ + "/Items").c_str(), 7, c.headerLen, c.recordLen, "Items", nullptr);
+    EXPECT_EQ(h != 0, c.taken);
+    if (h) {
+      EXPECT_EQ(findTable(h)->count, c.total);
+      FileDBDelete(h);
+    } else {
+      EXPECT_TRUE(reports.last(0x20000002));
+    }
+    // The table was released on the service either way.
+    EXPECT_EQ(peer_.requests().back(), FileServicePeer::frame('D', 0, 0x9200));
+  }
 }
 
 TEST_F(RemoteTable, AFailedColumnListFreesTheTable) {
