@@ -59,9 +59,16 @@ int64_t unixSecondsOf(const LocalTime& t) {
 
 void sleepMilliseconds(uint32_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
+namespace {
+// Seconds from 1601-01-01 to 1970-01-01.
+constexpr uint64_t kEpochDifference = 11644473600ull;
+}  // namespace
+
+int64_t unixSecondsOfFileTime(uint64_t fileTime) {
+  return static_cast<int64_t>(fileTime / 10000000ull) - static_cast<int64_t>(kEpochDifference);
+}
+
 uint64_t fileTimeUtcNow() {
-  // Seconds from 1601-01-01 to 1970-01-01.
-  constexpr uint64_t kEpochDifference = 11644473600ull;
   const auto since1970 = std::chrono::system_clock::now().time_since_epoch();
   const auto steps = std::chrono::duration_cast<std::chrono::nanoseconds>(since1970).count() / 100;
   return kEpochDifference * 10000000ull + static_cast<uint64_t>(steps);

@@ -31,5 +31,7 @@ void sleepMilliseconds(uint32_t ms);
 // The current time as a Windows FILETIME: 100-nanosecond steps since
 // 1601-01-01 UTC.
 uint64_t fileTimeUtcNow();
+// Seconds since 1970 (UTC) of a FILETIME.
+int64_t unixSecondsOfFileTime(uint64_t fileTime);
 
 }  // namespace platform

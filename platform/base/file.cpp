@@ -615,6 +615,18 @@ int64_t fileWriteTime(const std::string& path) {
   return static_cast<int64_t>(st.st_mtime);
 }
 
+uint64_t fileWriteFileTime(const std::string& path) {
+  struct stat st;
+  if (stat(mapPath(path).c_str(), &st) != 0) {
+    setLastErrorFromErrno();
+    return 0;
+  }
+  // Seconds from 1601-01-01 to 1970-01-01.
+  constexpr uint64_t kEpochDifference = 11644473600ull;
+  return (kEpochDifference + static_cast<uint64_t>(st.st_mtim.tv_sec)) * 10000000ull +
+         static_cast<uint64_t>(st.st_mtim.tv_nsec) / 100;
+}
+
 bool removeDirectory(const std::string& path) {
   std::string native = mapPath(path);
   if (rmdir(native.c_str()) != 0) {

@@ -118,6 +118,9 @@ bool isDirectory(const std::string& path);
 // The time of a file's last write in seconds since 1970 (UTC), or -1 with
 // the thread's last error set.
 int64_t fileWriteTime(const std::string& path);
+// The same to the file system's full precision, as a Windows FILETIME
+// (100-nanosecond steps since 1601-01-01 UTC); 0 with the last error set.
+uint64_t fileWriteFileTime(const std::string& path);
 
 // For crash tests only: called before every write and every cut of a File
 // with the native path and the byte count (0 for a cut). A result below 0

@@ -12,6 +12,9 @@ namespace {
 constexpr uint8_t kDone = 0x06;
 constexpr uint8_t kData = 0x42;
 constexpr uint8_t kRefused = 0x15;  // a refusal whose number is a Win32 error
+constexpr size_t kDescriptorSize = 360;
+constexpr uint32_t kDescriptorMark = 125;
+constexpr uint32_t kAttributeNormal = 0x80;
 
 }  // namespace
 
@@ -55,6 +58,16 @@ void FileServicePeer::serveFolder(const std::string& folder) {
 void FileServicePeer::serveRecords(Backend backend) {
   std::lock_guard<std::mutex> lock(mutex_);
   backend_ = std::move(backend);
+}
+
+void FileServicePeer::setHook(Hook hook) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  hook_ = std::move(hook);
+}
+
+void FileServicePeer::setClockAhead(int64_t seconds) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  clockAhead_ = seconds;
 }
 
 std::string FileServicePeer::clientLine() const {
@@ -171,6 +184,7 @@ void FileServicePeer::serveConnection(platform::Socket& connection) {
     Answer answer;
     bool scripted = false;
     Backend backend;
+    Hook hook;
     {
       std::lock_guard<std::mutex> lock(mutex_);
       requests_.push_back(head);
@@ -180,8 +194,10 @@ void FileServicePeer::serveConnection(platform::Socket& connection) {
         scripted = true;
       }
       backend = backend_;
+      hook = hook_;
     }
     changed_.notify_all();
+    if (!scripted && hook && !hook(head)) return;
     if (!scripted) {
       std::optional<std::string> served = backend ? backend(head) : std::nullopt;
       answer.bytes = served ? *served : answerFromFolder(head);
@@ -231,9 +247,24 @@ std::string FileServicePeer::answerFromFolder(const std::string& request) {
     return frame(kDone, 0, 0);
   }
   if (letter == 'I') {
-    platform::File probe = platform::File::open(pathOf(nameAt(0)), platform::kFileRead, platform::kShareRead |
+    const std::string path = pathOf(nameAt(0));
+    platform::File probe = platform::File::open(path, platform::kFileRead, platform::kShareRead |
                                                 platform::kShareWrite, platform::kOpenExisting);
-    return frame(kDone, probe.isOpen() ? 1 : 0, 0);
+    if (!probe.isOpen()) return frame(kDone, 0, 0);
+    // An existing entry is answered with its descriptor, as the server's
+    // container store describes it: the times and the size are what the
+    // client reads of it.
+    std::string descriptor(kDescriptorSize, '\0');
+    auto put = [&](size_t at, const std::string& bytes) { descriptor.replace(at, bytes.size(), bytes); };
+    const uint64_t written = platform::fileWriteFileTime(path) + static_cast<uint64_t>(clockAhead_ * 10000000);
+    const uint64_t size = static_cast<uint64_t>(probe.size());
+    put(0, u32(kDescriptorMark));
+    put(36, u32(kAttributeNormal));
+    for (size_t at : {40, 48, 56}) put(at, u32(static_cast<uint32_t>(written)) + u32(static_cast<uint32_t>(written >> 32)));
+    put(64, u32(static_cast<uint32_t>(size >> 32)) + u32(static_cast<uint32_t>(size)));
+    const std::string name = nameAt(0);
+    put(72, name.substr(name.find_last_of("\\/") + 1).substr(0, 127));
+    return frame(kData, 1, 0, descriptor);
   }
   auto found = files_.find(handle);
   if (found == files_.end()) return refuse(platform::kErrorInvalidHandle);

@@ -3,7 +3,9 @@
 // frame, and answers each from a script (the next queued reply: bytes sent
 // whole, in one-byte writes, cut short, or followed by a reset), or else
 // from a folder of real files that it serves by name ('A' open or create,
-// 'D', 'P', 'G', 'S', 'R', 'W', 'E', 'I'), or from record stores.
+// 'D', 'P', 'G', 'S', 'R', 'W', 'E', 'I' with the entry's descriptor), or
+// from record stores. A hook may see each served request first, to stop the
+// client there (a kill test) or cut the connection.
 #pragma once
 
 #include <condition_variable>
@@ -51,6 +53,13 @@ class FileServicePeer {
   // record_store_backend.h); what it leaves goes to the folder.
   using Backend = std::function<std::optional<std::string>(const std::string& request)>;
   void serveRecords(Backend backend);
+  // Sees each request that no script answers before it is served, on the
+  // server's thread; false drops the connection with the request unserved.
+  using Hook = std::function<bool(const std::string& request)>;
+  void setHook(Hook hook);
+  // The times in the descriptors it gives run this far ahead of the files'
+  // own (a server whose clock is not the client's).
+  void setClockAhead(int64_t seconds);
 
   // The handshake line the client sent (empty until one came).
   std::string clientLine() const;
@@ -81,6 +90,8 @@ class FileServicePeer {
   std::deque<Answer> script_;
   std::string folder_;
   Backend backend_;
+  Hook hook_;
+  int64_t clockAhead_ = 0;
   std::string clientLine_;
   std::vector<std::string> requests_;
   bool stopping_ = false;

@@ -18,7 +18,6 @@
 #include "app/register/engine/journal.h"
 
 #include <cstdio>
-#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -42,12 +41,6 @@ const char kOperation[] = "PrfOpen";
 constexpr uint32_t kSequenceError = 0x20003001u;
 
 std::string nativePath(const std::string& path) { return platform::mapPath(path); }
-
-bool modificationTime(const std::string& path, std::filesystem::file_time_type& time) {
-  std::error_code ec;
-  time = std::filesystem::last_write_time(nativePath(path), ec);
-  return !ec;
-}
 
 const char* saleModeName(char letter) {
   switch (letter) {
@@ -78,6 +71,51 @@ bool sameLine(const uint8_t* a, const uint8_t* b) {
   for (uint32_t i = 0; i < kJournalRecordLen; ++i) {
     const uint8_t mask = i == line::kFlags ? static_cast<uint8_t>(~line::kVoid) : 0xFF;
     if ((a[i] & mask) != (b[i] & mask)) return false;
+  }
+  return true;
+}
+
+// Removes a file the scan found left over, for good (the folder's entry on
+// the disk too).
+bool removeForGood(const std::string& nativePath) {
+  return deleteDataFile(nativePath) && syncFolderOf(nativePath);
+}
+
+// Letters of the temporary files this register makes: the scan's own probe
+// first, so that one left by a scan cut short goes before a sale is offered.
+const char kTempLetters[] = {'$', '1', '2', 'R'};
+// Free numbers in a row after which no temporary file of a letter is looked
+// for (on the file server).
+constexpr uint32_t kFreeRunEnd = 16;
+
+// The names of the temporary files in the folder. The local disk lists
+// them. The file server lists no folders, but tells whether a name exists,
+// and the names are the register's own: each new file takes the lowest free
+// number of its letter, so the files of a letter sit at the low numbers,
+// with a hole only where a sale that began while a later one was open has
+// ended; a run of kFreeRunEnd free numbers ends them unless more sales of
+// one mode than that were open at once. false when the server fails to
+// answer.
+bool temporaryFileNames(const std::string& nativeFolder, bool remote, std::vector<std::string>& names) {
+  if (!remote) {
+    names = platform::listFolder(nativeFolder, "R?N?????.log");
+    return true;
+  }
+  names.clear();
+  for (char letter : kTempLetters) {
+    uint32_t free = 0;
+    for (uint32_t number = 1; number < kTempNumbers && free < kFreeRunEnd; ++number) {
+      const std::string name = TempFileName(letter, number);
+      uint64_t written;
+      if (ZemtaGetFileWriteTime((nativeFolder + name).c_str(), &written)) {
+        names.push_back(name);
+        free = 0;
+      } else if (platform::lastError() == platform::kErrorFileNotFound) {
+        ++free;
+      } else {
+        return false;
+      }
+    }
   }
   return true;
 }
@@ -260,17 +298,15 @@ int32_t CRegCom::NextReceiptNumber() {
   return ReceiptAfter(0);
 }
 
-bool CRegCom::saleCommitted(const std::string& path) {
-  const int64_t seconds = platform::fileWriteTime(nativePath(path));
-  if (seconds < 0) return false;
-  const platform::LocalTime now = platform::localTime(), then = platform::localTimeOf(seconds);
+bool CRegCom::saleCommitted(const std::string& path, int64_t writtenAt) {
+  const platform::LocalTime now = platform::localTime(), then = platform::localTimeOf(writtenAt);
   // The day the sale was last written, and today (a sale left over midnight).
   const uint16_t days[2] = {dosDate(then.year, then.month, then.day), dosDate(now.year, now.month, now.day)};
   for (int i = 0; i < 2; ++i) {
     if (i == 1 && days[1] == days[0]) break;
     char daily[300];
     if (FileProjGetPathName(project_, daily, 3, ReceiptFileName(days[i]).c_str()) != 0) continue;
-    if (SaleInDailyFile(nativePath(path), seconds, nativePath(daily))) return true;
+    if (SaleInDailyFile(nativePath(path), writtenAt, nativePath(daily))) return true;
   }
   return false;
 }
@@ -280,11 +316,11 @@ FileDBHandle CRegCom::scanInterrupted(uint16_t* mode) {
   char folderText[300];
   if (FileProjGetPathName(project_, folderText, 4, nullptr) != 0) return 0;
   const std::string folder = folderText;
-  // The remote file service lists no folders and gives no file times: on a
-  // data folder kept there, no interrupted sale is looked for.
-  if (ZemtaIsRemotePath(nativePath(folder).c_str())) return 0;
+  const std::string nativeFolder = nativePath(folder);
+  const bool remote = ZemtaIsRemotePath(nativeFolder.c_str()) != 0;
 
-  // 1. The probe: its time is "now" on the file system's clock.
+  // 1. The probe: its time is "now" on the clock of the disk that holds the
+  // folder.
   const std::string probeName = NextFreeTempFile(folder, '$');
   if (probeName.empty()) return 0;
   const std::string probePath = folder + probeName;
@@ -292,97 +328,105 @@ FileDBHandle CRegCom::scanInterrupted(uint16_t* mode) {
   if (!probe) return 0;
   auto dropProbe = [&]() {
     FileDBDelete(probe);
-    if (!platform::deleteFile(nativePath(probePath))) {
+    if (!deleteDataFile(nativePath(probePath))) {
       ReportError(kOperation, platform::lastError());
       return false;
     }
     return true;
   };
-  const std::string nativeFolder = nativePath(folder);
-  const auto matches = platform::listFolder(nativeFolder, probeName);
-  if (matches.empty()) {
+  if (!remote) {
+    const auto matches = platform::listFolder(nativeFolder, probeName);
+    if (matches.empty()) {
+      dropProbe();
+      return 0;
+    }
+    if (matches.size() > 1) {
+      const uint32_t error = platform::lastError();
+      ReportError(kOperation, error ? error : platform::kErrorAlreadyExists);
+      dropProbe();
+      return 0;
+    }
+  }
+  uint64_t now = 0;
+  if (!ZemtaGetFileWriteTime(nativePath(probePath).c_str(), &now)) {
+    if (platform::lastError() != platform::kErrorFileNotFound) ReportError(kOperation, kSequenceError);
     dropProbe();
     return 0;
   }
-  if (matches.size() > 1) {
-    const uint32_t error = platform::lastError();
-    ReportError(kOperation, error ? error : platform::kErrorAlreadyExists);
-    dropProbe();
-    return 0;
-  }
-  std::filesystem::file_time_type now;
-  if (!modificationTime(probePath, now)) {
-    ReportError(kOperation, kSequenceError);
-    dropProbe();
-    return 0;
-  }
+  // The file server's clock need not agree with the register's, by which
+  // the closing records are dated: a file's time on it is moved onto the
+  // register's clock by the difference the probe shows.
+  const int64_t serverAhead = remote ? static_cast<int64_t>(now - platform::fileTimeUtcNow()) : 0;
   if (!dropProbe()) return 0;
 
   // 2. Every temporary file older than the probe.
-  for (const std::string& name : platform::listFolder(nativeFolder, "R?N?????.log")) {
+  std::vector<std::string> names;
+  if (!temporaryFileNames(nativeFolder, remote, names)) {
+    ReportError(kOperation, kSequenceError);
+    return 0;
+  }
+  for (const std::string& name : names) {
     const std::string path = folder + name;
-    std::filesystem::file_time_type written;
-    if (!modificationTime(path, written)) {
+    uint64_t written = 0;
+    if (!ZemtaGetFileWriteTime(nativePath(path).c_str(), &written)) {
       // Gone since the listing (another instance finished its sale) is no
       // fault; any other failure is.
-      if (!platform::fileExists(nativePath(path))) continue;
+      if (platform::lastError() == platform::kErrorFileNotFound) continue;
       ReportError(kOperation, kSequenceError);
       return 0;
     }
     if (written >= now) continue;
     const char letter = name[1] == 'r' ? 'R' : name[1];
-    if (letter == '1' || letter == '2' || letter == 'R') {
-      *mode = letter == '1' ? kSaleRegister1 : letter == '2' ? kSaleRegister2 : kSaleRefund;
-      {
-        platform::File probeOpen =
-            platform::File::open(path, platform::kFileRead, platform::kShareNone, platform::kOpenExisting);
-        if (!probeOpen.isOpen()) {
-          const uint32_t error = platform::lastError();
-          *mode = kSaleNone;
-          // Held by another running instance: its sale, not ours.
-          if (error == platform::kErrorSharingViolation) continue;
-          if (error == platform::kErrorFileNotFound) continue;
-          ReportError(kOperation, error);
-          return 0;
-        }
-      }
-      // A sale already in the daily file was committed before the crash
-      // took its temporary file with it: removed, never offered again.
-      if (saleCommitted(path)) {
-        *mode = kSaleNone;
-        if (!platform::deleteFile(nativePath(path)) || !platform::syncFolder(nativeFolder)) {
-          ReportError(kOperation, platform::lastError());
-          return 0;
-        }
-        continue;
-      }
-      char text[400];
-      std::snprintf(text, sizeof text,
-                    "モード '%s' で、中断された取引が見つかりました。取引を継続しますか?\n"
-                    "はい　: 中断された取引を継続します\nいいえ: 中断された取引を削除します",
-                    saleModeName(letter));
-      if (showBox(text, platform::kMbYesNo | platform::kMbIconQuestion) == platform::kIdYes) {
-        FileDBHandle table = openTemporary(path);
-        if (!table) *mode = kSaleNone;
-        return table;
-      }
-      *mode = kSaleNone;
-      if (!platform::deleteFile(nativePath(path)) || !platform::syncFolder(nativeFolder)) {
-        ReportError(kOperation, platform::lastError());
-        return 0;
-      }
-    } else {
+    const bool sale = letter == '1' || letter == '2' || letter == 'R';
+    // Nobody else may hold it: a file held open by another running instance
+    // is that instance's. The file server is told no sharing; a file it
+    // refuses as held is left alone all the same, and one that was opened
+    // for reading only is never created again by the check.
+    const uint32_t access =
+        sale || remote ? platform::kFileRead : platform::kFileRead | platform::kFileWrite;
+    uint32_t error = 0;
+    {
+      DataFile exclusive = DataFile::open(nativePath(path), access, platform::kShareNone, platform::kOpenExisting);
+      if (!exclusive.isOpen()) error = platform::lastError();
+    }
+    if (!sale) {
       // A stale file of no sale mode: removed when nobody holds it.
-      bool free;
-      {
-        platform::File exclusive = platform::File::open(path, platform::kFileRead | platform::kFileWrite,
-                                                        platform::kShareNone, platform::kOpenExisting);
-        free = exclusive.isOpen();
-      }
-      if (free && !platform::deleteFile(nativePath(path))) {
+      if (error == 0 && !removeForGood(nativePath(path))) {
         ReportError(kOperation, platform::lastError());
         return 0;
       }
+      continue;
+    }
+    if (error == platform::kErrorSharingViolation || error == platform::kErrorFileNotFound) continue;
+    if (error != 0) {
+      ReportError(kOperation, error);
+      return 0;
+    }
+    // A sale already in the daily file was committed before the crash
+    // took its temporary file with it: removed, never offered again.
+    const int64_t onOurClock = static_cast<int64_t>(written) - serverAhead;
+    if (saleCommitted(path, platform::unixSecondsOfFileTime(static_cast<uint64_t>(onOurClock)))) {
+      if (!removeForGood(nativePath(path))) {
+        ReportError(kOperation, platform::lastError());
+        return 0;
+      }
+      continue;
+    }
+    *mode = letter == '1' ? kSaleRegister1 : letter == '2' ? kSaleRegister2 : kSaleRefund;
+    char text[400];
+    std::snprintf(text, sizeof text,
+                  "モード '%s' で、中断された取引が見つかりました。取引を継続しますか?\n"
+                  "はい　: 中断された取引を継続します\nいいえ: 中断された取引を削除します",
+                  saleModeName(letter));
+    if (showBox(text, platform::kMbYesNo | platform::kMbIconQuestion) == platform::kIdYes) {
+      FileDBHandle table = openTemporary(path);
+      if (!table) *mode = kSaleNone;
+      return table;
+    }
+    *mode = kSaleNone;
+    if (!removeForGood(nativePath(path))) {
+      ReportError(kOperation, platform::lastError());
+      return 0;
     }
   }
   return 0;

@@ -351,7 +351,9 @@ class CRegCom {
   // journal helpers (journal.cpp)
   FileDBHandle openTemporary(const std::string& path);
   FileDBHandle scanInterrupted(uint16_t* mode);
-  bool saleCommitted(const std::string& path);
+  // Whether the sale of the temporary file at path, written last at
+  // writtenAt (seconds since 1970 on the register's clock), is in a daily file.
+  bool saleCommitted(const std::string& path, int64_t writtenAt);
 
   // commit helpers (posting.cpp, commit.cpp)
   int32_t postCounters(TableIndex table, int32_t record, const FieldPlace* const* fields, const int32_t* adds,

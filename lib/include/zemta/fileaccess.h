@@ -86,6 +86,12 @@ ZEMTA_API int32_t ZemtaFlushFolder(const char* folder);
 ZEMTA_API int32_t ZemtaIsRemotePath(const char* path);
 // 1 when the file exists (on the server for a remote path), else 0.
 ZEMTA_API int32_t ZemtaFileExists(const char* path);
+// The time of the file's last write as a Windows FILETIME (100-nanosecond
+// steps since 1601-01-01 UTC) on the clock of the disk that holds it: the
+// local one, or the remote file server's, from the descriptor it gives of an
+// existing entry. 1, or 0 with the last error set: 2 when there is no such
+// file, 50 when the server answers without a descriptor or time.
+ZEMTA_API int32_t ZemtaGetFileWriteTime(const char* path, uint64_t* fileTime);
 // Removes the file (on the server for a remote path). Non-zero on success.
 ZEMTA_API int32_t ZemtaDeleteFile(const char* path);
 // Gives the file `from` the name `to`, replacing a file of that name; both

@@ -44,6 +44,11 @@ constexpr uint32_t kRemoteRead = 0x2000;
 constexpr uint32_t kRemoteWrite = 0x4000;
 constexpr uint32_t kRemoteOpenOrCreate = 0x401;
 
+// An entry's descriptor as the remote file server gives it.
+constexpr size_t kRemoteDescriptorSize = 360;
+constexpr uint8_t kDescriptorMark = 125;
+constexpr size_t kDescriptorWriteTime = 56;
+
 // The remote path is built in a buffer of this size (its last byte the NUL).
 constexpr size_t kRemotePathBuffer = 4096;
 
@@ -531,6 +536,37 @@ ZEMTA_API int32_t ZemtaFileExists(const char* path) {
   if (!zemta::remotePathOf(path, &remote)) return 0;
   if (!remote) return platform::fileExists(path) ? 1 : 0;
   return SockIfsIsExist(remote->c_str(), -1, nullptr) == 1 ? 1 : 0;
+}
+
+ZEMTA_API int32_t ZemtaGetFileWriteTime(const char* path, uint64_t* fileTime) {
+  if (!path || !fileTime) {
+    platform::setLastError(platform::kErrorInvalidParameter);
+    return 0;
+  }
+  *fileTime = 0;
+  std::optional<std::string> remote;
+  if (!zemta::remotePathOf(path, &remote)) return 0;
+  if (!remote) {
+    *fileTime = platform::fileWriteFileTime(path);
+    return *fileTime != 0 ? 1 : 0;
+  }
+  // The entry's descriptor: the layout of the container store's entry
+  // information, its first word 125 and its last write time at offset 56.
+  uint8_t descriptor[zemta::kRemoteDescriptorSize] = {};
+  const int32_t found = SockIfsIsExist(remote->c_str(), -1, descriptor);
+  if (found < 0) return 0;
+  if (found == 0) {
+    platform::setLastError(platform::kErrorFileNotFound);
+    return 0;
+  }
+  uint64_t written = 0;
+  for (int i = 7; i >= 0; --i) written = (written << 8) | descriptor[zemta::kDescriptorWriteTime + i];
+  if (descriptor[0] != zemta::kDescriptorMark || written == 0) {
+    platform::setLastError(platform::kErrorNotSupported);
+    return 0;
+  }
+  *fileTime = written;
+  return 1;
 }
 
 ZEMTA_API int32_t ZemtaDeleteFile(const char* path) {

@@ -5,19 +5,11 @@
 #include <map>
 #include <memory>
 
-#include "app/register/demo_project.h"
 #include "app/register/engine/journal.h"
-#include "app/register/engine/records.h"
-#include "app/register/sale_lines.h"
-#include "peers/file_service_peer.h"
+#include "app/register/remote_project.h"
 #include "zemta/date.h"
-#include "zemta/fileaccess.h"
-#include "zemta/sockifs.h"
 
 using namespace varnex::reg;
-using testing_support::FileServicePeer;
-using varnex_test::BlockOwner;
-using varnex_test::DemoProject;
 using varnex_test::Line;
 namespace fs = std::filesystem;
 
@@ -61,59 +53,13 @@ std::vector<std::string> differing(const std::map<std::string, std::string>& a,
   return names;
 }
 
-class RemoteCommitTest : public DemoProject {
+class RemoteCommitTest : public varnex_test::RemoteProject {
  protected:
-  void SetUp() override {
-    DemoProject::SetUp();
-    const std::string name = folder.filename().string();
-    server = folder.parent_path() / (name + ".server");
-    mapped = folder.parent_path() / (name + ".mapped");
-    fs::remove_all(server);
-    fs::create_directories(server);
-    fs::copy(varnex_test::demoTemplate(), server / "shop", fs::copy_options::recursive);
-    fs::remove(server / "shop" / "complete");
-    peer = std::make_unique<FileServicePeer>();
-    peer->serveFolder(server.string());
-  }
-  void TearDown() override {
-    remote.reset();
-    ZemtaSetSockIfs(0);
-    SockDisconnect();
-    peer.reset();
-    fs::remove_all(server);
-    DemoProject::TearDown();
-  }
-
-  // The engine on the mapped data folder, through the service.
-  bool openRemote() {
-    if (SockConnect("127.0.0.1", peer->port()) != 0 || SockBindWVSrv("Varnex", "1.0") != 0) return false;
-    ZemtaSetSockIfs(1);
-    // Mappings last for the process: each test maps a folder of its own.
-    if (ZemtaAddSockIfsDir((mapped.string() + "/").c_str(), "shop/", 1) != 0) return false;
-    remote = std::make_unique<CRegCom>();
-    remote->SetDataFolder(mapped.string());
-    return remote->Open() != 0;
-  }
-
   // The demo sale as the sales screen commits it: its temporary file first.
-  static void commitSale(CRegCom& engine) {
-    std::vector<uint8_t> manager(kTables[kClerkTable].recordLen, 0);
-    ASSERT_EQ(FileDBRecRead(engine.Table(kClerkTable), 0, manager.data()), 0);
-    engine.SetManager(manager.data());
-    const std::vector<Line> sale = demoSale();
-    uint16_t mode = kSaleRegister1;
-    FileDBHandle temporary = engine.PrfOpen(4, &mode);
-    ASSERT_NE(temporary, 0u);
-    for (size_t i = 0; i < sale.size(); ++i)
-      ASSERT_EQ(FileDBRecWrite(temporary, static_cast<int32_t>(i), sale[i].data()), 0);
-    BlockOwner block(sale);
-    ASSERT_EQ(engine.PrfUpdate(kModeRegister1, block, nullptr, &temporary, 0), 0);
-    EXPECT_EQ(temporary, 0u);
+  void commitSale(CRegCom& engine) {
+    signAsManager(engine);
+    ASSERT_EQ(sell(engine, demoSale()), 0) << boxes->lastText();
   }
-
-  fs::path server, mapped;
-  std::unique_ptr<FileServicePeer> peer;
-  std::unique_ptr<CRegCom> remote;
 };
 
 TEST_F(RemoteCommitTest, SaleThroughTheServiceEqualsLocalSale) {
@@ -126,8 +72,8 @@ TEST_F(RemoteCommitTest, SaleThroughTheServiceEqualsLocalSale) {
   commitSale(*remote);
   ASSERT_FALSE(HasFailure()) << boxes->lastText();
   EXPECT_EQ(remote->NextReceiptNumber(), 2);
-  // The service lists no folders: the interrupted-sale scan finds nothing
-  // there, and says nothing.
+  // The commit took its temporary file away: the interrupted-sale scan
+  // finds nothing on the server, and says nothing.
   uint16_t scan = 9;
   EXPECT_EQ(remote->PrfOpen(4, &scan), 0u);
   EXPECT_EQ(scan, kSaleNone);

@@ -11,6 +11,7 @@
 #include "lib/container/remote/connection.h"
 #include "lib/store/tables/file_access.h"
 #include "peers/file_service_peer.h"
+#include "platform/base/clock.h"
 #include "platform/base/last_error.h"
 #include "support/temp_folder.h"
 #include "zemta/fileaccess.h"
@@ -211,6 +212,47 @@ TEST(RemoteFiles, PositionedTransfersExistenceAndRemovalMatchLocalWork) {
   EXPECT_EQ(bytesOf(root / "server" / "shop" / "journal.bin"), bytesOf(root / "local" / "journal.bin"));
   EXPECT_EQ(bytesOf(root / "local" / "journal.bin").size(), 6100u);
   EXPECT_FALSE(fs::exists(root / "server" / "shop" / "gone.bin"));
+}
+
+}  // namespace
+
+namespace {
+
+// A file's last write time, on the local disk and from the server's
+// descriptor: the same file gives the same time; a missing one says so; a
+// server that answers without a descriptor tells no time.
+TEST(RemoteFiles, WriteTimeOfLocalAndServedFiles) {
+  TempFolder folder;
+  const fs::path root(folder.path());
+  fs::create_directories(root / "server" / "times");
+  std::FILE* made = std::fopen((root / "server" / "times" / "a.log").c_str(), "wb");
+  ASSERT_NE(made, nullptr);
+  std::fclose(made);
+  FileServicePeer peer;
+  peer.serveFolder((root / "server").string());
+  ASSERT_EQ(SockConnect("127.0.0.1", peer.port()), 0);
+  const fs::path mapped = root / "mappedTimes";
+  ZemtaSetSockIfs(1);
+  ASSERT_EQ(ZemtaAddSockIfsDir(mapped.string().c_str(), "times", 1), 0);
+
+  uint64_t local = 0, served = 0;
+  EXPECT_EQ(ZemtaGetFileWriteTime((root / "server" / "times" / "a.log").c_str(), &local), 1);
+  EXPECT_EQ(ZemtaGetFileWriteTime((mapped / "a.log").c_str(), &served), 1);
+  EXPECT_EQ(served, local);
+  // Made just now (within a minute).
+  const uint64_t now = platform::fileTimeUtcNow();
+  EXPECT_LT(local > now ? local - now : now - local, 600000000ull);
+
+  EXPECT_EQ(ZemtaGetFileWriteTime((mapped / "none.log").c_str(), &served), 0);
+  EXPECT_EQ(platform::lastError(), platform::kErrorFileNotFound);
+  EXPECT_EQ(ZemtaGetFileWriteTime((root / "none.log").c_str(), &local), 0);
+  EXPECT_EQ(platform::lastError(), platform::kErrorFileNotFound);
+
+  peer.queue(FileServicePeer::frame(0x06, 1, 0));
+  EXPECT_EQ(ZemtaGetFileWriteTime((mapped / "a.log").c_str(), &served), 0);
+  EXPECT_EQ(platform::lastError(), platform::kErrorNotSupported);
+  ZemtaSetSockIfs(0);
+  SockDisconnect();
 }
 
 }  // namespace
