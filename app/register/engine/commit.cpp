@@ -55,8 +55,8 @@ const char kOperation[] = "PrfUpdate";
 constexpr int32_t kAppend = 0x7FFFFFFF;
 
 // The tables a commit holds, in the order they are opened.
-// The commit's tables are held without write-through: the journal and the
-// daily file carry the sale to disk, the tables follow at the checkpoint.
+// The commit's tables are held without write-through: the journal carries
+// the sale to disk, the tables follow at the checkpoint.
 constexpr uint32_t kHoldMode = FILEDB_MODE_READ_WRITE | FILEDB_MODE_NO_WRITE_THROUGH;
 
 const TableIndex kAlwaysHeld[] = {kSettingsTable, kClerkTable, kGroupTable, kTrans2Table, kFixedTotalTable,

@@ -25,9 +25,10 @@
 // receipt CSV wherever it lies), then starts a new generation of the journal:
 // the journal therefore always covers every change of a committed sale that
 // may not be on disk yet. A temporary file removed after its sale's commit
-// is synced away at the checkpoint too: until then a power cut may bring it
-// back, and the interrupted-sale scan, which asks the daily file first
-// (after the start has finished every committed sale), removes it unasked.
+// is synced away at the checkpoint too (at once when its folder lies outside
+// the data folder): until then a power cut may bring it back, and the
+// interrupted-sale scan, which asks the daily file first (after the start
+// has finished every committed sale), removes it unasked.
 //
 // Recovery at start (RecoverCommits) replays the entries of the current
 // generation in order. The sale's records are written to the target where
