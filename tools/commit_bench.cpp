@@ -3,8 +3,8 @@
 // fsync) in the same folder, and beside SQLite committing the same changes
 // durably (WAL, synchronous=FULL: the lines and closing record appended, the
 // records a sale's posting changes rewritten, one transaction per sale),
-// measured in the same run. A commit syncs its journal entry and the daily
-// file once each; the tables are synced at a checkpoint every
+// measured in the same run. A commit syncs its journal entry once; the daily
+// file and the tables are synced at a checkpoint every
 // CRegCom::kCheckpointInterval sales.
 //
 //   commit_bench <data folder made by mkdemo> [sales, default 10000]

@@ -28,9 +28,10 @@
 // the posting, the journal, the commit point and the checkpoints) is written
 // at the top of commit_journal.cpp.
 //
-// Once the daily file holds the sale the sale is committed: a step after that
-// which fails (writing the tables, the link's commit, closing a table, the
-// receipt CSV) shows its message and the result still says committed, so
+// Once its journal entry is on disk the sale is committed: a step after that
+// which fails (writing the daily file or the tables, which the journal then
+// mends, the link's commit, closing a table, the receipt CSV) shows its
+// message and the result still says committed, so
 // that the caller never commits the same sale twice. A sale whose link
 // commit failed is posted outside again later (commit_outside.cpp).
 #include <cstring>
@@ -54,8 +55,8 @@ const char kOperation[] = "PrfUpdate";
 constexpr int32_t kAppend = 0x7FFFFFFF;
 
 // The tables a commit holds, in the order they are opened.
-// The commit's tables are held without write-through: the journal and the
-// daily file carry the sale to disk, the tables follow at the checkpoint.
+// The commit's tables are held without write-through: the journal carries
+// the sale to disk, the tables follow at the checkpoint.
 constexpr uint32_t kHoldMode = FILEDB_MODE_READ_WRITE | FILEDB_MODE_NO_WRITE_THROUGH;
 
 const TableIndex kAlwaysHeld[] = {kSettingsTable, kClerkTable, kGroupTable, kTrans2Table, kFixedTotalTable,
@@ -166,22 +167,27 @@ int32_t CRegCom::openDaily(CommitRun& run) {
   return 0;
 }
 
-// The commit point: the lines (refund lines flagged void) and the closing
-// record reach the target. The daily file takes them in one write and one
-// sync; a kept temporary file record by record. 0, or -1 with the target as
-// it was.
-int32_t CRegCom::commitAppend(CommitRun& run) {
-  std::vector<uint8_t> block(static_cast<size_t>(run.lineCount + 1) * line::kSize);
+// What the sale appends to its target: the lines (refund lines flagged
+// void) and the closing record.
+void CRegCom::buildRecords(CommitRun& run) {
+  run.records.resize(static_cast<size_t>(run.lineCount + 1) * line::kSize);
   for (int32_t i = 0; i < run.lineCount; ++i) {
-    uint8_t* copy = block.data() + static_cast<size_t>(i) * line::kSize;
+    uint8_t* copy = run.records.data() + static_cast<size_t>(i) * line::kSize;
     std::memcpy(copy, run.lineAt(i), line::kSize);
     if (run.refund) putU16(copy, line::kFlags, static_cast<uint16_t>(getU16(copy, line::kFlags) | line::kVoid));
   }
-  std::memcpy(block.data() + static_cast<size_t>(run.lineCount) * line::kSize, run.closing, line::kSize);
+  std::memcpy(run.records.data() + static_cast<size_t>(run.lineCount) * line::kSize, run.closing, line::kSize);
+}
+
+// Right after the commit point: the sale's records reach the target, the
+// daily file in one write (synced with the checkpoint), a kept temporary file
+// record by record. 0, or -1 with the target as it was.
+int32_t CRegCom::commitAppend(CommitRun& run) {
+  const uint32_t length = static_cast<uint32_t>(run.records.size());
   if (run.kept) {
     bool written = true;
-    for (int32_t i = 0; i <= run.lineCount && written; ++i)
-      written = FileDBRecWrite(run.target, kAppend, block.data() + static_cast<size_t>(i) * line::kSize) == 0;
+    for (uint32_t at = 0; at < length && written; at += line::kSize)
+      written = FileDBRecWrite(run.target, kAppend, run.records.data() + at) == 0;
     if (written) return 0;
     const int32_t count = FileDBRecGetSize(run.target);
     if (count > run.oldCount) FileDBRecDelete(run.target, run.oldCount, count - 1, nullptr);
@@ -189,13 +195,8 @@ int32_t CRegCom::commitAppend(CommitRun& run) {
   }
   const int64_t at = static_cast<int64_t>(run.oldCount) * line::kSize;
   uint32_t done = 0;
-  // The first sale of a day makes the file: its folder entry must reach the
-  // disk with it.
-  if (run.daily.writeAt(at, block.data(), static_cast<uint32_t>(block.size()), &done) && done == block.size() &&
-      run.daily.syncData() && (run.oldCount > 0 || syncFolderOf(run.targetPath)))
-    return 0;
+  if (run.daily.writeAt(at, run.records.data(), length, &done) && done == length) return 0;
   ReportError(kOperation, platform::lastError());
-  // Whatever of the sale reached the file goes again.
   run.daily.cutAt(at);
   return -1;
 }
@@ -226,6 +227,13 @@ int32_t CRegCom::PrfUpdate(uint32_t modeCode, MemoryBlockHandle block, void* clo
   using namespace saletotal;
   if (!project_ || !block) {
     ReportError(kOperation, ZEMTA_ERR_BAD_POINTER);
+    return -1;
+  }
+  // A sale committed earlier whose records or images did not all reach
+  // their files is finished first: the new sale is numbered and posted
+  // after it.
+  if (journalPending_ && mendFromJournal() != 0) {
+    ReportError(kOperation, platform::lastError());
     return -1;
   }
   CommitRun run;
@@ -307,29 +315,33 @@ int32_t CRegCom::PrfUpdate(uint32_t modeCode, MemoryBlockHandle block, void* clo
   const bool linked = OdbcIsOpen() && odbc_.database->InTransaction();
   if (result == 0) {
     buildClosing(run);
+    buildRecords(run);
     if (linked && outsideNote(run) != 0) {
       ReportError(kOperation, platform::lastError());
       result = -1;
-    } else if (journalWrite(run.oldCount + run.lineCount, run.closing, run.targetPath) != 0) {
+    } else if (journalWrite(run) != 0) {
       ReportError(kOperation, platform::lastError());
       result = -1;
     } else if (commitAppend(run) != 0) {
-      journalForget();
-      result = -1;
+      // The target refuses the sale (a full disk): taken back, the sale
+      // leaves nothing behind; should that fail, it stays committed and the
+      // journal mends the target later.
+      if (journalWithdraw() == 0) result = -1;
+      else journalPending_ = true;
     }
     if (result != 0) outsideForget();
   }
-  journalEntryStart_ = -1;
   const bool committed = result == 0;
   bool followUpFailed = false;
   if (committed) {
     if (closingOut) std::memcpy(closingOut, run.closing, line::kSize);
-    // The tables follow the committed sale; should a write fail, the next
-    // start finishes it from the journal.
+    // The tables follow the committed sale; should a write fail, the
+    // journal mends them before the next commit (or at the next start).
     if (applyStaged() != 0) {
       ReportError(kOperation, ZEMTA_ERR_FILE_ACCESS);
-      followUpFailed = true;
+      journalPending_ = true;
     }
+    if (journalPending_) followUpFailed = true;
     ++commitsSinceCheckpoint_;
   } else {
     // The settings buffer forgets what the staged posting did to it.
@@ -345,6 +357,7 @@ int32_t CRegCom::PrfUpdate(uint32_t modeCode, MemoryBlockHandle block, void* clo
     followUpFailed = true;
   }
   if (!committed) return result;
+  if (journalPending_) mendFromJournal();
 
   // The receipt CSV of the settings; a committed sale only.
   if (ExportReceiptCsv(modeCode, block, run.totals[kQuantity], run.lastReceipt, callerValue, nullptr) != 0) {
@@ -365,8 +378,10 @@ int32_t CRegCom::PrfUpdate(uint32_t modeCode, MemoryBlockHandle block, void* clo
   FileDBGetPathName(*temporary, path);
   FileDBDelete(*temporary);
   *temporary = 0;
+  // Its removal reaches the disk with the checkpoint's sync of the data
+  // folder's folders (at once when it lies elsewhere).
   const std::string native = platform::mapPath(path);
-  if (!deleteDataFile(native) || !syncFolderOf(native)) {
+  if (!deleteDataFile(native) || (dataRelative(native) == native && !syncFolderOf(native))) {
     ReportError(kOperation, platform::lastError());
     return 1;
   }

@@ -1,58 +1,97 @@
 // The commit journal: how a sale's posting survives a crash at any write and
-// a power cut, with one sync of the journal and one of the daily file per
-// sale, and the tables synced only at checkpoints.
+// a power cut with one sync per sale, the tables and the daily receipt file
+// synced only at checkpoints.
 //
 // A commit (commit.cpp) first works the whole posting out without writing a
 // table: every record the posting reads and changes is staged here, with its
 // image before and after (later reads of the commit see the staged image;
 // records the commit adds, a new customer or PLU item, are staged as
 // appended). Then, in this order:
-//   1. the staged images go into one journal entry, written and synced;
-//   2. the sale's lines and its closing record go into the daily receipt
-//      file in one write, synced: the commit point. A sale whose closing
-//      record is on disk is committed; one whose closing record is not is not;
-//   3. the after-images are written to the tables, without syncing them.
-// Every CRegCom::kCheckpointInterval sales (and at close and after a
-// recovery) the checkpoint forces every file of the data folder written since
-// the last checkpoint to disk (tables, indexes, and the receipt CSV wherever
-// it lies) and empties the journal:
-// the journal therefore always covers every table change that may not be on
-// disk yet.
+//   1. one journal entry carries the whole sale: the records it appends to
+//      its target file (its lines and its closing record, at their record
+//      numbers) and the staged images. It is written in one write and synced:
+//      the commit point. A sale whose entry is whole in the journal is
+//      committed; one whose entry is not was never committed, and nothing of
+//      it was written anywhere else;
+//   2. the sale's records go into the daily receipt file in one write, and
+//      the after-images into the tables, none of them synced. Should the
+//      daily file refuse the sale's records (a full disk), the entry is
+//      taken back (its head zeroed and synced) before anything else of the
+//      sale is written, and the commit fails.
+// Every CRegCom::kCheckpointInterval sales (and at close, after a recovery
+// and before an entry that would not fit) the checkpoint forces every file of
+// the data folder written since the last checkpoint to disk (the daily file,
+// the tables, their indexes, the folders whose entries changed, and the
+// receipt CSV wherever it lies), then starts a new generation of the journal:
+// the journal therefore always covers every change of a committed sale that
+// may not be on disk yet. A temporary file removed after its sale's commit
+// is synced away at the checkpoint too (at once when its folder lies outside
+// the data folder): until then a power cut may bring it back, and the
+// interrupted-sale scan, which asks the daily file first (after the start
+// has finished every committed sale), removes it unasked.
 //
-// Recovery at start (RecoverCommits) replays the journal in order. An entry
-// whose closing record is in its target file, at its place and byte for byte,
-// is committed: each of its records is set to the after-image when it holds
-// the before-image (or a write of the after-image cut short), and left when
-// it holds anything else: the after-image already, or a later image (of a
-// later sale, or of a change made outside the commit). Replaying in order takes a record through
-// the same chain of images the commits did, so a record that reached disk at
-// any point of the chain ends at its last image, and replaying twice changes
-// nothing. An entry whose closing record is not on disk belongs to a sale that
-// was never committed, and none of its images was written: it is skipped.
+// Recovery at start (RecoverCommits) replays the entries of the current
+// generation in order. The sale's records are written to the target where
+// the file does not hold them already (the daily file stays byte for byte
+// its own format; a daily file made by the sale is made again). Each image's
+// record is set to the after-image when it holds the before-image (or a
+// write of the after-image cut short), and left when it holds anything else:
+// the after-image already, or a later image (of a later sale, or of a change
+// made outside the commit). Replaying in order takes a record through the
+// same chain of images the commits did, so a record that reached disk at any
+// point of the chain ends at its last image, and replaying twice changes
+// nothing. Should a write after the commit point fail while the register
+// runs, the same replay mends the files before the next commit.
 //
-// Journal file "Commit.jnl" beside the daily receipt files, entries one
-// after the other from offset 0, little-endian:
+// The journal is written ahead to its full size once (zeros), so that a
+// sync after an entry has no block to allocate and no size to record: only
+// the entry's own blocks go to the disk. Entries of an earlier generation
+// stay behind in the file, and their generation number tells them apart.
+//
+// Journal file "Commit.jnl" beside the daily receipt files, little-endian:
 //
 //   offset  size  content
-//   0       4     "VXJ1"
+//   0       512   header slot 0
+//   512     512   header slot 1
+//   1024    ...   entries of the current generation, one after the other,
+//                 then whatever an earlier generation left (zeros at first)
+//
+// A header slot (the rest of its 512 bytes zero):
+//
+//   0       4     "VXJH"
+//   4       4     generation number, from 1
+//   8       4     CRC-32 of bytes 0 to 7
+//
+// The current generation is the larger of the sound slots; the checkpoint
+// writes generation g + 1 into slot (g + 1) mod 2 and syncs it, so that a
+// header write cut short leaves the other slot standing. With no sound slot
+// the journal holds no committed sale.
+//
+// An entry:
+//
+//   0       4     "VXJ2"
 //   4       4     entry length L in bytes, all of it
-//   8       4     record number of the closing record in the target file
-//   12      96    the closing record
-//   108     260   the target file's native path, relative to the data folder
+//   8       4     generation number of the header it was written under
+//   12      4     record number of the sale's first record in the target
+//   16      4     the sale's record count d (its lines and closing record)
+//   20      260   the target file's native path, relative to the data folder
 //                 when it lies in it, zero-padded
-//   368     2     image count
-//   370     ...   images, each: u16 table index (records.h), u16 flags (bit 0:
+//   280     2     image count
+//   282     96 d  the sale's records as the target holds them
+//   ...     ...   images, each: u16 table index (records.h), u16 flags (bit 0:
 //                 appended by the commit), i32 record number, u16 record
 //                 length n, then n bytes before and n bytes after (the
 //                 before-image of an appended record is zero)
 //   L - 4   4     CRC-32 of bytes 0 to L - 5
 //
-// An entry cut short or failing its CRC ends the journal (the crash came
-// while it was written; its sale's daily write had not begun).
+// The entries end at the first one that is cut short, fails its CRC or
+// carries another generation (the crash came while it was written, or it is
+// left from before the last checkpoint).
 #include <algorithm>
 #include <array>
 #include <cstring>
 
+#include "app/register/engine/commit_run.h"
 #include "app/register/engine/data_file.h"
 #include "app/register/engine/journal.h"
 #include "app/register/engine/reg_com.h"
@@ -67,9 +106,16 @@ namespace varnex::reg {
 namespace {
 
 const char kJournalName[] = "Commit.jnl";
-const char kEntryMagic[4] = {'V', 'X', 'J', '1'};
+const char kHeaderMagic[4] = {'V', 'X', 'J', 'H'};
+const char kEntryMagic[4] = {'V', 'X', 'J', '2'};
+constexpr int64_t kSlotSize = 512;
+constexpr int64_t kFirstEntry = 2 * kSlotSize;
+// Room for a few dozen sales of the usual size between checkpoints; a sale
+// that does not fit after the others brings the checkpoint forward, one that
+// does not fit alone makes the file longer.
+constexpr int64_t kJournalSize = 256 * 1024;
 constexpr uint32_t kPathField = 260;
-constexpr uint32_t kEntryHead = 370;
+constexpr uint32_t kEntryHead = 282;
 constexpr int32_t kAppend = 0x7FFFFFFF;
 
 DataFile openJournal(const std::string& path) {
@@ -77,10 +123,34 @@ DataFile openJournal(const std::string& path) {
                         platform::kOpenAlways);
 }
 
+// The generation the header names; 0 when no slot is sound.
+uint32_t headerGeneration(DataFile& journal) {
+  uint8_t slots[kFirstEntry] = {};
+  uint32_t done = 0;
+  if (!journal.readAt(0, slots, sizeof slots, &done)) return 0;
+  uint32_t generation = 0;
+  for (int64_t at = 0; at + 12 <= done; at += kSlotSize) {
+    const uint8_t* slot = slots + at;
+    if (std::memcmp(slot, kHeaderMagic, 4) == 0 && JournalCrc32(slot, 8) == getU32(slot, 8))
+      generation = std::max(generation, getU32(slot, 4));
+  }
+  return generation;
+}
+
+bool writeHeader(DataFile& journal, uint32_t generation) {
+  uint8_t slot[12];
+  std::memcpy(slot, kHeaderMagic, 4);
+  putU32(slot, 4, generation);
+  putU32(slot, 8, JournalCrc32(slot, 8));
+  uint32_t done = 0;
+  return journal.writeAt((generation % 2) * kSlotSize, slot, sizeof slot, &done) && done == sizeof slot &&
+         journal.syncData();
+}
+
 // One entry as read back from the journal.
 struct Entry {
-  int32_t closingNumber = 0;
-  uint8_t closing[line::kSize] = {};
+  int32_t first = 0;
+  std::vector<uint8_t> records;
   std::string target;
   struct Image {
     TableIndex table;
@@ -91,22 +161,34 @@ struct Entry {
   std::vector<Image> images;
 };
 
-// Reads the entry at offset; its length, or 0 at the end or at a torn entry.
-uint32_t readEntry(DataFile& file, int64_t offset, int64_t size, Entry& entry) {
-  if (size - offset < static_cast<int64_t>(kEntryHead + 4)) return 0;
+// Whether an entry of the generation begins at offset.
+bool entryBegins(DataFile& file, int64_t offset, uint32_t generation) {
+  uint8_t head[12];
+  uint32_t done = 0;
+  return file.readAt(offset, head, sizeof head, &done) && done == sizeof head &&
+         std::memcmp(head, kEntryMagic, 4) == 0 && getU32(head, 8) == generation;
+}
+
+// Reads the entry of the generation at offset; its length, or 0 where the
+// generation's entries end.
+uint32_t readEntry(DataFile& file, int64_t offset, int64_t size, uint32_t generation, Entry& entry) {
+  if (size - offset < static_cast<int64_t>(kEntryHead + 4) || !entryBegins(file, offset, generation)) return 0;
   uint8_t head[8];
   uint32_t done = 0;
-  if (!file.readAt(offset, head, 8, &done) || done != 8 || std::memcmp(head, kEntryMagic, 4) != 0) return 0;
+  if (!file.readAt(offset, head, 8, &done) || done != 8) return 0;
   const uint32_t length = getU32(head, 4);
   if (length < kEntryHead + 4 || length > size - offset) return 0;
   std::vector<uint8_t> bytes(length);
   if (!file.readAt(offset, bytes.data(), length, &done) || done != length) return 0;
   if (JournalCrc32(bytes.data(), length - 4) != getU32(bytes.data(), length - 4)) return 0;
-  entry.closingNumber = getI32(bytes.data(), 8);
-  std::memcpy(entry.closing, bytes.data() + 12, line::kSize);
-  entry.target = getText(bytes.data(), 108, kPathField);
-  const uint16_t count = getU16(bytes.data(), 368);
+  entry.first = getI32(bytes.data(), 12);
+  const uint32_t records = getU32(bytes.data(), 16);
+  entry.target = getText(bytes.data(), 20, kPathField);
+  const uint16_t count = getU16(bytes.data(), 280);
   size_t at = kEntryHead;
+  if (entry.first < 0 || records > (length - 4 - at) / line::kSize) return 0;
+  entry.records.assign(bytes.begin() + at, bytes.begin() + at + records * line::kSize);
+  at += records * line::kSize;
   for (uint16_t i = 0; i < count; ++i) {
     if (at + 10 > length - 4) return 0;
     Entry::Image image;
@@ -125,7 +207,35 @@ uint32_t readEntry(DataFile& file, int64_t offset, int64_t size, Entry& entry) {
   return length;
 }
 
-bool committed(const Entry& entry) { return ClosingRecordIsAt(entry.target, entry.closingNumber, entry.closing); }
+// Where the generation's entries end.
+int64_t entriesEnd(DataFile& file, uint32_t generation) {
+  const int64_t size = file.size();
+  int64_t end = kFirstEntry;
+  for (Entry entry; size >= 0; entry = Entry()) {
+    const uint32_t length = readEntry(file, end, size, generation, entry);
+    if (length == 0) break;
+    end += length;
+  }
+  return end;
+}
+
+// Puts a committed sale's records into its target where the file does not
+// hold them already. False when a read or write failed.
+bool writeSaleRecords(const Entry& entry, const std::string& target) {
+  if (entry.records.empty()) return true;
+  // A file the sale began is made again should the cut have taken it; a
+  // file that already held records is never made anew.
+  DataFile file = DataFile::open(target, platform::kFileRead | platform::kFileWrite, platform::kShareRead,
+                                 entry.first == 0 ? platform::kOpenAlways : platform::kOpenExisting);
+  if (!file.isOpen()) return entry.first != 0 && !dataFileExists(target);
+  const int64_t at = static_cast<int64_t>(entry.first) * line::kSize;
+  const uint32_t length = static_cast<uint32_t>(entry.records.size());
+  std::vector<uint8_t> current(length, 0);
+  uint32_t done = 0;
+  if (!file.readAt(at, current.data(), length, &done)) return false;
+  if (done == length && current == entry.records) return true;
+  return file.writeAt(at, entry.records.data(), length, &done) && done == length;
+}
 
 // Whether a record holds the before-image, or the start of the after-image
 // and the rest of the before-image (a write the crash cut short).
@@ -256,15 +366,35 @@ void CRegCom::dropStaged() {
   readInStaging_.clear();
 }
 
-int32_t CRegCom::journalWrite(int32_t closingNumber, const uint8_t* closing, const std::string& target) {
+// Made, or found spoilt (no sound header: nothing committed in it), the
+// journal is written to its full size with the header of generation 1, and
+// synced with its folder entry. The current generation, or 0 on failure.
+uint32_t CRegCom::readyJournal(DataFile& journal) {
+  const int64_t size = journal.size();
+  if (size < 0) return 0;
+  if (size >= kFirstEntry) {
+    const uint32_t generation = headerGeneration(journal);
+    if (generation != 0) return generation;
+  }
+  const std::vector<uint8_t> zeros(static_cast<size_t>(std::max(size, kJournalSize)), 0);
+  uint32_t done = 0;
+  if (!journal.writeAt(0, zeros.data(), static_cast<uint32_t>(zeros.size()), &done) || done != zeros.size() ||
+      !writeHeader(journal, 1) || (size == 0 && !syncFolderOf(journal.path())))
+    return 0;
+  journalEnd_ = kFirstEntry;
+  return 1;
+}
+
+int32_t CRegCom::journalWrite(const CommitRun& run) {
   std::vector<uint8_t> bytes(kEntryHead, 0);
   std::memcpy(bytes.data(), kEntryMagic, 4);
-  putI32(bytes.data(), 8, closingNumber);
-  std::memcpy(bytes.data() + 12, closing, line::kSize);
+  putI32(bytes.data(), 12, run.oldCount);
+  putU32(bytes.data(), 16, static_cast<uint32_t>(run.records.size() / line::kSize));
   // The target by its place in the data folder, so that a data folder
   // moved or mounted elsewhere still finds it.
-  putText(bytes.data(), 108, kPathField, dataRelative(target));
-  putU16(bytes.data(), 368, static_cast<uint16_t>(staged_.size()));
+  putText(bytes.data(), 20, kPathField, dataRelative(run.targetPath));
+  putU16(bytes.data(), 280, static_cast<uint16_t>(staged_.size()));
+  bytes.insert(bytes.end(), run.records.begin(), run.records.end());
   for (const StagedRecord& s : staged_) {
     uint8_t head[10];
     putU16(head, 0, static_cast<uint16_t>(s.table));
@@ -277,48 +407,53 @@ int32_t CRegCom::journalWrite(int32_t closingNumber, const uint8_t* closing, con
   }
   bytes.resize(bytes.size() + 4);
   putU32(bytes.data(), 4, static_cast<uint32_t>(bytes.size()));
-  putU32(bytes.data(), bytes.size() - 4, JournalCrc32(bytes.data(), bytes.size() - 4));
 
-  DataFile journal = openJournal(journalPath());
-  if (!journal.isOpen()) return -1;
-  // A torn entry of an earlier crash ends the journal: the new one replaces
-  // it. The end this engine wrote last stands while the file still ends
-  // there (no one else wrote to it since); else the entries are read to
-  // find it.
-  int64_t end = 0;
-  const int64_t size = journal.size();
-  if (size >= 0 && size == journalEnd_) {
-    end = size;
-  } else {
-    for (Entry entry; size >= 0; entry = Entry()) {
-      const uint32_t length = readEntry(journal, end, size, entry);
-      if (length == 0) break;
-      end += length;
+  const std::string path = journalPath();
+  for (int tries = 0; tries < 2; ++tries) {
+    DataFile journal = openJournal(path);
+    if (!journal.isOpen()) return -1;
+    const uint32_t generation = readyJournal(journal);
+    if (generation == 0) return -1;
+    // The end this engine wrote last stands while its generation does and
+    // no entry follows it (another register of the data folder wrote none
+    // since); else the entries are read to find it.
+    int64_t end = journalEnd_;
+    if (generation != journalGeneration_ || end < kFirstEntry || entryBegins(journal, end, generation))
+      end = entriesEnd(journal, generation);
+    const int64_t size = journal.size();
+    if (size < 0) return -1;
+    if (end > kFirstEntry && end + static_cast<int64_t>(bytes.size()) > size && tries == 0) {
+      // Full: the entries so far are made good on disk, and the sale goes
+      // first into the next generation.
+      journal.close();
+      if (checkpoint() != 0) return -1;
+      continue;
     }
+    putU32(bytes.data(), 8, generation);
+    putU32(bytes.data(), bytes.size() - 4, JournalCrc32(bytes.data(), bytes.size() - 4));
+    uint32_t done = 0;
+    if (!journal.writeAt(end, bytes.data(), static_cast<uint32_t>(bytes.size()), &done) || done != bytes.size() ||
+        !journal.syncData())
+      return -1;
+    journalGeneration_ = generation;
+    journalEntryStart_ = end;
+    journalEnd_ = end + static_cast<int64_t>(bytes.size());
+    return 0;
   }
-  uint32_t done = 0;
-  if (size < 0 || !journal.writeAt(end, bytes.data(), static_cast<uint32_t>(bytes.size()), &done) ||
-      done != bytes.size() || !journal.syncData())
-    return -1;
-  // A journal made just now needs its folder entry on disk too.
-  if (size == 0 && !syncFolderOf(journal.path())) return -1;
-  journalEntryStart_ = end;
-  journalEnd_ = end + static_cast<int64_t>(bytes.size());
-  return 0;
+  return -1;
 }
 
-// The sale's entry goes again when its sale could not be committed after all.
-void CRegCom::journalForget() {
-  if (journalEntryStart_ < 0) return;
-  const std::string path = journalPath();
-  {
-    DataFile journal = openJournal(path);
-    if (journal.isOpen()) journal.cutAt(journalEntryStart_);
-  }
-  // A journal that held nothing else goes with it: the sale leaves no file behind.
-  if (journalEntryStart_ == 0) deleteDataFile(path);
-  journalEnd_ = -1;
+int32_t CRegCom::journalWithdraw() {
+  if (journalEntryStart_ < kFirstEntry) return -1;
+  DataFile journal = openJournal(journalPath());
+  const uint8_t zeros[4] = {};
+  uint32_t done = 0;
+  if (!journal.isOpen() || !journal.writeAt(journalEntryStart_, zeros, sizeof zeros, &done) ||
+      done != sizeof zeros || !journal.syncData())
+    return -1;
+  journalEnd_ = journalEntryStart_;
   journalEntryStart_ = -1;
+  return 0;
 }
 
 int32_t CRegCom::applyStaged() {
@@ -348,8 +483,12 @@ int32_t CRegCom::checkpoint() {
   DataFile journal = openJournal(path);
   if (!journal.isOpen()) return -1;
   journalEnd_ = -1;
-  if (journal.size() > 0 && (!journal.cutAt(0) || !journal.syncData())) return -1;
-  journalEnd_ = 0;
+  // A journal with no sound header holds nothing to leave behind.
+  const uint32_t generation = headerGeneration(journal);
+  if (generation == 0) return 0;
+  if (!writeHeader(journal, generation + 1)) return -1;
+  journalGeneration_ = generation + 1;
+  journalEnd_ = kFirstEntry;
   return 0;
 }
 
@@ -358,40 +497,26 @@ void CRegCom::syncAtCheckpoint(const std::string& nativePath) {
     syncAtCheckpoint_.push_back(nativePath);
 }
 
-int32_t CRegCom::RecoverCommits() {
-  if (notOpen("CRegCom")) return -1;
+int32_t CRegCom::replayJournal() {
   const std::string path = journalPath();
   if (path.empty()) return -1;
-  // Today's daily file loses a tail that is no whole sale.
-  {
-    const platform::LocalTime now = platform::localTime();
-    char dailyPath[300] = {};
-    if (FileProjGetPathName(project_, dailyPath, 3,
-                            ReceiptFileName(dosDate(now.year, now.month, now.day)).c_str()) == 0) {
-      DataFile file = DataFile::open(platform::mapPath(dailyPath), platform::kFileRead | platform::kFileWrite,
-                                     platform::kShareNone, platform::kOpenExisting);
-      const DailyTail tail = file.isOpen() ? TrimToWholeSales(file) : DailyTail();
-      if (tail.cutBytes > 0)
-        noteInErrorLog("PrfUpdate: " + std::to_string(tail.cutBytes) + " bytes after the last whole sale cut off " +
-                       file.path());
-    }
-  }
   if (!dataFileExists(path)) return 0;
   DataFile journal = openJournal(path);
   if (!journal.isOpen()) {
     ReportError("CRegCom", platform::lastError());
     return -1;
   }
+  const uint32_t generation = headerGeneration(journal);
+  if (generation == 0) return 0;
   const int64_t size = journal.size();
-  int64_t at = 0;
+  int64_t at = kFirstEntry;
   int32_t replayed = 0;
   for (Entry entry; size > 0; entry = Entry()) {
-    const uint32_t length = readEntry(journal, at, size, entry);
+    const uint32_t length = readEntry(journal, at, size, generation, entry);
     if (length == 0) break;
     at += length;
-    entry.target = dataNative(entry.target);
-    if (!committed(entry)) continue;
     ++replayed;
+    if (!writeSaleRecords(entry, dataNative(entry.target))) return -1;
     for (const Entry::Image& image : entry.images) {
       FileDBHandle table = tables_[image.table];
       const int32_t count = FileDBRecGetSize(table);
@@ -408,7 +533,37 @@ int32_t CRegCom::RecoverCommits() {
     }
   }
   journal.close();
-  if (size > 0 || replayed > 0) return checkpoint();
+  journalGeneration_ = generation;
+  journalEnd_ = at;
+  return replayed;
+}
+
+int32_t CRegCom::RecoverCommits() {
+  if (notOpen("CRegCom")) return -1;
+  // Today's daily file loses a tail that is no whole sale: what of it was
+  // committed comes back from the journal.
+  {
+    const platform::LocalTime now = platform::localTime();
+    char dailyPath[300] = {};
+    if (FileProjGetPathName(project_, dailyPath, 3,
+                            ReceiptFileName(dosDate(now.year, now.month, now.day)).c_str()) == 0) {
+      DataFile file = DataFile::open(platform::mapPath(dailyPath), platform::kFileRead | platform::kFileWrite,
+                                     platform::kShareNone, platform::kOpenExisting);
+      const DailyTail tail = file.isOpen() ? TrimToWholeSales(file) : DailyTail();
+      if (tail.cutBytes > 0)
+        noteInErrorLog("PrfUpdate: " + std::to_string(tail.cutBytes) + " bytes after the last whole sale cut off " +
+                       file.path());
+    }
+  }
+  const int32_t replayed = replayJournal();
+  if (replayed < 0) return -1;
+  journalPending_ = false;
+  return replayed > 0 ? checkpoint() : 0;
+}
+
+int32_t CRegCom::mendFromJournal() {
+  if (replayJournal() < 0 || checkpoint() != 0) return -1;
+  journalPending_ = false;
   return 0;
 }
 

@@ -28,6 +28,9 @@ struct CRegCom::CommitRun {
   int32_t oldCount = 0;        // the target's records before the commit
   uint16_t lastReceipt = 0;    // receipt number of the target's last closing record
   uint8_t closing[line::kSize] = {};
+  // What the sale appends to the target: its lines (refund lines flagged
+  // void) and the closing record.
+  std::vector<uint8_t> records;
 
   const uint8_t* lineAt(int32_t i) const { return lines.data() + static_cast<size_t>(i) * line::kSize; }
   int32_t reverse() const { return refund ? 1 : 0; }

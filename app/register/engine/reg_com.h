@@ -23,6 +23,8 @@
 
 namespace varnex::reg {
 
+class DataFile;
+
 // The fields the engine looks up by name when it opens the project.
 enum EngineField : int {
   kFieldKeyPosition = 0,
@@ -276,9 +278,10 @@ class CRegCom {
   // ---- the transaction commit (commit.cpp, commit_journal.cpp) ----
   // 0 committed, -1 nothing of it was written (the posting is worked out
   // before anything is written), 1 committed but the temporary file stayed,
-  // 2 committed but a follow-up step (writing the tables, which the next
-  // start then finishes from the journal, the link's commit, closing a
-  // table, the receipt CSV, the checkpoint) failed after its message.
+  // 2 committed but a follow-up step (writing the daily file or the tables,
+  // which the journal mends before the next commit or at the next start,
+  // the link's commit, closing a table, the receipt CSV, the checkpoint)
+  // failed after its message.
   int32_t PrfUpdate(uint32_t modeCode, MemoryBlockHandle lines, void* closing, FileDBHandle* temporary,
                     int32_t callerValue);
   int32_t OpenForUpdate(FileDBHandle receipt);
@@ -367,6 +370,7 @@ class CRegCom {
   struct CommitRun;
   int32_t commitPost(CommitRun& run);
   void buildClosing(CommitRun& run);
+  void buildRecords(CommitRun& run);
   int32_t commitAppend(CommitRun& run);
   int32_t openDaily(CommitRun& run);
   bool commitFollowUp(CommitRun& run, bool committed);
@@ -387,10 +391,20 @@ class CRegCom {
   // number (and image), or -1.
   int32_t findStagedAppend(TableIndex table, const FieldPlace& field, const std::string& code, uint8_t* image);
   void dropStaged();
-  int32_t journalWrite(int32_t closingNumber, const uint8_t* closing, const std::string& target);
-  void journalForget();
+  // The commit point: the sale's journal entry written and synced. 0 or -1.
+  int32_t journalWrite(const CommitRun& run);
+  uint32_t readyJournal(DataFile& journal);
+  // Takes the sale's entry back while nothing else of the sale is written:
+  // 0, or -1 when it stays committed.
+  int32_t journalWithdraw();
   int32_t applyStaged();
   int32_t checkpoint();
+  // Brings the target files and tables up to every whole entry of the
+  // journal: the number of entries, or -1.
+  int32_t replayJournal();
+  // The replay and a checkpoint, after a write that followed a commit point
+  // failed: 0, or -1 while the files still lack a committed sale.
+  int32_t mendFromJournal();
   // A file outside the data folder that the next checkpoint syncs too.
   void syncAtCheckpoint(const std::string& nativePath);
   std::vector<std::string> syncAtCheckpoint_;
@@ -412,8 +426,12 @@ class CRegCom {
   // Records the staging read from their tables and has not staged yet, as
   // read: the before-image of a later write of the same commit.
   std::map<std::pair<int32_t, int32_t>, std::vector<uint8_t>> readInStaging_;
-  int64_t journalEntryStart_ = -1;  // where this commit's journal entry begins
+  int64_t journalEntryStart_ = -1;  // where this engine's last entry begins
+  uint32_t journalGeneration_ = 0;  // of the journal's header when this engine last wrote an entry
   int64_t journalEnd_ = -1;         // where this engine's last entry ended, -1 unknown
+  // A committed sale's records or images did not all reach their files: the
+  // journal mends them before the next commit.
+  bool journalPending_ = false;
   int32_t commitsSinceCheckpoint_ = 0;
   int64_t checkpointSince_ = 0;  // files written since then are synced at the checkpoint
 

@@ -232,13 +232,22 @@ TEST_F(CommitTest, FailedAppendLeavesEveryFileAsBefore) {
   EXPECT_EQ(engine->PrfUpdate(kModeRegister1, block, nullptr, &temporary, 0), -1);
   EXPECT_NE(temporary, 0u);
   expectSame(before, state());
-  const auto filesAfter = varnex_test::snapshot(folder);
+  // The commit journal is the commit's own file: it may be made now, and it
+  // keeps the sale taken back, which no start replays.
+  const std::string journal = "LocDat/Commit.jnl";
+  auto filesAfter = varnex_test::snapshot(folder);
+  filesAfter.erase(journal);
   for (const auto& [name, bytes] : filesBefore) {
+    if (name == journal) continue;
     ASSERT_TRUE(filesAfter.count(name)) << name;
     EXPECT_TRUE(filesAfter.at(name) == bytes) << name << " changed";
   }
-  EXPECT_EQ(filesAfter.size(), filesBefore.size());
+  EXPECT_EQ(filesAfter.size(), filesBefore.size() - filesBefore.count(journal));
   FileDBDelete(temporary);
+  engine = std::make_unique<CRegCom>();
+  engine->SetDataFolder(folder.string());
+  ASSERT_TRUE(open()) << boxes->lastText();
+  expectSame(before, state());
 }
 
 TEST_F(CommitTest, FailedLineTakesBackTheLinesBeforeIt) {

@@ -85,7 +85,8 @@ TEST_P(OdbcRepostTest, ASaleCutOffFromItsLinkCommitIsPostedOnceLater) {
     bool committedHere;
   };
   const Case cases[] = {
-      {"killed writing the daily file", ".prf", "", false},
+      {"killed writing the commit journal", "Commit.jnl", "", false},
+      {"killed writing the daily file after the journal", ".prf", "Commit.jnl", true},
       {"killed writing the tables after the daily file", ".DBF", ".prf", true},
   };
   for (const Case& c : cases) {
