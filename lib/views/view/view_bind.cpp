@@ -771,8 +771,6 @@ int32_t growList(ViewObject& v, ViewItem& item, int64_t added) {
   const int32_t room = std::min(kGridRows, e->allocatedRows) - item.firstRecordRow;
   const int32_t rows = static_cast<int32_t>(std::min<int64_t>(item.slotRows + std::max<int64_t>(added, 0), room));
   if (rows <= item.slotRows) return 0;
-  for (auto& f : item.fields)
-    if (!(f.offset & kNotStored)) f.lines = std::max(f.lines, static_cast<uint16_t>(rows));
   const bool virtualList = (item.flags & kItemVirtualList) == kItemVirtualList;
   return (virtualList ? listAdjustRows(v) : setListRows(v, item, rows)) < 0 ? -1 : 1;
 }

@@ -288,7 +288,9 @@ int32_t setListRows(ViewObject& v, ViewItem& list, int32_t rows) {
   e->uy = std::min(usedRows, e->allocatedRows);
   e->visibleRows = e->uy;
   list.visibleRows = static_cast<uint16_t>(e->uy);
-  // Each stored field's box spans the new rows.
+  // Each stored field draws and boxes the new rows.
+  for (ViewFieldLayout& field : list.fields)
+    if (!(field.offset & kNotStored)) field.lines = std::max<uint16_t>(field.lines, static_cast<uint16_t>(rows));
   for (size_t f = 0; f < list.fields.size() && f < e->boxes.size(); ++f) {
     const ViewFieldLayout& field = list.fields[f];
     if (field.offset & kNotStored) continue;
