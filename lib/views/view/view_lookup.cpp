@@ -11,6 +11,7 @@
 #include "lib/views/view/view_object.h"
 #include "platform/ui/window.h"
 #include "zemta/filebuf.h"
+#include "zemta/fileidx.h"
 #include "zemta/fileproj_resource.h"
 #include "zemta/filesearch.h"
 
@@ -31,10 +32,15 @@ bool inRecordRow(const ViewObject& v, const uint8_t* address) {
   return p && address && fileproj::findRowAt(*p, address, at);
 }
 
-// The reference field holding the address, null when it is none.
+// The reference field holding the address, null when it is none or when its
+// table cannot be searched for it (no index on the referenced field).
 const fileproj::Field* referenceField(const ViewObject& v, const uint8_t* address) {
   fileproj::Project* p = address ? projectOf(v) : nullptr;
-  return p ? fileproj::referenceFieldAt(*p, address) : nullptr;
+  const fileproj::Field* key = p ? fileproj::referenceFieldAt(*p, address) : nullptr;
+  fileproj::TableEntry* target = key ? fileproj::FileProjFindTable(v.project, key->refTable()) : nullptr;
+  const fileproj::Field* referenced = target ? fileproj::FileProjFindField(*target, key->refField()) : nullptr;
+  if (!referenced || FileGetIndexPos(target->table, referenced->offset(), referenced->size(), 1) < 0) return nullptr;
+  return key;
 }
 
 // A key worth looking up: a text with any character in it; a number always.

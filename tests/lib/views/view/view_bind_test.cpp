@@ -608,6 +608,10 @@ TEST_F(ViewLookupTest, ADoubleClickOnTheClassOffersTheClassesAndReopensOnThePick
     rows = offered(frame);
     ui::updateWindow(frame);
     EXPECT_TRUE(ui::grabWindowToPng(frame, testOutput("view_lookup_select.png")));
+    // Every class has its row, the last one too.
+    ViewObject* shown = viewOfWindow(listOf(frame));
+    ASSERT_NE(shown, nullptr);
+    EXPECT_NE(cells(shown->items[0], 4).find("B1   菓子"), std::string::npos);
     press(listOf(frame), ui::kVkEnd);
     press(listOf(frame), ui::kVkReturn);
   });
