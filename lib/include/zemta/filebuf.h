@@ -136,6 +136,12 @@ ZEMTA_API int32_t FileProjRefCalBfp(FileProjHandle project, uint32_t owner, cons
 // After the user changed the field at the address: calculated fields,
 // dependent slots, then code 6 to the window. 2 when the row changed.
 ZEMTA_API int32_t FileProjBufRefUpdate(FileProjHandle project, uint32_t owner, const void* address);
+// A record chosen for the reference field at the address (kind 1 or 9): the
+// referenced field's value of that record of the referenced table goes into
+// the field, then as FileProjBufRefUpdate. With markEdited the row is marked
+// edited by the user. 2 when the row changed, 0 when it was the same, -1.
+ZEMTA_API int32_t FileProjBufRefSearch(FileProjHandle project, uint32_t owner, void* address, int32_t record,
+                                       int32_t markEdited);
 ZEMTA_API int32_t FileProjRbfInsertIndex(FileProjHandle project, uint32_t owner, int32_t fdbId, int32_t row);
 ZEMTA_API int32_t FileProjRbfDeleteIndex(FileProjHandle project, uint32_t owner, int32_t fdbId, int32_t row);
 // Re-reads the edited rows (every stored row with all) of the owner's sets.

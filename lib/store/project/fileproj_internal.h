@@ -222,6 +222,10 @@ void copyFieldValue(const Field& from, const uint8_t* source, const Field& to, u
 // Recomputes the derived fields of the table that name the field.
 int32_t refreshDerived(const TableEntry& entry, const Field& changed, uint8_t* image);
 const Field* fieldAt(const TableEntry& entry, bool header, size_t offset);
+// The reference field (kind 1 or 9, naming a table and field of the project)
+// of a record row that holds the address; null, without a report, when the
+// address lies in no row or in another field.
+const Field* referenceFieldAt(Project& project, const void* address);
 // Writes an integer into a field in the field's type (text as decimal digits).
 void writeFieldInteger(const Field& field, uint8_t* image, int64_t value);
 

@@ -11,11 +11,13 @@
 // chain of operand fields, 8 drawn from record 0 (or the header) of another
 // table. A record-number link is a plain 4-byte whole field whose reference
 // names a table and no field: it holds a record number of that table.
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "lib/core/item_types.h"
 #include "lib/core/report.h"
@@ -586,29 +588,90 @@ ZEMTA_API int32_t FileProjRefCalBfp(FileProjHandle project, uint32_t owner, cons
   return recalculate(*p, owner, address);
 }
 
-ZEMTA_API int32_t FileProjBufRefUpdate(FileProjHandle project, uint32_t owner, const void* address) {
-  Project* p = checkedProject(project);
-  if (!p) return -1;
+namespace zemta::fileproj {
+namespace {
+
+// After a field of a row changed: calculated fields, dependent slots, then
+// code 6 to the window. 2 when the row changed, -1.
+int32_t afterFieldChange(Project& p, uint32_t owner, const void* address) {
   RowAt at;
-  if (!findRowAt(*p, address, at)) {
+  if (!findRowAt(p, address, at)) {
     ZEMTA_REPORT(ZEMTA_ERR_BAD_POINTER);
     return -1;
   }
-  int32_t result = recalculate(*p, owner, address);
+  int32_t result = recalculate(p, owner, address);
   if (result < 0) return -1;
-  if (fillDependents(*p, at.set, at.slot) < 0) return -1;
-  BufferSet& set = *p->sets[at.set];
+  if (fillDependents(p, at.set, at.slot) < 0) return -1;
+  BufferSet& set = *p.sets[at.set];
   BufferSlot& slot = set.slots[at.slot];
   uint8_t* image = set.image(slot, at.row);
   const Field* field =
-      fieldAt(p->tables[slot.table], slot.header(), static_cast<size_t>(static_cast<const uint8_t*>(address) - image));
-  int32_t answer = notifyRow(*p, at.set, 6, field, image);
+      fieldAt(p.tables[slot.table], slot.header(), static_cast<size_t>(static_cast<const uint8_t*>(address) - image));
+  int32_t answer = notifyRow(p, at.set, 6, field, image);
   if (answer == -1) return -1;
   if (answer != 0) {
     slot.flags[at.row] |= kRowChanged;
     result = 2;
   }
   return result;
+}
+
+}  // namespace
+
+const Field* referenceFieldAt(Project& p, const void* address) {
+  RowAt at;
+  if (!findRowAt(p, address, at)) return nullptr;
+  BufferSet& set = *p.sets[at.set];
+  const BufferSlot& slot = set.slots[at.slot];
+  if (slot.header() || slot.table < 0) return nullptr;
+  const TableEntry& entry = p.tables[slot.table];
+  const size_t offset = static_cast<size_t>(static_cast<const uint8_t*>(address) - set.image(slot, at.row));
+  const Field* f = fieldAt(entry, false, offset);
+  if (!f || (kindOf(*f) != 1 && kindOf(*f) != 9)) return nullptr;
+  const TableEntry* target = entryOf(p, f->refTable());
+  bool header = false;
+  if (!target || !fieldById(*target, f->refField(), header) || header) return nullptr;
+  return f;
+}
+
+}  // namespace zemta::fileproj
+
+ZEMTA_API int32_t FileProjBufRefUpdate(FileProjHandle project, uint32_t owner, const void* address) {
+  Project* p = checkedProject(project);
+  if (!p) return -1;
+  return afterFieldChange(*p, owner, address);
+}
+
+ZEMTA_API int32_t FileProjBufRefSearch(FileProjHandle project, uint32_t owner, void* address, int32_t record,
+                                       int32_t markEdited) {
+  Project* p = checkedProject(project);
+  if (!p) return -1;
+  const Field* field = referenceFieldAt(*p, address);
+  if (!field) {
+    ZEMTA_REPORT(ZEMTA_ERR_BAD_POINTER);
+    return -1;
+  }
+  RowAt at;
+  findRowAt(*p, address, at);
+  BufferSet& set = *p->sets[at.set];
+  BufferSlot& slot = set.slots[at.slot];
+  uint8_t* image = set.image(slot, at.row);
+  const TableEntry& target = *entryOf(*p, field->refTable());
+  bool header = false;
+  const Field* referenced = fieldById(target, field->refField(), header);
+  std::vector<uint8_t> stored(target.recordLen(), 0);
+  if (record < 0 || FileDBRecRead(target.table, record, stored.data()) < 0) {
+    if (record < 0) ZEMTA_REPORT(ZEMTA_ERR_BAD_PARAMETER);
+    return -1;
+  }
+  const std::vector<uint8_t> before(image + field->offset(), image + field->offset() + field->size());
+  copyFieldValue(*referenced, stored.data(), *field, image);
+  refreshDerived(p->tables[slot.table], *field, image);
+  const bool changed = !std::equal(before.begin(), before.end(), image + field->offset());
+  slot.flags[at.row] |= kRowChanged | (markEdited ? kRowEdited : 0u);
+  const int32_t result = afterFieldChange(*p, owner, address);
+  if (result < 0) return -1;
+  return changed ? 2 : result;
 }
 
 namespace {

@@ -343,6 +343,8 @@ int32_t projRefresh(ViewObject& v) {
 }
 
 void reloadView(ViewObject& v) {
+  // A list that runs through the records fits its rows to their new count.
+  if (isListView(v)) listAdjustRows(v);
   const int32_t old = v.currentRecord;
   const uint32_t total = viewTotal(v);
   v.currentRecord = -1;
@@ -551,7 +553,9 @@ ZEMTA_API EditHandle ViewAddFile(ViewHandle view, int32_t tableId, uint32_t item
     for (auto& f : fields)
       if (!(f.offset & kNotStored)) f.lines = static_cast<uint16_t>(recordRows);
   }
-  EditHandle e = createItem(*v, createFlags, columns, rows, 0, 0, columns, rows, inputFlags, nullptr);
+  // A list keeps room for the rows it may grow by when records are added.
+  const int32_t allocatedRows = list ? std::max(rows, kGridRows) : rows;
+  EditHandle e = createItem(*v, createFlags, columns, allocatedRows, 0, 0, columns, rows, inputFlags, nullptr);
   if (!e) return nullptr;
   ViewItem& item = v->items.back();
   const size_t itemNumber = v->items.size() - 1;
@@ -757,6 +761,26 @@ ZEMTA_API int32_t ViewCancelEdit(ViewHandle view, int32_t mode) {
 
 namespace zemta::views {
 
+namespace {
+
+// A list of the main table grows by the records added, to at most 64 used
+// rows in its edit: 1 when it grew, 0 when it could not, -1 on failure.
+int32_t growList(ViewObject& v, ViewItem& item, int64_t added) {
+  EditObject* e = edit::checked(item.edit);
+  if (!e) return -1;
+  const int32_t room = std::min(kGridRows, e->allocatedRows) - item.firstRecordRow;
+  const int32_t rows = static_cast<int32_t>(std::min<int64_t>(item.slotRows + std::max<int64_t>(added, 0), room));
+  if (rows <= item.slotRows) return 0;
+  const bool virtualList = (item.flags & kItemVirtualList) == kItemVirtualList;
+  return (virtualList ? listAdjustRows(v) : setListRows(v, item, rows)) < 0 ? -1 : 1;
+}
+
+bool isMainList(const ViewObject& v, const ViewItem& item) {
+  return item.table == v.mainTable && (item.flags & kItemList);
+}
+
+}  // namespace
+
 int32_t updateSize(ViewHandle view, uint32_t table, int32_t flag) {
   ViewObject* v = viewOfHandle(view);
   if (!v || !v->project) return -1;
@@ -818,6 +842,30 @@ int32_t adjustRows(ViewHandle view, int32_t itemNumber) {
   }
   drawItem(item);
   return 0;
+}
+
+int32_t itemCheckSize(ViewObject& v, size_t itemNumber) {
+  if (!v.project || itemNumber >= v.items.size()) return -1;
+  ViewItem& item = v.items[itemNumber];
+  if (!item.table) return 0;
+  const uint32_t seen = item.recordCount;
+  const uint32_t now = tableCount(v.project, item.table);
+  // (Reading the count may tell the view of it at once: the count seen before
+  // is the one compared.)
+  if (now == seen) return 0;
+  item.recordCount = now;
+  if (!isMainList(v, item)) return 0;
+  // The view's total follows its list, so that the records added can be
+  // reached and the record bar counts them.
+  v.recordCount = now;
+  updateRange(v);
+  updateRecordBar(v);
+  const int32_t grown = growList(v, item, int64_t{now} - seen);
+  if (grown <= 0) return grown < 0 ? -1 : 1;
+  // Unsaved changes stay where they are; the rows are read again later.
+  if (holdsChanges(v)) return 1;
+  v.topRecord = -1;
+  return recSeek(v, 0, 2) < 0 ? -1 : 1;
 }
 
 void installBindBackend() {

@@ -48,10 +48,21 @@ void updateRange(ViewObject& v);
 int32_t recStep(ViewObject& v, int32_t control);
 // OK of the bar: go to the number typed into the entry.
 void recordBarOk(ViewObject& v);
+// The modal record-select window over the table's selection form, owned by
+// the owner window: with a list, over its records from position start, the
+// position chosen; without, over all records from record start, the record
+// chosen. 0 at once for a list of one record or a table of fewer than two,
+// -1 when the table has no selection form or the list is empty.
+int32_t selectRecord(FileProjHandle project, int32_t tableId, HWND owner, const FileRecList* list, int32_t start);
 // Command 53654 of the view window: the record count changed under the view;
 // go back to the record it stood on.
 void reloadView(ViewObject& v);
 
+// Growing a list after records were added to its table: the item's count is
+// read again (0 unchanged, or not a list of the main table); a list of the
+// main table grows by the records added, to at most 64 used rows, and the
+// current record is read again. 1, or -1 on failure.
+int32_t itemCheckSize(ViewObject& v, size_t item);
 // Hooks the binding's answers to the project layer's calls (zemta/view.h)
 // into the registry; done once, when the first view binds.
 void installBindBackend();

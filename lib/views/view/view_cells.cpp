@@ -65,7 +65,7 @@ int32_t fieldChanged(ViewObject& v, const Cell& cell, int32_t row) {
   uint8_t* bytes = fieldBytes(v, cell, row);
   if (!bytes || FileProjRbfSetAct(v.project, bytes, 0x02, 1) < 0) return -1;
   if (static_cast<size_t>(cell.fieldIndex) < cell.item->changed.size()) cell.item->changed[cell.fieldIndex] |= 4;
-  if (viewAfterChange(v, cell.itemIndex, cell.fieldIndex, row) < 0) return -1;
+  if (viewAfterChange(v, bytes) < 0) return -1;
   return viewRefreshChanged(v) < 0 ? -1 : 0;
 }
 

@@ -10,6 +10,7 @@
 #include "lib/core/report.h"
 #include "lib/store/project/fileproj_internal.h"
 #include "lib/views/edit/edit_object.h"
+#include "lib/views/view/view_bind.h"
 #include "lib/views/view/view_file_internal.h"
 #include "lib/views/view/view_object.h"
 #include "lib/views/view/view_registry.h"
@@ -107,19 +108,7 @@ int32_t seekPosition(ViewObject& view, int32_t position) {
   return viewReloadRecords(view, position) < 0 ? -1 : 0;
 }
 
-// The record bar's count: a stand-in until the record bar keeps its own.
-
-void refreshCount(ViewObject& view) {
-  if (view.virtualRows != 0) {
-    const uint32_t count = static_cast<uint32_t>(std::max(positionCount(view), 0));
-    view.virtualRows = count + ((view.style & kStyleAppendRow) ? 2 : 1);
-  }
-  if (view.recordBar) {
-    char text[32];
-    std::snprintf(text, sizeof text, "/ %lu", static_cast<unsigned long>(std::max(positionCount(view), 0)));
-    if (HWND total = ui::dialogItem(view.recordBar, kBarTotal)) ui::setWindowText(total, text);
-  }
-}
+void refreshCount(ViewObject& view) { updateRange(view); }
 
 int32_t viewFileSave(ViewObject& view, int32_t reseek) { return ViewFileSave(view.handle, reseek); }
 
@@ -217,6 +206,15 @@ ZEMTA_API int32_t ViewFileFlush(ViewHandle handle) {
 ZEMTA_API int32_t ViewFileCheck(ViewHandle handle, int32_t force) {
   ViewObject* view = checkView(handle);
   if (!view) return -1;
+  // Lists of the main table grow by the records others added.
+  bool grown = false;
+  for (size_t i = 0; i < view->items.size(); ++i) {
+    if (!(view->items[i].flags & kItemList) || !view->items[i].table) continue;
+    const int32_t result = itemCheckSize(*view, i);
+    if (result < 0) return -1;
+    grown = grown || result > 0;
+  }
+  if (grown) return 1;
   const FileDBHandle table = mainTableHandle(*view);
   if (!table) return 0;
   const int32_t records = FileDBRecGetSize(table);

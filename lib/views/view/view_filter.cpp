@@ -14,6 +14,7 @@
 #include "lib/core/report.h"
 #include "lib/store/project/fileproj_internal.h"
 #include "lib/store/tables/filedb_internal.h"
+#include "lib/views/view/view_bind.h"
 #include "lib/views/view/view_file_internal.h"
 #include "lib/views/view/view_object.h"
 #include "platform/base/message_box.h"
@@ -183,11 +184,6 @@ void restoreIme(FilterDlgData& d) {
   if (d.context) ImeSetStatus(d.context, d.imeOpen, d.conversion, d.sentence, nullptr);
 }
 
-// Stand-in for the record-select window of the record bar: picks nothing, so
-// a key row with several referenced records searches by all of them. The
-// record bar puts the real choice here when it is merged in.
-int32_t chooseReferencedRecord(FilterDlgData&, HWND, int32_t, const FileRecList&) { return -1; }
-
 // The referenced field's value of a record, as the text a key row shows.
 bool referencedText(FilterDlgData& d, const KeyRow& row, uint32_t record, std::string& text) {
   fileproj::TableEntry* ref = fileproj::FileProjFindTable(d.project, row.refFdb);
@@ -228,8 +224,10 @@ void runReference(FilterDlgData& d, size_t n) {
     ui::setEditReadOnly(edit, false);
     return;
   }
-  int32_t chosen = refs.count == 1 ? 0 : chooseReferencedRecord(d, d.dialog, row.refFdb, refs);
-  if (chosen < 0) {
+  // Several records: the clerk picks one in the select window; none picked
+  // (no selection form for the table) searches by all of them.
+  const int32_t chosen = selectRecord(d.project, row.refFdb, d.dialog, &refs, refs.count - 1);
+  if (chosen < 0 || chosen >= refs.count) {
     // The whole list is the key.
     ui::setWindowText(edit, std::string(static_cast<size_t>(row.width), '*'));
     ui::setEditReadOnly(edit, true);

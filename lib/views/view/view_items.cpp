@@ -276,27 +276,35 @@ int32_t listAdjustRows(ViewObject& v) {
   const int32_t viewport = std::max(0, e->allocatedRows - list->firstRecordRow);
   const int32_t rows = static_cast<int32_t>(std::max<int64_t>(0, std::min<int64_t>({freeRows, remaining, viewport})));
   if (rows == list->slotRows) return 0;
+  return setListRows(v, *list, rows);
+}
+
+int32_t setListRows(ViewObject& v, ViewItem& list, int32_t rows) {
+  EditObject* e = edit::checked(list.edit);
+  if (!e) return -1;
   int32_t result = 1;
-  const int32_t usedRows = list->firstRecordRow + rows;
+  const int32_t usedRows = list.firstRecordRow + rows;
   if (usedRows > e->uy) result = 2;
   e->uy = std::min(usedRows, e->allocatedRows);
   e->visibleRows = e->uy;
-  list->visibleRows = static_cast<uint16_t>(e->uy);
-  // Each stored field's box spans the new rows.
-  for (size_t f = 0; f < list->fields.size() && f < e->boxes.size(); ++f) {
-    const ViewFieldLayout& field = list->fields[f];
+  list.visibleRows = static_cast<uint16_t>(e->uy);
+  // Each stored field draws and boxes the new rows.
+  for (ViewFieldLayout& field : list.fields)
+    if (!(field.offset & kNotStored)) field.lines = std::max<uint16_t>(field.lines, static_cast<uint16_t>(rows));
+  for (size_t f = 0; f < list.fields.size() && f < e->boxes.size(); ++f) {
+    const ViewFieldLayout& field = list.fields[f];
     if (field.offset & kNotStored) continue;
     const bool noIds = field.ids[0] == 0 && field.ids[1] == 0 && field.ids[2] == 0;
-    if (EditSetAtrEx(e, field.column, list->firstRecordRow, field.width, std::max(rows, 1),
+    if (EditSetAtrEx(e, field.column, list.firstRecordRow, field.width, std::max(rows, 1),
                      noIds ? 0x75000002u : 0x75000000u, static_cast<int32_t>(f)) < 0)
       return -1;
   }
-  if (list->currentRowBox >= 0 && static_cast<size_t>(list->currentRowBox) < e->boxes.size()) {
-    const EditBox box = e->boxes[static_cast<size_t>(list->currentRowBox)];
-    if (EditSetAtrEx(e, box.x, box.y, box.width, box.height, 0x71100000u, list->currentRowBox) < 0) return -1;
+  if (list.currentRowBox >= 0 && static_cast<size_t>(list.currentRowBox) < e->boxes.size()) {
+    const EditBox box = e->boxes[static_cast<size_t>(list.currentRowBox)];
+    if (EditSetAtrEx(e, box.x, box.y, box.width, box.height, 0x71100000u, list.currentRowBox) < 0) return -1;
   }
-  list->slotRows = rows;
-  if (list->slot && v.project && FileProjBufSetRows(v.project, list->slot, rows) < 0) return -1;
+  list.slotRows = rows;
+  if (list.slot && v.project && FileProjBufSetRows(v.project, list.slot, rows) < 0) return -1;
   edit::layout(e);
   edit::invalidateVisible(e);
   return result;

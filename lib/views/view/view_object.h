@@ -13,6 +13,7 @@
 //   view_bind.cpp     binding to project tables and forms, seeking and loading records
 //   view_recbar.cpp   the record bar, record moves and the record-select window
 //   view_window.cpp   the view window: keys, focus, in-place cell editing
+//   view_lookup.cpp   what follows a changed field: reference look-ups, recomputing
 //   view_file.cpp     save, flush, check, deletes, filters and record lists
 //   view_filter.cpp   the filter dialog and the search-key syntax
 //   view_cells.cpp    item cells (cell ids and field position keys)
@@ -250,6 +251,10 @@ ViewExtent calcExtent(ViewObject& view, bool apply);
 int32_t layoutView(ViewObject& view);
 // Fits the rows of the list item with virtual rows to the window.
 int32_t listAdjustRows(ViewObject& view);
+// Gives a list item that many record rows: its edit's used and visible rows,
+// the boxes of its stored fields and its current-row box, its slot's rows.
+// 1, 2 when rows were added, -1.
+int32_t setListRows(ViewObject& view, ViewItem& list, int32_t rows);
 // The scroll, size, wheel, paint and erase handling of the view window;
 // true when the message was taken (answer in result).
 bool itemWindowMessage(ViewObject& view, uint32_t message, WPARAM wParam, LPARAM lParam, LRESULT& result);
@@ -278,7 +283,7 @@ void installPrintSource();
 // record bar's dialog procedure; reloading the records from a record (-1:
 // the current one); writing an open cell edit back; saving; redrawing the
 // changed fields; starting a cell edit; entering a text into a cell as if
-// typed (1 changed, 0 same, -1 refused); the after-change step of a field.
+// typed (1 changed, 0 same, -1 refused).
 LRESULT viewItemsMessage(ViewObject& view, uint32_t message, WPARAM wParam, LPARAM lParam);
 int32_t viewCloseQuery(ViewObject& view);
 int32_t viewRecordStep(ViewObject& view, int32_t button);
@@ -289,6 +294,18 @@ int32_t viewFileSave(ViewObject& view, int32_t reseek);
 int32_t viewRefreshChanged(ViewObject& view);
 int32_t viewStartEdit(ViewObject& view, int32_t item, int32_t field, int32_t character, int32_t row);
 int32_t viewEnterText(ViewObject& view, int32_t item, int32_t field, int32_t row, const char* text, int32_t length);
-int32_t viewAfterChange(ViewObject& view, int32_t item, int32_t field, int32_t row);
+
+// --- what follows a changed field (view_lookup.cpp) ---------------------------
+// After the field whose bytes lie at address in a record-buffer row changed:
+// the row is marked edited; a reference key with a value takes the record of
+// the referenced table it matches (picked in the record-select window when
+// several match); other fields recompute the row's references and calculated
+// fields. Changed fields are redrawn. 0, or -1 on failure.
+int32_t viewAfterChange(ViewObject& view, uint8_t* address);
+// The look-up by double click: with a cell edit open on a reference key of a
+// form, the records its stored value matches are offered and the one picked
+// fills the row; the edit then opens again on the new value. 1 when a record
+// was taken, 0 when nothing was to be looked up or picked, -1 on failure.
+int32_t viewLookUpReference(ViewObject& view);
 
 }  // namespace zemta::views

@@ -271,7 +271,9 @@ int32_t modalLoop(HWND frame, HWND owner, ViewHandle view) {
   return answer;
 }
 
-int32_t recSelect(FileProjHandle project, int32_t tableId, HWND owner, const FileRecList* list, int32_t start) {
+}  // namespace
+
+int32_t selectRecord(FileProjHandle project, int32_t tableId, HWND owner, const FileRecList* list, int32_t start) {
   namespace ui = platform::ui;
   if (list && list->count == 1) return 0;
   fileproj::Project* p = fileproj::FileProjCheckHandle(project) < 0 ? nullptr : fileproj::findProject(project);
@@ -334,11 +336,17 @@ int32_t recSelect(FileProjHandle project, int32_t tableId, HWND owner, const Fil
   if (v->recordBar) ui::moveWindow(v->recordBar, {0, height + 8 - 16, v->recordBarWidth, height + 8});
   recSeek(*v, start, 1);
   ui::showWindow(frame, true);
+  // Shown at its size, the list is placed again so that the start's row is
+  // the one selected and the rows shown are the ones it reads.
+  ui::processPendingMessages();
+  v = viewOfHandle(handle);
+  if (!v || !ui::isWindow(frame)) return -1;
+  v->topRecord = -1;
+  recSeek(*v, start, 1);
   ui::setFocus(v->window);
   return modalLoop(frame, owner, handle);
 }
 
-}  // namespace
 }  // namespace zemta::views
 
 ZEMTA_API int32_t ViewFileRecSelDlg(ViewHandle view, int32_t tableId, HWND owner, FileRecList* list) {
@@ -346,10 +354,10 @@ ZEMTA_API int32_t ViewFileRecSelDlg(ViewHandle view, int32_t tableId, HWND owner
   if (!v || !v->project) return -1;
   if (list) {
     if (!list->items || list->count < 1) return -1;
-    return recSelect(v->project, tableId, owner, list, list->count - 1);
+    return selectRecord(v->project, tableId, owner, list, list->count - 1);
   }
   const FileRecList* own = hasRecordList(*v) ? &v->recordList : nullptr;
-  const int32_t chosen = recSelect(v->project, tableId, owner, own, std::max(v->currentRecord, 0));
+  const int32_t chosen = selectRecord(v->project, tableId, owner, own, std::max(v->currentRecord, 0));
   if (chosen < 0) return -1;
   v = checkView(view);
   if (!v) return -1;

@@ -281,11 +281,8 @@ int32_t viewCommitEdit(ViewObject& v) {
     FileProjRbfSetAct(v.project, address, FILEBUF_ROW_PENDING, 0);
     if (changed < 0) return -1;
     if (changed > 0) {
-      FileProjRbfSetAct(v.project, address, FILEBUF_ROW_EDITED, 1);
       if (v.edit.field < item.changed.size()) item.changed[v.edit.field] |= 4;
-      const int32_t refs = FileProjBufRefUpdate(v.project, v.handle, address);
-      const int32_t calc = FileProjRefCalBfp(v.project, v.handle, address);
-      if (refs == 2 || calc == 2) ViewProjRefresh(v.handle);
+      if (viewAfterChange(v, address) < 0) return -1;
     }
     const std::string shown = fieldText(type, f.detail, f.size, address, f.width);
     putCellText(edit::checked(item.edit), f, f.repeats ? line : 0, shown.c_str(), static_cast<int32_t>(shown.size()));
@@ -631,6 +628,7 @@ LRESULT viewItemsMessage(ViewObject& v, uint32_t message, WPARAM wParam, LPARAM 
     }
     case ui::kWmLButtonDblClk:
       if (v.virtualRows && v.host && v.currentRecord >= 0) ui::postMessage(v.host, ui::kWmClose, 0, 0);
+      else viewLookUpReference(v);
       return 0;
     case ui::kWmRButtonDown:
       if (v.caller) ui::postMessage(v.caller, message, wParam, lParam);

@@ -2,6 +2,8 @@
 // resources, record moves by ViewProjRecSeek and by the record bar's
 // controls, driven by real key and mouse events in a shown window.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <filesystem>
@@ -9,6 +11,7 @@
 #include <vector>
 
 #include "lib/core/report.h"
+#include "lib/store/project/fileproj_internal.h"
 #include "lib/store/project/project_definition.h"
 #include "lib/store/project/project_writer.h"
 #include "lib/store/store_test_support.h"
@@ -43,8 +46,19 @@ end
 table "空" fdb=6 id=6 header=0 record=8 file="EMPTY"
   field "番号" id=601 offset=0 size=4 type=4
 end
+table "分類" fdb=7 id=7 header=0 record=16 file="CLASS"
+  field "分類コード" id=701 offset=0 size=4 type=0 index="CCODE"
+  field "分類名" id=702 offset=4 size=12 type=0
+end
+table "商品" fdb=8 id=8 header=0 record=32 file="GOODS"
+  field "商品名" id=801 offset=0 size=20 type=0
+  field "分類" id=802 offset=20 size=4 type=0 index="GCLASS" rules=0x1 ref=分類:分類コード
+end
 resource "部門設定" file="DEPTF" flags=0x40007 tables=103,5
 resource "部門一覧" file="DEPTL" flags=0x30001 tables=5
+resource "分類一覧" file="CLASSL" flags=0x30001 tables=7
+resource "分類リスト" file="CLASSL" flags=0x10003 tables=109,7
+resource "商品設定" file="GOODSF" flags=0x40007 tables=108,8
 )";
 
 void putLe(std::string& bytes, uint32_t value, int width) {
@@ -68,44 +82,50 @@ std::string formField(uint16_t id, uint16_t column, uint16_t row, uint16_t width
   return std::string(reinterpret_cast<const char*>(&f), sizeof f);
 }
 
-// The department form: three labelled fields.
-std::string departmentForm() {
-  const uint16_t width = 40, height = 5;
+// A form file of the table: its screen (rows ended by CR) and its fields.
+std::string formFile(uint16_t table, uint16_t width, uint16_t height, const std::string& screen,
+                     const std::vector<std::string>& fields) {
   std::string b = {'N', 'A'};
   putLe(b, 256, 2);
   putLe(b, width, 2);
   putLe(b, height, 2);
   b.append(8, '\0');
-  b += "部門番号:\r部門名  :\r単価    :\r\r\r";
-  const std::vector<std::string> items = {formField(1, 10, 0, 5, 4, 0, 2), formField(2, 10, 1, 20, 0, 2, 20),
-                                          formField(3, 10, 2, 10, 7, 24, 4)};
-  putLe(b, static_cast<uint32_t>(items.size()), 2);
-  for (const auto& i : items) b += i;
+  b += screen;
+  putLe(b, static_cast<uint32_t>(fields.size()), 2);
+  for (const auto& f : fields) b += f;
   std::string trailer = "ZEMTA RESOURCE\r\n";
   putLe(trailer, 1, 2);
-  putLe(trailer, 5, 2);
+  putLe(trailer, table, 2);
   putLe(b, static_cast<uint32_t>(trailer.size()), 2);
   return b + trailer;
 }
 
+// A field of a list: it repeats over the list rows.
+std::string listField(uint16_t id, uint16_t column, uint16_t width, uint16_t type, uint16_t offset, uint16_t size) {
+  std::string f = formField(id, column, 1, width, type, offset, size);
+  f[26] = 1;
+  return f;
+}
+
+// The department form: three labelled fields.
+std::string departmentForm() {
+  return formFile(5, 40, 5, "部門番号:\r部門名  :\r単価    :\r\r\r",
+                  {formField(1, 10, 0, 5, 4, 0, 2), formField(2, 10, 1, 20, 0, 2, 20), formField(3, 10, 2, 10, 7, 24, 4)});
+}
+
 // The department list for picking one: a header line and one row a record.
 std::string departmentList() {
-  const uint16_t width = 30, height = 2;
-  std::string b = {'N', 'A'};
-  putLe(b, 256, 2);
-  putLe(b, width, 2);
-  putLe(b, height, 2);
-  b.append(8, '\0');
-  b += "番号  部門名\r\r";
-  std::string number = formField(1, 0, 1, 5, 4, 0, 2), name = formField(2, 6, 1, 20, 0, 2, 20);
-  number[26] = name[26] = 1;  // both repeat over the list rows
-  putLe(b, 2, 2);
-  b += number + name;
-  std::string trailer = "ZEMTA RESOURCE\r\n";
-  putLe(trailer, 1, 2);
-  putLe(trailer, 5, 2);
-  putLe(b, static_cast<uint32_t>(trailer.size()), 2);
-  return b + trailer;
+  return formFile(5, 30, 2, "番号  部門名\r\r", {listField(1, 0, 5, 4, 0, 2), listField(2, 6, 20, 0, 2, 20)});
+}
+
+// The classes of goods, listed: code and name.
+std::string classList() {
+  return formFile(7, 20, 2, "ｺｰﾄﾞ 分類名\r\r", {listField(1, 0, 4, 0, 0, 4), listField(2, 5, 12, 0, 4, 12)});
+}
+
+// The goods form: the name and the class, a reference to the classes.
+std::string goodsForm() {
+  return formFile(8, 32, 3, "商品名:\r分類  :\r\r", {formField(1, 8, 0, 20, 0, 0, 20), formField(2, 8, 1, 4, 0, 20, 4)});
 }
 
 std::vector<uint8_t> department(uint16_t number, const char* name, int32_t price) {
@@ -136,11 +156,15 @@ class ViewBindTest : public ::testing::Test {
     ASSERT_TRUE(zemta::fileproj::makeProject(definition, catalog_, error)) << error;
     store_test::writeFileBytes(folder_.file("App/Res/Data/Res/DEPTF.daf"), departmentForm());
     store_test::writeFileBytes(folder_.file("App/Res/Data/Res/DEPTL.daf"), departmentList());
+    store_test::writeFileBytes(folder_.file("App/Res/Data/Res/CLASSL.daf"), classList());
+    store_test::writeFileBytes(folder_.file("App/Res/Data/Res/GOODSF.daf"), goodsForm());
     project_ = FileProjOpen(catalog_.c_str(), 5, nullptr);
     ASSERT_NE(project_, 0u);
     const char* names[] = {"野菜", "果物", "鮮魚", "精肉", "惣菜", "日配", "冷凍", "菓子", "飲料", "酒類"};
     for (uint16_t i = 0; i < 10; ++i)
       ASSERT_EQ(FileDBRecWrite(FileProjGetFdb(project_, 5), i, department(i + 1, names[i], 100 * (i + 1)).data()), 0);
+    const char* classes[][2] = {{"A1", "野菜"}, {"A2", "果物"}, {"A3", "鮮魚"}, {"B1", "菓子"}};
+    for (uint16_t i = 0; i < 4; ++i) addClass(i, classes[i][0], classes[i][1]);
     ui::WindowSpec shape;
     shape.className = "ViewHost";
     shape.title = "部門";
@@ -157,16 +181,23 @@ class ViewBindTest : public ::testing::Test {
     ZemtaEnableLastErrorMessage(messages_);
   }
 
+  // A class of goods: code and name.
+  void addClass(int32_t record, const char* code, const char* name) {
+    std::vector<uint8_t> r(16, 0);
+    std::memcpy(r.data(), code, std::strlen(code));
+    std::memcpy(r.data() + 4, name, std::strlen(name));
+    ASSERT_EQ(FileDBRecWrite(FileProjGetFdb(project_, 7), record, r.data()), 0);
+  }
   ViewObject& openGrid(int32_t table = 5) {
     view_ = ViewTableOpen(project_, table, host_, nullptr);
     EXPECT_NE(view_, 0u);
     ui::processPendingMessages();
     return *viewOfHandle(view_);
   }
-  ViewObject& openForm() {
+  ViewObject& openForm(int32_t resource = 103) {
     ZemtaEnableLastErrorMessage(1);
     ScriptedMessageBox box;
-    view_ = ViewResourceOpen(project_, 103, host_, nullptr, -1, nullptr, nullptr);
+    view_ = ViewResourceOpen(project_, resource, host_, nullptr, -1, nullptr, nullptr);
     ZemtaEnableLastErrorMessage(0);
     EXPECT_EQ(box.count(), 0u) << box.lastText();
     EXPECT_NE(view_, 0u);
@@ -458,4 +489,210 @@ TEST_F(ViewBindTest, TheSelectWindowHandsBackTheClickedRecord) {
   FileDeleteRecList(&one);
 }
 
+// ---- reference look-ups and growing lists --------------------------------------
+
+class ViewLookupTest : public ViewBindTest {
+ protected:
+  // A click (or another mouse message) in the middle of a field's first cell
+  // of the form.
+  void mouse(ViewObject& v, size_t fieldNo, uint32_t message = ui::kWmLButtonDown) {
+    EditObject* e = zemta::edit::checked(v.items[0].edit);
+    const ViewFieldLayout& f = v.items[0].fields[fieldNo];
+    const int32_t rowHeight = zemta::edit::cellFontHeight() + v.rowGap;
+    const int32_t x = f.column * e->cw + e->cw / 2, y = f.row * rowHeight + e->ch / 2;
+    ui::sendMouseInput(v.window, message, x, y);
+    if (message == ui::kWmLButtonDown) ui::sendMouseInput(v.window, ui::kWmLButtonUp, x, y);
+    ui::processPendingMessages();
+  }
+  static void press(HWND target, uint32_t key, bool shift = false) {
+    ui::sendKeyInput(target, key, true, shift, false, false);
+    ui::sendKeyInput(target, key, false, shift, false, false);
+  }
+  // Capital letters and digits as typed.
+  static void type(HWND target, const std::string& text) {
+    for (char c : text) press(target, static_cast<uint8_t>(c), c >= 'A' && c <= 'Z');
+  }
+  static std::string trimmed(std::string text) {
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\0')) text.pop_back();
+    return text;
+  }
+  // The class code of the goods record the form shows.
+  static std::string classOf(const ViewObject& v) {
+    return trimmed(std::string(reinterpret_cast<const char*>(v.items[0].image) + 20, 4));
+  }
+  static std::string editText(const ViewObject& v) {
+    EditObject* e = zemta::edit::checked(v.items[v.edit.tempItemPlusOne - 1u].edit);
+    return trimmed(std::string(e->row(0), static_cast<size_t>(e->allocatedColumns)));
+  }
+  // The list view of a record-select frame and the records it offers.
+  static HWND listOf(HWND frame) {
+    HWND list = nullptr;
+    for (HWND child : ui::childWindows(frame)) list = child;
+    return list;
+  }
+  static uint32_t offered(HWND frame) {
+    ViewObject* v = viewOfWindow(listOf(frame));
+    return v ? viewTotal(*v) : 0;
+  }
+  // Classes added by another program, through its own handle on the table's
+  // file: this process hears nothing of them until it looks.
+  void addClassesElsewhere(int32_t from, int32_t to) {
+    std::string path(260, '\0');
+    FileDBGetPathName(FileProjGetFdb(project_, 7), path.data());
+    path.resize(std::strlen(path.c_str()));
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      FileDBHandle other = FileDBCreate(path.c_str(), 7, 0, 16, "other", nullptr);
+      bool ok = other != 0;
+      for (int32_t i = from; i < to && ok; ++i) ok = FileDBRecWrite(other, i, classRecord(i).data()) == 0;
+      _exit(ok ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  }
+  static std::vector<uint8_t> classRecord(int32_t i) {
+    std::vector<uint8_t> r(16, 0);
+    const std::string code = "C" + std::to_string(i);
+    std::memcpy(r.data(), code.data(), code.size());
+    std::memcpy(r.data() + 4, "雑貨", std::strlen("雑貨"));
+    return r;
+  }
+  void addGoods(int32_t record, const char* name, const char* code) {
+    std::vector<uint8_t> r(32, 0);
+    std::memcpy(r.data(), name, std::strlen(name));
+    std::memcpy(r.data() + 20, code, std::strlen(code));
+    ASSERT_EQ(FileDBRecWrite(FileProjGetFdb(project_, 8), record, r.data()), 0);
+  }
+};
+
+TEST_F(ViewLookupTest, AClassCodeMatchingSeveralClassesIsPickedInTheSelectWindow) {
+  ViewObject& v = openForm(108);
+  ASSERT_EQ(v.mainTable, 8);
+  mouse(v, 1);
+  ASSERT_EQ(ViewIsEdit(view_), 1);
+  type(v.window, "A");
+  uint32_t rows = 0;
+  testing_support::WhileModal pick("分類一覧", [&](HWND frame) {
+    rows = offered(frame);
+    EXPECT_FALSE(ui::isWindowEnabled(v.window));
+    press(listOf(frame), ui::kVkDown);
+    press(listOf(frame), ui::kVkDown);
+    press(listOf(frame), ui::kVkReturn);
+  });
+  press(v.window, ui::kVkTab);  // leaving the field looks its code up
+  ASSERT_TRUE(pick.done());
+  EXPECT_EQ(rows, 3u);  // A1, A2, A3
+  EXPECT_EQ(classOf(v), "A3");
+  EXPECT_NE(cells(v.items[0], 1).find("A3  "), std::string::npos);
+  EXPECT_TRUE(ui::isWindowEnabled(v.window));
+  EXPECT_EQ(ViewIsModify(view_, 0), 1);
+
+  // A code only one class begins with is taken without asking.
+  mouse(v, 1);
+  press(v.window, ui::kVkBack);
+  press(v.window, ui::kVkBack);
+  type(v.window, "B");
+  press(v.window, ui::kVkTab);
+  EXPECT_EQ(classOf(v), "B1");
+  EXPECT_EQ(viewOfHandle(view_)->edit.field, 0u);
+}
+
+TEST_F(ViewLookupTest, ADoubleClickOnTheClassOffersTheClassesAndReopensOnThePick) {
+  ViewObject& v = openForm(108);
+  mouse(v, 1);
+  ASSERT_EQ(ViewIsEdit(view_), 1);
+  uint32_t rows = 0;
+  testing_support::WhileModal pick("分類一覧", [&](HWND frame) {
+    rows = offered(frame);
+    ui::updateWindow(frame);
+    EXPECT_TRUE(ui::grabWindowToPng(frame, testOutput("view_lookup_select.png")));
+    // Every class has its row, the last one too.
+    ViewObject* shown = viewOfWindow(listOf(frame));
+    ASSERT_NE(shown, nullptr);
+    EXPECT_NE(cells(shown->items[0], 4).find("B1   菓子"), std::string::npos);
+    press(listOf(frame), ui::kVkEnd);
+    press(listOf(frame), ui::kVkReturn);
+  });
+  mouse(v, 1, ui::kWmLButtonDblClk);
+  ASSERT_TRUE(pick.done());
+  EXPECT_EQ(rows, 4u);  // an empty code: every class
+  EXPECT_EQ(classOf(v), "B1");
+  ASSERT_EQ(ViewIsEdit(view_), 1);
+  EXPECT_EQ(v.edit.field, 1u);
+  EXPECT_EQ(editText(v), "B1");
+  // Outside a reference field a double click looks nothing up.
+  mouse(v, 0);
+  mouse(v, 0, ui::kWmLButtonDblClk);
+  EXPECT_EQ(classOf(v), "B1");
+}
+
+TEST_F(ViewLookupTest, TheFiltersReferenceButtonTakesTheClassPickedInTheSelectWindow) {
+  const char* goods[][2] = {{"大根", "A1"}, {"林檎", "A2"}, {"鯛", "A3"}, {"飴", "B1"}, {"梨", "A2"}};
+  for (int32_t i = 0; i < 5; ++i) addGoods(i, goods[i][0], goods[i][1]);
+  ViewObject& v = openForm(108);
+  std::string key;
+  testing_support::WhileModal outer("商品検索", [&](HWND dialog) {
+    ui::clickButton(ui::dialogItem(dialog, 21908));  // "参照..." of the class row
+    key = ui::dialogItemText(dialog, 21900);
+    ui::clickButton(ui::dialogItem(dialog, 1));
+  });
+  testing_support::WhileModal inner("分類検索", [&](HWND dialog) {
+    HWND edit = ui::dialogItem(dialog, 21900);
+    ui::setFocus(edit);
+    type(edit, "A");
+    ui::clickButton(ui::dialogItem(dialog, 1));
+  });
+  uint32_t rows = 0;
+  testing_support::WhileModal pick("分類一覧", [&](HWND frame) {
+    rows = offered(frame);
+    press(listOf(frame), ui::kVkUp);  // from the last class found, A3
+    press(listOf(frame), ui::kVkReturn);
+  });
+  ASSERT_EQ(ViewFileSetFilterDlg(view_, 0, host_), 0);
+  EXPECT_TRUE(inner.done());
+  EXPECT_EQ(rows, 3u);
+  EXPECT_EQ(key, "A2");
+  ASSERT_EQ(v.recordList.count, 2);
+  EXPECT_EQ(std::vector<uint32_t>(v.recordList.items, v.recordList.items + 2), (std::vector<uint32_t>{1, 4}));
+}
+
+TEST_F(ViewLookupTest, ListsGrowByTheRecordsOthersAddUpToSixtyFourRows) {
+  ViewObject& v = openForm(109);  // the classes as a list
+  ASSERT_EQ(ViewProjRecSeek(view_, 0, 1), 0);
+  ViewItem& list = v.items[0];
+  EditObject* e = zemta::edit::checked(list.edit);
+  const int32_t rows = list.slotRows;
+  EXPECT_EQ(ViewFileCheck(view_, 0), 0);
+  addClassesElsewhere(4, 6);
+  EXPECT_EQ(ViewFileCheck(view_, 0), 1);
+  EXPECT_EQ(list.slotRows, rows + 2);
+  EXPECT_EQ(e->uy, list.firstRecordRow + rows + 2);
+  EXPECT_EQ(viewTotal(v), 6u);
+  EXPECT_EQ(ui::windowText(bar(kBarTotal)), "/ 6");
+  EXPECT_NE(cells(list, list.firstRecordRow + 4).find("C4   雑貨"), std::string::npos);
+  EXPECT_EQ(ViewFileCheck(view_, 0), 0);
+  ui::updateWindow(host_);
+  EXPECT_TRUE(ui::grabWindowToPng(host_, testOutput("view_grown_list.png")));
+
+  addClassesElsewhere(6, 80);
+  EXPECT_EQ(ViewFileCheck(view_, 0), 1);
+  EXPECT_EQ(e->uy, 64);
+  EXPECT_EQ(list.slotRows, 64 - list.firstRecordRow);
+  EXPECT_EQ(viewTotal(v), 80u);
+}
+
+TEST_F(ViewLookupTest, TheGridGrowsWhenTheProjectsRefreshFindsRecordsAdded) {
+  ViewObject& v = openGrid(7);
+  ASSERT_EQ(cells(v.items[0], 5).find("C4"), std::string::npos);
+  addClassesElsewhere(4, 6);
+  zemta::fileproj::refreshTick();  // the project's refresh finds them
+  ASSERT_TRUE(testing_support::waitUntil([&] {
+    ui::processPendingMessages();
+    return cells(v.items[0], 6).find("C5") != std::string::npos;
+  }));
+  EXPECT_EQ(ui::windowText(bar(kBarTotal)), "/ 6");
+  EXPECT_EQ(ViewFileCheck(view_, 0), 0);  // seen already
+}
 }  // namespace
