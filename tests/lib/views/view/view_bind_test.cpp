@@ -3,6 +3,7 @@
 // controls, driven by real key and mouse events in a shown window.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -502,6 +503,8 @@ TEST_F(ViewBindTest, ACellEditStaysOnItsFieldAcrossRecordMoves) {
   ASSERT_EQ(ViewIsEdit(view_), 1);
   EXPECT_EQ(v.edit.field, kFormPrice);
   EXPECT_NE(editText().find("400"), std::string::npos) << editText();
+  ui::updateWindow(host_);
+  EXPECT_TRUE(ui::grabWindowToPng(host_, testOutput("view_form_price_edit.png")));
 
   // A changed price: the move asks first. Kept, the record and its open
   // edit stay as they were.
@@ -530,6 +533,25 @@ TEST_F(ViewBindTest, ACellEditStaysOnItsFieldAcrossRecordMoves) {
   int32_t price = 0;
   ASSERT_EQ(FileDBRecReadField(FileProjGetFdb(project_, 5), 3, 24, 4, &price), 0);
   EXPECT_EQ(price, 400);
+}
+
+TEST_F(ViewBindTest, InAGridTheCellEditFollowsTheRecordDown) {
+  ViewObject& v = openGrid();
+  ASSERT_EQ(ViewProjRecSeek(view_, 3, 1), 0);
+  EditObject* e = zemta::edit::checked(v.items[0].edit);
+  const ViewFieldLayout& name = v.items[0].fields[1];
+  const int32_t row = v.items[0].firstRecordRow + 3 - v.topRecord;
+  const int32_t x = (e->x + name.column) * e->cw + e->cw / 2, y = (e->y + row) * e->ch + e->ch / 2;
+  ASSERT_TRUE(ui::sendMouseInput(v.window, ui::kWmLButtonDown, x, y, ui::kMkLButton));
+  ASSERT_TRUE(ui::sendMouseInput(v.window, ui::kWmLButtonUp, x, y, 0));
+  ASSERT_EQ(ViewIsEdit(view_), 1);
+  EXPECT_NE(editText().find("精肉"), std::string::npos) << editText();
+  click(bar(kBarNext));
+  EXPECT_EQ(v.currentRecord, 4);
+  ASSERT_EQ(ViewIsEdit(view_), 1);
+  EXPECT_EQ(v.edit.field, 1u);
+  EXPECT_EQ(v.edit.line, 4 - std::max(v.topRecord, 0));  // the record's row
+  EXPECT_NE(editText().find("惣菜"), std::string::npos) << editText();
 }
 
 TEST_F(ViewBindTest, TheNumberEntryTakesTheCellEditBackAndKeepsTheInputMethodOut) {

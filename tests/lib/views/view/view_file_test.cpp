@@ -237,6 +237,7 @@ TEST_F(ViewFileTest, AKeyOnALinkedTablesIndexFindsTheRecordsLinkedToItsHits) {
       HWND priceKey = ui::dialogItem(dialog, 21901);
       focusKey(priceKey);
       typeText(priceKey, price);
+      EXPECT_TRUE(ui::grabWindowToPng(dialog, outputFile("filter_dialog_linked.png")));
       pressKey(priceKey, ui::kVkReturn);
     });
     return ViewFileSetFilterDlg(view_, 0, window_);
