@@ -192,7 +192,8 @@ intptr_t CancelDlgProc(HWND dialog, uint32_t message, WPARAM wParam, LPARAM lPar
 
 HIMC ImeGetStatus(HWND window, int32_t* open, uint32_t* conversion, uint32_t* sentence, ZemtaLogFont* font) {
   ui::ImeState state;
-  if (!ui::imeState(window, state)) return nullptr;
+  // A window whose context was taken away has none to read.
+  if (!ui::imeState(window, state) || !ui::imeAttached(window)) return nullptr;
   if (open) *open = state.open ? 1 : 0;
   if (conversion) *conversion = state.conversion;
   if (sentence) *sentence = state.sentence;

@@ -9,6 +9,7 @@
 #include <QWheelEvent>
 
 #include <map>
+#include <set>
 #include <mutex>
 
 #include "platform/base/last_error.h"
@@ -137,6 +138,7 @@ QWidget* receiverOf(HWND target) {
 struct DesktopState {
   std::mutex mutex;
   std::map<uintptr_t, ImeState> ime;
+  std::set<uintptr_t> detached;
   std::map<uintptr_t, Rect> compositionWindows;
   FolderPickerAnswerer picker;
 };
@@ -318,21 +320,62 @@ bool imeState(HWND window, ImeState& state) {
   return true;
 }
 
+namespace {
+
+// What the input method may give the widget: its open state while it holds
+// its input context.
+void applyIme(QWidget* w, const ImeState& state, bool attached) {
+  w->setAttribute(Qt::WA_InputMethodEnabled, state.open && attached);
+  // Conversion mode bit 0 (native): kana and kanji; without it the method
+  // should prefer Latin input.
+  w->setInputMethodHints((state.conversion & 1) ? Qt::ImhNone : Qt::ImhPreferLatin);
+  if (QGuiApplication::focusObject() == w) QGuiApplication::inputMethod()->update(Qt::ImEnabled | Qt::ImHints);
+}
+
+}  // namespace
+
 bool setImeState(HWND window, const ImeState& state) {
   QWidget* w = widgetOf(window);
   if (!w) {
     setLastError(kErrorInvalidHandle);
     return false;
   }
-  w->setAttribute(Qt::WA_InputMethodEnabled, state.open);
-  // Conversion mode bit 0 (native): kana and kanji; without it the method
-  // should prefer Latin input.
-  w->setInputMethodHints((state.conversion & 1) ? Qt::ImhNone : Qt::ImhPreferLatin);
-  if (QGuiApplication::focusObject() == w) QGuiApplication::inputMethod()->update(Qt::ImEnabled | Qt::ImHints);
+  bool attached;
+  {
+    DesktopState& d = desktop();
+    std::lock_guard<std::mutex> guard(d.mutex);
+    d.ime[key(window)] = state;
+    attached = d.detached.count(key(window)) == 0;
+  }
+  applyIme(w, state, attached);
+  return true;
+}
+
+bool setImeAttached(HWND window, bool attached) {
+  ImeState state;
+  if (!imeState(window, state)) return false;
+  QWidget* w = widgetOf(window);
+  if (!w) {
+    setLastError(kErrorInvalidHandle);
+    return false;
+  }
+  {
+    DesktopState& d = desktop();
+    std::lock_guard<std::mutex> guard(d.mutex);
+    // The state as it stands is what the window gets back when attached.
+    d.ime[key(window)] = state;
+    if (attached) d.detached.erase(key(window));
+    else d.detached.insert(key(window));
+  }
+  applyIme(w, state, attached);
+  return true;
+}
+
+bool imeAttached(HWND window) {
+  if (!isWindow(window)) return false;
   DesktopState& d = desktop();
   std::lock_guard<std::mutex> guard(d.mutex);
-  d.ime[key(window)] = state;
-  return true;
+  return d.detached.count(key(window)) == 0;
 }
 
 bool setImeCompositionWindow(HWND window, const Rect& caret) {

@@ -62,6 +62,13 @@ struct ImeState {
 // False (and last error invalid handle) for a dead window.
 bool imeState(HWND window, ImeState& state);
 bool setImeState(HWND window, const ImeState& state);
+// Takes the window's input context away from it (detached) or gives it back
+// (attached; every window starts so). A detached window gets no input-method
+// input whatever its open state; the state is kept and may still be set, and
+// counts again once the window is attached. False for a dead window.
+bool setImeAttached(HWND window, bool attached);
+// False also for a dead window.
+bool imeAttached(HWND window);
 // Where the input method shows its composition and candidate windows: the
 // caret's rectangle in the window's client pixels (the cursor rectangle the
 // input method asks the window for).

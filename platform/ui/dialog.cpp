@@ -111,21 +111,33 @@ const char* classNameOf(ControlKind kind) {
   return "Static";
 }
 
-// A one-line edit that tells its parent when the user or the program moves
-// the focus from it to another control. Leaving the window (a message box,
-// another program) or a popup is no leaving of the field: the focus comes
-// back to it, and a handler run under a box would act in the box's loop.
+// A one-line edit that tells its parent when it gets the focus and when the
+// user or the program moves the focus from it to another control. Leaving
+// the window (a message box, another program) or a popup is no leaving of
+// the field: the focus comes back to it, and a handler run under a box would
+// act in the box's loop; coming back is then no new arrival either.
 class LineEdit : public QLineEdit {
  public:
   using QLineEdit::QLineEdit;
 
  protected:
+  void focusInEvent(QFocusEvent* event) override {
+    QLineEdit::focusInEvent(event);
+    if (focusTold_ || !isVisible()) return;
+    focusTold_ = true;
+    notify(this, kEnSetFocus);
+  }
   void focusOutEvent(QFocusEvent* event) override {
     QLineEdit::focusOutEvent(event);
     const Qt::FocusReason reason = event->reason();
     if (reason == Qt::ActiveWindowFocusReason || reason == Qt::PopupFocusReason) return;
+    if (!focusTold_) return;
+    focusTold_ = false;
     if (isVisible()) notify(this, kEnKillFocus);
   }
+
+ private:
+  bool focusTold_ = false;
 };
 
 QWidget* makeControl(QWidget* parent, const ControlTemplate& c) {

@@ -62,8 +62,11 @@ enum : uint32_t {
   kBnClicked = 0,
   kCommandFromAccelerator = 1,
   kEnChange = 0x0300,
-  // A one-line edit lost the focus to another control of its window (not
-  // when the window itself goes inactive, a popup opens or the edit goes).
+  // A one-line edit got the focus, and lost it to another control of its
+  // window (not when the window itself goes inactive, a popup opens or the
+  // edit goes). The two come in pairs: a window that comes back to the front
+  // with the edit still focused tells nothing again.
+  kEnSetFocus = 0x0100,
   kEnKillFocus = 0x0200,
   kCbnSelChange = 1,
   kCbnEditChange = 5,  // the user typed into a combo box's edit field

@@ -36,7 +36,7 @@ constexpr size_t kTableName = 0, kTableFdbId = 16, kTableId = 20, kTableHeaderLe
 // Field descriptor offsets.
 constexpr size_t kFieldName = 0, kFieldId = 16, kFieldFlags = 24, kFieldOffset = 28, kFieldSize = 30,
                  kFieldWord = 32, kFieldIndex = 34, kFieldIndexLen = 16, kFieldRefTable = 50, kFieldRefField = 52,
-                 kFieldKind = 56, kFieldTypeWord = 154;
+                 kFieldKind = 56, kFieldTypeWord = 154, kFieldImeMode = 156;
 
 // A fixed text of a stored record: bytes up to the first 0 within its width.
 std::string fixedText(const uint8_t* at, size_t width);
@@ -59,6 +59,10 @@ struct Field {
   int32_t kind() const;
   uint16_t typeWord() const;
   uint16_t typeCode() const { return typeWord() & 0x3F; }
+  // How a search key of the field is typed (low two bits): 0 as the input
+  // method stands, 1 open, 2 closed over katakana without conversion, 3 open
+  // for kana.
+  uint8_t imeMode() const { return raw[kFieldImeMode] & 3; }
 };
 
 struct Composite {

@@ -199,7 +199,7 @@ bool parseProjectDefinition(const std::string& text, ProjectDefinition& out, std
       const bool header = word == "hfield";
       if (plain.size() != 1 || !plain[0].quoted) return fail("a field needs one quoted name");
       if (header ? !known({"id", "offset", "size", "type", "bits"})
-                 : !known({"id", "offset", "size", "type", "bits", "index", "flags", "rules", "ref"}))
+                 : !known({"id", "offset", "size", "type", "bits", "index", "flags", "rules", "ref", "ime"}))
         return fail(error);
       FieldDefinition f;
       f.line = lineNumber;
@@ -250,6 +250,8 @@ bool parseProjectDefinition(const std::string& text, ProjectDefinition& out, std
       if (named.count("flags")) f.flags = static_cast<uint32_t>(v);
       if (!get("rules", 0, UINT32_MAX, v, false)) return fail(error);
       if (named.count("rules")) f.rules = static_cast<uint32_t>(v);
+      if (!get("ime", 0, 3, v, false)) return fail(error);
+      if (named.count("ime")) f.imeMode = static_cast<uint8_t>(v);
       auto ref = named.find("ref");
       if (ref != named.end()) {
         std::string value;

@@ -33,6 +33,7 @@ struct FieldDefinition {
   std::string index;
   uint32_t flags = 0;
   uint32_t rules = 0;
+  uint8_t imeMode = 0;  // how a key of the field is typed (Field::imeMode)
   std::string refTable, refField;  // names as written, code page 932
   uint16_t refTableId = 0, refFieldId = 0;
   int line = 0;

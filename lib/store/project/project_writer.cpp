@@ -32,6 +32,7 @@ void putField(uint8_t* d, const FieldDefinition& f) {
   put_u16le(d + kFieldRefField, f.refFieldId);
   put_u32le(d + kFieldKind, f.rules);
   put_u16le(d + kFieldTypeWord, static_cast<uint16_t>(f.typeCode | (f.decimals << 8)));
+  d[kFieldImeMode] = f.imeMode;
 }
 
 std::string osError() { return "system error " + std::to_string(platform::lastError()); }

@@ -573,9 +573,15 @@ void updateCaret(EditObject* e) {
   const bool wide = e->caretColumn < e->ux && e->caretRow < e->uy && byteKind(e, e->caretColumn, e->caretRow) == 1;
   e->wideCaret = wide;
   const int32_t height = cellFontHeight();
-  int32_t px = (e->caretColumn + e->x - e->fx) * e->cw + half(e->gapX) - e->hpix;
+  // A numeric field takes its characters at its right end: a caret after the
+  // last cell stands at that cell's right edge, where the digits come in,
+  // clear of the digits.
+  const bool pastNumber = e->isNumeric() && e->ux > 0 && e->caretColumn >= e->ux;
+  const int32_t cellColumn = pastNumber ? e->ux - 1 : e->caretColumn;
+  int32_t px = (cellColumn + e->x - e->fx) * e->cw + half(e->gapX) - e->hpix;
   int32_t py = (e->caretRow + e->y - e->fy) * e->ch + half(e->gapY) - e->vpix;
-  int32_t width = (e->insertMode || e->caretColumn - e->fx >= e->sx - 1) ? 2 : (wide ? height : height / 2);
+  int32_t width = (e->insertMode || cellColumn - e->fx >= e->sx - 1) ? 2 : (wide ? height : height / 2);
+  if (pastNumber) px = (e->ux + e->x - e->fx) * e->cw - e->hpix - width;
   int32_t caretHeight = height - 1;
   ui::Rect limit;
   if (e->parent) {
@@ -612,7 +618,7 @@ void updateCaret(EditObject* e) {
   ui::setCaretPos(px, py);
   // Shown only where the caret's cell can be seen.
   const bool inParent = !e->parent || contains(e->parent->textRegion, px, py);
-  const bool shownCell = e->caretColumn >= e->fx && e->caretColumn < e->fx + e->sx && e->caretRow >= e->fy &&
+  const bool shownCell = cellColumn >= e->fx && cellColumn < e->fx + e->sx && e->caretRow >= e->fy &&
                          e->caretRow < e->fy + e->sy;
   if (e->hasFocus && inParent && shownCell) {
     ui::showCaret(e->owner);

@@ -465,6 +465,7 @@ ZEMTA_API ViewHandle ViewTableOpen(FileProjHandle project, int32_t tableId, HWND
     f.row = 1;
     f.width = static_cast<uint16_t>(widths[l]);
     f.lines = kGridFieldLines;
+    f.repeats = 1;  // one record a row: a cell edit opens on one row of the column
     f.colour = 0xE5;
     f.type = field.typeCode();
     f.offset = field.offset();

@@ -18,6 +18,7 @@
 #include "lib/views/view/view_file_internal.h"
 #include "lib/views/view/view_object.h"
 #include "platform/base/message_box.h"
+#include "platform/ui/desktop.h"
 #include "platform/ui/dialog.h"
 #include "platform/ui/paint.h"
 #include "platform/ui/window.h"
@@ -45,13 +46,23 @@ constexpr uint32_t kSearchableField = 0x1000000;
 constexpr intptr_t kDone = 1, kCancelled = 2, kFailed = 3, kNoKeys = 4, kClosed = 8;
 
 // One key row: an index of the table and the field its keys are made of.
+// An index the table borrowed from a linked table is searched in that table:
+// its index on the key, and its index on the field that links its records to
+// this table's records through this table's own index on the linked field.
 struct KeyRow {
   int32_t index = -1;
   fileproj::Field field;
   uint16_t keyLen = 0;
   int32_t refFdb = 0;  // the table the field refers to (its "参照..." button), 0 none
   int32_t width = 0;   // characters the edit shows
+  int32_t linkedFdb = 0;  // 0: an index of the table itself
+  int32_t linkedIndex = -1, linkingIndex = -1, ownIndex = -1;
 };
+
+// How a row's key is typed: numbers without the input method (4), text as
+// its field says (0 to 3, see fileproj::Field::imeMode).
+constexpr int32_t kImeDetached = 4;
+int32_t rowImeMode(const KeyRow& row) { return row.field.typeCode() != 0 ? kImeDetached : row.field.imeMode(); }
 
 struct FilterDlgData {
   FileProjHandle project = 0;
@@ -65,6 +76,8 @@ struct FilterDlgData {
   HIMC context = nullptr;
   int32_t imeOpen = 0;
   uint32_t conversion = 0, sentence = 0;
+  int32_t focusedRow = -1;  // the key row whose edit has the focus
+  int32_t imeMode = 0;      // the input mode given to it
   bool sortOffered = false;
   bool ascending = true;
   int32_t sortIndex = -1;
@@ -104,9 +117,17 @@ std::vector<KeyRow> searchableRows(fileproj::Project& project, const fileproj::T
   if (!t) return rows;
   for (size_t i = 0; i < t->indexes.size() && rows.size() < kMaxRows; ++i) {
     const filedb::IndexEntry& ie = t->indexes[i];
-    if (ie.handle < 0 || ie.composite() || !ie.own()) continue;
+    if (ie.handle < 0 || ie.composite()) continue;
+    // The key's field: of the table itself, or of the linked table whose
+    // index it is.
+    const fileproj::TableEntry* keyTable = &entry;
+    if (!ie.own()) {
+      const int32_t linked = fileproj::tableIndexOf(project, ie.sourceTable);
+      if (linked < 0) continue;
+      keyTable = &project.tables[static_cast<size_t>(linked)];
+    }
     const fileproj::Field* field = nullptr;
-    for (const auto& f : entry.fields)
+    for (const auto& f : keyTable->fields)
       if (f.offset() == ie.keyDesc && (f.fieldWord() & 0xFF) == (ie.fieldWord & 0xFF)) {
         field = &f;
         break;
@@ -118,6 +139,12 @@ std::vector<KeyRow> searchableRows(fileproj::Project& project, const fileproj::T
     row.field = *field;
     row.keyLen = ie.keyLen;
     row.width = displayWidth(*field);
+    if (!ie.own()) {
+      row.linkedFdb = ie.sourceTable;
+      row.linkedIndex = ie.sourceIndex;
+      row.linkingIndex = ie.linkIndex;
+      row.ownIndex = ie.ownIndex;
+    }
     const int32_t kind = field->kind() & 0xFF;
     if (field->refTable() != 0 && (kind == 1 || kind == 9) &&
         fileproj::tableIndexOf(project, field->refTable()) >= 0)
@@ -180,7 +207,47 @@ void saveIme(FilterDlgData& d) {
   d.imeOpen = open;
 }
 
+// A key edit got the focus: its row's input mode. The state saved when the
+// dialog opened is what the edit gets back when it is left (mode 0 takes
+// the state as it stands now instead).
+void keyFocused(FilterDlgData& d, size_t n) {
+  HWND edit = ui::dialogItem(d.dialog, kKeyEdit + static_cast<int32_t>(n));
+  int32_t open = 0;
+  uint32_t conversion = 0, sentence = 0;
+  HIMC context = edit ? ImeGetStatus(edit, &open, &conversion, &sentence, nullptr) : nullptr;
+  if (!context) return;
+  d.focusedRow = static_cast<int32_t>(n);
+  d.imeMode = rowImeMode(d.rows[n]);
+  const uint32_t roman = d.conversion & 0x10;
+  switch (d.imeMode) {
+    case 0:
+      d.imeOpen = open;
+      d.conversion = conversion;
+      d.sentence = sentence;
+      break;
+    case 1: ImeSetStatus(context, 1, conversion, sentence, nullptr); break;
+    case 2: ImeSetStatus(context, 0, 0x903 | roman, sentence, nullptr); break;
+    case 3: ImeSetStatus(context, 1, 0x801 | roman, 8, nullptr); break;
+    default:
+      ImeSetStatus(context, 0, 0x900, sentence, nullptr);
+      ui::setImeAttached(edit, false);
+      break;
+  }
+}
+
+// The focused key edit is left: the input method as it was saved.
+void keyLeft(FilterDlgData& d) {
+  if (d.focusedRow < 0) return;
+  HWND edit = ui::dialogItem(d.dialog, kKeyEdit + d.focusedRow);
+  d.focusedRow = -1;
+  if (!edit) return;
+  if (d.imeMode == kImeDetached) ui::setImeAttached(edit, true);
+  if (HIMC context = ImeGetStatus(edit, nullptr, nullptr, nullptr, nullptr))
+    ImeSetStatus(context, d.imeOpen, d.conversion, d.sentence, nullptr);
+}
+
 void restoreIme(FilterDlgData& d) {
+  keyLeft(d);
   if (d.context) ImeSetStatus(d.context, d.imeOpen, d.conversion, d.sentence, nullptr);
 }
 
@@ -265,7 +332,9 @@ bool initDialog(FilterDlgData& d) {
   ui::showWindow(sortList, d.sortOffered);
   if (d.sortOffered) {
     ui::checkButton(check, 1);
+    // The table's own fields only: its records are sorted by its own indexes.
     for (const KeyRow& row : d.rows) {
+      if (row.linkedFdb) continue;
       ui::addListItem(sortList, row.field.name());
       d.sortIndexes.push_back(row.index);
     }
@@ -324,7 +393,20 @@ intptr_t filterDlgProc(FilterDlgData& d, HWND dialog, uint32_t message, WPARAM w
         ui::endDialog(dialog, kCancelled);
         return 1;
       }
-      if (id >= kKeyRef && id < kKeyRef + static_cast<int32_t>(d.rows.size()) && ui::highWord(wParam) == ui::kBnClicked) {
+      const int32_t rows = static_cast<int32_t>(d.rows.size());
+      if (id >= kKeyEdit && id < kKeyEdit + rows) {
+        if (ui::highWord(wParam) == ui::kEnSetFocus) {
+          keyLeft(d);
+          keyFocused(d, static_cast<size_t>(id - kKeyEdit));
+          return 1;
+        }
+        if (ui::highWord(wParam) == ui::kEnKillFocus) {
+          if (d.focusedRow == id - kKeyEdit) keyLeft(d);
+          return 1;
+        }
+        return 0;
+      }
+      if (id >= kKeyRef && id < kKeyRef + rows && ui::highWord(wParam) == ui::kBnClicked) {
         runReference(d, static_cast<size_t>(id - kKeyRef));
         return 1;
       }
@@ -372,6 +454,46 @@ bool searchRange(FileDBHandle table, int32_t index, const void* from, const void
   return true;
 }
 
+// Drops the second and later appearances of a record, keeping the order.
+void dropRepeats(FileRecList& list) {
+  std::vector<bool> seen;
+  int32_t kept = 0;
+  for (int32_t i = 0; i < list.count; ++i) {
+    const uint32_t n = list.items[i];
+    if (n >= seen.size()) seen.resize(static_cast<size_t>(n) + 1, false);
+    if (seen[n]) continue;
+    seen[n] = true;
+    list.items[kept++] = n;
+  }
+  list.count = kept;
+}
+
+// searchRange for a key row. A key on an index of a linked table is searched
+// there, and this table's records linked to the records found stand for
+// them (each once, whatever number of linked records it has).
+bool searchRow(FilterDlgData& d, FileDBHandle table, const KeyRow& row, const void* from, const void* to,
+               FileRecList& result, bool& have) {
+  if (!row.linkedFdb) return searchRange(table, row.index, from, to, result, have);
+  const FileDBHandle linked = FileProjGetFdb(d.project, row.linkedFdb);
+  if (!linked) return false;
+  FileRecList found{}, mapped{};
+  bool ok = FileIdxSear(linked, row.linkedIndex, from, to, &found, 0, 0) >= 0;
+  if (ok && !found.items) ok = FileNewRecList(&found, 1) == 0;
+  ok = ok && FileLstFromIndLst(table, row.ownIndex, &mapped, linked, row.linkingIndex, &found) >= 0;
+  if (found.items) FileDeleteRecList(&found);
+  if (ok) {
+    dropRepeats(mapped);
+    if (have) {
+      ok = FileIdxCombine(&result, &mapped, 1) == 0;
+    } else {
+      moveList(result, mapped);
+      have = true;
+    }
+  }
+  if (mapped.items) FileDeleteRecList(&mapped);
+  return ok;
+}
+
 // A key row searched by the records chosen through its "参照...": each
 // record's referenced value is an exact key; the rows matching any of them.
 bool searchByReferences(FilterDlgData& d, FileDBHandle table, const KeyRow& row, const FileRecList& refs,
@@ -397,7 +519,7 @@ bool searchByReferences(FilterDlgData& d, FileDBHandle table, const KeyRow& row,
       part.count = result.count;
       partHave = true;
     }
-    if (!searchRange(table, row.index, key.data(), key.data(), part, partHave)) {
+    if (!searchRow(d, table, row, key.data(), key.data(), part, partHave)) {
       if (part.items) FileDeleteRecList(&part);
       if (united.items) FileDeleteRecList(&united);
       return false;
@@ -436,11 +558,14 @@ int32_t searchKeys(FilterDlgData& d, FileRecList& list) {
     else if (list.items) FileDeleteRecList(&list);
     list = FileRecList{};
   }
-  // Without a chosen sort, the last key given sets the order.
+  // Without a chosen sort, the last key given sets the order (a key on a
+  // linked table leaves this table's records in the order of the linked
+  // field).
   int32_t orderIndex = -1;
   if (d.sortIndex < 0)
     for (size_t i = 0; i < d.rows.size(); ++i)
-      if (!d.keys[i].empty() || (d.refLists[i].items && d.refLists[i].count > 0)) orderIndex = d.rows[i].index;
+      if (!d.keys[i].empty() || (d.refLists[i].items && d.refLists[i].count > 0))
+        orderIndex = d.rows[i].linkedFdb ? d.rows[i].ownIndex : d.rows[i].index;
   PushCursor(ZEMTA_IDC_WAIT);
   bool ok = true;
   int32_t keysUsed = 0;
@@ -458,7 +583,7 @@ int32_t searchKeys(FilterDlgData& d, FileRecList& list) {
       ok = false;
       break;
     }
-    ok = searchRange(table, row.index, from.data(), to.data(), result, have);
+    ok = searchRow(d, table, row, from.data(), to.data(), result, have);
     ++keysUsed;
   }
   freeRefLists(d);

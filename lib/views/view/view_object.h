@@ -170,7 +170,7 @@ struct ViewObject {
   uint16_t stepX = 1, stepY = 1;
   uint32_t virtualColumns = 0, virtualRows = 0;
   HWND recordBar = nullptr;
-  int32_t savedImeOpen = -1;
+  bool entryImeDetached = false;  // the record bar's number entry has no input method while focused
   uint16_t recordBarWidth = 0;
   platform::ui::Rect scrollArea, cornerArea;  // empty: none
   bool hasFocus = false;

@@ -11,6 +11,7 @@
 #include "lib/store/project/fileproj_internal.h"
 #include "lib/views/edit/edit_object.h"
 #include "lib/views/view/view_bind.h"
+#include "lib/views/view/view_file_internal.h"
 #include "platform/ui/desktop.h"
 #include "platform/ui/dialog.h"
 #include "platform/ui/input.h"
@@ -84,11 +85,39 @@ bool enterKeyHook(const ui::KeyInput& in) {
 
 }  // namespace
 
+namespace {
+
+// The number entry got the focus: the clerk is about to type a record
+// number, so the cell edit is written back first (and the entry left alone
+// when that fails), the number is selected to be typed over, and the input
+// method is kept out of the entry, which takes digits only.
+void entryFocused(ViewObject& v, HWND entry) {
+  if (!endCellEdit(v)) return;
+  ui::selectAllText(entry);
+  if (!v.entryImeDetached && ui::setImeAttached(entry, false)) v.entryImeDetached = true;
+}
+
+// The entry lost the focus: it gets its input method back.
+void entryLeft(ViewObject& v, HWND entry) {
+  if (v.entryImeDetached) ui::setImeAttached(entry, true);
+  v.entryImeDetached = false;
+}
+
+}  // namespace
+
 LRESULT viewRecordBarProc(HWND bar, uint32_t message, WPARAM wParam, LPARAM lParam) {
   if (message == ui::kWmCommand) {
     ViewObject* v = viewOfRecordBar(bar);
     if (!v || !v->project) return 0;
     const int32_t id = static_cast<int32_t>(ui::lowWord(wParam));
+    const uint32_t code = ui::highWord(wParam);
+    if (id == kBarEntry && (code == ui::kEnSetFocus || code == ui::kEnKillFocus)) {
+      HWND entry = entryOf(*v);
+      if (!entry) return 0;
+      if (code == ui::kEnSetFocus) entryFocused(*v, entry);
+      else entryLeft(*v, entry);
+      return 1;
+    }
     if (id == kBarOk) {
       recordBarOk(*v);
       return 1;
@@ -152,10 +181,24 @@ void updateRange(ViewObject& v) {
   if (v.virtualRows) setVirtualRows(v, total);
 }
 
+// A move keeps the cell edit open: it is written back, the view moves, and
+// it opens again on the same field of the record moved to (in a list whose
+// row follows the record, on that record's row), or where it was when the
+// clerk chose to keep the record and its changes.
 int32_t recStep(ViewObject& v, int32_t control) {
+  const Step* step = nullptr;
   for (const Step& s : kSteps)
-    if (s.control == control) return recSeek(v, s.value, s.mode) < 0 ? 0 : 1;
-  return 0;
+    if (s.control == control) step = &s;
+  if (!step) return 0;
+  const bool editing = v.edit.tempItemPlusOne != 0;
+  const size_t item = v.edit.item, field = v.edit.field;
+  int32_t line = v.edit.line;
+  if (editing && !endCellEdit(v)) return 0;
+  const int32_t sought = recSeek(v, step->value, step->mode);
+  if (sought < 0) return 0;
+  if (!editing || item >= v.items.size() || field >= v.items[item].fields.size()) return 1;
+  if (sought != 2 && (v.style & kStyleRowFollows)) line = v.currentRecord - std::max(v.topRecord, 0);
+  return beginCellEdit(v, static_cast<int32_t>(item), static_cast<int32_t>(field), line) ? 1 : 0;
 }
 
 // The entry then shows the record the view moved to, also when the number

@@ -207,6 +207,16 @@ int32_t beginCellEdit(ViewObject& v, int32_t itemNo, int32_t fieldNo, int32_t li
     deleteItem(v, static_cast<int32_t>(temp), 1);
     return 0;
   }
+  // The field's frame: one drawn inside the cells (or moved by a gap) would
+  // be covered by the edit laid over them, so the edit draws it itself.
+  const int32_t fieldRow = f.row + (repeats ? line : 0);
+  for (const EditBox& box : parent->boxes) {
+    if (f.column < box.x || f.column >= box.x + box.width || fieldRow < box.y || fieldRow >= box.y + box.height)
+      continue;
+    if (!(box.flags & EDIT_BOX_OUTSIDE) || v.cellGap || v.rowGap)
+      EditSetAtrEx(e, 0, 0, width, lines, (box.flags & ~0xFFu) | EDIT_BOX_FLOATING, -1);
+    break;
+  }
   v.edit.tempItemPlusOne = static_cast<uint16_t>(temp + 1);
   v.edit.item = static_cast<uint16_t>(itemNo);
   v.edit.field = static_cast<uint16_t>(fieldNo);
@@ -215,9 +225,13 @@ int32_t beginCellEdit(ViewObject& v, int32_t itemNo, int32_t fieldNo, int32_t li
   v.edit.record = v.topRecord;
   setEditItem(v.handle, v.edit.tempItemPlusOne);
   // The caret at the end of the last line's text, or on the current choice.
+  // A number stands right-aligned and takes its digits at its right end: the
+  // caret stands after its last cell, where they come in.
   if (EditObject* eo = edit::checked(e)) {
     if (selected >= 0) {
       edit::EditMoveCaret(eo, 0, selected, false);
+    } else if (eo->isNumeric()) {
+      edit::EditMoveCaret(eo, width, 0, false);
     } else {
       const int32_t last = std::max<int32_t>(static_cast<int32_t>(text.size()) - 1, 0);
       const int32_t end = text.empty() ? 0 : static_cast<int32_t>(text[static_cast<size_t>(last)].size());

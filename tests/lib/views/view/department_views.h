@@ -25,22 +25,30 @@ namespace view_test {
 namespace ui = platform::ui;
 
 // Departments: number (u16, index 0), name (index 1), price (u32, index 2);
-// the price and the name may be searched by the user, the number not.
+// the price and the name may be searched by the user, the number not, and a
+// name is typed in kana and kanji. Items: a name (searchable, in kana and
+// kanji) and the number of their department.
 inline const char8_t kDepartmentProject[] = u8R"(# department project
 project folder="\\Proj\Data\" folders="Res\" "Tab\" "Tab\" "Tab\" "Tab\"
 table "部門" fdb=5 id=5 header=16 record=32 file="DEPT"
   hfield "件数" id=500 offset=0 size=4 type=4
   field "番号" id=501 offset=0 size=2 type=4 index="NO"
-  field "部門名" id=502 offset=2 size=20 type=0 index="NAME" flags=0x1000000
+  field "部門名" id=502 offset=2 size=20 type=0 index="NAME" flags=0x1000000 ime=1
   field "単価" id=503 offset=24 size=4 type=4 index="PRICE" flags=0x1000000
 end
 table "担当者" fdb=6 id=6 header=16 record=32 file="CLERK"
   hfield "件数" id=600 offset=0 size=4 type=4
   field "番号" id=601 offset=0 size=2 type=4 index="CNO"
 end
+table "商品" fdb=7 id=7 header=16 record=32 file="ITEM"
+  hfield "件数" id=700 offset=0 size=4 type=4
+  field "商品名" id=701 offset=0 size=20 type=0 index="INAME" flags=0x1000000 ime=1
+  field "部門" id=702 offset=20 size=2 type=4 index="IDEPT" ref=部門:番号
+end
 )";
 
 inline constexpr int32_t kDepartments = 5;
+inline constexpr int32_t kItems = 7;
 inline constexpr uint32_t kPrices[10] = {50, 80, 99, 100, 100, 101, 120, 150, 200, 300};
 inline const char* const kNames[10] = {"食品", "飲料", "菓子", "酒類", "雑貨", "衣料", "日用品", "文具", "玩具", "書籍"};
 

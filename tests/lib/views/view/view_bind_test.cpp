@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -236,6 +237,37 @@ class ViewBindTest : public ::testing::Test {
     ui::processPendingMessages();
   }
 
+  // A click in the middle of the first cell of a field of the form.
+  void clickField(size_t fieldNo) {
+    ViewObject& v = *viewOfHandle(view_);
+    EditObject* e = zemta::edit::checked(v.items[0].edit);
+    const ViewFieldLayout& f = v.items[0].fields[fieldNo];
+    const int32_t x = (e->x + f.column) * e->cw + e->cw / 2, y = (e->y + f.row) * e->ch + e->ch / 2;
+    ASSERT_TRUE(ui::sendMouseInput(v.window, ui::kWmLButtonDown, x, y, ui::kMkLButton));
+    ASSERT_TRUE(ui::sendMouseInput(v.window, ui::kWmLButtonUp, x, y, 0));
+  }
+  // The open cell edit's text, trailing spaces cut.
+  std::string editText() {
+    ViewObject& v = *viewOfHandle(view_);
+    EditObject* e = zemta::edit::checked(v.items[v.edit.tempItemPlusOne - 1u].edit);
+    std::string text(e->row(0), static_cast<size_t>(e->allocatedColumns));
+    while (!text.empty() && text.back() == ' ') text.pop_back();
+    return text;
+  }
+  void typeDigits(HWND target, const std::string& digits) {
+    for (char c : digits) {
+      ASSERT_TRUE(ui::sendKeyInput(target, static_cast<uint32_t>(c), true, false, false, false));
+      ASSERT_TRUE(ui::sendKeyInput(target, static_cast<uint32_t>(c), false, false, false, false));
+    }
+  }
+  void focus(HWND window) {
+    ui::setFocus(window);
+    ASSERT_TRUE(testing_support::waitUntil([&] {
+      ui::processPendingMessages();
+      return ui::focusWindow() == window;
+    }));
+  }
+
   TempFolder folder_;
   std::string catalog_;
   FileProjHandle project_ = 0;
@@ -243,6 +275,8 @@ class ViewBindTest : public ::testing::Test {
   HWND host_ = nullptr;
   ViewHandle view_ = 0;
 };
+
+constexpr size_t kFormPrice = 2;
 
 TEST(ViewSeekTarget, WhereEachModeLands) {
   struct Case {
@@ -695,4 +729,98 @@ TEST_F(ViewLookupTest, TheGridGrowsWhenTheProjectsRefreshFindsRecordsAdded) {
   EXPECT_EQ(ui::windowText(bar(kBarTotal)), "/ 6");
   EXPECT_EQ(ViewFileCheck(view_, 0), 0);  // seen already
 }
+
+TEST_F(ViewBindTest, ACellEditStaysOnItsFieldAcrossRecordMoves) {
+  ViewObject& v = openForm();
+  ASSERT_EQ(ViewProjRecSeek(view_, 2, 1), 0);
+  clickField(kFormPrice);
+  ASSERT_EQ(ViewIsEdit(view_), 1);
+  EXPECT_NE(editText().find("300"), std::string::npos) << editText();
+  click(bar(kBarNext));
+  EXPECT_EQ(v.currentRecord, 3);
+  ASSERT_EQ(ViewIsEdit(view_), 1);
+  EXPECT_EQ(v.edit.field, kFormPrice);
+  EXPECT_NE(editText().find("400"), std::string::npos) << editText();
+  ui::updateWindow(host_);
+  EXPECT_TRUE(ui::grabWindowToPng(host_, testOutput("view_form_price_edit.png")));
+
+  // A changed price: the move asks first. Kept, the record and its open
+  // edit stay as they were.
+  typeDigits(v.window, "5");
+  {
+    ScriptedMessageBox box;
+    box.answer(platform::kIdCancel);
+    click(bar(kBarPrev));
+    EXPECT_EQ(box.lastText(), "レコードの移動を行うと変更が失われます。実行しますか？");
+  }
+  EXPECT_EQ(v.currentRecord, 3);
+  ASSERT_EQ(ViewIsEdit(view_), 1);
+  EXPECT_EQ(v.edit.field, kFormPrice);
+  EXPECT_NE(editText().find("4005"), std::string::npos) << editText();
+  // Let go, by the program's Prev command: the previous record, its price
+  // in the edit, the table unchanged.
+  {
+    ScriptedMessageBox box;
+    box.answer(platform::kIdOk);
+    EXPECT_EQ(ViewRecMove(view_, 2), 0);
+  }
+  EXPECT_EQ(v.currentRecord, 2);
+  ASSERT_EQ(ViewIsEdit(view_), 1);
+  EXPECT_EQ(v.edit.field, kFormPrice);
+  EXPECT_NE(editText().find("300"), std::string::npos) << editText();
+  int32_t price = 0;
+  ASSERT_EQ(FileDBRecReadField(FileProjGetFdb(project_, 5), 3, 24, 4, &price), 0);
+  EXPECT_EQ(price, 400);
+}
+
+TEST_F(ViewBindTest, InAGridTheCellEditFollowsTheRecordDown) {
+  ViewObject& v = openGrid();
+  ASSERT_EQ(ViewProjRecSeek(view_, 3, 1), 0);
+  EditObject* e = zemta::edit::checked(v.items[0].edit);
+  const ViewFieldLayout& name = v.items[0].fields[1];
+  const int32_t row = v.items[0].firstRecordRow + 3 - v.topRecord;
+  const int32_t x = (e->x + name.column) * e->cw + e->cw / 2, y = (e->y + row) * e->ch + e->ch / 2;
+  ASSERT_TRUE(ui::sendMouseInput(v.window, ui::kWmLButtonDown, x, y, ui::kMkLButton));
+  ASSERT_TRUE(ui::sendMouseInput(v.window, ui::kWmLButtonUp, x, y, 0));
+  ASSERT_EQ(ViewIsEdit(view_), 1);
+  EXPECT_NE(editText().find("精肉"), std::string::npos) << editText();
+  click(bar(kBarNext));
+  EXPECT_EQ(v.currentRecord, 4);
+  ASSERT_EQ(ViewIsEdit(view_), 1);
+  EXPECT_EQ(v.edit.field, 1u);
+  EXPECT_EQ(v.edit.line, 4 - std::max(v.topRecord, 0));  // the record's row
+  EXPECT_NE(editText().find("惣菜"), std::string::npos) << editText();
+}
+
+TEST_F(ViewBindTest, TheNumberEntryTakesTheCellEditBackAndKeepsTheInputMethodOut) {
+  ViewObject& v = openForm();
+  ASSERT_EQ(ViewProjRecSeek(view_, 2, 1), 0);
+  clickField(kFormPrice);
+  typeDigits(v.window, "7");
+  HWND entry = bar(kBarEntry);
+  EXPECT_TRUE(ui::imeAttached(entry));
+  focus(entry);
+  // The edit is written back into the record shown.
+  EXPECT_EQ(ViewIsEdit(view_), 0);
+  EXPECT_NE(cells(v.items[0], 2).find("3007"), std::string::npos) << cells(v.items[0], 2);
+  EXPECT_EQ(ViewIsModify(view_, 0), 1);
+  // Digits only: the input method gives the entry nothing.
+  EXPECT_FALSE(ui::imeAttached(entry));
+  EXPECT_FALSE(ui::sendImeCommit(entry, "５"));
+  // The number stands selected: what is typed replaces it.
+  typeDigits(entry, "5");
+  EXPECT_EQ(ui::windowText(entry), "5");
+  {
+    ScriptedMessageBox box;
+    box.answer(platform::kIdOk);
+    ASSERT_TRUE(ui::sendKeyInput(entry, ui::kVkReturn, true, false, false, false));
+    ASSERT_TRUE(ui::sendKeyInput(entry, ui::kVkReturn, false, false, false, false));
+    ui::processPendingMessages();
+  }
+  EXPECT_EQ(v.currentRecord, 4);
+  // Leaving the entry gives it its input method back.
+  focus(bar(kBarNext));
+  EXPECT_TRUE(ui::imeAttached(entry));
+}
+
 }  // namespace

@@ -19,12 +19,14 @@
 #include "platform/ui/window.h"
 #include "support/scripted_message_box.h"
 #include "support/temp_folder.h"
+#include "support/wait_until.h"
 #include "support/while_modal.h"
 #include "department_views.h"
 #include "zemta/errors.h"
 #include "zemta/filedb.h"
 #include "zemta/fileproj.h"
 #include "zemta/filesearch.h"
+#include "zemta/tempidx.h"
 #include "zemta/view.h"
 
 namespace {
@@ -158,6 +160,96 @@ TEST_F(ViewFileTest, NarrowAddAndTwoKeys) {
   });
   ASSERT_EQ(ViewFileSetFilterDlg(view_, 0, window_), 0);
   EXPECT_EQ(list(), (std::vector<uint32_t>{3}));
+}
+
+// Moves the focus inside a dialog the way Tab or a click does, and lets the
+// dialog hear of it.
+void focusKey(HWND edit) {
+  ui::setFocus(edit);
+  testing_support::waitUntil([&] {
+    ui::processPendingMessages();
+    return ui::focusWindow() == edit;
+  });
+}
+
+TEST_F(ViewFileTest, EachKeyRowIsTypedInItsFieldsInputMode) {
+  bool driven = false;
+  WhileModal driver("部門検索", [&](HWND dialog) {
+    driven = true;
+    HWND name = ui::dialogItem(dialog, 21900), price = ui::dialogItem(dialog, 21901);
+    ui::ImeState start, state;
+    EXPECT_TRUE(ui::imeState(dialog, start));
+    focusKey(price);
+    // A number goes without the input method.
+    EXPECT_FALSE(ui::imeAttached(price));
+    EXPECT_FALSE(ui::sendImeCommit(price, "１００"));
+    EXPECT_TRUE(ui::imeState(price, state));
+    EXPECT_FALSE(state.open);
+    EXPECT_EQ(state.conversion, 0x900u);
+    typeText(price, "100");
+    focusKey(name);
+    // Left, the price edit has the input method back as the dialog found it.
+    EXPECT_TRUE(ui::imeAttached(price));
+    EXPECT_TRUE(ui::imeState(price, state));
+    EXPECT_EQ(state.open, start.open);
+    EXPECT_EQ(state.conversion, start.conversion);
+    // The name is typed in kanji: its field opens the input method.
+    EXPECT_TRUE(ui::imeState(name, state));
+    EXPECT_TRUE(state.open);
+    EXPECT_TRUE(ui::sendImeCommit(name, "酒類"));
+    EXPECT_EQ(ui::windowText(name), "酒類");
+    pressKey(name, ui::kVkReturn);
+  });
+  ASSERT_EQ(ViewFileSetFilterDlg(view_, 0, window_), 0);
+  EXPECT_TRUE(driven);
+  EXPECT_EQ(list(), (std::vector<uint32_t>{3}));  // 酒類 at 100
+}
+
+TEST_F(ViewFileTest, AKeyOnALinkedTablesIndexFindsTheRecordsLinkedToItsHits) {
+  // Items of departments 1, 2 and 8; the departments borrow the items' index
+  // on their names, linked by the items' department number.
+  const FileDBHandle items = FileProjGetFdb(project_, kItems);
+  ASSERT_NE(items, 0u);
+  const std::pair<const char*, uint16_t> stock[] = {{"牛乳", 2}, {"牛肉", 1}, {"牛タン", 1}, {"緑茶", 2}, {"鉛筆", 8}};
+  int32_t n = 0;
+  for (const auto& [name, number] : stock) {
+    std::vector<uint8_t> r(32, 0);
+    std::memcpy(r.data(), name, std::strlen(name));
+    std::memcpy(r.data() + 20, &number, 2);
+    ASSERT_EQ(FileDBRecWrite(items, n++, r.data()), 0);
+  }
+  ASSERT_EQ(FileAddIndIndex(project_, kDepartments, kItems, 20, 0, 20), 0);
+
+  std::vector<std::string> labels, sorts;
+  auto search = [&](const std::string& item, const std::string& price) {
+    WhileModal driver("部門検索", [&](HWND dialog) {
+      labels.clear();
+      sorts.clear();
+      for (int32_t i = 0; i < 8; ++i) {
+        HWND label = ui::dialogItem(dialog, 21892 + i);
+        if (label && ui::isWindowVisible(label)) labels.push_back(ui::windowText(label));
+      }
+      HWND sortList = ui::dialogItem(dialog, 21927);
+      for (int32_t i = 0; i < ui::listItemCount(sortList); ++i) sorts.push_back(ui::listItemText(sortList, i));
+      HWND key = ui::dialogItem(dialog, 21902);
+      focusKey(key);
+      EXPECT_TRUE(ui::sendImeCommit(key, item));  // a name in kanji: the input method is open
+      HWND priceKey = ui::dialogItem(dialog, 21901);
+      focusKey(priceKey);
+      typeText(priceKey, price);
+      EXPECT_TRUE(ui::grabWindowToPng(dialog, outputFile("filter_dialog_linked.png")));
+      pressKey(priceKey, ui::kVkReturn);
+    });
+    return ViewFileSetFilterDlg(view_, 0, window_);
+  };
+  ASSERT_EQ(search("牛", ""), 0);
+  EXPECT_EQ(labels, (std::vector<std::string>{"部門名", "単価", "商品名"}));
+  EXPECT_EQ(sorts, (std::vector<std::string>{"部門名", "単価"}));  // the departments' own keys
+  // Departments 1 and 2, each once, however many of its items matched.
+  EXPECT_EQ(list(), (std::vector<uint32_t>{0, 1}));
+  // With a key on the table's own index too: both must match.
+  ASSERT_EQ(search("牛", ">=80"), 0);
+  EXPECT_EQ(list(), (std::vector<uint32_t>{1}));
 }
 
 TEST_F(ViewFileTest, CancelledOrClosedDialogLeavesTheListAlone) {

@@ -14,7 +14,9 @@
 #include "lib/views/view/view_object.h"
 #include "platform/base/message_box.h"
 #include "platform/ui/desktop.h"
+#include "platform/ui/draw.h"
 #include "platform/ui/input.h"
+#include "platform/ui/paint.h"
 #include "platform/ui/window.h"
 #include "support/scripted_message_box.h"
 #include "support/wait_until.h"
@@ -84,21 +86,14 @@ class ViewWindowTest : public DepartmentViews {
 
   ViewObject& view() { return *viewOfHandle(view_); }
   ViewItem& form() { return view().items[0]; }
-  // The cells show the record of the set's row.
+  // The cells show the record of the set's row, as a view draws it (numbers
+  // right-aligned).
   void showRecord() {
     ViewItem& item = form();
     const uint8_t* image = static_cast<const uint8_t*>(item.slot[0].image);
     ASSERT_NE(image, nullptr);
     for (const ViewFieldLayout& f : item.fields) {
-      std::string text;
-      if (f.type == 0) {
-        text.assign(reinterpret_cast<const char*>(image + f.offset), f.size);
-        text.resize(std::strlen(text.c_str()));
-      } else {
-        uint32_t value = 0;
-        std::memcpy(&value, image + f.offset, f.size);
-        text = std::to_string(value);
-      }
+      const std::string text = fieldText(f.type, f.detail, f.size, image + f.offset, f.width);
       ASSERT_TRUE(putCellText(zemta::edit::checked(item.edit), f, 0, text.c_str(), static_cast<int32_t>(text.size())));
     }
   }
@@ -143,6 +138,57 @@ TEST_F(ViewWindowTest, PriceEditedInItsCellAndSavedIsInTheTableAndItsIndex) {
   key = 100;
   EXPECT_EQ(FileIdxEqu(table_, 2, &first, &key), 1);  // department 5 keeps its 100
   EXPECT_EQ(first, 4);
+}
+
+// The price field's frame and what stands inside it, in the view window's
+// pixels: the frame's edges and the cells within.
+struct FieldShot {
+  platform::ui::Image image;
+  ui::Rect frame;  // the field's cells
+  uint32_t at(int32_t x, int32_t y) const { return image.pixel(x, y); }
+};
+
+TEST_F(ViewWindowTest, ANumberIsTypedAtItsRightEndInsideItsFrame) {
+  EditObject* item = zemta::edit::checked(form().edit);
+  const ViewFieldLayout& f = form().fields[kPrice];
+  auto shoot = [&](const std::string& name) {
+    ui::updateWindow(view().window);
+    FieldShot shot;
+    EXPECT_TRUE(ui::grabWindowToPng(view().window, outputFile(name)));
+    EXPECT_TRUE(shot.image.load(outputFile(name)));
+    const int32_t left = (item->x + f.column) * item->cw, top = item->y * item->ch;
+    shot.frame = {left, top, left + f.width * item->cw, top + item->ch};
+    return shot;
+  };
+  const FieldShot closed = shoot("view_price_closed.png");
+  click(kPrice);
+  ASSERT_EQ(ViewIsEdit(view_), 1);
+  EditObject* e = zemta::edit::checked(view().items[view().edit.tempItemPlusOne - 1u].edit);
+  // After the last of its cells, where the digits come in; drawn inside the
+  // field at its right edge.
+  EXPECT_EQ(e->caretColumn, f.width);
+  int32_t x = 0, y = 0;
+  ASSERT_TRUE(ui::caretPos(x, y));
+  EXPECT_GT(x, closed.frame.right - item->cw);
+  EXPECT_LE(x + e->caretWidth, closed.frame.right);
+  typeText(view().window, "5");
+  EXPECT_EQ(editText(), "    1005");
+  EXPECT_EQ(e->caretColumn, f.width);
+
+  // The open edit draws the field's frame as the closed field shows it (but
+  // where the caret stands on it).
+  const FieldShot open = shoot("view_cell_edit_price.png");
+  const ui::Rect& r = closed.frame;
+  EXPECT_NE(closed.at(r.left + r.width() / 2, r.top), closed.at(r.left + r.width() / 2, r.top - 1));
+  auto caretOn = [&](int32_t px, int32_t py) {
+    return px >= x && px < x + e->caretWidth && py >= y && py < y + e->caretHeight;
+  };
+  for (int32_t px = r.left; px < r.right; ++px)
+    for (int32_t py : {r.top, r.bottom - 1})
+      if (!caretOn(px, py)) EXPECT_EQ(open.at(px, py), closed.at(px, py)) << "frame at " << px << ", " << py;
+  for (int32_t py = r.top; py < r.bottom; ++py)
+    for (int32_t px : {r.left, r.right - 1})
+      if (!caretOn(px, py)) EXPECT_EQ(open.at(px, py), closed.at(px, py)) << "frame at " << px << ", " << py;
 }
 
 TEST_F(ViewWindowTest, EscapeShowsTheStoredValueAndKeepsTheEditOpen) {
