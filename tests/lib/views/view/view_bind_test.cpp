@@ -16,6 +16,7 @@
 #include "lib/views/view/view_bind.h"
 #include "platform/ui/desktop.h"
 #include "platform/ui/dialog.h"
+#include "platform/ui/draw.h"
 #include "platform/ui/input.h"
 #include "platform/ui/paint.h"
 #include "platform/ui/window.h"
@@ -311,6 +312,17 @@ TEST_F(ViewBindTest, TheNumberEntryShowsTheRecordMovedTo) {
 
 TEST_F(ViewBindTest, BarButtonsMoveAsTheirPicturesSay) {
   ViewObject& v = openGrid();
+  // The move buttons show pictures; their texts name them.
+  const struct {
+    int32_t id;
+    const char* text;
+  } named[] = {{kBarTop, "Top"}, {kBarPrev, "Prev"}, {kBarNext, "Next"}, {kBarBottom, "Bottom"}, {kBarAppend, "Append"}};
+  for (const auto& n : named) {
+    EXPECT_TRUE(ui::buttonHasImage(bar(n.id))) << n.text;
+    EXPECT_EQ(ui::windowText(bar(n.id)), n.text);
+  }
+  EXPECT_FALSE(ui::buttonHasImage(bar(kBarOk)));
+  EXPECT_EQ(ui::windowText(bar(kBarOk)), "OK");
   EXPECT_FALSE(ui::isWindowEnabled(bar(kBarTop)));
   EXPECT_FALSE(ui::isWindowEnabled(bar(kBarPrev)));
   ASSERT_EQ(ViewProjRecSeek(view_, 4, 1), 0);
@@ -341,6 +353,7 @@ TEST_F(ViewBindTest, BarButtonsMoveAsTheirPicturesSay) {
 
   ui::updateWindow(host_);
   ASSERT_TRUE(ui::grabWindowToPng(host_, testOutput("view_table_grid.png")));
+  ASSERT_TRUE(ui::grabWindowToPng(v.recordBar, testOutput("view_record_bar.png")));
 }
 
 TEST_F(ViewBindTest, FormOpensOnTheAppendRowAndMovesThroughRecords) {
