@@ -356,6 +356,26 @@ TEST_F(ViewBindTest, BarButtonsMoveAsTheirPicturesSay) {
   ASSERT_TRUE(ui::grabWindowToPng(v.recordBar, testOutput("view_record_bar.png")));
 }
 
+// A form taller than its window ends its rows whole above the record bar:
+// none lies half under the bar, whatever the height.
+TEST_F(ViewBindTest, FormRowsEndWholeAboveTheRecordBar) {
+  ViewObject& v = openForm();
+  ASSERT_NE(v.recordBar, nullptr);
+  const EditObject* e = v.items.at(0).edit;
+  ASSERT_NE(e, nullptr);
+  const ui::Rect client = ui::clientRect(v.window);
+  for (int32_t cut = 1; cut < e->ch; cut += 5) {
+    // Room for two rows and a part of the third above the bar.
+    const int32_t height = 16 + 2 * e->ch + cut;
+    ViewSize(view_, 0, client.width(), height);
+    ui::processPendingMessages();
+    const ui::Rect now = ui::clientRect(v.window);
+    EXPECT_LE(e->textRegion.bottom, now.bottom - 16) << cut;
+    EXPECT_EQ(e->textRegion.height() % e->ch, 0) << cut;
+    EXPECT_GE(e->textRegion.height(), e->ch) << cut;
+  }
+}
+
 TEST_F(ViewBindTest, FormOpensOnTheAppendRowAndMovesThroughRecords) {
   ViewObject& v = openForm();
   EXPECT_EQ(v.title, "部門設定");
