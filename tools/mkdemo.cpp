@@ -50,41 +50,110 @@ void putLe(std::string& bytes, uint32_t value, int width) {
   for (int i = 0; i < width; ++i) bytes.push_back(static_cast<char>(value >> (8 * i)));
 }
 
-// The data form of a programming file: one line per field of its table, the
-// field's name and then its value, each field in the Tab order of the lines.
-std::string programmingForm(const zemta::fileproj::TableDefinition& table) {
+// One field of a programming form, on the lines of the form: the field of
+// the table, the caption on its first line (null: the field's name) and the
+// lines it spans (a text field shows its bytes in lines of `width`
+// characters; width 0: the field's own display width).
+struct FormField {
+  const char* field;
+  const char* caption = nullptr;
+  uint16_t lines = 1;
+  uint16_t width = 0;
+};
+
+// The general settings share one table among four files, each showing the
+// settings of its own screen; the general file shows what the other three
+// leave.
+const FormField kReceiptMessageForm[] = {{"ﾚｼｰﾄﾒｯｾｰｼﾞ", nullptr, 5, 46}};
+const FormField kPriceTagForm[] = {
+    {"２段値札の設定"}, {"値札1印字指定"}, {"２段値札の設定2"}, {"値札2印字指定"}, {"値札価格桁"},
+};
+const FormField kReportKindForm[] = {
+    {"レポート種別1"}, {"レポート種別2"}, {"レポート種別3"}, {"レポート種別4"},
+    {"レポート種別5"}, {"レポート種別6"}, {"レポート種別7"}, {"レポート種別8"},
+};
+
+struct SettingsForm {
+  const char* file;
+  const FormField* fields;
+  size_t count;
+};
+const SettingsForm kSettingsForms[] = {
+    {"PRG111", kReceiptMessageForm, std::size(kReceiptMessageForm)},
+    {"PRG112", kPriceTagForm, std::size(kPriceTagForm)},
+    {"PRG113", kReportKindForm, std::size(kReportKindForm)},
+};
+const char kGeneralSettingsFile[] = "PRG102";
+
+const zemta::fileproj::FieldDefinition* fieldNamed(const zemta::fileproj::TableDefinition& table,
+                                                    const std::string& name) {
+  for (const auto& f : table.fields)
+    if (f.name == name) return &f;
+  return nullptr;
+}
+
+// The fields a programming form shows: those the file names, or every field
+// of its table (the general file: every field the other settings files leave).
+std::vector<FormField> fieldsOfForm(const std::string& file, const zemta::fileproj::TableDefinition& table) {
+  std::vector<FormField> fields;
+  for (const SettingsForm& form : kSettingsForms)
+    if (file == form.file) return {form.fields, form.fields + form.count};
+  const bool general = file == kGeneralSettingsFile;
+  for (const auto& f : table.fields) {
+    bool elsewhere = false;
+    for (const SettingsForm& form : kSettingsForms)
+      for (size_t i = 0; general && i < form.count; ++i) elsewhere = elsewhere || f.name == form.fields[i].field;
+    if (!elsewhere) fields.push_back({f.name.c_str()});
+  }
+  return fields;
+}
+
+// The data form of a programming file: the fields one below the other, each
+// with its caption and then its value, in the Tab order of the lines. False
+// when the table has no field of that name.
+bool programmingForm(const zemta::fileproj::TableDefinition& table, const std::vector<FormField>& shown,
+                     std::string& bytes) {
   constexpr uint16_t kLabelWidth = 18, kMaxValueWidth = 40;
   std::vector<zemta::views::ViewFieldLayout> fields;
   std::string screen;
-  uint16_t width = kLabelWidth + 1;
-  for (const auto& f : table.fields) {
+  uint16_t width = kLabelWidth + 1, row = 0;
+  for (const FormField& s : shown) {
+    const zemta::fileproj::FieldDefinition* f = fieldNamed(table, s.field);
+    if (!f) {
+      say(std::string("no field ") + s.field + " in " + table.name);
+      return false;
+    }
     zemta::views::ViewFieldLayout l{};
     const uint16_t n = static_cast<uint16_t>(fields.size());
     l.ids[0] = static_cast<uint16_t>(n + 1);
     l.column = kLabelWidth;
-    l.row = n;
-    l.width = static_cast<uint16_t>(std::min<int32_t>(
-        zemta::views::fieldDisplayWidth(f.typeCode, f.size, f.fieldWord, "", false), kMaxValueWidth));
-    l.lines = 1;
+    l.row = row;
+    l.width = s.width ? s.width
+                      : static_cast<uint16_t>(std::min<int32_t>(
+                            zemta::views::fieldDisplayWidth(f->typeCode, f->size, f->fieldWord, "", false),
+                            kMaxValueWidth));
+    l.lines = std::max<uint16_t>(s.lines, 1);
     l.colour = 0xE5;
-    l.type = f.typeCode;
-    l.offset = f.offset;
-    l.size = f.size;
-    l.detail = f.fieldWord;
+    l.type = f->typeCode;
+    l.offset = f->offset;
+    l.size = f->size;
+    l.detail = f->fieldWord;
     l.up = n ? n : 0;
-    l.down = static_cast<uint16_t>(static_cast<size_t>(n) + 2 <= table.fields.size() ? n + 2 : 0);
+    l.down = static_cast<uint16_t>(static_cast<size_t>(n) + 2 <= shown.size() ? n + 2 : 0);
     l.enter = l.down;
     l.tabOrder = static_cast<uint16_t>(n + 1);
     width = std::max<uint16_t>(width, static_cast<uint16_t>(kLabelWidth + l.width + 1));
     fields.push_back(l);
-    std::string label = f.name;
+    std::string label = s.caption ? s.caption : f->name;
     label.resize(kLabelWidth - 2, ' ');
     screen += label + ":\r";
+    for (uint16_t more = 1; more < l.lines; ++more) screen += "\r";
+    row = static_cast<uint16_t>(row + l.lines);
   }
   std::string b = {'N', 'A'};
   putLe(b, 256, 2);
   putLe(b, width, 2);
-  putLe(b, static_cast<uint32_t>(fields.size()), 2);
+  putLe(b, row, 2);
   b.append(8, '\0');
   b += screen;
   putLe(b, static_cast<uint32_t>(fields.size()), 2);
@@ -93,7 +162,8 @@ std::string programmingForm(const zemta::fileproj::TableDefinition& table) {
   putLe(trailer, 1, 2);
   putLe(trailer, static_cast<uint32_t>(table.fdbId), 2);
   putLe(b, static_cast<uint32_t>(trailer.size()), 2);
-  return b + trailer;
+  bytes = b + trailer;
+  return true;
 }
 
 // Writes the data forms the definition's resources name (".daf" in the
@@ -106,9 +176,10 @@ bool writeForms(const zemta::fileproj::ProjectDefinition& definition, const std:
       for (const auto& t : definition.tables)
         if (id && t.fdbId == id && !table) table = &t;
     if (!table) continue;
+    std::string bytes;
+    if (!programmingForm(*table, fieldsOfForm(r.file, *table), bytes)) return false;
     const std::string path = folder + "Res/" + r.file + ".daf";
     std::ofstream out(platform::mapPath(path), std::ios::binary);
-    const std::string bytes = programmingForm(*table);
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     if (!out) {
       say("cannot write the form " + path);

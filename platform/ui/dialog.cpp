@@ -390,7 +390,11 @@ std::string windowText(HWND window) {
   if (!w) return {};
   if (auto* e = qobject_cast<QLineEdit*>(w)) return toCp932(e->text());
   if (auto* e = qobject_cast<QPlainTextEdit*>(w)) return toCp932(e->toPlainText());
-  if (auto* b = qobject_cast<QAbstractButton*>(w)) return toCp932(b->text());
+  if (auto* b = qobject_cast<QAbstractButton*>(w)) {
+    // A button that shows a picture keeps its text aside.
+    const QVariant kept = b->property("platform.ui.pictureText");
+    return toCp932(kept.isValid() ? kept.toString() : b->text());
+  }
   if (auto* l = qobject_cast<QLabel*>(w)) return toCp932(l->text());
   if (auto* g = qobject_cast<QGroupBox*>(w)) return toCp932(g->title());
   if (auto* c = qobject_cast<QComboBox*>(w)) return toCp932(c->currentText());
@@ -408,7 +412,14 @@ bool setWindowText(HWND window, const std::string& text) {
   QString t = fromCp932(text);
   if (auto* e = qobject_cast<QLineEdit*>(w)) e->setText(t);
   else if (auto* e = qobject_cast<QPlainTextEdit*>(w)) e->setPlainText(t);
-  else if (auto* b = qobject_cast<QAbstractButton*>(w)) b->setText(t);
+  else if (auto* b = qobject_cast<QAbstractButton*>(w)) {
+    if (b->property("platform.ui.pictureText").isValid()) {
+      b->setProperty("platform.ui.pictureText", t);
+      b->setToolTip(t);
+    } else {
+      b->setText(t);
+    }
+  }
   else if (auto* l = qobject_cast<QLabel*>(w)) l->setText(t);
   else if (auto* g = qobject_cast<QGroupBox*>(w)) g->setTitle(t);
   else if (auto* c = qobject_cast<QComboBox*>(w)) c->setEditText(t);

@@ -9,10 +9,13 @@
 #include <QFontMetricsF>
 #include <QPageSize>
 #include <QPolygon>
+#include <QIcon>
 #include <QImage>
 #include <QPageLayout>
 #include <QPainter>
+#include <QPixmap>
 #include <QPrinter>
+#include <QPushButton>
 
 #include <algorithm>
 #include <cmath>
@@ -129,6 +132,53 @@ Image Image::blank(int32_t width, int32_t height, uint32_t colour) {
   result.data_->image = QImage(std::max(1, width), std::max(1, height), QImage::Format_RGB32);
   result.data_->image.fill(colourOf(colour));
   return result;
+}
+
+Image Image::transparent(int32_t width, int32_t height) {
+  Image result;
+  result.data_->image = QImage(std::max(1, width), std::max(1, height), QImage::Format_ARGB32_Premultiplied);
+  result.data_->image.fill(Qt::transparent);
+  return result;
+}
+
+bool Image::isTransparent(int32_t x, int32_t y) const {
+  const QImage& i = data_->image;
+  return i.valid(x, y) && qAlpha(i.pixel(x, y)) == 0;
+}
+
+// --- pictures on buttons ---------------------------------------------------------
+
+namespace {
+const char kPictureText[] = "platform.ui.pictureText";
+}
+
+bool setButtonImage(HWND button, const Image& image) {
+  auto* b = qobject_cast<QPushButton*>(widgetOf(button));
+  if (!b) {
+    setLastError(kErrorInvalidHandle);
+    return false;
+  }
+  if (image.isNull()) {
+    if (!b->property(kPictureText).isValid()) return true;
+    b->setIcon(QIcon());
+    b->setText(b->property(kPictureText).toString());
+    b->setProperty(kPictureText, QVariant());
+    b->setToolTip(QString());
+    return true;
+  }
+  const QString text = b->property(kPictureText).isValid() ? b->property(kPictureText).toString() : b->text();
+  const QPixmap picture = QPixmap::fromImage(image.data_->image);
+  b->setProperty(kPictureText, text);
+  b->setText(QString());
+  b->setToolTip(text);
+  b->setIcon(QIcon(picture));
+  b->setIconSize(picture.size());
+  return true;
+}
+
+bool buttonHasImage(HWND button) {
+  auto* b = qobject_cast<QPushButton*>(widgetOf(button));
+  return b && b->property(kPictureText).isValid() && !b->icon().isNull();
 }
 
 // --- the drawing context ------------------------------------------------------

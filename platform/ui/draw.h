@@ -39,12 +39,25 @@ class Image {
   bool isNull() const;
   uint32_t pixel(int32_t x, int32_t y) const;       // 0x00BBGGRR
   static Image blank(int32_t width, int32_t height, uint32_t colour);
+  // A picture that is see-through wherever nothing is drawn on it (the
+  // pictures of buttons).
+  static Image transparent(int32_t width, int32_t height);
+  bool isTransparent(int32_t x, int32_t y) const;
 
  private:
   friend class DrawContext;
+  friend bool setButtonImage(HWND button, const Image& image);
   struct Data;
   std::unique_ptr<Data> data_;
 };
+
+// Shows the picture on a push button in place of its text (a disabled
+// button greys it); the text stays the button's window text and becomes its
+// tooltip. A null picture gives the button its text back. False for a window
+// that is no push button.
+bool setButtonImage(HWND button, const Image& image);
+// Whether the push button shows a picture.
+bool buttonHasImage(HWND button);
 
 enum class DrawUnits { Device, HundredthMm };
 

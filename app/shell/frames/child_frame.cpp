@@ -1,11 +1,13 @@
 #include "app/shell/frames/child_frame.h"
 
+#include <cstdlib>
 #include <functional>
 #include <memory>
 
 #include "app/register/engine/reg_com.h"
 #include "app/register/view/reg_view.h"
 #include "app/shell/app/reg_app.h"
+#include "app/shell/frames/dpt_view.h"
 #include "app/shell/modes/menu_views.h"
 #include "app/shell/modes/mode_screens.h"
 #include "app/shell/modes/mode_table.h"
@@ -25,9 +27,9 @@ namespace ui = platform::ui;
 
 namespace {
 
-// The commands that act on the record view of a programming file (the record
-// moves and the go-to-number entry have rules of their own: MapRecordMoves).
-constexpr uint32_t kLibraryViewCommands[] = {kCmdProgPrint, kCmdProgPicker};
+// What the department form's "一覧選択" cell shows for a department offered in
+// the picker.
+const char kListSelectOn[] = " ＯＮ ";
 
 bool CsvMode(int32_t mode) { return mode == 103 || mode == 104 || mode == 116; }
 
@@ -71,7 +73,10 @@ CChildFrame::CChildFrame(CModeScreens& screens, int32_t mode, const std::string&
   });
 }
 
-CChildFrame::~CChildFrame() = default;
+CChildFrame::~CChildFrame() {
+  // A picker that outlives its frame keeps no link to it.
+  if (m_pDptFrame) m_pDptFrame->SetOwningFrame(nullptr);
+}
 
 bool CChildFrame::CreateModeView() {
   CREGApp& app = m_screens.App();
@@ -193,11 +198,6 @@ bool CChildFrame::OpenSale(int32_t* count, int32_t* amount, std::string* message
 }
 
 void CChildFrame::MapCommands() {
-  for (uint32_t c : kLibraryViewCommands) {
-    // Without a record view of the library there is nothing to act on.
-    mapUpdate(c, [this](uint32_t, ui::CommandState& s) { s.enabled = ProgramCommandEnabled(); });
-    mapCommand(c, [](uint32_t) {});
-  }
   MapRecordMoves();
   MapViewCommands();
   mapCommand(kCmdProgSave, [this](uint32_t) { SaveRecord(false); });
@@ -262,19 +262,29 @@ void CChildFrame::MapViewCommands() {
         {111, "全体設定", "ﾚｼｰﾄﾒｯｾｰｼﾞ"}, {112, "全体設定", "２段値札の設定"}, {113, "全体設定", "レポート種別1"},
         {115, "ODBCリンク", "受注売上コード"}, {116, "取引先", "コード"},
     };
-    reg::CRegCom* engine = m_screens.App().m_pRegCom;
-    if (!ProgramCommandEnabled() || !engine) return;
+    if (!ProgramCommandEnabled()) return;
     for (const auto& k : kKeyFields) {
       if (k.mode != m_nViewMode) continue;
-      FileProjTypeInfo info{};
-      const int32_t table = FileProjGetType(engine->Project(), 0, k.table, 0, k.field, &info, nullptr, 1);
-      if (table == 0) return;
-      const uint16_t key[4] = {info.offset, info.size, info.fieldWord, info.typeCode};
-      const int32_t cell = ViewItemGetID(LibraryView(), table, key);
+      const int32_t cell = FieldCell(k.table, k.field);
       if (cell >= 0) ViewItemEdit(LibraryView(), static_cast<uint32_t>(cell), 0);
       return;
     }
   });
+  // F9: the receipt message file prints its message.
+  rule(kCmdProgPrint, [this](ViewHandle) { return m_nViewMode == 111; });
+  mapCommand(kCmdProgPrint, [this](uint32_t) {
+    if (ProgramCommandEnabled() && m_nViewMode == 111) m_screens.App().PrintSettingsFile(m_nViewMode);
+  });
+  // F11: the department file orders the PLU items of a department that the
+  // picker offers.
+  mapUpdate(kCmdProgPicker, [this](uint32_t, ui::CommandState& s) {
+    s.enabled = ProgramCommandEnabled() && m_nViewMode == 103 && ListSelectShown(CurrentText("部門", "一覧選択"));
+    if (m_nViewMode == 103) {
+      s.hasText = true;
+      s.text = "F11:ＰＬＵ";
+    }
+  });
+  mapCommand(kCmdProgPicker, [this](uint32_t) { OpenOrderPicker(); });
   rule(kCmdProgSaveNew, [](ViewHandle v) { return ViewIsRecMove(v, 5) != 0; });
   for (uint32_t c : {kCmdProgFilter, kCmdEditFind}) {
     rule(c, [](ViewHandle v) { return ViewFileIsFilterVisible(v) != 0; });
@@ -322,6 +332,50 @@ bool CChildFrame::OpenLibraryView(FileProjHandle project) {
   if (ViewGetTitle(view, title, 255) == 0) setTitle(title);
   host->setFocus();
   return true;
+}
+
+int32_t CChildFrame::FieldCell(const char* table, const char* field) const {
+  reg::CRegCom* engine = m_screens.App().m_pRegCom;
+  if (!m_hLibraryView || !engine) return -1;
+  FileProjTypeInfo info{};
+  const int32_t id = FileProjGetType(engine->Project(), 0, table, 0, field, &info, nullptr, 1);
+  if (id == 0) return -1;
+  const uint16_t key[4] = {info.offset, info.size, info.fieldWord, info.typeCode};
+  return ViewItemGetID(LibraryView(), id, key);
+}
+
+std::string CChildFrame::CurrentText(const char* table, const char* field) const {
+  const int32_t cell = FieldCell(table, field);
+  char text[256] = {};
+  if (cell < 0 || ViewItemGetText(LibraryView(), static_cast<uint32_t>(cell), text, sizeof text, -1) < 0) return {};
+  return text;
+}
+
+bool CChildFrame::ListSelectShown(const std::string& text) {
+  if (text == kListSelectOn) return true;
+  // A form that shows the stored number: any number but 0 offers it.
+  const size_t digits = text.find_first_not_of(' ');
+  if (digits == std::string::npos) return false;
+  const size_t end = text.find_last_not_of(' ');
+  const std::string number = text.substr(digits, end - digits + 1);
+  return number.find_first_not_of("0123456789") == std::string::npos &&
+         number.find_first_not_of('0') != std::string::npos;
+}
+
+bool CChildFrame::OpenOrderPicker() {
+  CREGApp& app = m_screens.App();
+  if (!ProgramCommandEnabled() || m_nViewMode != 103 || !app.m_pMainFrame) return false;
+  if (!ListSelectShown(CurrentText("部門", "一覧選択"))) return false;
+  const int32_t number = std::atoi(CurrentText("部門", "部門番号").c_str());
+  CDptFrm* picker = app.m_pMainFrame->OpenDptFrame(number, 1, nullptr);
+  if (!picker) return false;
+  picker->SetOwningFrame(this);
+  m_pDptFrame = picker;
+  return true;
+}
+
+void CChildFrame::PickerClosed(CDptFrm* picker) {
+  if (m_pDptFrame == picker) m_pDptFrame = nullptr;
 }
 
 void CChildFrame::ExportCsv() {

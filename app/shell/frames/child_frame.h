@@ -7,8 +7,8 @@
 // whether it may close.
 //
 // Programming files are record views of the record-view library placed in
-// the frame; until that library is in the program the frame holds no
-// library view, and the commands that act on one stay disabled.
+// the frame. While the picker that F11 opens from the department file is up,
+// every programming command of the frame is disabled.
 #pragma once
 
 #include <cstdint>
@@ -25,6 +25,7 @@ class CRegView;
 namespace varnex::shell {
 
 class CModeScreens;
+class CDptFrm;
 
 // Commands of the programming menu and bar (menu and accelerators 124).
 enum ProgramCommand : uint32_t {
@@ -70,9 +71,19 @@ class CChildFrame : public platform::ui::ChildFrame, public CModeFrameInfo {
   // table's record count for a row not stored yet) plus the table's first
   // code. -1 for another table.
   static int32_t TransKeyCodeOfRow(int32_t table, int32_t record, int32_t count);
+  // Whether a department's "一覧選択" cell, as the form shows it, offers the
+  // department in the picker.
+  static bool ListSelectShown(const std::string& text);
+
+  // Opens the picker over the current department in display-order mode (F11
+  // of the department file); the picker is linked to this frame until it
+  // closes. False when nothing was opened.
+  bool OpenOrderPicker();
+  // The picker, when it goes, drops its link.
+  void PickerClosed(CDptFrm* picker);
 
   int32_t m_bModalDialog = 0;
-  void* m_pDptFrame = nullptr;   // the picker opened from this frame
+  CDptFrm* m_pDptFrame = nullptr;  // the picker opened from this frame
   uintptr_t m_hLibraryView = 0;  // the record view of a programming file
 
  protected:
@@ -89,6 +100,10 @@ class CChildFrame : public platform::ui::ChildFrame, public CModeFrameInfo {
   uint32_t LibraryView() const { return static_cast<uint32_t>(m_hLibraryView); }
   void ExportCsv();
   void ImportCsv();
+  // The cell of a table's field in the record view (-1: none), and the text
+  // the current record shows in it (empty without the cell).
+  int32_t FieldCell(const char* table, const char* field) const;
+  std::string CurrentText(const char* table, const char* field) const;
   bool ProgramCommandEnabled() const { return m_hLibraryView != 0 && m_pDptFrame == nullptr; }
 
   CModeScreens& m_screens;

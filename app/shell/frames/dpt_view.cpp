@@ -13,6 +13,7 @@
 #include "app/register/view/reg_view.h"
 #include "app/register/view/top_view.h"
 #include "app/shell/app/reg_app.h"
+#include "app/shell/frames/child_frame.h"
 #include "app/shell/frames/main_frame.h"
 #include "app/shell/frames/sel_adj_dlg.h"
 #include "platform/base/file.h"
@@ -981,6 +982,8 @@ LRESULT CDptFrm::WindowProc(HWND window, uint32_t message, WPARAM wParam, LPARAM
 
 void CDptFrm::Finish() {
   if (currentFrame() == this) currentFrame() = nullptr;
+  if (owningFrame_) owningFrame_->PickerClosed(this);
+  owningFrame_ = nullptr;
   HWND self = handle();
   // Where the picker stood, unless it covered the main window.
   const ui::Rect at = ui::windowRect(self);

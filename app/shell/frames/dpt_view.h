@@ -37,6 +37,7 @@ namespace varnex::shell {
 
 class CREGApp;
 class CDptFrm;
+class CChildFrame;
 
 class CDptView : public platform::ui::View {
  public:
@@ -152,6 +153,10 @@ class CDptFrm {
   HWND handle() const;
   CDptView* View() const { return view_; }
   HWND Target() const { return target_; }
+  // The department file's frame that opened the picker in display-order
+  // mode: its link to the picker is cleared when the picker goes.
+  void SetOwningFrame(CChildFrame* frame) { owningFrame_ = frame; }
+  CChildFrame* OwningFrame() const { return owningFrame_; }
   // Closes with the result: kind, the code or number chosen or "CLEAR", and
   // whether it was already delivered by message (then nothing follows).
   void CloseWith(int32_t kind, const std::string& result, bool sent);
@@ -171,6 +176,7 @@ class CDptFrm {
   CDptView* view_ = nullptr;
   HWND owner_ = nullptr;
   HWND target_ = nullptr;
+  CChildFrame* owningFrame_ = nullptr;
   int32_t kind_ = 0;
   bool hasResult_ = false, sent_ = false;
   std::string result_;

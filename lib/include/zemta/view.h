@@ -73,6 +73,10 @@ ZEMTA_API HWND ViewGetScrollBarCtrl(HWND viewWindow, int32_t bar);
 ZEMTA_API int32_t ViewItemGetID(ViewHandle view, int32_t tableId, const uint16_t* key);
 ZEMTA_API int32_t ViewItemUpdateData(ViewHandle view, uint32_t cell, const char* text, int32_t length,
                                      int32_t direct, int32_t row);
+// Reads the text one row of the cell shows (row -1: the current record's
+// row), as wide as the field, into a buffer of size bytes (NUL-terminated,
+// never half a double-byte character). Its length, or -1.
+ZEMTA_API int32_t ViewItemGetText(ViewHandle view, uint32_t cell, char* buffer, int32_t size, int32_t row);
 ZEMTA_API int32_t ViewItemEdit(ViewHandle view, uint32_t cell, int32_t row);
 ZEMTA_API int32_t ViewItemUpdate(ViewHandle view, uint32_t cell, int32_t row);
 

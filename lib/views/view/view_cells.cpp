@@ -218,6 +218,36 @@ ZEMTA_API int32_t ViewItemUpdateData(ViewHandle view, uint32_t cellId, const cha
   return changed ? 1 : 0;
 }
 
+ZEMTA_API int32_t ViewItemGetText(ViewHandle view, uint32_t cellId, char* buffer, int32_t size, int32_t row) {
+  ViewObject* v = checkView(view);
+  if (!v) return -1;
+  Cell cell;
+  if (!cellOf(*v, cellId, cell)) return -1;
+  if (!buffer || size <= 0 || row < -1 || row >= rowsOf(*cell.field)) {
+    ZEMTA_REPORT(ZEMTA_ERR_BAD_PARAMETER);
+    return -1;
+  }
+  // The current record's row: its line in a list, the one line of a form.
+  if (row < 0) {
+    const bool list = cell.field->repeats || (cell.item->flags & kItemList);
+    row = list ? std::max(v->currentRecord, 0) - std::max(v->topRecord, 0) : 0;
+    if (row < 0 || row >= rowsOf(*cell.field)) {
+      buffer[0] = 0;
+      return 0;
+    }
+  }
+  const std::string text = cellText(*cell.item, *cell.field, row);
+  size_t n = 0;
+  while (n < text.size()) {
+    const size_t step = platform::cp932::isLeadByte(static_cast<uint8_t>(text[n])) ? 2 : 1;
+    if (n + step > text.size() || n + step >= static_cast<size_t>(size)) break;
+    n += step;
+  }
+  std::memcpy(buffer, text.data(), n);
+  buffer[n] = 0;
+  return static_cast<int32_t>(n);
+}
+
 ZEMTA_API int32_t ViewItemEdit(ViewHandle view, uint32_t cellId, int32_t row) {
   ViewObject* v = checkView(view);
   if (!v) return -1;

@@ -196,9 +196,15 @@ ViewExtent calcExtent(ViewObject& v, bool apply) {
   v.cellWidth = static_cast<uint16_t>(x.unitX);
   v.rowHeight = static_cast<uint16_t>(x.unitY);
   if (apply) {
+    // The items take the area above the bottom strip (record bar, scroll
+    // bar) down to their last whole row: no row shows cut at the strip.
     for (ViewItem& item : v.items) {
       if (!item.edit) continue;
-      EditCallBackProc(item.edit, ui::kWmSize, 0, sizeParam(width, height));
+      const EditObject* e = item.edit;
+      int32_t itemHeight = areaHeight;
+      const int32_t top = e->y * e->ch - e->vpix;
+      if (e->ch > 0 && itemHeight > top) itemHeight -= (itemHeight - top) % e->ch;
+      EditCallBackProc(item.edit, ui::kWmSize, 0, sizeParam(areaWidth, itemHeight));
       item.visibleColumns = static_cast<uint16_t>(std::max(0, item.edit->visibleColumns));
       item.visibleRows = static_cast<uint16_t>(std::max(0, item.edit->visibleRows));
     }

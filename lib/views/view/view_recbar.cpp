@@ -14,6 +14,7 @@
 #include "lib/views/view/view_file_internal.h"
 #include "platform/ui/desktop.h"
 #include "platform/ui/dialog.h"
+#include "platform/ui/draw.h"
 #include "platform/ui/input.h"
 #include "platform/ui/paint.h"
 #include "zemta/errors.h"
@@ -34,17 +35,17 @@ struct BarControl {
   const char* text;
 };
 
-// Left to right; the arrows stand for the bar's pictures of first, previous,
-// next, last and a new record.
+// Left to right; the five move buttons show pictures (barPicture), their
+// texts name them.
 const BarControl kControls[] = {
     {ui::ControlKind::Static, kBarLabel, 4, 50, "ﾚｺｰﾄﾞ:"},
     {ui::ControlKind::PushButton, kBarOk, 54, 26, "OK"},
-    {ui::ControlKind::PushButton, kBarTop, 80, 20, "|<"},
-    {ui::ControlKind::PushButton, kBarPrev, 100, 20, "<"},
+    {ui::ControlKind::PushButton, kBarTop, 80, 20, "Top"},
+    {ui::ControlKind::PushButton, kBarPrev, 100, 20, "Prev"},
     {ui::ControlKind::Edit, kBarEntry, 120, 56, ""},
-    {ui::ControlKind::PushButton, kBarNext, 176, 20, ">"},
-    {ui::ControlKind::PushButton, kBarBottom, 196, 20, ">|"},
-    {ui::ControlKind::PushButton, kBarAppend, 216, 20, ">*"},
+    {ui::ControlKind::PushButton, kBarNext, 176, 20, "Next"},
+    {ui::ControlKind::PushButton, kBarBottom, 196, 20, "Bottom"},
+    {ui::ControlKind::PushButton, kBarAppend, 216, 20, "Append"},
     {ui::ControlKind::Static, kBarTotal, 240, 80, "/ 0"},
 };
 constexpr int32_t kBarWidth = 320;
@@ -58,6 +59,38 @@ struct Step {
 const Step kSteps[] = {
     {kBarTop, 1, 0}, {kBarPrev, 2, -1}, {kBarNext, 2, 1}, {kBarBottom, 3, 0}, {kBarAppend, 0x103, 0},
 };
+
+// The picture of a move button, black on nothing: an arrow to the left for
+// back, to the right for on; first and last put a bar at the arrow's point;
+// a new record follows its arrow with a star. A null picture for any other
+// control.
+ui::Image barPicture(int32_t control) {
+  constexpr int32_t kWidth = 11, kHeight = 9, kBlack = 0x000000;
+  ui::Image picture = ui::Image::transparent(kWidth, kHeight);
+  ui::DrawContext dc(picture);
+  dc.setPen(kBlack);
+  dc.setBrush(kBlack);
+  auto arrow = [&](int32_t x, bool back) {
+    const ui::Point tip{back ? x : x + 4, 4};
+    const ui::Point points[] = {{back ? x + 4 : x, 0}, {back ? x + 4 : x, 8}, tip};
+    dc.polygon(points, 3);
+  };
+  auto bar = [&](int32_t x) { dc.fillRect({x, 0, x + 2, kHeight}, kBlack); };
+  switch (control) {
+    case kBarTop: bar(1); arrow(4, true); break;
+    case kBarPrev: arrow(3, true); break;
+    case kBarNext: arrow(3, false); break;
+    case kBarBottom: arrow(2, false); bar(8); break;
+    case kBarAppend:
+      arrow(0, false);
+      dc.line(8, 1, 8, 8);    // the star: upright,
+      dc.line(6, 3, 11, 6);   // and both slants
+      dc.line(6, 6, 11, 3);
+      break;
+    default: return ui::Image();
+  }
+  return picture;
+}
 
 HWND entryOf(const ViewObject& v) { return v.recordBar ? ui::dialogItem(v.recordBar, kBarEntry) : nullptr; }
 
@@ -148,10 +181,12 @@ HWND createRecordBar(ViewObject& v) {
     t.id = c.id;
     t.rect = {c.x, 0, c.x + c.width, kBarHeight};
     t.text = c.text;
-    if (!ui::createControl(bar, t)) {
+    HWND control = ui::createControl(bar, t);
+    if (!control) {
       ui::destroyWindow(bar);
       return nullptr;
     }
+    if (c.kind == ui::ControlKind::PushButton && c.id != kBarOk) ui::setButtonImage(control, barPicture(c.id));
   }
   v.recordBarWidth = kBarWidth;
   return bar;

@@ -16,6 +16,7 @@
 #include "platform/base/cp932.h"
 #include "platform/base/message_box.h"
 #include "platform/ui/dialog.h"
+#include "platform/ui/draw.h"
 #include "platform/ui/window.h"
 #include "support/scripted_message_box.h"
 #include "tests/platform/ui/test_resources.h"
@@ -262,6 +263,59 @@ TEST_F(WindowTest, WindowGrabbedToPngShowsJapaneseText) {
   QFontMetrics metrics(QApplication::font());
   EXPECT_TRUE(metrics.inFontUcs4(0x5C0F));  // 小
   std::filesystem::remove(path);
+}
+
+// A push button that shows a picture: the picture is drawn in place of the
+// text, greyed while the button is disabled; the text stays the window text
+// (and comes back on the face when the picture is taken away).
+TEST_F(WindowTest, ButtonShowsPictureInPlaceOfItsText) {
+  RecordingWindow w;
+  ui::moveWindow(w.handle, {0, 0, 60, 40});
+  ui::ControlTemplate button;
+  button.kind = ui::ControlKind::PushButton;
+  button.id = 11;
+  button.rect = {0, 0, 40, 24};
+  button.text = "Next";
+  HWND h = ui::createControl(w.handle, button);
+  ASSERT_NE(h, nullptr);
+  ui::Image picture = ui::Image::transparent(12, 12);
+  {
+    ui::DrawContext dc(picture);
+    dc.fillRect({2, 2, 10, 10}, 0x000000);
+  }
+  EXPECT_TRUE(picture.isTransparent(0, 0));
+  EXPECT_FALSE(picture.isTransparent(5, 5));
+  EXPECT_FALSE(ui::setButtonImage(w.handle, picture));  // no button
+  ASSERT_TRUE(ui::setButtonImage(h, picture));
+  EXPECT_TRUE(ui::buttonHasImage(h));
+  EXPECT_EQ(ui::windowText(h), "Next");
+  ui::setWindowText(h, "Forward");
+  EXPECT_EQ(ui::windowText(h), "Forward");
+  EXPECT_TRUE(ui::buttonHasImage(h));
+
+  // Dark pixels in the middle of the face: the black square, or its grey
+  // when disabled.
+  auto darkest = [&]() {
+    auto path = std::filesystem::temp_directory_path() /
+                ("ui_button_" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()) + ".png");
+    EXPECT_TRUE(ui::grabWindowToPng(h, path.string()));
+    QImage image(QString::fromStdString(path.string()));
+    std::filesystem::remove(path);
+    int least = 255;
+    for (int y = 10; y < 14; ++y)
+      for (int x = 18; x < 22; ++x) least = std::min(least, qGray(image.pixel(x, y)));
+    return least;
+  };
+  EXPECT_LT(darkest(), 40);
+  ui::enableWindow(h, false);
+  const int greyed = darkest();
+  EXPECT_GT(greyed, 60);
+  EXPECT_LT(greyed, 230);
+  ui::enableWindow(h, true);
+
+  ASSERT_TRUE(ui::setButtonImage(h, ui::Image()));
+  EXPECT_FALSE(ui::buttonHasImage(h));
+  EXPECT_EQ(ui::windowText(h), "Forward");
 }
 
 // The modal dialog of template 100: keys type a number into the first edit,

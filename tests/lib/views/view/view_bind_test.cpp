@@ -20,6 +20,7 @@
 #include "lib/views/view/view_bind.h"
 #include "platform/ui/desktop.h"
 #include "platform/ui/dialog.h"
+#include "platform/ui/draw.h"
 #include "platform/ui/input.h"
 #include "platform/ui/paint.h"
 #include "platform/ui/window.h"
@@ -376,6 +377,17 @@ TEST_F(ViewBindTest, TheNumberEntryShowsTheRecordMovedTo) {
 
 TEST_F(ViewBindTest, BarButtonsMoveAsTheirPicturesSay) {
   ViewObject& v = openGrid();
+  // The move buttons show pictures; their texts name them.
+  const struct {
+    int32_t id;
+    const char* text;
+  } named[] = {{kBarTop, "Top"}, {kBarPrev, "Prev"}, {kBarNext, "Next"}, {kBarBottom, "Bottom"}, {kBarAppend, "Append"}};
+  for (const auto& n : named) {
+    EXPECT_TRUE(ui::buttonHasImage(bar(n.id))) << n.text;
+    EXPECT_EQ(ui::windowText(bar(n.id)), n.text);
+  }
+  EXPECT_FALSE(ui::buttonHasImage(bar(kBarOk)));
+  EXPECT_EQ(ui::windowText(bar(kBarOk)), "OK");
   EXPECT_FALSE(ui::isWindowEnabled(bar(kBarTop)));
   EXPECT_FALSE(ui::isWindowEnabled(bar(kBarPrev)));
   ASSERT_EQ(ViewProjRecSeek(view_, 4, 1), 0);
@@ -406,6 +418,27 @@ TEST_F(ViewBindTest, BarButtonsMoveAsTheirPicturesSay) {
 
   ui::updateWindow(host_);
   ASSERT_TRUE(ui::grabWindowToPng(host_, testOutput("view_table_grid.png")));
+  ASSERT_TRUE(ui::grabWindowToPng(v.recordBar, testOutput("view_record_bar.png")));
+}
+
+// A form taller than its window ends its rows whole above the record bar:
+// none lies half under the bar, whatever the height.
+TEST_F(ViewBindTest, FormRowsEndWholeAboveTheRecordBar) {
+  ViewObject& v = openForm();
+  ASSERT_NE(v.recordBar, nullptr);
+  const EditObject* e = v.items.at(0).edit;
+  ASSERT_NE(e, nullptr);
+  const ui::Rect client = ui::clientRect(v.window);
+  for (int32_t cut = 1; cut < e->ch; cut += 5) {
+    // Room for two rows and a part of the third above the bar.
+    const int32_t height = 16 + 2 * e->ch + cut;
+    ViewSize(view_, 0, client.width(), height);
+    ui::processPendingMessages();
+    const ui::Rect now = ui::clientRect(v.window);
+    EXPECT_LE(e->textRegion.bottom, now.bottom - 16) << cut;
+    EXPECT_EQ(e->textRegion.height() % e->ch, 0) << cut;
+    EXPECT_GE(e->textRegion.height(), e->ch) << cut;
+  }
 }
 
 TEST_F(ViewBindTest, FormOpensOnTheAppendRowAndMovesThroughRecords) {

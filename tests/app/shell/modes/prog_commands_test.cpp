@@ -1,0 +1,208 @@
+// The programming files' own commands: F9 prints the receipt message, F11
+// orders a department's PLU items in the picker, and the general settings'
+// files show the fields of their own screens.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <vector>
+
+#include "app/register/engine/key_codes.h"
+#include "app/register/engine/records.h"
+#include "app/register/engine/reg_com.h"
+#include "app/register/view/reg_view.h"
+#include "app/shell/frames/dpt_view.h"
+#include "app/shell/modes/menu_views.h"
+#include "platform/base/message_box.h"
+#include "platform/ui/desktop.h"
+#include "platform/ui/paint.h"
+#include "zemta/filedb.h"
+#include "zemta/fileproj.h"
+#include "app/shell/modes/mode_shell.h"
+#include "zemta/view.h"
+#include "support/pdf_tools.h"
+
+namespace varnex_test {
+namespace {
+
+namespace reg = varnex::reg;
+
+class ProgramCommandsTest : public ModeShellTest {
+ protected:
+  void SetUp() override {
+    ModeShellTest::SetUp();
+    ASSERT_TRUE(startShell()) << boxes->lastText();
+    signOn();
+    ui::processPendingMessages();
+  }
+  // The command's state as the frame of the department file gives it.
+  bool enabled(uint32_t command, int32_t mode = 103) {
+    ui::CommandState state;
+    EXPECT_TRUE(modeFrame(mode)->updateCommand(command, state)) << command;
+    return state.enabled;
+  }
+  // The programming file of the mode, opened from the setup menu: its record
+  // view.
+  ViewHandle openFile(int32_t mode) {
+    if (mode >= 110) {
+      // Past the menu's single digits: as its button does it.
+      screens->OpenProgramView(mode);
+      ui::processPendingMessages();
+    } else {
+      press(0x73);  // the setup menu, and the file's number in it
+      type(std::to_string(mode - 100));
+      press(ui::kVkReturn);
+    }
+    shell::CChildFrame* f = modeFrame(mode);
+    EXPECT_NE(f, nullptr) << mode << " " << boxes->lastText();
+    return f ? static_cast<ViewHandle>(f->m_hLibraryView) : 0;
+  }
+  // The cell of a table's field in the view, -1 when the form has none.
+  int32_t cellOf(ViewHandle view, const char* table, const char* field) {
+    FileProjTypeInfo info{};
+    const int32_t id = FileProjGetType(app->m_pRegCom->Project(), 0, table, 0, field, &info, nullptr, 1);
+    EXPECT_NE(id, 0) << field;
+    const uint16_t key[4] = {info.offset, info.size, info.fieldWord, info.typeCode};
+    return ViewItemGetID(view, id, key);
+  }
+  std::string cellText(ViewHandle view, int32_t cell, int32_t row) {
+    char text[256] = {};
+    EXPECT_GE(ViewItemGetText(view, static_cast<uint32_t>(cell), text, sizeof text, row), 0);
+    std::string t = text;
+    t.erase(t.find_last_not_of(' ') + 1);
+    return t;
+  }
+};
+
+// The four files of the general settings each show the fields of their own
+// screen; the general file shows those the other three leave.
+TEST_F(ProgramCommandsTest, SettingsFilesShowTheirOwnFields) {
+  struct Case {
+    int32_t mode;
+    std::vector<const char*> shown, elsewhere;
+  };
+  const Case cases[] = {
+      {102, {"ｽﾄｱｰ/ﾏｼﾝ№", "標準税率", "税率3", "決済サービス"}, {"ﾚｼｰﾄﾒｯｾｰｼﾞ", "２段値札の設定", "レポート種別1"}},
+      {111, {"ﾚｼｰﾄﾒｯｾｰｼﾞ"}, {"ｽﾄｱｰ/ﾏｼﾝ№", "値札価格桁", "レポート種別8"}},
+      {112, {"２段値札の設定", "値札1印字指定", "２段値札の設定2", "値札2印字指定", "値札価格桁"}, {"ﾚｼｰﾄﾒｯｾｰｼﾞ", "税率1"}},
+      {113, {"レポート種別1", "レポート種別5", "レポート種別8"}, {"ﾚｼｰﾄﾒｯｾｰｼﾞ", "ｽﾄｱｰ/ﾏｼﾝ№"}},
+  };
+  for (const Case& c : cases) {
+    const ViewHandle view = openFile(c.mode);
+    ASSERT_NE(view, 0u) << c.mode;
+    for (const char* field : c.shown) EXPECT_GE(cellOf(view, "全体設定", field), 0) << c.mode << " " << field;
+    for (const char* field : c.elsewhere) EXPECT_LT(cellOf(view, "全体設定", field), 0) << c.mode << " " << field;
+  }
+  // The receipt message: its five lines of 46 characters one below the other.
+  const ViewHandle message = static_cast<ViewHandle>(modeFrame(111)->m_hLibraryView);
+  const int32_t cell = cellOf(message, "全体設定", "ﾚｼｰﾄﾒｯｾｰｼﾞ");
+  EXPECT_EQ(cellText(message, cell, 0), "毎度ありがとうございます");
+  EXPECT_EQ(cellText(message, cell, 2), "お待ちしております");
+  EXPECT_EQ(cellText(message, cell, 4), "※印は軽減税率対象商品です");
+  EXPECT_EQ(cellText(message, cell, -1), "毎度ありがとうございます");
+  EXPECT_LT(ViewItemGetText(message, static_cast<uint32_t>(cell), nullptr, 10, 0), 0);
+  EXPECT_LT(ViewItemGetText(message, static_cast<uint32_t>(cell), nullptr, 10, 5), 0);
+  modeFrame(111)->activate();
+  idle();
+  screenshot(frame().GetSafeHwnd(), "receipt_message_file");
+  modeFrame(102)->activate();
+  idle();
+  screenshot(frame().GetSafeHwnd(), "general_settings_file");
+  modeFrame(112)->activate();
+  idle();
+  screenshot(frame().GetSafeHwnd(), "price_tag_file");
+}
+
+// F9 prints the receipt message of the settings; only the receipt message
+// file has it. Refused at the question, nothing prints.
+TEST_F(ProgramCommandsTest, ReceiptMessagePrintsWithF9) {
+  ASSERT_NE(openFile(103), 0u);
+  EXPECT_FALSE(enabled(shell::kCmdProgPrint));
+  ASSERT_NE(openFile(111), 0u);
+  EXPECT_TRUE(enabled(shell::kCmdProgPrint, 111));
+
+  app->m_bReceiptOn = 0;  // printing off: the clerk is asked first
+  boxes->answer(platform::kIdNo);
+  const size_t shown = boxes->count();
+  press(0x78);  // F9
+  EXPECT_EQ(boxes->count(), shown + 1);
+  EXPECT_EQ(boxes->lastText(), "印刷を行ってもよろしいですか?");
+  EXPECT_TRUE(app->LastPrintFile().empty());
+
+  app->m_bReceiptOn = 1;
+  press(0x78);
+  EXPECT_EQ(boxes->count(), shown + 1) << boxes->lastText();
+  ASSERT_FALSE(app->LastPrintFile().empty());
+  const std::string printed = testing_support::pdfText(app->LastPrintFile());
+  for (const char8_t* line : {u8"毎度ありがとうございます", u8"お待ちしております", u8"※印は軽減税率対象商品です"})
+    EXPECT_NE(printed.find(reinterpret_cast<const char*>(line)), std::string::npos) << printed;
+  std::filesystem::copy_file(app->LastPrintFile(), testOutput("receipt_message_print.pdf"),
+                             std::filesystem::copy_options::overwrite_existing);
+}
+
+// F11 in the department file opens the picker over the current department in
+// display-order mode; while it is up, every programming command of the frame
+// is disabled; when it closes, the frame's link to it is cleared.
+TEST_F(ProgramCommandsTest, F11OpensTheOrderPickerOverTheDepartment) {
+  const ViewHandle view = openFile(103);
+  ASSERT_NE(view, 0u);
+  shell::CChildFrame* f = modeFrame(103);
+  idle();
+  // The new record after the last offers nothing to order.
+  EXPECT_FALSE(enabled(shell::kCmdProgPicker));
+  ui::CommandState state;
+  f->updateCommand(shell::kCmdProgPicker, state);
+  EXPECT_TRUE(state.hasText);
+  EXPECT_EQ(state.text, "F11:ＰＬＵ");
+  frame().Frame().runCommand(shell::kCmdRecordFirst);
+  ViewRecMove(view, 3);  // department 2, 精肉
+  EXPECT_TRUE(enabled(shell::kCmdProgPicker));
+
+  press(0x7A);  // F11
+  shell::CDptFrm* picker = shell::CDptFrm::Current();
+  ASSERT_NE(picker, nullptr);
+  EXPECT_EQ(f->m_pDptFrame, picker);
+  EXPECT_EQ(picker->OwningFrame(), f);
+  EXPECT_EQ(picker->View()->Kind(), 2);
+  EXPECT_EQ(picker->View()->PaneText(2).rfind("表示順: ", 0), 0u) << picker->View()->PaneText(2);
+  EXPECT_EQ(ui::windowText(picker->handle()), "Varnex - PLU 表示順設定 - [精肉]");
+  const uint32_t programCommands[] = {
+      shell::kCmdProgSave,     shell::kCmdProgEdit,      shell::kCmdProgFilter,     shell::kCmdProgSaveNew,
+      shell::kCmdProgList,     shell::kCmdProgPrevPage,  shell::kCmdProgNextPage,   shell::kCmdProgGoto,
+      shell::kCmdProgPrint,    shell::kCmdProgClose,     shell::kCmdProgPicker,     shell::kCmdEditCut,
+      shell::kCmdEditCopy,     shell::kCmdEditPaste,     shell::kCmdEditUndo,       shell::kCmdEditFind,
+      shell::kCmdListSelect,   shell::kCmdRecordFirst,   shell::kCmdRecordPrevious, shell::kCmdRecordNext,
+      shell::kCmdRecordLast,   shell::kCmdRecordAppend,
+  };
+  for (uint32_t c : programCommands) EXPECT_FALSE(enabled(c)) << c;
+  for (uint32_t c : {shell::kCmdCsvExport, shell::kCmdCsvImport}) EXPECT_TRUE(enabled(c)) << c;
+  ui::CommandState close;
+  EXPECT_FALSE(f->updateCommand(shell::kCmdFrameClose, close));  // no rule: always enabled
+  EXPECT_TRUE(f->handlesCommand(shell::kCmdFrameClose));
+  // The record stays where it was while the picker is up.
+  frame().Frame().runCommand(shell::kCmdRecordFirst);
+  EXPECT_EQ(ViewIsRecMove(view, 2), 1);
+  screenshotScreen("department_file_with_order_picker");
+
+  picker->Close();
+  ui::processPendingMessages();
+  EXPECT_EQ(shell::CDptFrm::Current(), nullptr);
+  EXPECT_EQ(f->m_pDptFrame, nullptr);
+  EXPECT_TRUE(enabled(shell::kCmdProgPicker));
+  EXPECT_TRUE(enabled(shell::kCmdRecordFirst));
+  EXPECT_TRUE(enabled(shell::kCmdProgClose));
+}
+
+TEST(ListSelectShown, ReadsTheCellAsTheFormShowsIt) {
+  const struct {
+    const char* text;
+    bool on;
+  } cases[] = {
+      {" ＯＮ ", true}, {"ＯＦＦ", false}, {"ＯＮ", false}, {"    1", true}, {"   12", true},
+      {"    0", false}, {"", false},      {"     ", false}, {" 1 2", false},
+  };
+  for (const auto& c : cases) EXPECT_EQ(shell::CChildFrame::ListSelectShown(c.text), c.on) << c.text;
+}
+
+}  // namespace
+}  // namespace varnex_test
