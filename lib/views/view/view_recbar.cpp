@@ -326,27 +326,39 @@ int32_t selectedRecord(ViewObject& v) {
 }
 
 // Runs the frame until it is closed; the record of the selected row then.
-int32_t modalLoop(HWND frame, HWND owner, ViewHandle view) {
-  namespace ui = platform::ui;
-  if (!owner) owner = ui::mainWindow();
-  const bool disable = owner && ui::isWindowEnabled(owner);
-  if (disable) ui::enableWindow(owner, false);
+// The select window made modal: its owner disabled and its close answering
+// the record chosen, before the window shows, so that nothing the clerk does
+// (nor any message handled while it comes up) reaches the owner or is lost.
+struct ModalSelect {
+  HWND owner = nullptr;
+  bool disabled = false;
   int32_t answer = -1;
+};
+
+void beginModal(ModalSelect& modal, HWND frame, HWND owner, ViewHandle view) {
+  namespace ui = platform::ui;
+  modal.owner = owner ? owner : ui::mainWindow();
+  modal.disabled = modal.owner && ui::isWindowEnabled(modal.owner);
+  if (modal.disabled) ui::enableWindow(modal.owner, false);
   ui::WindowProc previous = ui::setWindowProc(frame, nullptr);
-  ui::setWindowProc(frame, [&, previous](HWND h, uint32_t m, WPARAM wp, LPARAM lp) -> LRESULT {
+  ui::setWindowProc(frame, [&modal, previous, view](HWND h, uint32_t m, WPARAM wp, LPARAM lp) -> LRESULT {
     if (m == ui::kWmClose) {
       ViewObject* v = viewOfHandle(view);
-      answer = v ? selectedRecord(*v) : -1;
-      if (disable) ui::enableWindow(owner, true);
+      modal.answer = v ? selectedRecord(*v) : -1;
+      if (modal.disabled) ui::enableWindow(modal.owner, true);
       if (v) destroyViewObject(view);
       ui::destroyWindow(h);
       return 0;
     }
     return previous ? previous(h, m, wp, lp) : ui::defaultWindowProc(h, m, wp, lp);
   });
+}
+
+int32_t endModal(ModalSelect& modal, HWND frame) {
+  namespace ui = platform::ui;
   ui::pumpUntil([frame] { return !ui::isWindow(frame); }, INT32_MAX);
-  if (disable && !ui::isWindowEnabled(owner)) ui::enableWindow(owner, true);
-  return answer;
+  if (modal.disabled && !ui::isWindowEnabled(modal.owner)) ui::enableWindow(modal.owner, true);
+  return modal.answer;
 }
 
 }  // namespace
@@ -413,16 +425,21 @@ int32_t selectRecord(FileProjHandle project, int32_t tableId, HWND owner, const 
   ui::moveWindow(v->window, {0, 0, std::max(width, 320), height + 8});
   if (v->recordBar) ui::moveWindow(v->recordBar, {0, height + 8 - 16, v->recordBarWidth, height + 8});
   recSeek(*v, start, 1);
+  ModalSelect modal;
+  beginModal(modal, frame, owner, handle);
   ui::showWindow(frame, true);
   // Shown at its size, the list is placed again so that the start's row is
-  // the one selected and the rows shown are the ones it reads.
-  ui::processPendingMessages();
+  // the one selected and the rows shown are the ones it reads; unless the
+  // clerk has already moved, or closed the window.
   v = viewOfHandle(handle);
-  if (!v || !ui::isWindow(frame)) return -1;
-  v->topRecord = -1;
-  recSeek(*v, start, 1);
-  ui::setFocus(v->window);
-  return modalLoop(frame, owner, handle);
+  if (v && ui::isWindow(frame)) {
+    if (v->currentRecord == start) {
+      v->topRecord = -1;
+      recSeek(*v, start, 1);
+    }
+    ui::setFocus(v->window);
+  }
+  return endModal(modal, frame);
 }
 
 }  // namespace zemta::views

@@ -110,6 +110,15 @@ class ChangeSaleTest : public varnex_test::DemoProject {
     screen->panel(kKeyDepartment, department);
   }
   void key(uint16_t type, uint16_t code) { screen->panel(type, code); }
+  // Five lines: an item with its discount, a second item, a subtotal and a
+  // third item.
+  void ringItemDiscountSubtotalItem() {
+    item("1000", 5);
+    key("100", kKeyTrans2, kTrans2AmountDiscount);
+    item("200", 1);
+    key(kKeyFunction, kFunctionSubtotal);
+    item("300", 6);
+  }
   void key(const std::string& entry, uint16_t type, uint16_t code) {
     screen->type(entry);
     screen->panel(type, code);
@@ -324,11 +333,7 @@ TEST_F(ChangeSaleTest, CorrectionWithHistoryWritesCounterLines) {
 
 TEST_F(ChangeSaleTest, CorrectionWithHistoryHiddenRemovesAndRenumbers) {
   hideHistory();
-  item("1000", 5);
-  key("100", kKeyTrans2, kTrans2AmountDiscount);
-  item("200", 1);
-  key(kKeyFunction, kFunctionSubtotal);
-  item("300", 6);
+  ringItemDiscountSubtotalItem();
   ASSERT_EQ(view().Sale().LineCount(), 5);
   // The item goes with its discount and with the subtotal after it.
   focusLine(0);
@@ -366,11 +371,7 @@ int32_t killAtWrite(const std::string&, uint32_t count) {
 
 TEST_F(ChangeSaleTest, CorrectionWithHistoryHiddenKilledAtEachWrite) {
   hideHistory();
-  item("1000", 5);
-  key("100", kKeyTrans2, kTrans2AmountDiscount);
-  item("200", 1);
-  key(kKeyFunction, kFunctionSubtotal);
-  item("300", 6);
+  ringItemDiscountSubtotalItem();
   ASSERT_EQ(view().Sale().LineCount(), 5);
   focusLine(0);
   char code[300] = {};
