@@ -26,6 +26,7 @@
 #include <QTreeWidget>
 
 #include <algorithm>
+#include <utility>
 
 #include "platform/base/last_error.h"
 #include "platform/ui/internal.h"
@@ -111,33 +112,68 @@ const char* classNameOf(ControlKind kind) {
   return "Static";
 }
 
-// A one-line edit that tells its parent when it gets the focus and when the
-// user or the program moves the focus from it to another control. Leaving
-// the window (a message box, another program) or a popup is no leaving of
-// the field: the focus comes back to it, and a handler run under a box would
-// act in the box's loop; coming back is then no new arrival either.
-class LineEdit : public QLineEdit {
+// A control tells its parent when it gets the focus and when the user or the
+// program moves the focus from it to another control (a one-line edit, a
+// combo box). Leaving the window (a message box, another program) or a popup
+// (the combo box's own list) is no leaving of the field: the focus comes back
+// to it, and a handler run under a box would act in the box's loop; coming
+// back is then no new arrival either. An editable combo box's focus is held
+// by its edit field, which tells for the box: the flag that pairs the notices
+// lives on the control told about.
+constexpr const char* kFocusTold = "platform.ui.focusTold";
+
+bool focusWithin(QWidget* control) {
+  QWidget* focus = QApplication::focusWidget();
+  return focus && (focus == control || control->isAncestorOf(focus));
+}
+
+void tellFocus(QWidget* control, bool gotFocus, Qt::FocusReason reason, int code) {
+  const bool told = control->property(kFocusTold).toBool();
+  if (gotFocus) {
+    if (told) return;
+    if (!control->isVisible()) {
+      // A window shown with the control focused activates before its
+      // controls count as shown: tell once they do, if the focus stayed.
+      QPointer<QWidget> later(control);
+      QMetaObject::invokeMethod(
+          control,
+          [later, code] {
+            if (later && later->isVisible() && focusWithin(later) && !later->property(kFocusTold).toBool())
+              tellFocus(later, true, Qt::OtherFocusReason, code);
+          },
+          Qt::QueuedConnection);
+      return;
+    }
+  } else if (reason == Qt::ActiveWindowFocusReason || reason == Qt::PopupFocusReason || !told) {
+    return;
+  }
+  control->setProperty(kFocusTold, gotFocus);
+  if (control->isVisible()) notify(control, code);
+}
+
+template <class Control>
+class FocusTelling : public Control {
  public:
-  using QLineEdit::QLineEdit;
+  // teller: the control the notices are about (null: this one).
+  template <class... Args>
+  FocusTelling(int setFocusCode, int killFocusCode, QWidget* teller, Args&&... args)
+      : Control(std::forward<Args>(args)...), setFocusCode_(setFocusCode), killFocusCode_(killFocusCode),
+        teller_(teller ? teller : this) {}
 
  protected:
   void focusInEvent(QFocusEvent* event) override {
-    QLineEdit::focusInEvent(event);
-    if (focusTold_ || !isVisible()) return;
-    focusTold_ = true;
-    notify(this, kEnSetFocus);
+    Control::focusInEvent(event);
+    tellFocus(teller_, true, event->reason(), setFocusCode_);
   }
   void focusOutEvent(QFocusEvent* event) override {
-    QLineEdit::focusOutEvent(event);
-    const Qt::FocusReason reason = event->reason();
-    if (reason == Qt::ActiveWindowFocusReason || reason == Qt::PopupFocusReason) return;
-    if (!focusTold_) return;
-    focusTold_ = false;
-    if (isVisible()) notify(this, kEnKillFocus);
+    Control::focusOutEvent(event);
+    tellFocus(teller_, false, event->reason(), killFocusCode_);
   }
 
  private:
-  bool focusTold_ = false;
+  int setFocusCode_;
+  int killFocusCode_;
+  QWidget* teller_;
 };
 
 QWidget* makeControl(QWidget* parent, const ControlTemplate& c) {
@@ -174,7 +210,7 @@ QWidget* makeControl(QWidget* parent, const ControlTemplate& c) {
         QObject::connect(e, &QPlainTextEdit::textChanged, [e]() { notify(e, kEnChange); });
         w = e;
       } else {
-        auto* e = new LineEdit(text, parent);
+        auto* e = new FocusTelling<QLineEdit>(kEnSetFocus, kEnKillFocus, nullptr, text, parent);
         e->setReadOnly(c.flags & kControlReadOnly);
         if (c.flags & kControlPassword) e->setEchoMode(QLineEdit::Password);
         if (c.flags & kControlNumber) e->setInputMask(QString());
@@ -191,8 +227,9 @@ QWidget* makeControl(QWidget* parent, const ControlTemplate& c) {
       break;
     }
     case ControlKind::ComboBox: {
-      auto* b = new QComboBox(parent);
-      b->setEditable(!(c.flags & kControlDropList));
+      auto* b = new FocusTelling<QComboBox>(kCbnSetFocus, kCbnKillFocus, nullptr, parent);
+      if (!(c.flags & kControlDropList))
+        b->setLineEdit(new FocusTelling<QLineEdit>(kCbnSetFocus, kCbnKillFocus, b, b));
       QObject::connect(b, &QComboBox::activated, [b]() { notify(b, kCbnSelChange); });
       if (QLineEdit* e = b->lineEdit())
         QObject::connect(e, &QLineEdit::textEdited, [b]() { notify(b, kCbnEditChange); });

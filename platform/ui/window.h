@@ -69,6 +69,11 @@ enum : uint32_t {
   kEnSetFocus = 0x0100,
   kEnKillFocus = 0x0200,
   kCbnSelChange = 1,
+  // A combo box got the focus, and lost it to another control of its window;
+  // told as the one-line edit's pair above (its own list dropping down is no
+  // leaving).
+  kCbnSetFocus = 3,
+  kCbnKillFocus = 4,
   kCbnEditChange = 5,  // the user typed into a combo box's edit field
   kLbnSelChange = 1,
   kLbnDblClk = 2,  // a row of a list box double-clicked

@@ -9,6 +9,7 @@
 #include "app/register/odbc/odbc_link.h"
 #include "app/register/print/receipt_printer.h"
 #include "platform/base/profile.h"
+#include "platform/ui/desktop.h"
 #include "platform/ui/dialog.h"
 #include "platform/ui/window.h"
 #include "zemta/tax.h"
@@ -92,6 +93,7 @@ struct EditCastDialog {
   bool codeEdited = false;
   bool searchPending = false;
   bool inInit = false;
+  bool savedImeOpen = false;  // the dialog's input method when it opened
   struct Found {
     std::string code, keyword1, keyword2, keyword3;
     int32_t balance = 0, rate = 0;
@@ -100,6 +102,15 @@ struct EditCastDialog {
   std::vector<Found> found;
 
   HWND Item(int32_t id) const { return ui::dialogItem(self, id); }
+
+  // Names are typed in kana and kanji: the input method is on while the
+  // control holds the focus, and back as the dialog found it once it leaves.
+  void FollowFocus(HWND control, bool focused) {
+    ui::ImeState state;
+    if (!ui::imeState(control, state)) return;
+    state.open = focused || savedImeOpen;
+    ui::setImeState(control, state);
+  }
 
   void Search(const std::string& code) {
     if (code.empty()) return;
@@ -241,6 +252,11 @@ struct EditCastDialog {
       self = h;
       inInit = true;
       HWND codeEdit = Item(IDC_CAST_CODE), names = Item(IDC_CAST_NAME);
+      ui::ImeState dialogIme;
+      savedImeOpen = ui::imeState(h, dialogIme) && dialogIme.open;
+      // Both fields share the dialog's input method until one is focused.
+      FollowFocus(codeEdit, false);
+      FollowFocus(names, false);
       ui::setWindowFont(codeEdit, kFixedFace, kFixedHeight);
       ui::setWindowFont(names, kFixedFace, kFixedHeight);
       if (insert)
@@ -277,6 +293,11 @@ struct EditCastDialog {
     const uint32_t id = ui::lowWord(wp), code = ui::highWord(wp);
     if (id == 1) {
       OnOk();
+      return 1;
+    }
+    if ((id == IDC_CAST_NAME && (code == ui::kCbnSetFocus || code == ui::kCbnKillFocus)) ||
+        (id == IDC_CAST_CODE && codeInputMethod && (code == ui::kEnSetFocus || code == ui::kEnKillFocus))) {
+      FollowFocus(Item(id), code == ui::kCbnSetFocus || code == ui::kEnSetFocus);
       return 1;
     }
     if (id == IDC_CAST_CODE && code == ui::kEnChange && !inInit) {

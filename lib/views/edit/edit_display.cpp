@@ -47,15 +47,26 @@ bool isRuledLine(const char* pair) {
 }
 
 // The attribute a cell is drawn with: the selection and the highlighted row
-// of a row-select list swap its paper bit.
-uint8_t drawnAtr(EditObject* e, const Block& selection, int32_t column, int32_t row) {
+// of a row-select list swap its paper bit. The highlight ends at the row's
+// last cell with content (highlightEnd): the empty cells right of the last
+// column keep the paper, not a black block.
+uint8_t drawnAtr(EditObject* e, const Block& selection, int32_t column, int32_t row, int32_t highlightEnd) {
   if (column >= e->ux || row >= e->uy) return EDIT_ATR_NORMAL;
   uint8_t a = e->atr[e->index(column, row)];
-  if ((e->inputFlags & EDIT_INPUT_ROW_SELECT) && row == e->highlightedRow) a ^= EDIT_ATR_PAPER;
+  if ((e->inputFlags & EDIT_INPUT_ROW_SELECT) && row == e->highlightedRow && column < highlightEnd)
+    a ^= EDIT_ATR_PAPER;
   if (e->selecting && column >= selection.left && column < selection.left + selection.width && row >= selection.top &&
       row < selection.top + selection.height)
     a ^= EDIT_ATR_PAPER;
   return a;
+}
+
+// One past the last cell of the row that is not an empty cell (0xF5).
+int32_t contentEnd(EditObject* e, int32_t row) {
+  if (row >= e->uy) return 0;
+  int32_t end = e->ux;
+  while (end > 0 && e->atr[e->index(end - 1, row)] == EDIT_ATR_NORMAL) --end;
+  return end;
 }
 
 void drawStrokes(ui::DrawContext& dc, uint32_t mask, uint32_t colour, const ui::Rect& pair) {
@@ -191,10 +202,11 @@ void paintCells(EditObject* e, ui::DrawContext& dc, int32_t column, int32_t row,
       if (first < e->ux && byteKind(e, first, r) == 2) --first;
       if (last - 1 < e->ux && last - 1 >= 0 && byteKind(e, last - 1, r) == 1) last = std::min(last + 1, e->ux);
     }
+    const int32_t highlightEnd = r == e->highlightedRow ? contentEnd(e, r) : 0;
     for (int32_t c = first; c < last;) {
-      const uint8_t a = drawnAtr(e, selection, c, r);
+      const uint8_t a = drawnAtr(e, selection, c, r, highlightEnd);
       int32_t end = c;
-      while (end < last && drawnAtr(e, selection, end, r) == a) {
+      while (end < last && drawnAtr(e, selection, end, r, highlightEnd) == a) {
         end += (end < e->ux && r < e->uy && byteKind(e, end, r) == 1) ? 2 : 1;
       }
       end = std::min(end, e->allocatedColumns);

@@ -414,16 +414,21 @@ int32_t selectRecord(FileProjHandle project, int32_t tableId, HWND owner, const 
   installBindBackend();
   updateRange(*v);
   setVirtualRows(*v, viewTotal(*v));
-  // As large as the list (the rows of its item), with the record bar below.
+  // As large as the list: its columns (and a vertical bar when the records
+  // outnumber the item's rows), its rows down to the last record, the record
+  // bar below.
   const ViewItem& item = v->items.front();
   EditObject* e = edit::checked(item.edit);
   const int32_t rowHeight = edit::cellFontHeight() + v->rowGap;
-  const int32_t shown = std::min<int32_t>(item.bufferRows, static_cast<int32_t>(viewTotal(*v)) + item.firstRecordRow);
-  const int32_t width = item.bufferColumns * (e ? e->cw : 8) + (viewTotal(*v) + item.firstRecordRow > item.bufferRows ? 16 : 0);
+  const int64_t listRows = static_cast<int64_t>(viewTotal(*v)) + item.firstRecordRow;
+  const int32_t shown = static_cast<int32_t>(std::min<int64_t>(item.bufferRows, listRows));
+  const int32_t columns = std::max<int32_t>(v->originColumn + v->extentColumns, item.column + item.bufferColumns);
+  int32_t width = columns * (e ? e->cw : 8) + (listRows > item.bufferRows ? 16 : 0);
+  if (v->recordBar) width = std::max<int32_t>(width, v->recordBarWidth);
   const int32_t height = shown * rowHeight + (v->recordBar ? 16 : 0);
-  ui::moveWindow(frame, {60, 60, 60 + std::max(width, 320), 60 + height + 8});
-  ui::moveWindow(v->window, {0, 0, std::max(width, 320), height + 8});
-  if (v->recordBar) ui::moveWindow(v->recordBar, {0, height + 8 - 16, v->recordBarWidth, height + 8});
+  ui::moveWindow(frame, {60, 60, 60 + width, 60 + height});
+  ui::moveWindow(v->window, {0, 0, width, height});
+  if (v->recordBar) ui::moveWindow(v->recordBar, {0, height - 16, v->recordBarWidth, height});
   recSeek(*v, start, 1);
   ModalSelect modal;
   beginModal(modal, frame, owner, handle);

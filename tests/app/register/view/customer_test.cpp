@@ -368,4 +368,50 @@ TEST_F(CustomerTest, LineNamesChangeInTheirDialog) {
   EXPECT_EQ(stored, lines[0]);
 }
 
+// The customer's name is typed in kana and kanji: the name field turns the
+// input method on while it has the focus, and the code field does so only
+// with the "Cast Code IMC" setting; otherwise it keeps the dialog's own
+// (closed) state. Focus moves by Shift+Tab and Tab, as a clerk moves it.
+TEST_F(CustomerTest, InputMethodFollowsTheFocusedField) {
+  for (const bool codeInputMethod : {false, true}) {
+    SCOPED_TRACE(codeInputMethod ? "code field with the input method" : "code field without it");
+    struct Seen {
+      bool nameOpen = false, codeOpen = true, focusedTakesKanji = false;
+    } first, onCode, back;
+    WhileModal dialog("取引先挿入", [&](HWND d) {
+      HWND code = ui::dialogItem(d, shell::IDC_CAST_CODE), names = ui::dialogItem(d, shell::IDC_CAST_NAME);
+      auto look = [&](Seen& seen) {
+        ui::processPendingMessages();
+        ui::ImeState state;
+        seen.nameOpen = ui::imeState(names, state) && state.open;
+        seen.codeOpen = ui::imeState(code, state) && state.open;
+        // What an input method commits goes to the focused field only when it is open there.
+        seen.focusedTakesKanji = ui::sendImeCommit(nullptr, "山田");
+      };
+      look(first);  // the name field has the focus at opening
+      ui::sendKeyInput(nullptr, 0x09, true, true, false, false);
+      ui::sendKeyInput(nullptr, 0x09, false, true, false, false);
+      look(onCode);
+      EXPECT_EQ(ui::focusWindow(), code);
+      ui::sendKeyInput(nullptr, 0x09, true, false, false, false);
+      ui::sendKeyInput(nullptr, 0x09, false, false, false, false);
+      look(back);
+      if (codeInputMethod) screenshot(d, "customer_dialog_name_typed.png");
+      ui::endDialog(d, 2);
+    });
+    CustomerChoice choice;
+    EXPECT_FALSE(shell::RunEditCastDialog(nullptr, engine.get(), &choice, true, codeInputMethod));
+    ASSERT_TRUE(dialog.done());
+    EXPECT_TRUE(first.nameOpen);
+    EXPECT_FALSE(first.codeOpen);
+    EXPECT_TRUE(first.focusedTakesKanji);
+    EXPECT_FALSE(onCode.nameOpen);
+    EXPECT_EQ(onCode.codeOpen, codeInputMethod);
+    EXPECT_EQ(onCode.focusedTakesKanji, codeInputMethod);
+    EXPECT_TRUE(back.nameOpen);
+    EXPECT_FALSE(back.codeOpen);
+    EXPECT_TRUE(back.focusedTakesKanji);
+  }
+}
+
 }  // namespace

@@ -539,6 +539,18 @@ TEST_F(ViewBindTest, TheSelectWindowHandsBackTheClickedRecord) {
     EXPECT_TRUE(ui::grabWindowToPng(frame, testOutput("view_record_select.png")));
     // The fifth record's row: below the header line.
     const int32_t row = zemta::edit::cellFontHeight() + 3;
+    // The window holds the header and all ten rows, nothing more; the
+    // highlighted second record stops at its last column, the cells right
+    // of it keep the paper.
+    ui::Image shot;
+    ASSERT_TRUE(shot.load(testOutput("view_record_select.png")));
+    EXPECT_EQ(shot.height(), row * 11);
+    EditObject* e = zemta::edit::checked(viewOfWindow(list)->items.front().edit);
+    ASSERT_NE(e, nullptr);
+    const int32_t y = row * 2 + row / 2;
+    EXPECT_EQ(shot.pixel(e->cw * 2, y), 0u);  // inside the highlight: black
+    for (int32_t x = e->cw * 27; x < std::min(shot.width(), e->ux * e->cw); x += 2)
+      EXPECT_NE(shot.pixel(x, y), 0u) << x;
     ui::sendMouseInput(list, ui::kWmLButtonDown, 20, row * 5 + row / 2, ui::kMkLButton);
     ui::sendMouseInput(list, ui::kWmLButtonUp, 20, row * 5 + row / 2, 0);
     ui::postMessage(frame, ui::kWmClose, 0, 0);
