@@ -747,9 +747,13 @@ ZEMTA_API ViewHandle ViewResourceOpen(FileProjHandle project, int32_t resource, 
     }
     char path[260];
     if (FileProjResourcePath(project, position, path) != 0) return fail(handle);
-    // A data form's flags word is also the style of its item: bit 0 makes
-    // the item count in the view's extents, so that a tall form scrolls.
-    if (!ViewAddFile(handle, partTable, partFlags, path, nullptr)) return fail(handle);
+    // A data form's flags word is also the style of its item. Bit 0 makes a
+    // form item count in the view's extents, so that a tall form scrolls; a
+    // list part keeps its own rows (with bit 0 it would take the view's
+    // virtual rows).
+    uint32_t itemFlags = partFlags & ~0x7u;
+    if (!(partFlags & kItemList)) itemFlags |= partFlags & 1u;
+    if (!ViewAddFile(handle, partTable, itemFlags, path, nullptr)) return fail(handle);
   }
   if (v->items.empty()) return fail(handle);
 
