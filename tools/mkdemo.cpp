@@ -92,6 +92,23 @@ const zemta::fileproj::FieldDefinition* fieldNamed(const zemta::fileproj::TableD
   return nullptr;
 }
 
+// On/off settings show and are edited as a choice of " ＯＮ " and "ＯＦＦ":
+// the flag fields, and numbers the register reads as on when not 0.
+const char kOnOffChoices[] = " ＯＮ ＯＦＦ";  // two choices of 6 bytes
+constexpr uint16_t kOnOffWidth = 6;
+constexpr uint16_t kChoiceOnWhenSet = 35, kChoiceOnWhenClear = 34;
+const char* const kOnOffNumbers[] = {"一覧選択"};
+
+// The choice type a field shows as, or 0 for its own type.
+uint16_t onOffChoiceType(const zemta::fileproj::FieldDefinition& f) {
+  const uint16_t t = f.typeCode & 0x3F;
+  if (t == 20) return kChoiceOnWhenSet;
+  if (t == 21) return kChoiceOnWhenClear;  // the field keeps "on" inverted
+  for (const char* name : kOnOffNumbers)
+    if (f.name == name) return kChoiceOnWhenSet;
+  return 0;
+}
+
 // The fields a programming form shows: those the file names, or every field
 // of its table (the general file: every field the other settings files leave).
 std::vector<FormField> fieldsOfForm(const std::string& file, const zemta::fileproj::TableDefinition& table) {
@@ -135,6 +152,11 @@ bool programmingForm(const zemta::fileproj::TableDefinition& table, const std::v
     l.lines = std::max<uint16_t>(s.lines, 1);
     l.colour = 0xE5;
     l.type = f->typeCode;
+    if (const uint16_t choice = onOffChoiceType(*f)) {
+      l.type = choice;
+      l.width = kOnOffWidth;
+      l.choiceOffset = 0;  // the choice list opens the form's auxiliary table
+    }
     l.offset = f->offset;
     l.size = f->size;
     l.detail = f->fieldWord;
@@ -161,6 +183,7 @@ bool programmingForm(const zemta::fileproj::TableDefinition& table, const std::v
   std::string trailer = "ZEMTA RESOURCE\r\n";
   putLe(trailer, 1, 2);
   putLe(trailer, static_cast<uint32_t>(table.fdbId), 2);
+  trailer += kOnOffChoices;  // the auxiliary table: the forms' one choice list
   putLe(b, static_cast<uint32_t>(trailer.size()), 2);
   bytes = b + trailer;
   return true;

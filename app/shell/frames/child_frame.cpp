@@ -281,7 +281,7 @@ void CChildFrame::MapViewCommands() {
     s.enabled = ProgramCommandEnabled() && m_nViewMode == 103 && ListSelectShown(CurrentText("部門", "一覧選択"));
     if (m_nViewMode == 103) {
       s.hasText = true;
-      s.text = "F11:ＰＬＵ";
+      s.text = kProgPickerCaption;
     }
   });
   mapCommand(kCmdProgPicker, [this](uint32_t) { OpenOrderPicker(); });
@@ -351,16 +351,7 @@ std::string CChildFrame::CurrentText(const char* table, const char* field) const
   return text;
 }
 
-bool CChildFrame::ListSelectShown(const std::string& text) {
-  if (text == kListSelectOn) return true;
-  // A form that shows the stored number: any number but 0 offers it.
-  const size_t digits = text.find_first_not_of(' ');
-  if (digits == std::string::npos) return false;
-  const size_t end = text.find_last_not_of(' ');
-  const std::string number = text.substr(digits, end - digits + 1);
-  return number.find_first_not_of("0123456789") == std::string::npos &&
-         number.find_first_not_of('0') != std::string::npos;
-}
+bool CChildFrame::ListSelectShown(const std::string& text) { return text == kListSelectOn; }
 
 bool CChildFrame::OpenOrderPicker() {
   CREGApp& app = m_screens.App();

@@ -462,6 +462,10 @@ void CMainFrame::RebuildBars(int32_t barId) {
     if (mode < 31 || mode > 38) hide(ID_BAR_PRINT);
   }
   if (barId == 124 && mode != 103) hide(ID_PROG_EXTRA);
+  // The extra button gets its caption from the department file's frame; its
+  // font fits that caption like the other buttons'.
+  if (barId == 124 && mode == 103)
+    if (HWND c = ui::dialogItem(bar, static_cast<int32_t>(ID_PROG_EXTRA))) FitBarFont(c, 1, kProgPickerCaption);
   if (!m_app.m_bTenKey) hide(ID_TENKEY);
 }
 

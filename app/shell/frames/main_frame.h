@@ -66,6 +66,9 @@ enum MainCommand : uint32_t {
   ID_HELP_INDEX = 57667, ID_HELP_USING = 57669, ID_HELP = 57670, ID_DEFAULT_HELP = 57671,
 };
 
+// The caption of the programming bar's extra button in the department file.
+inline constexpr char kProgPickerCaption[] = "F11:ＰＬＵ";
+
 // Ids of the bars, the panes and the views in them.
 inline constexpr uint32_t kTopPaneId = 0xE8FD, kRightPaneId = 0xE8FE, kBottomPaneId = 0xE8FF;
 inline constexpr int32_t kTimerIdle = 101, kTimerAck = 103, kTimerNak = 104, kTimerEot = 105;

@@ -83,27 +83,87 @@ const uint8_t* imageOfLine(const ViewItem& item, const ViewFieldLayout& f, int32
   return static_cast<const uint8_t*>(item.slot[0].image);
 }
 
+}  // namespace
+
+bool isChoiceField(const ViewFieldLayout& f) {
+  const uint16_t t = f.type & 0x3F;
+  return t == 32 || t == 34 || t == 35;
+}
+
+// The typed-data form the conversions read for a field of the item: the
+// field's own words first, then the other choice fields of the item (their
+// choice lists bound the field's), the item's auxiliary table as the form's
+// text and the record image as its one segment.
+struct FieldForm {
+  std::vector<ItemFormItem> words;
+  ItemSegment segment{};
+  ItemForm form{};
+};
+
+void makeFieldForm(const ViewItem& item, const ViewFieldLayout& f, const uint8_t* image, uint16_t length,
+                   bool oneLine, FieldForm& out) {
+  auto wordsOf = [](const ViewFieldLayout& field) {
+    ItemFormItem word{};
+    std::memcpy(word.words, &field, sizeof word.words);
+    // Only a choice field's parameter is the view's (its list's offset).
+    if (!isChoiceField(field)) word.words[ITEM_WORD_PARAMETER] = word.words[ITEM_WORD_PARAMETER + 1] = 0;
+    return word;
+  };
+  out.words.clear();
+  out.words.push_back(wordsOf(f));
+  if (oneLine) {
+    out.words[0].words[ITEM_WORD_LINES] = 1;
+    out.words[0].words[ITEM_WORD_STEP] = 0;
+  }
+  if (isChoiceField(f))
+    for (const ViewFieldLayout& other : item.fields)
+      if (isChoiceField(other)) {
+        out.words.push_back(wordsOf(other));
+        out.words.back().words[ITEM_WORD_FLAGS] = 0;  // its list's start bounds ours, nothing else
+      }
+  out.words[0].words[ITEM_WORD_FLAGS] = 0;
+  out.segment = {length, const_cast<uint8_t*>(image)};
+  out.form = ItemForm{};
+  out.form.itemCount = static_cast<uint16_t>(out.words.size());
+  out.form.items = out.words.data();
+  out.form.textLength = static_cast<uint16_t>(std::min<size_t>(item.auxTable.size(), 0xFFFF));
+  out.form.text = item.auxTable.empty() ? nullptr : reinterpret_cast<const char*>(item.auxTable.data());
+  out.form.segmentRows = 1;
+  out.form.segmentColumns = 1;
+  out.form.segments = &out.segment;
+}
+
+std::vector<std::string> fieldChoices(const ViewItem& item, const ViewFieldLayout& f) {
+  std::vector<std::string> choices;
+  if (!isChoiceField(f) || f.width == 0 || f.choiceOffset >= item.auxTable.size()) return choices;
+  FieldForm form;
+  makeFieldForm(item, f, nullptr, 0, true, form);
+  const int32_t area = ItemGetBreakLen(form.form.itemCount, form.form.items, form.form.textLength,
+                                       static_cast<int32_t>(f.choiceOffset));
+  if (area <= 0) return choices;
+  const char* list = form.form.text + f.choiceOffset;
+  for (int32_t at = 0; at < area; at += f.width)
+    choices.emplace_back(list + at, static_cast<size_t>(std::min<int32_t>(f.width, area - at)));
+  return choices;
+}
+
+int32_t storeFieldText(const ViewItem& item, const ViewFieldLayout& f, uint8_t* image, uint16_t length,
+                       const char* text) {
+  FieldForm form;
+  makeFieldForm(item, f, image, length, true, form);
+  return ItemSetStr(&form.form, &form.words[0], 0, text);
+}
+
 // The display text of one line of a field, as wide as the field.
-std::string fieldText(const ViewFieldLayout& f, const uint8_t* image, uint16_t length, int32_t line, bool oneLine) {
+std::string fieldText(const ViewItem& item, const ViewFieldLayout& f, const uint8_t* image, uint16_t length,
+                      int32_t line, bool oneLine) {
   std::string text;
   if (image && length > 0 && !(f.offset & kNotStored)) {
-    ItemFormItem word{};
-    std::memcpy(word.words, &f, sizeof word.words);
-    if (oneLine) {
-      word.words[ITEM_WORD_LINES] = 1;
-      word.words[ITEM_WORD_STEP] = 0;
-    }
-    word.words[ITEM_WORD_PARAMETER] = 0;
-    word.words[ITEM_WORD_PARAMETER + 1] = 0;
-    ItemSegment segment{length, const_cast<uint8_t*>(image)};
-    ItemForm form{};
-    form.itemCount = 1;
-    form.items = &word;
-    form.segmentRows = 1;
-    form.segmentColumns = 1;
-    form.segments = &segment;
+    FieldForm form;
+    makeFieldForm(item, f, image, length, oneLine, form);
     std::vector<char> buffer(static_cast<size_t>(f.width) + 64, '\0');
-    if (ItemGetStr(&form, &word, line, buffer.data(), static_cast<int32_t>(buffer.size())) == 0) text = buffer.data();
+    if (ItemGetStr(&form.form, &form.words[0], line, buffer.data(), static_cast<int32_t>(buffer.size())) == 0)
+      text = buffer.data();
   }
   // As wide as the field, never cutting a double-byte character in two.
   std::string cells;
@@ -120,6 +180,8 @@ std::string fieldText(const ViewFieldLayout& f, const uint8_t* image, uint16_t l
   cells.resize(f.width, ' ');
   return cells;
 }
+
+namespace {
 
 void writeCells(EditObject* e, int32_t column, int32_t row, const std::string& cells) {
   if (!e || row < 0 || row >= e->allocatedRows || column < 0) return;
@@ -139,7 +201,7 @@ void drawField(ViewItem& item, size_t k) {
     int32_t line = 0;
     uint16_t length = 0;
     const uint8_t* image = imageOfLine(item, f, n, line, length);
-    writeCells(e, f.column, f.row + n, fieldText(f, image, length, line, repeats));
+    writeCells(e, f.column, f.row + n, fieldText(item, f, image, length, line, repeats));
   }
 }
 
@@ -587,6 +649,9 @@ ZEMTA_API EditHandle ViewAddFile(ViewHandle view, int32_t tableId, uint32_t item
   v->stagingText.assign(o->text.begin(), o->text.end());
   v->stagingColour.assign(o->atr.begin(), o->atr.end());
   item.fields = std::move(fields);
+  // What the form's trailer holds after its table list: the choice lists.
+  item.auxTable.assign(form.trailer, form.trailer + form.trailerLen);
+  item.auxCount = static_cast<int16_t>(std::min<size_t>(item.auxTable.size(), 0x7FFF));
   item.changed.assign(item.fields.size(), 0);
   item.tables = tables;
   item.flags = itemFlags;
@@ -685,8 +750,13 @@ ZEMTA_API ViewHandle ViewResourceOpen(FileProjHandle project, int32_t resource, 
     }
     char path[260];
     if (FileProjResourcePath(project, position, path) != 0) return fail(handle);
-    // A data form's flags word is also the style of its item.
-    if (!ViewAddFile(handle, partTable, partFlags & ~0x7u, path, nullptr)) return fail(handle);
+    // A data form's flags word is also the style of its item. Bit 0 makes a
+    // form item count in the view's extents, so that a tall form scrolls; a
+    // list part keeps its own rows (with bit 0 it would take the view's
+    // virtual rows).
+    uint32_t itemFlags = partFlags & ~0x7u;
+    if (!(partFlags & kItemList)) itemFlags |= partFlags & 1u;
+    if (!ViewAddFile(handle, partTable, itemFlags, path, nullptr)) return fail(handle);
   }
   if (v->items.empty()) return fail(handle);
 

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "lib/views/view/view_object.h"
 
@@ -26,6 +27,20 @@ uint32_t viewTotal(const ViewObject& v);
 bool hasRecordList(const ViewObject& v);
 // A view showing one record per row (a table grid or a list form).
 inline bool isListView(const ViewObject& v) { return v.virtualRows != 0; }
+
+// Choice fields (types 32, 34, 35) show one of the texts of their choice
+// list, which lies in the item's auxiliary table.
+bool isChoiceField(const ViewFieldLayout& f);
+// A choice field's choices, each as wide as the field; empty for others.
+std::vector<std::string> fieldChoices(const ViewItem& item, const ViewFieldLayout& f);
+// The display text of a line of the field in the record image, as wide as
+// the field, through the field's typed conversion.
+std::string fieldText(const ViewItem& item, const ViewFieldLayout& f, const uint8_t* image, uint16_t length,
+                      int32_t line, bool oneLine);
+// Stores a text into the field of a record image (its line 0) through the
+// field's typed conversion: 1 changed, 0 unchanged, -1 on failure.
+int32_t storeFieldText(const ViewItem& item, const ViewFieldLayout& f, uint8_t* image, uint16_t length,
+                       const char* text);
 
 // ViewProjRecSeek on a checked view.
 int32_t recSeek(ViewObject& v, int32_t value, int32_t mode);

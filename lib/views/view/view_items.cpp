@@ -88,6 +88,22 @@ int32_t lockedHeight(const ViewObject& v) {
   return height;
 }
 
+// The items take the area above the bottom strip (record bar, scroll bar)
+// down to their last whole row as they stand scrolled: no row shows cut at
+// the strip.
+void fitItems(ViewObject& v, int32_t areaWidth, int32_t areaHeight) {
+  for (ViewItem& item : v.items) {
+    if (!item.edit) continue;
+    const EditObject* e = item.edit;
+    int32_t itemHeight = areaHeight;
+    const int32_t top = e->y * e->ch - e->vpix;
+    if (e->ch > 0 && itemHeight > top) itemHeight -= (itemHeight - top) % e->ch;
+    EditCallBackProc(item.edit, ui::kWmSize, 0, sizeParam(areaWidth, itemHeight));
+    item.visibleColumns = static_cast<uint16_t>(std::max(0, item.edit->visibleColumns));
+    item.visibleRows = static_cast<uint16_t>(std::max(0, item.edit->visibleRows));
+  }
+}
+
 void scrollBy(ViewObject& v, bool horizontal, uint32_t request) {
   HWND bar = horizontal ? v.horizontalBar : v.verticalBar;
   if (!bar) return;
@@ -108,6 +124,8 @@ void scrollBy(ViewObject& v, bool horizontal, uint32_t request) {
   const LPARAM from = reinterpret_cast<LPARAM>(bar);
   for (ViewItem& item : v.items)
     if (item.edit) EditCallBackProc(item.edit, horizontal ? ui::kWmHScroll : ui::kWmVScroll, request, from);
+  // Scrolled by pixels, the rows meet the bottom strip elsewhere.
+  if (!horizontal && !v.virtualRows) fitItems(v, v.scrollArea.width(), v.scrollArea.height());
 }
 
 void paintItems(ViewObject& v) {
@@ -195,20 +213,7 @@ ViewExtent calcExtent(ViewObject& v, bool apply) {
   }
   v.cellWidth = static_cast<uint16_t>(x.unitX);
   v.rowHeight = static_cast<uint16_t>(x.unitY);
-  if (apply) {
-    // The items take the area above the bottom strip (record bar, scroll
-    // bar) down to their last whole row: no row shows cut at the strip.
-    for (ViewItem& item : v.items) {
-      if (!item.edit) continue;
-      const EditObject* e = item.edit;
-      int32_t itemHeight = areaHeight;
-      const int32_t top = e->y * e->ch - e->vpix;
-      if (e->ch > 0 && itemHeight > top) itemHeight -= (itemHeight - top) % e->ch;
-      EditCallBackProc(item.edit, ui::kWmSize, 0, sizeParam(areaWidth, itemHeight));
-      item.visibleColumns = static_cast<uint16_t>(std::max(0, item.edit->visibleColumns));
-      item.visibleRows = static_cast<uint16_t>(std::max(0, item.edit->visibleRows));
-    }
-  }
+  if (apply) fitItems(v, areaWidth, areaHeight);
   return x;
 }
 

@@ -12,6 +12,7 @@
 #include "lib/core/little_endian.h"
 #include "lib/core/report.h"
 #include "lib/views/edit/edit_object.h"
+#include "lib/views/view/view_bind.h"
 #include "lib/views/view/view_file_internal.h"
 #include "lib/views/view/view_object.h"
 #include "lib/views/view/view_registry.h"
@@ -39,6 +40,7 @@ bool isSwitch(uint16_t t) { return t == 20 || t == 21; }
 bool isChoice(uint16_t t) { return t == 32 || t == 34 || t == 35; }
 bool isListType(uint16_t t) { return (t >= 16 && t <= 21) || isChoice(t); }
 bool isDateTime(uint16_t t) { return t == 14 || t == 15 || t == 31; }
+bool isPlainNumber(uint16_t t) { return (t >= 2 && t <= 13) || t == 28 || t == 29 || (t >= 46 && t <= 49); }
 
 // The input flags of a cell edit by the field's type.
 uint32_t cellInputFlags(const ViewFieldLayout& f) {
@@ -115,13 +117,13 @@ std::string withSeparators(uint16_t t, std::string text, bool wide) {
 }
 
 // The text of width x rows cells as an edit loads it: rows padded with
-// spaces, joined by CR LF.
+// spaces to the full width, back to back (a line break after a full row
+// would make an empty row of its own).
 std::string cellsOf(const std::vector<std::string>& lines, int32_t width, int32_t rows) {
   std::string cells;
   for (int32_t r = 0; r < rows; ++r) {
     std::string s = static_cast<size_t>(r) < lines.size() ? lines[static_cast<size_t>(r)] : std::string();
     s.resize(static_cast<size_t>(width), ' ');
-    if (r) cells += "\r\n";
     cells += s;
   }
   return cells;
@@ -156,6 +158,26 @@ void redrawOverlapping(ViewObject& v, const ViewFieldLayout& edited) {
   (void)edited;
 }
 
+// Moves both scroll positions by the least amount that shows the edit's
+// cells in the scrolling area (a list of records scrolls by its records).
+void scrollEditIntoView(ViewObject& v, const EditObject& e) {
+  const int32_t cw = std::max(e.cw, 1), ch = std::max(e.ch, 1);
+  auto scroll = [&](int32_t bar, int32_t from, int32_t to, int32_t offset, int32_t room, int32_t perPosition) {
+    if (perPosition <= 0 || room <= 0) return;
+    int32_t wanted = offset;
+    if (to > offset + room) wanted = to - room;
+    if (from < wanted) wanted = from;
+    if (wanted == offset) return;
+    const int32_t position = wanted > offset ? (wanted + perPosition - 1) / perPosition : wanted / perPosition;
+    ViewSetScrollPos(v.handle, bar, std::clamp(position, 0, 0x7FFF));
+  };
+  const int32_t left = e.homeX * cw, top = e.homeY * ch;
+  if (v.horizontalBar)
+    scroll(0, left, left + e.visibleColumns * cw, v.scrollX, v.scrollArea.width(), v.cellWidth * std::max<int32_t>(v.stepX, 1));
+  if (v.verticalBar && !v.virtualRows)
+    scroll(1, top, top + e.visibleRows * ch, v.scrollY, v.scrollArea.height(), v.rowHeight * std::max<int32_t>(v.stepY, 1));
+}
+
 }  // namespace
 
 int32_t beginCellEdit(ViewObject& v, int32_t itemNo, int32_t fieldNo, int32_t line) {
@@ -181,17 +203,33 @@ int32_t beginCellEdit(ViewObject& v, int32_t itemNo, int32_t fieldNo, int32_t li
   std::vector<std::string> text = fieldLines(item, f, repeats ? line : 0, lines);
   const bool wide = (cellInputFlags(f) & 4) != 0;
   if (isDateTime(t) && !text.empty()) text[0] = withSeparators(t, text[0], wide);
-  int32_t selected = -1;
+  // Switches and choices: a list of their choices, the current one chosen,
+  // showing one row over the field with the list's bar beside it.
+  int32_t selected = -1, shownLines = lines;
   if (isSwitch(t)) {
     const std::string now = text.empty() ? std::string() : text[0];
     selected = now.find("ON") != std::string::npos || now.find("ＯＮ") != std::string::npos ? 0 : 1;
     text = wide ? std::vector<std::string>{" ＯＮ", "ＯＦＦ"} : std::vector<std::string>{"ON", "OFF"};
     width += 2;
     lines = 2;
+  } else if (isChoice(t)) {
+    const std::string now = text.empty() ? std::string() : text[0];
+    text = fieldChoices(item, f);
+    if (text.empty()) return 0;  // a choice field without its list cannot be edited
+    auto trimmed = [](std::string s) {
+      while (!s.empty() && (s.back() == ' ' || s.back() == '\0')) s.pop_back();
+      return s;
+    };
+    selected = 0;
+    for (size_t k = 0; k < text.size(); ++k)
+      if (trimmed(text[k]) == trimmed(now)) selected = static_cast<int32_t>(k);
+    width += 2;
+    lines = static_cast<int32_t>(text.size());
   } else if (isListType(t)) {
     width += 2;
     lines = std::max<int32_t>(lines, 1) + 1;
   }
+  if (isListType(t)) shownLines = 1;
   const int32_t column = item.column + f.column;
   const int32_t row = item.row + f.row + (repeats ? line : 0);
   const std::string cells = cellsOf(text, width, lines);
@@ -200,7 +238,7 @@ int32_t beginCellEdit(ViewObject& v, int32_t itemNo, int32_t fieldNo, int32_t li
   v.stagingColour.assign(cells.size(), colour);
   const uint32_t editFlags = isListType(t) ? 0x10003u : 3u;
   // The item's edit is the parent; the new edit's cells lie over the field's.
-  EditHandle e = createItem(v, editFlags, width, lines, column, row, width, lines, cellInputFlags(f), item.edit);
+  EditHandle e = createItem(v, editFlags, width, lines, column, row, width, shownLines, cellInputFlags(f), item.edit);
   if (!e) return 0;
   const size_t temp = v.items.size() - 1;
   if (EditSetBuf(e, width, lines, cells.c_str(), v.stagingColour.data()) != 0) {
@@ -229,6 +267,9 @@ int32_t beginCellEdit(ViewObject& v, int32_t itemNo, int32_t fieldNo, int32_t li
   // caret stands after its last cell, where they come in.
   if (EditObject* eo = edit::checked(e)) {
     if (selected >= 0) {
+      // The chosen row is the list's first visible one.
+      eo->fy = selected;
+      edit::layout(eo);
       edit::EditMoveCaret(eo, 0, selected, false);
     } else if (eo->isNumeric()) {
       edit::EditMoveCaret(eo, width, 0, false);
@@ -249,6 +290,7 @@ int32_t beginCellEdit(ViewObject& v, int32_t itemNo, int32_t fieldNo, int32_t li
       if (edited.slot) FileProjRbfSetAct(v.project, tmp.image, FILEBUF_ROW_PENDING, 1);
     }
   }
+  scrollEditIntoView(v, *edit::checked(e));
   // Focus: the view window keeps it, the new edit shows the caret.
   if (ui::focusWindow() != v.window) ui::setFocus(v.window);
   for (size_t i = 0; i < v.items.size(); ++i)
@@ -272,7 +314,10 @@ int32_t viewCommitEdit(ViewObject& v) {
   // The text: a choice is the row the caret stands on; otherwise the lines.
   std::string text;
   if (isSwitch(type)) {
-    text = e->caretRow == 0 ? "ON" : "OFF";
+    text = std::min(e->fy, e->caretRow) == 0 ? "ON" : "OFF";
+  } else if (isChoice(type)) {
+    const int32_t chosen = std::clamp(e->fy, 0, std::max(e->uy - 1, 0));
+    text.assign(e->row(chosen), static_cast<size_t>(std::max(e->ux - 2, 0)));
   } else {
     for (int32_t r = 0; r < e->uy && r < e->allocatedRows; ++r) {
       std::string line(e->row(r), static_cast<size_t>(e->allocatedColumns));
@@ -283,6 +328,8 @@ int32_t viewCommitEdit(ViewObject& v) {
     while (text.size() >= 2 && text.compare(text.size() - 2, 2, "\r\n") == 0) text.resize(text.size() - 2);
     while (!text.empty() && text.front() == ' ' && type != 0) text.erase(text.begin());
   }
+  // A number of 0 shows blank: a blank number cell stores that 0 again.
+  if (text.empty() && isPlainNumber(type)) text = "0";
   if (text.size() >= kMaxFieldText) {
     ZEMTA_REPORT(ZEMTA_ERR_MEMORY_RANGE);
     return -1;
@@ -290,15 +337,20 @@ int32_t viewCommitEdit(ViewObject& v) {
   const int32_t line = v.edit.line;
   uint8_t* address = t->image;
   if (address && v.project) {
-    // A field kept in a record-buffer row: through the field's conversion.
-    int32_t changed = ItemStrToData(type, f.detail, f.size, address, text.c_str());
+    // A field kept in a record-buffer row: through the field's conversion
+    // (a choice through its list).
+    uint8_t* const record = address - (f.offset & 0x7FFF);
+    const uint16_t recordLength = static_cast<uint16_t>((f.offset & 0x7FFF) + f.size);
+    int32_t changed = isChoice(type) ? storeFieldText(item, f, record, recordLength, text.c_str())
+                                     : ItemStrToData(type, f.detail, f.size, address, text.c_str());
     FileProjRbfSetAct(v.project, address, FILEBUF_ROW_PENDING, 0);
     if (changed < 0) return -1;
     if (changed > 0) {
       if (v.edit.field < item.changed.size()) item.changed[v.edit.field] |= 4;
       if (viewAfterChange(v, address) < 0) return -1;
     }
-    const std::string shown = fieldText(type, f.detail, f.size, address, f.width);
+    const std::string shown = isChoice(type) ? fieldText(item, f, record, recordLength, 0, true)
+                                             : fieldText(type, f.detail, f.size, address, f.width);
     putCellText(edit::checked(item.edit), f, f.repeats ? line : 0, shown.c_str(), static_cast<int32_t>(shown.size()));
     redrawOverlapping(v, f);
     return changed > 0 ? 1 : 0;

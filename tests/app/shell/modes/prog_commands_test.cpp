@@ -13,6 +13,7 @@
 #include "app/register/view/reg_view.h"
 #include "app/shell/frames/dpt_view.h"
 #include "app/shell/modes/menu_views.h"
+#include "lib/views/edit/edit_object.h"
 #include "platform/base/message_box.h"
 #include "platform/ui/desktop.h"
 #include "platform/ui/paint.h"
@@ -64,6 +65,11 @@ class ProgramCommandsTest : public ModeShellTest {
     EXPECT_NE(id, 0) << field;
     const uint16_t key[4] = {info.offset, info.size, info.fieldWord, info.typeCode};
     return ViewItemGetID(view, id, key);
+  }
+  // The library's view window in the mode's frame.
+  HWND viewWindow(ViewHandle view) {
+    ViewSetFocus(view);
+    return ui::focusWindow();
   }
   std::string cellText(ViewHandle view, int32_t cell, int32_t row) {
     char text[256] = {};
@@ -193,13 +199,105 @@ TEST_F(ProgramCommandsTest, F11OpensTheOrderPickerOverTheDepartment) {
   EXPECT_TRUE(enabled(shell::kCmdProgClose));
 }
 
+// The general settings' form is taller than its window: the view scrolls
+// by the wheel, and Tab to a field below the window (Shift+Tab from the first
+// goes round to the last) scrolls it into view; Tab on to the first scrolls
+// back up.
+TEST_F(ProgramCommandsTest, TallSettingsFormScrolls) {
+  const ViewHandle view = openFile(102);
+  ASSERT_NE(view, 0u);
+  idle();
+  const HWND window = viewWindow(view);
+  ASSERT_NE(window, nullptr);
+  ASSERT_NE(ViewGetScrollBarCtrl(window, 1), nullptr);
+  EXPECT_EQ(ViewGetScrollPos(window, 1), 0);
+
+  ASSERT_TRUE(ui::sendWheelInput(window, -120));
+  ui::processPendingMessages();
+  const int32_t notch = ViewGetScrollPos(window, 1);
+  EXPECT_GT(notch, 0);
+  ASSERT_TRUE(ui::sendWheelInput(window, 120));
+  ui::processPendingMessages();
+  EXPECT_EQ(ViewGetScrollPos(window, 1), 0);
+
+  press(0x71);  // F2: 入力, on the first field
+  ASSERT_EQ(ViewIsEdit(view), 1);
+  // Shift held, then Tab: round to the last field, below the window.
+  ui::sendKeyInput(window, ui::kVkShift, true, true, false, false);
+  press(ui::kVkTab, true, false, false, window);
+  ui::sendKeyInput(window, ui::kVkShift, false, false, false, false);
+  ui::processPendingMessages();
+  ASSERT_EQ(ViewIsEdit(view), 1);
+  const int32_t bottom = ViewGetScrollPos(window, 1);
+  EXPECT_GT(bottom, notch);
+  // The last field's cell edit lies whole inside the window.
+  const EditHandle last = ViewGetEdit(view, 1);
+  ASSERT_NE(last, nullptr);
+  const ui::Rect client = ui::clientRect(window);
+  const ui::Rect cell = last->editRegion;
+  EXPECT_GE(cell.top, 0);
+  EXPECT_LE(cell.bottom, client.bottom - 16);
+  idle();
+  screenshot(frame().GetSafeHwnd(), "general_settings_scrolled");
+  press(ui::kVkTab);  // round to the first field, above the window
+  EXPECT_EQ(ViewGetScrollPos(window, 1), 0);
+}
+
+// On/off settings show " ＯＮ " or "ＯＦＦ" and are edited as a choice: the
+// department's list selection is switched off by Space in its cell, saved,
+// and F11 no longer offers its items; "0" chooses " ＯＮ " again.
+TEST_F(ProgramCommandsTest, OnOffFieldsShowAndEditAsChoices) {
+  const ViewHandle view = openFile(103);
+  ASSERT_NE(view, 0u);
+  frame().Frame().runCommand(shell::kCmdRecordFirst);  // department 1
+  const int32_t listSelect = cellOf(view, "部門", "一覧選択");
+  ASSERT_GE(listSelect, 0);
+  FileDBHandle table = FileProjGetFdb(app->m_pRegCom->Project(), 5);
+  std::vector<uint8_t> record(64, 0);
+  ASSERT_GE(FileDBRecRead(table, 1, record.data()), 0);
+  const std::vector<uint8_t> before = record;
+  const size_t at = reg::department::kListSelect.offset;
+  auto shown = [&](int32_t cell) {
+    char text[64] = {};
+    EXPECT_GE(ViewItemGetText(view, static_cast<uint32_t>(cell), text, sizeof text, -1), 0);
+    return std::string(text);
+  };
+  EXPECT_EQ(shown(listSelect), " ＯＮ ");
+  EXPECT_TRUE(enabled(shell::kCmdProgPicker));
+
+  ASSERT_EQ(ViewItemEdit(view, static_cast<uint32_t>(listSelect), 0), 0);
+  ASSERT_EQ(ViewIsEdit(view), 1);
+  const HWND window = viewWindow(view);
+  idle();
+  screenshot(frame().GetSafeHwnd(), "department_list_select_edit");
+  press(ui::kVkSpace, false, false, false, window);  // the next choice: ＯＦＦ
+  press(ui::kVkReturn, false, false, false, window);
+  EXPECT_EQ(shown(listSelect), "ＯＦＦ");
+  // On to the price, blank for 0: saving takes it as the 0 it shows.
+  EXPECT_TRUE(enabled(shell::kCmdProgSave));
+  press(0x70);  // F1: 登録
+  EXPECT_EQ(ViewIsModify(view, 1), 0) << boxes->lastText();
+  ASSERT_GE(FileDBRecRead(table, 1, record.data()), 0);
+  EXPECT_EQ(record[at] | record[at + 1] << 8, 0);
+  EXPECT_FALSE(enabled(shell::kCmdProgPicker));
+
+  ASSERT_EQ(ViewItemEdit(view, static_cast<uint32_t>(listSelect), 0), 0);
+  press('0', false, false, false, window);  // choice 0: ＯＮ
+  press(ui::kVkReturn, false, false, false, window);
+  EXPECT_EQ(shown(listSelect), " ＯＮ ");
+  press(0x70);
+  ASSERT_GE(FileDBRecRead(table, 1, record.data()), 0);
+  EXPECT_EQ(record, before);  // the flags around it kept their bits
+  EXPECT_TRUE(enabled(shell::kCmdProgPicker));
+}
+
 TEST(ListSelectShown, ReadsTheCellAsTheFormShowsIt) {
   const struct {
     const char* text;
     bool on;
   } cases[] = {
-      {" ＯＮ ", true}, {"ＯＦＦ", false}, {"ＯＮ", false}, {"    1", true}, {"   12", true},
-      {"    0", false}, {"", false},      {"     ", false}, {" 1 2", false},
+      {" ＯＮ ", true}, {"ＯＦＦ", false}, {"ＯＮ", false}, {" ＯＮ", false},
+      {"    1", false}, {"", false},     {"      ", false},
   };
   for (const auto& c : cases) EXPECT_EQ(shell::CChildFrame::ListSelectShown(c.text), c.on) << c.text;
 }

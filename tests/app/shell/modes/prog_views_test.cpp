@@ -80,6 +80,30 @@ TEST_F(ProgramViewsTest, DepartmentFileMoves) {
   EXPECT_EQ(countFrames(103), 1);
 }
 
+// The programming bar of the department file: its F11 button carries
+// "F11:ＰＬＵ" whole, in the font of the other buttons or smaller.
+TEST_F(ProgramViewsTest, DepartmentBarShowsF11Whole) {
+  press(0x73);
+  press('3');
+  press(ui::kVkReturn);
+  ASSERT_NE(modeFrame(103), nullptr);
+  idle();
+  HWND bar = frame().Frame().dialogBar();
+  ASSERT_NE(bar, nullptr);
+  HWND f11 = ui::dialogItem(bar, shell::ID_PROG_EXTRA);
+  ASSERT_NE(f11, nullptr);
+  EXPECT_TRUE(ui::isWindowVisible(f11));
+  EXPECT_EQ(ui::windowText(f11), "F11:ＰＬＵ");
+  EXPECT_LE(ui::textWidth(f11, ui::windowText(f11)), ui::textRoom(f11));
+  // It stands clear of the buttons beside it.
+  const ui::Rect r = ui::windowRect(f11);
+  for (uint32_t id : {1405u, 1406u, 1410u}) {
+    const ui::Rect o = ui::windowRect(ui::dialogItem(bar, static_cast<int32_t>(id)));
+    EXPECT_TRUE(r.right <= o.left || o.right <= r.left || r.bottom <= o.top || o.bottom <= r.top) << id;
+  }
+  screenshot(frame().GetSafeHwnd(), "department_bar");
+}
+
 // A department's name and print name edited in kanji in their cells, saved
 // with F1, are in the table; a sale of the department then prints the new name.
 TEST_F(ProgramViewsTest, DepartmentNameEditedSavedAndPrinted) {
