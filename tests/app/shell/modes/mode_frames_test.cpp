@@ -16,14 +16,8 @@ namespace {
 
 namespace reg = varnex::reg;
 
-class ModeFramesTest : public ModeShellTest {
+class ModeFramesTest : public SignedOnShellTest {
  protected:
-  void SetUp() override {
-    ModeShellTest::SetUp();
-    ASSERT_TRUE(startShell()) << boxes->lastText();
-    signOn();
-    ui::processPendingMessages();
-  }
   shell::CMenuViewBase* menuView(int32_t mode) {
     shell::CChildFrame* f = modeFrame(mode);
     return f ? dynamic_cast<shell::CMenuViewBase*>(f->activeView()) : nullptr;

@@ -77,4 +77,15 @@ class ModeShellTest : public ShellTest {
   std::shared_ptr<shell::CModeScreens> screens;
 };
 
+// The shell started and a clerk signed on, as most screens are tested.
+class SignedOnShellTest : public ModeShellTest {
+ protected:
+  void SetUp() override {
+    ModeShellTest::SetUp();
+    ASSERT_TRUE(startShell()) << boxes->lastText();
+    signOn();
+    ui::processPendingMessages();
+  }
+};
+
 }  // namespace varnex_test

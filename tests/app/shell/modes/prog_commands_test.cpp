@@ -28,14 +28,8 @@ namespace {
 
 namespace reg = varnex::reg;
 
-class ProgramCommandsTest : public ModeShellTest {
+class ProgramCommandsTest : public SignedOnShellTest {
  protected:
-  void SetUp() override {
-    ModeShellTest::SetUp();
-    ASSERT_TRUE(startShell()) << boxes->lastText();
-    signOn();
-    ui::processPendingMessages();
-  }
   // The command's state as the frame of the department file gives it.
   bool enabled(uint32_t command, int32_t mode = 103) {
     ui::CommandState state;

@@ -23,14 +23,8 @@ namespace {
 
 namespace reg = varnex::reg;
 
-class ProgramViewsTest : public ModeShellTest {
+class ProgramViewsTest : public SignedOnShellTest {
  protected:
-  void SetUp() override {
-    ModeShellTest::SetUp();
-    ASSERT_TRUE(startShell()) << boxes->lastText();
-    signOn();
-    ui::processPendingMessages();
-  }
   // The command's state as the frame of the department file gives it.
   bool enabled(uint32_t command) {
     ui::CommandState state;

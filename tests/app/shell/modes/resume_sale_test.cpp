@@ -15,14 +15,8 @@ namespace {
 
 namespace reg = varnex::reg;
 
-class ResumeSaleTest : public ModeShellTest {
+class ResumeSaleTest : public SignedOnShellTest {
  protected:
-  void SetUp() override {
-    ModeShellTest::SetUp();
-    ASSERT_TRUE(startShell()) << boxes->lastText();
-    signOn();
-    ui::processPendingMessages();
-  }
   size_t temporaryFiles() {
     size_t n = 0;
     for (const auto& e : fs::recursive_directory_iterator(folder))
