@@ -608,13 +608,10 @@ ZEMTA_API EditHandle ViewAddFile(ViewHandle view, int32_t tableId, uint32_t item
     for (const auto& f : fields)
       if (f.repeats || !(f.offset & kNotStored)) firstRecordRow = std::min<int32_t>(firstRecordRow, f.row);
     if (firstRecordRow >= rows) firstRecordRow = 0;
-    // The form's own record rows grow by the records less the rows the form
-    // has above them (a form of a header and one row then holds every
-    // record), or by all of them and an empty one to append to.
-    const int32_t growth = (itemFlags & kStyleAppendRow) ? static_cast<int32_t>(std::min<uint32_t>(records, 63))
-                           : records < 65 ? static_cast<int32_t>(records) - firstRecordRow
-                                          : 63;
-    const int32_t recordRows = std::max(rows - firstRecordRow + growth, 1);
+    int32_t recordRows = (itemFlags & kStyleAppendRow) ? static_cast<int32_t>(std::min<uint32_t>(records, 63))
+                         : records < 65 ? static_cast<int32_t>(records) - firstRecordRow
+                                        : 63;
+    recordRows = std::max(recordRows, 1);
     rows = firstRecordRow + recordRows;
     for (auto& f : fields)
       if (!(f.offset & kNotStored)) f.lines = static_cast<uint16_t>(recordRows);
