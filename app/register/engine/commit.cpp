@@ -41,9 +41,11 @@
 #include "app/register/engine/commit_run.h"
 #include "app/register/engine/journal.h"
 #include "app/register/engine/reg_com.h"
+#include "platform/base/clock.h"
 #include "platform/base/file.h"
 #include "platform/base/last_error.h"
 #include "platform/base/path.h"
+#include "platform/base/precise_clock.h"
 #include "zemta/date.h"
 #include "zemta/errors.h"
 #include "zemta/filedb.h"
@@ -56,8 +58,9 @@ constexpr int32_t kAppend = 0x7FFFFFFF;
 
 // The tables a commit holds, in the order they are opened.
 // The commit's tables are held without write-through: the journal carries
-// the sale to disk, the tables follow at the checkpoint.
-constexpr uint32_t kHoldMode = FILEDB_MODE_READ_WRITE | FILEDB_MODE_NO_WRITE_THROUGH;
+// the sale to disk, the tables follow at the checkpoint. The hold lingers
+// between sales (ReleaseHolds).
+constexpr uint32_t kHoldMode = FILEDB_MODE_READ_WRITE | FILEDB_MODE_NO_WRITE_THROUGH | FILEDB_MODE_LINGER;
 
 const TableIndex kAlwaysHeld[] = {kSettingsTable, kClerkTable, kGroupTable, kTrans2Table, kFixedTotalTable,
                                   kOdbcLinkTable};
@@ -100,7 +103,26 @@ int32_t CRegCom::CloseAfterUpdate(FileDBHandle receipt) {
   for (int i = static_cast<int>(std::size(kAlwaysHeld)) - 1; i >= 0; --i)
     if (FileDBCloseEx(tables_[kAlwaysHeld[i]]) != 0) return -1;
   if (!keepInTemporary_ && receipt && FileDBDelete(receipt) != 0) return -1;
+  holding_ = true;
+  lastCommitNs_ = platform::monotonicNanoseconds();
   return 0;
+}
+
+void CRegCom::ReleaseHolds() {
+  releaseTables();
+  journal_.close();
+}
+
+void CRegCom::releaseTables() {
+  if (!holding_) return;
+  holding_ = false;
+  for (FileDBHandle t : tables_)
+    if (t) FileDBEndLinger(t);
+}
+
+void CRegCom::ReleaseIdleHolds() {
+  if (holding_ && platform::monotonicNanoseconds() - lastCommitNs_ >= kHoldIdleMilliseconds * 1000000ull)
+    ReleaseHolds();
 }
 
 // Works out the posting of every line, then of the totals to the fixed
@@ -142,11 +164,10 @@ void CRegCom::buildClosing(CommitRun& run) {
 // The daily file, held for the commit: cut back to whole sales, its record
 // count and last receipt number read. 0 or -1.
 int32_t CRegCom::openDaily(CommitRun& run) {
-  FileDBHandle daily = PrfOpen(3, nullptr);
-  if (!daily) return -1;
+  const platform::LocalTime now = platform::localTime();
   char path[300] = {};
-  FileDBGetPathName(daily, path);
-  FileDBDelete(daily);
+  if (FileProjGetPathName(project_, path, 3, ReceiptFileName(dosDate(now.year, now.month, now.day)).c_str()) != 0)
+    return -1;
   run.targetPath = platform::mapPath(path);
   run.daily = DataFile::open(run.targetPath, platform::kFileRead | platform::kFileWrite, platform::kShareRead,
                              platform::kOpenAlways);

@@ -110,10 +110,10 @@ const char kHeaderMagic[4] = {'V', 'X', 'J', 'H'};
 const char kEntryMagic[4] = {'V', 'X', 'J', '2'};
 constexpr int64_t kSlotSize = 512;
 constexpr int64_t kFirstEntry = 2 * kSlotSize;
-// Room for a few dozen sales of the usual size between checkpoints; a sale
-// that does not fit after the others brings the checkpoint forward, one that
-// does not fit alone makes the file longer.
-constexpr int64_t kJournalSize = 256 * 1024;
+// Room for the sales of the usual size between checkpoints (a five-line sale
+// takes about 7 KiB); a sale that does not fit after the others brings the
+// checkpoint forward, one that does not fit alone makes the file longer.
+constexpr int64_t kJournalSize = 1024 * 1024;
 constexpr uint32_t kPathField = 260;
 constexpr uint32_t kEntryHead = 282;
 constexpr int32_t kAppend = 0x7FFFFFFF;
@@ -408,49 +408,67 @@ int32_t CRegCom::journalWrite(const CommitRun& run) {
   bytes.resize(bytes.size() + 4);
   putU32(bytes.data(), 4, static_cast<uint32_t>(bytes.size()));
 
-  const std::string path = journalPath();
   for (int tries = 0; tries < 2; ++tries) {
-    DataFile journal = openJournal(path);
-    if (!journal.isOpen()) return -1;
-    const uint32_t generation = readyJournal(journal);
-    if (generation == 0) return -1;
-    // The end this engine wrote last stands while its generation does and
-    // no entry follows it (another register of the data folder wrote none
-    // since); else the entries are read to find it.
+    DataFile* journal = heldJournal();
+    if (!journal) return -1;
+    uint32_t generation = journalGeneration_;
     int64_t end = journalEnd_;
-    if (generation != journalGeneration_ || end < kFirstEntry || entryBegins(journal, end, generation))
-      end = entriesEnd(journal, generation);
-    const int64_t size = journal.size();
-    if (size < 0) return -1;
+    int64_t size = journalSize_;
+    if (!journalKnown_) {
+      generation = readyJournal(*journal);
+      if (generation == 0) return -1;
+      // The end this engine wrote last stands while its generation does and
+      // no entry follows it (another register of the data folder wrote none
+      // since); else the entries are read to find it.
+      end = journalEnd_;
+      if (generation != journalGeneration_ || end < kFirstEntry || entryBegins(*journal, end, generation))
+        end = entriesEnd(*journal, generation);
+      size = journal->size();
+      if (size < 0) return -1;
+    }
     if (end > kFirstEntry && end + static_cast<int64_t>(bytes.size()) > size && tries == 0) {
       // Full: the entries so far are made good on disk, and the sale goes
       // first into the next generation.
-      journal.close();
       if (checkpoint() != 0) return -1;
       continue;
     }
     putU32(bytes.data(), 8, generation);
     putU32(bytes.data(), bytes.size() - 4, JournalCrc32(bytes.data(), bytes.size() - 4));
     uint32_t done = 0;
-    if (!journal.writeAt(end, bytes.data(), static_cast<uint32_t>(bytes.size()), &done) || done != bytes.size() ||
-        !journal.syncData())
+    journalKnown_ = false;
+    if (!journal->writeAt(end, bytes.data(), static_cast<uint32_t>(bytes.size()), &done) ||
+        done != bytes.size() || !journal->syncData())
       return -1;
     journalGeneration_ = generation;
     journalEntryStart_ = end;
     journalEnd_ = end + static_cast<int64_t>(bytes.size());
+    journalSize_ = std::max(size, journalEnd_);
+    journalKnown_ = true;
     return 0;
   }
   return -1;
 }
 
+DataFile* CRegCom::heldJournal() {
+  if (!journal_.isOpen()) {
+    journalKnown_ = false;
+    const std::string path = journalPath();
+    if (path.empty()) return nullptr;
+    journal_ = openJournal(path);
+  }
+  return journal_.isOpen() ? &journal_ : nullptr;
+}
+
 int32_t CRegCom::journalWithdraw() {
   if (journalEntryStart_ < kFirstEntry) return -1;
-  DataFile journal = openJournal(journalPath());
+  DataFile* journal = heldJournal();
   const uint8_t zeros[4] = {};
   uint32_t done = 0;
-  if (!journal.isOpen() || !journal.writeAt(journalEntryStart_, zeros, sizeof zeros, &done) ||
-      done != sizeof zeros || !journal.syncData())
+  if (!journal || !journal->writeAt(journalEntryStart_, zeros, sizeof zeros, &done) || done != sizeof zeros ||
+      !journal->syncData()) {
+    journalKnown_ = false;
     return -1;
+  }
   journalEnd_ = journalEntryStart_;
   journalEntryStart_ = -1;
   return 0;
@@ -466,6 +484,9 @@ int32_t CRegCom::applyStaged() {
 int32_t CRegCom::checkpoint() {
   const std::string path = journalPath();
   if (path.empty()) return -1;
+  // The lingering tables close first: their indexes are marked clean
+  // before everything goes to the disk.
+  releaseTables();
   // Everything written since the last checkpoint began (a second early, for
   // file systems that keep whole seconds).
   const int64_t started = platform::unixSecondsOf(platform::localTime()) - 1;
@@ -479,14 +500,15 @@ int32_t CRegCom::checkpoint() {
   syncAtCheckpoint_.clear();
   checkpointSince_ = started;
   commitsSinceCheckpoint_ = 0;
-  if (!dataFileExists(path)) return 0;
-  DataFile journal = openJournal(path);
-  if (!journal.isOpen()) return -1;
+  if (!journal_.isOpen() && !dataFileExists(path)) return 0;
+  DataFile* journal = heldJournal();
+  if (!journal) return -1;
   journalEnd_ = -1;
+  journalKnown_ = false;
   // A journal with no sound header holds nothing to leave behind.
-  const uint32_t generation = headerGeneration(journal);
+  const uint32_t generation = headerGeneration(*journal);
   if (generation == 0) return 0;
-  if (!writeHeader(journal, generation + 1)) return -1;
+  if (!writeHeader(*journal, generation + 1)) return -1;
   journalGeneration_ = generation + 1;
   journalEnd_ = kFirstEntry;
   return 0;
@@ -500,12 +522,14 @@ void CRegCom::syncAtCheckpoint(const std::string& nativePath) {
 int32_t CRegCom::replayJournal() {
   const std::string path = journalPath();
   if (path.empty()) return -1;
-  if (!dataFileExists(path)) return 0;
-  DataFile journal = openJournal(path);
-  if (!journal.isOpen()) {
+  if (!journal_.isOpen() && !dataFileExists(path)) return 0;
+  DataFile* held = heldJournal();
+  if (!held) {
     ReportError("CRegCom", platform::lastError());
     return -1;
   }
+  DataFile& journal = *held;
+  journalKnown_ = false;
   const uint32_t generation = headerGeneration(journal);
   if (generation == 0) return 0;
   const int64_t size = journal.size();
@@ -532,7 +556,6 @@ int32_t CRegCom::replayJournal() {
       }
     }
   }
-  journal.close();
   journalGeneration_ = generation;
   journalEnd_ = at;
   return replayed;

@@ -115,6 +115,7 @@ CRegCom::~CRegCom() { closeAll(); }
 void CRegCom::closeAll() {
   // What the last sales posted goes to disk before the project closes.
   if (project_ && commitsSinceCheckpoint_ > 0) checkpoint();
+  ReleaseHolds();
   // The link is closed first, then the buffers, then the project.
   if (odbc_.database) {
     if (odbc_.database->IsOpen()) odbc_.database->Close();

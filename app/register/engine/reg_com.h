@@ -16,6 +16,7 @@
 #include <utility>
 #include <vector>
 
+#include "app/register/engine/data_file.h"
 #include "app/register/engine/records.h"
 #include "app/register/odbc/odbc_link.h"
 #include "zemta/fileproj.h"
@@ -286,6 +287,17 @@ class CRegCom {
                     int32_t callerValue);
   int32_t OpenForUpdate(FileDBHandle receipt);
   int32_t CloseAfterUpdate(FileDBHandle receipt);
+  // Between sales the commit's tables and its journal stay open (the
+  // library's lingering holds), so that a commit does not open and lock
+  // twenty files again. Reads of the tables go on through them; any other
+  // change to a table, a project operation or an open of one of its files
+  // from this thread closes them first. They close at the checkpoint, at
+  // ReleaseHolds, and at ReleaseIdleHolds once no sale was committed for
+  // kHoldIdleMilliseconds (the main window's idle tick calls it), so that
+  // another program or register of the data folder waits that long at most.
+  void ReleaseHolds();
+  void ReleaseIdleHolds();
+  static constexpr int64_t kHoldIdleMilliseconds = 1000;
 
   // ---- receipt CSV (receipt_csv.cpp) ----
   // path: 260 bytes in/out, or null for the receipt CSV of the settings.
@@ -433,6 +445,16 @@ class CRegCom {
   // journal mends them before the next commit.
   bool journalPending_ = false;
   int32_t commitsSinceCheckpoint_ = 0;
+  // The journal, kept open between sales with the tables' lingering holds.
+  DataFile journal_;
+  // The journal's generation, end and size are this engine's own while it
+  // keeps the journal open (it shares it with nobody): read once per open.
+  bool journalKnown_ = false;
+  int64_t journalSize_ = 0;
+  DataFile* heldJournal();
+  void releaseTables();
+  bool holding_ = false;         // the commit's tables linger
+  uint64_t lastCommitNs_ = 0;    // monotonic time of the last commit's end
   int64_t checkpointSince_ = 0;  // files written since then are synced at the checkpoint
 
  public:
@@ -449,7 +471,7 @@ class CRegCom {
   // link failed (after its message; those sales wait for the next try).
   int32_t RepostOutside();
   // Sales committed between two checkpoints.
-  static constexpr int32_t kCheckpointInterval = 32;
+  static constexpr int32_t kCheckpointInterval = 128;
 
  private:
   // The posting of one line, by key family.

@@ -706,6 +706,8 @@ void CMainFrame::OpenSignOnPad(HWND dialog) {
 void CMainFrame::OnTimer(uint32_t id) {
   switch (id) {
     case kTimerIdle: {
+      // The commit's files stay open only while sales follow one another.
+      if (m_app.m_pRegCom) m_app.m_pRegCom->ReleaseIdleHolds();
       CModeFrameInfo* frame = ActiveModeFrame();
       if (!m_app.m_bManagerSelected || m_app.m_bCasNoTimeout || !ui::isWindowEnabled(m_frame->handle()) ||
           m_bDialogOpen || (frame && frame->ModalDialogFlag()))

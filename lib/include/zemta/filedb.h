@@ -16,12 +16,14 @@ typedef uint32_t FileDBHandle;
 // Open modes of FileDBOpenEx and FileDBIsAccess: 1 read (shared with other
 // readers), 2 write, 3 read and write (both exclusive), 6 write (its bit 2 is
 // kept); 0x100 fails at once instead of waiting for another process;
-// 0x100000 writes without write-through.
+// 0x100000 writes without write-through; 0x200000 lingers: FileDBCloseEx
+// leaves the files open (see FileDBEndLinger).
 #define FILEDB_MODE_READ 1u
 #define FILEDB_MODE_WRITE 2u
 #define FILEDB_MODE_READ_WRITE 3u
 #define FILEDB_MODE_NO_WAIT 0x100u
 #define FILEDB_MODE_NO_WRITE_THROUGH 0x100000u
+#define FILEDB_MODE_LINGER 0x200000u
 
 // Where a counter field lies: record offset, size in bytes, and its bit-field
 // word (low byte shift, high byte width; width 0 is the whole field).
@@ -39,6 +41,17 @@ ZEMTA_API int32_t FileDBDelete(FileDBHandle table);
 // Holds the table file and its indexes open in the mode until FileDBCloseEx.
 ZEMTA_API int32_t FileDBOpenEx(FileDBHandle table, uint32_t mode);
 ZEMTA_API int32_t FileDBCloseEx(FileDBHandle table);
+// A hold taken with FILEDB_MODE_LINGER outlives its FileDBCloseEx, so that a
+// caller holding the same tables again and again (a register committing sale
+// after sale) does not open and lock every file each time: a FileDBOpenEx in
+// the same mode takes it up again at no cost. Reads go on through it. It ends,
+// and the files close as at FileDBCloseEx, at FileDBEndLinger, a second
+// FileDBCloseEx, any change made to the table outside the hold (a write, a
+// delete, a hold in another mode), a project's backup, restore, index check or
+// close, and when this thread opens a file that the lingering files keep from
+// being shared. 0, or -1 when a close failed; nothing when the table does
+// not linger.
+ZEMTA_API int32_t FileDBEndLinger(FileDBHandle table);
 // 1 when the table file can be opened in the mode right now, else 0.
 ZEMTA_API int32_t FileDBIsAccess(FileDBHandle table, uint32_t mode);
 // Copies the path (up to 260 bytes with its zero); its length.

@@ -602,6 +602,7 @@ ZEMTA_API FileProjHandle FileProjOpen(const char* catalogPath, uint32_t projectI
 
 ZEMTA_API int32_t FileProjClose(FileProjHandle handle) {
   if (FileProjCheckHandle(handle) < 0) return -1;
+  zemta::filedb::endLingeringHolds();
   return closeProject(handle, true);
 }
 

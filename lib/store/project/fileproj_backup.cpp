@@ -152,6 +152,8 @@ std::vector<BackupMember> backupMembers(const Project& p) {
 
 ZEMTA_API int32_t FileProjBackup(FileProjHandle handle, const char* targetPath) {
   if (FileProjCheckHandle(handle) < 0) return -1;
+  // Copied whole and unchanged: lingering holds close first.
+  zemta::filedb::endLingeringHolds();
   Project* p = findProject(handle);
   if (!p) return -1;
   if (p->tables.empty()) return 0;
@@ -166,6 +168,8 @@ ZEMTA_API int32_t FileProjBackup(FileProjHandle handle, const char* targetPath) 
 ZEMTA_API int32_t FileProjRestore(FileProjHandle handle, const char* backupPath, int32_t ask,
                                   FileProjRestoreFunc callback) {
   if (FileProjCheckHandle(handle) < 0) return -1;
+  // The tables are put back under lingering holds: those close first.
+  zemta::filedb::endLingeringHolds();
   Project* p = findProject(handle);
   if (!p) return -1;
   const std::string restoreFolder = p->folder + p->folderText(1);

@@ -276,6 +276,8 @@ int32_t uniqueKeyCheck(Project& project, TableEntry& entry, const uint8_t* recor
 
 ZEMTA_API int32_t FileProjIdxCheck(FileProjHandle handle, int32_t fdbId, uint32_t flags) {
   if (FileProjCheckHandle(handle) < 0) return -1;
+  // Lingering holds close first: the check reopens the files for itself.
+  zemta::filedb::endLingeringHolds();
   Project* p = findProject(handle);
   if (!p) return -1;
   if (p->tables.empty()) {

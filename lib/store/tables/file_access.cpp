@@ -6,6 +6,7 @@
 // either mode; each entry knows whether it is a local or a remote file, so a
 // handle keeps its meaning whatever the mode is when it is used.
 #include "lib/store/tables/file_access.h"
+#include "lib/store/tables/filedb_internal.h"
 
 #include <atomic>
 #include <cctype>
@@ -334,6 +335,11 @@ ZEMTA_API ZemtaFileHandle ZemtaCreateFile(const char* path, uint32_t access, uin
 
   file->local = platform::File::open(localPath, access, shareMode, disposition,
                                      zemta::platformFlags(flagsAndAttributes));
+  // Tables this thread left lingering open give way to its own opens.
+  if (!file->local.isOpen() && platform::lastError() == platform::kErrorSharingViolation &&
+      zemta::filedb::endLingeringHolds())
+    file->local = platform::File::open(localPath, access, shareMode, disposition,
+                                       zemta::platformFlags(flagsAndAttributes));
   if (!file->local.isOpen()) return ZEMTA_INVALID_FILE;
   // As on Windows, the open leaves 183 behind when it found an existing file
   // with a creating disposition.

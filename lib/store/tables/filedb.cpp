@@ -20,9 +20,11 @@
 #include "lib/store/tables/filedb_internal.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <thread>
 
 #include "lib/core/handle_table.h"
 #include "lib/core/library_locks.h"
@@ -569,6 +571,33 @@ bool closeTable(Table& t) {
   return ok;
 }
 
+namespace {
+// The thread whose tables linger: lingering holds are that thread's (the
+// register's screen thread), and only its own opens end them.
+std::atomic<std::thread::id> g_lingerThread{};
+}  // namespace
+
+bool endLinger(Table& t) {
+  if (!t.lingers) return true;
+  t.lingers = false;
+  t.lingerHold = false;
+  t.heldEx = false;
+  t.held = false;
+  for (auto& e : t.indexes) e.state &= ~kIndexHeldEx;
+  return closeTable(t);
+}
+
+bool endLingeringHolds() {
+  if (g_lingerThread.load() != std::this_thread::get_id()) return false;
+  bool ended = false;
+  tables().forEach([&](uint32_t, Table& t) {
+    if (!t.lingers) return;
+    endLinger(t);
+    ended = true;
+  });
+  return ended;
+}
+
 bool holdTable(Table& t, uint32_t mode) {
   if (!openTable(t, mode)) return false;
   t.held = true;
@@ -747,7 +776,7 @@ ZEMTA_API int32_t FileDBDelete(FileDBHandle handle) {
   if (!t) return -1;
   ApiLockGuard lock;
   if (!lock.ok()) return -1;
-  t->held = t->heldEx = false;
+  t->held = t->heldEx = t->lingers = t->lingerHold = false;
   for (auto& e : t->indexes) e.state &= ~kIndexHeldEx;
   bool ok = closeTable(*t);
   for (auto& e : t->indexes)
@@ -759,9 +788,19 @@ ZEMTA_API int32_t FileDBDelete(FileDBHandle handle) {
 ZEMTA_API int32_t FileDBOpenEx(FileDBHandle handle, uint32_t mode) {
   Table* t = checkedTable(handle);
   if (!t) return -1;
+  const bool linger = (mode & FILEDB_MODE_LINGER) != 0;
+  mode &= ~FILEDB_MODE_LINGER;
   if (!goodExMode(mode)) {
     ZEMTA_REPORT(ZEMTA_ERR_BAD_MODE);
     return -1;
+  }
+  if (t->lingers) {
+    // Taken up again in its own mode; any other hold starts afresh.
+    if (linger && (t->mode & ~kModeNoWait) == (mode & ~kModeNoWait)) {
+      t->lingers = false;
+      return 0;
+    }
+    if (!endLinger(*t)) return -1;
   }
   if (!openTable(*t, mode)) return -1;
   uint32_t treeMode = ((mode & 3) == 1 ? BTREE_MODE_READ : BTREE_MODE_READ_WRITE) | (mode & kModeNoWriteThrough);
@@ -778,6 +817,8 @@ ZEMTA_API int32_t FileDBOpenEx(FileDBHandle handle, uint32_t mode) {
     }
     e.state = treeMode | kIndexHeldEx;
   }
+  if (linger && !t->heldEx) g_lingerThread.store(std::this_thread::get_id());
+  if (!t->heldEx) t->lingerHold = linger;
   t->heldEx = true;
   return 0;
 }
@@ -785,10 +826,22 @@ ZEMTA_API int32_t FileDBOpenEx(FileDBHandle handle, uint32_t mode) {
 ZEMTA_API int32_t FileDBCloseEx(FileDBHandle handle) {
   Table* t = checkedTable(handle);
   if (!t) return -1;
+  if (t->lingers) return endLinger(*t) ? 0 : -1;
+  if (t->heldEx && t->lingerHold) {
+    t->lingers = true;
+    return 0;
+  }
   t->heldEx = false;
+  t->lingerHold = false;
   t->held = false;
   for (auto& e : t->indexes) e.state &= ~kIndexHeldEx;
   return closeTable(*t) ? 0 : -1;
+}
+
+ZEMTA_API int32_t FileDBEndLinger(FileDBHandle handle) {
+  Table* t = checkedTable(handle);
+  if (!t) return -1;
+  return endLinger(*t) ? 0 : -1;
 }
 
 ZEMTA_API int32_t FileDBIsAccess(FileDBHandle handle, uint32_t mode) {
@@ -853,6 +906,8 @@ ZEMTA_API int32_t FileDBRead(FileDBHandle handle, uint32_t offset, void* buffer,
 ZEMTA_API int32_t FileDBWrite(FileDBHandle handle, uint32_t offset, const void* data, uint32_t length) {
   Table* t = checkedTable(handle);
   if (!t) return -1;
+  // A change from outside a lingering hold is written as any other.
+  if (!endLinger(*t)) return -1;
   if (!data) {
     ZEMTA_REPORT(ZEMTA_ERR_BAD_POINTER);
     return -1;
@@ -988,6 +1043,8 @@ ZEMTA_API int32_t FileDBRecReadField(FileDBHandle handle, int32_t n, uint32_t of
 ZEMTA_API int32_t FileDBRecWrite(FileDBHandle handle, int32_t n, const void* data) {
   Table* t = checkedTable(handle);
   if (!t) return -1;
+  // A change from outside a lingering hold is written as any other.
+  if (!endLinger(*t)) return -1;
   AfterLock after{t, handle};
   int32_t result;
   {
@@ -1002,6 +1059,8 @@ ZEMTA_API int32_t FileDBRecWrite(FileDBHandle handle, int32_t n, const void* dat
 ZEMTA_API int32_t FileDBRecDelete(FileDBHandle handle, int32_t first, int32_t last, const char* savePath) {
   Table* t = checkedTable(handle);
   if (!t) return -1;
+  // A change from outside a lingering hold is written as any other.
+  if (!endLinger(*t)) return -1;
   int32_t result;
   {
     ApiLockGuard lock;
@@ -1016,6 +1075,8 @@ ZEMTA_API int32_t FileDBUpdateOffset(FileDBHandle handle, int32_t n, const FileF
                                      int32_t increment) {
   Table* t = checkedTable(handle);
   if (!t) return -1;
+  // A change from outside a lingering hold is written as any other.
+  if (!endLinger(*t)) return -1;
   if (!place) {
     ZEMTA_REPORT(ZEMTA_ERR_BAD_POINTER);
     return -1;

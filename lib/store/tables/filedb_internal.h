@@ -74,6 +74,8 @@ struct Table {
   uint32_t mode = 0;    // current open mode, 0 closed
   bool held = false;    // internal hold
   bool heldEx = false;  // FileDBOpenEx
+  bool lingerHold = false;  // the FileDBOpenEx hold lingers after its close
+  bool lingers = false;     // closed by FileDBCloseEx, still held open
   int32_t cached = -1;
   uint32_t count = kCountUnknown;
   // The record count while FileDBOpenEx holds the local file open for
@@ -119,6 +121,12 @@ bool closeTable(Table& table);
 // Internal hold: open in the mode and keep open until releaseHold.
 bool holdTable(Table& table, uint32_t mode);
 void releaseHold(Table& table);
+// Ends a lingering hold: the files close as at FileDBCloseEx. True when the
+// table did not linger or closed cleanly.
+bool endLinger(Table& table);
+// Ends every lingering hold of the calling thread's tables: true when one
+// was ended (so that an open refused for sharing may be tried again).
+bool endLingeringHolds();
 // The record count from the file size (0x20000002 when malformed).
 bool fileRecordCount(Table& table, uint32_t& count);
 

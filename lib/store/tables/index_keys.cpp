@@ -335,6 +335,7 @@ ZEMTA_API int32_t FileAddIndex(FileDBHandle handle, const char* path, uint32_t o
   Table* tp = checkedTable(handle);
   if (!tp) return -1;
   Table& t = *tp;
+  if (!endLinger(t)) return -1;
   if (t.indexes.size() >= kMaxIndexes) {
     ZEMTA_REPORT(ZEMTA_ERR_NO_MEMORY);
     return -1;

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstring>
 #include <map>
+#include <thread>
 
 #include "app/register/engine/journal.h"
 #include "app/register/engine/records.h"
@@ -189,6 +190,44 @@ TEST_F(CommitTest, SaleThenRefundOfTheSameSale) {
   EXPECT_EQ(getU16(records.back().data(), line::kFlags), 0x401);
   EXPECT_EQ(getU16(records.back().data(), line::kKeyCode), 0xF000 | kModeRefund);
   EXPECT_EQ(getU16(records.back().data(), line::kPrice), 2);
+}
+
+// Between sales the commit's tables stay open for the next sale: other
+// programs wait for them until the register is idle, while this program's
+// own changes (a programming screen saving a department) go in as always
+// and the next sale posts on top of them.
+TEST_F(CommitTest, CommitFilesStayOpenBetweenSalesAndGiveWay) {
+  BlockOwner block(demoSale());
+  auto elsewhereCanRead = [&](TableIndex t) {
+    int32_t can = -1;
+    std::thread other([&] { can = FileDBIsAccess(engine->Table(t), FILEDB_MODE_READ | FILEDB_MODE_NO_WAIT); });
+    other.join();
+    return can == 1;
+  };
+  Records expected = state();
+  ASSERT_EQ(engine->PrfUpdate(kModeRegister1, block, nullptr, nullptr, 0), 0) << boxes->lastText();
+  expected = moved(expected, 1, false);
+  EXPECT_FALSE(elsewhereCanRead(kDepartmentTable));
+  EXPECT_FALSE(elsewhereCanRead(kFixedTotalTable));
+  engine->ReleaseIdleHolds();  // not idle long enough yet
+  EXPECT_FALSE(elsewhereCanRead(kDepartmentTable));
+
+  Line renamed = read(kDepartmentTable, 1);
+  putText(renamed.data(), department::kName.offset, department::kName.size, "新鮮青果");
+  ASSERT_EQ(FileDBRecWrite(engine->Table(kDepartmentTable), 1, renamed.data()), 0);
+  expected.at({kDepartmentTable, 1}) = renamed;
+  EXPECT_TRUE(elsewhereCanRead(kDepartmentTable));
+
+  ASSERT_EQ(engine->PrfUpdate(kModeRegister1, block, nullptr, nullptr, 0), 0) << boxes->lastText();
+  expected = moved(expected, 1, false);
+  expectSame(expected, state());
+  EXPECT_EQ(getText(read(kDepartmentTable, 1).data(), department::kName.offset, department::kName.size), "新鮮青果");
+
+  platform::sleepMilliseconds(CRegCom::kHoldIdleMilliseconds + 50);
+  engine->ReleaseIdleHolds();
+  EXPECT_TRUE(elsewhereCanRead(kDepartmentTable));
+  EXPECT_TRUE(elsewhereCanRead(kFixedTotalTable));
+  expectSame(expected, state());
 }
 
 TEST_F(CommitTest, ReceiptNumberWrapsAfter9999) {

@@ -5,12 +5,14 @@
 #include <unistd.h>
 
 #include <random>
+#include <thread>
 
 #include "lib/store/filedb_test_support.h"
 #include "lib/core/report.h"
 #include "lib/views/view/view_registry.h"
 #include "support/scripted_message_box.h"
 #include "zemta/errors.h"
+#include "zemta/fileaccess.h"
 
 namespace {
 
@@ -352,6 +354,65 @@ TEST_F(FileDBTest, HeldOpenTableWritesAndClosesClean) {
   ASSERT_EQ(FileDBCloseEx(h), 0);
   for (const auto& p : indexPaths_) EXPECT_EQ(store_test::fileBytes(p).substr(0, 12), "ZEMTA BTRX\r\n") << p;
   EXPECT_EQ(FileDBIsAccess(h, 1), 1);
+  expectMatches(h, model);
+}
+
+// A lingering hold keeps the files open past FileDBCloseEx for the next
+// hold in its mode, and gives way to anything else: a change from outside
+// the hold, an open of its files by the same thread, FileDBEndLinger. While
+// it lingers other threads and programs find the files in use, and the
+// indexes a held change touched stay marked dirty.
+TEST_F(FileDBTest, LingeringHoldOutlivesItsCloseAndGivesWay) {
+  FileDBHandle h = open();
+  constexpr uint32_t kLinger = FILEDB_MODE_READ_WRITE | FILEDB_MODE_NO_WRITE_THROUGH | FILEDB_MODE_LINGER;
+  auto elsewhereCanRead = [&] {
+    int32_t can = -1;
+    std::thread other([&] { can = ZemtaIsFileAccess(table_.c_str(), ZEMTA_GENERIC_READ, ZEMTA_FILE_SHARE_READ); });
+    other.join();
+    return can == 1;
+  };
+  auto indexesClean = [&] {
+    for (const auto& p : indexPaths_)
+      if (store_test::fileBytes(p).substr(0, 12) != "ZEMTA BTRX\r\n") return false;
+    return true;
+  };
+  std::vector<Record> model;
+  auto heldAppend = [&](int code) {
+    ASSERT_EQ(FileDBOpenEx(h, kLinger), 0);
+    model.push_back(makeRecord(code, static_cast<int16_t>(code), "LING", 1, 1));
+    ASSERT_EQ(FileDBRecWrite(h, 0x7FFFFFFF, model.back().data()), 0);
+    ASSERT_EQ(FileDBCloseEx(h), 0);
+  };
+
+  heldAppend(10);
+  heldAppend(11);  // the lingering hold taken up again
+  EXPECT_FALSE(elsewhereCanRead());
+  EXPECT_FALSE(indexesClean());
+  Record got(kRecordLen);
+  ASSERT_EQ(FileDBRecRead(h, 1, got.data()), 0);  // reads go on through it
+  EXPECT_EQ(got, model[1]);
+  EXPECT_FALSE(elsewhereCanRead());
+
+  // A write from outside the hold ends it and is written as any other.
+  model[0] = makeRecord(20, 20, "OUTS", 2, 2);
+  ASSERT_EQ(FileDBRecWrite(h, 0, model[0].data()), 0);
+  EXPECT_TRUE(indexesClean());
+  EXPECT_TRUE(elsewhereCanRead());
+  expectMatches(h, model);
+
+  // This thread's own open of a lingering file takes its place.
+  heldAppend(12);
+  EXPECT_FALSE(elsewhereCanRead());
+  EXPECT_EQ(ZemtaIsFileAccess(table_.c_str(), ZEMTA_GENERIC_READ, ZEMTA_FILE_SHARE_READ), 1);
+  EXPECT_TRUE(indexesClean());
+  EXPECT_TRUE(elsewhereCanRead());
+
+  // Ended by name; ending a table that does not linger does nothing.
+  heldAppend(13);
+  EXPECT_EQ(FileDBEndLinger(h), 0);
+  EXPECT_TRUE(indexesClean());
+  EXPECT_TRUE(elsewhereCanRead());
+  EXPECT_EQ(FileDBEndLinger(h), 0);
   expectMatches(h, model);
 }
 
