@@ -623,7 +623,10 @@ ZEMTA_API EditHandle ViewAddFile(ViewHandle view, int32_t tableId, uint32_t item
   const size_t itemNumber = v->items.size() - 1;
   EditSetBuf(e, columns, rows, "", nullptr);
   EditObject* o = edit::checked(e);
-  for (int32_t r = 0; r < rows; ++r) {
+  // The rows a list may grow into are made up as its record rows are, so
+  // that a row added later takes its fields' colours as the first rows did.
+  const int32_t preparedRows = list ? allocatedRows : rows;
+  for (int32_t r = 0; r < preparedRows; ++r) {
     std::memset(o->row(r), ' ', static_cast<size_t>(columns));
     std::memset(o->atrRow(r), 0xF5, static_cast<size_t>(columns));
     if (r < form.height) {
@@ -635,13 +638,15 @@ ZEMTA_API EditHandle ViewAddFile(ViewHandle view, int32_t tableId, uint32_t item
     }
   }
   // The form's marks where the fields stand go; the fields draw there.
-  for (const auto& f : fields)
-    for (int32_t l = 0; l < f.lines; ++l)
-      if (f.row + l < rows) {
+  for (const auto& f : fields) {
+    const int32_t lines = list && !(f.offset & kNotStored) ? preparedRows - f.row : f.lines;
+    for (int32_t l = 0; l < lines; ++l)
+      if (f.row + l < preparedRows) {
         std::memset(o->row(f.row + l) + f.column, ' ', std::min<size_t>(f.width, static_cast<size_t>(columns - f.column)));
         std::memset(o->atrRow(f.row + l) + f.column, f.colour ? f.colour : 0xE5,
                     std::min<size_t>(f.width, static_cast<size_t>(columns - f.column)));
       }
+  }
   v->stagingText.assign(o->text.begin(), o->text.end());
   v->stagingColour.assign(o->atr.begin(), o->atr.end());
   item.fields = std::move(fields);

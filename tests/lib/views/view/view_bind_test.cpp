@@ -765,6 +765,9 @@ TEST_F(ViewLookupTest, ListsGrowByTheRecordsOthersAddUpToSixtyFourRows) {
   EXPECT_EQ(ui::windowText(bar(kBarTotal)), "/ 6");
   EXPECT_NE(cells(list, list.firstRecordRow + 5).find("C5   雑貨"), std::string::npos);
   EXPECT_EQ(frames(), opened);
+  // The rows it grew by take the fields' colours as its first rows did.
+  for (const ViewFieldLayout& f : list.fields)
+    EXPECT_EQ(e->atrRow(list.firstRecordRow + 5)[f.column], e->atrRow(list.firstRecordRow)[f.column]) << f.column;
   EXPECT_EQ(ViewFileCheck(view_, 0), 0);
   ui::updateWindow(host_);
   EXPECT_TRUE(ui::grabWindowToPng(host_, testOutput("view_grown_list.png")));
