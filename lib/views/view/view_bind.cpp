@@ -28,9 +28,6 @@ constexpr int32_t kGridRows = 64;         // cells of the grid's edit, header ro
 constexpr int32_t kGridFieldLines = 63;   // record rows a grid column spans
 constexpr int32_t kListBufferRows = 4096;
 constexpr uint32_t kGridEditFlags = 0x4A10000;
-// Sunken frames inside the cells, one per row: frames drawn outside the
-// cells would cross the text of the next row at the views' row gap.
-constexpr uint32_t kColumnBox = 0x05000000;
 constexpr uint32_t kCurrentRowBox = 0x71100000;
 constexpr int32_t kMarkerColumn = 1;  // the current-row buttons
 constexpr uint32_t kFormBox = 0x05000000;
@@ -536,7 +533,7 @@ ZEMTA_API ViewHandle ViewTableOpen(FileProjHandle project, int32_t tableId, HWND
     f.enter = l + 1 < entry->fields.size() ? static_cast<uint16_t>(l + 2) : 0;
     f.tabOrder = static_cast<uint16_t>(l + 2);
     item.fields.push_back(f);
-    EditSetAtrEx(e, column, 1, widths[l], kGridFieldLines, kColumnBox, -1);
+    EditSetAtrEx(e, column, 1, widths[l], kGridFieldLines, kListColumnFrame, -1);
     column += widths[l] + 1;
   }
   item.changed.assign(item.fields.size(), 0);
@@ -602,16 +599,18 @@ ZEMTA_API EditHandle ViewAddFile(ViewHandle view, int32_t tableId, uint32_t item
   std::vector<ViewFieldLayout> fields(form.itemCount);
   if (form.itemCount) std::memcpy(fields.data(), form.items, sizeof(ViewFieldLayout) * form.itemCount);
   // The first record row of a list part: the topmost field that repeats.
+  // The form's rows above it are headers; from it down the form draws one
+  // record a row. The list opens with a row for every record (and an empty
+  // one to append to) below the headers, to at most the rows it may grow to.
   int32_t firstRecordRow = 0;
   if (list) {
     firstRecordRow = rows;
     for (const auto& f : fields)
       if (f.repeats || !(f.offset & kNotStored)) firstRecordRow = std::min<int32_t>(firstRecordRow, f.row);
     if (firstRecordRow >= rows) firstRecordRow = 0;
-    int32_t recordRows = (itemFlags & kStyleAppendRow) ? static_cast<int32_t>(std::min<uint32_t>(records, 63))
-                         : records < 65 ? static_cast<int32_t>(records) - firstRecordRow
-                                        : 63;
-    recordRows = std::max(recordRows, 1);
+    const int64_t wanted = int64_t{records} + ((itemFlags & kStyleAppendRow) ? 1 : 0);
+    const int32_t recordRows =
+        static_cast<int32_t>(std::clamp<int64_t>(wanted, 1, std::max(kGridRows - firstRecordRow, 1)));
     rows = firstRecordRow + recordRows;
     for (auto& f : fields)
       if (!(f.offset & kNotStored)) f.lines = static_cast<uint16_t>(recordRows);
@@ -624,7 +623,10 @@ ZEMTA_API EditHandle ViewAddFile(ViewHandle view, int32_t tableId, uint32_t item
   const size_t itemNumber = v->items.size() - 1;
   EditSetBuf(e, columns, rows, "", nullptr);
   EditObject* o = edit::checked(e);
-  for (int32_t r = 0; r < rows; ++r) {
+  // The rows a list may grow into are made up as its record rows are, so
+  // that a row added later takes its fields' colours as the first rows did.
+  const int32_t preparedRows = list ? allocatedRows : rows;
+  for (int32_t r = 0; r < preparedRows; ++r) {
     std::memset(o->row(r), ' ', static_cast<size_t>(columns));
     std::memset(o->atrRow(r), 0xF5, static_cast<size_t>(columns));
     if (r < form.height) {
@@ -636,13 +638,15 @@ ZEMTA_API EditHandle ViewAddFile(ViewHandle view, int32_t tableId, uint32_t item
     }
   }
   // The form's marks where the fields stand go; the fields draw there.
-  for (const auto& f : fields)
-    for (int32_t l = 0; l < f.lines; ++l)
-      if (f.row + l < rows) {
+  for (const auto& f : fields) {
+    const int32_t lines = list && !(f.offset & kNotStored) ? preparedRows - f.row : f.lines;
+    for (int32_t l = 0; l < lines; ++l)
+      if (f.row + l < preparedRows) {
         std::memset(o->row(f.row + l) + f.column, ' ', std::min<size_t>(f.width, static_cast<size_t>(columns - f.column)));
         std::memset(o->atrRow(f.row + l) + f.column, f.colour ? f.colour : 0xE5,
                     std::min<size_t>(f.width, static_cast<size_t>(columns - f.column)));
       }
+  }
   v->stagingText.assign(o->text.begin(), o->text.end());
   v->stagingColour.assign(o->atr.begin(), o->atr.end());
   item.fields = std::move(fields);
@@ -692,7 +696,7 @@ ZEMTA_API EditHandle ViewAddFile(ViewHandle view, int32_t tableId, uint32_t item
   if (item.slot || !list) {
     for (const auto& f : item.fields) {
       const bool stored = !(f.offset & kNotStored);
-      uint32_t box = list && stored ? kColumnBox : kFormBox;
+      uint32_t box = list && stored ? kListColumnFrame : kFormBox;
       if (!f.ids[0] && !f.ids[1] && !f.ids[2]) box |= EDIT_LOCK_CARET;
       EditSetAtrEx(e, f.column, f.row, f.width, std::max<int32_t>(f.lines, 1), box, -1);
     }

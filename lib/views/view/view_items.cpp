@@ -307,7 +307,7 @@ int32_t setListRows(ViewObject& v, ViewItem& list, int32_t rows) {
     if (field.offset & kNotStored) continue;
     const bool noIds = field.ids[0] == 0 && field.ids[1] == 0 && field.ids[2] == 0;
     if (EditSetAtrEx(e, field.column, list.firstRecordRow, field.width, std::max(rows, 1),
-                     noIds ? 0x75000002u : 0x75000000u, static_cast<int32_t>(f)) < 0)
+                     kListColumnFrame | (noIds ? EDIT_LOCK_CARET : 0u), static_cast<int32_t>(f)) < 0)
       return -1;
   }
   if (list.currentRowBox >= 0 && static_cast<size_t>(list.currentRowBox) < e->boxes.size()) {

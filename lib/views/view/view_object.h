@@ -49,6 +49,11 @@ inline constexpr uint32_t kStyleRowFollows = 0x10000;
 inline constexpr uint32_t kStyleFilter = 0x40000;
 inline constexpr uint32_t kStyleTableGrid = 0x50007;
 
+// The frames of a list's columns: sunken, one a record row, outside the
+// cells. With a row gap a frame keeps within its own row, so it crosses no
+// text; a list framed so from the start looks the same once it has grown.
+inline constexpr uint32_t kListColumnFrame = EDIT_BOX_SUNKEN | EDIT_BOX_WIDE | EDIT_BOX_PER_ROW;
+
 // Item flags (from the form).
 inline constexpr uint32_t kItemList = 0x10000;
 inline constexpr uint32_t kItemVirtualList = 0x10001;

@@ -743,6 +743,19 @@ TEST_F(ViewLookupTest, ListsGrowByTheRecordsOthersAddUpToSixtyFourRows) {
   ViewItem& list = v.items[0];
   EditObject* e = zemta::edit::checked(list.edit);
   const int32_t rows = list.slotRows;
+  // Opened, the list has a row for every class below its header, the last
+  // one too, framed as the rows it grows by will be.
+  EXPECT_EQ(rows, 4);
+  EXPECT_EQ(e->uy, list.firstRecordRow + 4);
+  EXPECT_NE(cells(list, list.firstRecordRow + 3).find("B1   菓子"), std::string::npos);
+  auto frames = [&] {
+    std::vector<uint32_t> flags;
+    for (const EditBox& box : e->boxes) flags.push_back(box.flags);
+    return flags;
+  };
+  const std::vector<uint32_t> opened = frames();
+  ui::updateWindow(host_);
+  EXPECT_TRUE(ui::grabWindowToPng(host_, testOutput("view_opened_list.png")));
   EXPECT_EQ(ViewFileCheck(view_, 0), 0);
   addClassesElsewhere(4, 6);
   EXPECT_EQ(ViewFileCheck(view_, 0), 1);
@@ -750,7 +763,11 @@ TEST_F(ViewLookupTest, ListsGrowByTheRecordsOthersAddUpToSixtyFourRows) {
   EXPECT_EQ(e->uy, list.firstRecordRow + rows + 2);
   EXPECT_EQ(viewTotal(v), 6u);
   EXPECT_EQ(ui::windowText(bar(kBarTotal)), "/ 6");
-  EXPECT_NE(cells(list, list.firstRecordRow + 4).find("C4   雑貨"), std::string::npos);
+  EXPECT_NE(cells(list, list.firstRecordRow + 5).find("C5   雑貨"), std::string::npos);
+  EXPECT_EQ(frames(), opened);
+  // The rows it grew by take the fields' colours as its first rows did.
+  for (const ViewFieldLayout& f : list.fields)
+    EXPECT_EQ(e->atrRow(list.firstRecordRow + 5)[f.column], e->atrRow(list.firstRecordRow)[f.column]) << f.column;
   EXPECT_EQ(ViewFileCheck(view_, 0), 0);
   ui::updateWindow(host_);
   EXPECT_TRUE(ui::grabWindowToPng(host_, testOutput("view_grown_list.png")));
