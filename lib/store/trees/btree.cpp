@@ -530,7 +530,7 @@ void Tree::cutFile(int32_t size) {
     for (int64_t at = size; at + nodeSize <= size_; at += nodeSize) {
       const size_t index = static_cast<size_t>(at - firstNode()) / nodeSize;
       const size_t slot = index % cacheSlots_;
-      if (slot >= cacheTags_.size() || cacheTags_[slot] != index) continue;
+      if (slot >= cacheUsed_ || cacheTags_[slot] != index) continue;
       cacheTags_[slot] = kNoCachedNode;
       if (cacheDirty_[slot]) {
         cacheDirty_[slot] = 0;
@@ -557,13 +557,13 @@ void Tree::writeFile(int64_t offset, const uint8_t* data, uint32_t length) {
 
 void Tree::writeSlot(size_t slot) {
   const int64_t offset = firstNode() + static_cast<int64_t>(cacheTags_[slot]) * nodeSize;
-  writeFile(offset, cacheBytes_.data() + slot * nodeSize, nodeSize);
+  writeFile(offset, cacheBytes_.get() + slot * nodeSize, nodeSize);
   cacheDirty_[slot] = 0;
   --dirtyCount_;
 }
 
 void Tree::writeBack() {
-  for (size_t slot = 0; dirtyCount_ > 0 && slot < cacheDirty_.size(); ++slot)
+  for (size_t slot = 0; dirtyCount_ > 0 && slot < cacheUsed_; ++slot)
     if (cacheDirty_[slot]) writeSlot(slot);
   if (flags & kFlagRootChanged) {
     uint8_t bytes[4];
@@ -575,36 +575,42 @@ void Tree::writeBack() {
 
 // The cache is direct-mapped: node i lives in slot i modulo the slot count,
 // so a file smaller than the budget is cached whole and a larger one keeps
-// what it used last, in bounded memory. The slots grow as nodes are met,
-// never beyond the budget: the first growth takes room for the whole file.
+// what it used last, in bounded memory. The budget is allocated in one piece
+// the first time a node is stored and never grows: the pages of slots never
+// used are never touched.
 uint8_t* Tree::cacheFind(int64_t offset) {
   if (!cacheOn_) return nullptr;
   const size_t index = static_cast<size_t>(offset - firstNode()) / nodeSize;
   const size_t slot = index % cacheSlots_;
-  if (slot >= cacheTags_.size() || cacheTags_[slot] != index) return nullptr;
-  return cacheBytes_.data() + slot * nodeSize;
+  if (slot >= cacheUsed_ || cacheTags_[slot] != index) return nullptr;
+  return cacheBytes_.get() + slot * nodeSize;
+}
+
+size_t Tree::cacheSlotOf(size_t index) {
+  if (cacheAllocated_ != cacheSlots_) {
+    // Only at an open's first node, when nothing waits in the cache.
+    cacheAllocated_ = cacheUsed_ = 0;
+    cacheBytes_.reset(new uint8_t[cacheSlots_ * nodeSize]);
+    cacheTags_.reset(new uint32_t[cacheSlots_]);
+    cacheDirty_.reset(new uint8_t[cacheSlots_]);
+    cacheAllocated_ = cacheSlots_;
+  }
+  const size_t slot = index % cacheSlots_;
+  if (slot >= cacheUsed_) {
+    std::fill(cacheTags_.get() + cacheUsed_, cacheTags_.get() + slot + 1, kNoCachedNode);
+    std::fill(cacheDirty_.get() + cacheUsed_, cacheDirty_.get() + slot + 1, uint8_t{0});
+    cacheUsed_ = slot + 1;
+  }
+  return slot;
 }
 
 void Tree::cacheStore(int32_t offset, const uint8_t* node, bool changed) {
   if (!cacheOn_) return;
   const size_t index = static_cast<size_t>(offset - firstNode()) / nodeSize;
-  const size_t slot = index % cacheSlots_;
-  if (slot >= cacheTags_.size()) {
-    if (slot >= cacheTags_.capacity()) {
-      const size_t fileNodes = static_cast<size_t>(std::max<int64_t>(0, size_ - firstNode())) / nodeSize;
-      const size_t room =
-          std::min(cacheSlots_, std::max({slot + 1, fileNodes + fileNodes / 4 + 16, 2 * cacheTags_.capacity()}));
-      cacheTags_.reserve(room);
-      cacheDirty_.reserve(room);
-      cacheBytes_.reserve(room * nodeSize);
-    }
-    cacheTags_.resize(slot + 1, kNoCachedNode);
-    cacheDirty_.resize(slot + 1, 0);
-    cacheBytes_.resize((slot + 1) * nodeSize);
-  }
+  const size_t slot = cacheSlotOf(index);
   if (cacheTags_[slot] != index && cacheDirty_[slot]) writeSlot(slot);
-  std::memcpy(cacheBytes_.data() + slot * nodeSize, node, nodeSize);
-  cacheTags_[slot] = index;
+  std::memcpy(cacheBytes_.get() + slot * nodeSize, node, nodeSize);
+  cacheTags_[slot] = static_cast<uint32_t>(index);
   if (changed && !cacheDirty_[slot]) {
     cacheDirty_[slot] = 1;
     ++dirtyCount_;
@@ -618,7 +624,7 @@ bool Tree::cachePatch(int64_t offset, const uint8_t* data, uint32_t length) {
   if (!cached || offset + length > nodeStart + nodeSize) return false;
   std::memcpy(cached + (offset - nodeStart), data, length);
   if (deferWrites_) {
-    const size_t slot = static_cast<size_t>(cached - cacheBytes_.data()) / nodeSize;
+    const size_t slot = static_cast<size_t>(cached - cacheBytes_.get()) / nodeSize;
     if (!cacheDirty_[slot]) {
       cacheDirty_[slot] = 1;
       ++dirtyCount_;
@@ -632,24 +638,23 @@ void Tree::startSession(int64_t size, bool cacheNodes, bool deferWrites) {
   cacheOn_ = cacheNodes;
   deferWrites_ = cacheNodes && deferWrites;
   cacheSlots_ = std::max<size_t>(1, nodeCacheBudget() / nodeSize);
-  cacheTags_.clear();
-  cacheBytes_.clear();
-  cacheDirty_.clear();
+  cacheUsed_ = 0;
   dirtyCount_ = 0;
 }
 
 void Tree::endSession() {
   cacheOn_ = false;
   deferWrites_ = false;
-  cacheTags_.clear();
-  cacheBytes_.clear();
-  cacheDirty_.clear();
-  dirtyCount_ = 0;
-  if (cacheBytes_.capacity() > (1u << 20)) {
-    cacheBytes_.shrink_to_fit();
-    cacheTags_.shrink_to_fit();
-    cacheDirty_.shrink_to_fit();
+  // A cache that filled much memory gives it back; a small one stays for
+  // the next open (a tree opened for every call).
+  if (cacheUsed_ * nodeSize > (1u << 20)) {
+    cacheBytes_.reset();
+    cacheTags_.reset();
+    cacheDirty_.reset();
+    cacheAllocated_ = 0;
   }
+  cacheUsed_ = 0;
+  dirtyCount_ = 0;
 }
 
 // --- calls -------------------------------------------------------------------
