@@ -479,6 +479,7 @@ bool Tree::validNode(int32_t offset) const {
 void Tree::readNode(int32_t offset, uint8_t* node) {
   if (!validNode(offset)) BTREE_FAIL(ZEMTA_ERR_FILE_FORMAT);
   const uint8_t* cached = cacheFind(offset);
+  if (!cached && cacheWhole()) cached = cacheFind(offset);
   if (cached) {
     std::memcpy(node, cached, nodeSize);
   } else {
@@ -563,8 +564,21 @@ void Tree::writeSlot(size_t slot) {
 }
 
 void Tree::writeBack() {
-  for (size_t slot = 0; dirtyCount_ > 0 && slot < cacheUsed_; ++slot)
-    if (cacheDirty_[slot]) writeSlot(slot);
+  // A run of waiting nodes that lie side by side in the file as in the cache
+  // (a file within the budget keeps node i in slot i) goes in one write.
+  for (size_t slot = 0; dirtyCount_ > 0 && slot < cacheUsed_;) {
+    if (!cacheDirty_[slot]) {
+      ++slot;
+      continue;
+    }
+    size_t end = slot + 1;
+    while (end < cacheUsed_ && cacheDirty_[end] && cacheTags_[end] == cacheTags_[end - 1] + 1) ++end;
+    const int64_t offset = firstNode() + static_cast<int64_t>(cacheTags_[slot]) * nodeSize;
+    writeFile(offset, cacheBytes_.get() + slot * nodeSize, static_cast<uint32_t>((end - slot) * nodeSize));
+    std::fill(cacheDirty_.get() + slot, cacheDirty_.get() + end, uint8_t{0});
+    dirtyCount_ -= end - slot;
+    slot = end;
+  }
   if (flags & kFlagRootChanged) {
     uint8_t bytes[4];
     put_i32le(bytes, root);
@@ -602,6 +616,23 @@ size_t Tree::cacheSlotOf(size_t index) {
     cacheUsed_ = slot + 1;
   }
   return slot;
+}
+
+bool Tree::cacheWhole() {
+  // A held tree is opened for many calls: a file within the budget is read
+  // whole at the first node it misses, in one read instead of one a node.
+  if (!cacheOn_ || !(flags & kFlagHeld) || cacheUsed_ != 0 || dirtyCount_ != 0) return false;
+  const size_t nodes = static_cast<size_t>(size_ - firstNode()) / nodeSize;
+  if (nodes < 2 || nodes > cacheSlots_) return false;
+  cacheSlotOf(nodes - 1);
+  const uint32_t length = static_cast<uint32_t>(nodes * nodeSize);
+  uint32_t done = 0;
+  if (!ZemtaReadFile(file, cacheBytes_.get(), length, &done, firstNode(), ZEMTA_FILE_BEGIN) || done != length) {
+    cacheUsed_ = 0;
+    return false;
+  }
+  for (size_t i = 0; i < nodes; ++i) cacheTags_[i] = static_cast<uint32_t>(i);
+  return true;
 }
 
 void Tree::cacheStore(int32_t offset, const uint8_t* node, bool changed) {

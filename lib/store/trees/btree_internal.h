@@ -169,6 +169,9 @@ class Tree {
 
   // The slot of a node index, made ready for use (its bytes allocated).
   size_t cacheSlotOf(size_t index);
+  // Reads every node of the file into the cache when that is worth it;
+  // true when it did.
+  bool cacheWhole();
 
   static constexpr uint32_t kNoCachedNode = 0xFFFFFFFFu;
 
