@@ -1,6 +1,7 @@
 // Times the library's B-tree index files and the container store's extended
 // B-tree against SQLite on the same work: random 8-byte keys inserted one by
-// one, then each looked up exactly.
+// one, then each looked up exactly, then (the index files' tree and SQLite)
+// every key deleted in another random order.
 //
 //   btree_bench [count [order]]     (defaults: 100000 keys, order 32)
 //
@@ -38,8 +39,18 @@ double millisecondsSince(uint64_t start) { return static_cast<double>(platform::
 struct Timing {
   double insert = 0;
   double lookup = 0;
-  double total() const { return insert + lookup; }
+  double erase = 0;
+  double total() const { return insert + lookup + erase; }
 };
+
+// The order the keys are deleted in: another random order than the inserts'.
+std::vector<size_t> deleteOrder(size_t count) {
+  std::vector<size_t> order(count);
+  for (size_t i = 0; i < count; ++i) order[i] = i;
+  std::mt19937_64 random(20240602);
+  for (size_t i = count; i > 1; --i) std::swap(order[i - 1], order[random() % i]);
+  return order;
+}
 
 bool benchTree(const std::string& path, const std::vector<uint64_t>& keys, uint32_t order, Timing* timing) {
   std::filesystem::remove(path);
@@ -57,10 +68,16 @@ bool benchTree(const std::string& path, const std::vector<uint64_t>& keys, uint3
     uint32_t record = 0;
     if (BtreeEqu(tree, &record, &keys[i]) != 1 || record != i) return false;
   }
-  if (BtreeClose(tree) != 0) return false;
   timing->lookup = millisecondsSince(start);
   uint32_t count = 0;
   bool sound = BtreeCheck(tree, &count, nullptr, nullptr) == 0 && count == keys.size();
+  start = platform::tickCount64();
+  for (size_t i : deleteOrder(keys.size())) {
+    if (BtreeDel(tree, static_cast<uint32_t>(i), &keys[i]) != 0) return false;
+  }
+  if (BtreeClose(tree) != 0) return false;
+  timing->erase = millisecondsSince(start);
+  sound = sound && BtreeCheck(tree, &count, nullptr, nullptr) == 0 && count == 0;
   BtreeRelease(tree);
   std::filesystem::remove(path);
   return sound;
@@ -110,8 +127,10 @@ bool benchSqlite(const std::string& path, const std::vector<uint64_t>& keys, Tim
                          nullptr, nullptr, nullptr) == SQLITE_OK;
   sqlite3_stmt* insert = nullptr;
   sqlite3_stmt* select = nullptr;
+  sqlite3_stmt* erase = nullptr;
   ok = ok && sqlite3_prepare_v2(db, "INSERT INTO entries(k, rec) VALUES(?, ?)", -1, &insert, nullptr) == SQLITE_OK;
   ok = ok && sqlite3_prepare_v2(db, "SELECT rec FROM entries WHERE k = ?", -1, &select, nullptr) == SQLITE_OK;
+  ok = ok && sqlite3_prepare_v2(db, "DELETE FROM entries WHERE k = ? AND rec = ?", -1, &erase, nullptr) == SQLITE_OK;
 
   uint64_t start = platform::tickCount64();
   ok = ok && sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr) == SQLITE_OK;
@@ -128,11 +147,21 @@ bool benchSqlite(const std::string& path, const std::vector<uint64_t>& keys, Tim
     ok = sqlite3_step(select) == SQLITE_ROW && sqlite3_column_int64(select, 0) == static_cast<sqlite3_int64>(i);
     sqlite3_reset(select);
   }
-  ok = ok && sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr) == SQLITE_OK;
   timing->lookup = millisecondsSince(start);
+  start = platform::tickCount64();
+  for (size_t i : deleteOrder(keys.size())) {
+    if (!ok) break;
+    sqlite3_bind_blob(erase, 1, &keys[i], 8, SQLITE_STATIC);
+    sqlite3_bind_int64(erase, 2, static_cast<sqlite3_int64>(i));
+    ok = sqlite3_step(erase) == SQLITE_DONE && sqlite3_changes(db) == 1;
+    sqlite3_reset(erase);
+  }
+  ok = ok && sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr) == SQLITE_OK;
+  timing->erase = millisecondsSince(start);
 
   sqlite3_finalize(insert);
   sqlite3_finalize(select);
+  sqlite3_finalize(erase);
   sqlite3_close(db);
   std::filesystem::remove(path);
   return ok;
@@ -167,9 +196,11 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "the extended B-tree run failed\n");
     return 1;
   }
-  std::printf("%zu random 8-byte keys: inserts, then exact lookups\n", count);
-  std::printf("B-tree (order %u, held open, no write-through): insert %8.1f ms  lookup %8.1f ms  total %8.1f ms\n",
-              order, tree.insert, tree.lookup, tree.total());
+  std::printf("%zu random 8-byte keys: inserts, then exact lookups, then deletes (not in the extended B-tree)\n",
+              count);
+  std::printf("B-tree (order %u, held open, no write-through): insert %8.1f ms  lookup %8.1f ms  delete %8.1f ms  "
+              "total %8.1f ms\n",
+              order, tree.insert, tree.lookup, tree.erase, tree.total());
   std::printf("extended B-tree (order 10, 512-byte nodes, held open): insert %8.1f ms  lookup %8.1f ms  total %8.1f ms\n",
               treeEx.insert, treeEx.lookup, treeEx.total());
 #ifdef BENCH_HAS_SQLITE
@@ -177,12 +208,14 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "the SQLite run failed\n");
     return 1;
   }
-  std::printf("SQLite (indexed table, one transaction, synchronous=OFF): insert %8.1f ms  lookup %8.1f ms  total %8.1f ms\n",
-              sqlite.insert, sqlite.lookup, sqlite.total());
-  std::printf("ratio B-tree / SQLite: insert %.2f  lookup %.2f  total %.2f\n", tree.insert / sqlite.insert,
-              tree.lookup / sqlite.lookup, tree.total() / sqlite.total());
+  std::printf("SQLite (indexed table, one transaction, synchronous=OFF): insert %8.1f ms  lookup %8.1f ms  "
+              "delete %8.1f ms  total %8.1f ms\n",
+              sqlite.insert, sqlite.lookup, sqlite.erase, sqlite.total());
+  std::printf("ratio B-tree / SQLite: insert %.2f  lookup %.2f  delete %.2f  total %.2f\n", tree.insert / sqlite.insert,
+              tree.lookup / sqlite.lookup, tree.erase / sqlite.erase, tree.total() / sqlite.total());
+  // Without deletes: its total beside SQLite's inserts and lookups only.
   std::printf("ratio extended B-tree / SQLite: insert %.2f  lookup %.2f  total %.2f\n", treeEx.insert / sqlite.insert,
-              treeEx.lookup / sqlite.lookup, treeEx.total() / sqlite.total());
+              treeEx.lookup / sqlite.lookup, treeEx.total() / (sqlite.insert + sqlite.lookup));
 #else
   std::printf("SQLite: not built (no sqlite3.h)\n");
 #endif

@@ -39,6 +39,9 @@ ZEMTA_API FileDBHandle FileDBCreate(const char* path, uint32_t id, uint32_t head
 // Closes the table and its indexes and frees it; no file is removed.
 ZEMTA_API int32_t FileDBDelete(FileDBHandle table);
 // Holds the table file and its indexes open in the mode until FileDBCloseEx.
+// Held for writing without write-through, appended records may wait in
+// memory until the table is next read, written elsewhere than past its end,
+// counted or closed; FileDBCloseEx fails when they could not be written.
 ZEMTA_API int32_t FileDBOpenEx(FileDBHandle table, uint32_t mode);
 ZEMTA_API int32_t FileDBCloseEx(FileDBHandle table);
 // A hold taken with FILEDB_MODE_LINGER outlives its FileDBCloseEx, so that a

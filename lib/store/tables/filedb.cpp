@@ -21,6 +21,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cassert>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -65,7 +66,10 @@ uint32_t lastErrorCode() {
   return code != 0 ? code : static_cast<uint32_t>(ZEMTA_ERR_FILE_ACCESS);
 }
 
+// Waiting records come first: every caller opened the table (openTable)
+// or wrote them itself.
 bool readAt(Table& t, uint32_t offset, void* buffer, uint32_t length, uint32_t& done) {
+  assert(t.waiting.empty());
   done = 0;
   if (!ZemtaReadFile(t.file, buffer, length, &done, static_cast<int32_t>(offset), ZEMTA_FILE_BEGIN)) {
     ZEMTA_REPORT(lastErrorCode());
@@ -75,6 +79,7 @@ bool readAt(Table& t, uint32_t offset, void* buffer, uint32_t length, uint32_t& 
 }
 
 bool writeAt(Table& t, uint32_t offset, const void* data, uint32_t length, uint32_t& done) {
+  assert(t.waiting.empty());
   done = 0;
   t.heldCount = kCountUnknown;
   if (!ZemtaWriteFile(t.file, data, length, &done, static_cast<int32_t>(offset), ZEMTA_FILE_BEGIN)) {
@@ -82,6 +87,20 @@ bool writeAt(Table& t, uint32_t offset, const void* data, uint32_t length, uint3
     return false;
   }
   return true;
+}
+
+// The open of openTable without writing the waiting records first.
+bool openFile(Table& t, uint32_t mode);
+
+// Appended records wait in memory up to this many bytes at a time.
+constexpr size_t kWaitingLimit = 256u << 10;
+
+// Whether an append at record c may wait in memory: FileDBOpenEx holds the
+// local file for writing without write-through and the table counts its
+// records itself, so no other open can read or change the file meanwhile.
+bool canWait(const Table& t, uint32_t c) {
+  return t.heldEx && (t.mode & FILEDB_MODE_WRITE) && (t.mode & kModeNoWriteThrough) && t.heldCount == c &&
+         !t.remote();
 }
 
 // Reads record n whole: from the file, or from the service for a record store.
@@ -251,7 +270,7 @@ int32_t recordWrite(Table& t, int32_t n, const uint8_t* data, AfterLock& after) 
     ZEMTA_REPORT(ZEMTA_ERR_BAD_PARAMETER);
     return -1;
   }
-  if (!openTable(t, FILEDB_MODE_READ_WRITE)) return -1;
+  if (!openFile(t, FILEDB_MODE_READ_WRITE)) return -1;
   auto fail = [&]() {
     closeTable(t);
     return -1;
@@ -259,6 +278,9 @@ int32_t recordWrite(Table& t, int32_t n, const uint8_t* data, AfterLock& after) 
   uint32_t c;
   if (!fileRecordCount(t, c)) return fail();
   const bool append = static_cast<uint32_t>(n) >= c;
+  // Only an append may leave the records before it waiting.
+  const bool mayWait = append && canWait(t, c);
+  if (!mayWait && !flushWaiting(t)) return fail();
   const uint32_t p = append ? c : static_cast<uint32_t>(n);
   const uint32_t newCount = append ? c + 1 : c;
   const uint32_t offset = t.recordOffset(p);
@@ -326,17 +348,27 @@ int32_t recordWrite(Table& t, int32_t n, const uint8_t* data, AfterLock& after) 
 
   t.count = kCountUnknown;
   if (keysChange && !markIndexesDirty(t, &changing)) return fail();
-  const bool counted = t.heldCount == c;
-  uint32_t done;
-  if (!writeAt(t, offset, data, t.recordLen, done)) return fail();
-  if (done != t.recordLen) {
-    ZEMTA_REPORT(ZEMTA_ERR_FILE_SIZE);
-    return fail();
+  if (mayWait) {
+    // The record waits in memory with the appends before it; the indexes
+    // were marked dirty first all the same, and stay so until it is in.
+    if (t.waiting.size() + t.recordLen > kWaitingLimit && !flushWaiting(t)) return fail();
+    if (t.waiting.empty()) t.waitingFirst = p;
+    t.waiting.insert(t.waiting.end(), data, data + t.recordLen);
+    t.heldCount = newCount;
+  } else {
+    const bool counted = t.heldCount == c;
+    uint32_t done;
+    if (!writeAt(t, offset, data, t.recordLen, done)) return fail();
+    if (done != t.recordLen) {
+      ZEMTA_REPORT(ZEMTA_ERR_FILE_SIZE);
+      return fail();
+    }
+    if (counted) t.heldCount = newCount;
   }
-  if (counted) t.heldCount = newCount;
 
-  // The record is on disk: from here each index is brought in step on its
-  // own, and one whose keys could not be changed keeps its dirty magic.
+  // The record is on disk or waits for it: from here each index is brought
+  // in step on its own, and one whose keys could not be changed keeps its
+  // dirty magic.
   int32_t result = 0;
   for (size_t i = 0; i < t.indexes.size(); ++i) {
     if (!changing[i]) continue;
@@ -519,6 +551,30 @@ Table* findTable(FileDBHandle handle) {
 }
 
 bool openTable(Table& t, uint32_t mode) {
+  if (!flushWaiting(t)) return false;
+  return openFile(t, mode);
+}
+
+bool flushWaiting(Table& t) {
+  if (t.waiting.empty()) return true;
+  const uint32_t length = static_cast<uint32_t>(t.waiting.size());
+  uint32_t done = 0;
+  if (!ZemtaWriteFile(t.file, t.waiting.data(), length, &done, static_cast<int32_t>(t.recordOffset(t.waitingFirst)),
+                      ZEMTA_FILE_BEGIN)) {
+    ZEMTA_REPORT(lastErrorCode());
+    return false;
+  }
+  if (done != length) {
+    ZEMTA_REPORT(ZEMTA_ERR_FILE_SIZE);
+    return false;
+  }
+  t.waiting.clear();
+  return true;
+}
+
+namespace {
+
+bool openFile(Table& t, uint32_t mode) {
   if (t.held || t.heldEx) return true;
   if ((mode & 3) == 0) {
     ZEMTA_REPORT(ZEMTA_ERR_BAD_MODE);
@@ -550,12 +606,21 @@ bool openTable(Table& t, uint32_t mode) {
   return true;
 }
 
+}  // namespace
+
 bool closeTable(Table& t) {
   if (t.held || t.heldEx) return true;
-  bool ok = true;
+  // The records the indexes point to go in before the indexes are marked
+  // clean; records that cannot be written leave them dirty.
+  bool ok = flushWaiting(t);
+  const bool recordsIn = ok;
+  if (!recordsIn) {
+    t.count = t.waitingFirst;
+    t.waiting.clear();
+  }
   for (auto& e : t.indexes) {
     if (!e.own() || e.handle < 0 || e.state == 0) continue;
-    if ((e.state & kIndexDirty) && BtreeWrite(e.handle, kCleanMagic, kMagicLen) < 0) ok = false;
+    if (recordsIn && (e.state & kIndexDirty) && BtreeWrite(e.handle, kCleanMagic, kMagicLen) < 0) ok = false;
     if (BtreeCloseEx(e.handle) < 0) ok = false;
     e.state = 0;
   }

@@ -84,6 +84,13 @@ struct Table {
   // before every record. kCountUnknown otherwise, and after any change of the
   // file this table did not count itself.
   uint32_t heldCount = kCountUnknown;
+  // Records appended while FileDBOpenEx holds the local file for writing
+  // without write-through wait here, in record order from waitingFirst,
+  // and reach the file in one write (flushWaiting) before anything reads,
+  // writes, counts or closes the file: the hold keeps every other open out
+  // meanwhile, and its indexes stay marked dirty until the records are in.
+  std::vector<uint8_t> waiting;
+  uint32_t waitingFirst = 0;
   std::vector<uint8_t> header;
   std::vector<uint8_t> images;  // cached record image, then a scratch image
   // A write's keys before and after, and which indexes it changes (kept
@@ -113,8 +120,12 @@ Table* findTable(FileDBHandle handle);
 // findTable, reporting a bad handle (0x20000102) when there is none.
 Table* checkedTable(FileDBHandle handle);
 
-// Per-call open in a mode (nothing when held or already open so); reports.
+// Per-call open in a mode (nothing when held or already open so), with the
+// records waiting in memory written first; reports.
 bool openTable(Table& table, uint32_t mode);
+// Writes the records waiting in memory to the file in one write. False, with
+// the failure reported, when it failed: they wait on for the next try.
+bool flushWaiting(Table& table);
 // Closes the file and the indexes opened for the call, unless held. False
 // when a close failed (reported).
 bool closeTable(Table& table);

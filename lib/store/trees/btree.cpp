@@ -479,6 +479,7 @@ bool Tree::validNode(int32_t offset) const {
 void Tree::readNode(int32_t offset, uint8_t* node) {
   if (!validNode(offset)) BTREE_FAIL(ZEMTA_ERR_FILE_FORMAT);
   const uint8_t* cached = cacheFind(offset);
+  if (!cached && cacheWhole()) cached = cacheFind(offset);
   if (cached) {
     std::memcpy(node, cached, nodeSize);
   } else {
@@ -530,7 +531,7 @@ void Tree::cutFile(int32_t size) {
     for (int64_t at = size; at + nodeSize <= size_; at += nodeSize) {
       const size_t index = static_cast<size_t>(at - firstNode()) / nodeSize;
       const size_t slot = index % cacheSlots_;
-      if (slot >= cacheTags_.size() || cacheTags_[slot] != index) continue;
+      if (slot >= cacheUsed_ || cacheTags_[slot] != index) continue;
       cacheTags_[slot] = kNoCachedNode;
       if (cacheDirty_[slot]) {
         cacheDirty_[slot] = 0;
@@ -557,14 +558,27 @@ void Tree::writeFile(int64_t offset, const uint8_t* data, uint32_t length) {
 
 void Tree::writeSlot(size_t slot) {
   const int64_t offset = firstNode() + static_cast<int64_t>(cacheTags_[slot]) * nodeSize;
-  writeFile(offset, cacheBytes_.data() + slot * nodeSize, nodeSize);
+  writeFile(offset, cacheBytes_.get() + slot * nodeSize, nodeSize);
   cacheDirty_[slot] = 0;
   --dirtyCount_;
 }
 
 void Tree::writeBack() {
-  for (size_t slot = 0; dirtyCount_ > 0 && slot < cacheDirty_.size(); ++slot)
-    if (cacheDirty_[slot]) writeSlot(slot);
+  // A run of waiting nodes that lie side by side in the file as in the cache
+  // (a file within the budget keeps node i in slot i) goes in one write.
+  for (size_t slot = 0; dirtyCount_ > 0 && slot < cacheUsed_;) {
+    if (!cacheDirty_[slot]) {
+      ++slot;
+      continue;
+    }
+    size_t end = slot + 1;
+    while (end < cacheUsed_ && cacheDirty_[end] && cacheTags_[end] == cacheTags_[end - 1] + 1) ++end;
+    const int64_t offset = firstNode() + static_cast<int64_t>(cacheTags_[slot]) * nodeSize;
+    writeFile(offset, cacheBytes_.get() + slot * nodeSize, static_cast<uint32_t>((end - slot) * nodeSize));
+    std::fill(cacheDirty_.get() + slot, cacheDirty_.get() + end, uint8_t{0});
+    dirtyCount_ -= end - slot;
+    slot = end;
+  }
   if (flags & kFlagRootChanged) {
     uint8_t bytes[4];
     put_i32le(bytes, root);
@@ -575,36 +589,59 @@ void Tree::writeBack() {
 
 // The cache is direct-mapped: node i lives in slot i modulo the slot count,
 // so a file smaller than the budget is cached whole and a larger one keeps
-// what it used last, in bounded memory. The slots grow as nodes are met,
-// never beyond the budget: the first growth takes room for the whole file.
+// what it used last, in bounded memory. The budget is allocated in one piece
+// the first time a node is stored and never grows: the pages of slots never
+// used are never touched.
 uint8_t* Tree::cacheFind(int64_t offset) {
   if (!cacheOn_) return nullptr;
   const size_t index = static_cast<size_t>(offset - firstNode()) / nodeSize;
   const size_t slot = index % cacheSlots_;
-  if (slot >= cacheTags_.size() || cacheTags_[slot] != index) return nullptr;
-  return cacheBytes_.data() + slot * nodeSize;
+  if (slot >= cacheUsed_ || cacheTags_[slot] != index) return nullptr;
+  return cacheBytes_.get() + slot * nodeSize;
+}
+
+size_t Tree::cacheSlotOf(size_t index) {
+  if (cacheAllocated_ != cacheSlots_) {
+    // Only at an open's first node, when nothing waits in the cache.
+    cacheAllocated_ = cacheUsed_ = 0;
+    cacheBytes_.reset(new uint8_t[cacheSlots_ * nodeSize]);
+    cacheTags_.reset(new uint32_t[cacheSlots_]);
+    cacheDirty_.reset(new uint8_t[cacheSlots_]);
+    cacheAllocated_ = cacheSlots_;
+  }
+  const size_t slot = index % cacheSlots_;
+  if (slot >= cacheUsed_) {
+    std::fill(cacheTags_.get() + cacheUsed_, cacheTags_.get() + slot + 1, kNoCachedNode);
+    std::fill(cacheDirty_.get() + cacheUsed_, cacheDirty_.get() + slot + 1, uint8_t{0});
+    cacheUsed_ = slot + 1;
+  }
+  return slot;
+}
+
+bool Tree::cacheWhole() {
+  // A held tree is opened for many calls: a file within the budget is read
+  // whole at the first node it misses, in one read instead of one a node.
+  if (!cacheOn_ || !(flags & kFlagHeld) || cacheUsed_ != 0 || dirtyCount_ != 0) return false;
+  const size_t nodes = static_cast<size_t>(size_ - firstNode()) / nodeSize;
+  if (nodes < 2 || nodes > cacheSlots_) return false;
+  cacheSlotOf(nodes - 1);
+  const uint32_t length = static_cast<uint32_t>(nodes * nodeSize);
+  uint32_t done = 0;
+  if (!ZemtaReadFile(file, cacheBytes_.get(), length, &done, firstNode(), ZEMTA_FILE_BEGIN) || done != length) {
+    cacheUsed_ = 0;
+    return false;
+  }
+  for (size_t i = 0; i < nodes; ++i) cacheTags_[i] = static_cast<uint32_t>(i);
+  return true;
 }
 
 void Tree::cacheStore(int32_t offset, const uint8_t* node, bool changed) {
   if (!cacheOn_) return;
   const size_t index = static_cast<size_t>(offset - firstNode()) / nodeSize;
-  const size_t slot = index % cacheSlots_;
-  if (slot >= cacheTags_.size()) {
-    if (slot >= cacheTags_.capacity()) {
-      const size_t fileNodes = static_cast<size_t>(std::max<int64_t>(0, size_ - firstNode())) / nodeSize;
-      const size_t room =
-          std::min(cacheSlots_, std::max({slot + 1, fileNodes + fileNodes / 4 + 16, 2 * cacheTags_.capacity()}));
-      cacheTags_.reserve(room);
-      cacheDirty_.reserve(room);
-      cacheBytes_.reserve(room * nodeSize);
-    }
-    cacheTags_.resize(slot + 1, kNoCachedNode);
-    cacheDirty_.resize(slot + 1, 0);
-    cacheBytes_.resize((slot + 1) * nodeSize);
-  }
+  const size_t slot = cacheSlotOf(index);
   if (cacheTags_[slot] != index && cacheDirty_[slot]) writeSlot(slot);
-  std::memcpy(cacheBytes_.data() + slot * nodeSize, node, nodeSize);
-  cacheTags_[slot] = index;
+  std::memcpy(cacheBytes_.get() + slot * nodeSize, node, nodeSize);
+  cacheTags_[slot] = static_cast<uint32_t>(index);
   if (changed && !cacheDirty_[slot]) {
     cacheDirty_[slot] = 1;
     ++dirtyCount_;
@@ -618,7 +655,7 @@ bool Tree::cachePatch(int64_t offset, const uint8_t* data, uint32_t length) {
   if (!cached || offset + length > nodeStart + nodeSize) return false;
   std::memcpy(cached + (offset - nodeStart), data, length);
   if (deferWrites_) {
-    const size_t slot = static_cast<size_t>(cached - cacheBytes_.data()) / nodeSize;
+    const size_t slot = static_cast<size_t>(cached - cacheBytes_.get()) / nodeSize;
     if (!cacheDirty_[slot]) {
       cacheDirty_[slot] = 1;
       ++dirtyCount_;
@@ -632,24 +669,23 @@ void Tree::startSession(int64_t size, bool cacheNodes, bool deferWrites) {
   cacheOn_ = cacheNodes;
   deferWrites_ = cacheNodes && deferWrites;
   cacheSlots_ = std::max<size_t>(1, nodeCacheBudget() / nodeSize);
-  cacheTags_.clear();
-  cacheBytes_.clear();
-  cacheDirty_.clear();
+  cacheUsed_ = 0;
   dirtyCount_ = 0;
 }
 
 void Tree::endSession() {
   cacheOn_ = false;
   deferWrites_ = false;
-  cacheTags_.clear();
-  cacheBytes_.clear();
-  cacheDirty_.clear();
-  dirtyCount_ = 0;
-  if (cacheBytes_.capacity() > (1u << 20)) {
-    cacheBytes_.shrink_to_fit();
-    cacheTags_.shrink_to_fit();
-    cacheDirty_.shrink_to_fit();
+  // A cache that filled much memory gives it back; a small one stays for
+  // the next open (a tree opened for every call).
+  if (cacheUsed_ * nodeSize > (1u << 20)) {
+    cacheBytes_.reset();
+    cacheTags_.reset();
+    cacheDirty_.reset();
+    cacheAllocated_ = 0;
   }
+  cacheUsed_ = 0;
+  dirtyCount_ = 0;
 }
 
 // --- calls -------------------------------------------------------------------

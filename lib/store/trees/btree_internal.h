@@ -6,6 +6,7 @@
 #include <cassert>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <string>
 #include <utility>
@@ -166,7 +167,13 @@ class Tree {
   bool cachePatch(int64_t offset, const uint8_t* data, uint32_t length);
   void writeSlot(size_t slot);
 
-  static constexpr size_t kNoCachedNode = static_cast<size_t>(-1);
+  // The slot of a node index, made ready for use (its bytes allocated).
+  size_t cacheSlotOf(size_t index);
+  // Reads every node of the file into the cache when that is worth it;
+  // true when it did.
+  bool cacheWhole();
+
+  static constexpr uint32_t kNoCachedNode = 0xFFFFFFFFu;
 
   int64_t size_ = 0;
   // While a local file is open no other open can write it (readers share
@@ -175,9 +182,14 @@ class Tree {
   bool cacheOn_ = false;
   bool deferWrites_ = false;
   size_t cacheSlots_ = 1;
-  std::vector<uint8_t> cacheBytes_;
-  std::vector<size_t> cacheTags_;     // node index held by each slot
-  std::vector<uint8_t> cacheDirty_;   // 1: the slot's node is not yet in the file
+  // The slots are allocated whole, once, at the first node stored, and kept
+  // between opens unless many were used; only slots below cacheUsed_ hold
+  // anything in this open (their tags are set).
+  size_t cacheAllocated_ = 0;
+  size_t cacheUsed_ = 0;
+  std::unique_ptr<uint8_t[]> cacheBytes_;
+  std::unique_ptr<uint32_t[]> cacheTags_;   // node index held by each slot
+  std::unique_ptr<uint8_t[]> cacheDirty_;   // 1: the slot's node is not yet in the file
   size_t dirtyCount_ = 0;
 };
 

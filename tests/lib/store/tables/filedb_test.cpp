@@ -1,8 +1,11 @@
 #include "zemta/filedb.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <csignal>
 
 #include <random>
 #include <thread>
@@ -449,6 +452,84 @@ TEST_F(FileDBTest, HeldTableCountsEveryChangeItMakes) {
     ASSERT_EQ(FileDBRecRead(h, static_cast<int32_t>(n), got.data()), 0);
     EXPECT_EQ(got, model[n]) << n;
   }
+}
+
+// Records appended in a hold without write-through wait in memory: every
+// read of the table sees them, and the hold's end (or the table's delete)
+// puts them in the file before the indexes that point at them are clean.
+TEST_F(FileDBTest, AppendsWaitingInAHoldAreSeenByEveryReadAndWrittenAtItsEnd) {
+  FileDBHandle h = open();
+  ASSERT_EQ(FileDBOpenEx(h, FILEDB_MODE_READ_WRITE | FILEDB_MODE_NO_WRITE_THROUGH), 0);
+  std::vector<Record> model;
+  auto append = [&](int count) {
+    for (int i = 0; i < count; ++i) {
+      const uint32_t n = static_cast<uint32_t>(model.size());
+      model.push_back(makeRecord(n * 7919 % 10007, static_cast<int16_t>(n % 300 - 150), "WAIT",
+                                 static_cast<uint16_t>(n % 5), static_cast<uint8_t>(n)));
+      ASSERT_EQ(FileDBRecWrite(h, 0x7FFFFFFF, model.back().data()), 0);
+    }
+  };
+  // More than the memory holds at a time (256 KB), then reads of every kind
+  // with records waiting.
+  append(9000);
+  Record got(kRecordLen);
+  ASSERT_EQ(FileDBRecRead(h, 8999, got.data()), 0);
+  EXPECT_EQ(got, model[8999]);
+  append(3);
+  ASSERT_EQ(FileDBRead(h, kHeaderLen + 9001 * kRecordLen, got.data(), kRecordLen), static_cast<int32_t>(kRecordLen));
+  EXPECT_EQ(got, model[9001]);
+  append(2);
+  EXPECT_EQ(FileDBRecGetSize(h), 9005);
+  append(1);
+  int32_t found = -1;
+  ASSERT_EQ(FileIdxEqu(h, 0, &found, model[9005].data()), 1);
+  EXPECT_EQ(found, 9005);
+  // Changes of waiting records: an overwrite and a delete.
+  append(3);
+  model[9006] = makeRecord(1, 1, "OVER", 1, 1);
+  ASSERT_EQ(FileDBRecWrite(h, 9006, model[9006].data()), 0);
+  ASSERT_EQ(FileDBRecDelete(h, 9007, 9008, nullptr), 0);
+  model.erase(model.begin() + 9007, model.begin() + 9009);
+  append(2);
+  ASSERT_EQ(FileDBCloseEx(h), 0);
+  EXPECT_EQ(store_test::fileBytes(table_).size(), kHeaderLen + model.size() * kRecordLen);
+  expectMatches(h, model);
+
+  // A table deleted inside its hold writes them too; another handle reads them.
+  ASSERT_EQ(FileDBOpenEx(h, FILEDB_MODE_READ_WRITE | FILEDB_MODE_NO_WRITE_THROUGH), 0);
+  append(2);
+  close(h);
+  expectMatches(open(), model);
+}
+
+// Waiting records the file refuses (past the process's file size limit)
+// fail the hold's end with the error shown, and the indexes, which point at
+// them, keep their dirty mark for the next check.
+TEST_F(FileDBTest, WaitingAppendsTheFileRefusesFailTheHoldsEndAndLeaveTheIndexesDirty) {
+  // A long header makes the table the largest file, so only its write fails.
+  constexpr uint32_t kLongHeader = 4096;
+  FileDBHandle h = open(kLongHeader);
+  ASSERT_EQ(FileDBOpenEx(h, FILEDB_MODE_READ_WRITE | FILEDB_MODE_NO_WRITE_THROUGH), 0);
+  for (int i = 0; i < 3; ++i) {
+    Record r = makeRecord(i, static_cast<int16_t>(i), "LOST", 0, 0);
+    ASSERT_EQ(FileDBRecWrite(h, i, r.data()), 0);
+  }
+  {
+    ScriptedMessageBox box;
+    struct rlimit saved {};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    struct rlimit limited = saved;
+    limited.rlim_cur = kLongHeader + kRecordLen;
+    auto previous = std::signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
+    const int32_t closed = FileDBCloseEx(h);
+    setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, previous);
+    EXPECT_EQ(closed, -1);
+    EXPECT_FALSE(box.lastText().empty());
+  }
+  for (const auto& p : indexPaths_) EXPECT_EQ(store_test::fileBytes(p).substr(0, 12), "RXBTA MTZE\r\n") << p;
+  EXPECT_LT(store_test::fileBytes(table_).size(), kLongHeader + 3 * kRecordLen);
 }
 
 TEST_F(FileDBTest, OwnedRecordBuffersAreLimitedToEight) {
