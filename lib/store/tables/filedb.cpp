@@ -66,6 +66,34 @@ uint32_t lastErrorCode() {
   return code != 0 ? code : static_cast<uint32_t>(ZEMTA_ERR_FILE_ACCESS);
 }
 
+// The records of a held table kept in memory: at most this many bytes.
+constexpr size_t kHeldImageLimit = 256u << 10;
+
+void dropHeldImage(Table& t) {
+  t.heldImageFile = 0;
+  t.heldImage.clear();
+}
+
+// Copies what was written at a file offset into the held image (the header's
+// part aside); an image the write would leave with a gap is dropped.
+void patchHeldImage(Table& t, uint32_t offset, const uint8_t* data, uint32_t length) {
+  if (!t.heldImageFile) return;
+  if (t.heldImageFile != t.file) {
+    dropHeldImage(t);
+    return;
+  }
+  const uint64_t end = static_cast<uint64_t>(offset) + length;
+  if (end <= t.headerLen) return;
+  const uint32_t skip = offset < t.headerLen ? t.headerLen - offset : 0;
+  const uint64_t at = static_cast<uint64_t>(offset) + skip - t.headerLen;
+  if (at > t.heldImage.size() || end - t.headerLen > kHeldImageLimit) {
+    dropHeldImage(t);
+    return;
+  }
+  if (end - t.headerLen > t.heldImage.size()) t.heldImage.resize(static_cast<size_t>(end - t.headerLen));
+  std::memcpy(t.heldImage.data() + at, data + skip, length - skip);
+}
+
 // Waiting records come first: every caller opened the table (openTable)
 // or wrote them itself.
 bool readAt(Table& t, uint32_t offset, void* buffer, uint32_t length, uint32_t& done) {
@@ -83,9 +111,11 @@ bool writeAt(Table& t, uint32_t offset, const void* data, uint32_t length, uint3
   done = 0;
   t.heldCount = kCountUnknown;
   if (!ZemtaWriteFile(t.file, data, length, &done, static_cast<int32_t>(offset), ZEMTA_FILE_BEGIN)) {
+    dropHeldImage(t);
     ZEMTA_REPORT(lastErrorCode());
     return false;
   }
+  patchHeldImage(t, offset, static_cast<const uint8_t*>(data), done);
   return true;
 }
 
@@ -103,9 +133,36 @@ bool canWait(const Table& t, uint32_t c) {
          !t.remote();
 }
 
-// Reads record n whole: from the file, or from the service for a record store.
+// Whether the held image stands for the file, read now if need be.
+bool heldImageReady(Table& t) {
+  if (t.heldImageFile && t.heldImageFile == t.file) return true;
+  dropHeldImage(t);
+  if (!t.heldEx || !(t.mode & FILEDB_MODE_WRITE) || t.remote() || !t.file || !isLocalFile(t.file)) return false;
+  uint32_t count = 0;
+  if (!fileRecordCount(t, count)) return false;
+  const uint64_t bytes = static_cast<uint64_t>(count) * t.recordLen;
+  if (bytes > kHeldImageLimit) return false;
+  t.heldImage.resize(static_cast<size_t>(bytes));
+  uint32_t done = 0;
+  if (bytes > 0 && (!readAt(t, t.headerLen, t.heldImage.data(), static_cast<uint32_t>(bytes), done) || done != bytes)) {
+    dropHeldImage(t);
+    return false;
+  }
+  t.heldImageFile = t.file;
+  return true;
+}
+
+// Reads record n whole: from the file (or its held image), or from the
+// service for a record store.
 bool readRecord(Table& t, uint32_t n, uint8_t* buffer, uint32_t& done) {
-  if (!t.remote()) return readAt(t, t.recordOffset(n), buffer, t.recordLen, done);
+  if (!t.remote()) {
+    if (heldImageReady(t) && (static_cast<uint64_t>(n) + 1) * t.recordLen <= t.heldImage.size()) {
+      std::memcpy(buffer, t.heldImage.data() + static_cast<size_t>(n) * t.recordLen, t.recordLen);
+      done = t.recordLen;
+      return true;
+    }
+    return readAt(t, t.recordOffset(n), buffer, t.recordLen, done);
+  }
   done = 0;
   if (remoteRead(t, n, buffer) < 0) return false;
   done = t.recordLen;
@@ -502,6 +559,7 @@ int32_t recordDelete(Table& t, int32_t first, int32_t last, const char* savePath
       return fail();
     }
   }
+  dropHeldImage(t);
   if (!ZemtaSetEndOfFile(t.file, static_cast<int32_t>(t.recordOffset(first + tailRecords)))) {
     ZEMTA_REPORT(lastErrorCode());
     return fail();
@@ -561,9 +619,11 @@ bool flushWaiting(Table& t) {
   uint32_t done = 0;
   if (!ZemtaWriteFile(t.file, t.waiting.data(), length, &done, static_cast<int32_t>(t.recordOffset(t.waitingFirst)),
                       ZEMTA_FILE_BEGIN)) {
+    dropHeldImage(t);
     ZEMTA_REPORT(lastErrorCode());
     return false;
   }
+  patchHeldImage(t, t.recordOffset(t.waitingFirst), t.waiting.data(), done);
   if (done != length) {
     ZEMTA_REPORT(ZEMTA_ERR_FILE_SIZE);
     return false;
@@ -581,6 +641,7 @@ bool openFile(Table& t, uint32_t mode) {
     return false;
   }
   if (t.file && (t.mode & ~kModeNoWait) == (mode & ~kModeNoWait)) return true;
+  dropHeldImage(t);
   if (t.file) {
     ZemtaCloseFile(t.file);
     t.file = 0;
@@ -610,6 +671,7 @@ bool openFile(Table& t, uint32_t mode) {
 
 bool closeTable(Table& t) {
   if (t.held || t.heldEx) return true;
+  dropHeldImage(t);
   // The records the indexes point to go in before the indexes are marked
   // clean; records that cannot be written leave them dirty.
   bool ok = flushWaiting(t);

@@ -91,6 +91,13 @@ struct Table {
   // meanwhile, and its indexes stay marked dirty until the records are in.
   std::vector<uint8_t> waiting;
   uint32_t waitingFirst = 0;
+  // While FileDBOpenEx holds the local file for writing, no other open can
+  // change it either: its records are read into memory whole at the hold's
+  // first record read (up to kHeldImageLimit bytes) and read from there, and
+  // every write of the file through this table is copied into the image.
+  // heldImageFile is the open file the image belongs to (0: no image).
+  std::vector<uint8_t> heldImage;
+  ZemtaFileHandle heldImageFile = 0;
   std::vector<uint8_t> header;
   std::vector<uint8_t> images;  // cached record image, then a scratch image
   // A write's keys before and after, and which indexes it changes (kept

@@ -419,6 +419,61 @@ TEST_F(FileDBTest, LingeringHoldOutlivesItsCloseAndGivesWay) {
   expectMatches(h, model);
 }
 
+// A table held for writing reads its records from memory: every change made
+// through it must show there (record writes, raw bytes, deletes, appends),
+// and what another handle writes once the hold has ended must never be
+// hidden by the image of an earlier hold, lingering or not.
+TEST_F(FileDBTest, HeldRecordsReadFromMemoryFollowEveryChange) {
+  FileDBHandle h = open();
+  std::vector<Record> model;
+  // Raw bytes go past the indexes: the table is read back by number.
+  auto expectRecords = [&](FileDBHandle table) {
+    ASSERT_EQ(FileDBRecGetSize(table), static_cast<int32_t>(model.size()));
+    for (size_t n = 0; n < model.size(); ++n) {
+      Record got(kRecordLen);
+      ASSERT_EQ(FileDBRecRead(table, static_cast<int32_t>(n), got.data()), 0);
+      EXPECT_EQ(got, model[n]) << n;
+    }
+  };
+  for (int i = 0; i < 4; ++i) {
+    model.push_back(makeRecord(40 + i, static_cast<int16_t>(i), "MEM ", 1, static_cast<uint8_t>(i)));
+    ASSERT_EQ(FileDBRecWrite(h, i, model.back().data()), 0);
+  }
+  ASSERT_EQ(FileDBOpenEx(h, FILEDB_MODE_READ_WRITE | FILEDB_MODE_NO_WRITE_THROUGH), 0);
+  Record got(kRecordLen);
+  ASSERT_EQ(FileDBRecRead(h, 0, got.data()), 0);
+  model[1] = makeRecord(51, 51, "NEW1", 2, 2);
+  ASSERT_EQ(FileDBRecWrite(h, 1, model[1].data()), 0);
+  Record raw = makeRecord(62, 62, "RAW2", 3, 3);
+  ASSERT_EQ(FileDBWrite(h, kHeaderLen + 2 * kRecordLen + 2, raw.data() + 2, kRecordLen - 2),
+            static_cast<int32_t>(kRecordLen - 2));
+  std::memcpy(model[2].data() + 2, raw.data() + 2, kRecordLen - 2);
+  ASSERT_EQ(FileDBRecDelete(h, 0, 0, nullptr), 0);
+  model.erase(model.begin());
+  model.push_back(makeRecord(73, 73, "APND", 4, 4));
+  ASSERT_EQ(FileDBRecWrite(h, 0x7FFFFFFF, model.back().data()), 0);
+  expectRecords(h);
+  ASSERT_EQ(FileDBCloseEx(h), 0);
+  expectRecords(h);
+
+  // Another handle's change after a hold, and after a lingering one.
+  FileDBHandle other = open();
+  for (const uint32_t linger : {0u, static_cast<uint32_t>(FILEDB_MODE_LINGER)}) {
+    const uint32_t mode = FILEDB_MODE_READ_WRITE | FILEDB_MODE_NO_WRITE_THROUGH | linger;
+    ASSERT_EQ(FileDBOpenEx(h, mode), 0);
+    ASSERT_EQ(FileDBRecRead(h, 0, got.data()), 0);
+    ASSERT_EQ(FileDBCloseEx(h), 0);
+    model[0] = makeRecord(linger ? 85 : 84, 84, "ELSE", 5, 5);
+    ASSERT_EQ(FileDBRecWrite(other, 0, model[0].data()), 0);
+    ASSERT_EQ(FileDBOpenEx(h, mode), 0);
+    ASSERT_EQ(FileDBRecRead(h, 0, got.data()), 0);
+    EXPECT_EQ(got, model[0]) << "linger " << linger;
+    ASSERT_EQ(FileDBCloseEx(h), 0);
+    ASSERT_EQ(FileDBEndLinger(h), 0);
+  }
+  expectRecords(h);
+}
+
 // A table held for writing counts its records itself: every change made
 // through it, a delete or a raw write past the header too, must move that
 // count, or the next append lands on a record or leaves a gap.
