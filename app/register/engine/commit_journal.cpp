@@ -30,6 +30,15 @@
 // interrupted-sale scan, which asks the daily file first (after the start
 // has finished every committed sale), removes it unasked.
 //
+// Between sales the commit's tables and the journal stay open (the
+// library's lingering holds, zemta/filedb.h), so that sales following one
+// another open and lock nothing: the tables' records are read from memory
+// and their changes wait for the checkpoint, which closes the holds first.
+// Any other change to a table, a project operation or an open of one of its
+// files from this process ends the holds at once, and the main window's
+// idle tick ends them a second after the last sale, so that another program
+// or register of the data folder waits that long at most.
+//
 // Recovery at start (RecoverCommits) replays the entries of the current
 // generation in order. The sale's records are written to the target where
 // the file does not hold them already (the daily file stays byte for byte

@@ -110,6 +110,7 @@ bool writeAt(Table& t, uint32_t offset, const void* data, uint32_t length, uint3
   assert(t.waiting.empty());
   done = 0;
   t.heldCount = kCountUnknown;
+  if (t.mode & kModeNoWriteThrough) t.recordsUnsynced = true;
   if (!ZemtaWriteFile(t.file, data, length, &done, static_cast<int32_t>(offset), ZEMTA_FILE_BEGIN)) {
     dropHeldImage(t);
     ZEMTA_REPORT(lastErrorCode());
@@ -617,6 +618,7 @@ bool flushWaiting(Table& t) {
   if (t.waiting.empty()) return true;
   const uint32_t length = static_cast<uint32_t>(t.waiting.size());
   uint32_t done = 0;
+  if (t.mode & kModeNoWriteThrough) t.recordsUnsynced = true;
   if (!ZemtaWriteFile(t.file, t.waiting.data(), length, &done, static_cast<int32_t>(t.recordOffset(t.waitingFirst)),
                       ZEMTA_FILE_BEGIN)) {
     dropHeldImage(t);
@@ -675,11 +677,23 @@ bool closeTable(Table& t) {
   // The records the indexes point to go in before the indexes are marked
   // clean; records that cannot be written leave them dirty.
   bool ok = flushWaiting(t);
-  const bool recordsIn = ok;
-  if (!recordsIn) {
+  if (!ok) {
     t.count = t.waitingFirst;
     t.waiting.clear();
   }
+  // On the disk, too, before a clean mark can get there: a power cut must
+  // never leave an index marked clean over records that did not.
+  const bool anyDirty = std::any_of(t.indexes.begin(), t.indexes.end(),
+                                    [](const IndexEntry& e) { return e.own() && (e.state & kIndexDirty); });
+  if (ok && anyDirty && t.recordsUnsynced && t.file) {
+    if (ZemtaFlushFile(t.file)) {
+      t.recordsUnsynced = false;
+    } else {
+      ZEMTA_REPORT(lastErrorCode());
+      ok = false;
+    }
+  }
+  const bool recordsIn = ok;
   for (auto& e : t.indexes) {
     if (!e.own() || e.handle < 0 || e.state == 0) continue;
     if (recordsIn && (e.state & kIndexDirty) && BtreeWrite(e.handle, kCleanMagic, kMagicLen) < 0) ok = false;
@@ -694,6 +708,7 @@ bool closeTable(Table& t) {
     t.file = 0;
     t.mode = 0;
     t.heldCount = kCountUnknown;
+    t.recordsUnsynced = false;
   }
   return ok;
 }

@@ -98,6 +98,9 @@ struct Table {
   // heldImageFile is the open file the image belongs to (0: no image).
   std::vector<uint8_t> heldImage;
   ZemtaFileHandle heldImageFile = 0;
+  // Records written without write-through since the file was last synced:
+  // they go to the disk before an index is marked clean over them.
+  bool recordsUnsynced = false;
   std::vector<uint8_t> header;
   std::vector<uint8_t> images;  // cached record image, then a scratch image
   // A write's keys before and after, and which indexes it changes (kept

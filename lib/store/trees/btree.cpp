@@ -552,6 +552,7 @@ void Tree::writeBytes(int64_t offset, const uint8_t* data, uint32_t length) {
 
 void Tree::writeFile(int64_t offset, const uint8_t* data, uint32_t length) {
   uint32_t done = 0;
+  if (flags & kFlagNoWriteThrough) nodesUnsynced = true;
   if (!ZemtaWriteFile(file, data, length, &done, static_cast<int32_t>(offset), ZEMTA_FILE_BEGIN)) BTREE_FAIL_LAST();
   if (done != length) BTREE_FAIL(ZEMTA_ERR_FILE_SIZE);
 }
@@ -938,8 +939,14 @@ ZEMTA_API int32_t BtreeRead(int32_t handle, void* buffer, uint32_t length) {
 ZEMTA_API int32_t BtreeWrite(int32_t handle, const void* data, uint32_t length) {
   if (!headerArgumentsFit(handle, data, length)) return -1;
   return runCall(handle, kFlagWrite, [&](Tree& t) {
-    // The header carries the clean and dirty marks: nodes first.
+    // The header carries the clean and dirty marks: nodes first, and on
+    // the disk first, so that a power cut never leaves a clean mark over an
+    // index whose nodes did not all get there.
     t.writeBack();
+    if (t.nodesUnsynced) {
+      if (!ZemtaFlushFile(t.file)) BTREE_FAIL_LAST();
+      t.nodesUnsynced = false;
+    }
     uint32_t done = 0;
     if (length > 0 && !ZemtaWriteFile(t.file, data, length, &done, 0, ZEMTA_FILE_BEGIN)) BTREE_FAIL_LAST();
     if (done != length) BTREE_FAIL(ZEMTA_ERR_FILE_SIZE);

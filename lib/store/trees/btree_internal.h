@@ -64,6 +64,9 @@ class Tree {
   int32_t root = kNone;
   bool fileOpen = false;
   ZemtaFileHandle file = 0;
+  // Nodes written without write-through since the file was last synced:
+  // they must be on the disk before a header (the clean mark) follows them.
+  bool nodesUnsynced = false;
 
   // The cursor: entry cursorPos of the node at cursorNode (kNone: cleared),
   // whose bytes are in the current buffer while currentOffset equals it.
