@@ -265,10 +265,15 @@ TEST_F(PortTest, OwnerMessagesAreCoalesced) {
     while ((n = port.CommRead(buffer, sizeof buffer, &errors)) > 0) got.append(buffer, static_cast<size_t>(n));
   };
   EXPECT_TRUE(owner.pumpUntil([&] { return got == "AB"; }));
-  // Once the owner has taken the message, the next arrival posts again.
+  // Once the owner has taken the message, the next arrival posts again. The
+  // port posts for "B" just after counting its bytes, so that post can still
+  // come after the owner took the first message: then "C" finds it queued or
+  // posts a third.
+  const int before = owner.delivered(0x0E05, 1);
   device_->send("C");
   EXPECT_TRUE(owner.pumpUntil([&] { return got == "ABC"; }));
-  EXPECT_EQ(owner.delivered(0x0E05, 1), 2);
+  EXPECT_GT(owner.delivered(0x0E05, 1), before);
+  EXPECT_LE(owner.delivered(0x0E05, 1), 3);
 }
 
 TEST_F(PortTest, TrafficLogRecordsDirectionsTimesAndLines) {
