@@ -116,13 +116,14 @@ ui::Rect frameRect(EditObject* e, const EditBox& box, int32_t rowOffset) {
         bottom += kAfter[e->gapY];
       }
     }
-    // With a row gap, one frame a row stays within its own row and its
-    // lines fall in the gap: reaching into the next row, it would cross
-    // that row's text.
+    // With a row gap, one frame a row keeps to its own row's pixels: its
+    // top line on the row's first, its bottom line on the one before the
+    // last, which stays paper between two rows' frames. The glyphs (half the
+    // gap down) fill the rows between; drawn higher, a frame covers the foot
+    // of the text of the row above.
     if (perRow && e->gapY > 0) {
-      const int32_t rowTop = top0 - half(e->gapY);  // the cells' text starts half the gap down
-      top = std::max(top, rowTop);
-      bottom = std::min(bottom, rowTop + e->ch - 1);
+      top = std::max(top, top0);
+      bottom = std::min(bottom, top0 + e->ch - 2);
     }
   }
   return {left, top, right, bottom};
@@ -153,6 +154,16 @@ void drawBox(EditObject* e, ui::DrawContext& dc, size_t index, int32_t x0, int32
         dc.setNoBrush();
       }
     } else if (type == EDIT_BOX_SUNKEN) {
+      // A row's frame in a row gap has room for one line above its text and
+      // one below: the edge's inner lines and the paper margin around it are
+      // drawn at the sides only, and nothing leaves the row.
+      const bool withinRow = perRow && e->gapY > 0 && (box.flags & EDIT_BOX_OUTSIDE);
+      if (withinRow) {
+        dc.save();
+        const ui::Rect row{shown.left - 8, shown.top, shown.right + 8, shown.top + e->ch};
+        dc.intersectClip(&row, 1);
+        dc.excludeClip({shown.left + 2, shown.top + 1, shown.right - 2, shown.bottom - 1});
+      }
       dc.sunkenEdge(shown);
       if ((box.flags & EDIT_BOX_WIDE) == EDIT_BOX_WIDE) {
         const uint8_t rowAtr = e->atr[e->index(box.x, box.y + (perRow ? r : 0))];
@@ -162,6 +173,7 @@ void drawBox(EditObject* e, ui::DrawContext& dc, size_t index, int32_t x0, int32
         for (int32_t out = 1; out <= 2; ++out)
           dc.rectangle({shown.left - out, shown.top - out, shown.right + out, shown.bottom + out});
       }
+      if (withinRow) dc.restore();
     } else if (type == EDIT_BOX_RECTANGLE) {
       dc.setPen(pen);
       dc.setNoBrush();

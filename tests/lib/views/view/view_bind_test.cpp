@@ -421,6 +421,52 @@ TEST_F(ViewBindTest, BarButtonsMoveAsTheirPicturesSay) {
   ASSERT_TRUE(ui::grabWindowToPng(v.recordBar, testOutput("view_record_bar.png")));
 }
 
+// The frames of the rows, one a row, leave every stroke of the text whole:
+// each pixel of ink the list's fields show without their frames, they show
+// with them too, the foot of a kanji above the next row's frame included.
+TEST_F(ViewBindTest, RowFramesLeaveTheTextOfEveryRowWhole) {
+  const struct {
+    const char* name;
+    bool grid;
+  } views[] = {{"grid", true}, {"list", false}};
+  auto ink = [](uint32_t pixel) {
+    return (pixel & 0xFF) < 0x80 && ((pixel >> 8) & 0xFF) < 0x80 && ((pixel >> 16) & 0xFF) < 0x80;
+  };
+  for (const auto& c : views) {
+    SCOPED_TRACE(c.name);
+    ViewObject& v = c.grid ? openGrid() : openForm(109);
+    ASSERT_EQ(ViewProjRecSeek(view_, 0, 1), 0);
+    EditObject* e = zemta::edit::checked(v.items[0].edit);
+    ASSERT_NE(e, nullptr);
+    auto grab = [&](const std::string& file, ui::Image& shot) {
+      ui::invalidateWindow(v.window);
+      ui::updateWindow(v.window);
+      ASSERT_TRUE(ui::grabWindowToPng(v.window, testOutput(file)));
+      ASSERT_TRUE(shot.load(testOutput(file)));
+    };
+    ui::Image framed, bare;
+    grab(std::string("view_row_frames_") + c.name + ".png", framed);
+    const std::vector<EditBox> boxes = e->boxes;
+    e->boxes.clear();
+    grab(std::string("view_row_frames_") + c.name + "_bare.png", bare);
+    e->boxes = boxes;
+    ASSERT_EQ(framed.width(), bare.width());
+    ASSERT_EQ(framed.height(), bare.height());
+    int32_t inked = 0, covered = 0;
+    for (const ViewFieldLayout& f : v.items[0].fields)
+      for (int32_t x = (e->x + f.column) * e->cw; x < (e->x + f.column + f.width) * e->cw && x < bare.width(); ++x)
+        for (int32_t y = 0; y < bare.height(); ++y) {
+          if (!ink(bare.pixel(x, y))) continue;
+          ++inked;
+          if (framed.pixel(x, y) != bare.pixel(x, y)) ++covered;
+        }
+    EXPECT_GT(inked, 500);
+    EXPECT_EQ(covered, 0);
+    destroyViewObject(view_);
+    view_ = 0;
+  }
+}
+
 // A form taller than its window ends its rows whole above the record bar:
 // none lies half under the bar, whatever the height.
 TEST_F(ViewBindTest, FormRowsEndWholeAboveTheRecordBar) {
