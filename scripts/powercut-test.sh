@@ -39,7 +39,8 @@ for ((i = 0; i < copies; ++i)); do
   # The device as a power cut would leave it: the seller is stopped, so what
   # it synced is on the device and what it did not may or may not be (the
   # system goes on writing back while the copy is read, as a disk does).
-  kill -STOP "$seller"
+  # It may have finished since.
+  kill -STOP "$seller" 2>/dev/null || break
   returned=$(cat "$work/progress" 2>/dev/null || echo 0)
   dd if="$loop" of="$work/copy$i.img" bs=1M iflag=direct status=none
   kill -CONT "$seller"
