@@ -335,11 +335,8 @@ void applyIme(QWidget* w, const ImeState& state, bool attached) {
 }  // namespace
 
 bool setImeState(HWND window, const ImeState& state) {
-  QWidget* w = widgetOf(window);
-  if (!w) {
-    setLastError(kErrorInvalidHandle);
-    return false;
-  }
+  QWidget* w = liveWidget(window);
+  if (!w) return false;
   bool attached;
   {
     DesktopState& d = desktop();
@@ -354,11 +351,8 @@ bool setImeState(HWND window, const ImeState& state) {
 bool setImeAttached(HWND window, bool attached) {
   ImeState state;
   if (!imeState(window, state)) return false;
-  QWidget* w = widgetOf(window);
-  if (!w) {
-    setLastError(kErrorInvalidHandle);
-    return false;
-  }
+  QWidget* w = liveWidget(window);
+  if (!w) return false;
   {
     DesktopState& d = desktop();
     std::lock_guard<std::mutex> guard(d.mutex);
@@ -379,11 +373,8 @@ bool imeAttached(HWND window) {
 }
 
 bool setImeCompositionWindow(HWND window, const Rect& caret) {
-  QWidget* w = widgetOf(window);
-  if (!w) {
-    setLastError(kErrorInvalidHandle);
-    return false;
-  }
+  QWidget* w = liveWidget(window);
+  if (!w) return false;
   {
     DesktopState& d = desktop();
     std::lock_guard<std::mutex> guard(d.mutex);

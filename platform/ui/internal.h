@@ -63,6 +63,8 @@ inline HWND handleOf(uintptr_t k) { return reinterpret_cast<HWND>(k); }
 
 // The widget behind a handle (null for a dead or unknown handle); UI thread.
 QWidget* widgetOf(HWND window);
+// widgetOf, with the last error set to an invalid handle when there is none.
+QWidget* liveWidget(HWND window);
 // The handle of a widget, or null when it has none.
 HWND handleOfWidget(const QObject* widget);
 // Gives a widget a handle (or returns the one it has).

@@ -138,6 +138,12 @@ QWidget* widgetOf(HWND window) {
   return it->second.widget.data();
 }
 
+QWidget* liveWidget(HWND window) {
+  QWidget* w = widgetOf(window);
+  if (!w) setLastError(kErrorInvalidHandle);
+  return w;
+}
+
 HWND handleOfWidget(const QObject* widget) {
   if (!widget) return nullptr;
   QVariant v = widget->property("platform.ui.handle");
@@ -580,11 +586,8 @@ bool showWindowState(HWND window, WindowShow how) {
 }
 
 bool grabWindowToPng(HWND window, const std::string& path) {
-  QWidget* w = widgetOf(window);
-  if (!w) {
-    setLastError(kErrorInvalidHandle);
-    return false;
-  }
+  QWidget* w = liveWidget(window);
+  if (!w) return false;
   QPixmap pixmap = w->grab();
   if (!pixmap.save(QString::fromStdString(path), "PNG")) {
     setLastError(kErrorWriteFault);
@@ -722,11 +725,8 @@ bool pumpUntil(const std::function<bool()>& done, int timeoutMs) {
 }
 
 bool setTimer(HWND window, uint32_t id, uint32_t periodMs) {
-  QWidget* w = widgetOf(window);
-  if (!w) {
-    setLastError(kErrorInvalidHandle);
-    return false;
-  }
+  QWidget* w = liveWidget(window);
+  if (!w) return false;
   UiState& s = state();
   std::lock_guard<std::recursive_mutex> guard(s.mutex);
   if (s.manualTimers) {

@@ -163,12 +163,17 @@ void CRegCom::buildClosing(CommitRun& run) {
 
 // The daily file, held for the commit: cut back to whole sales, its record
 // count and last receipt number read. 0 or -1.
-int32_t CRegCom::openDaily(CommitRun& run) {
+std::string CRegCom::todaysDailyPath() const {
   const platform::LocalTime now = platform::localTime();
   char path[300] = {};
   if (FileProjGetPathName(project_, path, 3, ReceiptFileName(dosDate(now.year, now.month, now.day)).c_str()) != 0)
-    return -1;
-  run.targetPath = platform::mapPath(path);
+    return {};
+  return platform::mapPath(path);
+}
+
+int32_t CRegCom::openDaily(CommitRun& run) {
+  run.targetPath = todaysDailyPath();
+  if (run.targetPath.empty()) return -1;
   run.daily = DataFile::open(run.targetPath, platform::kFileRead | platform::kFileWrite, platform::kShareRead,
                              platform::kOpenAlways);
   if (!run.daily.isOpen()) {

@@ -575,12 +575,10 @@ int32_t CRegCom::RecoverCommits() {
   // Today's daily file loses a tail that is no whole sale: what of it was
   // committed comes back from the journal.
   {
-    const platform::LocalTime now = platform::localTime();
-    char dailyPath[300] = {};
-    if (FileProjGetPathName(project_, dailyPath, 3,
-                            ReceiptFileName(dosDate(now.year, now.month, now.day)).c_str()) == 0) {
-      DataFile file = DataFile::open(platform::mapPath(dailyPath), platform::kFileRead | platform::kFileWrite,
-                                     platform::kShareNone, platform::kOpenExisting);
+    const std::string dailyPath = todaysDailyPath();
+    if (!dailyPath.empty()) {
+      DataFile file = DataFile::open(dailyPath, platform::kFileRead | platform::kFileWrite, platform::kShareNone,
+                                     platform::kOpenExisting);
       const DailyTail tail = file.isOpen() ? TrimToWholeSales(file) : DailyTail();
       if (tail.cutBytes > 0)
         noteInErrorLog("PrfUpdate: " + std::to_string(tail.cutBytes) + " bytes after the last whole sale cut off " +

@@ -453,6 +453,9 @@ class CRegCom {
   int64_t journalSize_ = 0;
   DataFile* heldJournal();
   void releaseTables();
+  // Today's daily receipt file by its native path; empty when the project
+  // cannot name it.
+  std::string todaysDailyPath() const;
   bool holding_ = false;         // the commit's tables linger
   uint64_t lastCommitNs_ = 0;    // monotonic time of the last commit's end
   int64_t checkpointSince_ = 0;  // files written since then are synced at the checkpoint
